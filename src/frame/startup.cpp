@@ -1,0 +1,95 @@
+// Start-up: parse the command line, open the audio input, fix the layout,
+// build the receiver, read the function-key texts, open the audio output and
+// the serial key line, then run the sample loop until the input ends.
+#include <cstdlib>
+#include <cstring>
+
+#include "frame/station.h"
+
+namespace talvo {
+
+void fix_layout(Station& st) {
+  st.wasserwidth = 350;
+  st.textbufwidth = (st.set.width - 390) / 8 - 1;
+  st.Xatxtext = 390;
+}
+
+void read_txtext(FILE* f, int rowlimit, char (&F_text)[16][255]) {
+  for (auto& row : F_text)
+    row[0] = '\0';
+  if (rowlimit > 255) rowlimit = 255;  // a wide window must not overrun a row
+  for (auto& row : F_text) {
+    if (std::fgets(row, rowlimit, f) == nullptr) {
+      row[0] = '\0';
+      break;
+    }
+    // Only a real newline goes: a last line without one keeps its last character.
+    const std::size_t n = std::strlen(row);
+    if (n > 0 && row[n - 1] == '\n') row[n - 1] = '\0';
+  }
+  // Lines past the 16th have no row and are left unread.
+}
+
+int talvo_main(int argc, const char* const* argv) {
+  if (argc < 2) {
+    std::fputs(usage_text(argv[0]).c_str(), stderr);
+    return 1;
+  }
+  Station st;
+  const std::string refused = parse_command_line(argc, argv, st.set);
+  if (!refused.empty()) {
+    std::fputs(refused.c_str(), stderr);
+    return 1;
+  }
+
+  if (st.set.from_stdin) {
+    st.fp = stdin;
+  } else {
+    st.fp = popen(kRecorderCommand, "r");
+    if (st.fp == nullptr) {
+      std::fputs("cannot open pipe\n", stderr);
+      return 1;  // nothing can run without input
+    }
+  }
+
+  fix_layout(st);
+
+  try {
+    st.rx = init(st.set.centerfreq);
+  } catch (const InitError& e) {
+    std::fputs(e.what(), stderr);
+    std::exit(e.status);
+  }
+
+  if (FILE* fptext = std::fopen(kTxtextFile, "r")) {
+    read_txtext(fptext, st.textbufwidth, st.F_text);
+    std::fclose(fptext);
+  } else {
+    std::fputs("txtext cannot be opened\n", stderr);
+  }
+
+  if (st.set.sidetone != notone) {
+    st.fpout = popen(kPlayerCommand, "w");
+    if (st.fpout == nullptr) {
+      std::fputs("cannot open pipe\n", stderr);  // run on without audio output
+    } else {
+      static const char zeros[2000 * 2] = {};
+      std::fwrite(zeros, sizeof zeros, 1, st.fpout);
+    }
+  }
+
+  if (st.set.rtsout) {
+    st.keyline = open_serial_keyline(st.set.seroutdev.c_str());
+    if (!st.keyline) {
+      std::fputs("serial device cannot be opend\n", stderr);
+      std::exit(1);
+    }
+  }
+
+  sample_loop(st);
+  // Whatever the output stream still buffers belongs to the player.
+  if (st.fpout) std::fflush(st.fpout);
+  return 0;
+}
+
+}  // namespace talvo

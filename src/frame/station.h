@@ -1,0 +1,71 @@
+// The program frame: everything that wires the receiver to the world.
+//
+// A Station holds what the program sets up at start-up (settings, layout,
+// streams, the key line) and the receiver it feeds. `talvo_main` builds one
+// from the command line and runs the sample loop over the whole input; tests
+// build one by hand, with their own streams and key line, and run the loop.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "frame/cmdline.h"
+#include "frame/keyline.h"
+#include "rx/receiver.h"
+
+namespace talvo {
+
+inline constexpr const char* kRecorderCommand =
+    "arecord -D sysdefault -t raw -c 1 -r 48000 -f S16_LE";
+inline constexpr const char* kPlayerCommand = "aplay -r 48000 -t raw -f S16_LE -c 1 ";
+inline constexpr const char* kTxtextFile = "txtext.asc";
+inline constexpr int kOverload = 28000;  // |sample| above this lights the overload box
+
+struct Station {
+  Settings set;
+
+  // Layout, fixed at start-up.
+  int wasserwidth = 350;   // width of the waterfall area, pixels
+  int textbufwidth = 100;  // characters per text row: (width - 390) / 8 - 1
+  int Xatxtext = 390;      // x of the transmit-text line, pixels
+
+  std::unique_ptr<Receiver> rx;
+  FILE* fp = nullptr;                // audio input, S16LE mono 48 kHz
+  FILE* fpout = nullptr;             // audio output pipe; null with notone or when it cannot run
+  std::unique_ptr<KeyLine> keyline;  // null without a serial device
+  unsigned long rts = kTiocmbic;     // RTS request re-issued at every tick of txch
+
+  // Function-key texts, one row per line of txtext.asc.
+  char F_text[16][255] = {};
+
+  // Run-time settings the operator changes.
+  double ingain = 1.0;    // input gain
+  int wasserdelay = 200;  // waterfall pace: larger is slower
+
+  // Loop state.
+  int wasser = 0;     // tick samples since the last waterfall column
+  char overflow = 0;  // 1 once a sample exceeded the overload level since the last column
+  int tx_on = 0;      // non-zero while the keyer sends: decoding pauses
+};
+
+// Sets the layout values that follow from the window width.
+void fix_layout(Station& st);
+
+// Reads the function-key texts: row i gets line i + 1, at most rowlimit - 1
+// characters per read (the rest of a longer line goes to the next row), its
+// newline removed. Rows past the 16th are ignored.
+void read_txtext(FILE* f, int rowlimit, char (&F_text)[16][255]);
+
+// Runs the sample loop until the input ends.
+void sample_loop(Station& st);
+
+// True on the tick sample on which the next waterfall column is due; counts
+// tick samples and restarts the count when it says so.
+bool waterfall_due(Station& st);
+
+// The whole program: start-up in its fixed order, then the sample loop.
+// Returns the exit status.
+int talvo_main(int argc, const char* const* argv);
+
+}  // namespace talvo

@@ -1,0 +1,40 @@
+// Envelope averaging.
+//
+// Each channel that ticked averages its magnitude over its last histabslen
+// ticks (about 10 ms). Then every cluster of five neighbouring channels takes
+// the largest of its members' averages as its envelope, stored at the
+// cluster's centre channel. From here on the chain works on the nine centres.
+#include "rx/history.h"
+#include "rx/stages.h"
+
+namespace talvo {
+
+void absmittel(Receiver& r) {
+  for (int j = -kanaele; j <= kanaele; j++) {
+    if (r.newdata[j] != 1) continue;
+    const int n = r.histabslen[j];
+    const double* h = push_window(r.Histabs[j].data(), r.histabspos[j], n, r.valueabs[j]);
+    double s = 0.0;
+    for (int k = 0; k < n; k++)
+      s = s + h[k];
+    r.valueabsmittel1[j] = s / n;
+  }
+
+  // Every cluster on every call: an envelope can change on a sample on which
+  // its centre did not tick. The outer clusters reach one channel past the
+  // channel range; averages are never negative and the maximum starts at 0,
+  // so leaving that place out is the same as counting it as 0.
+  for (int c = 0; c < kanaele; c += 5) {
+    for (const int centre : {c, -c}) {
+      double locmax = 0.0;
+      for (int i = -2; i <= 2; i++) {
+        const int m = centre + i;
+        if (m < -kanaele || m > kanaele) continue;
+        if (r.valueabsmittel1[m] > locmax) locmax = r.valueabsmittel1[m];
+      }
+      r.valueabsmittel[centre] = locmax;
+    }
+  }
+}
+
+}  // namespace talvo

@@ -1,0 +1,46 @@
+// Channel mixer.
+//
+// Multiplies every channel's comb output by the channel's own cosine and sine
+// and sums the products over exactly one period of its oscillator: one bin of
+// a discrete Fourier transform per period. When the period completes (the
+// channel's tick) it publishes the averaged pair in IQre/IQim and raises
+// newdata for that sample. Runs on every input sample, after the comb.
+//
+// The same pass forms the transmit tone: txampl times the sine table of the
+// transmit channel txch, at the channel's running phase, so the tone has
+// exactly the frequency that channel receives and never breaks phase. The
+// mixer does no I/O: it leaves the tone sample in `wert` and flags in
+// `txtick` that txch ticked, and the program writes the sample to the output
+// pipe and refreshes the RTS line from them.
+#pragma once
+
+#include "rx/receiver.h"
+
+namespace talvo {
+
+inline void mixer(Receiver& r, double /*in: the comb output is what is mixed*/) {
+  r.txtick = 0;
+  for (int j = -kanaele; j <= kanaele; j++) {
+    const int t = r.time[j];
+    r.Mixre[j] = r.C[j][t] * r.infr[j] + r.Mixre[j];
+    r.Mixim[j] = r.S[j][t] * r.infr[j] + r.Mixim[j];
+    if (t + 1 != r.mixperiode[j]) {
+      r.time[j] = t + 1;
+      r.newdata[j] = 0;
+    } else {
+      r.IQre[j] = r.Mixre[j] / r.mixperiode[j];
+      r.IQim[j] = r.Mixim[j] / r.mixperiode[j];
+      r.Mixre[j] = 0.0;
+      r.Mixim[j] = 0.0;
+      r.time[j] = 0;
+      r.newdata[j] = 1;
+      r.newdataflag = 1;
+      if (j == r.txch) r.txtick = 1;
+    }
+  }
+  // The tone is taken at the counter as just advanced: 0 on the tick itself.
+  // |txampl| <= 20000, so the truncated product always fits 16 bits.
+  r.wert = static_cast<short>(static_cast<int>(r.txampl * r.S[r.txch][r.time[r.txch]]));
+}
+
+}  // namespace talvo

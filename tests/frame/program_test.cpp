@@ -1,0 +1,152 @@
+// The program as the operator starts it, with fake arecord and aplay first on
+// PATH that record their arguments and the bytes they are given.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "support/process.h"
+#include "support/signal.h"
+
+namespace talvo {
+namespace {
+
+using test::run;
+using test::TempDir;
+
+struct Fakes {
+  TempDir bin;   // the fake programs
+  TempDir work;  // the program's working directory
+
+  explicit Fakes(const std::string& recording = "") {
+    bin.write("recording.raw", recording);
+    bin.write("arecord",
+              "#!/bin/sh\nprintf '%s\\n' \"$*\" > " + bin.file("arecord.args") + "\ncat " +
+                  bin.file("recording.raw") + "\n",
+              true);
+    bin.write("aplay",
+              "#!/bin/sh\nprintf '%s\\n' \"$*\" > " + bin.file("aplay.args") + "\ncat > " +
+                  bin.file("aplay.bytes") + "\ntouch " + bin.file("aplay.done") + "\n",
+              true);
+    work.write("txtext.asc", "cq cq de test\n");
+  }
+  test::Run talvo(const std::vector<std::string>& args, const std::string& input = "") {
+    std::vector<std::string> argv{TALVO_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    test::RunOptions o;
+    o.cwd = work.path();
+    o.path_prefix = bin.path();
+    o.input = input;
+    return run(argv, o);
+  }
+  // The player outlives the program by a moment: wait until it has read all.
+  std::string played() {
+    for (int i = 0; i < 500 && !bin.exists("aplay.done"); i++)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return bin.read("aplay.bytes");
+  }
+};
+
+TEST(Program, NoArgumentWritesTheUsageAndStartsNothing) {
+  Fakes f;
+  const auto r = f.talvo({});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.substr(0, 7 + std::string(TALVO_BINARY).size()),
+            std::string("Usage: ") + TALVO_BINARY);
+  EXPECT_NE(r.err.find("\tVersion velquin36v1\n"), std::string::npos);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 10);
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(f.bin.exists("arecord.args"));
+}
+
+TEST(Program, RefusesAChannelPlanOrWidthItCannotServe) {
+  Fakes f;
+  auto r = f.talvo({"100000"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "centre frequency 100000 out of range: use 460 to 23789 Hz\n");
+  r = f.talvo({"700", "99999", "notone", "stdin"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "window width 99999 out of range: use 446 to 2493 pixels\n");
+  EXPECT_FALSE(f.bin.exists("arecord.args"));
+}
+
+TEST(Program, ReadsTheRecorderPipeToItsEnd) {
+  const auto audio = test::mix({{700, 8000, 0, {{0.1, 0.3}}, 0.005}}, 0.5);
+  Fakes f(test::to_bytes(audio));
+  const auto r = f.talvo({"700"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(f.bin.read("arecord.args"), "-D sysdefault -t raw -c 1 -r 48000 -f S16_LE\n");
+  EXPECT_FALSE(f.bin.exists("aplay.args"));
+}
+
+TEST(Program, RecorderThatCannotRunEndsTheProgramAfterStartUp) {
+  Fakes f;
+  test::RunOptions o;
+  o.cwd = f.work.path();
+  o.path = f.work.path();  // no arecord anywhere
+  const auto r = run({TALVO_BINARY, "700"}, o);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("arecord"), std::string::npos);  // the shell says why
+}
+
+TEST(Program, MissingTxtextIsReportedOnce) {
+  Fakes f;
+  unlink(f.work.file("txtext.asc").c_str());
+  const auto r = f.talvo({"700", "1200", "notone", "stdin"}, std::string(1000, '\0'));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "txtext cannot be opened\n");
+}
+
+TEST(Program, RxtonePrimesThePlayerAndPassesTheInputThrough) {
+  std::string in = test::to_bytes(test::mix({{650, 12000, 0, {{0, 1}}, 0.005}}, 0.25, 500));
+  const std::string whole = in;
+  in.push_back('\x01');  // a lone last byte is dropped
+  Fakes f;
+  const auto r = f.talvo({"700", "1200", "rxtone", "stdin"}, in);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_FALSE(f.bin.exists("arecord.args"));
+  const std::string played = f.played();
+  EXPECT_EQ(f.bin.read("aplay.args"), "-r 48000 -t raw -f S16_LE -c 1\n");
+  ASSERT_EQ(played.size(), 4000 + whole.size());
+  EXPECT_EQ(played.substr(0, 4000), std::string(4000, '\0'));
+  EXPECT_EQ(played.substr(4000), whole);
+}
+
+TEST(Program, TxtoneSendsOneSamplePerInputSample) {
+  Fakes f;
+  const auto r = f.talvo({"700", "1200", "txtone", "stdin"}, std::string(2 * 30000, '\x11'));
+  EXPECT_EQ(r.status, 0);
+  // The keyer is idle: the primer and then silence, in step with the input.
+  EXPECT_EQ(f.played(), std::string(4000 + 2 * 30000, '\0'));
+}
+
+TEST(Program, SerialDeviceThatCannotBeOpenedEndsTheProgram) {
+  Fakes f;
+  const auto r =
+      f.talvo({"700", "1200", "notone", "stdin", "/nonexistent/ttyUSB9"}, std::string(100, '\0'));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "serial device cannot be opend\n");
+}
+
+TEST(Program, RunsWithATerminalAsKeyLine) {
+  // A pseudo-terminal stands in for the serial adapter: it opens and takes
+  // the terminal settings like one.
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string slave = ptsname(master);
+  Fakes f;
+  const auto r = f.talvo({"700", "1200", "notone", "stdin", slave}, std::string(48000, '\0'));
+  close(master);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+}
+
+}  // namespace
+}  // namespace talvo

@@ -1,0 +1,162 @@
+// The sample loop in-process: sample assembly, overload flag, pass-through,
+// transmit tone stream, RTS refresh and the waterfall cadence.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "frame/station.h"
+#include "support/signal.h"
+
+namespace talvo {
+namespace {
+
+class RecordingKeyLine : public KeyLine {
+ public:
+  explicit RecordingKeyLine(std::vector<unsigned long>* log) : log_(log) {}
+  void request(unsigned long rts) override { log_->push_back(rts); }
+
+ private:
+  std::vector<unsigned long>* log_;
+};
+
+// A station reading `input`, writing its output (if any) to a temporary file.
+struct Rig {
+  Station st;
+  std::string input;
+  FILE* out = nullptr;
+  std::vector<unsigned long> rts;
+
+  explicit Rig(std::string bytes, Sidetone mode = notone, bool serial = false)
+      : input(std::move(bytes)) {
+    st.set.centerfreq = 700;
+    st.set.sidetone = mode;
+    fix_layout(st);
+    st.rx = init(700);
+    st.fp =
+        input.empty() ? std::fopen("/dev/null", "r") : fmemopen(input.data(), input.size(), "r");
+    if (mode != notone) st.fpout = out = std::tmpfile();
+    if (serial) st.keyline = std::make_unique<RecordingKeyLine>(&rts);
+  }
+  ~Rig() {
+    std::fclose(st.fp);
+    if (out) std::fclose(out);
+  }
+  std::string output() {
+    std::fflush(out);
+    std::rewind(out);
+    std::string s;
+    for (int c; (c = std::fgetc(out)) != EOF;)
+      s.push_back(static_cast<char>(c));
+    return s;
+  }
+};
+
+std::string bytes(std::initializer_list<int> b) {
+  std::string s;
+  for (int v : b)
+    s.push_back(static_cast<char>(v));
+  return s;
+}
+
+TEST(SampleLoop, AssemblesSigned16BitLittleEndianSamples) {
+  // The first sample lands in slot 0 of every comb ring as 0.1 x.
+  const std::pair<std::string, double> cases[] = {{bytes({0x34, 0x12}), 4660.0},
+                                                  {bytes({0xFF, 0xFF}), -1.0},
+                                                  {bytes({0x00, 0x80}), -32768.0},
+                                                  {bytes({0xFF, 0x7F}), 32767.0}};
+  for (const auto& [b, x] : cases) {
+    Rig r(b);
+    sample_loop(r.st);
+    EXPECT_EQ(r.st.rx->infr[0], 0.1 * x) << x;
+    EXPECT_EQ(r.st.rx->infr[-21], 0.1 * x) << x;
+  }
+  Rig g(bytes({0x34, 0x12}));
+  g.st.ingain = 2.5;
+  sample_loop(g.st);
+  EXPECT_EQ(g.st.rx->infr[0], 0.1 * (4660.0 * 2.5));
+}
+
+TEST(SampleLoop, OverloadFlagLooksAtTheSampleBeforeTheGain) {
+  auto flag = [](int16_t v, double gain) {
+    Rig r(test::to_bytes({v}));
+    r.st.ingain = gain;
+    sample_loop(r.st);
+    return r.st.overflow;
+  };
+  EXPECT_EQ(flag(28000, 1.0), 0);
+  EXPECT_EQ(flag(-28000, 1.0), 0);
+  EXPECT_EQ(flag(28001, 1.0), 1);
+  EXPECT_EQ(flag(-28001, 1.0), 1);
+  EXPECT_EQ(flag(3000, 10.0), 0);
+}
+
+TEST(SampleLoop, RxtonePassesTheInputBytesThroughAndDropsALoneLastByte) {
+  std::string in = test::to_bytes(test::mix({{700, 9000, 0, {{0, 1}}, 0.005}}, 0.05));
+  const std::string whole = in;
+  in.push_back('\x5A');
+  Rig r(in, rxtone);
+  sample_loop(r.st);
+  EXPECT_EQ(r.output(), whole);
+}
+
+TEST(SampleLoop, TxtoneWritesOneToneSamplePerInputSample) {
+  const std::size_t n = 5000;
+  Rig r(std::string(2 * n + 1, '\0'), txtone);
+  sample_loop(r.st);
+  EXPECT_EQ(r.output(), std::string(2 * n, '\0'));  // the keyer is idle: silence
+
+  // With an amplitude the tone is the transmit channel's sine, S16LE.
+  Rig t(std::string(2 * 200, '\0'), txtone);
+  t.st.rx->txampl = 10000;
+  t.st.rx->txch = 0;
+  sample_loop(t.st);
+  const std::string o = t.output();
+  ASSERT_EQ(o.size(), 400u);
+  for (int i = 0; i < 200; i++) {
+    const int pos = (i + 1) % 68;
+    const auto want = static_cast<int16_t>(static_cast<int>(10000 * t.st.rx->S[0][pos]));
+    const auto got = static_cast<int16_t>(static_cast<uint8_t>(o[2 * i]) |
+                                          static_cast<uint8_t>(o[2 * i + 1]) << 8);
+    ASSERT_EQ(got, want) << i;
+  }
+}
+
+TEST(SampleLoop, RtsRequestAtEveryTickOfTheTransmitChannel) {
+  Rig r(std::string(2 * 1000, '\0'), notone, true);
+  r.st.rx->txch = 5;  // 750 Hz: a period of 64 samples
+  sample_loop(r.st);
+  ASSERT_EQ(r.rts.size(), 1000u / 64);
+  for (auto q : r.rts)
+    EXPECT_EQ(q, kTiocmbic);
+
+  Rig d(std::string(2 * 1000, '\0'), notone, true);
+  d.st.rts = kTiocmbis;
+  sample_loop(d.st);
+  ASSERT_EQ(d.rts.size(), 1000u / 68);
+  EXPECT_EQ(d.rts.front(), kTiocmbis);
+}
+
+TEST(SampleLoop, WaterfallCadence) {
+  Station st;
+  int first = 0;
+  for (int n = 1; n <= 1000 && !first; n++)
+    if (waterfall_due(st)) first = n;
+  EXPECT_EQ(first, 314);  // 200 * 47 / 30 = 313
+  st.wasserdelay = 30;    // 30 * 47 / 30 = 47
+  int due = 0;
+  for (int n = 1; n <= 48 * 3; n++)
+    due += waterfall_due(st);
+  EXPECT_EQ(due, 3);
+}
+
+TEST(SampleLoop, EmptyInputEndsAtOnce) {
+  Rig r("");
+  sample_loop(r.st);
+  EXPECT_EQ(r.st.rx->newdata[0], 0);
+  EXPECT_EQ(r.st.rx->time[0], 0);
+}
+
+}  // namespace
+}  // namespace talvo

@@ -1,0 +1,41 @@
+// Runs a program as a separate process, the way an operator or a script
+// starts it, and collects what it wrote and how it ended.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace talvo::test {
+
+struct Run {
+  int status = -1;  // exit status, or 128 + signal number
+  std::string out, err;
+};
+
+struct RunOptions {
+  std::string cwd;          // working directory ("" keeps the current one)
+  std::string path_prefix;  // put first on PATH (fake arecord/aplay live there)
+  std::string path;         // replaces PATH entirely when not empty
+  std::string input;        // bytes on standard input
+};
+
+Run run(const std::vector<std::string>& argv, const RunOptions& o = {});
+
+// A fresh temporary directory, removed with its contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  void write(const std::string& name, const std::string& content, bool executable = false) const;
+  std::string read(const std::string& name) const;
+  bool exists(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace talvo::test
