@@ -4,7 +4,6 @@
 // comb and the mixer run on every sample for every channel, the tick stages
 // only on samples on which at least one channel completed a period.
 #include "frame/station.h"
-#include "rx/comb.h"
 #include "rx/mixer.h"
 #include "rx/stages.h"
 
@@ -42,9 +41,7 @@ void sample_loop(Station& st) {
     if (in > kOverload || in < -kOverload) st.overflow = 1;
     in = in * st.ingain;
 
-    combfilter(rx, in);
-    rx.newdataflag = 0;
-    mixer(rx, in);
+    receive_sample(rx, in);
     if (rx.txtick && st.keyline) st.keyline->request(st.rts);
     if (tone_out) {
       const auto w = static_cast<unsigned short>(rx.wert);

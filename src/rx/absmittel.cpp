@@ -30,7 +30,10 @@ void absmittel(Receiver& r) {
       for (int i = -2; i <= 2; i++) {
         const int m = centre + i;
         if (m < -kanaele || m > kanaele) continue;
-        if (r.valueabsmittel1[m] > locmax) locmax = r.valueabsmittel1[m];
+        // Written as a selection, so that it compiles to a maximum instruction
+        // rather than a branch that noise makes unpredictable.
+        const double v = r.valueabsmittel1[m];
+        locmax = v > locmax ? v : locmax;
       }
       r.valueabsmittel[centre] = locmax;
     }

@@ -21,8 +21,8 @@ int excess(double valuenlg1, double sum, int L) {
 }
 
 void adaptthreshold2(Receiver& r) {
-  for (int j = -kanaele; j <= kanaele; j++) {
-    if (j % 5 != 0 || r.newdata[j] == 0) continue;
+  for (int j = -kLastCentre; j <= kLastCentre; j += 5) {
+    if (r.newdata[j] == 0) continue;
     const int L = r.histadaptlen[j];
     int p = r.Histadaptindex[j];
     const int sigdiff = excess(r.valuenlg1[j], r.sum[j], L);

@@ -22,6 +22,7 @@ inline constexpr int freqstep = 10;                // channel spacing, Hz
 constexpr bool is_cluster_centre(int j) {
   return j % 5 == 0 && j > -kanaele && j < kanaele;
 }
+inline constexpr int kLastCentre = (kanaele - 1) / 5 * 5;  // 20; the first is -20
 
 template <typename T>
 class ChanArray {

@@ -7,23 +7,21 @@
 // harmonics repeat every P samples and keep their size; everything else is
 // averaged down (to 0.1 / 1.9 midway between the comb's teeth).
 //
-// Runs on every input sample for all 43 channels, before `mixer`, which reads
-// infr. The ring slot advances in step with the mixer's phase counter.
+// Runs on every input sample for all 43 channels, before the mixer, which
+// reads infr. The ring slot is the mixer's phase counter `time`, which the
+// mixer advances: ring position and table position are always the same phase.
 #pragma once
 
 #include "rx/receiver.h"
 
 namespace talvo {
 
-inline void combfilter(Receiver& r, double x) {
-  const double keep = 1 - r.infrgew;
-  for (int j = -kanaele; j <= kanaele; j++) {
-    const int m = r.inframetime[j];
-    const double v = keep * r.inframesmem[j][m] + r.infrgew * x;
-    r.inframesmem[j][m] = v;
-    r.infr[j] = v;
-    r.inframetime[j] = m + 1 >= r.mixperiode[j] ? 0 : m + 1;
-  }
+// One channel's step; `keep` is 1 - infrgew and `gew` is infrgew.
+inline void comb_channel(Receiver& r, int j, double x, double keep, double gew) {
+  const int m = r.time[j];
+  const double v = keep * r.inframesmem[j][m] + gew * x;
+  r.inframesmem[j][m] = v;
+  r.infr[j] = v;
 }
 
 }  // namespace talvo

@@ -4,7 +4,7 @@
 // and sums the products over exactly one period of its oscillator: one bin of
 // a discrete Fourier transform per period. When the period completes (the
 // channel's tick) it publishes the averaged pair in IQre/IQim and raises
-// newdata for that sample. Runs on every input sample, after the comb.
+// newdata for that sample.
 //
 // The same pass forms the transmit tone: txampl times the sine table of the
 // transmit channel txch, at the channel's running phase, so the tone has
@@ -12,35 +12,58 @@
 // mixer does no I/O: it leaves the tone sample in `wert` and flags in
 // `txtick` that txch ticked, and the program writes the sample to the output
 // pipe and refreshes the RTS line from them.
+//
+// `receive_sample` is what the sample loop runs on every input sample: the
+// comb and the mixer channel by channel, which gives the same results as the
+// comb over all channels followed by the mixer over all channels (the
+// channels do not touch each other) while each channel's data is at hand.
 #pragma once
 
+#include "rx/comb.h"
 #include "rx/receiver.h"
 
 namespace talvo {
 
-inline void mixer(Receiver& r, double /*in: the comb output is what is mixed*/) {
-  r.txtick = 0;
-  for (int j = -kanaele; j <= kanaele; j++) {
-    const int t = r.time[j];
-    r.Mixre[j] = r.C[j][t] * r.infr[j] + r.Mixre[j];
-    r.Mixim[j] = r.S[j][t] * r.infr[j] + r.Mixim[j];
-    if (t + 1 != r.mixperiode[j]) {
-      r.time[j] = t + 1;
-      r.newdata[j] = 0;
-    } else {
-      r.IQre[j] = r.Mixre[j] / r.mixperiode[j];
-      r.IQim[j] = r.Mixim[j] / r.mixperiode[j];
-      r.Mixre[j] = 0.0;
-      r.Mixim[j] = 0.0;
-      r.time[j] = 0;
-      r.newdata[j] = 1;
-      r.newdataflag = 1;
-      if (j == r.txch) r.txtick = 1;
-    }
+inline void mix_channel(Receiver& r, int j) {
+  const int t = r.time[j];
+  r.Mixre[j] = r.C[j][t] * r.infr[j] + r.Mixre[j];
+  r.Mixim[j] = r.S[j][t] * r.infr[j] + r.Mixim[j];
+  if (t + 1 != r.mixperiode[j]) {
+    r.time[j] = t + 1;
+    r.newdata[j] = 0;
+  } else {
+    r.IQre[j] = r.Mixre[j] / r.mixperiode[j];
+    r.IQim[j] = r.Mixim[j] / r.mixperiode[j];
+    r.Mixre[j] = 0.0;
+    r.Mixim[j] = 0.0;
+    r.time[j] = 0;
+    r.newdata[j] = 1;
+    r.newdataflag = 1;
   }
-  // The tone is taken at the counter as just advanced: 0 on the tick itself.
-  // |txampl| <= 20000, so the truncated product always fits 16 bits.
+}
+
+// The tone is taken at the counter as just advanced: 0 on the tick itself.
+// |txampl| <= 20000, so the truncated product always fits 16 bits.
+inline void transmit_tone(Receiver& r) {
+  r.txtick = r.newdata[r.txch];
   r.wert = static_cast<short>(static_cast<int>(r.txampl * r.S[r.txch][r.time[r.txch]]));
+}
+
+inline void mixer(Receiver& r, double /*in: the comb output is what is mixed*/) {
+  for (int j = -kanaele; j <= kanaele; j++)
+    mix_channel(r, j);
+  transmit_tone(r);
+}
+
+// Comb and mixer for one input sample; clears and sets newdataflag.
+inline void receive_sample(Receiver& r, double in) {
+  const double gew = r.infrgew;
+  r.newdataflag = 0;
+  for (int j = -kanaele; j <= kanaele; j++) {
+    comb_channel(r, j, in, 1 - gew, gew);
+    mix_channel(r, j);
+  }
+  transmit_tone(r);
 }
 
 }  // namespace talvo

@@ -38,15 +38,17 @@ struct Receiver {
   // --- comb pre-filter -----------------------------------------------------
   double infrgew = 0.1;        // weight of the new sample in each ring slot
   ChanArray<Row> inframesmem;  // per phase position, the running average
-  ChanArray<int> inframetime;  // slot the next sample updates, 0 .. mixperiode-1
-  ChanArray<double> infr;      // filter output for the current sample
+  // The slot the next sample updates is the mixer's phase counter `time`: the
+  // two would always start at 0, advance once per sample and wrap at
+  // mixperiode, so one counter serves both.
+  ChanArray<double> infr;  // filter output for the current sample
 
   // --- mixer ---------------------------------------------------------------
   ChanArray<Row> C, S;             // cos / sin of 2*pi*i/mixperiode, i = 0 .. maxperiode-1
   ChanArray<double> Mixre, Mixim;  // running sums of the current period
   ChanArray<double> IQre, IQim;    // I/Q pair of the last completed period
   ChanArray<int> newdata;          // 1 on the sample on which the channel ticks
-  ChanArray<int> time;             // table position for the current sample
+  ChanArray<int> time;             // table position and comb slot, 0 .. mixperiode-1
   int newdataflag = 0;             // 1 when any channel ticked on this sample
   int txch = 0;                    // transmit channel: its tone and its tick drive the keyer
   int txampl = 0;                  // transmit tone amplitude, 0 .. 20000 (set by the keyer)

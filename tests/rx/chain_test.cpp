@@ -4,7 +4,6 @@
 
 #include <map>
 
-#include "rx/comb.h"
 #include "rx/mixer.h"
 #include "rx/stages.h"
 #include "support/signal.h"
@@ -26,9 +25,7 @@ std::map<int, KeyDown> key_states(const std::vector<int16_t>& audio, int centerf
   std::map<int, bool> down;
   for (std::size_t n = 0; n < audio.size(); n++) {
     const double in = audio[n];
-    combfilter(*rx, in);
-    rx->newdataflag = 0;
-    mixer(*rx, in);
+    receive_sample(*rx, in);
     if (!rx->newdataflag) continue;
     iqabs(*rx);
     absmittel(*rx);

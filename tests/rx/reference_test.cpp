@@ -11,7 +11,6 @@
 #include <random>
 #include <vector>
 
-#include "rx/comb.h"
 #include "rx/mixer.h"
 #include "rx/stages.h"
 #include "support/signal.h"
@@ -150,9 +149,7 @@ void compare_on(int centerfreq, const std::vector<int16_t>& audio, double gain) 
   long ticks = 0;
   for (std::size_t n = 0; n < audio.size(); n++) {
     const double in = audio[n] * gain;
-    combfilter(*rx, in);
-    rx->newdataflag = 0;
-    mixer(*rx, in);
+    receive_sample(*rx, in);
     ref.sample(in);
     if (!rx->newdataflag) continue;
     iqabs(*rx);
