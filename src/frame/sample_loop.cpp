@@ -1,11 +1,16 @@
 // The sample loop: the program's only loop.
 //
-// Each pass takes one sample of the input and drives everything else: the
-// comb and the mixer run on every sample for every channel, the tick stages
-// only on samples on which at least one channel completed a period.
+// Every sample of the input drives everything else: the comb and the mixer
+// run on every sample for every channel, the receive stages on samples on
+// which a channel completed a period (tick samples), and after them, on tick
+// samples, the program's own steps. The receive chain runs a block of
+// samples at a time (the same results, faster); then the
+// block is walked sample by sample for what follows: the RTS refresh and the
+// transmit tone at the mixer's place, and the steps of each tick sample.
+#include <memory>
+
 #include "frame/station.h"
-#include "rx/mixer.h"
-#include "rx/stages.h"
+#include "rx/block.h"
 
 namespace talvo {
 
@@ -23,38 +28,48 @@ void sample_loop(Station& st) {
   FILE* const fpout = st.fpout;
   const bool pass_through = st.set.sidetone == rxtone && fpout != nullptr;
   const bool tone_out = st.set.sidetone == txtone && fpout != nullptr;
+  const auto bt = std::make_unique<BlockTicks>();
+  double in[kBlock];
+  bool over[kBlock];
 
-  for (;;) {
-    const int first = getc_unlocked(fp);
-    if (first == EOF) break;
-    const int second = getc_unlocked(fp);
-    if (second == EOF) break;  // a lone last byte is dropped
-    const auto lo = static_cast<unsigned char>(first);
-    const auto hi = static_cast<signed char>(second);
-    double in = hi * 256 + lo;
-
-    if (pass_through) {
-      putc_unlocked(first, fpout);
-      putc_unlocked(second, fpout);
+  for (bool end = false; !end;) {
+    // Read a block. The recorder delivers a block in about 11 ms, so nothing
+    // waits long for it.
+    int n = 0;
+    while (n < kBlock) {
+      const int first = getc_unlocked(fp);
+      if (first == EOF) break;
+      const int second = getc_unlocked(fp);
+      if (second == EOF) break;  // a lone last byte is dropped
+      const auto lo = static_cast<unsigned char>(first);
+      const auto hi = static_cast<signed char>(second);
+      const double x = hi * 256 + lo;
+      if (pass_through) {
+        putc_unlocked(first, fpout);
+        putc_unlocked(second, fpout);
+      }
+      // The overload test looks at the sample as received, before the gain.
+      over[n] = x > kOverload || x < -kOverload;
+      in[n] = x * st.ingain;
+      n++;
     }
-    // The overload test looks at the sample as received, before the gain.
-    if (in > kOverload || in < -kOverload) st.overflow = 1;
-    in = in * st.ingain;
+    end = n < kBlock;
 
-    receive_sample(rx, in);
-    if (rx.txtick && st.keyline) st.keyline->request(st.rts);
-    if (tone_out) {
-      const auto w = static_cast<unsigned short>(rx.wert);
-      putc_unlocked(w & 0xFF, fpout);
-      putc_unlocked(w >> 8, fpout);
+    receive_block(rx, in, n, *bt);
+
+    // Then sample by sample, in order, what follows the mixer.
+    for (int k = 0; k < n; k++) {
+      if (over[k]) st.overflow = 1;
+      const int tick = apply_ticks(rx, *bt, k);
+      if (rx.txtick && st.keyline) st.keyline->request(st.rts);
+      if (tone_out) {
+        const auto w = static_cast<unsigned short>(tone_at(rx, *bt, k));
+        putc_unlocked(w & 0xFF, fpout);
+        putc_unlocked(w >> 8, fpout);
+      }
+      if (!tick) continue;
+      if (waterfall_due(st)) st.overflow = 0;
     }
-    if (!rx.newdataflag) continue;
-
-    iqabs(rx);
-    if (waterfall_due(st)) st.overflow = 0;
-    absmittel(rx);
-    nlg1(rx);
-    adaptthreshold2(rx);
   }
 }
 

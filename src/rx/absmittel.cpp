@@ -9,35 +9,39 @@
 
 namespace talvo {
 
-void absmittel(Receiver& r) {
-  for (int j = -kanaele; j <= kanaele; j++) {
-    if (r.newdata[j] != 1) continue;
-    const int n = r.histabslen[j];
-    const double* h = push_window(r.Histabs[j].data(), r.histabspos[j], n, r.valueabs[j]);
-    double s = 0.0;
-    for (int k = 0; k < n; k++)
-      s = s + h[k];
-    r.valueabsmittel1[j] = s / n;
-  }
+void absmittel_channel(Receiver& r, int j) {
+  const int n = r.histabslen[j];
+  const double* h = push_window(r.Histabs[j].data(), r.histabspos[j], n, r.valueabs[j]);
+  double s = 0.0;
+  for (int k = 0; k < n; k++)
+    s = s + h[k];
+  r.valueabsmittel1[j] = s / n;
+}
 
-  // Every cluster on every call: an envelope can change on a sample on which
-  // its centre did not tick. The outer clusters reach one channel past the
-  // channel range; averages are never negative and the maximum starts at 0,
-  // so leaving that place out is the same as counting it as 0.
-  for (int c = 0; c < kanaele; c += 5) {
-    for (const int centre : {c, -c}) {
-      double locmax = 0.0;
-      for (int i = -2; i <= 2; i++) {
-        const int m = centre + i;
-        if (m < -kanaele || m > kanaele) continue;
-        // Written as a selection, so that it compiles to a maximum instruction
-        // rather than a branch that noise makes unpredictable.
-        const double v = r.valueabsmittel1[m];
-        locmax = v > locmax ? v : locmax;
-      }
-      r.valueabsmittel[centre] = locmax;
-    }
+// The outer clusters reach one channel past the channel range; averages are
+// never negative and the maximum starts at 0, so leaving that place out is
+// the same as counting it as 0.
+void absmittel_cluster(Receiver& r, int c) {
+  double locmax = 0.0;
+  for (int i = -2; i <= 2; i++) {
+    const int m = c + i;
+    if (m < -kanaele || m > kanaele) continue;
+    // Written as a selection, so that it compiles to a maximum instruction
+    // rather than a branch that noise makes unpredictable.
+    const double v = r.valueabsmittel1[m];
+    locmax = v > locmax ? v : locmax;
   }
+  r.valueabsmittel[c] = locmax;
+}
+
+void absmittel(Receiver& r) {
+  for (int j = -kanaele; j <= kanaele; j++)
+    if (r.newdata[j] == 1) absmittel_channel(r, j);
+  // Every cluster on every call: an envelope can change on a sample on which
+  // its centre did not tick. The order (0, then each mirror pair outwards)
+  // does not matter, as each cluster only reads the channel averages.
+  for (int c = -kLastCentre; c <= kLastCentre; c += 5)
+    absmittel_cluster(r, c);
 }
 
 }  // namespace talvo

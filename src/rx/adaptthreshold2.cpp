@@ -20,18 +20,20 @@ int excess(double valuenlg1, double sum, int L) {
   return static_cast<int>(x);
 }
 
+void adaptthreshold2_channel(Receiver& r, int j) {
+  const int L = r.histadaptlen[j];
+  int p = r.Histadaptindex[j];
+  const int sigdiff = excess(r.valuenlg1[j], r.sum[j], L);
+  r.valuethr[j] = sigdiff > r.decthresh[j] ? static_cast<double>(sigdiff) : 0.0;
+  r.sum[j] = (r.valuenlg1[j] - r.Histadapt[j][p]) + r.sum[j];
+  r.Histadapt[j][p] = r.valuenlg1[j];
+  if (++p >= L) p = 0;
+  r.Histadaptindex[j] = p;
+}
+
 void adaptthreshold2(Receiver& r) {
-  for (int j = -kLastCentre; j <= kLastCentre; j += 5) {
-    if (r.newdata[j] == 0) continue;
-    const int L = r.histadaptlen[j];
-    int p = r.Histadaptindex[j];
-    const int sigdiff = excess(r.valuenlg1[j], r.sum[j], L);
-    r.valuethr[j] = sigdiff > r.decthresh[j] ? static_cast<double>(sigdiff) : 0.0;
-    r.sum[j] = (r.valuenlg1[j] - r.Histadapt[j][p]) + r.sum[j];
-    r.Histadapt[j][p] = r.valuenlg1[j];
-    if (++p >= L) p = 0;
-    r.Histadaptindex[j] = p;
-  }
+  for (int j = -kLastCentre; j <= kLastCentre; j += 5)
+    if (r.newdata[j] != 0) adaptthreshold2_channel(r, j);
 }
 
 }  // namespace talvo

@@ -40,20 +40,22 @@ void tapered_sums(const double* re, const double* im, int n, double& sumre, doub
 
 }  // namespace
 
+void iqabs_channel(Receiver& r, int j) {
+  const int n = r.iqhistlen[j];
+  // Both histories share one ring position.
+  int pos_re = r.iqhistpos[j];
+  const double* re = push_window(r.Histre[j].data(), pos_re, n, r.IQre[j]);
+  const double* im = push_window(r.Histim[j].data(), r.iqhistpos[j], n, r.IQim[j]);
+  double sumre, sumim;
+  tapered_sums(re, im, n, sumre, sumim);
+  const double R = sumre / n;
+  const double I = sumim / n;
+  r.valueabs[j] = std::sqrt(R * R + I * I);
+}
+
 void iqabs(Receiver& r) {
-  for (int j = -kanaele; j <= kanaele; j++) {
-    if (r.newdata[j] != 1) continue;
-    const int n = r.iqhistlen[j];
-    // Both histories share one ring position.
-    int pos_re = r.iqhistpos[j];
-    const double* re = push_window(r.Histre[j].data(), pos_re, n, r.IQre[j]);
-    const double* im = push_window(r.Histim[j].data(), r.iqhistpos[j], n, r.IQim[j]);
-    double sumre, sumim;
-    tapered_sums(re, im, n, sumre, sumim);
-    const double R = sumre / n;
-    const double I = sumim / n;
-    r.valueabs[j] = std::sqrt(R * R + I * I);
-  }
+  for (int j = -kanaele; j <= kanaele; j++)
+    if (r.newdata[j] == 1) iqabs_channel(r, j);
 }
 
 }  // namespace talvo

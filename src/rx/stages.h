@@ -12,4 +12,15 @@ void absmittel(Receiver& r);
 void nlg1(Receiver& r);
 void adaptthreshold2(Receiver& r);
 
+// The same work for one tick of one channel (for the cluster stages, one
+// cluster centre), which the stages above and the block pipeline share.
+void iqabs_channel(Receiver& r, int j);      // IQre/IQim -> valueabs
+void absmittel_channel(Receiver& r, int j);  // valueabs -> valueabsmittel1
+void absmittel_cluster(Receiver& r, int c);  // members' valueabsmittel1 -> valueabsmittel
+void nlg1_channel(Receiver& r, int j);       // valueabsmittel -> valuenlg1
+// Two consecutive ticks of cluster centre j with envelopes `first` and
+// `second`: the smoothed values of both, formed side by side.
+void nlg1_channel_pair(Receiver& r, int j, double first, double second, double (&out)[2]);
+void adaptthreshold2_channel(Receiver& r, int j);  // valuenlg1 -> valuethr
+
 }  // namespace talvo

@@ -151,6 +151,21 @@ TEST(SampleLoop, WaterfallCadence) {
   EXPECT_EQ(due, 3);
 }
 
+TEST(SampleLoop, WaterfallColumnClearsTheOverloadFlagInSampleOrder) {
+  // An overload on the first sample is cleared by the first waterfall column
+  // (the 314th tick sample, within the first 1000 samples); one that comes
+  // after the column stays lit, even inside the same block of samples.
+  std::vector<int16_t> first(1500, 0), late(1500, 0);
+  first[0] = 30000;
+  late[1400] = -30000;
+  Rig a(test::to_bytes(first));
+  sample_loop(a.st);
+  EXPECT_EQ(a.st.overflow, 0);
+  Rig b(test::to_bytes(late));
+  sample_loop(b.st);
+  EXPECT_EQ(b.st.overflow, 1);
+}
+
 TEST(SampleLoop, EmptyInputEndsAtOnce) {
   Rig r("");
   sample_loop(r.st);
