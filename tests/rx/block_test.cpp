@@ -21,17 +21,8 @@ bool same(double a, double b) {
 }
 
 std::vector<int16_t> busy_audio(int centerfreq, uint32_t seed, double seconds) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> u(0, 1);
-  std::vector<test::KeyedTone> tones;
-  for (int k = 0; k < 5; k++) {
-    test::KeyedTone t;
-    t.freq = centerfreq - 200 + 400 * u(gen);
-    t.amp = 3000 + 6000 * u(gen);
-    for (double s = 0.05 * u(gen); s < seconds; s += 0.05 + 0.2 * u(gen))
-      t.on.push_back({s, s + 0.03 + 0.15 * u(gen)});
-    tones.push_back(t);
-  }
+  const auto tones = test::random_tones(5, centerfreq - 200, centerfreq + 200, 3000, 9000, seconds,
+                                        seed, 0.03, 0.15, 0.05, 0.2);
   return test::mix(tones, seconds, 1500, seed);
 }
 

@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "rx/mixer.h"
@@ -181,17 +180,8 @@ void compare_on(int centerfreq, const std::vector<int16_t>& audio, double gain) 
 // Random keyed tones on random channels, noise whose level jumps, and a
 // stretch of silence.
 std::vector<int16_t> random_audio(int centerfreq, uint32_t seed, double seconds) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> u(0, 1);
-  std::vector<test::KeyedTone> tones;
-  for (int k = 0; k < 6; k++) {
-    test::KeyedTone t;
-    t.freq = centerfreq - 220 + 440 * u(gen);
-    t.amp = 500 + 6000 * u(gen);
-    for (double s = u(gen) * 0.2; s < seconds; s += 0.03 + 0.3 * u(gen))
-      t.on.push_back({s, s + 0.02 + 0.2 * u(gen)});
-    tones.push_back(t);
-  }
+  const auto tones =
+      test::random_tones(6, centerfreq - 220, centerfreq + 220, 500, 6500, seconds, seed);
   auto a = test::mix(tones, seconds, 300, seed);
   auto noise = test::mix({}, seconds, 2500, seed + 1);
   for (std::size_t i = 0; i < a.size(); i++) {

@@ -45,6 +45,23 @@ std::vector<int16_t> mix(const std::vector<KeyedTone>& tones, double seconds, do
   return out;
 }
 
+std::vector<KeyedTone> random_tones(int count, double lo, double hi, double min_amp, double max_amp,
+                                    double seconds, uint32_t seed, double mark, double mark_spread,
+                                    double gap, double gap_spread) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(0, 1);
+  std::vector<KeyedTone> tones;
+  for (int k = 0; k < count; k++) {
+    KeyedTone t;
+    t.freq = lo + (hi - lo) * u(gen);
+    t.amp = min_amp + (max_amp - min_amp) * u(gen);
+    for (double s = u(gen) * gap; s < seconds; s += gap + gap_spread * u(gen))
+      t.on.push_back({s, s + mark + mark_spread * u(gen)});
+    tones.push_back(t);
+  }
+  return tones;
+}
+
 std::string to_bytes(const std::vector<int16_t>& samples) {
   std::string b;
   b.reserve(samples.size() * 2);
