@@ -6,44 +6,82 @@
 namespace talvo {
 namespace {
 
-// The comb and the mixer of one channel over the block, with the channel's
-// state held in locals; records the I/Q pair of every tick.
-void comb_and_mix(Receiver& r, int j, const double* in, int n, BlockTicks& bt) {
-  const int ci = j + kanaele;
-  double* const mem = r.inframesmem[j].data();
-  const double* const C = r.C[j].data();
-  const double* const S = r.S[j].data();
-  const int P = r.mixperiode[j];
-  const double gew = r.infrgew;
-  const double keep = 1 - gew;
-  const uint64_t bit = uint64_t{1} << ci;
-  int t = r.time[j];
-  double mre = r.Mixre[j];
-  double mim = r.Mixim[j];
-  double v = r.infr[j];
-  int ticks = 0;
-  bt.start_time[ci] = t;
-  for (int k = 0; k < n; k++) {
-    v = keep * mem[t] + gew * in[k];
+// One channel's comb and mixer state, held in locals over a block.
+struct Lane {
+  int j, ci;
+  double* mem;      // comb ring
+  const double* C;  // oscillator tables
+  const double* S;
+  int P;       // period, samples
+  int t;       // phase counter and comb slot
+  double mre;  // running sums of the current period
+  double mim;
+  double v;  // comb output of the last sample
+  int ticks;
+
+  Lane(Receiver& r, int ch, BlockTicks& bt)
+      : j(ch),
+        ci(ch + kanaele),
+        mem(r.inframesmem[ch].data()),
+        C(r.C[ch].data()),
+        S(r.S[ch].data()),
+        P(r.mixperiode[ch]),
+        t(r.time[ch]),
+        mre(r.Mixre[ch]),
+        mim(r.Mixim[ch]),
+        v(r.infr[ch]),
+        ticks(0) {
+    bt.start_time[ci] = t;
+  }
+
+  // Comb and mixer for sample k; records the I/Q pair when the period ends.
+  void step(double x, double keep, double gew, int k, BlockTicks& bt) {
+    v = keep * mem[t] + gew * x;
     mem[t] = v;
     mre = C[t] * v + mre;
     mim = S[t] * v + mim;
     if (++t == P) {
-      bt.iqre[ticks] = mre / P;
-      bt.iqim[ticks] = mim / P;
+      bt.iqre[ci][ticks] = mre / P;
+      bt.iqim[ci][ticks] = mim / P;
       bt.tick_sample[ci][ticks] = k;
-      bt.mask[k] |= bit;
+      bt.mask[k] |= uint64_t{1} << ci;
       ticks++;
       mre = 0.0;
       mim = 0.0;
       t = 0;
     }
   }
-  r.time[j] = t;
-  r.Mixre[j] = mre;
-  r.Mixim[j] = mim;
-  r.infr[j] = v;
-  bt.ticks[ci] = ticks;
+
+  void store(Receiver& r, BlockTicks& bt) const {
+    r.time[j] = t;
+    r.Mixre[j] = mre;
+    r.Mixim[j] = mim;
+    r.infr[j] = v;
+    bt.ticks[ci] = ticks;
+  }
+};
+
+// The comb and the mixer of every channel over the block, two channels side
+// by side so that their running sums overlap in the processor.
+void comb_and_mix(Receiver& r, const double* in, int n, BlockTicks& bt) {
+  const double gew = r.infrgew;
+  const double keep = 1 - gew;
+  int j = -kanaele;
+  for (; j + 1 <= kanaele; j += 2) {
+    Lane a(r, j, bt), b(r, j + 1, bt);
+    for (int k = 0; k < n; k++) {
+      a.step(in[k], keep, gew, k, bt);
+      b.step(in[k], keep, gew, k, bt);
+    }
+    a.store(r, bt);
+    b.store(r, bt);
+  }
+  for (; j <= kanaele; j++) {
+    Lane a(r, j, bt);
+    for (int k = 0; k < n; k++)
+      a.step(in[k], keep, gew, k, bt);
+    a.store(r, bt);
+  }
 }
 
 // The cluster maximum as it stood on sample k: each member's average after
@@ -70,15 +108,15 @@ void receive_block(Receiver& r, const double* in, int n, BlockTicks& bt) {
   for (int k = 0; k < n; k++)
     bt.mask[k] = 0;
 
-  // Channel by channel: comb, mixer, then the I/Q low-pass and the average
-  // at each tick.
+  // Channel by channel: comb and mixer, then the I/Q low-pass and the
+  // average at each tick.
+  comb_and_mix(r, in, n, bt);
   for (int j = -kanaele; j <= kanaele; j++) {
     const int ci = j + kanaele;
     bt.start_mittel1[ci] = r.valueabsmittel1[j];
-    comb_and_mix(r, j, in, n, bt);
     for (int m = 0; m < bt.ticks[ci]; m++) {
-      r.IQre[j] = bt.iqre[m];
-      r.IQim[j] = bt.iqim[m];
+      r.IQre[j] = bt.iqre[ci][m];
+      r.IQim[j] = bt.iqim[ci][m];
       iqabs_channel(r, j);
       absmittel_channel(r, j);
       bt.tick_mittel1[ci][m] = r.valueabsmittel1[j];
@@ -96,24 +134,13 @@ void receive_block(Receiver& r, const double* in, int n, BlockTicks& bt) {
     const int ticks = bt.ticks[ci];
     for (int m = 0; m < ticks; m++)
       bt.env[m] = cluster_max_at(bt, c, bt.tick_sample[ci][m], cursor);
-    int m = 0;
-    // Two ticks at a time where the block has them: their smoothing sums
-    // are independent and overlap.
-    for (; m + 1 < ticks; m += 2) {
-      double out[2];
-      nlg1_channel_pair(r, c, bt.env[m], bt.env[m + 1], out);
-      for (int i = 0; i < 2; i++) {
-        r.valuenlg1[c] = out[i];
-        adaptthreshold2_channel(r, c);
-        bt.thr[q][m + i] = r.valuethr[c];
-      }
-    }
-    for (; m < ticks; m++) {
-      r.valueabsmittel[c] = bt.env[m];
-      nlg1_channel(r, c);
+    nlg1_run(r, c, bt.env, ticks, bt.nlg);
+    for (int m = 0; m < ticks; m++) {
+      r.valuenlg1[c] = bt.nlg[m];
       adaptthreshold2_channel(r, c);
       bt.thr[q][m] = r.valuethr[c];
     }
+    if (ticks > 0) r.valueabsmittel[c] = bt.env[ticks - 1];
     // The envelope as the block's last tick sample leaves it (a cluster none
     // of whose members ticked computes its old value again).
     absmittel_cluster(r, c);

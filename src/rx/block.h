@@ -45,10 +45,11 @@ struct BlockTicks {
   int ticks[kChannels] = {};
   int tick_sample[kChannels][kMaxTicks] = {};
   double tick_mittel1[kChannels][kMaxTicks] = {};
-  double start_mittel1[kChannels] = {};  // averages as they stood before the block
-  double iqre[kMaxTicks] = {};           // one channel's I/Q pairs, while it is worked on
-  double iqim[kMaxTicks] = {};
+  double start_mittel1[kChannels] = {};    // averages as they stood before the block
+  double iqre[kChannels][kMaxTicks] = {};  // I/Q pair of each tick
+  double iqim[kChannels][kMaxTicks] = {};
   double env[kMaxTicks] = {};  // one cluster's envelope at each of its ticks
+  double nlg[kMaxTicks] = {};  // and its smoothed value
 
   // Per cluster centre: the key state after each of its ticks.
   double thr[kClusters][kMaxTicks] = {};

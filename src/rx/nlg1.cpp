@@ -11,7 +11,9 @@
 #include "rx/history.h"
 #include "rx/stages.h"
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -74,62 +76,140 @@ void weighted_sums(const double* h, int n, double c, double s, double& sumv, dou
   sumg = sg;
 }
 
-// Two consecutive windows of one cluster at once: `a` is the first window,
-// and the second is the same window moved on by one entry, b[i] = a[i + 1]
-// (the caller passes the first window's oldest entry apart, since the second
-// push has overwritten it in the ring). Four independent sums, each still
-// strictly in window order: two ticks' smoothing overlap in the processor.
-void weighted_sums_pair(double a0, const double* a, int n, double ca, double cb, double s,
-                        double (&sumv)[2], double (&sumg)[2]) {
-  double sva = 0.0, sga = 0.0, svb = 0.0, sgb = 0.0;
+// G consecutive windows of one cluster at once. Window q (0 .. G-1) is the
+// first window moved on by q entries, so its entry i stands at a[q + i];
+// only the first G - 1 places of the ring have been overwritten by the later
+// pushes, and their old values come in `old`. Each window keeps its own two
+// sums, each strictly in window order: the windows' smoothing overlaps in
+// the processor, and with 256-bit vectors four weights share a division.
+template <int G>
+inline double entry(const double* old, const double* a, int q, int i) {
+  return q + i <= G - 2 ? old[q + i] : a[q + i];
+}
+
+void weighted_sums_pair(const double* old, const double* a, int n, const double* c, double s,
+                        double* sumv, double* sumg) {
+  double sv[2] = {0.0, 0.0}, sg[2] = {0.0, 0.0};
 #if defined(__SSE2__)
-  const __m128d centre = _mm_set_pd(cb, ca);
+  const __m128d centre = _mm_set_pd(c[1], c[0]);
   const __m128d sv2 = _mm_set1_pd(s);
   const __m128d half = _mm_set1_pd(0.5 * s);
   const __m128d absmask = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFLL));
   for (int i = 0; i < n; i++) {
-    // Lane 0: entry i of the first window; lane 1: entry i of the second.
-    const __m128d v = i == 0 ? _mm_set_pd(a[1], a0) : _mm_loadu_pd(a + i);
-    const __m128d d = _mm_and_pd(_mm_sub_pd(v, centre), absmask);
-    const __m128d g = weights(d, sv2, half);
+    const __m128d v = i == 0 ? _mm_set_pd(a[1], old[0]) : _mm_loadu_pd(a + i);
+    const __m128d g = weights(_mm_and_pd(_mm_sub_pd(v, centre), absmask), sv2, half);
     const __m128d p = _mm_mul_pd(g, v);
-    sva = sva + _mm_cvtsd_f64(p);
-    sga = sga + _mm_cvtsd_f64(g);
-    svb = svb + _mm_cvtsd_f64(_mm_unpackhi_pd(p, p));
-    sgb = sgb + _mm_cvtsd_f64(_mm_unpackhi_pd(g, g));
+    sv[0] = sv[0] + _mm_cvtsd_f64(p);
+    sg[0] = sg[0] + _mm_cvtsd_f64(g);
+    sv[1] = sv[1] + _mm_cvtsd_f64(_mm_unpackhi_pd(p, p));
+    sg[1] = sg[1] + _mm_cvtsd_f64(_mm_unpackhi_pd(g, g));
   }
 #else
   for (int i = 0; i < n; i++) {
-    const double va = i == 0 ? a0 : a[i];
-    const double ga = weight(std::fabs(va - ca), s);
-    const double gb = weight(std::fabs(a[i + 1] - cb), s);
-    sva = sva + ga * va;
-    sga = sga + ga;
-    svb = svb + gb * a[i + 1];
-    sgb = sgb + gb;
+    for (int q = 0; q < 2; q++) {
+      const double v = entry<2>(old, a, q, i);
+      const double g = weight(std::fabs(v - c[q]), s);
+      sv[q] = sv[q] + g * v;
+      sg[q] = sg[q] + g;
+    }
   }
 #endif
-  sumv[0] = sva;
-  sumg[0] = sga;
-  sumv[1] = svb;
-  sumg[1] = sgb;
+  for (int q = 0; q < 2; q++) {
+    sumv[q] = sv[q];
+    sumg[q] = sg[q];
+  }
 }
+
+#if defined(__x86_64__)
+__attribute__((target("avx"))) void weighted_sums_quad(const double* old, const double* a, int n,
+                                                       const double* c, double s, double* sumv,
+                                                       double* sumg) {
+  double sv[4] = {0.0, 0.0, 0.0, 0.0}, sg[4] = {0.0, 0.0, 0.0, 0.0};
+  const __m256d one = _mm256_set1_pd(1.0);
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d centre = _mm256_loadu_pd(c);
+  const __m256d sv4 = _mm256_set1_pd(s);
+  const __m256d half = _mm256_set1_pd(0.5 * s);
+  const __m256d absmask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFFLL));
+  for (int i = 0; i < n; i++) {
+    __m256d v;
+    if (i < 3) {
+      v = _mm256_set_pd(entry<4>(old, a, 3, i), entry<4>(old, a, 2, i), entry<4>(old, a, 1, i),
+                        entry<4>(old, a, 0, i));
+    } else {
+      v = _mm256_loadu_pd(a + i);
+    }
+    const __m256d d = _mm256_and_pd(_mm256_sub_pd(v, centre), absmask);
+    const __m256d e = _mm256_sub_pd(one, _mm256_div_pd(_mm256_sub_pd(d, sv4), half));
+    const __m256d g = _mm256_min_pd(one, _mm256_max_pd(e, zero));
+    alignas(32) double gv[4];
+    alignas(32) double pv[4];
+    _mm256_store_pd(gv, g);
+    _mm256_store_pd(pv, _mm256_mul_pd(g, v));
+    for (int q = 0; q < 4; q++) {
+      sv[q] = sv[q] + pv[q];
+      sg[q] = sg[q] + gv[q];
+    }
+  }
+  for (int q = 0; q < 4; q++) {
+    sumv[q] = sv[q];
+    sumg[q] = sg[q];
+  }
+}
+
+bool have_avx() {
+  static const bool avx = __builtin_cpu_supports("avx");
+  return avx;
+}
+#endif
 
 }  // namespace
 
-void nlg1_channel_pair(Receiver& r, int j, double first, double second, double (&out)[2]) {
+void nlg1_run(Receiver& r, int j, const double* env, int count, double* out) {
   const int w = r.nlg1weite[j];
   const int n = 2 * w + 1;
+  const double s = r.nlg1sigmaw[j];
   double* const row = r.Histnlg1[j].data();
   int& pos = r.histnlg1pos[j];
-  const double* a = push_window(row, pos, n, first);
-  const double a0 = a[0];  // the next push overwrites it
-  const double ca = a[w];
-  push_window(row, pos, n, second);
-  double sumv[2], sumg[2];
-  weighted_sums_pair(a0, a, n, ca, a[w + 1], r.nlg1sigmaw[j], sumv, sumg);
-  out[0] = sumv[0] / sumg[0];
-  out[1] = sumv[1] / sumg[1];
+  int m = 0;
+  // G ticks at a time: push them all, keeping the places the later pushes
+  // overwrite in the first window. The windows are read through the mirrored
+  // ring, which holds 2n places: the group must not run past its end.
+  auto fits = [&](int G) { return (pos + 1) % n + G - 1 <= n; };
+  auto group = [&](auto sums, int G) {
+    const double* a = push_window(row, pos, n, env[m]);
+    double old[3];
+    for (int q = 0; q + 1 < G; q++)
+      old[q] = a[q];
+    for (int q = 1; q < G; q++)
+      push_window(row, pos, n, env[m + q]);
+    double c[4], sumv[4], sumg[4];
+    for (int q = 0; q < G; q++)
+      c[q] = a[q + w];
+    sums(old, a, n, c, s, sumv, sumg);
+    for (int q = 0; q < G; q++)
+      out[m + q] = sumv[q] / sumg[q];
+    m += G;
+  };
+  auto single = [&]() {
+    const double* h = push_window(row, pos, n, env[m]);
+    double sumv, sumg;
+    weighted_sums(h, n, h[w], s, sumv, sumg);
+    out[m++] = sumv / sumg;
+  };
+  while (m < count) {
+#if defined(__x86_64__)
+    if (m + 4 <= count && fits(4) && have_avx()) {
+      group(weighted_sums_quad, 4);
+      continue;
+    }
+#endif
+    if (m + 2 <= count && fits(2)) {
+      group(weighted_sums_pair, 2);
+      continue;
+    }
+    single();
+  }
 }
 
 void nlg1_channel(Receiver& r, int j) {

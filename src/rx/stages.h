@@ -18,9 +18,9 @@ void iqabs_channel(Receiver& r, int j);      // IQre/IQim -> valueabs
 void absmittel_channel(Receiver& r, int j);  // valueabs -> valueabsmittel1
 void absmittel_cluster(Receiver& r, int c);  // members' valueabsmittel1 -> valueabsmittel
 void nlg1_channel(Receiver& r, int j);       // valueabsmittel -> valuenlg1
-// Two consecutive ticks of cluster centre j with envelopes `first` and
-// `second`: the smoothed values of both, formed side by side.
-void nlg1_channel_pair(Receiver& r, int j, double first, double second, double (&out)[2]);
+// `count` consecutive ticks of cluster centre j with the envelopes env[]:
+// the smoothed value of each in out[], several formed side by side.
+void nlg1_run(Receiver& r, int j, const double* env, int count, double* out);
 void adaptthreshold2_channel(Receiver& r, int j);  // valuenlg1 -> valuethr
 
 }  // namespace talvo
