@@ -74,8 +74,11 @@ double run_blocks(const std::vector<int16_t>& audio, int centerfreq, long& keydo
     for (int k = 0; k < n; k++)
       in[k] = audio[s + k];
     talvo::receive_block(*rx, in.data(), n, *bt);
-    for (int k = 0; k < n; k++)
-      if (talvo::apply_ticks(*rx, *bt, k)) keydown += rx->valuethr[0] != 0.0;
+    for (int k = 0; k < n; k++) {
+      if (!talvo::apply_ticks(*rx, *bt, k)) continue;
+      talvo::apply_key_states(*rx, *bt, k);
+      keydown += rx->valuethr[0] != 0.0;
+    }
   }
   return cpu_seconds() - start;
 }

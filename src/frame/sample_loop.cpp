@@ -7,12 +7,54 @@
 // samples at a time (the same results, faster); then the
 // block is walked sample by sample for what follows: the RTS refresh and the
 // transmit tone at the mixer's place, and the steps of each tick sample.
+#include <errno.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <memory>
 
 #include "frame/station.h"
 #include "rx/block.h"
+#include "tx/keycontrol.h"
 
 namespace talvo {
+namespace {
+
+// Reads the input in whatever pieces it arrives. Before it waits for more,
+// it lets the window show what was drawn: a stream that pauses never leaves
+// a stale picture behind.
+class Reader {
+ public:
+  Reader(int fd, Visual& vis) : fd_(fd), vis_(vis) {}
+  // The next byte, or -1 at the end of the input (or on a read error).
+  int get() {
+    if (pos_ == len_ && !fill()) return -1;
+    return buf_[pos_++];
+  }
+
+ private:
+  bool fill() {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 0) == 0) vis_.Finish();
+    for (;;) {
+      const ssize_t n = read(fd_, buf_, sizeof buf_);
+      if (n > 0) {
+        len_ = static_cast<int>(n);
+        pos_ = 0;
+        return true;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      return false;
+    }
+  }
+
+  int fd_;
+  Visual& vis_;
+  unsigned char buf_[1 << 16];
+  int pos_ = 0, len_ = 0;
+};
+
+}  // namespace
 
 bool waterfall_due(Station& st) {
   st.wasser++;
@@ -25,10 +67,12 @@ bool waterfall_due(Station& st) {
 void sample_loop(Station& st) {
   Receiver& rx = *st.rx;
   FILE* const fp = st.fp;
+  Screen& screen = st.screen;
   FILE* const fpout = st.fpout;
   const bool pass_through = st.set.sidetone == rxtone && fpout != nullptr;
   const bool tone_out = st.set.sidetone == txtone && fpout != nullptr;
   const auto bt = std::make_unique<BlockTicks>();
+  const auto reader = std::make_unique<Reader>(fileno(fp), st.screen.vis);
   double in[kBlock];
   bool over[kBlock];
 
@@ -37,10 +81,10 @@ void sample_loop(Station& st) {
     // waits long for it.
     int n = 0;
     while (n < kBlock) {
-      const int first = getc_unlocked(fp);
-      if (first == EOF) break;
-      const int second = getc_unlocked(fp);
-      if (second == EOF) break;  // a lone last byte is dropped
+      const int first = reader->get();
+      if (first < 0) break;
+      const int second = reader->get();
+      if (second < 0) break;  // a lone last byte is dropped
       const auto lo = static_cast<unsigned char>(first);
       const auto hi = static_cast<signed char>(second);
       const double x = hi * 256 + lo;
@@ -68,7 +112,15 @@ void sample_loop(Station& st) {
         putc_unlocked(w >> 8, fpout);
       }
       if (!tick) continue;
-      if (waterfall_due(st)) st.overflow = 0;
+      // The waterfall shows the key states as the previous tick sample left
+      // them: it is drawn before this sample's states are put in place.
+      if (waterfall_due(st)) {
+        wasserfall(screen, rx, rx.valuethr);
+        overload_box(screen, st.overflow);
+        st.overflow = 0;
+      }
+      apply_key_states(rx, *bt, k);
+      keycontrol(st);
     }
   }
 }

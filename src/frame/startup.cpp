@@ -12,6 +12,9 @@ void fix_layout(Station& st) {
   st.wasserwidth = 350;
   st.textbufwidth = (st.set.width - 390) / 8 - 1;
   st.Xatxtext = 390;
+  st.screen.width = st.set.width;
+  st.screen.height = st.set.height;
+  st.screen.wasserwidth = st.wasserwidth;
 }
 
 void read_txtext(FILE* f, int rowlimit, char (&F_text)[16][255]) {
@@ -52,7 +55,9 @@ int talvo_main(int argc, const char* const* argv) {
     }
   }
 
+  (void)psfloadfont(st.screen.psf, kFontFile);
   fix_layout(st);
+  (void)init_ggi(st.screen, st.set.centerfreq, st.txspeed);
 
   try {
     st.rx = init(st.set.centerfreq);
@@ -87,8 +92,10 @@ int talvo_main(int argc, const char* const* argv) {
   }
 
   sample_loop(st);
-  // Whatever the output stream still buffers belongs to the player.
+  // Whatever the output stream still buffers belongs to the player, and the
+  // window shows the last picture.
   if (st.fpout) std::fflush(st.fpout);
+  st.screen.vis.Finish();
   return 0;
 }
 

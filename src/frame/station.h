@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "display/screen.h"
 #include "frame/cmdline.h"
 #include "frame/keyline.h"
 #include "rx/receiver.h"
@@ -20,6 +21,7 @@ inline constexpr const char* kRecorderCommand =
     "arecord -D sysdefault -t raw -c 1 -r 48000 -f S16_LE";
 inline constexpr const char* kPlayerCommand = "aplay -r 48000 -t raw -f S16_LE -c 1 ";
 inline constexpr const char* kTxtextFile = "txtext.asc";
+inline constexpr const char* kFontFile = "velquin-font.psf.gz";
 inline constexpr int kOverload = 28000;  // |sample| above this lights the overload box
 
 struct Station {
@@ -31,6 +33,7 @@ struct Station {
   int Xatxtext = 390;      // x of the transmit-text line, pixels
 
   std::unique_ptr<Receiver> rx;
+  Screen screen;                     // the window (or, without a display, the frame alone)
   FILE* fp = nullptr;                // audio input, S16LE mono 48 kHz
   FILE* fpout = nullptr;             // audio output pipe; null with notone or when it cannot run
   std::unique_ptr<KeyLine> keyline;  // null without a serial device
@@ -42,6 +45,10 @@ struct Station {
   // Run-time settings the operator changes.
   double ingain = 1.0;    // input gain
   int wasserdelay = 200;  // waterfall pace: larger is slower
+  int txspeed = 100;      // transmit speed, characters per minute
+
+  // The last pointer position, frame pixels.
+  int px = 0, py = 0;
 
   // Loop state.
   int wasser = 0;     // tick samples since the last waterfall column

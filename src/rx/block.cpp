@@ -153,18 +153,22 @@ int apply_ticks(Receiver& r, BlockTicks& bt, int k) {
   const uint64_t now = bt.mask[k];
   for (uint64_t b = bt.applied & ~now; b != 0; b &= b - 1)
     r.newdata[__builtin_ctzll(b) - kanaele] = 0;
-  for (uint64_t b = now; b != 0; b &= b - 1) {
+  for (uint64_t b = now; b != 0; b &= b - 1)
+    r.newdata[__builtin_ctzll(b) - kanaele] = 1;
+  bt.applied = now;
+  r.newdataflag = now != 0;
+  r.txtick = static_cast<int>((now >> (r.txch + kanaele)) & 1);
+  return r.newdataflag;
+}
+
+void apply_key_states(Receiver& r, BlockTicks& bt, int k) {
+  for (uint64_t b = bt.mask[k]; b != 0; b &= b - 1) {
     const int j = __builtin_ctzll(b) - kanaele;
-    r.newdata[j] = 1;
     if (is_cluster_centre(j)) {
       const int q = (j + kLastCentre) / 5;
       r.valuethr[j] = bt.thr[q][bt.next_thr[q]++];
     }
   }
-  bt.applied = now;
-  r.newdataflag = now != 0;
-  r.txtick = static_cast<int>((now >> (r.txch + kanaele)) & 1);
-  return r.newdataflag;
 }
 
 short tone_at(const Receiver& r, const BlockTicks& bt, int k) {

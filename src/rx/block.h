@@ -10,11 +10,13 @@
 // through the cluster maximum, which is taken as it stood at each tick.
 // The results are those of the sample-by-sample chain to the last bit.
 //
-// Afterwards the caller walks the block in sample order with
-// `apply_ticks`, which puts back, sample by sample, what the decoder, the
-// keyer and the waterfall see: newdata, newdataflag and the key states
-// valuethr as they stood on that sample. `tone_at` gives the transmit tone
-// sample the mixer would have formed there.
+// Afterwards the caller walks the block in sample order and puts back,
+// sample by sample, what the keyer, the waterfall and the decoder see:
+// `apply_ticks` sets newdata and newdataflag as the mixer leaves them on that
+// sample, `apply_key_states` the key states valuethr as the threshold stage
+// leaves them (the waterfall, drawn between the two, shows the states of the
+// tick sample before). `tone_at` gives the transmit tone sample the mixer
+// would have formed there.
 //
 // Everything that feeds the comb (the samples and the input gain) must be
 // known for the whole block before it runs; the block is short (kBlock
@@ -63,14 +65,18 @@ struct BlockTicks {
 
 // Runs the chain over in[0 .. n-1] (n <= kBlock; samples already scaled by
 // the input gain). Leaves the receiver as the last sample of the block left
-// it, except newdata, newdataflag and valuethr, which `apply_ticks` restores
+// it, except newdata, newdataflag and valuethr, which the walk restores
 // sample by sample.
 void receive_block(Receiver& r, const double* in, int n, BlockTicks& bt);
 
-// Sets newdata, newdataflag and the key states of sample k of the block, as
-// the sample-by-sample chain leaves them after that sample; returns
-// newdataflag. Call it for k = 0, 1, ... n-1 in order.
+// Sets newdata, newdataflag and txtick of sample k of the block, as the
+// mixer leaves them on that sample; returns newdataflag. Call it for k = 0,
+// 1, ... n-1 in order.
 int apply_ticks(Receiver& r, BlockTicks& bt, int k);
+
+// Sets the key states of the clusters that ticked on sample k, as the
+// threshold stage leaves them. Call it after apply_ticks for the same k.
+void apply_key_states(Receiver& r, BlockTicks& bt, int k);
 
 // The transmit tone sample on sample k: txampl times the sine of channel
 // txch at its phase on that sample.

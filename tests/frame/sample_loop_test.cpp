@@ -34,8 +34,9 @@ struct Rig {
     st.set.sidetone = mode;
     fix_layout(st);
     st.rx = init(700);
-    st.fp =
-        input.empty() ? std::fopen("/dev/null", "r") : fmemopen(input.data(), input.size(), "r");
+    st.fp = std::tmpfile();
+    std::fwrite(input.data(), 1, input.size(), st.fp);
+    std::rewind(st.fp);
     if (mode != notone) st.fpout = out = std::tmpfile();
     if (serial) st.keyline = std::make_unique<RecordingKeyLine>(&rts);
   }

@@ -46,6 +46,7 @@ void expect_same_as_per_sample(int centerfreq, const std::vector<int16_t>& audio
     for (int k = 0; k < n; k++) {
       receive_sample(*a, in[k]);
       const int flag = apply_ticks(*b, *bt, k);
+      apply_key_states(*b, *bt, k);
       ASSERT_EQ(flag, a->newdataflag) << "sample " << s + k;
       ASSERT_EQ(b->txtick, a->txtick) << "sample " << s + k;
       ASSERT_EQ(tone_at(*b, *bt, k), a->wert) << "sample " << s + k;

@@ -33,7 +33,11 @@ void TempDir::write(const std::string& name, const std::string& content, bool ex
 }
 
 std::string TempDir::read(const std::string& name) const {
-  std::ifstream f(file(name), std::ios::binary);
+  return contents(file(name));
+}
+
+std::string TempDir::contents(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
   std::stringstream ss;
   ss << f.rdbuf();
   return ss.str();
@@ -60,6 +64,10 @@ Run run(const std::vector<std::string>& argv, const RunOptions& o) {
     dup2(err, 2);
     if (!o.cwd.empty() && chdir(o.cwd.c_str()) != 0) _exit(126);
     setenv("PATH", path.c_str(), 1);
+    if (o.display.empty())
+      unsetenv("DISPLAY");
+    else
+      setenv("DISPLAY", o.display.c_str(), 1);
     std::vector<char*> args;
     for (const auto& a : argv)
       args.push_back(const_cast<char*>(a.c_str()));

@@ -17,6 +17,7 @@ struct RunOptions {
   std::string path_prefix;  // put first on PATH (fake arecord/aplay live there)
   std::string path;         // replaces PATH entirely when not empty
   std::string input;        // bytes on standard input
+  std::string display;      // DISPLAY for the program; none when empty
 };
 
 Run run(const std::vector<std::string>& argv, const RunOptions& o = {});
@@ -32,6 +33,7 @@ class TempDir {
   std::string file(const std::string& name) const { return path_ + "/" + name; }
   void write(const std::string& name, const std::string& content, bool executable = false) const;
   std::string read(const std::string& name) const;
+  static std::string contents(const std::string& path);
   bool exists(const std::string& name) const;
 
  private:

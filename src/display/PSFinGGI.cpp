@@ -1,0 +1,160 @@
+#include "display/PSFinGGI.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace talvo {
+namespace {
+
+// The file name as one shell word: unchanged when it holds only characters
+// the shell passes as they are, else single-quoted.
+std::string shell_word(const char* s) {
+  bool plain = *s != '\0';
+  for (const char* p = s; *p; p++) {
+    const char c = *p;
+    plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      std::strchr("-_./+,:@%", c) != nullptr);
+  }
+  if (plain) return s;
+  std::string q = "'";
+  for (const char* p = s; *p; p++)
+    q += *p == '\'' ? std::string("'\\''") : std::string(1, *p);
+  return q + "'";
+}
+
+ggi_color color_of(ggi_pixel c) {
+  ggi_color g;
+  g.r = static_cast<uint16_t>(((c >> 16) & 0xFF) << 8);
+  g.g = static_cast<uint16_t>(((c >> 8) & 0xFF) << 8);
+  g.b = static_cast<uint16_t>((c & 0xFF) << 8);
+  return g;
+}
+
+// Reads and checks the font from an open stream.
+int read_font(Psf& psf, FILE* f) {
+  unsigned char header[4];
+  if (std::fread(header, 1, 4, f) < 4) {
+    std::fputs("cannot read header\n", stderr);
+    return 3;
+  }
+  if (header[0] != 0x36 || header[1] != 0x04) {
+    std::fputs("Wrong magic number\n", stderr);
+    return 4;
+  }
+  const int height = header[3];
+  if (height == 0 || height >= 128) {
+    std::fprintf(stderr, "Unusable glyph height %d\n", height);
+    return 4;
+  }
+  std::vector<ggi_color> colbuf;
+  std::vector<ggi_pixel> pixbuf;
+  std::vector<unsigned char> data;
+  try {
+    colbuf.resize(static_cast<std::size_t>(8) * height);
+  } catch (const std::bad_alloc&) {
+    std::fputs("cannot allocate glyph color buffer\n", stderr);
+    return 5;
+  }
+  try {
+    pixbuf.resize(static_cast<std::size_t>(8) * height);
+  } catch (const std::bad_alloc&) {
+    std::fputs("cannot allocate glyph pixel buffer\n", stderr);
+    return 6;
+  }
+  try {
+    data.resize(static_cast<std::size_t>(256) * height);
+  } catch (const std::bad_alloc&) {
+    std::fputs("cannot allocate font space\n", stderr);
+    return 7;
+  }
+  if (std::fread(data.data(), 1, data.size(), f) < data.size()) {
+    std::fputs("cannot read font\n", stderr);
+    return 8;
+  }
+  // Only a font that loaded whole is used; a 512-glyph font gives its first
+  // 256 glyphs, and whatever follows them is not read.
+  psf.PSF_glyphheight = height;
+  psf.PSF_glyphcolbuf = std::move(colbuf);
+  psf.PSF_glyphpixbuf = std::move(pixbuf);
+  psf.PSF_data = std::move(data);
+  psf.loaded = true;
+  return 0;
+}
+
+}  // namespace
+
+int psfloadfont(Psf& psf, const char* font) {
+  const std::size_t len = strnlen(font, 1000);
+  const bool gz = len >= 3 && std::strcmp(font + len - 3, ".gz") == 0;
+  FILE* f;
+  if (gz) {
+    const std::string cmd = std::string("gunzip -c  ") + shell_word(font);
+    std::printf("%s\n", cmd.c_str());
+    std::fflush(stdout);
+    f = popen(cmd.c_str(), "r");
+    if (!f) {
+      std::fprintf(stderr, "cannot open %s\n", font);
+      return 1;
+    }
+  } else {
+    f = std::fopen(font, "r");
+    if (!f) {
+      std::fprintf(stderr, "cannot open %s\n", font);
+      return 2;
+    }
+  }
+  const int result = read_font(psf, f);
+  if (gz) {
+    // Read what the decompressor still has, so that it ends quietly.
+    char sink[4096];
+    while (std::fread(sink, 1, sizeof sink, f) > 0) {
+    }
+    pclose(f);
+  } else {
+    std::fclose(f);
+  }
+  return result;
+}
+
+int psfSetGCForeground(Psf& psf, Visual& /*vis*/, ggi_pixel color) {
+  const ggi_color c = color_of(color);
+  psf.PSF_fgcolor.r = c.r;
+  psf.PSF_fgcolor.g = c.g;
+  psf.PSF_fgcolor.b = c.b;
+  return 0;
+}
+
+int psfSetGCBackground(Psf& psf, Visual& /*vis*/, ggi_pixel color) {
+  const ggi_color c = color_of(color);
+  psf.PSF_bgcolor.r = c.r;
+  psf.PSF_bgcolor.g = c.g;
+  psf.PSF_bgcolor.b = c.b;
+  return 0;
+}
+
+int psfPutc(Psf& psf, Visual& vis, int x, int y, char c) {
+  if (!psf.loaded) return 0;
+  const int h = psf.PSF_glyphheight;
+  const unsigned char* glyph = psf.PSF_data.data() + static_cast<unsigned char>(c) * h;
+  for (int r = 0; r < h; r++) {
+    const unsigned char glrow = glyph[r];
+    for (int k = 0; k < 8; k++) {
+      const unsigned mask = 0x80u >> k;
+      psf.PSF_glyphcolbuf[8 * r + k] = (glrow & mask) ? psf.PSF_fgcolor : psf.PSF_bgcolor;
+    }
+  }
+  Visual::PackColors(psf.PSF_glyphpixbuf.data(), psf.PSF_glyphcolbuf.data(), 8 * h);
+  vis.PutBox(x, y, 8, h, psf.PSF_glyphpixbuf.data());
+  vis.Flush();
+  return 0;
+}
+
+int psfPuts(Psf& psf, Visual& vis, int x, int y, const char* str) {
+  for (; *str; str++, x += 8)
+    psfPutc(psf, vis, x, y, *str);
+  return 0;
+}
+
+}  // namespace talvo

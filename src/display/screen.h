@@ -1,0 +1,42 @@
+// The window's contents: the static layout, the waterfall and the overload
+// box, drawn into the visual.
+//
+// Geometry in pixels, origin top left. Cluster c has its waterfall strip at
+// y = height/2 - 8c and its frequency label, speed figure and text line at
+// y = height/2 - 5 - 8c: higher channels lie higher.
+#pragma once
+
+#include "display/PSFinGGI.h"
+#include "display/ggi.h"
+#include "rx/receiver.h"
+
+namespace talvo {
+
+inline constexpr const char* kTitleFormat = "TALVO Morsedecoder  %s";
+
+struct Screen {
+  Visual vis;
+  Psf psf;                // the bitmap font of the text lines
+  int width = 1200;       // pixels
+  int height = 480;       // pixels
+  int wasserwidth = 350;  // width of the waterfall area, pixels
+  int x = 70;             // the waterfall column drawn next
+  double wgain = 1.0;     // display gain of the waterfall
+};
+
+// Opens the window (where there is a display) and draws the static layout:
+// the status line, the frequency labels of the nine clusters, the column
+// headings, the title and help lines and the label of the transmit line.
+// Returns 0, or 2 when no window could be opened (the program then runs on
+// with the frame alone).
+int init_ggi(Screen& s, int centerfreq, int txspeed);
+
+// Draws one waterfall column of the key states `val` of the nine clusters,
+// coloured by their role (red selected, green decoded), with the key-state
+// tick of the selected cluster, and moves on by one column.
+void wasserfall(Screen& s, const Receiver& r, const ChanArray<double>& val);
+
+// The overload indicator beside "OVF": red after an overload, else black.
+void overload_box(Screen& s, bool overflow);
+
+}  // namespace talvo
