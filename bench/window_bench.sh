@@ -1,0 +1,40 @@
+#!/bin/bash
+# Real-time factor of the whole program, with its window open under Xvfb and
+# headless: 60 s of audio with several keyed stations and noise, made with
+# sox, from standard input as fast as the program takes it.
+# Usage: bench/window_bench.sh [build-dir] [seconds]
+set -euo pipefail
+build=$(realpath "${1:-build}")
+seconds=${2:-60}
+work=$(mktemp -d)
+xvfb=""
+cleanup() {
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+for n in $(seq 141 190); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
+done
+Xvfb "$display" -screen 0 1280x600x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 50); do DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+
+cp "$build/velquin-font.psf.gz" "$build/txtext.asc" "$work/"
+cd "$work"
+sox -n -r 48000 -c 1 -b 16 -e signed-integer -t raw audio.raw synth "$seconds" \
+  sine 600 synth square amod 3 sine 700 synth square amod 5 \
+  sine 800 synth square amod 7 sine 900 synth square amod 2 whitenoise mix vol 0.3
+
+run() {  # label, then the environment for talvo
+  local label=$1
+  shift
+  /usr/bin/time -o times -f "%e %U %S" env "$@" "$build/talvo" 700 1200 notone stdin \
+    <audio.raw >/dev/null 2>/dev/null
+  read -r wall user sys <times
+  echo "$label: $seconds s of audio in $wall s ($user s user, $sys s system):" \
+       "$(echo "$seconds / $wall" | bc) times real time"
+}
+run "window under Xvfb" DISPLAY="$display"
+run "headless         " -u DISPLAY

@@ -1,0 +1,82 @@
+#!/bin/bash
+# End to end in a real window: talvo under Xvfb with keyed audio flowing on
+# standard input at real-time pace; a screenshot must show the title, the
+# layout and a waterfall with key-down and key-up strips; a click on QUIT
+# must end the program at once with status 0.
+# Usage: window_test.sh path/to/talvo build-dir
+set -euo pipefail
+talvo=$(realpath "$1")
+build=$(realpath "$2")
+work=$(mktemp -d)
+xvfb=""
+feeder=""
+cleanup() {
+  [ -n "$feeder" ] && kill "$feeder" 2>/dev/null || true
+  [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null || true
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  [ -n "${KEEP:-}" ] && cp "$work/shot.png" /tmp/shot.png; rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+# A display of our own.
+for n in $(seq 91 140); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+    export DISPLAY=:$n
+    break
+  fi
+done
+Xvfb "$DISPLAY" -screen 0 1280x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+xdotool getdisplaygeometry >/dev/null 2>&1 || fail "Xvfb did not start"
+
+cp "$build/velquin-font.psf.gz" "$build/txtext.asc" "$work/"
+cd "$work"
+# A 700 Hz tone (cluster 0) keyed on and off twice a second, in 0.1 s pieces.
+sox -n -r 48000 -c 1 -b 16 -e signed-integer -t raw piece.raw synth 0.1 sine 700 vol 0.25
+sox -n -r 48000 -c 1 -b 16 -e signed-integer -t raw quiet.raw synth 0.1 sine 700 vol 0
+mkfifo audio
+(
+  trap '' PIPE
+  while :; do
+    for p in piece piece quiet quiet quiet; do cat "$p.raw" || exit 0; sleep 0.1; done
+  done
+) >audio &
+feeder=$!
+"$talvo" 700 1200 notone stdin <audio >out.txt 2>err.txt &
+pid=$!
+
+wid=$(timeout 10 xdotool search --sync --name "TALVO Morsedecoder" | head -1) || fail "no window"
+[ "$(xdotool getwindowname "$wid")" = "TALVO Morsedecoder  velquin36v1" ] || fail "window title"
+sleep 3  # a few hundred waterfall columns
+import -window "$wid" shot.png
+
+# Count the pixels of one colour in a region of the screenshot.
+count() {  # colour WxH+X+Y
+  convert shot.png -crop "$2" +repage txt:- | grep -ci "#$1" || true
+}
+[ "$(count 808000 32x8+20+465)" -gt 20 ] || fail "QUIT label"
+[ "$(count 004080 200x8+20+435)" -gt 200 ] || fail "title line"
+[ "$(count 0050FF 24x8+5+235)" -gt 10 ] || fail "frequency label 700"
+[ "$(count 00FF00 40x8+346+12)" -gt 20 ] || fail "Send: label"
+# Cluster 0's strip: key up (brightness 30) and key down (130 and more).
+up=$(count 001E00 300x6+40+240)
+down=$(convert shot.png -crop 300x1+40+242 +repage txt:- | grep -cE '#00([89A-F][0-9A-F])00' || true)
+[ "$up" -gt 100 ] || fail "no key-up strip ($up)"
+[ "$down" -gt 30 ] || fail "no key-down strip ($down)"
+# Cluster 10 hears nothing: key up only.
+[ "$(count 001E00 300x1+40+160)" -gt 100 ] || fail "idle cluster strip"
+[ "$(count 00FF00 300x6+40+160)" -eq 0 ] || fail "idle cluster keyed"
+
+xdotool mousemove --window "$wid" 30 470 click 1
+for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$pid" 2>/dev/null && fail "QUIT did not end the program"
+status=0
+wait "$pid" || status=$?
+pid=""
+[ "$status" -eq 0 ] || fail "exit status $status"
+echo "window test passed: key-up $up, key-down $down pixels"
