@@ -19,6 +19,7 @@ cleanup() {
 trap cleanup EXIT
 fail() {
   echo "FAIL: $*"
+  [ -f "$work/err.txt" ] && sed 's/^/talvo: /' "$work/err.txt" | head -40
   exit 1
 }
 
@@ -43,7 +44,7 @@ mkfifo audio
 (
   trap '' PIPE
   while :; do
-    for p in piece piece quiet quiet quiet; do cat "$p.raw" || exit 0; sleep 0.1; done
+    for p in piece piece quiet quiet quiet; do cat "$p.raw" 2>/dev/null || exit 0; sleep 0.1; done
   done
 ) >audio &
 feeder=$!
