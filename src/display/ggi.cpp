@@ -193,58 +193,60 @@ void Visual::EventPoll() {
   pump();
 }
 
+int translate_event(const SDL_Event& e, gii_event* out) {
+  int n = 0;
+  switch (e.type) {
+    case SDL_QUIT:
+      out[n++].type = evWindowClosed;
+      break;
+    case SDL_TEXTINPUT:
+      // Printable characters, as typed (upper case and punctuation
+      // included); a character of several bytes arrives byte by byte.
+      for (const char* p = e.text.text; *p && n < kMaxTranslated; p++) {
+        out[n].type = evKeyPress;
+        out[n++].sym = static_cast<unsigned char>(*p);
+      }
+      break;
+    case SDL_KEYDOWN:
+      // Only keys that type no text: the others come as text input. A held
+      // key counts once.
+      if (e.key.repeat == 0) {
+        const unsigned sym = key_symbol(e.key.keysym.sym);
+        if (sym != 0) {
+          out[n].type = evKeyPress;
+          out[n++].sym = sym;
+        }
+      }
+      break;
+    case SDL_MOUSEMOTION:
+      out[n].type = evPtrAbsolute;
+      out[n].x = e.motion.x;
+      out[n++].y = e.motion.y;
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+      // The press also tells where it happened.
+      out[n].type = evPtrAbsolute;
+      out[n].x = e.button.x;
+      out[n++].y = e.button.y;
+      out[n].type = evPtrButtonPress;
+      out[n++].button = e.button.button == SDL_BUTTON_LEFT    ? GII_PBUTTON_LEFT
+                        : e.button.button == SDL_BUTTON_RIGHT ? GII_PBUTTON_RIGHT
+                                                              : GII_PBUTTON_MIDDLE;
+      break;
+    default:
+      break;
+  }
+  return n;
+}
+
 void Visual::pump() {
   SDL_Event e;
+  gii_event g[kMaxTranslated];
   while (SDL_PollEvent(&e)) {
-    gii_event g;
-    switch (e.type) {
-      case SDL_QUIT:
-        g.type = evWindowClosed;
-        push(g);
-        break;
-      case SDL_TEXTINPUT:
-        // Printable characters, as typed (upper case and punctuation
-        // included); multi-byte characters arrive byte by byte.
-        for (const char* p = e.text.text; *p; p++) {
-          g.type = evKeyPress;
-          g.sym = static_cast<unsigned char>(*p);
-          push(g);
-        }
-        break;
-      case SDL_KEYDOWN:
-        // Only keys that type no text: the others come as text input.
-        if (e.key.repeat == 0) {
-          g.sym = key_symbol(e.key.keysym.sym);
-          if (g.sym != 0) {
-            g.type = evKeyPress;
-            push(g);
-          }
-        }
-        break;
-      case SDL_MOUSEMOTION:
-        g.type = evPtrAbsolute;
-        g.x = e.motion.x;
-        g.y = e.motion.y;
-        push(g);
-        break;
-      case SDL_MOUSEBUTTONDOWN:
-        // The press also tells where it happened.
-        g.type = evPtrAbsolute;
-        g.x = e.button.x;
-        g.y = e.button.y;
-        push(g);
-        g.type = evPtrButtonPress;
-        g.button = e.button.button == SDL_BUTTON_LEFT    ? GII_PBUTTON_LEFT
-                   : e.button.button == SDL_BUTTON_RIGHT ? GII_PBUTTON_RIGHT
-                                                         : GII_PBUTTON_MIDDLE;
-        push(g);
-        break;
-      case SDL_WINDOWEVENT:
-        if (e.window.event == SDL_WINDOWEVENT_EXPOSED) dirty_ = true;
-        break;
-      default:
-        break;
-    }
+    if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_EXPOSED) dirty_ = true;
+    const int n = translate_event(e, g);
+    for (int i = 0; i < n; i++)
+      push(g[i]);
   }
 }
 

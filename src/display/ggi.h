@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+union SDL_Event;
+
 namespace talvo {
 
 using ggi_pixel = uint32_t;  // 0xRRGGBB
@@ -46,6 +48,11 @@ struct gii_event {
   int x = 0, y = 0;  // evPtrAbsolute: the pointer position, frame pixels
   int button = 0;    // evPtrButtonPress: 1 left, 2 right, 3 middle
 };
+
+// The events one event of the window becomes (at most kMaxTranslated);
+// returns how many.
+inline constexpr int kMaxTranslated = 32;
+int translate_event(const ::SDL_Event& e, gii_event* out);
 
 // The built-in 8 x 8 font: 256 glyphs of 8 rows, bit 7 the leftmost pixel.
 extern const unsigned char kBuiltinFont[256][8];
