@@ -12,6 +12,7 @@
 #include <memory>
 #include <random>
 
+#include "decoder/decoder.h"
 #include "rx/block.h"
 #include "rx/mixer.h"
 #include "rx/stages.h"
@@ -61,9 +62,20 @@ double run_chain(const std::vector<int16_t>& audio, int centerfreq, int upto, lo
   return cpu_seconds() - start;
 }
 
+// Counts what the decoder gives.
+class Count : public talvo::DecoderOutput {
+ public:
+  void print(const talvo::Receiver&, int, const char* s) override {
+    for (; *s; s++)
+      chars++;
+  }
+  long chars = 0;
+};
+
 // The block pipeline as the program runs it: blocks of kBlock samples, then
-// the walk through the block in sample order.
-double run_blocks(const std::vector<int16_t>& audio, int centerfreq, long& keydown) {
+// the walk through the block in sample order, with the decoder.
+double run_blocks(const std::vector<int16_t>& audio, int centerfreq, long& keydown, long& decoded) {
+  Count count;
   auto rx = talvo::init(centerfreq);
   auto bt = std::make_unique<talvo::BlockTicks>();
   std::vector<double> in(talvo::kBlock);
@@ -77,9 +89,11 @@ double run_blocks(const std::vector<int16_t>& audio, int centerfreq, long& keydo
     for (int k = 0; k < n; k++) {
       if (!talvo::apply_ticks(*rx, *bt, k)) continue;
       talvo::apply_key_states(*rx, *bt, k);
+      talvo::decode3(*rx, 100, count);
       keydown += rx->valuethr[0] != 0.0;
     }
   }
+  decoded = count.chars;
   return cpu_seconds() - start;
 }
 
@@ -106,17 +120,17 @@ int main(int argc, char** argv) {
   }
   const double whole = upto[4];
 
-  long block_keydown = 0;
-  double blocks = run_blocks(audio, centerfreq, block_keydown);
+  long block_keydown = 0, decoded = 0;
+  double blocks = run_blocks(audio, centerfreq, block_keydown, decoded);
   for (int rep = 0; rep < 2; rep++)
-    blocks = std::min(blocks, run_blocks(audio, centerfreq, block_keydown));
+    blocks = std::min(blocks, run_blocks(audio, centerfreq, block_keydown, decoded));
 
   std::printf("key-down ticks at the centre cluster: %ld (in blocks: %ld)\n", keydown,
               block_keydown);
   std::printf(
-      "receive chain in blocks of %d: %.1f s of audio in %.3f s of CPU: %.0f times real "
-      "time\n",
-      talvo::kBlock, seconds, blocks, seconds / blocks);
+      "receive chain in blocks of %d with the decoder (%ld characters): %.1f s of audio in %.3f "
+      "s of CPU: %.0f times real time\n",
+      talvo::kBlock, decoded, seconds, blocks, seconds / blocks);
   std::printf("sample by sample: %.3f s of CPU: %.0f times real time\n", whole, seconds / whole);
   for (int k = 0; k < 5; k++) {
     const double t = upto[k] - (k ? upto[k - 1] : 0.0);

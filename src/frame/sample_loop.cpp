@@ -13,6 +13,7 @@
 
 #include <memory>
 
+#include "decoder/screen_output.h"
 #include "frame/station.h"
 #include "rx/block.h"
 #include "tx/keycontrol.h"
@@ -73,6 +74,7 @@ void sample_loop(Station& st) {
   const bool tone_out = st.set.sidetone == txtone && fpout != nullptr;
   const auto bt = std::make_unique<BlockTicks>();
   const auto reader = std::make_unique<Reader>(fileno(fp), st.screen.vis);
+  ScreenOutput text(screen, st.decoded);
   double in[kBlock];
   bool over[kBlock];
 
@@ -120,6 +122,8 @@ void sample_loop(Station& st) {
         st.overflow = 0;
       }
       apply_key_states(rx, *bt, k);
+      // Decoding pauses while the keyer sends.
+      if (st.tx_on == 0) decode3(rx, st.textbufwidth, text);
       keycontrol(st);
     }
   }

@@ -34,6 +34,7 @@ struct Station {
 
   std::unique_ptr<Receiver> rx;
   Screen screen;                     // the window (or, without a display, the frame alone)
+  FILE* decoded = stdout;            // where the selected clusters' text goes
   FILE* fp = nullptr;                // audio input, S16LE mono 48 kHz
   FILE* fpout = nullptr;             // audio output pipe; null with notone or when it cannot run
   std::unique_ptr<KeyLine> keyline;  // null without a serial device

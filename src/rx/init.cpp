@@ -128,6 +128,7 @@ std::unique_ptr<Receiver> init(int centerfreq, int fail_row) {
   r.pausefactor.fill(1.7);
   r.decthresh.fill(1000);
   r.speed.fill(100);
+  r.cgap.fill(300);
   for (int j = -kanaele; j <= kanaele; j++)
     r.freqmod[j] = 12 * r.freq(j);
   return rx;

@@ -99,6 +99,8 @@ struct Receiver {
   ChanArray<double> pausefactor;         // end-of-character gap / pausemean: 1.7
   ChanArray<int> speed;                  // speed estimate, characters per minute
   ChanArray<int> freqmod;                // 12 * f(j): freqmod / dit is characters per minute
+  ChanArray<int> gaplen;                 // ticks since the end of the last mark
+  ChanArray<int> cgap;                   // estimate of the gap between characters, ticks
 
   // --- text lines ----------------------------------------------------------
   ChanArray<int> textspeedcolor;            // 0xRRGGBB of the speed figure

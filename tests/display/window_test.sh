@@ -37,15 +37,16 @@ xdotool getdisplaygeometry >/dev/null 2>&1 || fail "Xvfb did not start"
 
 cp "$build/velquin-font.psf.gz" "$build/txtext.asc" "$work/"
 cd "$work"
-# A 700 Hz tone (cluster 0) keyed on and off twice a second, in 0.1 s pieces.
-sox -n -r 48000 -c 1 -b 16 -e signed-integer -t raw piece.raw synth 0.1 sine 700 vol 0.25
+# Morse at 700 Hz (cluster 0), at real-time pace in 0.1 s pieces, then
+# silence for as long as the test needs.
+"$build/tests/morsegen" "cq cq de dl1abc dl1abc test test" 700 120 6000 300 0.5 >morse.raw
+split -b 9600 -d -a 3 morse.raw piece.
 sox -n -r 48000 -c 1 -b 16 -e signed-integer -t raw quiet.raw synth 0.1 sine 700 vol 0
 mkfifo audio
 (
   trap '' PIPE
-  while :; do
-    for p in piece piece quiet quiet quiet; do cat "$p.raw" 2>/dev/null || exit 0; sleep 0.1; done
-  done
+  for p in piece.*; do cat "$p" 2>/dev/null || exit 0; sleep 0.1; done
+  while :; do cat quiet.raw 2>/dev/null || exit 0; sleep 0.1; done
 ) >audio &
 feeder=$!
 "$talvo" 700 1200 notone stdin <audio >out.txt 2>err.txt &
@@ -53,7 +54,8 @@ pid=$!
 
 wid=$(timeout 10 xdotool search --sync --name "TALVO Morsedecoder" | head -1) || fail "no window"
 [ "$(xdotool getwindowname "$wid")" = "TALVO Morsedecoder  velquin36v1" ] || fail "window title"
-sleep 3  # a few hundred waterfall columns
+# The whole text at 120 characters per minute, and the decoder's word gap.
+sleep "$(echo "$(stat -c %s morse.raw) / 96000 + 1.5" | bc)"
 import -window "$wid" shot.png
 
 # Count the pixels of one colour in a region of the screenshot.
@@ -69,6 +71,14 @@ up=$(count 001E00 300x6+40+240)
 down=$(convert shot.png -crop 300x1+40+242 +repage txt:- | grep -cE '#00([89A-F][0-9A-F])00' || true)
 [ "$up" -gt 100 ] || fail "no key-up strip ($up)"
 [ "$down" -gt 30 ] || fail "no key-down strip ($down)"
+# Its text line: the decoded text in white in the bitmap font (16 rows from
+# y 235), the speed figure in blue at x 350, the orange cursor mark.
+text=$(count FFFFFF 600x16+375+235)
+[ "$text" -gt 300 ] || fail "no decoded text on cluster 0's line ($text white pixels)"
+[ "$(count 0080FF 24x8+350+235)" -gt 10 ] || fail "no speed figure"
+[ "$(count FF8800 800x16+375+235)" -gt 10 ] || fail "no cursor mark"
+# Nothing decoded on an idle cluster's line (cluster 10, y 155).
+[ "$(count FFFFFF 600x16+375+155)" -eq 0 ] || fail "text on an idle cluster"
 # Cluster 10 hears nothing: key up only.
 [ "$(count 001E00 300x1+40+160)" -gt 100 ] || fail "idle cluster strip"
 [ "$(count 00FF00 300x6+40+160)" -eq 0 ] || fail "idle cluster keyed"
@@ -80,4 +90,4 @@ status=0
 wait "$pid" || status=$?
 pid=""
 [ "$status" -eq 0 ] || fail "exit status $status"
-echo "window test passed: key-up $up, key-down $down pixels"
+echo "window test passed: key-up $up, key-down $down, text $text pixels"
