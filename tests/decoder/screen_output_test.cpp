@@ -1,0 +1,104 @@
+// Decoded strings as the operator sees them: standard output for selected
+// clusters, the echo above the waterfall, the speed figure, the text line in
+// the bitmap font and the cursor mark.
+#include "decoder/screen_output.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace talvo {
+namespace {
+
+struct Rig {
+  Screen s;
+  std::unique_ptr<Receiver> r = init(700);
+  FILE* out = std::tmpfile();
+  Rig() {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    s.vis.make(1200, 480);
+    std::fflush(stdout);
+    ::testing::internal::CaptureStdout();
+    psfloadfont(s.psf, TALVO_FONT);
+    ::testing::internal::GetCapturedStdout();
+  }
+  ~Rig() { std::fclose(out); }
+  // Decodes string t on cluster ch with `len` elements, as the decoder does.
+  void put(int ch, const char* t, int len = 0) {
+    r->len[ch] = len;
+    textline_put(*r, ch, t, 100);
+    ScreenOutput(s, out).print(*r, ch, t);
+  }
+  std::string written() {
+    std::fflush(out);
+    std::rewind(out);
+    std::string w;
+    for (int c; (c = std::fgetc(out)) != EOF;)
+      w.push_back(static_cast<char>(c));
+    return w;
+  }
+  int count(ggi_pixel colour, int x, int y, int w, int h) const {
+    int n = 0;
+    for (int yy = y; yy < y + h; yy++)
+      for (int xx = x; xx < x + w; xx++)
+        n += s.vis.pixel(xx, yy) == colour;
+    return n;
+  }
+};
+
+TEST(ScreenOutput, SelectedClustersGoToStandardOutputInOrder) {
+  Rig g;
+  g.r->decchannel[0] = 1;
+  g.r->decchannel[10] = 1;
+  g.put(0, "c", 4);
+  g.put(10, "e");
+  g.put(5, "x", 4);  // not selected
+  g.put(0, "q", 4);
+  g.put(0, " ");
+  EXPECT_EQ(g.written(), "ceq ");
+}
+
+TEST(ScreenOutput, TextLineSpeedFigureAndCursorMark) {
+  Rig g;
+  g.r->speed[0] = 123;
+  g.put(0, "c", 4);
+  g.put(0, "q", 4);
+  const int y = 240 - 5;
+  // The speed figure "123  " in the built-in font, in the speed colour.
+  EXPECT_GT(g.count(0x0080FF, 350, y, 24, 8), 10);
+  // Two characters in white from x 375, then nothing white.
+  EXPECT_GT(g.count(0xFFFFFF, 375, y, 16, 16), 20);
+  EXPECT_EQ(g.count(0xFFFFFF, 391, y, 200, 16), 0);
+  // The orange '<' '=' two places right of the cursor (2): x 407 and 415.
+  EXPECT_GT(g.count(0xFF8800, 407, y, 16, 16), 8);
+  EXPECT_EQ(g.count(0xFF8800, 350, y, 57, 16), 0);
+  // A yellow line when tracking is off.
+  g.r->textcolor[0] = 0xFFFF00;
+  g.put(0, "x", 4);
+  EXPECT_GT(g.count(0xFFFF00, 375, y, 24, 16), 30);
+  // Clusters not shown (decchannel 0) draw nothing.
+  Rig h;
+  h.r->decchannel[0] = 0;
+  h.put(0, "k", 3);
+  EXPECT_EQ(h.count(0xFFFFFF, 375, y, 200, 16), 0);
+}
+
+TEST(ScreenOutput, EchoAboveTheWaterfall) {
+  Rig g;
+  g.r->decchannel[-5] = 1;
+  g.s.x = 200;
+  g.put(-5, "k", 3);  // at x - 5 - 5 x 3 = 180, row 10
+  EXPECT_GT(g.count(0xFF0000, 180, 10, 8, 8), 5);
+  EXPECT_EQ(g.count(0xFF0000, 0, 10, 180, 8), 0);
+  Rig h;
+  h.r->decchannel[-5] = 1;
+  h.s.x = 79;  // near the left edge: x - 10 whatever the length
+  h.put(-5, "k", 3);
+  EXPECT_GT(h.count(0xFF0000, 69, 10, 8, 8), 5);
+  EXPECT_EQ(h.count(0xFF0000, 0, 10, 69, 8), 0);
+}
+
+}  // namespace
+}  // namespace talvo
