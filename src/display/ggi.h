@@ -102,6 +102,8 @@ class Visual {
   void EventPoll();
   int EventsQueued() const { return static_cast<int>(queue_.size() - head_); }
   gii_event EventRead();
+  // Puts an event in the queue as if the window had sent it.
+  void inject(const gii_event& e) { push(e); }
   // Presents the frame now if it changed (before the program ends).
   void Finish();
 

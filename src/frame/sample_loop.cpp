@@ -107,13 +107,14 @@ void sample_loop(Station& st) {
     for (int k = 0; k < n; k++) {
       if (over[k]) st.overflow = 1;
       const int tick = apply_ticks(rx, *bt, k);
-      if (rx.txtick && st.keyline) st.keyline->request(st.rts);
+      if (rx.txtick && st.keyline) st.keyline->request(st.keyer.rts);
       if (tone_out) {
         const auto w = static_cast<unsigned short>(tone_at(rx, *bt, k));
         putc_unlocked(w & 0xFF, fpout);
         putc_unlocked(w >> 8, fpout);
       }
       if (!tick) continue;
+      transmit(st.keyer, rx, screen.vis);
       // The waterfall shows the key states as the previous tick sample left
       // them: it is drawn before this sample's states are put in place.
       if (waterfall_due(st)) {
@@ -123,7 +124,7 @@ void sample_loop(Station& st) {
       }
       apply_key_states(rx, *bt, k);
       // Decoding pauses while the keyer sends.
-      if (st.tx_on == 0) decode3(rx, st.textbufwidth, text);
+      if (st.keyer.tx_on == 0) decode3(rx, st.textbufwidth, text);
       keycontrol(st);
     }
   }

@@ -15,6 +15,8 @@ void fix_layout(Station& st) {
   st.screen.width = st.set.width;
   st.screen.height = st.set.height;
   st.screen.wasserwidth = st.wasserwidth;
+  keyer_init(st.keyer, st.textbufwidth);
+  st.keyer.Xatxtext = st.Xatxtext;
 }
 
 void read_txtext(FILE* f, int rowlimit, char (&F_text)[16][255]) {
@@ -57,7 +59,7 @@ int talvo_main(int argc, const char* const* argv) {
 
   (void)psfloadfont(st.screen.psf, kFontFile);
   fix_layout(st);
-  (void)init_ggi(st.screen, st.set.centerfreq, st.txspeed);
+  (void)init_ggi(st.screen, st.set.centerfreq, st.keyer.txspeed);
 
   try {
     st.rx = init(st.set.centerfreq);

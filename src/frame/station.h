@@ -14,6 +14,7 @@
 #include "frame/cmdline.h"
 #include "frame/keyline.h"
 #include "rx/receiver.h"
+#include "tx/keyer.h"
 
 namespace talvo {
 
@@ -38,7 +39,7 @@ struct Station {
   FILE* fp = nullptr;                // audio input, S16LE mono 48 kHz
   FILE* fpout = nullptr;             // audio output pipe; null with notone or when it cannot run
   std::unique_ptr<KeyLine> keyline;  // null without a serial device
-  unsigned long rts = kTiocmbic;     // RTS request re-issued at every tick of txch
+  Keyer keyer;                       // the transmit queue and keyer: tone amplitude, RTS, tx_on
 
   // Function-key texts, one row per line of txtext.asc.
   char F_text[16][255] = {};
@@ -46,7 +47,6 @@ struct Station {
   // Run-time settings the operator changes.
   double ingain = 1.0;    // input gain
   int wasserdelay = 200;  // waterfall pace: larger is slower
-  int txspeed = 100;      // transmit speed, characters per minute
 
   // The last pointer position, frame pixels.
   int px = 0, py = 0;
@@ -54,7 +54,6 @@ struct Station {
   // Loop state.
   int wasser = 0;     // tick samples since the last waterfall column
   char overflow = 0;  // 1 once a sample exceeded the overload level since the last column
-  int tx_on = 0;      // non-zero while the keyer sends: decoding pauses
 };
 
 // Sets the layout values that follow from the window width.

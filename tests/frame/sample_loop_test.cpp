@@ -115,9 +115,12 @@ TEST(SampleLoop, TxtoneWritesOneToneSamplePerInputSample) {
   sample_loop(t.st);
   const std::string o = t.output();
   ASSERT_EQ(o.size(), 400u);
+  // The keyer, idle, moves the amplitude halfway to 0 at every tick of the
+  // transmit channel, after that sample's tone: 10000, then 5000, 2500.
   for (int i = 0; i < 200; i++) {
     const int pos = (i + 1) % 68;
-    const auto want = static_cast<int16_t>(static_cast<int>(10000 * t.st.rx->S[0][pos]));
+    const int amp = i < 68 ? 10000 : i < 136 ? 5000 : 2500;
+    const auto want = static_cast<int16_t>(static_cast<int>(amp * t.st.rx->S[0][pos]));
     const auto got = static_cast<int16_t>(static_cast<uint8_t>(o[2 * i]) |
                                           static_cast<uint8_t>(o[2 * i + 1]) << 8);
     ASSERT_EQ(got, want) << i;
@@ -133,7 +136,7 @@ TEST(SampleLoop, RtsRequestAtEveryTickOfTheTransmitChannel) {
     EXPECT_EQ(q, kTiocmbic);
 
   Rig d(std::string(2 * 1000, '\0'), notone, true);
-  d.st.rts = kTiocmbis;
+  d.st.keyer.rts = kTiocmbis;  // the keyer's first unit (key up) clears it
   sample_loop(d.st);
   ASSERT_EQ(d.rts.size(), 1000u / 68);
   EXPECT_EQ(d.rts.front(), kTiocmbis);

@@ -1,0 +1,184 @@
+// The operator's controls, with events put in the window's queue.
+#include "tx/keycontrol.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "frame/station.h"
+
+namespace talvo {
+namespace {
+
+struct Rig {
+  Station st;
+  Rig() {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    st.set.centerfreq = 700;
+    fix_layout(st);
+    st.screen.vis.make(1200, 480);
+    st.rx = init(700);
+    std::strcpy(st.F_text[0], "cq de test");
+    std::strcpy(st.F_text[1], "73");
+  }
+  void event(gii_event e) {
+    st.screen.vis.inject(e);
+    keycontrol(st);
+  }
+  void click(int x, int y, int button) {
+    gii_event m;
+    m.type = evPtrAbsolute;
+    m.x = x;
+    m.y = y;
+    st.screen.vis.inject(m);
+    gii_event b;
+    b.type = evPtrButtonPress;
+    b.button = button;
+    event(b);
+  }
+  void press(unsigned sym) {
+    gii_event k;
+    k.type = evKeyPress;
+    k.sym = sym;
+    event(k);
+  }
+  std::string queued() const {
+    std::string s;
+    for (int i = st.keyer.keybuffront; i != st.keyer.keybuftail; i = (i + 1) % st.keyer.ring)
+      s.push_back(st.keyer.txtextbuf[i]);
+    return s;
+  }
+  // The status value at x as the frame shows it, read back glyph by glyph.
+  std::string shown(int x, int chars) const {
+    std::string s;
+    for (int i = 0; i < chars; i++) {
+      char best = '?';
+      for (int c = 32; c < 127; c++) {
+        bool same = true;
+        for (int r = 0; r < 8 && same; r++)
+          for (int k = 0; k < 8 && same; k++) {
+            const bool set = kBuiltinFont[c][r] & (0x80 >> k);
+            same = (st.screen.vis.pixel(x + 8 * i + k, 465 + r) != 0) == set;
+          }
+        if (same) {
+          best = static_cast<char>(c);
+          break;
+        }
+      }
+      s.push_back(best);
+    }
+    return s;
+  }
+};
+
+TEST(Keycontrol, TypedKeysQueueAndFunctionKeysSendTheirText) {
+  Rig g;
+  g.press('c');
+  g.press('Q');
+  EXPECT_EQ(g.queued(), "cQ");
+  g.press(GIIK_F1);  // clears, then sends row 0
+  EXPECT_EQ(g.queued(), "cq de test");
+  g.press(GIIK_F1 + 2);  // F3: an empty row only clears
+  EXPECT_EQ(g.queued(), "");
+  g.press(GIIK_F1 + 1);
+  g.press(GIIUC_Escape);
+  EXPECT_EQ(g.queued(), "");
+  g.press(GIIK_F1 + 10);  // F11: its low byte, 0x0B, keys as a space
+  ASSERT_EQ(g.queued().size(), 1u);
+  EXPECT_EQ(g.st.keyer.keybuf[g.st.keyer.keybuffront], 0);
+}
+
+TEST(Keycontrol, FunctionKeyTextLongerThanTheQueueSendsWhatFits) {
+  Rig g;
+  std::memset(g.st.F_text[4], 'e', 200);
+  g.st.F_text[4][200] = '\0';
+  g.press(GIIK_F1 + 4);
+  EXPECT_EQ(g.queued(), std::string(94, 'e'));
+}
+
+TEST(Keycontrol, StatusLineFieldsStayInRangeAndRedraw) {
+  Rig g;
+  for (int i = 0; i < 12; i++)
+    g.click(200, 470, GII_PBUTTON_LEFT);
+  EXPECT_EQ(g.st.keyer.txspeed, 20);
+  EXPECT_EQ(g.shown(230, 5), "20   ");
+  for (int i = 0; i < 40; i++)
+    g.click(200, 470, GII_PBUTTON_RIGHT);
+  EXPECT_EQ(g.st.keyer.txspeed, 300);
+  EXPECT_EQ(g.shown(230, 5), "300  ");
+
+  for (int i = 0; i < 12; i++)
+    g.click(300, 470, GII_PBUTTON_LEFT);
+  EXPECT_EQ(g.shown(335, 4), "0.1 ");
+  for (int i = 0; i < 120; i++)
+    g.click(300, 470, GII_PBUTTON_RIGHT);
+  EXPECT_EQ(g.shown(335, 4), "10.1");
+  g.click(300, 470, GII_PBUTTON_LEFT);
+  g.click(300, 470, GII_PBUTTON_LEFT);
+  // 10.0 becoming 9.9 leaves nothing of the longer value.
+  EXPECT_EQ(g.shown(335, 4), "9.9 ");
+
+  g.click(530, 470, GII_PBUTTON_LEFT);
+  EXPECT_EQ(g.st.wasserdelay, 210);
+  EXPECT_EQ(g.shown(595, 4), "95  ");
+  g.click(530, 470, GII_PBUTTON_RIGHT);
+  g.click(530, 470, GII_PBUTTON_RIGHT);
+  EXPECT_EQ(g.st.wasserdelay, 190);
+  EXPECT_EQ(g.shown(595, 4), "105 ");
+
+  g.click(400, 470, GII_PBUTTON_RIGHT);
+  EXPECT_DOUBLE_EQ(g.st.screen.wgain, 1.1);
+  EXPECT_EQ(g.shown(465, 4), "1.1 ");
+}
+
+TEST(Keycontrol, QuitFieldEndsTheProgramOnALeftClickOnly) {
+  Rig g;
+  g.click(30, 463, GII_PBUTTON_RIGHT);  // nothing
+  EXPECT_EXIT(g.click(21, 463, GII_PBUTTON_LEFT), ::testing::ExitedWithCode(0), "");
+  gii_event closed;
+  closed.type = evWindowClosed;
+  EXPECT_EXIT(g.event(closed), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(Keycontrol, ChannelRows) {
+  Rig g;
+  // Row of cluster 5: y 201 .. 208 (the strip at 200 belongs to the row above).
+  g.click(20, 204, GII_PBUTTON_LEFT);
+  EXPECT_EQ(g.st.rx->txch, 5);
+  EXPECT_EQ(g.st.screen.vis.pixel(5 + 1, 195 + 1) != 0, true);  // label redrawn
+  g.click(100, 204, GII_PBUTTON_RIGHT);
+  EXPECT_EQ(g.st.rx->decchannel[5], 1);
+  g.click(100, 204, GII_PBUTTON_RIGHT);
+  EXPECT_EQ(g.st.rx->decchannel[5], 2);
+  g.click(100, 228, GII_PBUTTON_RIGHT);  // row 2: not a cluster
+  for (int c = -20; c <= 20; c += 5)
+    EXPECT_EQ(g.st.rx->decchannel[c], 2);
+
+  // Speed figure: with tracking on a left click sets 100.
+  g.st.rx->speed[5] = 180;
+  g.click(360, 204, GII_PBUTTON_LEFT);
+  EXPECT_EQ(g.st.rx->speed[5], 100);
+  EXPECT_EQ(g.st.rx->dit[5], 9000 / 100);
+  EXPECT_EQ(g.st.rx->pausemean[5], 45);
+  g.click(360, 204, GII_PBUTTON_RIGHT);  // only with tracking off
+  EXPECT_EQ(g.st.rx->speed[5], 100);
+
+  // A right click on the text switches tracking off (yellow), and on again.
+  g.click(600, 204, GII_PBUTTON_RIGHT);
+  EXPECT_EQ(g.st.rx->sync_on[5], 0);
+  EXPECT_EQ(g.st.rx->textcolor[5], 0xFFFF00);
+  g.click(360, 204, GII_PBUTTON_RIGHT);
+  EXPECT_EQ(g.st.rx->speed[5], 110);
+  EXPECT_EQ(g.st.rx->dit[5], 9000 / 110);
+  g.click(360, 204, GII_PBUTTON_LEFT);
+  g.click(360, 204, GII_PBUTTON_LEFT);
+  EXPECT_EQ(g.st.rx->speed[5], 90);
+  g.click(350, 204, GII_PBUTTON_RIGHT);  // exactly at the figure's edge: tracking
+  EXPECT_EQ(g.st.rx->sync_on[5], 1);
+  EXPECT_EQ(g.st.rx->textcolor[5], 0xFFFFFF);
+}
+
+}  // namespace
+}  // namespace talvo
