@@ -1,0 +1,114 @@
+#!/bin/bash
+# The operator at work, in a real window under Xvfb: select a cluster with a
+# right click and see its decoded text on standard output; type text and see
+# it echoed; click the TX speed field both ways and read the figure from a
+# screenshot; press F1 and capture the keyed tone from a fake aplay; QUIT.
+# Usage: operator_test.sh path/to/talvo build-dir
+set -euo pipefail
+talvo=$(realpath "$1")
+build=$(realpath "$2")
+work=$(mktemp -d)
+xvfb=""
+feeder=""
+pid=""
+cleanup() {
+  [ -n "$feeder" ] && kill "$feeder" 2>/dev/null || true
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  [ -n "${KEEP:-}" ] && cp "$work"/*.png /tmp/ 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  [ -f "$work/err.txt" ] && sed 's/^/talvo: /' "$work/err.txt" | head -20
+  exit 1
+}
+
+for n in $(seq 191 240); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+    export DISPLAY=:$n
+    break
+  fi
+done
+Xvfb "$DISPLAY" -screen 0 1280x600x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+xdotool getdisplaygeometry >/dev/null 2>&1 || fail "Xvfb did not start"
+
+cd "$work"
+cp "$build/velquin-font.psf.gz" .
+printf 'test de talvo k\n73\n' >txtext.asc
+mkdir bin
+cat >bin/aplay <<EOS
+#!/bin/sh
+cat > "$work/aplay.raw"
+EOS
+chmod +x bin/aplay
+export PATH="$work/bin:$PATH"
+
+# Morse on cluster 0 after a second of silence, at real-time pace, then silence.
+"$build/tests/morsegen" "cq cq de dl1abc dl1abc test test test" 700 150 6000 300 0.5 >morse.raw
+sox -n -r 48000 -c 1 -b 16 -e signed-integer -t raw quiet.raw synth 0.1 sine 700 vol 0
+split -b 9600 -d -a 3 morse.raw piece.
+mkfifo audio
+(
+  trap '' PIPE
+  for _ in $(seq 10); do cat quiet.raw 2>/dev/null || exit 0; sleep 0.1; done
+  for p in piece.*; do cat "$p" 2>/dev/null || exit 0; sleep 0.1; done
+  while :; do cat quiet.raw 2>/dev/null || exit 0; sleep 0.1; done
+) >audio &
+feeder=$!
+"$talvo" 700 1200 txtone stdin <audio >out.txt 2>err.txt &
+pid=$!
+wid=$(timeout 10 xdotool search --sync --name "TALVO Morsedecoder" | head -1) || fail "no window"
+
+# Select cluster 0 (its row lies at y 241 .. 247) with a right click in the
+# waterfall: its decoded text goes to standard output from now on.
+xdotool mousemove --window "$wid" 100 243 click 3
+for _ in $(seq 200); do grep -q "dl1abc test test" out.txt && break; sleep 0.1; done
+grep -q "dl1abc test test" out.txt || fail "no decoded text on standard output: $(cat out.txt)"
+
+# The status field as shown, as rows of '#' and '.'.
+field() {  # x, characters
+  import -window "$wid" -crop "$((8 * $2))x8+$1+465" +repage field.png
+  convert field.png txt:- | tail -n +2 |
+    awk '{split($1, p, "[,:]"); c = ($3 == "#000000") ? "." : "#"; row[p[2]] = row[p[2]] c}
+         END {for (y = 0; y < 8; y++) print row[y]}'
+}
+xdotool mousemove --window "$wid" 200 470 click 1
+sleep 0.3
+[ "$(field 230 4)" = "$("$build/tests/glyphrows" "90  ")" ] || fail "TX speed after a left click"
+xdotool click 3 click 3
+sleep 0.3
+[ "$(field 230 4)" = "$("$build/tests/glyphrows" "110 ")" ] || fail "TX speed after two right clicks"
+
+# Typed text echoed in white on the transmit line (x 390, y 12).
+xdotool type --window "$wid" --delay 50 "hi"
+sleep 0.3
+import -window "$wid" typed.png
+echoed=$(convert typed.png -crop 20x8+390+12 +repage txt:- | grep -ciE '#(FFFFFF|AAAAAA)' || true)
+[ "$echoed" -gt 10 ] || fail "typed text not echoed ($echoed)"
+
+# F1 sends the first line of txtext.asc as a tone into the player.
+: >aplay.raw
+xdotool key --window "$wid" F1
+sleep 4
+kill -0 "$pid" 2>/dev/null || fail "talvo ended"
+xdotool mousemove --window "$wid" 30 470 click 1
+for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$pid" 2>/dev/null && fail "QUIT did not end the program"
+status=0
+wait "$pid" || status=$?
+pid=""
+[ "$status" -eq 0 ] || fail "exit status $status"
+
+# The tone: the transmit channel's 48000 / 68 = 705.9 Hz, keyed.
+bytes=$(stat -c %s aplay.raw)
+[ "$bytes" -gt 96000 ] || fail "no tone captured ($bytes bytes)"
+freq=$(sox -t raw -r 48000 -c 1 -b 16 -e signed-integer aplay.raw -n stat 2>&1 |
+  awk '/Rough   frequency/ {print $3}')
+[ "${freq:-0}" -gt 650 ] && [ "$freq" -lt 760 ] || fail "tone at ${freq:-?} Hz"
+peak=$(sox -t raw -r 48000 -c 1 -b 16 -e signed-integer aplay.raw -n stat 2>&1 |
+  awk '/Maximum amplitude/ {print $3}')
+echo "operator test passed: decoded \"$(tr -s ' ' <out.txt | head -c 60)\", tone $freq Hz, peak $peak"
