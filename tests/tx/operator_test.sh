@@ -15,7 +15,7 @@ cleanup() {
   [ -n "$feeder" ] && kill "$feeder" 2>/dev/null || true
   [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
-  [ -n "${KEEP:-}" ] && cp "$work"/*.png /tmp/ 2>/dev/null
+  [ -n "${KEEP:-}" ] && cp "$work"/*.png /tmp/ 2>/dev/null; [ -n "${KEEP:-}" ] && cp "$work"/err.txt "$work"/out.txt /tmp/ 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -47,14 +47,14 @@ EOS
 chmod +x bin/aplay
 export PATH="$work/bin:$PATH"
 
-# Morse on cluster 0 after a second of silence, at real-time pace, then silence.
+# Morse on cluster 0 after 2.5 s of silence, at real-time pace, then silence.
 "$build/tests/morsegen" "cq cq de dl1abc dl1abc test test test" 700 150 6000 300 0.5 >morse.raw
 sox -n -r 48000 -c 1 -b 16 -e signed-integer -t raw quiet.raw synth 0.1 sine 700 vol 0
 split -b 9600 -d -a 3 morse.raw piece.
 mkfifo audio
 (
   trap '' PIPE
-  for _ in $(seq 10); do cat quiet.raw 2>/dev/null || exit 0; sleep 0.1; done
+  for _ in $(seq 25); do cat quiet.raw 2>/dev/null || exit 0; sleep 0.1; done
   for p in piece.*; do cat "$p" 2>/dev/null || exit 0; sleep 0.1; done
   while :; do cat quiet.raw 2>/dev/null || exit 0; sleep 0.1; done
 ) >audio &
@@ -65,14 +65,22 @@ wid=$(timeout 10 xdotool search --sync --name "TALVO Morsedecoder" | head -1) ||
 
 # Select cluster 0 (its row lies at y 241 .. 247) with a right click in the
 # waterfall: its decoded text goes to standard output from now on.
+sleep 0.5
 xdotool mousemove --window "$wid" 100 243 click 3
-for _ in $(seq 200); do grep -q "dl1abc test test" out.txt && break; sleep 0.1; done
+# The cluster's strip turns red once the click is taken.
+red() {
+  import -window "$wid" strip.png
+  [ "$(convert strip.png -crop 300x1+40+242 +repage txt:- | grep -ciE '#[1-9A-F][0-9A-F]0000')" -gt 0 ]
+}
+for _ in $(seq 50); do red && break; sleep 0.1; done
+red || fail "cluster 0 not selected"
+for _ in $(seq 200); do grep -q "dl1abc test test" out.txt && break; sleep 0.1; done  # a file: no pipe
 grep -q "dl1abc test test" out.txt || fail "no decoded text on standard output: $(cat out.txt)"
 
 # The status field as shown, as rows of '#' and '.'.
 field() {  # x, characters
-  import -window "$wid" -crop "$((8 * $2))x8+$1+465" +repage field.png
-  convert field.png txt:- | tail -n +2 |
+  import -window "$wid" field.png
+  convert field.png -crop "$((8 * $2))x8+$1+465" +repage txt:- | tail -n +2 |
     awk '{split($1, p, "[,:]"); c = ($3 == "#000000") ? "." : "#"; row[p[2]] = row[p[2]] c}
          END {for (y = 0; y < 8; y++) print row[y]}'
 }
