@@ -1,0 +1,312 @@
+#include "frame/recording.h"
+
+#include <samplerate.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "decoder/decoder.h"
+#include "rx/block.h"
+
+namespace talvo {
+namespace {
+
+// A file that libsndfile reads: one of its channels, resampled to 48 kHz.
+class SndSource : public AudioSource {
+ public:
+  SndSource(SNDFILE* f, const SF_INFO& info, int channel)
+      : f_(f), info_(info), channel_(channel), in_(kChunk * info.channels), mono_(kChunk) {
+    if (info_.samplerate != samplefreq) {
+      int err = 0;
+      src_ = src_new(SRC_SINC_MEDIUM_QUALITY, 1, &err);
+      resampled_.resize(kChunk * 4);
+    }
+  }
+  ~SndSource() override {
+    if (src_) src_delete(src_);
+    sf_close(f_);
+  }
+
+  int read(double* out, int n) override {
+    int got = 0;
+    while (got < n) {
+      if (pos_ == len_ && !fill()) break;
+      const int take = std::min(n - got, len_ - pos_);
+      for (int i = 0; i < take; i++)
+        out[got + i] = 32768.0 * buffered()[pos_ + i];
+      pos_ += take;
+      got += take;
+    }
+    return got;
+  }
+
+  bool rewind() override {
+    if (sf_seek(f_, 0, SEEK_SET) < 0) return false;
+    if (src_) src_reset(src_);
+    pos_ = len_ = in_used_ = in_len_ = 0;
+    ended_ = flushed_ = false;
+    return true;
+  }
+
+  long long length() const override {
+    return static_cast<long long>(static_cast<double>(info_.frames) * samplefreq /
+                                  info_.samplerate);
+  }
+
+ private:
+  static constexpr int kChunk = 4096;
+
+  const float* buffered() const { return src_ ? resampled_.data() : mono_.data(); }
+
+  // Reads the next piece of the file, resampled where needed.
+  bool fill() {
+    pos_ = len_ = 0;
+    for (;;) {
+      if (in_used_ == in_len_ && !ended_) {
+        const int frames = static_cast<int>(sf_readf_float(f_, in_.data(), kChunk));
+        in_len_ = frames > 0 ? frames : 0;
+        in_used_ = 0;
+        ended_ = frames <= 0;
+        for (int i = 0; i < in_len_; i++)
+          mono_[i] = in_[i * info_.channels + channel_];
+      }
+      if (!src_) {
+        len_ = in_len_ - in_used_;
+        in_used_ = in_len_;
+        if (len_ > 0) return true;
+        if (ended_) return false;
+        continue;
+      }
+      if (flushed_) return false;
+      SRC_DATA d{};
+      d.data_in = mono_.data() + in_used_;
+      d.input_frames = in_len_ - in_used_;
+      d.data_out = resampled_.data();
+      d.output_frames = static_cast<long>(resampled_.size());
+      d.src_ratio = static_cast<double>(samplefreq) / info_.samplerate;
+      d.end_of_input = ended_ ? 1 : 0;
+      if (src_process(src_, &d) != 0) return false;
+      in_used_ += static_cast<int>(d.input_frames_used);
+      len_ = static_cast<int>(d.output_frames_gen);
+      // Once the input has ended, a call that gives nothing has flushed all.
+      if (ended_ && len_ == 0) flushed_ = true;
+      if (len_ > 0) return true;
+    }
+  }
+
+  SNDFILE* f_;
+  SF_INFO info_;
+  int channel_;
+  std::vector<float> in_, mono_, resampled_;
+  SRC_STATE* src_ = nullptr;
+  int pos_ = 0, len_ = 0;         // the samples ready to hand out
+  int in_used_ = 0, in_len_ = 0;  // the input frames read and not yet converted
+  bool ended_ = false, flushed_ = false;
+};
+
+// Raw S16LE from a stream. The first seconds are kept, so that the gain can
+// be measured on them and the stream still be decoded from its start.
+class RawSource : public AudioSource {
+ public:
+  explicit RawSource(FILE* f) : f_(f) {}
+  int read(double* out, int n) override {
+    int got = 0;
+    while (got < n && replay_ < kept_.size())
+      out[got++] = kept_[replay_++];
+    while (got < n) {
+      const int lo = std::fgetc(f_);
+      if (lo == EOF) break;
+      const int hi = std::fgetc(f_);
+      if (hi == EOF) break;  // a lone last byte is dropped
+      const double x = static_cast<signed char>(hi) * 256 + lo;
+      if (keeping_) {
+        if (kept_.size() < kKeep)
+          kept_.push_back(x);
+        else
+          keeping_ = false;
+      }
+      out[got++] = x;
+      replay_ = kept_.size();
+    }
+    return got;
+  }
+  bool rewind() override {
+    if (!keeping_) return false;
+    keeping_ = false;
+    replay_ = 0;
+    return true;
+  }
+  long long length() const override { return -1; }
+
+ private:
+  static constexpr std::size_t kKeep = 10 * samplefreq;
+  FILE* f_;
+  std::vector<double> kept_;
+  std::size_t replay_ = 0;
+  bool keeping_ = true;
+};
+
+// The decoded strings, kept per cluster and, in events format, printed.
+class Report : public DecoderOutput {
+ public:
+  Report(FILE* out, bool events) : out_(out), events_(events) {}
+  void print(const Receiver& r, int ch, const char* s) override {
+    (*this)[ch] += s;
+    if (!events_) return;
+    std::fprintf(out_, "{\"t\": %.3f, \"center_hz\": %d, \"cpm\": %d, \"text\": \"%s\"}\n", t,
+                 r.freq(ch), r.speed[ch], json_escape(s).c_str());
+    std::fflush(out_);
+  }
+  static std::string json_escape(const std::string& s) {
+    std::string e;
+    for (char c : s) {
+      if (c == '"' || c == '\\') e.push_back('\\');
+      e.push_back(c);
+    }
+    return e;
+  }
+  // The text of channel ch (only the cluster centres get any).
+  std::string& operator[](int ch) { return text_[ch + kanaele]; }
+  double t = 0;  // seconds of audio at the current sample
+
+ private:
+  FILE* out_;
+  bool events_;
+  std::string text_[2 * kanaele + 1];
+};
+
+std::string trim(const std::string& s) {
+  const std::size_t a = s.find_first_not_of(' ');
+  if (a == std::string::npos) return "";
+  return s.substr(a, s.find_last_not_of(' ') - a + 1);
+}
+
+}  // namespace
+
+std::unique_ptr<AudioSource> open_recording(const std::string& path, int channel,
+                                            std::string& error) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    error = std::strerror(errno);
+    return nullptr;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    error = "is a directory";
+    return nullptr;
+  }
+  if (st.st_size == 0) {
+    error = "empty file";
+    return nullptr;
+  }
+  SF_INFO info{};
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  if (!f) {
+    error = std::string("not audio that can be read (") + sf_strerror(nullptr) + ")";
+    return nullptr;
+  }
+  if (info.frames <= 0 || info.samplerate <= 0) {
+    sf_close(f);
+    error = "no audio in it";
+    return nullptr;
+  }
+  if (channel < 1 || channel > info.channels) {
+    sf_close(f);
+    error = "has no channel " + std::to_string(channel) + " (it has " +
+            std::to_string(info.channels) + ")";
+    return nullptr;
+  }
+  return std::make_unique<SndSource>(f, info, channel - 1);
+}
+
+std::unique_ptr<AudioSource> open_raw(FILE* f) {
+  return std::make_unique<RawSource>(f);
+}
+
+double measure_auto_gain(AudioSource& src, int centerfreq) {
+  // The level is the smoothed envelope (valuenlg1) of the strongest
+  // cluster, sampled once a block; its 95th percentile is the key-down level
+  // of the strongest signal whenever it is keyed a twentieth of the time or
+  // more. The receiver decodes best when that level is near the envelope of
+  // a tone of amplitude 6000 at the centre (measured: below ~5000 short marks
+  // at 200 characters per minute fall apart; from ~10000 key clicks key the
+  // neighbouring clusters).
+  constexpr double kTarget = 1960.0;  // envelope of a 6000 tone at 700 Hz
+  auto r = init(centerfreq);
+  auto bt = std::make_unique<BlockTicks>();
+  std::vector<double> in(kBlock), level;
+  const long long limit = src.length() < 0 ? 10LL * samplefreq : -1;
+  long long done = 0;
+  for (int n; (limit < 0 || done < limit) && (n = src.read(in.data(), kBlock)) > 0; done += n) {
+    receive_block(*r, in.data(), n, *bt);
+    double m = 0;
+    for (int c = -kLastCentre; c <= kLastCentre; c += 5)
+      m = std::max(m, r->valuenlg1[c]);
+    level.push_back(m);
+  }
+  src.rewind();
+  if (level.empty()) return 1.0;
+  const std::size_t k = level.size() * 95 / 100;
+  std::nth_element(level.begin(), level.begin() + static_cast<long>(k), level.end());
+  const double p95 = level[k];
+  if (p95 < 1.0) return 1.0;
+  return std::clamp(kTarget / p95, 0.01, 100.0);
+}
+
+std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettings& s, FILE* out) {
+  auto r = init(s.centerfreq);
+  auto bt = std::make_unique<BlockTicks>();
+  Report report(out, s.format == DecodeSettings::kEvents);
+  std::vector<double> in(kBlock);
+  const long long total = src.length();
+  long long pos = 0;
+  int shown = -1;
+  for (int n; (n = src.read(in.data(), kBlock)) > 0; pos += n) {
+    for (int k = 0; k < n; k++)
+      in[k] *= s.gain;
+    receive_block(*r, in.data(), n, *bt);
+    for (int k = 0; k < n; k++) {
+      if (!apply_ticks(*r, *bt, k)) continue;
+      apply_key_states(*r, *bt, k);
+      report.t = static_cast<double>(pos + k + 1) / samplefreq;
+      decode3(*r, 100, report);
+    }
+    if (s.progress && total > 0) {
+      const int pct = static_cast<int>(100 * (pos + n) / total);
+      if (pct != shown) {
+        shown = pct;
+        std::fprintf(stderr, "\r[%-40.*s] %3d%%", pct * 40 / 100,
+                     "########################################", pct);
+      }
+    }
+  }
+  if (s.progress && total > 0) std::fputs("\n", stderr);
+  std::vector<ClusterResult> res;
+  for (int c = -kLastCentre; c <= kLastCentre; c += 5)
+    res.push_back({r->freq(c), r->speed[c], trim(report[c])});
+  return res;
+}
+
+std::string format_results(const std::vector<ClusterResult>& res, DecodeSettings::Format f) {
+  std::string o;
+  char buf[160];
+  if (f == DecodeSettings::kJson) {
+    o = "{\"clusters\": [";
+    for (std::size_t i = 0; i < res.size(); i++) {
+      std::snprintf(buf, sizeof buf, "%s{\"center_hz\": %d, \"cpm\": %d, \"wpm\": %d, \"text\": \"",
+                    i ? ", " : "", res[i].center_hz, res[i].cpm, res[i].cpm / 5);
+      o += buf + Report::json_escape(res[i].text) + "\"}";
+    }
+    return o + "]}\n";
+  }
+  for (const auto& c : res) {
+    if (c.text.empty()) continue;
+    std::snprintf(buf, sizeof buf, "%5d Hz %4d cpm  ", c.center_hz, c.cpm);
+    o += buf + c.text + "\n";
+  }
+  return o;
+}
+
+}  // namespace talvo
