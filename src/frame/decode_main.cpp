@@ -95,7 +95,7 @@ int decode_main(int argc, const char* const* argv) {
 
   std::unique_ptr<AudioSource> src;
   if (file == "-") {
-    src = open_raw(stdin);
+    src = open_raw(stdin, s.auto_gain);
   } else {
     std::string error;
     src = open_recording(file, channel, error);

@@ -107,29 +107,25 @@ class SndSource : public AudioSource {
   bool ended_ = false, flushed_ = false;
 };
 
-// Raw S16LE from a stream. The first seconds are kept, so that the gain can
-// be measured on them and the stream still be decoded from its start.
+// Raw S16LE from a stream. With `keep`, its first seconds are kept so that
+// the gain can be measured on them and the stream still be decoded from its
+// start: until the rewind the stream seems to end where the kept part ends.
 class RawSource : public AudioSource {
  public:
-  explicit RawSource(FILE* f) : f_(f) {}
+  RawSource(FILE* f, bool keep) : f_(f), keeping_(keep) {}
   int read(double* out, int n) override {
     int got = 0;
-    while (got < n && replay_ < kept_.size())
+    while (got < n && replay_ < replay_end_)
       out[got++] = kept_[replay_++];
+    if (keeping_) n = static_cast<int>(std::min<std::size_t>(n, got + (kKeep - kept_.size())));
     while (got < n) {
       const int lo = std::fgetc(f_);
       if (lo == EOF) break;
       const int hi = std::fgetc(f_);
       if (hi == EOF) break;  // a lone last byte is dropped
       const double x = static_cast<signed char>(hi) * 256 + lo;
-      if (keeping_) {
-        if (kept_.size() < kKeep)
-          kept_.push_back(x);
-        else
-          keeping_ = false;
-      }
+      if (keeping_) kept_.push_back(x);
       out[got++] = x;
-      replay_ = kept_.size();
     }
     return got;
   }
@@ -137,6 +133,7 @@ class RawSource : public AudioSource {
     if (!keeping_) return false;
     keeping_ = false;
     replay_ = 0;
+    replay_end_ = kept_.size();
     return true;
   }
   long long length() const override { return -1; }
@@ -145,8 +142,8 @@ class RawSource : public AudioSource {
   static constexpr std::size_t kKeep = 10 * samplefreq;
   FILE* f_;
   std::vector<double> kept_;
-  std::size_t replay_ = 0;
-  bool keeping_ = true;
+  std::size_t replay_ = 0, replay_end_ = 0;  // the kept samples still to hand out again
+  bool keeping_;
 };
 
 // The decoded strings, kept per cluster and, in events format, printed.
@@ -221,8 +218,8 @@ std::unique_ptr<AudioSource> open_recording(const std::string& path, int channel
   return std::make_unique<SndSource>(f, info, channel - 1);
 }
 
-std::unique_ptr<AudioSource> open_raw(FILE* f) {
-  return std::make_unique<RawSource>(f);
+std::unique_ptr<AudioSource> open_raw(FILE* f, bool keep_start) {
+  return std::make_unique<RawSource>(f, keep_start);
 }
 
 double measure_auto_gain(AudioSource& src, int centerfreq) {

@@ -27,8 +27,9 @@ class AudioSource {
 // `channel` counts from 1.
 std::unique_ptr<AudioSource> open_recording(const std::string& path, int channel,
                                             std::string& error);
-// Raw S16LE mono 48 kHz from a stream.
-std::unique_ptr<AudioSource> open_raw(FILE* f);
+// Raw S16LE mono 48 kHz from a stream. With `keep_start` its first 10 s
+// can be read twice (for measure_auto_gain).
+std::unique_ptr<AudioSource> open_raw(FILE* f, bool keep_start);
 
 struct DecodeSettings {
   int centerfreq = 700;
