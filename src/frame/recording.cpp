@@ -260,7 +260,18 @@ std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettin
   const long long total = src.length();
   long long pos = 0;
   int shown = -1;
-  for (int n; (n = src.read(in.data(), kBlock)) > 0; pos += n) {
+  // After the end of the input, a second of silence: the last character ends
+  // only when its gap has reached the end-of-character length, behind the
+  // receiver's 0.2 s of smoothing.
+  long long tail = samplefreq;
+  for (int n;; pos += n) {
+    n = src.read(in.data(), kBlock);
+    if (n <= 0) {
+      if (tail <= 0) break;
+      n = static_cast<int>(std::min<long long>(kBlock, tail));
+      std::fill(in.begin(), in.begin() + n, 0.0);
+      tail -= n;
+    }
     for (int k = 0; k < n; k++)
       in[k] *= s.gain;
     receive_block(*r, in.data(), n, *bt);
@@ -271,7 +282,7 @@ std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettin
       decode3(*r, 100, report);
     }
     if (s.progress && total > 0) {
-      const int pct = static_cast<int>(100 * (pos + n) / total);
+      const int pct = static_cast<int>(100 * std::min(pos + n, total) / total);
       if (pct != shown) {
         shown = pct;
         std::fprintf(stderr, "\r[%-40.*s] %3d%%", pct * 40 / 100,
