@@ -5,6 +5,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace talvo {
@@ -15,14 +17,27 @@ static_assert(TIOCMBIS == kTiocmbis && TIOCMBIC == kTiocmbic);
 class SerialKeyLine : public KeyLine {
  public:
   explicit SerialKeyLine(int fd) : fdser_(fd) {}
-  void request(unsigned long rts) override { (void)ioctl(fdser_, rts, &RTS_flag_); }
+  void request(unsigned long rts) override {
+    if (ioctl(fdser_, rts, &RTS_flag_) == 0 || lost_) return;
+    // An adapter that was unplugged answers with these; a device without
+    // modem lines (ENOTTY, EINVAL) never keyed anything and is not "lost".
+    if (errno == EIO || errno == ENXIO || errno == ENODEV || errno == EBADF) {
+      lost_ = true;
+      std::fputs("serial device lost: the key line no longer answers; decoding goes on\n", stderr);
+    }
+  }
 
  private:
   int fdser_;                 // the open device; never closed, process exit releases it
   int RTS_flag_ = TIOCM_RTS;  // modem-line mask handed to every request
+  bool lost_ = false;         // said so once
 };
 
 }  // namespace
+
+std::unique_ptr<KeyLine> keyline_on(int fd) {
+  return std::make_unique<SerialKeyLine>(fd);
+}
 
 std::unique_ptr<KeyLine> open_serial_keyline(const char* seroutdev) {
   const int fd = open(seroutdev, O_RDWR | O_NOCTTY | O_NDELAY);

@@ -25,4 +25,7 @@ class KeyLine {
 // opened.
 std::unique_ptr<KeyLine> open_serial_keyline(const char* seroutdev);
 
+// The key line on a device already open (for tests: any descriptor).
+std::unique_ptr<KeyLine> keyline_on(int fd);
+
 }  // namespace talvo

@@ -70,8 +70,8 @@ void sample_loop(Station& st) {
   FILE* const fp = st.fp;
   Screen& screen = st.screen;
   FILE* const fpout = st.fpout;
-  const bool pass_through = st.set.sidetone == rxtone && fpout != nullptr;
-  const bool tone_out = st.set.sidetone == txtone && fpout != nullptr;
+  bool pass_through = st.set.sidetone == rxtone && fpout != nullptr;
+  bool tone_out = st.set.sidetone == txtone && fpout != nullptr;
   const auto bt = std::make_unique<BlockTicks>();
   const auto reader = std::make_unique<Reader>(fileno(fp), st.screen.vis);
   ScreenOutput text(screen, st.decoded);
@@ -126,6 +126,12 @@ void sample_loop(Station& st) {
       // Decoding pauses while the keyer sends.
       if (st.keyer.tx_on == 0) decode3(rx, st.textbufwidth, text);
       keycontrol(st);
+    }
+    // A player that ended (device busy, killed) takes no more audio; the
+    // receiver goes on without it.
+    if ((pass_through || tone_out) && std::ferror(fpout)) {
+      std::fputs("audio output is gone: aplay ended; decoding goes on\n", stderr);
+      pass_through = tone_out = false;
     }
   }
 }

@@ -1,6 +1,7 @@
 // Start-up: parse the command line, open the audio input, fix the layout,
 // build the receiver, read the function-key texts, open the audio output and
 // the serial key line, then run the sample loop until the input ends.
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,6 +37,8 @@ void read_txtext(FILE* f, int rowlimit, char (&F_text)[16][255]) {
 }
 
 int talvo_main(int argc, const char* const* argv) {
+  // A player that ends must not end the program: writes to it fail instead.
+  std::signal(SIGPIPE, SIG_IGN);
   if (argc < 2) {
     std::fputs(usage_text(argv[0]).c_str(), stderr);
     return 1;
