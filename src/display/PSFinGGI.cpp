@@ -32,8 +32,9 @@ ggi_color color_of(ggi_pixel c) {
   return g;
 }
 
-// Reads and checks the font from an open stream.
-int read_font(Psf& psf, FILE* f) {
+}  // namespace
+
+int psf_read(Psf& psf, FILE* f) {
   unsigned char header[4];
   if (std::fread(header, 1, 4, f) < 4) {
     std::fputs("cannot read header\n", stderr);
@@ -83,8 +84,6 @@ int read_font(Psf& psf, FILE* f) {
   return 0;
 }
 
-}  // namespace
-
 int psfloadfont(Psf& psf, const char* font) {
   const std::size_t len = strnlen(font, 1000);
   const bool gz = len >= 3 && std::strcmp(font + len - 3, ".gz") == 0;
@@ -105,7 +104,7 @@ int psfloadfont(Psf& psf, const char* font) {
       return 2;
     }
   }
-  const int result = read_font(psf, f);
+  const int result = psf_read(psf, f);
   if (gz) {
     // Read what the decompressor still has, so that it ends quietly.
     char sink[4096];

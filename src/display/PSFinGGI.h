@@ -5,6 +5,7 @@
 // put on the visual as one box.
 #pragma once
 
+#include <cstdio>
 #include <vector>
 
 #include "display/ggi.h"
@@ -28,6 +29,9 @@ struct Psf {
 // 8 fewer glyph bytes than 256 x height. After a failure text in the font
 // simply does not appear.
 int psfloadfont(Psf& psf, const char* font);
+
+// The loading itself, from an open stream (codes 3 to 8).
+int psf_read(Psf& psf, FILE* f);
 
 // 0xRRGGBB to the 16-bit components (each byte into the high byte).
 int psfSetGCForeground(Psf& psf, Visual& vis, ggi_pixel color);

@@ -260,10 +260,10 @@ std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettin
   const long long total = src.length();
   long long pos = 0;
   int shown = -1;
-  // After the end of the input, a second of silence: the last character ends
-  // only when its gap has reached the end-of-character length, behind the
-  // receiver's 0.2 s of smoothing.
-  long long tail = samplefreq;
+  // After the end of the input, silence: the last character ends only when
+  // its gap has reached the end-of-character length, behind the receiver's
+  // 0.2 s of smoothing.
+  long long tail = static_cast<long long>(s.tail * samplefreq);
   for (int n;; pos += n) {
     n = src.read(in.data(), kBlock);
     if (n <= 0) {

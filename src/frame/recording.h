@@ -37,6 +37,9 @@ struct DecodeSettings {
   bool auto_gain = false;
   enum Format { kText, kJson, kEvents } format = kText;
   bool progress = false;  // a progress bar on standard error
+  // Seconds of silence decoded after the input, so that the last character
+  // and its word space complete.
+  double tail = 1.0;
 };
 
 struct ClusterResult {
