@@ -223,33 +223,49 @@ std::unique_ptr<AudioSource> open_raw(FILE* f, bool keep_start) {
 }
 
 double measure_auto_gain(AudioSource& src, int centerfreq) {
-  // The level is the smoothed envelope (valuenlg1) of the strongest
-  // cluster, sampled once a block; its 95th percentile is the key-down level
-  // of the strongest signal whenever it is keyed a twentieth of the time or
-  // more. The receiver decodes best when that level is near the envelope of
+  // The level of each cluster is its smoothed envelope (valuenlg1), sampled
+  // once a block. The strongest signal's key-down level is the highest 95th
+  // percentile of a cluster (whenever it is keyed a twentieth of the time or
+  // more). The receiver decodes best when that level is near the envelope of
   // a tone of amplitude 6000 at the centre (measured: below ~5000 short marks
   // at 200 characters per minute fall apart; from ~10000 key clicks key the
   // neighbouring clusters).
   constexpr double kTarget = 1960.0;  // envelope of a 6000 tone at 700 Hz
+  // Noise must stay well below the key-down floor of 1000: raised to the
+  // target, noise alone keys every cluster (thousands of garbage characters
+  // a minute). A cluster's 20th percentile is its noise (between the marks
+  // of a signal, or all along without one); the median of the nine is held
+  // under this ceiling.
+  constexpr double kNoiseCeiling = 300.0;
   auto r = init(centerfreq);
   auto bt = std::make_unique<BlockTicks>();
-  std::vector<double> in(kBlock), level;
+  std::vector<double> in(kBlock);
+  std::vector<double> level[BlockTicks::kClusters];
   const long long limit = src.length() < 0 ? 10LL * samplefreq : -1;
   long long done = 0;
   for (int n; (limit < 0 || done < limit) && (n = src.read(in.data(), kBlock)) > 0; done += n) {
     receive_block(*r, in.data(), n, *bt);
-    double m = 0;
     for (int c = -kLastCentre; c <= kLastCentre; c += 5)
-      m = std::max(m, r->valuenlg1[c]);
-    level.push_back(m);
+      level[(c + kLastCentre) / 5].push_back(r->valuenlg1[c]);
   }
   src.rewind();
-  if (level.empty()) return 1.0;
-  const std::size_t k = level.size() * 95 / 100;
-  std::nth_element(level.begin(), level.begin() + static_cast<long>(k), level.end());
-  const double p95 = level[k];
-  if (p95 < 1.0) return 1.0;
-  return std::clamp(kTarget / p95, 0.01, 100.0);
+  if (level[0].empty()) return 1.0;
+  const auto percentile = [](std::vector<double>& v, int p) {
+    const std::size_t k = v.size() * static_cast<std::size_t>(p) / 100;
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(k), v.end());
+    return v[k];
+  };
+  double peak = 0;
+  std::vector<double> floors;
+  for (auto& v : level) {
+    peak = std::max(peak, percentile(v, 95));
+    floors.push_back(percentile(v, 20));
+  }
+  const double noise = percentile(floors, 50);
+  if (peak < 1.0) return 1.0;
+  double gain = kTarget / peak;
+  if (noise > 0) gain = std::min(gain, kNoiseCeiling / noise);
+  return std::clamp(gain, 0.01, 100.0);
 }
 
 std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettings& s, FILE* out) {

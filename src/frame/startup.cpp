@@ -1,6 +1,8 @@
 // Start-up: parse the command line, open the audio input, fix the layout,
 // build the receiver, read the function-key texts, open the audio output and
 // the serial key line, then run the sample loop until the input ends.
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -71,7 +73,14 @@ int talvo_main(int argc, const char* const* argv) {
     std::exit(e.status);
   }
 
-  if (FILE* fptext = std::fopen(kTxtextFile, "r")) {
+  // A directory of that name opens but holds no texts: it cannot be read as them.
+  FILE* fptext = std::fopen(kTxtextFile, "r");
+  struct stat st_text;
+  if (fptext && fstat(fileno(fptext), &st_text) == 0 && S_ISDIR(st_text.st_mode)) {
+    std::fclose(fptext);
+    fptext = nullptr;
+  }
+  if (fptext) {
     read_txtext(fptext, st.textbufwidth, st.F_text);
     std::fclose(fptext);
   } else {
