@@ -24,12 +24,11 @@ std::string shell_word(const char* s) {
   return q + "'";
 }
 
-ggi_color color_of(ggi_pixel c) {
-  ggi_color g;
+// Sets r, g, b of `g` from 0xRRGGBB, each byte into the high byte; a stays.
+void set_color(ggi_color& g, ggi_pixel c) {
   g.r = static_cast<uint16_t>(((c >> 16) & 0xFF) << 8);
   g.g = static_cast<uint16_t>(((c >> 8) & 0xFF) << 8);
   g.b = static_cast<uint16_t>((c & 0xFF) << 8);
-  return g;
 }
 
 }  // namespace
@@ -118,18 +117,12 @@ int psfloadfont(Psf& psf, const char* font) {
 }
 
 int psfSetGCForeground(Psf& psf, Visual& /*vis*/, ggi_pixel color) {
-  const ggi_color c = color_of(color);
-  psf.PSF_fgcolor.r = c.r;
-  psf.PSF_fgcolor.g = c.g;
-  psf.PSF_fgcolor.b = c.b;
+  set_color(psf.PSF_fgcolor, color);
   return 0;
 }
 
 int psfSetGCBackground(Psf& psf, Visual& /*vis*/, ggi_pixel color) {
-  const ggi_color c = color_of(color);
-  psf.PSF_bgcolor.r = c.r;
-  psf.PSF_bgcolor.g = c.g;
-  psf.PSF_bgcolor.b = c.b;
+  set_color(psf.PSF_bgcolor, color);
   return 0;
 }
 

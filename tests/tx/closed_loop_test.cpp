@@ -9,16 +9,11 @@
 #include "decoder/decoder.h"
 #include "frame/station.h"
 #include "rx/block.h"
+#include "support/decode.h"
 #include "support/morse.h"
 
 namespace talvo {
 namespace {
-
-class Collect : public DecoderOutput {
- public:
-  void print(const Receiver&, int ch, const char* s) override { text[ch] += s; }
-  std::map<int, std::string> text;
-};
 
 // Keys `text` at `speed` on transmit channel `txch`; returns the tone.
 std::vector<int16_t> key(const std::string& text, int speed, int txch, double seconds) {
@@ -48,25 +43,6 @@ std::vector<int16_t> key(const std::string& text, int speed, int txch, double se
   return tone;
 }
 
-std::map<int, std::string> decode(const std::vector<int16_t>& audio, double gain) {
-  auto r = init(700);
-  auto bt = std::make_unique<BlockTicks>();
-  Collect out;
-  std::vector<double> in(kBlock);
-  for (std::size_t s = 0; s < audio.size(); s += kBlock) {
-    const int n = static_cast<int>(std::min<std::size_t>(kBlock, audio.size() - s));
-    for (int k = 0; k < n; k++)
-      in[k] = audio[s + k] * gain;
-    receive_block(*r, in.data(), n, *bt);
-    for (int k = 0; k < n; k++) {
-      if (!apply_ticks(*r, *bt, k)) continue;
-      apply_key_states(*r, *bt, k);
-      decode3(*r, 100, out);
-    }
-  }
-  return out.text;
-}
-
 TEST(ClosedLoop, KeyedTextDecodesBack) {
   const std::string text = "cq cq de dl1abc dl1abc pse k ur rst 599 73 tu";
   for (const auto& [speed, txch] : {std::pair{80, 0}, {120, 0}, {160, 10}, {200, -10}}) {
@@ -75,7 +51,7 @@ TEST(ClosedLoop, KeyedTextDecodesBack) {
     const auto tone = key(text, speed, txch, seconds);
     ASSERT_EQ(tone.size(), static_cast<std::size_t>(seconds * 48000));
     // The keyer sends at 20000; a receiver's audio would be lower.
-    const auto decoded = decode(tone, 0.3);
+    const auto decoded = test::decode_audio(tone, 0.3);
     const std::string got = test::normalise(decoded.at(txch));
     std::printf("txspeed %3d on channel %3d: \"%s\"\n", speed, txch, got.c_str());
     EXPECT_NE(got.find("dl1abc pse k ur rst 599 73 tu"), std::string::npos) << speed;

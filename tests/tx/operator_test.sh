@@ -25,16 +25,8 @@ fail() {
   exit 1
 }
 
-for n in $(seq 191 240); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    export DISPLAY=:$n
-    break
-  fi
-done
-Xvfb "$DISPLAY" -screen 0 1280x600x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-xdotool getdisplaygeometry >/dev/null 2>&1 || fail "Xvfb did not start"
+source "$(dirname "$0")/../support/xvfb.sh"
+start_xvfb 191 240 || fail "Xvfb did not start"
 
 cd "$work"
 cp "$build/velquin-font.psf.gz" .
