@@ -151,8 +151,11 @@ class Report : public DecoderOutput {
  public:
   Report(FILE* out, bool events) : out_(out), events_(events) {}
   void print(const Receiver& r, int ch, const char* s) override {
-    (*this)[ch] += s;
-    if (!events_) return;
+    // Streamed strings are not kept: a stream may run for days.
+    if (!events_) {
+      (*this)[ch] += s;
+      return;
+    }
     std::fprintf(out_, "{\"t\": %.3f, \"center_hz\": %d, \"cpm\": %d, \"text\": \"%s\"}\n", t,
                  r.freq(ch), r.speed[ch], json_escape(s).c_str());
     std::fflush(out_);
