@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
     m.amp = 6000;
     m.start = 0.1 * i;
     m.text = texts[i];
-    while (talvo::test::morse(m).end < segment - 3) m.text += std::string(" ") + texts[i];
+    while (talvo::test::morse(m).end < segment - 3)
+      m.text += std::string(" ") + texts[i];
     tones.push_back(talvo::test::morse(m).tone);
   }
   const std::string bytes = talvo::test::to_bytes(talvo::test::mix(tones, segment, 1500, 11));

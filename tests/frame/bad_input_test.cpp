@@ -91,7 +91,8 @@ TEST(BadInput, FontFiles) {
   };
   std::string psf = {0x36, 0x04, 0x00, 0x10};
   std::mt19937 gen(3);  // glyphs that do not compress away
-  for (int i = 0; i < 256 * 16; i++) psf.push_back(static_cast<char>(gen()));
+  for (int i = 0; i < 256 * 16; i++)
+    psf.push_back(static_cast<char>(gen()));
   const std::pair<std::string, std::string> fonts[] = {
       {"", "cannot read header\n"},
       {gz("\x72\xb5\x4a\x86" + std::string(28, '\0')), "Wrong magic number\n"},
