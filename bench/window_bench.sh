@@ -5,6 +5,7 @@
 # Usage: bench/window_bench.sh [build-dir] [seconds]
 set -euo pipefail
 build=$(realpath "${1:-build}")
+here=$(dirname "$(realpath "$0")")
 seconds=${2:-60}
 work=$(mktemp -d)
 xvfb=""
@@ -14,12 +15,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for n in $(seq 141 190); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
-done
-Xvfb "$display" -screen 0 1280x600x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+source "$here/../tests/support/xvfb.sh"
+start_xvfb 141 190
 
 cp "$build/velquin-font.psf.gz" "$build/txtext.asc" "$work/"
 cd "$work"
@@ -36,5 +33,5 @@ run() {  # label, then the environment for talvo
   echo "$label: $seconds s of audio in $wall s ($user s user, $sys s system):" \
        "$(echo "$seconds / $wall" | bc) times real time"
 }
-run "window under Xvfb" DISPLAY="$display"
+run "window under Xvfb" DISPLAY="$DISPLAY"
 run "headless         " -u DISPLAY

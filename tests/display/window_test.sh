@@ -7,40 +7,13 @@
 set -euo pipefail
 talvo=$(realpath "$1")
 build=$(realpath "$2")
-work=$(mktemp -d)
-xvfb=""
-feeder=""
-cleanup() {
-  [ -n "$feeder" ] && kill "$feeder" 2>/dev/null || true
-  [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null || true
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
-  [ -n "${KEEP:-}" ] && cp "$work/shot.png" /tmp/shot.png; rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  [ -f "$work/err.txt" ] && sed 's/^/talvo: /' "$work/err.txt" | head -40
-  exit 1
-}
-
-# A display of our own.
-source "$(dirname "$0")/../support/xvfb.sh"
+source "$(dirname "$0")/../support/window_session.sh"
 start_xvfb 91 140 || fail "Xvfb did not start"
 
 cp "$build/velquin-font.psf.gz" "$build/txtext.asc" "$work/"
 cd "$work"
-# Morse at 700 Hz (cluster 0), at real-time pace in 0.1 s pieces, then
-# silence for as long as the test needs.
-"$build/tests/morsegen" "cq cq de dl1abc dl1abc test test" 700 120 6000 300 0.5 >morse.raw
-split -b 9600 -d -a 3 morse.raw piece.
-sox -n -r 48000 -c 1 -b 16 -e signed-integer -t raw quiet.raw synth 0.1 sine 700 vol 0
-mkfifo audio
-(
-  trap '' PIPE
-  for p in piece.*; do cat "$p" 2>/dev/null || exit 0; sleep 0.1; done
-  while :; do cat quiet.raw 2>/dev/null || exit 0; sleep 0.1; done
-) >audio &
-feeder=$!
+# Morse on cluster 0 at once, at real-time pace, then silence.
+feed_morse "cq cq de dl1abc dl1abc test test" 120 0
 "$talvo" 700 1200 notone stdin <audio >out.txt 2>err.txt &
 pid=$!
 
@@ -75,11 +48,5 @@ text=$(count FFFFFF 600x16+375+235)
 [ "$(count 001E00 300x1+40+160)" -gt 100 ] || fail "idle cluster strip"
 [ "$(count 00FF00 300x6+40+160)" -eq 0 ] || fail "idle cluster keyed"
 
-xdotool mousemove --window "$wid" 30 470 click 1
-for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
-kill -0 "$pid" 2>/dev/null && fail "QUIT did not end the program"
-status=0
-wait "$pid" || status=$?
-pid=""
-[ "$status" -eq 0 ] || fail "exit status $status"
+click_quit
 echo "window test passed: key-up $up, key-down $down, text $text pixels"

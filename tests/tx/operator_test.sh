@@ -7,25 +7,7 @@
 set -euo pipefail
 talvo=$(realpath "$1")
 build=$(realpath "$2")
-work=$(mktemp -d)
-xvfb=""
-feeder=""
-pid=""
-cleanup() {
-  [ -n "$feeder" ] && kill "$feeder" 2>/dev/null || true
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
-  [ -n "${KEEP:-}" ] && cp "$work"/*.png /tmp/ 2>/dev/null; [ -n "${KEEP:-}" ] && cp "$work"/err.txt "$work"/out.txt /tmp/ 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  [ -f "$work/err.txt" ] && sed 's/^/talvo: /' "$work/err.txt" | head -20
-  exit 1
-}
-
-source "$(dirname "$0")/../support/xvfb.sh"
+source "$(dirname "$0")/../support/window_session.sh"
 start_xvfb 191 240 || fail "Xvfb did not start"
 
 cd "$work"
@@ -40,17 +22,7 @@ chmod +x bin/aplay
 export PATH="$work/bin:$PATH"
 
 # Morse on cluster 0 after 2.5 s of silence, at real-time pace, then silence.
-"$build/tests/morsegen" "cq cq de dl1abc dl1abc test test test" 700 150 6000 300 0.5 >morse.raw
-sox -n -r 48000 -c 1 -b 16 -e signed-integer -t raw quiet.raw synth 0.1 sine 700 vol 0
-split -b 9600 -d -a 3 morse.raw piece.
-mkfifo audio
-(
-  trap '' PIPE
-  for _ in $(seq 25); do cat quiet.raw 2>/dev/null || exit 0; sleep 0.1; done
-  for p in piece.*; do cat "$p" 2>/dev/null || exit 0; sleep 0.1; done
-  while :; do cat quiet.raw 2>/dev/null || exit 0; sleep 0.1; done
-) >audio &
-feeder=$!
+feed_morse "cq cq de dl1abc dl1abc test test test" 150 25
 "$talvo" 700 1200 txtone stdin <audio >out.txt 2>err.txt &
 pid=$!
 wid=$(timeout 10 xdotool search --sync --name "TALVO Morsedecoder" | head -1) || fail "no window"
@@ -95,13 +67,7 @@ echoed=$(convert typed.png -crop 20x8+390+12 +repage txt:- | grep -ciE '#(FFFFFF
 xdotool key --window "$wid" F1
 sleep 4
 kill -0 "$pid" 2>/dev/null || fail "talvo ended"
-xdotool mousemove --window "$wid" 30 470 click 1
-for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
-kill -0 "$pid" 2>/dev/null && fail "QUIT did not end the program"
-status=0
-wait "$pid" || status=$?
-pid=""
-[ "$status" -eq 0 ] || fail "exit status $status"
+click_quit
 
 # The tone: the transmit channel's 48000 / 68 = 705.9 Hz, keyed.
 bytes=$(stat -c %s aplay.raw)
