@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "support/process.h"
+
 namespace talvo {
 namespace {
 
@@ -31,14 +33,7 @@ struct Rig {
     textline_put(*r, ch, t, 100);
     ScreenOutput(s, out).print(*r, ch, t);
   }
-  std::string written() {
-    std::fflush(out);
-    std::rewind(out);
-    std::string w;
-    for (int c; (c = std::fgetc(out)) != EOF;)
-      w.push_back(static_cast<char>(c));
-    return w;
-  }
+  std::string written() { return talvo::test::written_to(out); }
   int count(ggi_pixel colour, int x, int y, int w, int h) const {
     int n = 0;
     for (int yy = y; yy < y + h; yy++)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frame/station.h"
+#include "support/process.h"
 #include "support/signal.h"
 
 namespace talvo {
@@ -44,14 +45,7 @@ struct Rig {
     std::fclose(st.fp);
     if (out) std::fclose(out);
   }
-  std::string output() {
-    std::fflush(out);
-    std::rewind(out);
-    std::string s;
-    for (int c; (c = std::fgetc(out)) != EOF;)
-      s.push_back(static_cast<char>(c));
-    return s;
-  }
+  std::string output() { return talvo::test::written_to(out); }
 };
 
 std::string bytes(std::initializer_list<int> b) {

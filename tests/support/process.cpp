@@ -84,4 +84,13 @@ Run run(const std::vector<std::string>& argv, const RunOptions& o) {
   return r;
 }
 
+std::string written_to(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string s;
+  for (int c; (c = std::fgetc(f)) != EOF;)
+    s.push_back(static_cast<char>(c));
+  return s;
+}
+
 }  // namespace talvo::test

@@ -2,6 +2,7 @@
 // starts it, and collects what it wrote and how it ended.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -39,5 +40,9 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// Everything written so far to a stream the test gave the program in place
+// of a pipe or standard output (a tmpfile), read back from its start.
+std::string written_to(std::FILE* f);
 
 }  // namespace talvo::test
