@@ -13,9 +13,11 @@
 #include <random>
 
 #include "decoder/decoder.h"
+#include "decoder/walk.h"
 #include "rx/block.h"
-#include "rx/mixer.h"
+#include "rx/classic.h"
 #include "rx/stages.h"
+#include "support/oracle.h"
 #include "support/signal.h"
 
 namespace {
@@ -65,34 +67,40 @@ double run_chain(const std::vector<int16_t>& audio, int centerfreq, int upto, lo
 // Counts what the decoder gives.
 class Count : public talvo::DecoderOutput {
  public:
-  void print(const talvo::Receiver&, int, const char* s) override {
+  void print(const talvo::ClusterDecoder&, int, const char* s) override {
     for (; *s; s++)
       chars++;
   }
   long chars = 0;
 };
 
+// Counts the key-down tick samples of the centre cluster.
+class CountKeyDown : public talvo::WalkSteps {
+ public:
+  explicit CountKeyDown(const talvo::FrontEnd& fe) : fe_(fe) {}
+  void after_decode(int) override { keydown += fe_.key(4) != 0.0; }
+  long keydown = 0;
+
+ private:
+  const talvo::FrontEnd& fe_;
+};
+
 // The block pipeline as the program runs it: blocks of kBlock samples, then
 // the walk through the block in sample order, with the decoder.
 double run_blocks(const std::vector<int16_t>& audio, int centerfreq, long& keydown, long& decoded) {
   Count count;
-  auto rx = talvo::init(centerfreq);
-  auto bt = std::make_unique<talvo::BlockTicks>();
+  talvo::ClassicFrontEnd fe(centerfreq);
+  talvo::Decoder dec = talvo::decoder_for(fe, talvo::Rules::kClassic, 100);
+  CountKeyDown steps(fe);
   std::vector<double> in(talvo::kBlock);
-  keydown = 0;
   const double start = cpu_seconds();
   for (std::size_t s = 0; s < audio.size(); s += talvo::kBlock) {
     const int n = static_cast<int>(std::min<std::size_t>(talvo::kBlock, audio.size() - s));
     for (int k = 0; k < n; k++)
       in[k] = audio[s + k];
-    talvo::receive_block(*rx, in.data(), n, *bt);
-    for (int k = 0; k < n; k++) {
-      if (!talvo::apply_ticks(*rx, *bt, k)) continue;
-      talvo::apply_key_states(*rx, *bt, k);
-      talvo::decode3(*rx, 100, count);
-      keydown += rx->valuethr[0] != 0.0;
-    }
+    talvo::walk_block(fe, dec, in.data(), n, count, steps);
   }
+  keydown = steps.keydown;
   decoded = count.chars;
   return cpu_seconds() - start;
 }

@@ -32,139 +32,138 @@ constexpr int kGaplenMax = 1 << 20;  // gaplen saturates far above any word gap
 // precision and truncated without rounding to double first, as the receiver
 // has always done: the double 1.7 lies a hair below 1.7, so pausemean 200
 // gives 339 and 40 gives 67.
-int end_of_character(const Receiver& r, int ch) {
-  return static_cast<int>(static_cast<long double>(r.pausemean[ch]) *
-                          static_cast<long double>(r.pausefactor[ch]));
+int end_of_character(const ClusterDecoder& d) {
+  return static_cast<int>(static_cast<long double>(d.pausemean) *
+                          static_cast<long double>(d.pausefactor));
 }
 
-void print3(Receiver& r, int ch, const char* s, int textbufwidth, DecoderOutput& out) {
+void print3(ClusterDecoder& d, int q, const char* s, int textbufwidth, DecoderOutput& out) {
   // Rule E: a run of five single-element characters (word spaces do not
   // break it) means the speed estimate has lost the signal: start again
   // from 100 characters per minute.
-  if (r.len[ch] <= 1) {
-    if (r.etcount[ch] > 4) {
-      if (r.sync_on[ch] == 1) {
-        r.speed[ch] = 100;
-        r.dit[ch] = r.freqmod[ch] / 100;
-        r.pausemean[ch] = r.freqmod[ch] / 200;
+  if (d.len <= 1) {
+    if (d.etcount > 4) {
+      if (d.sync_on == 1) {
+        d.speed = 100;
+        d.dit = d.freqmod / 100;
+        d.pausemean = d.freqmod / 200;
       }
-      r.etcount[ch] = 0;
+      d.etcount = 0;
     }
   } else {
-    r.etcount[ch] = 0;
+    d.etcount = 0;
   }
-  textline_put(r, ch, s, textbufwidth);
-  out.print(r, ch, s);
-  r.code[ch] = 0;
-  r.len[ch] = 0;
-  r.symbolstate[ch] = 0;
-  r.symbolindex[ch] = 0;
-  r.mark[ch] = 0;
+  textline_put(d, s, textbufwidth);
+  out.print(d, q, s);
+  d.code = 0;
+  d.len = 0;
+  d.symbolstate = 0;
+  d.symbolindex = 0;
+  d.mark = 0;
 }
 
 // A character of two or more elements ended.
-void decode_character(Receiver& r, int ch, int textbufwidth, DecoderOutput& out) {
-  const int len = r.symbolindex[ch];
-  r.len[ch] = len;
-  const int* marks = r.marklist[ch].data();
+void decode_character(ClusterDecoder& d, int q, int textbufwidth, DecoderOutput& out) {
+  const int len = d.symbolindex;
+  d.len = len;
+  const int* marks = d.marklist.data();
   if (len > 1) {
-    r.markmin[ch] = 65535;
-    r.markmax[ch] = 0;
+    d.markmin = 65535;
+    d.markmax = 0;
     for (int i = 0; i < len; i++) {
-      if (marks[i] < r.markmin[ch]) r.markmin[ch] = marks[i];
-      if (marks[i] > r.markmax[ch]) r.markmax[ch] = marks[i];
+      if (marks[i] < d.markmin) d.markmin = marks[i];
+      if (marks[i] > d.markmax) d.markmax = marks[i];
     }
   }
   // Rule D: a character of three or more elements with both dits and dahs
   // (the longest more than twice and less than five times the shortest)
   // gives the dah length, and from it the speed.
-  if (r.sync_on[ch] == 1 && len > 2 && 2 * r.markmin[ch] < r.markmax[ch] && r.markmax[ch] > 40 &&
-      r.markmax[ch] < 5 * r.markmin[ch]) {
-    r.dit[ch] = (2 * r.markmax[ch]) / 3;
-    r.speed[ch] = r.freqmod[ch] / r.dit[ch];
-    r.pausemean[ch] = r.dit[ch] / 2;
+  if (d.sync_on == 1 && len > 2 && 2 * d.markmin < d.markmax && d.markmax > 40 &&
+      d.markmax < 5 * d.markmin) {
+    d.dit = (2 * d.markmax) / 3;
+    d.speed = d.freqmod / d.dit;
+    d.pausemean = d.dit / 2;
   }
   int code = 0;
   for (int i = 0; i < len; i++)
-    code = 2 * code + (marks[i] > r.dit[ch] ? 1 : 0);
-  r.code[ch] = code;
-  print3(r, ch, lookup(len, code), textbufwidth, out);
+    code = 2 * code + (marks[i] > d.dit ? 1 : 0);
+  d.code = code;
+  print3(d, q, lookup(len, code), textbufwidth, out);
 }
 
 // A character of one element ended.
-void decode_single(Receiver& r, int ch, int textbufwidth, DecoderOutput& out) {
-  r.etcount[ch]++;
-  const int first = r.marklist[ch][0];
-  const char* s = first < r.dit[ch] ? "e" : "t";
+void decode_single(ClusterDecoder& d, int q, int textbufwidth, DecoderOutput& out) {
+  d.etcount++;
+  const int first = d.marklist[0];
+  const char* s = first < d.dit ? "e" : "t";
   // Rule B: a very short lone mark means the gaps were judged too short.
-  if (r.sync_on[ch] == 1 && first < r.dit[ch] / 2) r.pausemean[ch] = (3 * r.pausemean[ch]) / 2;
-  r.space[ch] = 0;
-  print3(r, ch, s, textbufwidth, out);
+  if (d.sync_on == 1 && first < d.dit / 2) d.pausemean = (3 * d.pausemean) / 2;
+  d.space = 0;
+  print3(d, q, s, textbufwidth, out);
 }
 
-void key_down(Receiver& r, int ch) {
-  switch (r.symbolstate[ch]) {
+void key_down(ClusterDecoder& d) {
+  switch (d.symbolstate) {
     case 0:
       // A gap that gave no word space was a gap between characters.
-      if (r.space[ch] != kWordGiven) r.cgap[ch] = (r.cgap[ch] + r.gaplen[ch]) / 2;
-      r.symbolstate[ch] = 1;
-      r.mark[ch] = 1;
-      r.symbolindex[ch] = 0;
+      if (d.space != kWordGiven) d.cgap = (d.cgap + d.gaplen) / 2;
+      d.symbolstate = 1;
+      d.mark = 1;
+      d.symbolindex = 0;
       break;
     case 2:
-      r.symbolstate[ch] = 3;
-      r.mark[ch] = 1;
+      d.symbolstate = 3;
+      d.mark = 1;
       break;
     case 4:
       // Rule C: the gap inside a character is one unit.
-      if (r.sync_on[ch] == 1) r.pausemean[ch] = (r.pausemean[ch] + r.space[ch]) / 2;
-      r.symbolstate[ch] = 3;
-      r.mark[ch] = 1;
+      if (d.sync_on == 1) d.pausemean = (d.pausemean + d.space) / 2;
+      d.symbolstate = 3;
+      d.mark = 1;
       break;
     default:  // 1, 3: the mark goes on
-      if (r.mark[ch] < kMarkMax) r.mark[ch]++;
+      if (d.mark < kMarkMax) d.mark++;
       break;
   }
 }
 
-void key_up(Receiver& r, int ch, int textbufwidth, DecoderOutput& out) {
-  switch (r.symbolstate[ch]) {
+void key_up(ClusterDecoder& d, int q, int textbufwidth, DecoderOutput& out) {
+  switch (d.symbolstate) {
     case 1:
-      r.marklist[ch][0] = r.mark[ch];
+      d.marklist[0] = d.mark;
       // Rule A: a first mark far longer than a dah means a slower sender.
-      if (r.sync_on[ch] == 1 && r.mark[ch] > 3 * r.dit[ch]) {
-        r.dit[ch] = 2 * r.dit[ch];
-        r.pausemean[ch] = 2 * r.pausemean[ch];
+      if (d.sync_on == 1 && d.mark > 3 * d.dit) {
+        d.dit = 2 * d.dit;
+        d.pausemean = 2 * d.pausemean;
       }
-      if (r.symbolindex[ch] < 10) r.symbolindex[ch]++;
-      r.symbolstate[ch] = 2;
-      r.space[ch] = 1;
-      r.gaplen[ch] = 1;
+      if (d.symbolindex < 10) d.symbolindex++;
+      d.symbolstate = 2;
+      d.space = 1;
+      d.gaplen = 1;
       break;
     case 3:
       // The list holds ten marks; further ones are not stored.
-      if (r.symbolindex[ch] < 10) r.marklist[ch][r.symbolindex[ch]++] = r.mark[ch];
-      r.symbolstate[ch] = 4;
-      r.space[ch] = 1;
-      r.gaplen[ch] = 1;
+      if (d.symbolindex < 10) d.marklist[d.symbolindex++] = d.mark;
+      d.symbolstate = 4;
+      d.space = 1;
+      d.gaplen = 1;
       break;
     default: {  // 0, 2, 4: the gap goes on
-      if (r.space[ch] < kSpaceMax) r.space[ch]++;
-      if (r.gaplen[ch] < kGaplenMax) r.gaplen[ch]++;
-      const int state = r.symbolstate[ch];
+      if (d.space < kSpaceMax) d.space++;
+      if (d.gaplen < kGaplenMax) d.gaplen++;
+      const int state = d.symbolstate;
       if (state == 0) {
-        int w =
-            5 * r.pausemean[ch] > (5 * r.cgap[ch]) / 3 ? 5 * r.pausemean[ch] : (5 * r.cgap[ch]) / 3;
+        int w = 5 * d.pausemean > (5 * d.cgap) / 3 ? 5 * d.pausemean : (5 * d.cgap) / 3;
         if (w > kSpaceMax) w = kSpaceMax;
-        if (r.space[ch] == kSpaceMax || (r.space[ch] != kWordGiven && r.gaplen[ch] >= w)) {
-          r.space[ch] = kWordGiven;
-          print3(r, ch, " ", textbufwidth, out);
+        if (d.space == kSpaceMax || (d.space != kWordGiven && d.gaplen >= w)) {
+          d.space = kWordGiven;
+          print3(d, q, " ", textbufwidth, out);
         }
-      } else if (r.space[ch] == end_of_character(r, ch)) {
+      } else if (d.space == end_of_character(d)) {
         if (state == 2)
-          decode_single(r, ch, textbufwidth, out);
+          decode_single(d, q, textbufwidth, out);
         else
-          decode_character(r, ch, textbufwidth, out);
+          decode_character(d, q, textbufwidth, out);
       }
       break;
     }
@@ -173,19 +172,16 @@ void key_up(Receiver& r, int ch, int textbufwidth, DecoderOutput& out) {
 
 }  // namespace
 
-void decode3(Receiver& r, int textbufwidth, DecoderOutput& out) {
-  for (int ch = -kLastCentre; ch <= kLastCentre; ch += 5) {
-    if (r.newdata[ch] == 0) continue;
-    if (r.valuethr[ch] != 0.0)
-      key_down(r, ch);
-    else
-      key_up(r, ch, textbufwidth, out);
-  }
+void decode3(ClusterDecoder& d, int q, bool down, int textbufwidth, DecoderOutput& out) {
+  if (down)
+    key_down(d);
+  else
+    key_up(d, q, textbufwidth, out);
 }
 
-void textline_put(Receiver& r, int ch, const char* s, int textbufwidth) {
-  char* row = r.textbuffer[ch].data();
-  int i = r.textbufindex[ch];
+void textline_put(ClusterDecoder& d, const char* s, int textbufwidth) {
+  char* row = d.textbuffer.data();
+  int i = d.textbufindex;
   for (; *s; s++) {
     row[i] = *s;
     i++;
@@ -195,10 +191,28 @@ void textline_put(Receiver& r, int ch, const char* s, int textbufwidth) {
       i = 0;
     }
   }
-  r.textbufindex[ch] = i;
+  d.textbufindex = i;
   // The two places after the cursor separate the new text from the old.
   row[i + 1] = ' ';
   row[i + 2] = ' ';
+}
+
+Decoder::Decoder(Rules rules, const std::vector<int>& ticks_per_second, int textbufwidth)
+    : rules_(rules), textbufwidth_(textbufwidth), cl_(ticks_per_second.size()) {
+  for (std::size_t q = 0; q < cl_.size(); q++)
+    cl_[q].freqmod = 12 * ticks_per_second[q];
+}
+
+void Decoder::step(int q, bool down, DecoderOutput& out) {
+  decode3(cl_[static_cast<std::size_t>(q)], q, down, textbufwidth_, out);
+}
+
+void Decoder::flush(DecoderOutput&) {
+  // The classic rules end a character only on silence; the caller feeds it.
+}
+
+int Decoder::cpm(int q) const {
+  return cl_[static_cast<std::size_t>(q)].speed;
 }
 
 }  // namespace talvo

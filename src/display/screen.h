@@ -1,17 +1,17 @@
 // The window's contents: the static layout, the waterfall and the overload
 // box, drawn into the visual.
 //
-// Geometry in pixels, origin top left. Cluster c has its waterfall strip at
-// y = height/2 - 8c and its frequency label, speed figure and text line at
-// y = height/2 - 5 - 8c: higher channels lie higher.
+// Geometry in display/geometry.h.
 #pragma once
 
+#include "decoder/decoder.h"
 #include "display/PSFinGGI.h"
 #include "display/ggi.h"
-#include "rx/receiver.h"
+#include "rx/frontend.h"
 
 namespace talvo {
 
+inline constexpr const char* kVersion = "velquin36v1";
 inline constexpr const char* kTitleFormat = "TALVO Morsedecoder  %s";
 
 struct Screen {
@@ -29,12 +29,13 @@ struct Screen {
 // headings, the title and help lines and the label of the transmit line.
 // Returns 0, or 2 when no window could be opened (the program then runs on
 // with the frame alone).
-int init_ggi(Screen& s, int centerfreq, int txspeed);
+int init_ggi(Screen& s, const FrontEnd& fe, int txspeed);
 
-// Draws one waterfall column of the key states `val` of the nine clusters,
-// coloured by their role (red selected, green decoded), with the key-state
-// tick of the selected cluster, and moves on by one column.
-void wasserfall(Screen& s, const Receiver& r, const ChanArray<double>& val);
+// Draws one waterfall column of the key states of the nine clusters as the
+// front end holds them, coloured by their role (red selected, green
+// decoded), with the key-state tick of the selected cluster, and moves on by
+// one column.
+void wasserfall(Screen& s, const Decoder& dec, const FrontEnd& fe);
 
 // The overload indicator beside "OVF": red after an overload, else black.
 void overload_box(Screen& s, bool overflow);

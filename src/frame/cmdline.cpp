@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "display/screen.h"
 #include "rx/receiver.h"
 
 namespace talvo {

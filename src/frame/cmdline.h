@@ -6,8 +6,6 @@
 
 namespace talvo {
 
-inline constexpr const char* kVersion = "velquin36v1";
-
 // Audio output mode. rtxtone exists in the enumeration but is never selected.
 enum Sidetone { notone = 0, rxtone = 1, txtone = 2, rtxtone = 3 };
 

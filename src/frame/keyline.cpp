@@ -17,8 +17,8 @@ static_assert(TIOCMBIS == kTiocmbis && TIOCMBIC == kTiocmbic);
 class SerialKeyLine : public KeyLine {
  public:
   explicit SerialKeyLine(int fd) : fdser_(fd) {}
-  void request(unsigned long rts) override {
-    if (ioctl(fdser_, rts, &RTS_flag_) == 0 || lost_) return;
+  void set(bool down) override {
+    if (ioctl(fdser_, down ? kTiocmbis : kTiocmbic, &RTS_flag_) == 0 || lost_) return;
     // An adapter that was unplugged answers with these; a device without
     // modem lines (ENOTTY, EINVAL) never keyed anything and is not "lost".
     if (errno == EIO || errno == ENXIO || errno == ENODEV || errno == EBADF) {
@@ -54,7 +54,7 @@ std::unique_ptr<KeyLine> open_serial_keyline(const char* seroutdev) {
   cfsetospeed(&tio, B115200);
   (void)tcsetattr(fd, TCSANOW, &tio);
   auto line = std::make_unique<SerialKeyLine>(fd);
-  line->request(kTiocmbic);  // the key line starts released
+  line->set(false);  // the key line starts released
   return line;
 }
 

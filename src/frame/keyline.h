@@ -16,8 +16,9 @@ inline constexpr unsigned long kTiocmbic = 0x5417;
 class KeyLine {
  public:
   virtual ~KeyLine() = default;
-  // Issues one RTS request (kTiocmbis or kTiocmbic); the result is not looked at.
-  virtual void request(unsigned long rts) = 0;
+  // Keys the line down (RTS set) or up (RTS cleared). The program refreshes
+  // it at every tick of the transmit cluster, changed or not.
+  virtual void set(bool down) = 0;
 };
 
 // Opens the device (read/write, not as controlling terminal, non-blocking),

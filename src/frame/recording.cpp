@@ -9,7 +9,9 @@
 #include <cstring>
 
 #include "decoder/decoder.h"
+#include "decoder/walk.h"
 #include "rx/block.h"
+#include "rx/classic.h"
 
 namespace talvo {
 namespace {
@@ -146,19 +148,26 @@ class RawSource : public AudioSource {
   bool keeping_;
 };
 
-// The decoded strings, kept per cluster and, in events format, printed.
-class Report : public DecoderOutput {
+// The decoded strings, kept per cluster and, in events format, printed
+// with the time of the sample on which they were decoded.
+class Report : public DecoderOutput, public WalkSteps {
  public:
-  Report(FILE* out, bool events) : out_(out), events_(events) {}
-  void print(const Receiver& r, int ch, const char* s) override {
+  Report(const FrontEnd& fe, FILE* out, bool events)
+      : fe_(fe), out_(out), events_(events), text_(static_cast<std::size_t>(fe.clusters())) {}
+  void print(const ClusterDecoder& d, int q, const char* s) override {
     // Streamed strings are not kept: a stream may run for days.
     if (!events_) {
-      (*this)[ch] += s;
+      text_[static_cast<std::size_t>(q)] += s;
       return;
     }
-    std::fprintf(out_, "{\"t\": %.3f, \"center_hz\": %d, \"cpm\": %d, \"text\": \"%s\"}\n", t,
-                 r.freq(ch), r.speed[ch], json_escape(s).c_str());
+    std::fprintf(out_, "{\"t\": %.3f, \"center_hz\": %d, \"cpm\": %d, \"text\": \"%s\"}\n",
+                 static_cast<double>(block_start + k_ + 1) / samplefreq, fe_.centre_hz(q), d.speed,
+                 json_escape(s).c_str());
     std::fflush(out_);
+  }
+  bool before_keys(int k) override {
+    k_ = k;
+    return true;
   }
   static std::string json_escape(const std::string& s) {
     std::string e;
@@ -168,14 +177,15 @@ class Report : public DecoderOutput {
     }
     return e;
   }
-  // The text of channel ch (only the cluster centres get any).
-  std::string& operator[](int ch) { return text_[ch + kanaele]; }
-  double t = 0;  // seconds of audio at the current sample
+  const std::string& text(int q) const { return text_[static_cast<std::size_t>(q)]; }
+  long long block_start = 0;  // samples before the block being walked
 
  private:
+  const FrontEnd& fe_;
   FILE* out_;
   bool events_;
-  std::string text_[2 * kanaele + 1];
+  int k_ = 0;  // the sample of the block being walked
+  std::vector<std::string> text_;
 };
 
 std::string trim(const std::string& s) {
@@ -272,9 +282,9 @@ double measure_auto_gain(AudioSource& src, int centerfreq) {
 }
 
 std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettings& s, FILE* out) {
-  auto r = init(s.centerfreq);
-  auto bt = std::make_unique<BlockTicks>();
-  Report report(out, s.format == DecodeSettings::kEvents);
+  ClassicFrontEnd fe(s.centerfreq);
+  Decoder dec = decoder_for(fe, Rules::kClassic, 100);
+  Report report(fe, out, s.format == DecodeSettings::kEvents);
   std::vector<double> in(kBlock);
   const long long total = src.length();
   long long pos = 0;
@@ -293,13 +303,8 @@ std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettin
     }
     for (int k = 0; k < n; k++)
       in[k] *= s.gain;
-    receive_block(*r, in.data(), n, *bt);
-    for (int k = 0; k < n; k++) {
-      if (!apply_ticks(*r, *bt, k)) continue;
-      apply_key_states(*r, *bt, k);
-      report.t = static_cast<double>(pos + k + 1) / samplefreq;
-      decode3(*r, 100, report);
-    }
+    report.block_start = pos;
+    walk_block(fe, dec, in.data(), n, report, report);
     if (s.progress && total > 0) {
       const int pct = static_cast<int>(100 * std::min(pos + n, total) / total);
       if (pct != shown) {
@@ -309,10 +314,11 @@ std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettin
       }
     }
   }
+  dec.flush(report);
   if (s.progress && total > 0) std::fputs("\n", stderr);
   std::vector<ClusterResult> res;
-  for (int c = -kLastCentre; c <= kLastCentre; c += 5)
-    res.push_back({r->freq(c), r->speed[c], trim(report[c])});
+  for (int q = 0; q < fe.clusters(); q++)
+    res.push_back({fe.centre_hz(q), dec[q].speed, trim(report.text(q))});
   return res;
 }
 

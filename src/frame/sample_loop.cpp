@@ -13,9 +13,11 @@
 
 #include <memory>
 
-#include "decoder/screen_output.h"
+#include "decoder/walk.h"
+#include "display/screen_output.h"
 #include "frame/station.h"
 #include "rx/block.h"
+#include "rx/classic.h"
 #include "tx/keycontrol.h"
 
 namespace talvo {
@@ -59,26 +61,82 @@ class Reader {
 
 bool waterfall_due(Station& st) {
   st.wasser++;
-  // Evaluated anew each time: the operator may change wasserdelay.
-  if (st.wasser <= (st.wasserdelay * kanalzahl) / 30) return false;
+  // Evaluated anew each time: the operator may change wasserdelay. The
+  // pace is counted in tick samples, scaled by the classic channel count.
+  if (st.wasser <= (st.op.wasserdelay * kanalzahl) / 30) return false;
   st.wasser = 0;
   return true;
 }
 
+namespace {
+
+// The program's own steps at their places in the walk of a block.
+class ProgramSteps : public WalkSteps {
+ public:
+  ProgramSteps(Station& st, const bool* over, bool tone_out)
+      : st_(st), over_(over), tone_out_(tone_out) {}
+
+  void sample(int k, bool /*tick*/) override {
+    if (over_[k]) st_.overflow = 1;
+    // The key line is refreshed at every tick of the transmit cluster, and
+    // the tone follows the cluster's phase on every sample.
+    if (st_.keyline && st_.fe->ticked(st_.keyer.txch)) st_.keyline->set(st_.keyer.key_down);
+    if (tone_out_) {
+      const auto w = static_cast<unsigned short>(st_.fe->tone(k, st_.keyer.txch, st_.keyer.txampl));
+      putc_unlocked(w & 0xFF, st_.fpout);
+      putc_unlocked(w >> 8, st_.fpout);
+    }
+  }
+
+  bool before_keys(int /*k*/) override {
+    if (quit) return false;
+    transmit(st_.keyer, st_.fe->ticked(st_.keyer.txch), (*st_.dec)[st_.keyer.txch].freqmod,
+             st_.screen.vis);
+    // The waterfall shows the key states as the previous tick sample left
+    // them: it is drawn before this sample's states are put in place.
+    if (waterfall_due(st_)) {
+      wasserfall(st_.screen, *st_.dec, *st_.fe);
+      overload_box(st_.screen, st_.overflow);
+      st_.overflow = 0;
+    }
+    // Decoding pauses while the keyer sends.
+    return st_.keyer.tx_on == 0;
+  }
+
+  void after_decode(int /*k*/) override {
+    if (quit) return;
+    quit = keycontrol(st_.screen, st_.keyer, *st_.dec, *st_.fe, st_.op, st_.textbufwidth) ==
+           Control::kQuit;
+  }
+
+  void set_tone_out(bool on) { tone_out_ = on; }
+  bool quit = false;  // the operator asked to end
+
+ private:
+  Station& st_;
+  const bool* over_;
+  bool tone_out_;
+};
+
+}  // namespace
+
+void make_receiver(Station& st) {
+  st.fe = std::make_unique<ClassicFrontEnd>(st.set.centerfreq);
+  st.dec = std::make_unique<Decoder>(decoder_for(*st.fe, Rules::kClassic, st.textbufwidth));
+}
+
 void sample_loop(Station& st) {
-  Receiver& rx = *st.rx;
   FILE* const fp = st.fp;
-  Screen& screen = st.screen;
   FILE* const fpout = st.fpout;
   bool pass_through = st.set.sidetone == rxtone && fpout != nullptr;
   bool tone_out = st.set.sidetone == txtone && fpout != nullptr;
-  const auto bt = std::make_unique<BlockTicks>();
   const auto reader = std::make_unique<Reader>(fileno(fp), st.screen.vis);
-  ScreenOutput text(screen, st.decoded);
+  ScreenOutput text(st.screen, st.decoded);
   double in[kBlock];
   bool over[kBlock];
+  ProgramSteps steps(st, over, tone_out);
 
-  for (bool end = false; !end;) {
+  for (bool end = false; !end && !steps.quit;) {
     // Read a block. The recorder delivers a block in about 11 ms, so nothing
     // waits long for it.
     int n = 0;
@@ -96,42 +154,19 @@ void sample_loop(Station& st) {
       }
       // The overload test looks at the sample as received, before the gain.
       over[n] = x > kOverload || x < -kOverload;
-      in[n] = x * st.ingain;
+      in[n] = x * st.op.ingain;
       n++;
     }
     end = n < kBlock;
 
-    receive_block(rx, in, n, *bt);
+    walk_block(*st.fe, *st.dec, in, n, text, steps);
 
-    // Then sample by sample, in order, what follows the mixer.
-    for (int k = 0; k < n; k++) {
-      if (over[k]) st.overflow = 1;
-      const int tick = apply_ticks(rx, *bt, k);
-      if (rx.txtick && st.keyline) st.keyline->request(st.keyer.rts);
-      if (tone_out) {
-        const auto w = static_cast<unsigned short>(tone_at(rx, *bt, k));
-        putc_unlocked(w & 0xFF, fpout);
-        putc_unlocked(w >> 8, fpout);
-      }
-      if (!tick) continue;
-      transmit(st.keyer, rx, screen.vis);
-      // The waterfall shows the key states as the previous tick sample left
-      // them: it is drawn before this sample's states are put in place.
-      if (waterfall_due(st)) {
-        wasserfall(screen, rx, rx.valuethr);
-        overload_box(screen, st.overflow);
-        st.overflow = 0;
-      }
-      apply_key_states(rx, *bt, k);
-      // Decoding pauses while the keyer sends.
-      if (st.keyer.tx_on == 0) decode3(rx, st.textbufwidth, text);
-      keycontrol(st);
-    }
     // A player that ended (device busy, killed) takes no more audio; the
     // receiver goes on without it.
     if ((pass_through || tone_out) && std::ferror(fpout)) {
       std::fputs("audio output is gone: aplay ended; decoding goes on\n", stderr);
       pass_through = tone_out = false;
+      steps.set_tone_out(false);
     }
   }
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "frame/station.h"
+#include "rx/receiver.h"
 
 namespace talvo {
 
@@ -64,14 +65,16 @@ int talvo_main(int argc, const char* const* argv) {
 
   (void)psfloadfont(st.screen.psf, kFontFile);
   fix_layout(st);
-  (void)init_ggi(st.screen, st.set.centerfreq, st.keyer.txspeed);
-
+  // The receiver comes before the window, whose frequency labels are its
+  // clusters'.
   try {
-    st.rx = init(st.set.centerfreq);
+    make_receiver(st);
   } catch (const InitError& e) {
     std::fputs(e.what(), stderr);
-    std::exit(e.status);
+    return e.status;
   }
+  // Without a window the program runs on with the frame alone (said there).
+  (void)init_ggi(st.screen, *st.fe, st.keyer.txspeed);
 
   // A directory of that name opens but holds no texts: it cannot be read as them.
   FILE* fptext = std::fopen(kTxtextFile, "r");
@@ -81,7 +84,7 @@ int talvo_main(int argc, const char* const* argv) {
     fptext = nullptr;
   }
   if (fptext) {
-    read_txtext(fptext, st.textbufwidth, st.F_text);
+    read_txtext(fptext, st.textbufwidth, st.op.F_text);
     std::fclose(fptext);
   } else {
     std::fputs("txtext cannot be opened\n", stderr);
@@ -100,8 +103,9 @@ int talvo_main(int argc, const char* const* argv) {
   if (st.set.rtsout) {
     st.keyline = open_serial_keyline(st.set.seroutdev.c_str());
     if (!st.keyline) {
+      // The message is kept as operators' scripts have always matched it.
       std::fputs("serial device cannot be opend\n", stderr);
-      std::exit(1);
+      return 1;
     }
   }
 

@@ -1,7 +1,8 @@
 // The program frame: everything that wires the receiver to the world.
 //
 // A Station holds what the program sets up at start-up (settings, layout,
-// streams, the key line) and the receiver it feeds. `talvo_main` builds one
+// streams, the key line), the front end it feeds and the clusters'
+// decoders. `talvo_main` builds one
 // from the command line and runs the sample loop over the whole input; tests
 // build one by hand, with their own streams and key line, and run the loop.
 #pragma once
@@ -10,10 +11,12 @@
 #include <memory>
 #include <string>
 
+#include "decoder/decoder.h"
 #include "display/screen.h"
 #include "frame/cmdline.h"
 #include "frame/keyline.h"
-#include "rx/receiver.h"
+#include "rx/frontend.h"
+#include "tx/keycontrol.h"
 #include "tx/keyer.h"
 
 namespace talvo {
@@ -33,7 +36,8 @@ struct Station {
   int textbufwidth = 100;  // characters per text row: (width - 390) / 8 - 1
   int Xatxtext = 390;      // x of the transmit-text line, pixels
 
-  std::unique_ptr<Receiver> rx;
+  std::unique_ptr<FrontEnd> fe;      // the receive front end
+  std::unique_ptr<Decoder> dec;      // a decoder per cluster of the front end
   Screen screen;                     // the window (or, without a display, the frame alone)
   FILE* decoded = stdout;            // where the selected clusters' text goes
   FILE* fp = nullptr;                // audio input, S16LE mono 48 kHz
@@ -41,15 +45,9 @@ struct Station {
   std::unique_ptr<KeyLine> keyline;  // null without a serial device
   Keyer keyer;                       // the transmit queue and keyer: tone amplitude, RTS, tx_on
 
-  // Function-key texts, one row per line of txtext.asc.
-  char F_text[16][255] = {};
-
-  // Run-time settings the operator changes.
-  double ingain = 1.0;    // input gain
-  int wasserdelay = 200;  // waterfall pace: larger is slower
-
-  // The last pointer position, frame pixels.
-  int px = 0, py = 0;
+  // What the operator sets from the window: input gain, waterfall pace,
+  // pointer, function-key texts.
+  OperatorSettings op;
 
   // Loop state.
   int wasser = 0;     // tick samples since the last waterfall column
@@ -64,7 +62,11 @@ void fix_layout(Station& st);
 // newline removed. Rows past the 16th are ignored.
 void read_txtext(FILE* f, int rowlimit, char (&F_text)[16][255]);
 
-// Runs the sample loop until the input ends.
+// Builds the classic front end and its decoders for the station's settings
+// (fix_layout first). Throws InitError where memory runs out.
+void make_receiver(Station& st);
+
+// Runs the sample loop until the input ends or the operator quits.
 void sample_loop(Station& st);
 
 // True on the tick sample on which the next waterfall column is due; counts

@@ -34,14 +34,4 @@ void absmittel_cluster(Receiver& r, int c) {
   r.valueabsmittel[c] = locmax;
 }
 
-void absmittel(Receiver& r) {
-  for (int j = -kanaele; j <= kanaele; j++)
-    if (r.newdata[j] == 1) absmittel_channel(r, j);
-  // Every cluster on every call: an envelope can change on a sample on which
-  // its centre did not tick. The order (0, then each mirror pair outwards)
-  // does not matter, as each cluster only reads the channel averages.
-  for (int c = -kLastCentre; c <= kLastCentre; c += 5)
-    absmittel_cluster(r, c);
-}
-
 }  // namespace talvo

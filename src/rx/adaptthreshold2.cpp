@@ -31,9 +31,4 @@ void adaptthreshold2_channel(Receiver& r, int j) {
   r.Histadaptindex[j] = p;
 }
 
-void adaptthreshold2(Receiver& r) {
-  for (int j = -kLastCentre; j <= kLastCentre; j += 5)
-    if (r.newdata[j] != 0) adaptthreshold2_channel(r, j);
-}
-
 }  // namespace talvo

@@ -1,6 +1,5 @@
 #include "rx/block.h"
 
-#include "rx/comb.h"
 #include "rx/stages.h"
 
 namespace talvo {
@@ -171,10 +170,10 @@ void apply_key_states(Receiver& r, BlockTicks& bt, int k) {
   }
 }
 
-short tone_at(const Receiver& r, const BlockTicks& bt, int k) {
-  const int ci = r.txch + kanaele;
-  const int pos = (bt.start_time[ci] + k + 1) % r.mixperiode[r.txch];
-  return static_cast<short>(static_cast<int>(r.txampl * r.S[r.txch][pos]));
+short tone_at(const Receiver& r, const BlockTicks& bt, int k, int ch, int amplitude) {
+  const int ci = ch + kanaele;
+  const int pos = (bt.start_time[ci] + k + 1) % r.mixperiode[ch];
+  return static_cast<short>(static_cast<int>(amplitude * r.S[ch][pos]));
 }
 
 }  // namespace talvo

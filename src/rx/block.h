@@ -78,8 +78,8 @@ int apply_ticks(Receiver& r, BlockTicks& bt, int k);
 // threshold stage leaves them. Call it after apply_ticks for the same k.
 void apply_key_states(Receiver& r, BlockTicks& bt, int k);
 
-// The transmit tone sample on sample k: txampl times the sine of channel
-// txch at its phase on that sample.
-short tone_at(const Receiver& r, const BlockTicks& bt, int k);
+// The transmit tone sample on sample k: `amplitude` (0 .. 20000) times the
+// sine of channel ch at its phase on that sample.
+short tone_at(const Receiver& r, const BlockTicks& bt, int k, int ch, int amplitude);
 
 }  // namespace talvo

@@ -53,9 +53,4 @@ void iqabs_channel(Receiver& r, int j) {
   r.valueabs[j] = std::sqrt(R * R + I * I);
 }
 
-void iqabs(Receiver& r) {
-  for (int j = -kanaele; j <= kanaele; j++)
-    if (r.newdata[j] == 1) iqabs_channel(r, j);
-}
-
 }  // namespace talvo

@@ -221,9 +221,4 @@ void nlg1_channel(Receiver& r, int j) {
   r.valuenlg1[j] = sumv / sumg;
 }
 
-void nlg1(Receiver& r) {
-  for (int j = -kLastCentre; j <= kLastCentre; j += 5)
-    if (r.newdata[j] == 1) nlg1_channel(r, j);
-}
-
 }  // namespace talvo

@@ -1,14 +1,34 @@
-// The receiver state: the channel plan and every per-channel array of the
-// receive chain, the decoder and the text lines.
+// The classic receive chain's state: the channel plan and every per-channel
+// array of the chain, from the comb pre-filter to the key states.
 //
 // `init` builds one Receiver for a centre frequency and gives every array its
 // starting value; the stages (comb pre-filter, mixer, iqabs, absmittel, nlg1,
-// adaptthreshold2, and the decoder) then work on it and on nothing else. All
+// adaptthreshold2) then work on it and on nothing else. All
 // rows are allocated here, once: no stage allocates while samples flow. A test
 // that wants a fresh receiver simply calls `init` again.
 //
 // Times are counted in ticks: one tick of channel j is one completed period of
 // its oscillator, mixperiode[j] input samples, about f(j) ticks a second.
+//
+// Glossary of the names, which come from the receiver's first author and are
+// kept so that its description still reads (German-derived words):
+//   kanaele          channels on each side of channel 0 (21)
+//   kanalzahl        elements in every per-channel block (47: 43 channels, 4 spare)
+//   infr, inframesmem  the comb pre-filter's output and its ring ("in frame")
+//   Mixre, Mixim     the mixer's running sums, real and imaginary
+//   valueabs         the magnitude of the low-passed I/Q pair
+//   absmittel        "mean of magnitudes": the envelope averaging stage;
+//                    valueabsmittel1 the per-channel average, valueabsmittel
+//                    the cluster maximum (the 1 marks the first of the two)
+//   nlg1             "nichtlinearer Glaettungsfilter" (nonlinear smoothing),
+//                    first version; nlg1weite its half window, nlg1sigmaw its
+//                    value tolerance
+//   adaptthreshold2  the adaptive threshold, second version
+//   valuethr         the key state: 0 key up, else the excess over the threshold
+//   wert             "value": the transmit tone sample
+//   Hist...          histories (sliding windows and rings) of each stage
+// The number suffixes (nlg1, adaptthreshold2, and decode3, print3 in the
+// decoder) are the versions of the first author's routines.
 #pragma once
 
 #include <memory>
@@ -83,32 +103,6 @@ struct Receiver {
   ChanArray<int> decthresh;       // floor of the excess that counts as key down: 1000
   ChanArray<double> valuethr;     // key state: 0 key up, else the excess (> decthresh)
 
-  // --- decoder -------------------------------------------------------------
-  ChanArray<int> mark;   // ticks of the current mark, saturates at 500
-  ChanArray<int> space;  // ticks of the current gap, saturates at 300; 301: word space given
-  ChanArray<int> markmin, markmax;  // shortest / longest mark of the last long character, ticks
-  ChanArray<std::vector<int>> marklist;  // mark lengths of the character being received, ticks
-  ChanArray<int> dit;                    // dot/dash threshold, ticks (two Morse units)
-  ChanArray<int> code;                   // element pattern, first element most significant, dah = 1
-  ChanArray<int> len;                    // element count of the character being output
-  ChanArray<int> sync_on;                // 1: speed tracking on
-  ChanArray<int> symbolstate;            // state of the mark/space machine, 0 .. 4
-  ChanArray<int> symbolindex;            // marks stored in marklist, 0 .. 10
-  ChanArray<int> pausemean;              // gap between elements, ticks (one Morse unit)
-  ChanArray<int> etcount;                // single-element characters in a row
-  ChanArray<double> pausefactor;         // end-of-character gap / pausemean: 1.7
-  ChanArray<int> speed;                  // speed estimate, characters per minute
-  ChanArray<int> freqmod;                // 12 * f(j): freqmod / dit is characters per minute
-  ChanArray<int> gaplen;                 // ticks since the end of the last mark
-  ChanArray<int> cgap;                   // estimate of the gap between characters, ticks
-
-  // --- text lines ----------------------------------------------------------
-  ChanArray<int> textspeedcolor;            // 0xRRGGBB of the speed figure
-  ChanArray<std::vector<char>> textbuffer;  // 512-char text row, NUL-terminated
-  ChanArray<int> textcolor;                 // 0xRRGGBB of the text line
-  ChanArray<int> textbufindex;              // cursor in the text row
-  ChanArray<int> decchannel;                // 2: decoded and shown; 1: also selected
-
   // Channel frequency in Hz.
   int freq(int j) const { return centerfreq + j * freqstep; }
 };
@@ -121,9 +115,8 @@ struct InitError : std::runtime_error {
 };
 
 // Makes the receiver for a centre frequency (kMinCenterfreq .. kMaxCenterfreq;
-// callers refuse others). Throws InitError when memory runs out. `fail_row`,
-// for tests, makes the row allocation of that number (0, 1, ... in creation
-// order) fail as if memory had run out.
-std::unique_ptr<Receiver> init(int centerfreq, int fail_row = -1);
+// callers refuse others). Throws InitError when memory runs out: the
+// receiver itself, or a row (one allocation each, in creation order).
+std::unique_ptr<Receiver> init(int centerfreq);
 
 }  // namespace talvo

@@ -1,19 +1,14 @@
-// The receive stages that run on tick samples, in the order the sample loop
-// calls them: iqabs, absmittel, nlg1, adaptthreshold2. Each looks at newdata
-// to find the channels that ticked on this sample and works on those alone.
+// The receive stages that run on ticks, in chain order: iqabs, absmittel,
+// nlg1, adaptthreshold2.
 #pragma once
 
 #include "rx/receiver.h"
 
 namespace talvo {
 
-void iqabs(Receiver& r);
-void absmittel(Receiver& r);
-void nlg1(Receiver& r);
-void adaptthreshold2(Receiver& r);
-
-// The same work for one tick of one channel (for the cluster stages, one
-// cluster centre), which the stages above and the block pipeline share.
+// The work of one tick of one channel (for the cluster stages, one cluster
+// centre), which the block pipeline runs (and the tests' sample-by-sample
+// oracle too).
 void iqabs_channel(Receiver& r, int j);      // IQre/IQim -> valueabs
 void absmittel_channel(Receiver& r, int j);  // valueabs -> valueabsmittel1
 void absmittel_cluster(Receiver& r, int c);  // members' valueabsmittel1 -> valueabsmittel

@@ -1,5 +1,7 @@
 #include "tx/keyer.h"
 
+#include "display/colours.h"
+
 namespace talvo {
 namespace {
 
@@ -31,36 +33,36 @@ bool txinqueue(Keyer& k, Visual& vis, char c) {
   if (next == k.keybuffront) return false;
   k.keybuf[k.keybuftail] = static_cast<char>(txindex(c));
   k.txtextbuf[k.keybuftail] = c;
-  vis.SetGCForeground(0xFFFFFF);
+  vis.SetGCForeground(kTypedColour);
   vis.Putc(k.Xatxtext + 6 * k.keybuftail, 12, c);
   vis.Flush();
   k.keybuftail = next;
   return true;
 }
 
-void transmit(Keyer& k, Receiver& r, Visual& vis) {
-  if (r.newdata[r.txch] == 0) return;
-  r.txampl = (r.txampl + k.txamplold) / 2;
+void transmit(Keyer& k, bool ticked, int freqmod, Visual& vis) {
+  if (!ticked) return;
+  k.txampl = (k.txampl + k.txamplold) / 2;
   if (k.txtimestep-- != 0) return;
   // A unit boundary.
-  k.txtimestep = r.freqmod[r.txch] / k.txspeed / 2;
+  k.txtimestep = freqmod / k.txspeed / 2;
   if (*k.p != '\0') {
     const bool down = *k.p != '0';
     k.txamplold = down ? 20000 : 0;
-    k.rts = down ? kTiocmbis : kTiocmbic;
+    k.key_down = down;
     k.p++;
     return;
   }
   // The character is finished: the tone stops at once.
-  r.txampl = 0;
+  k.txampl = 0;
   k.txamplold = 0;
-  k.rts = kTiocmbic;
+  k.key_down = false;
   if (k.keybuffront != k.keybuftail) {
     k.keybufindold = k.keybuffront;
     k.p = txcode[static_cast<unsigned char>(k.keybuf[k.keybuffront])];
     if (++k.keybuffront >= k.ring) k.keybuffront = 0;
     k.tx_on = 1;
-    vis.SetGCForeground(0xAAAAAA);
+    vis.SetGCForeground(kKeyedColour);
     vis.Putc(k.Xatxtext + 6 * k.keybufindold, 12, k.txtextbuf[k.keybufindold]);
     vis.Flush();
     return;

@@ -17,30 +17,27 @@ struct Printed {
 
 class Recorder : public DecoderOutput {
  public:
-  void print(const Receiver& r, int ch, const char* s) override {
-    out.push_back({*tick, s, r.len[ch]});
+  void print(const ClusterDecoder& d, int, const char* s) override {
+    out.push_back({*tick, s, d.len});
   }
   std::vector<Printed> out;
   const long* tick = nullptr;
 };
 
-// Drives one cluster centre with key states by hand.
+// Drives one cluster's decoder with key states by hand; the cluster ticks
+// `ticks_per_second` times a second (800 Hz: freqmod 9600).
 struct Drive {
-  std::unique_ptr<Receiver> r;
-  int ch;
+  Decoder dec;
   long tick = 0;
   Recorder rec;
-  explicit Drive(int centerfreq = 800, int channel = 0) : r(init(centerfreq)), ch(channel) {
+  explicit Drive(int ticks_per_second = 800) : dec(Rules::kClassic, {ticks_per_second}, 100) {
     rec.tick = &tick;
-    for (int j = -kanaele; j <= kanaele; j++)
-      r->newdata[j] = 0;
-    r->newdata[ch] = 1;
   }
+  ClusterDecoder& c() { return dec[0]; }
   void run(bool down, int ticks) {
     for (int t = 0; t < ticks; t++) {
       tick++;
-      r->valuethr[ch] = down ? 1500.0 : 0.0;
-      decode3(*r, 100, rec);
+      dec.step(0, down, rec);
     }
   }
   std::string text() const {
@@ -53,23 +50,23 @@ struct Drive {
 
 TEST(Decode3, LetterAAt100CpmStepByStep) {
   Drive d;  // 800 Hz: freqmod 9600
-  d.r->dit[0] = 96;
-  d.r->pausemean[0] = 48;
+  d.c().dit = 96;
+  d.c().pausemean = 48;
   d.run(true, 48);
-  EXPECT_EQ(d.r->symbolstate[0], 1);
-  EXPECT_EQ(d.r->mark[0], 48);
+  EXPECT_EQ(d.c().symbolstate, 1);
+  EXPECT_EQ(d.c().mark, 48);
   d.run(false, 1);
-  EXPECT_EQ(d.r->marklist[0][0], 48);
-  EXPECT_EQ(d.r->symbolindex[0], 1);
-  EXPECT_EQ(d.r->symbolstate[0], 2);
-  EXPECT_EQ(d.r->space[0], 1);
+  EXPECT_EQ(d.c().marklist[0], 48);
+  EXPECT_EQ(d.c().symbolindex, 1);
+  EXPECT_EQ(d.c().symbolstate, 2);
+  EXPECT_EQ(d.c().space, 1);
   d.run(false, 47);  // the gap counts to 48, not to the end of the character (81)
   d.run(true, 144);
-  EXPECT_EQ(d.r->symbolstate[0], 3);
-  EXPECT_EQ(d.r->pausemean[0], 48);  // no rule C after the first mark
+  EXPECT_EQ(d.c().symbolstate, 3);
+  EXPECT_EQ(d.c().pausemean, 48);  // no rule C after the first mark
   d.run(false, 1);
-  EXPECT_EQ(d.r->marklist[0][1], 144);
-  EXPECT_EQ(d.r->symbolstate[0], 4);
+  EXPECT_EQ(d.c().marklist[1], 144);
+  EXPECT_EQ(d.c().symbolstate, 4);
   const long gap_start = d.tick;
   d.run(false, 79);
   EXPECT_TRUE(d.rec.out.empty());
@@ -78,16 +75,16 @@ TEST(Decode3, LetterAAt100CpmStepByStep) {
   EXPECT_EQ(d.rec.out[0].s, "a");
   EXPECT_EQ(d.rec.out[0].len, 2);
   EXPECT_EQ(d.rec.out[0].tick - gap_start, 80);
-  EXPECT_EQ(d.r->symbolstate[0], 0);
-  EXPECT_EQ(d.r->space[0], 81);
-  EXPECT_EQ(d.r->markmin[0], 48);
-  EXPECT_EQ(d.r->markmax[0], 144);
-  EXPECT_EQ(d.r->dit[0], 96);  // two elements: no rule D
-  EXPECT_EQ(d.r->etcount[0], 0);
-  EXPECT_EQ(d.r->textbuffer[0][0], 'a');  // and the two places after the cursor blank
-  EXPECT_EQ(d.r->textbufindex[0], 1);
-  EXPECT_EQ(d.r->textbuffer[0][2], ' ');
-  EXPECT_EQ(d.r->textbuffer[0][3], ' ');
+  EXPECT_EQ(d.c().symbolstate, 0);
+  EXPECT_EQ(d.c().space, 81);
+  EXPECT_EQ(d.c().markmin, 48);
+  EXPECT_EQ(d.c().markmax, 144);
+  EXPECT_EQ(d.c().dit, 96);  // two elements: no rule D
+  EXPECT_EQ(d.c().etcount, 0);
+  EXPECT_EQ(d.c().textbuffer[0], 'a');  // and the two places after the cursor blank
+  EXPECT_EQ(d.c().textbufindex, 1);
+  EXPECT_EQ(d.c().textbuffer[2], ' ');
+  EXPECT_EQ(d.c().textbuffer[3], ' ');
   // The word space comes when the gap since the mark reaches
   // W = min(300, max(5 pausemean, 5 cgap / 3)) = max(240, 250) = 250 ticks
   // (cgap became (300 + 0) / 2 at the first mark), not only at 300.
@@ -96,37 +93,37 @@ TEST(Decode3, LetterAAt100CpmStepByStep) {
   d.run(false, 1);
   ASSERT_EQ(d.rec.out.size(), 2u);
   EXPECT_EQ(d.rec.out[1].s, " ");
-  EXPECT_EQ(d.r->space[0], 301);
+  EXPECT_EQ(d.c().space, 301);
   d.run(false, 1000);  // one word space per gap
   EXPECT_EQ(d.rec.out.size(), 2u);
 }
 
 TEST(Decode3, LetterKAt120CpmReestimatesTheSpeed) {
   Drive d;
-  d.r->dit[0] = 96;
-  d.r->pausemean[0] = 48;
+  d.c().dit = 96;
+  d.c().pausemean = 48;
   d.run(true, 120);
   d.run(false, 40);
   d.run(true, 40);
   d.run(false, 40);
   d.run(true, 120);  // rule C at this mark: (48 + 40) / 2
-  EXPECT_EQ(d.r->pausemean[0], 44);
+  EXPECT_EQ(d.c().pausemean, 44);
   d.run(false, 73);
   EXPECT_TRUE(d.rec.out.empty());
   d.run(false, 1);  // (int)(44 x 1.7) = 74
   ASSERT_EQ(d.rec.out.size(), 1u);
   EXPECT_EQ(d.rec.out[0].s, "k");
-  EXPECT_EQ(d.r->dit[0], 80);
-  EXPECT_EQ(d.r->speed[0], 120);
-  EXPECT_EQ(d.r->pausemean[0], 40);
+  EXPECT_EQ(d.c().dit, 80);
+  EXPECT_EQ(d.c().speed, 120);
+  EXPECT_EQ(d.c().pausemean, 40);
 }
 
 TEST(Decode3, EndOfCharacterGapInExtendedPrecision) {
   // pausemean 40 ends a character after 67 gap ticks (not 68); 200 gives
   // 339, beyond the saturation at 300: the character then never ends.
   Drive d;
-  d.r->dit[0] = 80;
-  d.r->pausemean[0] = 40;
+  d.c().dit = 80;
+  d.c().pausemean = 40;
   d.run(true, 30);
   d.run(false, 1);
   d.run(true, 100);
@@ -140,9 +137,9 @@ TEST(Decode3, EndOfCharacterGapInExtendedPrecision) {
   e.run(true, 30);
   e.run(false, 1000);
   EXPECT_TRUE(e.rec.out.empty());
-  EXPECT_EQ(e.r->space[0], 300);
+  EXPECT_EQ(e.c().space, 300);
   e.run(true, 100);  // the next mark continues the character
-  EXPECT_EQ(e.r->symbolstate[0], 3);
+  EXPECT_EQ(e.c().symbolstate, 3);
 }
 
 TEST(Decode3, SilenceFromTheStartGivesOneWordSpace) {
@@ -158,8 +155,8 @@ TEST(Decode3, SilenceFromTheStartGivesOneWordSpace) {
 
 TEST(Decode3, LoneMarksAndTheDitBoundary) {
   Drive d;
-  d.r->pausemean[0] = 40;  // characters end after 67 gap ticks
-  d.run(true, 80);         // equal to dit: a dah when alone
+  d.c().pausemean = 40;  // characters end after 67 gap ticks
+  d.run(true, 80);       // equal to dit: a dah when alone
   d.run(false, 70);
   d.run(true, 1);  // a one-tick mark is a dit
   d.run(false, 67);
@@ -167,13 +164,13 @@ TEST(Decode3, LoneMarksAndTheDitBoundary) {
   EXPECT_EQ(d.rec.out[0].s, "t");
   EXPECT_EQ(d.rec.out[1].s, "e");
   // Rule B: the one-tick mark was shorter than dit / 2: pausemean x 3/2.
-  EXPECT_EQ(d.r->pausemean[0], 60);
-  EXPECT_EQ(d.r->space[0], 0);  // the word gap counts from the character's end
+  EXPECT_EQ(d.c().pausemean, 60);
+  EXPECT_EQ(d.c().space, 0);  // the word gap counts from the character's end
 
   // Inside a pattern a mark equal to dit is a dit: 80, 200 is "a".
   Drive p;
-  p.r->pausemean[0] = 40;
-  p.r->dit[0] = 80;
+  p.c().pausemean = 40;
+  p.c().dit = 80;
   p.run(true, 80);
   p.run(false, 40);
   p.run(true, 200);
@@ -186,47 +183,47 @@ TEST(Decode3, LongFirstMarkDoublesDitAndPausemean) {
   Drive d;
   d.run(true, 241);  // more than 3 x 80
   d.run(false, 1);
-  EXPECT_EQ(d.r->dit[0], 160);
-  EXPECT_EQ(d.r->pausemean[0], 400);
+  EXPECT_EQ(d.c().dit, 160);
+  EXPECT_EQ(d.c().pausemean, 400);
 }
 
 TEST(Decode3, FiveSingleElementCharactersResetTheSpeed) {
   Drive d;
-  d.r->pausemean[0] = 40;
-  d.r->dit[0] = 50;
-  d.r->speed[0] = 192;
+  d.c().pausemean = 40;
+  d.c().dit = 50;
+  d.c().speed = 192;
   for (int i = 0; i < 4; i++) {
     d.run(true, 30);
     d.run(false, 68);
     if (i == 1) d.run(false, 400);  // a word space inside the run does not break it
   }
-  EXPECT_EQ(d.r->etcount[0], 4);
-  EXPECT_EQ(d.r->speed[0], 192);
+  EXPECT_EQ(d.c().etcount, 4);
+  EXPECT_EQ(d.c().speed, 192);
   d.run(true, 30);
   d.run(false, 68);
   EXPECT_EQ(d.text(), "ee eee");
-  EXPECT_EQ(d.r->etcount[0], 0);
-  EXPECT_EQ(d.r->speed[0], 100);
-  EXPECT_EQ(d.r->dit[0], 9600 / 100);
-  EXPECT_EQ(d.r->pausemean[0], 9600 / 200);
+  EXPECT_EQ(d.c().etcount, 0);
+  EXPECT_EQ(d.c().speed, 100);
+  EXPECT_EQ(d.c().dit, 9600 / 100);
+  EXPECT_EQ(d.c().pausemean, 9600 / 200);
 
   // With tracking off the run still counts and resets, the speed stays.
   Drive off;
-  off.r->sync_on[0] = 0;
-  off.r->pausemean[0] = 40;
+  off.c().sync_on = 0;
+  off.c().pausemean = 40;
   for (int i = 0; i < 5; i++) {
     off.run(true, 30);
     off.run(false, 68);
   }
-  EXPECT_EQ(off.r->etcount[0], 0);
-  EXPECT_EQ(off.r->speed[0], 100);
-  EXPECT_EQ(off.r->dit[0], 80);
-  EXPECT_EQ(off.r->pausemean[0], 40);
+  EXPECT_EQ(off.c().etcount, 0);
+  EXPECT_EQ(off.c().speed, 100);
+  EXPECT_EQ(off.c().dit, 80);
+  EXPECT_EQ(off.c().pausemean, 40);
 }
 
 TEST(Decode3, ElevenMarksKeepTheFirstTen) {
   Drive d;
-  d.r->pausemean[0] = 40;
+  d.c().pausemean = 40;
   for (int i = 0; i < 11; i++) {
     d.run(true, i == 10 ? 200 : 20);
     d.run(false, 30);
@@ -235,16 +232,7 @@ TEST(Decode3, ElevenMarksKeepTheFirstTen) {
   ASSERT_EQ(d.rec.out.size(), 1u);
   EXPECT_EQ(d.rec.out[0].s, "~");
   EXPECT_EQ(d.rec.out[0].len, 10);
-  EXPECT_EQ(d.r->marklist[0][9], 20);
-}
-
-TEST(Decode3, OnlyTickedClusterCentresStep) {
-  Drive d;
-  d.r->newdata[0] = 0;
-  d.r->newdata[3] = 1;  // not a centre
-  d.run(true, 10);
-  EXPECT_EQ(d.r->symbolstate[0], 0);
-  EXPECT_EQ(d.r->symbolstate[3], 0);
+  EXPECT_EQ(d.c().marklist[9], 20);
 }
 
 }  // namespace

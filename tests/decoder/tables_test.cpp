@@ -53,27 +53,27 @@ TEST(DecodeTables, LongPatterns) {
 }
 
 TEST(TextLine, CursorBlanksAndWrap) {
-  auto r = init(700);
-  char* row = r->textbuffer[0].data();
-  textline_put(*r, 0, "c", 100);
-  textline_put(*r, 0, "q", 100);
-  EXPECT_EQ(r->textbufindex[0], 2);
+  ClusterDecoder r;
+  char* row = r.textbuffer.data();
+  textline_put(r, "c", 100);
+  textline_put(r, "q", 100);
+  EXPECT_EQ(r.textbufindex, 2);
   EXPECT_EQ(std::string(row), "cq   ");  // c, q, and the blanks at 3 and 4
   // An empty string only blanks after the cursor.
-  textline_put(*r, 0, "", 100);
-  EXPECT_EQ(r->textbufindex[0], 2);
+  textline_put(r, "", 100);
+  EXPECT_EQ(r.textbufindex, 2);
 
   // A two-letter string whose first letter fills the last place (98 of a
   // 100-wide line) continues at 0.
-  auto w = init(700);
-  char* line = w->textbuffer[5].data();
+  ClusterDecoder w;
+  char* line = w.textbuffer.data();
   for (int i = 0; i < 98; i++)
-    textline_put(*w, 5, "x", 100);
-  EXPECT_EQ(w->textbufindex[5], 98);
-  textline_put(*w, 5, "sk", 100);
+    textline_put(w, "x", 100);
+  EXPECT_EQ(w.textbufindex, 98);
+  textline_put(w, "sk", 100);
   EXPECT_EQ(line[98], 's');
   EXPECT_EQ(line[0], 'k');
-  EXPECT_EQ(w->textbufindex[5], 1);
+  EXPECT_EQ(w.textbufindex, 1);
   EXPECT_EQ(line[100], ' ');  // blanked at the wrap
   EXPECT_EQ(line[2], ' ');
   EXPECT_EQ(line[3], ' ');

@@ -6,7 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "decoder/walk.h"
+#include "display/colours.h"
+#include "display/geometry.h"
 #include "display/screen.h"
+#include "support/fake_frontend.h"
 #include "support/process.h"
 
 namespace talvo {
@@ -20,7 +24,8 @@ struct Headless {
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     unsetenv("SDL_VIDEODRIVER");
-    result = init_ggi(s, centerfreq, 100);
+    test::FakeFrontEnd fe(centerfreq);
+    result = init_ggi(s, fe, 100);
   }
   int result;
 };
@@ -48,16 +53,26 @@ TEST(Layout, StatusTitleLabelsAndHeadings) {
   Headless h;
   EXPECT_EQ(h.result, 2);  // no display here: the frame alone
   const Visual& v = h.s.vis;
-  EXPECT_TRUE(shows(v, 20, 465, "QUIT", 0x808000));
-  EXPECT_TRUE(shows(v, 90, 465, "OVF", 0x808000));
-  EXPECT_TRUE(shows(v, 170, 465, "TX spee", 0x808000));  // its last letter lies under the value
-  EXPECT_TRUE(shows(v, 230, 465, "100  ", 0x808000));
-  EXPECT_TRUE(shows(v, 290, 465, "ingai", 0x808000));
-  EXPECT_TRUE(shows(v, 335, 465, "1.0", 0x808000));
-  EXPECT_TRUE(shows(v, 390, 465, "displayga", 0x808000));
-  EXPECT_TRUE(shows(v, 465, 465, "1.0", 0x808000));
-  EXPECT_TRUE(shows(v, 520, 465, "waterspee", 0x808000));
-  EXPECT_TRUE(shows(v, 595, 465, "100", 0x808000));
+  // Each status label, up to where its value begins (the value is drawn over
+  // the label's last letters), on the status line at 465.
+  ASSERT_EQ(status_y(480), 465);
+  for (const StatusPlace& f : kStatus) {
+    std::string label = f.label;
+    if (f.value_x > 0 && f.value_x < f.label_x + 8 * static_cast<int>(label.size()))
+      label.resize(static_cast<std::size_t>((f.value_x - f.label_x) / 8));
+    EXPECT_TRUE(shows(v, f.label_x, 465, label, kStatusColour)) << f.label;
+  }
+  EXPECT_TRUE(shows(v, kStatus[kTxSpeed].value_x, 465, "100  ", kStatusColour));
+  EXPECT_TRUE(shows(v, kStatus[kIngain].value_x, 465, "1.0", kStatusColour));
+  EXPECT_TRUE(shows(v, kStatus[kDisplayGain].value_x, 465, "1.0", kStatusColour));
+  EXPECT_TRUE(shows(v, kStatus[kWaterSpeed].value_x, 465, "100", kStatusColour));
+  // Clicks on a label or its value hit the field; the gaps between hit none.
+  for (int f = 0; f < kStatusFields; f++) {
+    if (kStatus[f].click_lo < 0) continue;
+    EXPECT_EQ(status_field_at(kStatus[f].label_x + 1), f);
+    EXPECT_EQ(status_field_at(kStatus[f].click_hi), f);
+    EXPECT_EQ(status_field_at(kStatus[f].click_hi + 1), -1);
+  }
   // The title and the two help texts overlap where each next one begins.
   EXPECT_TRUE(shows(v, 20, 435, "TALVO Morsedecoder  velqui", 0x004080));
   EXPECT_TRUE(shows(v, 230, 435, "left/right = up/down and on", 0x004080));
@@ -65,9 +80,14 @@ TEST(Layout, StatusTitleLabelsAndHeadings) {
   EXPECT_TRUE(shows(v, 5, 40, " Hz", 0x0050FF));
   EXPECT_TRUE(shows(v, 345, 40, "char/min", 0x0050FF));
   EXPECT_TRUE(shows(v, 346, 12, "Send:", 0x00FF00));
-  // The nine frequency labels, 500 at the bottom to 900 at the top.
-  for (int c = -20; c <= 20; c += 5)
-    EXPECT_TRUE(shows(v, 5, 240 - 5 - 8 * c, std::to_string(700 + 10 * c), 0x0050FF)) << c;
+  // The nine frequency labels, 500 at the bottom to 900 at the top, and the
+  // rows a click finds them by.
+  for (int q = 0; q < 9; q++) {
+    EXPECT_TRUE(shows(v, 5, row_y(480, q), std::to_string(500 + 50 * q), 0x0050FF)) << q;
+    EXPECT_EQ(cluster_at(480, strip_y(480, q) + 1), q);
+    EXPECT_EQ(cluster_at(480, strip_y(480, q) + 7), q);
+    EXPECT_EQ(cluster_at(480, strip_y(480, q) + 20), -1);  // between two rows
+  }
   EXPECT_TRUE(shows(v, 5, 75, "900", 0x0050FF));
   EXPECT_TRUE(shows(v, 5, 395, "500", 0x0050FF));
   Headless high(800);
@@ -76,13 +96,14 @@ TEST(Layout, StatusTitleLabelsAndHeadings) {
 
 TEST(Waterfall, ColumnColoursByKeyStateAndRole) {
   Headless h;
-  auto rx = init(700);
-  rx->decchannel[10] = 1;   // selected: red
-  rx->valuethr[0] = 1500;   // key down: 0.1 * 1500 + 30 = 180
-  rx->valuethr[10] = 3000;  // saturates at 255
-  rx->valuethr[-20] = 0;    // key up: 30
+  test::FakeFrontEnd fe;
+  Decoder dec = decoder_for(fe, Rules::kClassic, 100);
+  dec[6].decchannel = kSelected;  // cluster 10: red
+  fe.keys[4] = 1500;              // key down: 0.1 * 1500 + 30 = 180
+  fe.keys[6] = 3000;              // saturates at 255
+  fe.keys[0] = 0;                 // key up: 30
   EXPECT_EQ(h.s.x, 70);
-  wasserfall(h.s, *rx, rx->valuethr);
+  wasserfall(h.s, dec, fe);
   const Visual& v = h.s.vis;
   for (int k = 0; k <= 5; k++) {
     EXPECT_EQ(v.pixel(70, 240 + k), 180u << 8);        // cluster 0, green
@@ -97,8 +118,8 @@ TEST(Waterfall, ColumnColoursByKeyStateAndRole) {
 
   // Display gain: at 0.5 the same key-down value gives 0.05 * 1500 + 30 = 105.
   h.s.wgain = 0.5;
-  rx->valuethr[10] = 0;
-  wasserfall(h.s, *rx, rx->valuethr);
+  fe.keys[6] = 0;
+  wasserfall(h.s, dec, fe);
   EXPECT_EQ(v.pixel(71, 240), 105u << 8);
   for (int y = 3; y <= 6; y++)
     EXPECT_EQ(v.pixel(69, y), 0u);  // key up: black tick
@@ -106,23 +127,24 @@ TEST(Waterfall, ColumnColoursByKeyStateAndRole) {
 
 TEST(Waterfall, ClearsTheEchoBandAndWrapsToColumn40) {
   Headless h;
-  auto rx = init(700);
+  test::FakeFrontEnd fe;
+  Decoder dec = decoder_for(fe, Rules::kClassic, 100);
   Visual& v = h.s.vis;
   v.SetGCForeground(0xFF0000);
   v.DrawBox(0, 7, 350, 34);  // an echo across the band
   int columns = 0;
   while (h.s.x != 339 && columns < 1000) {
-    wasserfall(h.s, *rx, rx->valuethr);
+    wasserfall(h.s, dec, fe);
     columns++;
   }
   EXPECT_EQ(columns, 339 - 70);
   for (int y = 7; y <= 40; y++)
     EXPECT_EQ(v.pixel(100, y), 0u) << y;
   EXPECT_EQ(v.pixel(69, 20), 0xFF0000u);  // left of the first sweep: untouched so far
-  wasserfall(h.s, *rx, rx->valuethr);     // draws column 339, the last
+  wasserfall(h.s, dec, fe);               // draws column 339, the last
   EXPECT_EQ(h.s.x, 40);
   EXPECT_EQ(v.pixel(339, 240), 30u << 8);
-  wasserfall(h.s, *rx, rx->valuethr);
+  wasserfall(h.s, dec, fe);
   EXPECT_EQ(v.pixel(40, 240), 30u << 8);
   EXPECT_EQ(v.pixel(40, 20), 0u);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frame/station.h"
+#include "rx/classic.h"
 #include "support/process.h"
 #include "support/signal.h"
 
@@ -15,11 +16,11 @@ namespace {
 
 class RecordingKeyLine : public KeyLine {
  public:
-  explicit RecordingKeyLine(std::vector<unsigned long>* log) : log_(log) {}
-  void request(unsigned long rts) override { log_->push_back(rts); }
+  explicit RecordingKeyLine(std::vector<bool>* log) : log_(log) {}
+  void set(bool down) override { log_->push_back(down); }
 
  private:
-  std::vector<unsigned long>* log_;
+  std::vector<bool>* log_;
 };
 
 // A station reading `input`, writing its output (if any) to a temporary file.
@@ -27,14 +28,14 @@ struct Rig {
   Station st;
   std::string input;
   FILE* out = nullptr;
-  std::vector<unsigned long> rts;
+  std::vector<bool> rts;  // every key-line setting, true key down
 
   explicit Rig(std::string bytes, Sidetone mode = notone, bool serial = false)
       : input(std::move(bytes)) {
     st.set.centerfreq = 700;
     st.set.sidetone = mode;
     fix_layout(st);
-    st.rx = init(700);
+    make_receiver(st);
     st.fp = std::tmpfile();
     std::fwrite(input.data(), 1, input.size(), st.fp);
     std::rewind(st.fp);
@@ -46,6 +47,8 @@ struct Rig {
     if (out) std::fclose(out);
   }
   std::string output() { return talvo::test::written_to(out); }
+  // The classic chain's state.
+  Receiver& rx() { return static_cast<ClassicFrontEnd&>(*st.fe).receiver(); }
 };
 
 std::string bytes(std::initializer_list<int> b) {
@@ -64,19 +67,19 @@ TEST(SampleLoop, AssemblesSigned16BitLittleEndianSamples) {
   for (const auto& [b, x] : cases) {
     Rig r(b);
     sample_loop(r.st);
-    EXPECT_EQ(r.st.rx->infr[0], 0.1 * x) << x;
-    EXPECT_EQ(r.st.rx->infr[-21], 0.1 * x) << x;
+    EXPECT_EQ(r.rx().infr[0], 0.1 * x) << x;
+    EXPECT_EQ(r.rx().infr[-21], 0.1 * x) << x;
   }
   Rig g(bytes({0x34, 0x12}));
-  g.st.ingain = 2.5;
+  g.st.op.ingain = 2.5;
   sample_loop(g.st);
-  EXPECT_EQ(g.st.rx->infr[0], 0.1 * (4660.0 * 2.5));
+  EXPECT_EQ(g.rx().infr[0], 0.1 * (4660.0 * 2.5));
 }
 
 TEST(SampleLoop, OverloadFlagLooksAtTheSampleBeforeTheGain) {
   auto flag = [](int16_t v, double gain) {
     Rig r(test::to_bytes({v}));
-    r.st.ingain = gain;
+    r.st.op.ingain = gain;
     sample_loop(r.st);
     return r.st.overflow;
   };
@@ -104,8 +107,8 @@ TEST(SampleLoop, TxtoneWritesOneToneSamplePerInputSample) {
 
   // With an amplitude the tone is the transmit channel's sine, S16LE.
   Rig t(std::string(2 * 200, '\0'), txtone);
-  t.st.rx->txampl = 10000;
-  t.st.rx->txch = 0;
+  t.st.keyer.txampl = 10000;
+  t.st.keyer.txch = cluster_of(0);
   sample_loop(t.st);
   const std::string o = t.output();
   ASSERT_EQ(o.size(), 400u);
@@ -114,26 +117,26 @@ TEST(SampleLoop, TxtoneWritesOneToneSamplePerInputSample) {
   for (int i = 0; i < 200; i++) {
     const int pos = (i + 1) % 68;
     const int amp = i < 68 ? 10000 : i < 136 ? 5000 : 2500;
-    const auto want = static_cast<int16_t>(static_cast<int>(amp * t.st.rx->S[0][pos]));
+    const auto want = static_cast<int16_t>(static_cast<int>(amp * t.rx().S[0][pos]));
     const auto got = static_cast<int16_t>(static_cast<uint8_t>(o[2 * i]) |
                                           static_cast<uint8_t>(o[2 * i + 1]) << 8);
     ASSERT_EQ(got, want) << i;
   }
 }
 
-TEST(SampleLoop, RtsRequestAtEveryTickOfTheTransmitChannel) {
+TEST(SampleLoop, KeyLineSetAtEveryTickOfTheTransmitCluster) {
   Rig r(std::string(2 * 1000, '\0'), notone, true);
-  r.st.rx->txch = 5;  // 750 Hz: a period of 64 samples
+  r.st.keyer.txch = cluster_of(5);  // 750 Hz: a period of 64 samples
   sample_loop(r.st);
   ASSERT_EQ(r.rts.size(), 1000u / 64);
-  for (auto q : r.rts)
-    EXPECT_EQ(q, kTiocmbic);
+  for (bool down : r.rts)
+    EXPECT_FALSE(down);
 
   Rig d(std::string(2 * 1000, '\0'), notone, true);
-  d.st.keyer.rts = kTiocmbis;  // the keyer's first unit (key up) clears it
+  d.st.keyer.key_down = true;  // the keyer's first unit (key up) releases it
   sample_loop(d.st);
   ASSERT_EQ(d.rts.size(), 1000u / 68);
-  EXPECT_EQ(d.rts.front(), kTiocmbis);
+  EXPECT_TRUE(d.rts.front());
 }
 
 TEST(SampleLoop, WaterfallCadence) {
@@ -141,8 +144,8 @@ TEST(SampleLoop, WaterfallCadence) {
   int first = 0;
   for (int n = 1; n <= 1000 && !first; n++)
     if (waterfall_due(st)) first = n;
-  EXPECT_EQ(first, 314);  // 200 * 47 / 30 = 313
-  st.wasserdelay = 30;    // 30 * 47 / 30 = 47
+  EXPECT_EQ(first, 314);   // 200 * 47 / 30 = 313
+  st.op.wasserdelay = 30;  // 30 * 47 / 30 = 47
   int due = 0;
   for (int n = 1; n <= 48 * 3; n++)
     due += waterfall_due(st);
@@ -167,8 +170,8 @@ TEST(SampleLoop, WaterfallColumnClearsTheOverloadFlagInSampleOrder) {
 TEST(SampleLoop, EmptyInputEndsAtOnce) {
   Rig r("");
   sample_loop(r.st);
-  EXPECT_EQ(r.st.rx->newdata[0], 0);
-  EXPECT_EQ(r.st.rx->time[0], 0);
+  EXPECT_EQ(r.rx().newdata[0], 0);
+  EXPECT_EQ(r.rx().time[0], 0);
 }
 
 }  // namespace

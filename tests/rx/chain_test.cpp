@@ -4,8 +4,8 @@
 
 #include <map>
 
-#include "rx/mixer.h"
 #include "rx/stages.h"
+#include "support/oracle.h"
 #include "support/signal.h"
 
 namespace talvo {

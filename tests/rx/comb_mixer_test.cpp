@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "rx/mixer.h"
+#include "support/oracle.h"
 
 namespace talvo {
 namespace {

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "rx/mixer.h"
 #include "rx/stages.h"
+#include "support/oracle.h"
 #include "support/signal.h"
 
 namespace talvo {

@@ -1,9 +1,9 @@
 // The tick stages on hand-made inputs: iqabs, absmittel, nlg1, adaptthreshold2.
-#include "rx/stages.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include "support/oracle.h"
 
 namespace talvo {
 namespace {

@@ -9,6 +9,7 @@
 #include "decoder/decoder.h"
 #include "frame/station.h"
 #include "rx/block.h"
+#include "rx/classic.h"
 #include "support/decode.h"
 #include "support/morse.h"
 
@@ -22,8 +23,8 @@ std::vector<int16_t> key(const std::string& text, int speed, int txch, double se
   st.set.centerfreq = 700;
   st.set.sidetone = txtone;
   fix_layout(st);
-  st.rx = init(700);
-  st.rx->txch = txch;
+  make_receiver(st);
+  st.keyer.txch = cluster_of(txch);
   st.keyer.txspeed = speed;
   for (char c : text)
     txinqueue(st.keyer, st.screen.vis, c);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "frame/station.h"
+#include "rx/classic.h"
 
 namespace talvo {
 namespace {
@@ -19,15 +20,17 @@ struct Rig {
     st.set.centerfreq = 700;
     fix_layout(st);
     st.screen.vis.make(1200, 480);
-    st.rx = init(700);
-    std::strcpy(st.F_text[0], "cq de test");
-    std::strcpy(st.F_text[1], "73");
+    make_receiver(st);
+    std::strcpy(st.op.F_text[0], "cq de test");
+    std::strcpy(st.op.F_text[1], "73");
   }
-  void event(gii_event e) {
+  Control event(gii_event e) {
     st.screen.vis.inject(e);
-    keycontrol(st);
+    return keycontrol(st.screen, st.keyer, *st.dec, *st.fe, st.op, st.textbufwidth);
   }
-  void click(int x, int y, int button) {
+  // Cluster by its centre channel, -20 .. 20.
+  ClusterDecoder& at(int c) { return (*st.dec)[cluster_of(c)]; }
+  Control click(int x, int y, int button) {
     gii_event m;
     m.type = evPtrAbsolute;
     m.x = x;
@@ -36,7 +39,7 @@ struct Rig {
     gii_event b;
     b.type = evPtrButtonPress;
     b.button = button;
-    event(b);
+    return event(b);
   }
   void press(unsigned sym) {
     gii_event k;
@@ -92,8 +95,8 @@ TEST(Keycontrol, TypedKeysQueueAndFunctionKeysSendTheirText) {
 
 TEST(Keycontrol, FunctionKeyTextLongerThanTheQueueSendsWhatFits) {
   Rig g;
-  std::memset(g.st.F_text[4], 'e', 200);
-  g.st.F_text[4][200] = '\0';
+  std::memset(g.st.op.F_text[4], 'e', 200);
+  g.st.op.F_text[4][200] = '\0';
   g.press(GIIK_F1 + 4);
   EXPECT_EQ(g.queued(), std::string(94, 'e'));
 }
@@ -121,11 +124,11 @@ TEST(Keycontrol, StatusLineFieldsStayInRangeAndRedraw) {
   EXPECT_EQ(g.shown(335, 4), "9.9 ");
 
   g.click(530, 470, GII_PBUTTON_LEFT);
-  EXPECT_EQ(g.st.wasserdelay, 210);
+  EXPECT_EQ(g.st.op.wasserdelay, 210);
   EXPECT_EQ(g.shown(595, 4), "95  ");
   g.click(530, 470, GII_PBUTTON_RIGHT);
   g.click(530, 470, GII_PBUTTON_RIGHT);
-  EXPECT_EQ(g.st.wasserdelay, 190);
+  EXPECT_EQ(g.st.op.wasserdelay, 190);
   EXPECT_EQ(g.shown(595, 4), "105 ");
 
   g.click(400, 470, GII_PBUTTON_RIGHT);
@@ -135,49 +138,50 @@ TEST(Keycontrol, StatusLineFieldsStayInRangeAndRedraw) {
 
 TEST(Keycontrol, QuitFieldEndsTheProgramOnALeftClickOnly) {
   Rig g;
-  g.click(30, 463, GII_PBUTTON_RIGHT);  // nothing
-  EXPECT_EXIT(g.click(21, 463, GII_PBUTTON_LEFT), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(g.click(30, 463, GII_PBUTTON_RIGHT), Control::kGoOn);  // nothing
+  EXPECT_EQ(g.click(50, 463, GII_PBUTTON_LEFT), Control::kGoOn);   // past the field
+  EXPECT_EQ(g.click(21, 463, GII_PBUTTON_LEFT), Control::kQuit);
   gii_event closed;
   closed.type = evWindowClosed;
-  EXPECT_EXIT(g.event(closed), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(g.event(closed), Control::kQuit);
 }
 
 TEST(Keycontrol, ChannelRows) {
   Rig g;
   // Row of cluster 5: y 201 .. 208 (the strip at 200 belongs to the row above).
   g.click(20, 204, GII_PBUTTON_LEFT);
-  EXPECT_EQ(g.st.rx->txch, 5);
+  EXPECT_EQ(g.st.keyer.txch, cluster_of(5));
   EXPECT_EQ(g.st.screen.vis.pixel(5 + 1, 195 + 1) != 0, true);  // label redrawn
   g.click(100, 204, GII_PBUTTON_RIGHT);
-  EXPECT_EQ(g.st.rx->decchannel[5], 1);
+  EXPECT_EQ(g.at(5).decchannel, 1);
   g.click(100, 204, GII_PBUTTON_RIGHT);
-  EXPECT_EQ(g.st.rx->decchannel[5], 2);
+  EXPECT_EQ(g.at(5).decchannel, 2);
   g.click(100, 228, GII_PBUTTON_RIGHT);  // row 2: not a cluster
   for (int c = -20; c <= 20; c += 5)
-    EXPECT_EQ(g.st.rx->decchannel[c], 2);
+    EXPECT_EQ(g.at(c).decchannel, 2);
 
   // Speed figure: with tracking on a left click sets 100.
-  g.st.rx->speed[5] = 180;
+  g.at(5).speed = 180;
   g.click(360, 204, GII_PBUTTON_LEFT);
-  EXPECT_EQ(g.st.rx->speed[5], 100);
-  EXPECT_EQ(g.st.rx->dit[5], 9000 / 100);
-  EXPECT_EQ(g.st.rx->pausemean[5], 45);
+  EXPECT_EQ(g.at(5).speed, 100);
+  EXPECT_EQ(g.at(5).dit, 9000 / 100);
+  EXPECT_EQ(g.at(5).pausemean, 45);
   g.click(360, 204, GII_PBUTTON_RIGHT);  // only with tracking off
-  EXPECT_EQ(g.st.rx->speed[5], 100);
+  EXPECT_EQ(g.at(5).speed, 100);
 
   // A right click on the text switches tracking off (yellow), and on again.
   g.click(600, 204, GII_PBUTTON_RIGHT);
-  EXPECT_EQ(g.st.rx->sync_on[5], 0);
-  EXPECT_EQ(g.st.rx->textcolor[5], 0xFFFF00);
+  EXPECT_EQ(g.at(5).sync_on, 0);
+  EXPECT_EQ(g.at(5).textcolor, 0xFFFF00);
   g.click(360, 204, GII_PBUTTON_RIGHT);
-  EXPECT_EQ(g.st.rx->speed[5], 110);
-  EXPECT_EQ(g.st.rx->dit[5], 9000 / 110);
+  EXPECT_EQ(g.at(5).speed, 110);
+  EXPECT_EQ(g.at(5).dit, 9000 / 110);
   g.click(360, 204, GII_PBUTTON_LEFT);
   g.click(360, 204, GII_PBUTTON_LEFT);
-  EXPECT_EQ(g.st.rx->speed[5], 90);
+  EXPECT_EQ(g.at(5).speed, 90);
   g.click(350, 204, GII_PBUTTON_RIGHT);  // exactly at the figure's edge: tracking
-  EXPECT_EQ(g.st.rx->sync_on[5], 1);
-  EXPECT_EQ(g.st.rx->textcolor[5], 0xFFFFFF);
+  EXPECT_EQ(g.at(5).sync_on, 1);
+  EXPECT_EQ(g.at(5).textcolor, 0xFFFFFF);
 }
 
 }  // namespace

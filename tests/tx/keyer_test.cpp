@@ -11,17 +11,22 @@ namespace {
 
 struct Rig {
   Keyer k;
-  std::unique_ptr<Receiver> r = init(700);
+  int freqmod = 8400;  // 12 x the ticks per second of the transmit cluster (700 Hz)
   Visual v;
   explicit Rig(int textbufwidth = 100) {
     keyer_init(k, textbufwidth);
     v.make(1200, 480);
-    r->newdata.fill(0);
   }
-  // One tick of the transmit channel.
-  void tick() {
-    r->newdata[r->txch] = 1;
-    transmit(k, *r, v);
+  // One tick of the transmit cluster.
+  void tick() { transmit(k, true, freqmod, v); }
+  // Ticks until `done` holds, at most `limit` ticks; false if it never did.
+  template <typename Pred>
+  bool tick_until(Pred done, int limit = 100000) {
+    for (int i = 0; i < limit; i++) {
+      if (done()) return true;
+      tick();
+    }
+    return done();
   }
   // Ticks until the keyer is idle (tx_on 0, the start string done).
   void idle() {
@@ -40,7 +45,7 @@ struct Rig {
     for (int t = 0; t < 100000; t++) {
       tick();
       if (k.tx_on == 0 && started) break;
-      const bool d = k.rts == kTiocmbis;
+      const bool d = k.key_down;
       if (!started) {
         if (!d) continue;
         started = true;
@@ -66,8 +71,8 @@ TEST(Keyer, StartsWith31UnitsOfKeyUp) {
   while (g.k.tx_on == 0 && ticks < 100000) {
     g.tick();
     ticks++;
-    ASSERT_EQ(g.k.rts, kTiocmbic);
-    ASSERT_EQ(g.r->txampl, 0);
+    ASSERT_FALSE(g.k.key_down);
+    ASSERT_EQ(g.k.txampl, 0);
   }
   EXPECT_EQ(ticks, 31 * 43 + 1);
 }
@@ -78,7 +83,7 @@ TEST(Keyer, ESpaceEGivesOneThirteenOneThreeUnits) {
   g.type("e e");
   // One unit = 8400 / 100 / 2 + 1 = 43 ticks of channel 0.
   EXPECT_EQ(g.runs(), (std::vector<int>{43, -13 * 43, 43, -3 * 43}));
-  EXPECT_EQ(g.k.rts, kTiocmbic);
+  EXPECT_FALSE(g.k.key_down);
 }
 
 TEST(Keyer, UnitLengthFollowsSpeedAndChannel) {
@@ -86,7 +91,7 @@ TEST(Keyer, UnitLengthFollowsSpeedAndChannel) {
       {100, 0, 43}, {200, 0, 22}, {200, 10, 25}, {20, -20, 151}, {300, 20, 19}};
   for (const auto& [speed, ch, unit] : cases) {
     Rig g;
-    g.r->txch = ch;
+    g.freqmod = 12 * (700 + 10 * ch);
     g.k.txspeed = speed;
     g.idle();
     g.type("t");
@@ -101,30 +106,27 @@ TEST(Keyer, AmplitudeRampsHalfwayEveryTick) {
   Rig g;
   g.idle();
   g.type("t");
-  while (g.k.rts != kTiocmbis)
-    g.tick();
+  ASSERT_TRUE(g.tick_until([&] { return g.k.key_down; }));
   // The tick that starts the unit sets the target; the ramp begins on the next.
   std::vector<int> up;
   for (int i = 0; i < 16; i++) {
     g.tick();
-    up.push_back(g.r->txampl);
+    up.push_back(g.k.txampl);
   }
   EXPECT_EQ(up, (std::vector<int>{10000, 15000, 17500, 18750, 19375, 19687, 19843, 19921, 19960,
                                   19980, 19990, 19995, 19997, 19998, 19999, 19999}));
-  while (g.k.rts == kTiocmbis)
-    g.tick();
+  ASSERT_TRUE(g.tick_until([&] { return !g.k.key_down; }));
   std::vector<int> down;
   for (int i = 0; i < 15; i++) {
     g.tick();
-    down.push_back(g.r->txampl);
+    down.push_back(g.k.txampl);
   }
   EXPECT_EQ(down,
             (std::vector<int>{9999, 4999, 2499, 1249, 624, 312, 156, 78, 39, 19, 9, 4, 2, 1, 0}));
   // Without a tick of the transmit channel nothing changes.
-  g.r->txampl = 777;
-  g.r->newdata[0] = 0;
-  transmit(g.k, *g.r, g.v);
-  EXPECT_EQ(g.r->txampl, 777);
+  g.k.txampl = 777;
+  transmit(g.k, false, g.freqmod, g.v);
+  EXPECT_EQ(g.k.txampl, 777);
 }
 
 TEST(Keyer, UpperCaseKeysAsItsLetterAndEchoesAsTyped) {
@@ -153,8 +155,7 @@ TEST(Keyer, EscapeLetsTheCharacterInProgressFinish) {
   Rig g;
   g.idle();
   g.type("ot");
-  while (g.k.rts != kTiocmbis)
-    g.tick();  // 'o' begins
+  ASSERT_TRUE(g.tick_until([&] { return g.k.key_down; }));  // 'o' begins
   for (int i = 0; i < 50; i++)
     g.tick();
   txclear(g.k, g.v, 100);

@@ -14,11 +14,17 @@ namespace talvo {
 class ScreenOutput : public DecoderOutput {
  public:
   ScreenOutput(Screen& screen, FILE* out) : screen_(screen), out_(out) {}
-  void print(const Receiver& r, int ch, const char* s) override;
+  void print(const ClusterDecoder& d, int q, const char* s) override;
 
  private:
   Screen& screen_;
   FILE* out_;  // standard output
 };
+
+// Redraws cluster q's text line in its colour (after the colour changed).
+void redraw_text_line(Screen& screen, const ClusterDecoder& d, int q);
+
+// Redraws cluster q's speed figure with `cpm`.
+void redraw_speed_figure(Screen& screen, const ClusterDecoder& d, int q, int cpm);
 
 }  // namespace talvo

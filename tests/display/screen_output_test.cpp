@@ -1,12 +1,13 @@
 // Decoded strings as the operator sees them: standard output for selected
 // clusters, the echo above the waterfall, the speed figure, the text line in
 // the bitmap font and the cursor mark.
-#include "decoder/screen_output.h"
+#include "display/screen_output.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "support/process.h"
 
@@ -15,7 +16,7 @@ namespace {
 
 struct Rig {
   Screen s;
-  std::unique_ptr<Receiver> r = init(700);
+  Decoder dec{Rules::kClassic, std::vector<int>(9, 700), 100};
   FILE* out = std::tmpfile();
   Rig() {
     unsetenv("DISPLAY");
@@ -28,10 +29,12 @@ struct Rig {
   }
   ~Rig() { std::fclose(out); }
   // Decodes string t on cluster ch with `len` elements, as the decoder does.
+  // (Clusters are named by their centre channel, -20 .. 20.)
+  ClusterDecoder& at(int ch) { return dec[(ch + 20) / 5]; }
   void put(int ch, const char* t, int len = 0) {
-    r->len[ch] = len;
-    textline_put(*r, ch, t, 100);
-    ScreenOutput(s, out).print(*r, ch, t);
+    at(ch).len = len;
+    textline_put(at(ch), t, 100);
+    ScreenOutput(s, out).print(at(ch), (ch + 20) / 5, t);
   }
   std::string written() { return talvo::test::written_to(out); }
   int count(ggi_pixel colour, int x, int y, int w, int h) const {
@@ -45,8 +48,8 @@ struct Rig {
 
 TEST(ScreenOutput, SelectedClustersGoToStandardOutputInOrder) {
   Rig g;
-  g.r->decchannel[0] = 1;
-  g.r->decchannel[10] = 1;
+  g.at(0).decchannel = 1;
+  g.at(10).decchannel = 1;
   g.put(0, "c", 4);
   g.put(10, "e");
   g.put(5, "x", 4);  // not selected
@@ -57,7 +60,7 @@ TEST(ScreenOutput, SelectedClustersGoToStandardOutputInOrder) {
 
 TEST(ScreenOutput, TextLineSpeedFigureAndCursorMark) {
   Rig g;
-  g.r->speed[0] = 123;
+  g.at(0).speed = 123;
   g.put(0, "c", 4);
   g.put(0, "q", 4);
   const int y = 240 - 5;
@@ -70,25 +73,25 @@ TEST(ScreenOutput, TextLineSpeedFigureAndCursorMark) {
   EXPECT_GT(g.count(0xFF8800, 407, y, 16, 16), 8);
   EXPECT_EQ(g.count(0xFF8800, 350, y, 57, 16), 0);
   // A yellow line when tracking is off.
-  g.r->textcolor[0] = 0xFFFF00;
+  g.at(0).textcolor = 0xFFFF00;
   g.put(0, "x", 4);
   EXPECT_GT(g.count(0xFFFF00, 375, y, 24, 16), 30);
   // Clusters not shown (decchannel 0) draw nothing.
   Rig h;
-  h.r->decchannel[0] = 0;
+  h.at(0).decchannel = 0;
   h.put(0, "k", 3);
   EXPECT_EQ(h.count(0xFFFFFF, 375, y, 200, 16), 0);
 }
 
 TEST(ScreenOutput, EchoAboveTheWaterfall) {
   Rig g;
-  g.r->decchannel[-5] = 1;
+  g.at(-5).decchannel = 1;
   g.s.x = 200;
   g.put(-5, "k", 3);  // at x - 5 - 5 x 3 = 180, row 10
   EXPECT_GT(g.count(0xFF0000, 180, 10, 8, 8), 5);
   EXPECT_EQ(g.count(0xFF0000, 0, 10, 180, 8), 0);
   Rig h;
-  h.r->decchannel[-5] = 1;
+  h.at(-5).decchannel = 1;
   h.s.x = 79;  // near the left edge: x - 10 whatever the length
   h.put(-5, "k", 3);
   EXPECT_GT(h.count(0xFF0000, 69, 10, 8, 8), 5);

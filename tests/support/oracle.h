@@ -1,3 +1,13 @@
+// The receive chain sample by sample: the oracle the block pipeline
+// (rx/block.h) is held to, to the last bit. Each stage is written as the
+// receiver defines it, running over every channel (or every cluster centre)
+// that ticked on the current sample; the program itself runs the block
+// pipeline, which shares the per-tick stage bodies (rx/stages.h) with these.
+//
+// Comb pre-filter: before a channel mixes the input down, the input passes a
+// recursive comb whose delay is the channel's own period, y[n] = 0.9 y[n - P]
+// + 0.1 x[n]; the ring slot is the mixer's phase counter `time`.
+//
 // Channel mixer.
 //
 // Multiplies every channel's comb output by the channel's own cosine and sine
@@ -19,10 +29,25 @@
 // channels do not touch each other) while each channel's data is at hand.
 #pragma once
 
-#include "rx/comb.h"
 #include "rx/receiver.h"
+#include "rx/stages.h"
 
 namespace talvo {
+
+// One channel's comb step; `keep` is 1 - infrgew and `gew` is infrgew.
+inline void comb_channel(Receiver& r, int j, double x, double keep, double gew) {
+  const int m = r.time[j];
+  const double v = keep * r.inframesmem[j][m] + gew * x;
+  r.inframesmem[j][m] = v;
+  r.infr[j] = v;
+}
+
+// The tick stages over every channel that ticked on this sample, in the
+// order the sample loop calls them.
+void iqabs(Receiver& r);
+void absmittel(Receiver& r);
+void nlg1(Receiver& r);
+void adaptthreshold2(Receiver& r);
 
 inline void mix_channel(Receiver& r, int j) {
   const int t = r.time[j];
