@@ -37,19 +37,29 @@ constexpr int kTickMs = 100;                // poll timeout, for stall and drain
 // Telnet command bytes.
 constexpr unsigned char kIac = 255, kSb = 250, kSe = 240, kWill = 251, kDont = 254;
 
+// A line waiting for a client.
+struct Line {
+  std::string text;              // with CR LF
+  std::uint64_t dropped_before;  // lines lost just before it, not yet told
+};
+
+std::string drop_notice(std::uint64_t n) {
+  return "*** " + std::to_string(n) + " spots dropped: your connection is too slow\r\n";
+}
+
 struct Client {
-  int fd = -1;                    // the connection
-  bool logged_in = false;         // it has given its call
-  std::string input;              // the line being typed, before login
-  bool cr = false;                // the last input byte was CR (a LF after it is no new line)
-  int iac = 0;                    // telnet command state: 0 data, 1 after IAC, 2 option
-                                  // byte next, 3 in subnegotiation, 4 IAC in it
-  std::deque<std::string> queue;  // lines waiting, with CR LF
-  std::size_t queue_bytes = 0;    // bytes in queue
-  std::uint64_t dropped = 0;      // lines dropped and not yet told
-  std::string out;                // bytes being sent
-  std::size_t out_pos = 0;        // bytes of out already sent
-  Clock::time_point progress;     // when it last took a byte or had nothing waiting
+  int fd = -1;                  // the connection
+  bool logged_in = false;       // it has given its call
+  std::string input;            // the line being typed, before login
+  bool cr = false;              // the last input byte was CR (a LF after it is no new line)
+  int iac = 0;                  // telnet command state: 0 data, 1 after IAC, 2 option
+                                // byte next, 3 in subnegotiation, 4 IAC in it
+  std::deque<Line> queue;       // lines waiting
+  std::size_t queue_bytes = 0;  // bytes in queue
+  std::uint64_t dropped = 0;    // lines dropped and not yet told
+  std::string out;              // bytes being sent
+  std::size_t out_pos = 0;      // bytes of out already sent
+  Clock::time_point progress;   // when it last took a byte or had nothing waiting
   bool has_output() const { return out_pos < out.size() || !queue.empty() || dropped > 0; }
 };
 
@@ -128,19 +138,28 @@ void TelnetServer::Impl::accept_clients(Clock::time_point now) {
 void TelnetServer::Impl::distribute(std::deque<std::string>& lines, std::uint64_t lost) {
   for (Client& c : clients) {
     if (!c.logged_in) continue;
-    c.dropped += lost;
+    // Lines lost before they reached the clients are newer than every
+    // waiting line and older than these: the notice goes before the first.
+    std::uint64_t before = lost;
     dropped += lost;
     for (const std::string& l : lines) {
-      c.queue.push_back(l);
+      c.queue.push_back(Line{l, before});
+      before = 0;
       c.queue_bytes += l.size();
       while (!c.queue.empty() &&
              (c.queue.size() > opt.queue_lines || c.queue_bytes > opt.queue_bytes)) {
-        c.queue_bytes -= c.queue.front().size();
+        // The oldest goes; what was lost before it is now lost before the next.
+        const std::uint64_t gone = c.queue.front().dropped_before + 1;
+        c.queue_bytes -= c.queue.front().text.size();
         c.queue.pop_front();
-        c.dropped++;
         dropped++;
+        if (c.queue.empty())
+          c.dropped += gone;
+        else
+          c.queue.front().dropped_before += gone;
       }
     }
+    c.dropped += before;  // no lines came after the lost ones
   }
 }
 
@@ -218,16 +237,17 @@ bool TelnetServer::Impl::flush(Client& c, Clock::time_point now) {
     if (c.out_pos >= c.out.size()) {
       c.out.clear();
       c.out_pos = 0;
-      if (c.dropped > 0) {
-        c.out =
-            "*** " + std::to_string(c.dropped) + " spots dropped: your connection is too slow\r\n";
-        c.dropped = 0;
-      }
       while (!c.queue.empty() && c.out.size() < kOutChunk) {
-        c.out += c.queue.front();
-        c.queue_bytes -= c.queue.front().size();
+        const Line& l = c.queue.front();
+        c.dropped += l.dropped_before;
+        if (c.dropped > 0) c.out += drop_notice(c.dropped);
+        c.dropped = 0;
+        c.out += l.text;
+        c.queue_bytes -= l.text.size();
         c.queue.pop_front();
       }
+      if (c.dropped > 0) c.out += drop_notice(c.dropped);
+      c.dropped = 0;
       if (c.out.empty()) {
         c.progress = now;
         return true;

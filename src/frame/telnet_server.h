@@ -69,9 +69,8 @@ class TelnetServer {
   // connection and the listening socket. Further calls do nothing.
   void stop();
 
-  struct Impl;
-
  private:
+  struct Impl;
   explicit TelnetServer(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
