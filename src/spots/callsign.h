@@ -1,0 +1,34 @@
+// Callsign recognition: whether a decoded word is shaped like an amateur
+// callsign, and the call in the upper case clusters and loggers use.
+//
+// A base call is ITU-shaped: a prefix of one to three letters or digits with
+// at least one letter, a digit, and a suffix of one to four letters (w1aw,
+// dl1abc, 2e0abc, 9a2aa, 3da0rs). The digit is the last digit of the word,
+// so the split is unique. A prefix of a single letter must be one of the
+// single-letter ITU blocks (B F G I K M N R W): that keeps garbled copy such
+// as "e5ee" or "t5tt" out. No prefix begins with Q (the Q codes) or 0.
+//
+// Around the base call a word may carry a location prefix ("hb9/dl7xyz",
+// "vp2v/w1aw": one to four letters or digits with a letter) and a suffix
+// ("/p", "/m", "/mm", "/am", "/qrp", "/a", a single digit "/1", or a
+// country prefix ending in its digit, "/hb9"). Look-alikes without this
+// shape (5nn, 599, 73, tu, cq, 100w, 14mhz, 5w, 1a, a1, tttt, "~") are not
+// calls.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace talvo::spots {
+
+// Longest word that can be a call, in characters ("vp2v/dl7xyz/qrp" is 15).
+inline constexpr int kMaxCallLength = 20;
+
+// The call in upper case when `word` (lower or upper case, no blanks) is a
+// callsign, else the empty string.
+std::string callsign_of(std::string_view word);
+
+// Whether `word` is a callsign.
+bool is_callsign(std::string_view word);
+
+}  // namespace talvo::spots
