@@ -4,9 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#ifdef FT_DEBUG
-#include <cstdio>
-#endif
 
 #include "decoder/decoder.h"
 
@@ -61,7 +58,7 @@ void FineTiming::reset() {
   locked_ = false;
   suspect_ = 0;
   space_given_ = false;
-  word_chars_ = prev_word_chars_ = 0;
+  word_chars_ = lone_words_ = 0;
   undo_dit_ = 0;
   n_held_ = 0;
   out_any_ = out_blank_ = false;
@@ -129,9 +126,6 @@ void FineTiming::step(bool down, TimingSink& out) {
 
 void FineTiming::run_end(bool was_down, long len, TimingSink& out) {
   (void)out;
-#ifdef FT_DEBUG
-  fprintf(stderr, "%s %ld dit %.1f open %d n %d\n", was_down ? "M" : "G", len, dit_, open_, n_);
-#endif
   if (!was_down) {
     // A gap ended; whether it was one is known when the mark after it ends.
     last_gap_ = std::min(gap_base_ + len, run_cap_);
@@ -151,19 +145,24 @@ void FineTiming::accept_mark(long gap, long mark) {
   // of a mark split by a dropout: judged by the speed before, and if so the
   // move is taken back.
   const double before = undo_dit_ > 0 ? undo_dit_ : dit_;
-  const bool merged = open_ && n_ > 0 && gap < kDropout * before;
+  // Whatever the speed, a gap under 0.15 of the mark before it is no gap
+  // after a dah (a third of it) or a dit (as long as it).
+  const bool merged = open_ && n_ > 0 &&
+                      (gap < kDropout * before ||
+                       static_cast<double>(gap) < 0.15 * static_cast<double>(marks_[n_ - 1]));
   if (merged && undo_dit_ > 0) set_dit(undo_dit_);
   undo_dit_ = 0;
   if (!open_) {
     // A new character. The gap before it, if it followed a character and
     // was not a long pause, teaches the gap between characters: a gap that
-    // gave no word space, or one after a word of a single character (the
-    // first gaps of Farnsworth timing look like word gaps).
+    // gave no word space, or one after the fourth one-character word in a
+    // row (the gaps of Farnsworth timing at very slow gap speeds at first
+    // all look like word gaps; text is not made of single letters).
     if (after_char_ && gap <= learn_cap_ && gap <= 20 * dit_) {
       double sample = -1;
       if (!space_given_)
         sample = static_cast<double>(gap);
-      else if (prev_word_chars_ == 1)
+      else if (lone_words_ >= 4)
         sample = std::min(static_cast<double>(gap), 1.5 * cgap_);
       if (sample > 0) {
         cgap_ += 0.5 * (sample - cgap_);
@@ -196,8 +195,9 @@ void FineTiming::accept_mark(long gap, long mark) {
   if (n_ == 1) {
     // A first mark far shorter is a dit of a faster sender, far longer a
     // dah of a slower one. Before anything has been read the bounds are
-    // narrower.
-    const double shorter = locked_ ? 0.5 : 0.75;
+    // narrower: any first mark shorter than the dit is a faster dit (a
+    // little longer it may be a slower dit or a faster dah: left open).
+    const double shorter = locked_ ? 0.5 : 1;
     const double longer = locked_ ? 6 : 4;
     if (m < shorter * dit_)
       set_dit(m);
@@ -219,7 +219,7 @@ void FineTiming::gap_tick(TimingSink& out) {
   if (open_ && gap >= kEndOfCharacter * dit_) close_character(out);
   if (!open_ && word_chars_ > 0 && !space_given_ && gap >= word_gap()) {
     space_given_ = true;
-    prev_word_chars_ = word_chars_;
+    lone_words_ = word_chars_ == 1 ? lone_words_ + 1 : 0;
     word_chars_ = 0;
     put(" ", out);
   }
@@ -328,9 +328,6 @@ bool FineTiming::plausible(int a, int b, double t, double u) const {
 void FineTiming::decode_segment(int a, int b, TimingSink& out) {
   const int len = b - a;
   word_chars_++;
-#ifdef FT_DEBUG
-  fprintf(stderr, "CHAR %d..%d\n", a, b);
-#endif
   if (len > kMaxElements) return;
   const char* s;
   bool ok = true;  // the timing fits one unit

@@ -128,7 +128,7 @@ class FineTiming {
   double undo_dit_;             // dit before a first mark moved it, ticks; 0: no move to undo
   bool space_given_;            // the gap now running gave its word space
   int word_chars_;              // characters read in the current word
-  int prev_word_chars_;         // characters of the word before the last word space
+  int lone_words_;              // one-character words in a row
   const char* held_[kMaxHeld];  // strings held back while not locked
   int n_held_;                  // strings in held_
   bool out_any_;                // a character has been output since reset
