@@ -4,32 +4,46 @@
 // It works in three layers, all relative to a tracked dit length:
 //
 // 1. Debounce. A change of key state counts only once the new state has
-//    held for `glitch` ticks (about a quarter of a dit, 2 ticks at least,
-//    10 ms at most); the change is then dated back to where it began, so
-//    runs keep their true lengths and the delay is those few ticks only.
-//    Isolated wrong ticks vanish here.
+//    held for a quarter of a dit (2 ticks at least, 10 ms at most); the
+//    change is then dated back to where it began, so runs keep their true
+//    lengths. Isolated wrong ticks vanish here.
 // 2. Runs. A mark shorter than the shortest plausible mark (half a 50 WPM
-//    dit, more at slow speeds) is noise and becomes part of the gap around
-//    it; a gap shorter than 0.3 dit inside a character is a dropout and
-//    joins the marks on either side. Marks longer than twice a 10 WPM dah
-//    spoil their character, which then gives nothing.
+//    dit, up to 0.3 dit at slower speeds) is noise and becomes part of the
+//    gap around it; a gap inside a character shorter than 0.3 dit, or than
+//    0.15 of the mark before it, is a dropout and joins the marks on either
+//    side. A mark longer than two dahs at 10 WPM spoils its character, which
+//    then gives nothing.
 // 3. Characters. A character ends once its gap reaches two units. Its marks
-//    are told apart by the largest jump between their lengths, by the
-//    tracked threshold (the geometric mean of dit and dah, sqrt(3) dits), or,
-//    when all marks are alike, by their ratio to the gaps between them. The
-//    character's unit then moves the tracked dit (at once when it is far
-//    off). A word space follows the last character once the gap reaches
-//    W = max(5 units, 5/3 of the learned gap between characters), so that
-//    Farnsworth timing keeps its words.
+//    are told apart by the tracked threshold (the geometric mean of dit and
+//    dah, sqrt(3) dits), or, when the character's own gaps say the speed is
+//    far off, by the largest jump between mark lengths or by the marks' ratio
+//    to the gaps between them. The character's unit then moves the tracked
+//    dit (at once when it is far off). A word space follows once the gap
+//    reaches W = max(5 units, 5/3 of the learned gap between characters),
+//    which keeps the words of Farnsworth timing. The learned gap starts at
+//    3.9 units (W = 6.5 units before anything is learned, above the first
+//    gaps of common Farnsworth timings and below a word gap of 7), learns
+//    from the gaps that gave no word space, never from the silence before the
+//    first character or pauses over 3 s or 20 units, and from word gaps only
+//    after four one-character words in a row (very slow Farnsworth gaps).
 //
-// Speed: marks far off the tracked dit move it at once (a mark under 0.6 dit
-// is a dit of a faster sender; one over two dahs, or over 4 dits before any
-// character was read, is a dah of a slower one), so a new sender is followed
-// within a character or two. The estimate stays within 10 to 50 WPM.
+// Speed: marks far off the tracked dit move it at once (a first mark under
+// 0.5 dit is a dit of a faster sender, one over 6 dits a dah of a slower
+// one; before anything has been read, under 1 and over 4 dits), and so does
+// a character whose own unit (from its marks and gaps) lies outside 0.6 to
+// 1.7 dits; otherwise each character moves it by 0.3 of the difference. A
+// move made on a mark is taken back when the mark proves to be the first part
+// of a mark split by a dropout. The dit stays within 10 to 50 WPM (10% margin).
 //
-// Noise: nothing is output before a character of two or more elements with
-// plausible timing has been read, and five single-element characters in a
-// row mute the output until the next such character.
+// Noise: before a plausible character of three or more elements (every
+// mark and gap fitting one unit) has been read, shorter characters are held
+// back, up to eight strings, and come out in front of it; before it the
+// characters of a fast sender that ran together are split where a gap is far
+// longer than the shortest element. Five noise-like characters (single
+// elements, or timing that fits no unit) with no plausible character of three
+// or more elements between mute the output until such a character comes.
+// A character is output on the tick its gap reaches two units; the debounce
+// adds no delay to that except while a change of state is pending.
 #pragma once
 
 namespace talvo {
