@@ -1,0 +1,395 @@
+// The fine timing decoder: debounce, runs, characters (see fine_timing.h).
+#include "decoder/fine_timing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "decoder/decoder.h"
+
+namespace talvo {
+namespace {
+
+constexpr double kSqrt3 = 1.7320508075688772;  // dit/dah threshold, dits
+constexpr double kEndOfCharacter = 2.0;        // gap that ends a character, units
+constexpr double kWordUnits = 5.0;             // gap that ends a word, units
+constexpr double kWordOverCharGap = 5.0 / 3;   // word gap over the learned character gap
+constexpr double kDropout = 0.3;               // shorter gaps inside a character join marks, dits
+constexpr double kFar = 0.6, kFarUp = 1.7;     // a unit outside [0.6, 1.7] dits is far off
+constexpr int kSuspectMute = 5;                // noise-like characters that mute
+
+double dit_ticks(double wpm, double rate) {
+  return 1.2 / wpm * rate;
+}
+
+bool is_real(const char* s) {
+  return *s && std::strcmp(s, "_") != 0 && std::strcmp(s, "~") != 0 && std::strcmp(s, " ") != 0;
+}
+
+}  // namespace
+
+FineTiming::FineTiming(const FineTimingConfig& c) {
+  rate_ = c.tick_rate;
+  dit_start_ = dit_ticks(c.start_wpm, rate_);
+  // Ten per cent beyond the speed range, for uneven keying at its ends.
+  dit_min_ = dit_ticks(c.max_wpm * 1.1, rate_);
+  dit_max_ = dit_ticks(c.min_wpm / 1.1, rate_);
+  mark_abs_ = 0.5 * dit_ticks(c.max_wpm, rate_);
+  mark_max_ = 6 * dit_ticks(c.min_wpm, rate_);
+  glitch_max_ = std::max(2L, std::lround(0.010 * rate_));
+  run_cap_ = std::lround(60 * rate_);
+  learn_cap_ = std::lround(3 * rate_);
+  reset();
+}
+
+void FineTiming::reset() {
+  state_ = false;
+  run_ = 0;
+  cand_len_ = cand_new_ = cand_old_run_ = 0;
+  last_gap_ = gap_base_ = 0;
+  after_char_ = false;
+  n_ = 0;
+  overflow_ = bad_ = open_ = false;
+  dit_ = dit_start_;
+  // A little above three units: before anything is learned a gap is a word
+  // gap from 6.5 units on, so that the first gaps of Farnsworth timing (often
+  // 6 units or a little more) do not split the first word.
+  cgap_ = 3.9 * dit_;
+  locked_ = false;
+  suspect_ = 0;
+  space_given_ = false;
+  word_chars_ = lone_words_ = 0;
+  undo_dit_ = 0;
+  n_held_ = 0;
+  out_any_ = out_blank_ = false;
+}
+
+double FineTiming::wpm() const {
+  return 1.2 * rate_ / dit_;
+}
+
+int FineTiming::cpm() const {
+  return static_cast<int>(std::lround(5 * wpm()));
+}
+
+long FineTiming::glitch_ticks() const {
+  return std::clamp(std::lround(0.25 * dit_), 2L, glitch_max_);
+}
+
+// Half the fastest dit always; up to 0.3 dit at slower speeds, but never so
+// much that the dits of the fastest sender would vanish before the speed
+// estimate has followed them.
+double FineTiming::min_mark() const {
+  return std::max(mark_abs_, std::min(0.3 * dit_, 0.75 * dit_min_ * 1.1));
+}
+
+double FineTiming::word_gap() const {
+  return std::max(kWordUnits * dit_, kWordOverCharGap * cgap_);
+}
+
+void FineTiming::set_dit(double dit) {
+  const double d = std::clamp(dit, dit_min_, dit_max_);
+  cgap_ *= d / dit_;
+  dit_ = d;
+}
+
+void FineTiming::step(bool down, TimingSink& out) {
+  if (run_ < run_cap_) run_++;
+  if (down == state_) {
+    if (cand_len_ > 0) {
+      cand_len_++;
+      cand_old_run_++;
+      // The pending change was a glitch: its ticks stay with the old state.
+      if (cand_old_run_ > cand_new_ || cand_old_run_ >= glitch_ticks()) cand_len_ = 0;
+    }
+  } else {
+    if (cand_len_ == 0) {
+      cand_len_ = cand_new_ = 1;
+      cand_old_run_ = 0;
+    } else {
+      cand_len_++;
+      cand_new_++;
+      cand_old_run_ = 0;
+    }
+    if (cand_new_ >= glitch_ticks()) {
+      // The change holds: dated back to its first tick.
+      const long old_len = std::max(0L, run_ - cand_len_);
+      const bool was_down = state_;
+      state_ = down;
+      run_ = cand_len_;
+      cand_len_ = 0;
+      run_end(was_down, old_len, out);
+    }
+  }
+  if (!state_) gap_tick(out);
+}
+
+void FineTiming::run_end(bool was_down, long len, TimingSink& out) {
+  (void)out;
+  if (!was_down) {
+    // A gap ended; whether it was one is known when the mark after it ends.
+    last_gap_ = std::min(gap_base_ + len, run_cap_);
+    return;
+  }
+  if (len < min_mark()) {
+    // Noise: the mark and the gaps around it are one gap.
+    gap_base_ = std::min(last_gap_ + len, run_cap_);
+    return;
+  }
+  gap_base_ = 0;
+  accept_mark(last_gap_, len);
+}
+
+void FineTiming::accept_mark(long gap, long mark) {
+  // A first mark that moved the speed at once may have been the first part
+  // of a mark split by a dropout: judged by the speed before, and if so the
+  // move is taken back.
+  const double before = undo_dit_ > 0 ? undo_dit_ : dit_;
+  // Whatever the speed, a gap under 0.15 of the mark before it is no gap
+  // after a dah (a third of it) or a dit (as long as it).
+  const bool merged = open_ && n_ > 0 &&
+                      (gap < kDropout * before ||
+                       static_cast<double>(gap) < 0.15 * static_cast<double>(marks_[n_ - 1]));
+  if (merged && undo_dit_ > 0) set_dit(undo_dit_);
+  undo_dit_ = 0;
+  if (!open_) {
+    // A new character. The gap before it, if it followed a character and
+    // was not a long pause, teaches the gap between characters: a gap that
+    // gave no word space, or one after the fourth one-character word in a
+    // row (the gaps of Farnsworth timing at very slow gap speeds at first
+    // all look like word gaps; text is not made of single letters).
+    if (after_char_ && gap <= learn_cap_ && gap <= 20 * dit_) {
+      double sample = -1;
+      if (!space_given_)
+        sample = static_cast<double>(gap);
+      else if (lone_words_ >= 4)
+        sample = std::min(static_cast<double>(gap), 1.5 * cgap_);
+      if (sample > 0) {
+        cgap_ += 0.5 * (sample - cgap_);
+        cgap_ = std::clamp(cgap_, 2.5 * dit_, 12 * dit_);
+      }
+    }
+    open_ = true;
+    n_ = 0;
+    overflow_ = bad_ = false;
+    space_given_ = false;
+  }
+  if (mark > mark_max_) bad_ = true;
+  if (merged) {
+    // A dropout inside a mark: one mark.
+    marks_[n_ - 1] = std::min(marks_[n_ - 1] + gap + mark, run_cap_);
+    if (marks_[n_ - 1] > mark_max_) bad_ = true;
+    return;
+  }
+  if (n_ == kMaxMarks) {
+    overflow_ = true;
+    return;
+  }
+  if (n_ > 0) gaps_[n_ - 1] = gap;
+  marks_[n_++] = mark;
+
+  // Marks far off the tracked dit move it at once. A move is taken back
+  // when the gap after the mark turns out to be a dropout (see above).
+  const double m = static_cast<double>(mark);
+  const double was = dit_;
+  if (n_ == 1) {
+    // A first mark far shorter is a dit of a faster sender, far longer a
+    // dah of a slower one. Before anything has been read the bounds are
+    // narrower: any first mark shorter than the dit is a faster dit (a
+    // little longer it may be a slower dit or a faster dah: left open).
+    const double shorter = locked_ ? 0.5 : 1;
+    const double longer = locked_ ? 6 : 4;
+    if (m < shorter * dit_)
+      set_dit(m);
+    else if (m > longer * dit_)
+      set_dit(m / 3);
+  } else {
+    // With a gap inside the character its own unit is known: follow it at
+    // once when it is far off (or nothing has been read yet).
+    const double u = unit_of(0, n_, threshold(0, n_));
+    if (!locked_ || u < kFar * dit_ || u > kFarUp * dit_) set_dit(u);
+    if (m < 0.5 * dit_) set_dit(m);
+  }
+  if (dit_ != was) undo_dit_ = was;
+}
+
+void FineTiming::gap_tick(TimingSink& out) {
+  // Ticks of a pending change of state do not count yet.
+  const long gap = gap_base_ + run_ - cand_len_;
+  if (open_ && gap >= kEndOfCharacter * dit_) close_character(out);
+  if (!open_ && word_chars_ > 0 && !space_given_ && gap >= word_gap()) {
+    space_given_ = true;
+    lone_words_ = word_chars_ == 1 ? lone_words_ + 1 : 0;
+    word_chars_ = 0;
+    put(" ", out);
+  }
+}
+
+void FineTiming::flush(TimingSink& out) {
+  if (state_) {
+    // The mark in progress ends here.
+    const long len = run_ - cand_len_;
+    state_ = false;
+    run_ = 0;
+    cand_len_ = 0;
+    run_end(true, len, out);
+  }
+  if (open_) close_character(out);
+}
+
+void FineTiming::close_character(TimingSink& out) {
+  open_ = false;
+  after_char_ = true;
+  if (bad_ || overflow_ || n_ == 0) {
+    n_ = 0;
+    return;
+  }
+  if (!locked_ && n_ > 1) {
+    // Before the speed is known, the characters of a fast sender can run
+    // together: split where a gap is far longer than the shortest element.
+    long shortest = marks_[0];
+    for (int i = 0; i < n_; i++)
+      shortest = std::min(shortest, marks_[i]);
+    for (int i = 0; i + 1 < n_; i++)
+      shortest = std::min(shortest, gaps_[i]);
+    int a = 0;
+    for (int i = 0; i + 1 < n_; i++) {
+      if (gaps_[i] >= 2.5 * static_cast<double>(shortest)) {
+        decode_segment(a, i + 1, out);
+        a = i + 1;
+      }
+    }
+    decode_segment(a, n_, out);
+  } else {
+    decode_segment(0, n_, out);
+  }
+  n_ = 0;
+}
+
+// The dit/dah threshold for marks a .. b-1, ticks. At the tracked speed it
+// is sqrt(3) dits; when the character's own gaps say the speed is far off,
+// it comes from the character: the geometric mean across the largest jump
+// between mark lengths, or, with all marks alike, sqrt(3) times the mean gap
+// (dahs are three gaps long, dits one).
+double FineTiming::threshold(int a, int b) const {
+  if (b - a < 2) return kSqrt3 * dit_;
+  double g = 0;
+  for (int i = a; i + 1 < b; i++)
+    g += static_cast<double>(gaps_[i]);
+  g /= b - a - 1;
+  if (g >= kFar * dit_ && g <= kFarUp * dit_) return kSqrt3 * dit_;
+  long sorted[kMaxMarks];
+  std::copy(marks_ + a, marks_ + b, sorted);
+  std::sort(sorted, sorted + (b - a));
+  double best = 1, t = kSqrt3 * g;
+  for (int i = 0; i + 1 < b - a; i++) {
+    const double r = static_cast<double>(sorted[i + 1]) / static_cast<double>(sorted[i]);
+    if (r > best) {
+      best = r;
+      if (r >= 2)
+        t = std::sqrt(static_cast<double>(sorted[i]) * static_cast<double>(sorted[i + 1]));
+    }
+  }
+  return t;
+}
+
+// The unit of marks a .. b-1 and the gaps between them: the mean of the
+// dits, the dahs / 3 and the gaps, ticks.
+double FineTiming::unit_of(int a, int b, double t) const {
+  double sum = 0;
+  int n = 0;
+  for (int i = a; i < b; i++) {
+    const double m = static_cast<double>(marks_[i]);
+    sum += m > t ? m / 3 : m;
+    n++;
+    if (i + 1 < b) {
+      sum += static_cast<double>(gaps_[i]);
+      n++;
+    }
+  }
+  return sum / n;
+}
+
+// Whether every element of marks a .. b-1 fits the unit.
+bool FineTiming::plausible(int a, int b, double t, double u) const {
+  if (u < 0.8 * dit_min_ || u > 1.25 * dit_max_) return false;
+  for (int i = a; i < b; i++) {
+    const double m = static_cast<double>(marks_[i]) / u;
+    if (static_cast<double>(marks_[i]) > t ? (m < 1.6 || m > 5) : (m < 0.35 || m > 2.2))
+      return false;
+    if (i + 1 < b) {
+      const double g = static_cast<double>(gaps_[i]) / u;
+      if (g < 0.25 || g > 2.6) return false;
+    }
+  }
+  return true;
+}
+
+void FineTiming::decode_segment(int a, int b, TimingSink& out) {
+  const int len = b - a;
+  word_chars_++;
+  if (len > kMaxElements) return;
+  const char* s;
+  bool ok = true;  // the timing fits one unit
+  if (len == 1) {
+    s = static_cast<double>(marks_[a]) > kSqrt3 * dit_ ? "t" : "e";
+  } else {
+    const double t = threshold(a, b);
+    int code = 0;
+    for (int i = a; i < b; i++)
+      code = 2 * code + (static_cast<double>(marks_[i]) > t ? 1 : 0);
+    s = lookup(len, code);
+    const double u = unit_of(a, b, t);
+    ok = plausible(a, b, t, u);
+    if (ok) {
+      if (!locked_ || u < kFar * dit_ || u > kFarUp * dit_)
+        set_dit(u);
+      else
+        set_dit(dit_ + 0.3 * (u - dit_));
+    }
+  }
+  // What noise gives: single-element characters and characters whose
+  // timing fits no unit. Five of them with no plausible character of three
+  // or more elements between mute the output until such a character comes.
+  if (len == 1 || !ok)
+    suspect_++;
+  else if (len >= 3)
+    suspect_ = 0;
+  if (suspect_ >= kSuspectMute) {
+    locked_ = false;
+    n_held_ = 0;
+    return;
+  }
+  if (!locked_) {
+    if (!ok) return;
+    if (len < 3 || !is_real(s)) {
+      put(s, out);
+      return;
+    }
+    locked_ = true;
+    for (int i = 0; i < n_held_; i++)
+      emit(held_[i], out);
+    n_held_ = 0;
+  }
+  emit(s, out);
+}
+
+void FineTiming::put(const char* s, TimingSink& out) {
+  if (locked_) {
+    emit(s, out);
+  } else if (n_held_ < kMaxHeld) {
+    held_[n_held_++] = s;
+  }
+}
+
+// One blank per word gap, never two in a row, none before the first character.
+void FineTiming::emit(const char* s, TimingSink& out) {
+  if (!*s) return;
+  const bool blank = std::strcmp(s, " ") == 0;
+  if (blank && (!out_any_ || out_blank_)) return;
+  out.put(s);
+  out_any_ = true;
+  out_blank_ = blank;
+}
+
+}  // namespace talvo

@@ -1,0 +1,152 @@
+// The `fine` Morse timing decoder: one cluster's key states, one per tick at
+// a fixed tick rate, become characters.
+//
+// It works in three layers, all relative to a tracked dit length:
+//
+// 1. Debounce. A change of key state counts only once the new state has
+//    held for a quarter of a dit (2 ticks at least, 10 ms at most); the
+//    change is then dated back to where it began, so runs keep their true
+//    lengths. Isolated wrong ticks vanish here.
+// 2. Runs. A mark shorter than the shortest plausible mark (half a 50 WPM
+//    dit, up to 0.3 dit at slower speeds) is noise and becomes part of the
+//    gap around it; a gap inside a character shorter than 0.3 dit, or than
+//    0.15 of the mark before it, is a dropout and joins the marks on either
+//    side. A mark longer than two dahs at 10 WPM spoils its character, which
+//    then gives nothing.
+// 3. Characters. A character ends once its gap reaches two units. Its marks
+//    are told apart by the tracked threshold (the geometric mean of dit and
+//    dah, sqrt(3) dits), or, when the character's own gaps say the speed is
+//    far off, by the largest jump between mark lengths or by the marks' ratio
+//    to the gaps between them. The character's unit then moves the tracked
+//    dit (at once when it is far off). A word space follows once the gap
+//    reaches W = max(5 units, 5/3 of the learned gap between characters),
+//    which keeps the words of Farnsworth timing. The learned gap starts at
+//    3.9 units (W = 6.5 units before anything is learned, above the first
+//    gaps of common Farnsworth timings and below a word gap of 7), learns
+//    from the gaps that gave no word space, never from the silence before the
+//    first character or pauses over 3 s or 20 units, and from word gaps only
+//    after four one-character words in a row (very slow Farnsworth gaps).
+//
+// Speed: marks far off the tracked dit move it at once (a first mark under
+// 0.5 dit is a dit of a faster sender, one over 6 dits a dah of a slower
+// one; before anything has been read, under 1 and over 4 dits), and so does
+// a character whose own unit (from its marks and gaps) lies outside 0.6 to
+// 1.7 dits; otherwise each character moves it by 0.3 of the difference. A
+// move made on a mark is taken back when the mark proves to be the first part
+// of a mark split by a dropout. The dit stays within 10 to 50 WPM (10% margin).
+//
+// Noise: before a plausible character of three or more elements (every
+// mark and gap fitting one unit) has been read, shorter characters are held
+// back, up to eight strings, and come out in front of it; before it the
+// characters of a fast sender that ran together are split where a gap is far
+// longer than the shortest element. Five noise-like characters (single
+// elements, or timing that fits no unit) with no plausible character of three
+// or more elements between mute the output until such a character comes.
+// A character is output on the tick its gap reaches two units; the debounce
+// adds no delay to that except while a change of state is pending.
+#pragma once
+
+namespace talvo {
+
+// What becomes of a decoded string.
+class TimingSink {
+ public:
+  virtual ~TimingSink() = default;
+  // A character's string from the decode tables, or " " for a word space.
+  virtual void put(const char* s) = 0;
+};
+
+struct FineTimingConfig {
+  double tick_rate = 500;  // ticks per second
+  double start_wpm = 20;   // words per minute assumed before anything is heard
+  double min_wpm = 10;     // slowest sender followed, words per minute
+  double max_wpm = 50;     // fastest sender followed, words per minute
+};
+
+class FineTiming {
+ public:
+  explicit FineTiming(const FineTimingConfig& config);
+  // Back to the state after construction: start speed, nothing heard.
+  void reset();
+  // One tick: `down` is the key state.
+  void step(bool down, TimingSink& out);
+  // End of input: close the character in progress.
+  void flush(TimingSink& out);
+  // Tracked speed, words per minute (PARIS: a dit lasts 1.2 / wpm seconds).
+  double wpm() const;
+  // Characters per minute as the classic decoder counts them: 5 x wpm.
+  int cpm() const;
+  // Tracked dit length, ticks.
+  double dit() const { return dit_; }
+  // Learned gap between characters, ticks.
+  double char_gap() const { return cgap_; }
+  // True while output is held back: nothing plausible read yet, or muted as noise.
+  bool muted() const { return !locked_; }
+
+ private:
+  static constexpr int kMaxMarks = 24;     // marks kept of one character (room to split)
+  static constexpr int kMaxElements = 10;  // longest pattern in the tables
+  static constexpr int kMaxHeld = 8;       // strings held back before a signal is trusted
+
+  void run_end(bool was_down, long len, TimingSink& out);
+  void accept_mark(long gap, long mark);
+  void gap_tick(TimingSink& out);
+  void close_character(TimingSink& out);
+  void decode_segment(int a, int b, TimingSink& out);
+  double threshold(int a, int b) const;
+  double unit_of(int a, int b, double threshold) const;
+  bool plausible(int a, int b, double threshold, double unit) const;
+  void set_dit(double dit);
+  void put(const char* s, TimingSink& out);
+  void emit(const char* s, TimingSink& out);
+  long glitch_ticks() const;
+  double min_mark() const;
+  double word_gap() const;
+
+  // --- configuration --------------------------------------------------------
+  double rate_;       // ticks per second
+  double dit_start_;  // dit at the start speed, ticks
+  double dit_min_;    // dit at the fastest speed, ticks
+  double dit_max_;    // dit at the slowest speed, ticks
+  double mark_abs_;   // shortest mark that can be a signal: half the fastest dit, ticks
+  double mark_max_;   // longest plausible mark: two dahs at the slowest speed, ticks
+  long glitch_max_;   // longest run the debounce may remove, ticks (10 ms)
+  long run_cap_;      // run lengths saturate here, ticks (a minute)
+  long learn_cap_;    // longest gap the character-gap estimate learns from, ticks (3 s)
+
+  // --- debounce -------------------------------------------------------------
+  bool state_;         // debounced key state: true = down
+  long run_;           // ticks since the debounced state began (pending ticks included)
+  long cand_len_;      // ticks since a pending change of state began; 0: none pending
+  long cand_new_;      // ticks of the pending change in the new state
+  long cand_old_run_;  // ticks of the old state at the end of the pending change
+
+  // --- runs -----------------------------------------------------------------
+  long last_gap_;    // the gap before the mark now running, ticks (noise marks folded in)
+  long gap_base_;    // noise marks and gaps before the gap now running, ticks
+  bool after_char_;  // the gap now running follows a character
+
+  // --- the character in progress --------------------------------------------
+  int n_;                  // marks stored
+  long marks_[kMaxMarks];  // their lengths, ticks
+  long gaps_[kMaxMarks];   // gaps_[i]: the gap after marks_[i], ticks
+  bool overflow_;          // more marks came than are kept
+  bool bad_;               // a mark was implausibly long
+  bool open_;              // a character is in progress
+
+  // --- speed, spacing and output --------------------------------------------
+  double dit_;                  // tracked dit (one unit), ticks
+  double cgap_;                 // learned gap between characters, ticks
+  bool locked_;                 // a plausible character of two or more elements was read
+  int suspect_;                 // noise-like characters since the last plausible long one
+  double undo_dit_;             // dit before a first mark moved it, ticks; 0: no move to undo
+  bool space_given_;            // the gap now running gave its word space
+  int word_chars_;              // characters read in the current word
+  int lone_words_;              // one-character words in a row
+  const char* held_[kMaxHeld];  // strings held back while not locked
+  int n_held_;                  // strings in held_
+  bool out_any_;                // a character has been output since reset
+  bool out_blank_;              // the last string output was a word space
+};
+
+}  // namespace talvo

@@ -1,0 +1,304 @@
+// The fine timing decoder on key states made from Morse with known timing:
+// whole transmissions decoded end to end, and the single rules (debounce,
+// dropouts, noise marks, end-of-character gap, muting) on hand-made runs.
+#include "decoder/fine_timing.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "support/keystates.h"
+#include "support/morse.h"
+
+namespace talvo {
+namespace {
+
+using test::KeyStates;
+using test::MorseSignal;
+
+constexpr double kDelay = 0.013;  // seconds: the front end's fixed delay
+
+struct Recorder : TimingSink {
+  void put(const char* s) override {
+    text += s;
+    pieces.push_back(s);
+    ticks.push_back(*tick);
+  }
+  std::string text;
+  std::vector<std::string> pieces;  // the strings one by one
+  std::vector<long> ticks;          // the tick of each string
+  const long* tick = nullptr;
+};
+
+struct Decoded {
+  std::string text;
+  std::vector<std::string> pieces;
+  std::vector<long> ticks;
+  double wpm = 0;
+  int cpm = 0;
+};
+
+Decoded decode(const KeyStates& k, double rate) {
+  FineTimingConfig c;
+  c.tick_rate = rate;
+  FineTiming f(c);
+  Recorder out;
+  long tick = 0;
+  out.tick = &tick;
+  for (uint8_t s : k) {
+    f.step(s != 0, out);
+    tick++;
+  }
+  f.flush(out);
+  return {out.text, out.pieces, out.ticks, f.wpm(), f.cpm()};
+}
+
+// The key states of a signal and two seconds of silence after it (which
+// give one word space after the text).
+KeyStates keyed(const MorseSignal& m, double rate) {
+  const test::Keyed k = test::morse(m);
+  return test::key_states(k.tone.on, rate, kDelay, k.end + 2);
+}
+
+MorseSignal signal(const std::string& text, double wpm) {
+  MorseSignal m;
+  m.text = text;
+  m.cpm = 5 * wpm;
+  return m;
+}
+
+// Runs of key states by hand: (down, ticks) pairs.
+KeyStates runs(std::initializer_list<std::pair<int, int>> r) {
+  KeyStates k;
+  for (const auto& [down, n] : r)
+    k.insert(k.end(), static_cast<std::size_t>(n), static_cast<uint8_t>(down));
+  return k;
+}
+
+const char* const kQso =
+    "cq cq de dl1abc dl1abc k ok2xyz de dl1abc gm ur rst 599 599 name jan qth prague hw? "
+    "ok2xyz de dl1abc r fb jan tnx fer call ur 579 op tom qth 1/2 km frm berlin. 73 sk";
+
+// --- whole transmissions -------------------------------------------------------
+
+TEST(FineTimingSignals, CleanAtEverySpeedFromTheFirstWord) {
+  for (double rate : {500.0, 1000.0})
+    for (double wpm : {10, 12, 20, 30, 40, 50}) {
+      const Decoded r = decode(keyed(signal(kQso, wpm), rate), rate);
+      EXPECT_EQ(r.text, std::string(kQso) + " ") << wpm << " WPM at " << rate << " ticks/s";
+      EXPECT_NEAR(r.wpm, wpm, 0.05 * wpm) << wpm << " WPM at " << rate << " ticks/s";
+      EXPECT_EQ(r.cpm, static_cast<int>(std::lround(5 * r.wpm)));
+    }
+}
+
+TEST(FineTimingSignals, FirstWordAndWordSpacesFromDefaultSpeed) {
+  // Short transmissions, each starting from the default speed: the first
+  // word whole and the first word space in place, no blank before it.
+  const char* const texts[] = {"test de ok2xyz", "r r tu",           "5nn tu 73",
+                               "hi om",          "ok2xyz de dl1abc", "e e test"};
+  for (double wpm : {12, 15, 20, 25, 30, 35, 40})
+    for (const char* t : texts) {
+      const Decoded r = decode(keyed(signal(t, wpm), 500), 500);
+      EXPECT_EQ(r.text, std::string(t) + " ") << wpm << " WPM";
+    }
+}
+
+TEST(FineTimingSignals, JitterOfATenthUnit) {
+  for (double wpm : {12, 20, 35, 50})
+    for (uint32_t seed = 1; seed <= 3; seed++) {
+      MorseSignal m = signal(kQso, wpm);
+      m.jitter = 0.1;
+      m.seed = seed;
+      EXPECT_EQ(decode(keyed(m, 500), 500).text, std::string(kQso) + " ")
+          << wpm << " WPM, seed " << seed;
+    }
+}
+
+TEST(FineTimingSignals, FarnsworthKeepsItsWordSpaces) {
+  const std::pair<double, double> speeds[] = {{25, 12}, {20, 10}, {30, 15}, {18, 12}};
+  for (const auto& [chars, gaps] : speeds) {
+    MorseSignal m = signal(kQso, chars);
+    m.farnsworth = 5 * gaps;
+    const Decoded r = decode(keyed(m, 500), 500);
+    EXPECT_EQ(r.text, std::string(kQso) + " ") << chars << "/" << gaps << " WPM";
+    EXPECT_NEAR(r.wpm, chars, 0.05 * chars);
+  }
+}
+
+TEST(FineTimingSignals, SpeedChangeOnOneFrequencyFollowedWithinTwoCharacters) {
+  // One sender at 14 WPM, three seconds later another at 38 (and back).
+  const std::string a = "cq cq de ok2xyz ok2xyz k";
+  const std::string b = "dl1abc de ok2xyz ur rst 599 name tom qth berlin hw? k";
+  for (const auto& [s1, s2] : {std::pair{14.0, 38.0}, std::pair{38.0, 14.0}}) {
+    const double rate = 500;
+    double b_start = 0;
+    const auto on = test::one_after_other(signal(a, s1), signal(b, s2), 3.0, &b_start);
+    const Decoded r = decode(test::key_states(on, rate, kDelay, on.back().second + 2), rate);
+    // Strings output before the second sender began, and after.
+    std::size_t first_after = 0;
+    while (first_after < r.ticks.size() && r.ticks[first_after] < (b_start + kDelay) * rate)
+      first_after++;
+    std::string before, after;
+    for (std::size_t n = 0; n < r.pieces.size(); n++)
+      (n < first_after ? before : after) += r.pieces[n];
+    EXPECT_EQ(before, a + " ") << s1 << " -> " << s2;
+    // At most the first two characters after the change may be wrong.
+    const std::string tail = b.substr(2) + " ";
+    ASSERT_GE(after.size(), tail.size()) << after;
+    EXPECT_EQ(after.substr(after.size() - tail.size()), tail) << s1 << " -> " << s2;
+    EXPECT_LE(after.size(), b.size() + 3) << after;
+    EXPECT_NEAR(r.wpm, s2, 0.05 * s2);
+  }
+}
+
+TEST(FineTimingSignals, IsolatedFlippedTicksAt20Wpm) {
+  for (double rate : {500.0, 1000.0})
+    for (uint32_t seed = 1; seed <= 5; seed++) {
+      KeyStates k = keyed(signal(kQso, 20), rate);
+      test::flip_isolated(k, 0.02, seed);
+      EXPECT_EQ(decode(k, rate).text, std::string(kQso) + " ") << "seed " << seed << " at " << rate;
+    }
+}
+
+TEST(FineTimingSignals, DropoutsInsideDahs) {
+  for (double wpm : {12, 20, 30}) {
+    KeyStates k = keyed(signal(kQso, wpm), 500);
+    // A quarter-dit dropout in 30% of the dahs.
+    test::add_dropouts(k, 500, 0.3, 0.25 * 1.2 / wpm, 2 * 1.2 / wpm, 3);
+    EXPECT_EQ(decode(k, 500).text, std::string(kQso) + " ") << wpm << " WPM";
+  }
+}
+
+TEST(FineTimingSignals, TenMinutesOfNoiseGiveNothing) {
+  for (double rate : {500.0, 1000.0}) {
+    // Down runs of 1 to 4 ms about every 100 ms, as a noisy threshold gives.
+    const KeyStates k = test::noise_states(600, rate, 0.001, 0.004, 0.1, 11);
+    EXPECT_EQ(decode(k, rate).text, "") << rate;
+  }
+}
+
+TEST(FineTimingSignals, QsoTextsWithCallsNumbersAndPunctuation) {
+  const char* const texts[] = {
+      "dl1abc/p de ok2xyz/mm qsl? 73.",
+      "ur rst 5nn 599 1234567890 qth jo60. name ed. hw? pse k",
+      "cq test de ok2xyz/qrp 1/2 ? . /",
+      "qrz? de g4abc/m 559 nr 073 tu",
+  };
+  for (double wpm : {15, 25, 35})
+    for (const char* t : texts)
+      EXPECT_EQ(decode(keyed(signal(t, wpm), 500), 500).text, std::string(t) + " ")
+          << wpm << " WPM";
+}
+
+// --- single rules on hand-made runs (500 ticks/s, 20 WPM: a dit is 30 ticks) ----
+
+TEST(FineTimingRules, EndOfCharacterAfterTwoDitsOfGap) {
+  // After "test" for the speed, "a": dit, gap, dah, then silence. The
+  // character comes out when the gap reaches 60 ticks (the debounce delays
+  // nothing here: its changes are dated back). The word space comes at
+  // 5/3 of the learned gap between characters: it started at 3.9 x 30 = 117
+  // and learned the three gaps of 90 in "test" by halves: 93.375; 5/3 of it
+  // is 155.6, so the 156th tick of the gap.
+  KeyStates k = keyed(signal("test", 20), 500);
+  const long mark_end = static_cast<long>(k.size()) + 30 + 30 + 90;
+  const KeyStates a = runs({{1, 30}, {0, 30}, {1, 90}, {0, 500}});
+  k.insert(k.end(), a.begin(), a.end());
+  const Decoded r = decode(k, 500);
+  ASSERT_EQ(r.text, "test a ");
+  ASSERT_EQ(r.ticks.size(), 7u);
+  EXPECT_EQ(r.ticks[5] - mark_end, 59);  // the 60th tick of the gap
+  EXPECT_EQ(r.ticks[6] - mark_end, 155);
+}
+
+TEST(FineTimingRules, WordSpaceOncePerGapNoneBeforeTheFirstCharacter) {
+  // Long silence, "te st" at 20 WPM with held single characters, then a
+  // long silence: one blank between the words, a trailing one, no leading one.
+  const Decoded r = decode(keyed(signal("test test", 20), 500), 500);
+  EXPECT_EQ(r.text, "test test ");
+  const Decoded s = decode(runs({{0, 3000}}), 500);
+  EXPECT_EQ(s.text, "");
+  KeyStates k = keyed(signal("test", 20), 500);
+  k.insert(k.end(), 5000, 0);
+  const KeyStates more = keyed(signal("test", 20), 500);
+  k.insert(k.end(), more.begin(), more.end());
+  EXPECT_EQ(decode(k, 500).text, "test test ");
+}
+
+TEST(FineTimingRules, DropoutInsideADahDoesNotSplitIt) {
+  // "k" = dah dit dah, the first dah with a 7-tick dropout (under 0.3 dit,
+  // longer than the 5-tick debounce), after "test" for the speed.
+  KeyStates k = keyed(signal("test", 20), 500);
+  const KeyStates kk =
+      runs({{0, 300}, {1, 40}, {0, 7}, {1, 43}, {0, 30}, {1, 30}, {0, 30}, {1, 90}, {0, 300}});
+  k.insert(k.end(), kk.begin(), kk.end());
+  EXPECT_EQ(decode(k, 500).text, "test k ");
+}
+
+TEST(FineTimingRules, IsolatedTicksAndShortMarksAreNoise) {
+  // After a signal: a lone down tick, a 3-tick and a 5-tick mark (10 ms,
+  // under half a 50 WPM dit) in a long gap give nothing, not "e".
+  KeyStates k = keyed(signal("test", 20), 500);
+  const KeyStates n = runs({{0, 200}, {1, 1}, {0, 200}, {1, 3}, {0, 200}, {1, 5}, {0, 400}});
+  k.insert(k.end(), n.begin(), n.end());
+  EXPECT_EQ(decode(k, 500).text, "test ");
+  // The same 5-tick mark in the middle of a character's gap does not split it.
+  const Decoded r = decode(runs({{0, 100},
+                                 {1, 30},
+                                 {0, 12},
+                                 {1, 5},
+                                 {0, 13},
+                                 {1, 90},
+                                 {0, 30},
+                                 {1, 30},
+                                 {0, 30},
+                                 {1, 30},
+                                 {0, 300}}),
+                           500);
+  EXPECT_EQ(r.text, "l ");
+}
+
+TEST(FineTimingRules, ImplausiblyLongMarksSpoilTheirCharacter) {
+  // Two seconds of key down (far over two 10 WPM dahs) with a dit after it.
+  KeyStates k = keyed(signal("test", 20), 500);
+  const KeyStates n = runs({{0, 300}, {1, 1000}, {0, 30}, {1, 30}, {0, 300}});
+  k.insert(k.end(), n.begin(), n.end());
+  EXPECT_EQ(decode(k, 500).text, "test ");
+}
+
+TEST(FineTimingRules, RunsOfSingleElementsMute) {
+  // A signal, then twenty plausible-looking lone dits and dahs: the fifth
+  // single-element character since the last "s" mutes (the "t" of "test"
+  // was the first); a real character afterwards speaks again.
+  KeyStates k = keyed(signal("test", 20), 500);
+  for (int i = 0; i < 20; i++) {
+    const KeyStates e = runs({{0, 300}, {1, i % 3 ? 30 : 90}});
+    k.insert(k.end(), e.begin(), e.end());
+  }
+  const KeyStates s = keyed(signal("sos", 20), 500);
+  k.insert(k.end(), s.begin(), s.end());
+  const Decoded r = decode(k, 500);
+  EXPECT_EQ(r.text, "test t e e sos ");
+}
+
+TEST(FineTimingRules, ResetReturnsToTheStartSpeed) {
+  FineTimingConfig c;
+  c.tick_rate = 1000;
+  c.start_wpm = 20;
+  FineTiming f(c);
+  EXPECT_DOUBLE_EQ(f.wpm(), 20);
+  EXPECT_EQ(f.cpm(), 100);
+  Recorder out;
+  long tick = 0;
+  out.tick = &tick;
+  for (uint8_t s : keyed(signal("paris paris", 40), 1000))
+    f.step(s != 0, out);
+  EXPECT_NEAR(f.wpm(), 40, 2);
+  f.reset();
+  EXPECT_DOUBLE_EQ(f.wpm(), 20);
+  EXPECT_TRUE(f.muted());
+}
+
+}  // namespace
+}  // namespace talvo
