@@ -197,22 +197,66 @@ void textline_put(ClusterDecoder& d, const char* s, int textbufwidth) {
   row[i + 2] = ' ';
 }
 
+namespace {
+
+// The fine rules' strings into the text line and on to the output, with
+// the tracked speed.
+class FineSink : public TimingSink {
+ public:
+  FineSink(ClusterDecoder& d, int q, int textbufwidth, DecoderOutput& out)
+      : d_(d), q_(q), textbufwidth_(textbufwidth), out_(out) {}
+  void put(const char* s) override {
+    d_.speed = d_.fine->cpm();
+    d_.len = 0;
+    textline_put(d_, s, textbufwidth_);
+    out_.print(d_, q_, s);
+  }
+
+ private:
+  ClusterDecoder& d_;
+  int q_;
+  int textbufwidth_;
+  DecoderOutput& out_;
+};
+
+}  // namespace
+
 Decoder::Decoder(Rules rules, const std::vector<int>& ticks_per_second, int textbufwidth)
     : rules_(rules), textbufwidth_(textbufwidth), cl_(ticks_per_second.size()) {
-  for (std::size_t q = 0; q < cl_.size(); q++)
+  for (std::size_t q = 0; q < cl_.size(); q++) {
     cl_[q].freqmod = 12 * ticks_per_second[q];
+    if (rules == Rules::kFine) {
+      FineTimingConfig c;
+      c.tick_rate = ticks_per_second[q];
+      cl_[q].fine = std::make_unique<FineTiming>(c);
+      cl_[q].speed = cl_[q].fine->cpm();
+    }
+  }
 }
 
 void Decoder::step(int q, bool down, DecoderOutput& out) {
-  decode3(cl_[static_cast<std::size_t>(q)], q, down, textbufwidth_, out);
+  ClusterDecoder& d = cl_[static_cast<std::size_t>(q)];
+  if (d.fine) {
+    FineSink sink(d, q, textbufwidth_, out);
+    d.fine->step(down, sink);
+  } else {
+    decode3(d, q, down, textbufwidth_, out);
+  }
 }
 
-void Decoder::flush(DecoderOutput&) {
-  // The classic rules end a character only on silence; the caller feeds it.
+void Decoder::flush(DecoderOutput& out) {
+  for (std::size_t q = 0; q < cl_.size(); q++) {
+    ClusterDecoder& d = cl_[q];
+    if (!d.fine) continue;
+    FineSink sink(d, static_cast<int>(q), textbufwidth_, out);
+    d.fine->flush(sink);
+    d.speed = d.fine->cpm();
+  }
 }
 
 int Decoder::cpm(int q) const {
-  return cl_[static_cast<std::size_t>(q)].speed;
+  const ClusterDecoder& d = cl_[static_cast<std::size_t>(q)];
+  return d.fine ? d.fine->cpm() : d.speed;
 }
 
 }  // namespace talvo

@@ -6,10 +6,12 @@
 // Each cluster has its own ClusterDecoder: the timing state, the speed, and
 // the cluster's text line with its colours and role, which the display reads.
 //
-// The rules sit behind `Decoder::step`: the classic mark/space state
-// machine `decode3` (decode3.cpp), tick counts as the receiver has always
-// used them. They write the text lines and hand their strings to a
-// DecoderOutput.
+// Two sets of rules sit behind `Decoder::step`:
+//   classic  the mark/space state machine `decode3` (decode3.cpp), tick
+//            counts as the receiver has always used them;
+//   fine     the timing decoder FineTiming (fine_timing.h), which weighs
+//            every length against the tracked speed, for the fine front end.
+// Both write the same text lines and hand their strings to a DecoderOutput.
 //
 // Glossary of the classic names kept here (they come from the receiver's
 // first author and are kept so that its description still reads):
@@ -26,6 +28,8 @@
 #include <array>
 #include <memory>
 #include <vector>
+
+#include "decoder/fine_timing.h"
 
 namespace talvo {
 
@@ -64,6 +68,9 @@ struct ClusterDecoder {
   int gaplen = 0;                  // ticks since the end of the last mark
   int cgap = 300;                  // estimate of the gap between characters, ticks
 
+  // --- fine timing (none with the classic rules) -------------------------------
+  std::unique_ptr<FineTiming> fine;
+
   // --- text line ---------------------------------------------------------------
   std::array<char, kTextRow> textbuffer{};  // the text row, NUL-terminated
   int textbufindex = 0;                     // cursor in the text row
@@ -84,7 +91,7 @@ class DecoderOutput {
   virtual void print(const ClusterDecoder& d, int q, const char* s) = 0;
 };
 
-enum class Rules { kClassic };
+enum class Rules { kClassic, kFine };
 
 // Every cluster's decoder.
 class Decoder {
@@ -102,7 +109,8 @@ class Decoder {
   // One tick of cluster q with its key state.
   void step(int q, bool down, DecoderOutput& out);
   // The input has ended: close what the rules hold back (the fine rules
-  // close the character in progress; the classic ones need silence instead).
+  // close the character in progress; the classic ones end a character only
+  // on silence, which the caller feeds them).
   void flush(DecoderOutput& out);
   // Speed in characters per minute as shown beside the text line.
   int cpm(int q) const;
