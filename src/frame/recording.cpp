@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include "decoder/decoder.h"
@@ -61,6 +62,14 @@ class SndSource : public AudioSource {
 
   const float* buffered() const { return src_ ? resampled_.data() : mono_.data(); }
 
+  // Frame i of the input with its channels mixed to one (their mean).
+  float mixed(int i) const {
+    float sum = 0;
+    for (int c = 0; c < info_.channels; c++)
+      sum += in_[i * info_.channels + c];
+    return sum / static_cast<float>(info_.channels);
+  }
+
   // Reads the next piece of the file, resampled where needed.
   bool fill() {
     pos_ = len_ = 0;
@@ -71,7 +80,7 @@ class SndSource : public AudioSource {
         in_used_ = 0;
         ended_ = frames <= 0;
         for (int i = 0; i < in_len_; i++)
-          mono_[i] = in_[i * info_.channels + channel_];
+          mono_[i] = channel_ < 0 ? mixed(i) : in_[i * info_.channels + channel_];
       }
       if (!src_) {
         len_ = in_len_ - in_used_;
@@ -99,7 +108,7 @@ class SndSource : public AudioSource {
 
   SNDFILE* f_;
   SF_INFO info_;
-  int channel_;
+  int channel_;  // from 0; -1 mixes all channels
   std::vector<float> in_, mono_, resampled_;
   SRC_STATE* src_ = nullptr;
   int pos_ = 0, len_ = 0;         // the samples ready to hand out
@@ -149,8 +158,11 @@ class RawSource : public AudioSource {
 // The decoded strings, kept per cluster and, in events format, printed.
 class Report : public DecoderOutput {
  public:
-  Report(FILE* out, bool events) : out_(out), events_(events) {}
+  Report(FILE* out, bool events) : out_(out), events_(events) {
+    std::fill_n(first_, 2 * kanaele + 1, -1.0);
+  }
   void print(const Receiver& r, int ch, const char* s) override {
+    if (first(ch) < 0 && s[std::strspn(s, " ")] != '\0') first(ch) = t;
     // Streamed strings are not kept: a stream may run for days.
     if (!events_) {
       (*this)[ch] += s;
@@ -170,18 +182,30 @@ class Report : public DecoderOutput {
   }
   // The text of channel ch (only the cluster centres get any).
   std::string& operator[](int ch) { return text_[ch + kanaele]; }
+  // When channel ch decoded its first character other than a blank, seconds; -1 before.
+  double& first(int ch) { return first_[ch + kanaele]; }
   double t = 0;  // seconds of audio at the current sample
 
  private:
   FILE* out_;
   bool events_;
   std::string text_[2 * kanaele + 1];
+  double first_[2 * kanaele + 1] = {};
 };
 
 std::string trim(const std::string& s) {
   const std::size_t a = s.find_first_not_of(' ');
   if (a == std::string::npos) return "";
   return s.substr(a, s.find_last_not_of(' ') - a + 1);
+}
+
+// Seconds into the recording as [hh:mm:ss.s].
+std::string timestamp(double t) {
+  const long tenths = std::lround(std::max(t, 0.0) * 10);
+  char b[32];
+  std::snprintf(b, sizeof b, "[%02ld:%02ld:%02ld.%ld]", tenths / 36000, tenths / 600 % 60,
+                tenths / 10 % 60, tenths % 10);
+  return b;
 }
 
 }  // namespace
@@ -212,13 +236,17 @@ std::unique_ptr<AudioSource> open_recording(const std::string& path, int channel
     error = "no audio in it";
     return nullptr;
   }
-  if (channel < 1 || channel > info.channels) {
+  if (channel < 0 || channel > info.channels) {
     sf_close(f);
     error = "has no channel " + std::to_string(channel) + " (it has " +
             std::to_string(info.channels) + ")";
     return nullptr;
   }
   return std::make_unique<SndSource>(f, info, channel - 1);
+}
+
+std::unique_ptr<AudioSource> sndfile_source(SNDFILE* f, const SF_INFO& info, int channel) {
+  return std::make_unique<SndSource>(f, info, channel);
 }
 
 std::unique_ptr<AudioSource> open_raw(FILE* f, bool keep_start) {
@@ -312,11 +340,12 @@ std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettin
   if (s.progress && total > 0) std::fputs("\n", stderr);
   std::vector<ClusterResult> res;
   for (int c = -kLastCentre; c <= kLastCentre; c += 5)
-    res.push_back({r->freq(c), r->speed[c], trim(report[c])});
+    res.push_back({r->freq(c), r->speed[c], trim(report[c]), report.first(c)});
   return res;
 }
 
-std::string format_results(const std::vector<ClusterResult>& res, DecodeSettings::Format f) {
+std::string format_results(const std::vector<ClusterResult>& res, DecodeSettings::Format f,
+                           bool timestamps) {
   std::string o;
   char buf[160];
   if (f == DecodeSettings::kJson) {
@@ -330,6 +359,7 @@ std::string format_results(const std::vector<ClusterResult>& res, DecodeSettings
   }
   for (const auto& c : res) {
     if (c.text.empty()) continue;
+    if (timestamps) o += timestamp(c.first_t) + " ";
     std::snprintf(buf, sizeof buf, "%5d Hz %4d cpm  ", c.center_hz, c.cpm);
     o += buf + c.text + "\n";
   }
