@@ -6,6 +6,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -265,6 +266,48 @@ TEST(Timestamps, EachLineStartsWithItsFirstCharactersTime) {
   EXPECT_EQ(line700(r.out), kText);
   // Without the option the same line has none.
   EXPECT_EQ(decode({"-"}, a.raw).out[0], ' ');
+}
+
+// talvo from a folder of its own, headless, on a second of silence.
+test::Run talvo_in(const std::string& binary, const std::string& cwd) {
+  test::RunOptions o;
+  o.cwd = cwd;
+  o.input = std::string(96000, '\0');
+  return run({binary, "700", "1200", "notone", "stdin"}, o);
+}
+
+TEST(DataFiles, CurrentFolderThenBesideTheProgramThenInstalled) {
+  const std::string headless = "ggiOpen returned errorcode.\n";
+  TempDir prefix, work;
+  const auto install = run({TALVO_CMAKE, "--install", TALVO_BUILD_DIR, "--prefix", prefix.path()});
+  ASSERT_EQ(install.status, 0) << install.err;
+  const std::string installed = prefix.file("bin/talvo");
+  // Found in the installation's data folder, the texts too.
+  auto r = talvo_in(installed, work.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "font: " + prefix.file("share/talvo/velquin-font.psf.gz") + "\n" + headless);
+  // Beside the program before that.
+  TempDir beside;
+  beside.write("talvo", TempDir::contents(installed), true);
+  beside.write("velquin-font.psf.gz", TempDir::contents(TALVO_FONT));
+  r = talvo_in(beside.file("talvo"), work.path());
+  EXPECT_EQ(r.err, "font: " + beside.file("velquin-font.psf.gz") + "\n" + headless +
+                       "txtext cannot be opened\n");
+  // The current folder first of all.
+  work.write("velquin-font.psf.gz", TempDir::contents(TALVO_FONT));
+  work.write("txtext.asc", "cq\n");
+  r = talvo_in(installed, work.path());
+  EXPECT_EQ(r.err, "font: velquin-font.psf.gz\n" + headless);
+  EXPECT_EQ(r.out, "gunzip -c  velquin-font.psf.gz\n");
+  // Nowhere: the font is not named, the texts are missed as before (unless
+  // this machine has an installation in the configured prefix).
+  if (std::filesystem::exists(TALVO_DATADIR)) GTEST_SKIP() << TALVO_DATADIR << " exists";
+  TempDir alone, empty;
+  alone.write("talvo", TempDir::contents(installed), true);
+  r = talvo_in(alone.file("talvo"), empty.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err.find("font: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("txtext cannot be opened\n"), std::string::npos) << r.err;
 }
 
 }  // namespace
