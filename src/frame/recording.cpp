@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include "decoder/decoder.h"
@@ -63,6 +64,14 @@ class SndSource : public AudioSource {
 
   const float* buffered() const { return src_ ? resampled_.data() : mono_.data(); }
 
+  // Frame i of the input with its channels mixed to one (their mean).
+  float mixed(int i) const {
+    float sum = 0;
+    for (int c = 0; c < info_.channels; c++)
+      sum += in_[i * info_.channels + c];
+    return sum / static_cast<float>(info_.channels);
+  }
+
   // Reads the next piece of the file, resampled where needed.
   bool fill() {
     pos_ = len_ = 0;
@@ -73,7 +82,7 @@ class SndSource : public AudioSource {
         in_used_ = 0;
         ended_ = frames <= 0;
         for (int i = 0; i < in_len_; i++)
-          mono_[i] = in_[i * info_.channels + channel_];
+          mono_[i] = channel_ < 0 ? mixed(i) : in_[i * info_.channels + channel_];
       }
       if (!src_) {
         len_ = in_len_ - in_used_;
@@ -101,7 +110,7 @@ class SndSource : public AudioSource {
 
   SNDFILE* f_;
   SF_INFO info_;
-  int channel_;
+  int channel_;  // from 0; -1 mixes all channels
   std::vector<float> in_, mono_, resampled_;
   SRC_STATE* src_ = nullptr;
   int pos_ = 0, len_ = 0;         // the samples ready to hand out
@@ -153,16 +162,21 @@ class RawSource : public AudioSource {
 class Report : public DecoderOutput, public WalkSteps {
  public:
   Report(const FrontEnd& fe, FILE* out, bool events)
-      : fe_(fe), out_(out), events_(events), text_(static_cast<std::size_t>(fe.clusters())) {}
+      : fe_(fe),
+        out_(out),
+        events_(events),
+        text_(static_cast<std::size_t>(fe.clusters())),
+        first_(static_cast<std::size_t>(fe.clusters()), -1.0) {}
   void print(const ClusterDecoder& d, int q, const char* s) override {
+    const double t = static_cast<double>(block_start + k_ + 1) / samplefreq;
+    if (first(q) < 0 && s[std::strspn(s, " ")] != '\0') first(q) = t;
     // Streamed strings are not kept: a stream may run for days.
     if (!events_) {
       text_[static_cast<std::size_t>(q)] += s;
       return;
     }
-    std::fprintf(out_, "{\"t\": %.3f, \"center_hz\": %d, \"cpm\": %d, \"text\": \"%s\"}\n",
-                 static_cast<double>(block_start + k_ + 1) / samplefreq, fe_.centre_hz(q), d.speed,
-                 json_escape(s).c_str());
+    std::fprintf(out_, "{\"t\": %.3f, \"center_hz\": %d, \"cpm\": %d, \"text\": \"%s\"}\n", t,
+                 fe_.centre_hz(q), d.speed, json_escape(s).c_str());
     std::fflush(out_);
   }
   bool before_keys(int k) override {
@@ -178,6 +192,8 @@ class Report : public DecoderOutput, public WalkSteps {
     return e;
   }
   const std::string& text(int q) const { return text_[static_cast<std::size_t>(q)]; }
+  // When cluster q decoded its first character other than a blank, seconds; -1 before.
+  double& first(int q) { return first_[static_cast<std::size_t>(q)]; }
   long long block_start = 0;  // samples before the block being walked
 
  private:
@@ -186,12 +202,22 @@ class Report : public DecoderOutput, public WalkSteps {
   bool events_;
   int k_ = 0;  // the sample of the block being walked
   std::vector<std::string> text_;
+  std::vector<double> first_;
 };
 
 std::string trim(const std::string& s) {
   const std::size_t a = s.find_first_not_of(' ');
   if (a == std::string::npos) return "";
   return s.substr(a, s.find_last_not_of(' ') - a + 1);
+}
+
+// Seconds into the recording as [hh:mm:ss.s].
+std::string timestamp(double t) {
+  const long tenths = std::lround(std::max(t, 0.0) * 10);
+  char b[32];
+  std::snprintf(b, sizeof b, "[%02ld:%02ld:%02ld.%ld]", tenths / 36000, tenths / 600 % 60,
+                tenths / 10 % 60, tenths % 10);
+  return b;
 }
 
 }  // namespace
@@ -222,13 +248,17 @@ std::unique_ptr<AudioSource> open_recording(const std::string& path, int channel
     error = "no audio in it";
     return nullptr;
   }
-  if (channel < 1 || channel > info.channels) {
+  if (channel < 0 || channel > info.channels) {
     sf_close(f);
     error = "has no channel " + std::to_string(channel) + " (it has " +
             std::to_string(info.channels) + ")";
     return nullptr;
   }
   return std::make_unique<SndSource>(f, info, channel - 1);
+}
+
+std::unique_ptr<AudioSource> sndfile_source(SNDFILE* f, const SF_INFO& info, int channel) {
+  return std::make_unique<SndSource>(f, info, channel);
 }
 
 std::unique_ptr<AudioSource> open_raw(FILE* f, bool keep_start) {
@@ -318,11 +348,12 @@ std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettin
   if (s.progress && total > 0) std::fputs("\n", stderr);
   std::vector<ClusterResult> res;
   for (int q = 0; q < fe.clusters(); q++)
-    res.push_back({fe.centre_hz(q), dec[q].speed, trim(report.text(q))});
+    res.push_back({fe.centre_hz(q), dec[q].speed, trim(report.text(q)), report.first(q)});
   return res;
 }
 
-std::string format_results(const std::vector<ClusterResult>& res, DecodeSettings::Format f) {
+std::string format_results(const std::vector<ClusterResult>& res, DecodeSettings::Format f,
+                           bool timestamps) {
   std::string o;
   char buf[160];
   if (f == DecodeSettings::kJson) {
@@ -336,6 +367,7 @@ std::string format_results(const std::vector<ClusterResult>& res, DecodeSettings
   }
   for (const auto& c : res) {
     if (c.text.empty()) continue;
+    if (timestamps) o += timestamp(c.first_t) + " ";
     std::snprintf(buf, sizeof buf, "%5d Hz %4d cpm  ", c.center_hz, c.cpm);
     o += buf + c.text + "\n";
   }

@@ -4,6 +4,8 @@
 // and no window.
 #pragma once
 
+#include <sndfile.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -24,9 +26,12 @@ class AudioSource {
 };
 
 // Opens a recording. On failure returns null and sets `error` to the reason.
-// `channel` counts from 1.
+// `channel` counts from 1; 0 mixes all channels to one.
 std::unique_ptr<AudioSource> open_recording(const std::string& path, int channel,
                                             std::string& error);
+// A source over a file libsndfile has opened (it closes it). `channel`
+// counts from 0; -1 mixes all channels to one.
+std::unique_ptr<AudioSource> sndfile_source(SNDFILE* f, const SF_INFO& info, int channel);
 // Raw S16LE mono 48 kHz from a stream. With `keep_start` its first 10 s
 // can be read twice (for measure_auto_gain).
 std::unique_ptr<AudioSource> open_raw(FILE* f, bool keep_start);
@@ -46,6 +51,7 @@ struct ClusterResult {
   int center_hz = 0;
   int cpm = 0;
   std::string text;
+  double first_t = -1;  // seconds of audio when its first character was decoded; -1 for none
 };
 
 // The input gain that brings the strongest signal of the source to the
@@ -57,8 +63,10 @@ double measure_auto_gain(AudioSource& src, int centerfreq);
 // printed to `out` as it comes. Returns the nine clusters, lowest first.
 std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettings& s, FILE* out);
 
-// The results in text or json format.
-std::string format_results(const std::vector<ClusterResult>& r, DecodeSettings::Format f);
+// The results in text or json format; with `timestamps` each text line
+// starts with the time its first character was decoded, [hh:mm:ss.s].
+std::string format_results(const std::vector<ClusterResult>& r, DecodeSettings::Format f,
+                           bool timestamps = false);
 
 // The program talvo-decode; returns its exit status.
 int decode_main(int argc, const char* const* argv);

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "frame/commands.h"
+#include "frame/datafiles.h"
 #include "frame/station.h"
 #include "rx/receiver.h"
 
@@ -56,6 +58,11 @@ int talvo_main(int argc, const char* const* argv) {
   if (st.set.from_stdin) {
     st.fp = stdin;
   } else {
+    // The shell popen() runs starts even without arecord: look first.
+    if (const std::string why = cannot_start("arecord", "alsa-utils"); !why.empty()) {
+      std::fprintf(stderr, "%s\n", why.c_str());
+      return 1;  // nothing to decode
+    }
     st.fp = popen(kRecorderCommand, "r");
     if (st.fp == nullptr) {
       std::fputs("cannot open pipe\n", stderr);
@@ -63,7 +70,10 @@ int talvo_main(int argc, const char* const* argv) {
     }
   }
 
-  (void)psfloadfont(st.screen.psf, kFontFile);
+  // The font and the function-key texts: here, beside the program, or installed.
+  const std::string font = find_data_file(kFontFile);
+  if (psfloadfont(st.screen.psf, font.c_str()) == 0)
+    std::fprintf(stderr, "font: %s\n", font.c_str());
   fix_layout(st);
   // The receiver comes before the window, whose frequency labels are its
   // clusters'.
@@ -77,7 +87,7 @@ int talvo_main(int argc, const char* const* argv) {
   (void)init_ggi(st.screen, *st.fe, st.keyer.txspeed);
 
   // A directory of that name opens but holds no texts: it cannot be read as them.
-  FILE* fptext = std::fopen(kTxtextFile, "r");
+  FILE* fptext = std::fopen(find_data_file(kTxtextFile).c_str(), "r");
   struct stat st_text;
   if (fptext && fstat(fileno(fptext), &st_text) == 0 && S_ISDIR(st_text.st_mode)) {
     std::fclose(fptext);
@@ -91,8 +101,11 @@ int talvo_main(int argc, const char* const* argv) {
   }
 
   if (st.set.sidetone != notone) {
-    st.fpout = popen(kPlayerCommand, "w");
-    if (st.fpout == nullptr) {
+    if (!cannot_start("aplay", "alsa-utils").empty()) {
+      // A missing player is an output gone from the start (the shell would
+      // start and end at once).
+      std::fputs("audio output is gone: aplay ended; decoding goes on\n", stderr);
+    } else if ((st.fpout = popen(kPlayerCommand, "w")) == nullptr) {
       std::fputs("cannot open pipe\n", stderr);  // run on without audio output
     } else {
       static const char zeros[2000 * 2] = {};
@@ -110,11 +123,20 @@ int talvo_main(int argc, const char* const* argv) {
   }
 
   sample_loop(st);
+  // A recorder that could not run, or failed, gave no (or not all) audio.
+  int status = 0;
+  if (!st.set.from_stdin) {
+    const std::string why = recorder_ended("arecord", "alsa-utils", pclose(st.fp));
+    if (!why.empty()) {
+      std::fprintf(stderr, "%s\n", why.c_str());
+      status = 1;
+    }
+  }
   // Whatever the output stream still buffers belongs to the player, and the
   // window shows the last picture.
   if (st.fpout) std::fflush(st.fpout);
   st.screen.vis.Finish();
-  return 0;
+  return status;
 }
 
 }  // namespace talvo

@@ -17,8 +17,9 @@ namespace {
 using test::run;
 using test::TempDir;
 
-// Without a display the program says so and runs on with its frame alone.
-const std::string kHeadless = "ggiOpen returned errorcode.\n";
+// It names the font it loaded, and without a display says so and runs on.
+const std::string kNoWindow = "ggiOpen returned errorcode.\n";
+const std::string kHeadless = "font: velquin-font.psf.gz\n" + kNoWindow;
 // It tells on standard output how it reads its font.
 const std::string kFontCommand = "gunzip -c  velquin-font.psf.gz\n";
 
@@ -96,14 +97,53 @@ TEST(Program, RecorderThatCannotRunEndsTheProgramAfterStartUp) {
   o.cwd = f.work.path();
   o.path = f.work.path();  // no arecord anywhere
   const auto r = run({TALVO_BINARY, "700"}, o);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.err.find("arecord"), std::string::npos);  // the shell says why
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "cannot start arecord: not found (apt-get install alsa-utils)\n");
+  EXPECT_EQ(r.out, "");  // it ends before anything else
+}
+
+TEST(Program, RecorderThatFailsEndsTheProgramWithStatus1) {
+  Fakes f;
+  // A recorder that finds no sound card: its own word, then status 1.
+  f.bin.write("arecord", "#!/bin/sh\necho 'audio open error' >&2\nexit 1\n", true);
+  auto r = f.talvo({"700"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "audio open error\n" + kHeadless + "arecord ended with status 1: no more audio\n");
+  // One the shell cannot run (status 127) is named as missing.
+  f.bin.write("arecord", "#!/bin/sh\nexit 127\n", true);
+  r = f.talvo({"700"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, kHeadless + "cannot start arecord: not found (apt-get install alsa-utils)\n");
+}
+
+TEST(Program, MissingPlayerIsAnOutputGoneFromTheStart) {
+  // PATH holds gunzip and gzip (for the font) and nothing else: no aplay.
+  Fakes f;
+  test::TempDir bin;
+  for (const std::string tool : {"gunzip", "gzip"})
+    ASSERT_EQ(symlink(("/bin/" + tool).c_str(), bin.file(tool).c_str()), 0);
+  test::RunOptions o;
+  o.cwd = f.work.path();
+  o.path = bin.path();
+  o.input = std::string(96000, '\0');
+  for (const std::string mode : {"rxtone", "txtone"}) {
+    const auto r = run({TALVO_BINARY, "700", "1200", mode, "stdin"}, o);
+    EXPECT_EQ(r.status, 0) << mode;
+    EXPECT_EQ(r.err, kHeadless + "audio output is gone: aplay ended; decoding goes on\n") << mode;
+  }
 }
 
 TEST(Program, MissingTxtextIsReportedOnce) {
   Fakes f;
   unlink(f.work.file("txtext.asc").c_str());
-  const auto r = f.talvo({"700", "1200", "notone", "stdin"}, std::string(1000, '\0'));
+  // A copy of the program with no data files beside it.
+  test::TempDir alone;
+  alone.write("talvo", test::TempDir::contents(TALVO_BINARY), true);
+  test::RunOptions o;
+  o.cwd = f.work.path();
+  o.input = std::string(1000, '\0');
+  const auto r = run({alone.file("talvo"), "700", "1200", "notone", "stdin"}, o);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, kHeadless + "txtext cannot be opened\n");
 }
