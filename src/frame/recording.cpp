@@ -9,10 +9,11 @@
 #include <cmath>
 #include <cstring>
 
-#include "decoder/decoder.h"
-#include "decoder/walk.h"
+#include <cmath>
+#include <ctime>
+
 #include "rx/block.h"
-#include "rx/classic.h"
+#include "rx/receiver.h"
 
 namespace talvo {
 namespace {
@@ -352,23 +353,37 @@ std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettin
   return res;
 }
 
-std::string format_results(const std::vector<ClusterResult>& res, DecodeSettings::Format f,
+std::string format_results(const std::vector<ClusterResult>& all, const DecodeSettings& s,
                            bool timestamps) {
   std::string o;
-  char buf[160];
-  if (f == DecodeSettings::kJson) {
+  char buf[200];
+  const bool fine = s.receiver == ReceiverKind::kFine;
+  std::vector<ClusterResult> res = all;
+  if (fine) {
+    drop_neighbour_copies(res);
+    std::erase_if(res, [](const ClusterResult& c) { return c.text.empty(); });
+  }
+  if (s.format == DecodeSettings::kJson) {
     o = "{\"clusters\": [";
     for (std::size_t i = 0; i < res.size(); i++) {
-      std::snprintf(buf, sizeof buf, "%s{\"center_hz\": %d, \"cpm\": %d, \"wpm\": %d, \"text\": \"",
-                    i ? ", " : "", res[i].center_hz, res[i].cpm, res[i].cpm / 5);
-      o += buf + Report::json_escape(res[i].text) + "\"}";
+      if (fine)
+        std::snprintf(buf, sizeof buf,
+                      "%s{\"center_hz\": %d, \"cpm\": %d, \"wpm\": %d, \"snr_db\": %.0f, \"text\": \"",
+                      i ? ", " : "", res[i].center_hz, res[i].cpm, res[i].wpm, res[i].snr_db);
+      else
+        std::snprintf(buf, sizeof buf, "%s{\"center_hz\": %d, \"cpm\": %d, \"wpm\": %d, \"text\": \"",
+                      i ? ", " : "", res[i].center_hz, res[i].cpm, res[i].cpm / 5);
+      o += buf + json_escape(res[i].text) + "\"}";
     }
     return o + "]}\n";
   }
   for (const auto& c : res) {
     if (c.text.empty()) continue;
     if (timestamps) o += timestamp(c.first_t) + " ";
-    std::snprintf(buf, sizeof buf, "%5d Hz %4d cpm  ", c.center_hz, c.cpm);
+    if (fine)
+      std::snprintf(buf, sizeof buf, "%6d Hz %3d wpm %3.0f dB  ", c.center_hz, c.wpm, c.snr_db);
+    else
+      std::snprintf(buf, sizeof buf, "%5d Hz %4d cpm  ", c.center_hz, c.cpm);
     o += buf + c.text + "\n";
   }
   return o;

@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "frame/engine.h"
+#include "rx/chanarray.h"
+#include "spots/spot.h"
+
 namespace talvo {
 
 // 48 kHz mono samples in signed 16-bit units, from wherever they come.
@@ -36,22 +40,37 @@ std::unique_ptr<AudioSource> sndfile_source(SNDFILE* f, const SF_INFO& info, int
 // can be read twice (for measure_auto_gain).
 std::unique_ptr<AudioSource> open_raw(FILE* f, bool keep_start);
 
+// Where spot lines go besides standard output: the telnet server, behind a
+// seam so that tests can see every line.
+class SpotPublisher {
+ public:
+  virtual ~SpotPublisher() = default;
+  virtual void publish(const std::string& line) = 0;
+};
+
+struct SpotSettings {
+  bool print = false;          // spot lines on standard output (text format)
+  std::string spotter = "TALVO";  // the skimmer operator's call
+  double dial_khz = 0;         // the radio's dial
+  spots::Sideband sideband = spots::Sideband::kUsb;
+  SpotPublisher* publisher = nullptr;  // the telnet server, when one runs
+};
+
 struct DecodeSettings {
-  int centerfreq = 700;
-  double gain = 1.0;
-  bool auto_gain = false;
+  ReceiverKind receiver = ReceiverKind::kClassic;
+  int centerfreq = 700;      // classic: the centre of the nine clusters
+  std::vector<int> centres;  // fine: the clusters (empty: nine around centerfreq)
+  int rate = samplefreq;     // input frames per second (I/Q files keep their own)
+  bool iq = false;           // fine: the input is I/Q pairs
+  int threads = 1;           // threads decoding side by side (fine)
+  double gain = 1.0;         // classic: input gain
+  bool auto_gain = false;    // classic: the gain was measured
   enum Format { kText, kJson, kEvents } format = kText;
   bool progress = false;  // a progress bar on standard error
   // Seconds of silence decoded after the input, so that the last character
   // and its word space complete.
   double tail = 1.0;
-};
-
-struct ClusterResult {
-  int center_hz = 0;
-  int cpm = 0;
-  std::string text;
-  double first_t = -1;  // seconds of audio when its first character was decoded; -1 for none
+  SpotSettings spots;  // fine: calls picked out of the text and spotted
 };
 
 // The input gain that brings the strongest signal of the source to the

@@ -26,8 +26,9 @@ class FrontEnd {
   // The cluster's ticks per second, the decoder's time base.
   virtual int ticks_per_second(int q) const = 0;
 
-  // Runs over in[0 .. n-1] (n <= kBlock), samples in signed 16-bit units,
-  // already scaled by the input gain.
+  // Runs over n frames of in (n <= kBlock; a front end on I/Q input takes
+  // 2n values, I first), samples in signed 16-bit units, already scaled by
+  // the input gain.
   virtual void run(const double* in, int n) = 0;
   // Walking the block: sample k ticked (anything that drives the later
   // steps); marks the clusters that ticked on it.
@@ -49,6 +50,9 @@ class FrontEnd {
   // end measures it.
   virtual bool measures_snr() const { return false; }
   virtual double snr_db(int /*q*/) const { return 0.0; }
+  // The frequency of what cluster q keys on, Hz, where the front end
+  // measures it; else its centre.
+  virtual double tone_hz(int q) const { return centre_hz(q); }
 };
 
 }  // namespace talvo
