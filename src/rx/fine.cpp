@@ -1,0 +1,458 @@
+// The fine receive front end (see fine.h for the account of the stages).
+//
+// Filter design and channelisation come from liquid-dsp: Kaiser low-passes
+// (liquid_firdes_kaiser, lengths from estimate_req_filter_len), decimators
+// (firdecim_crcf), the channel filter (firfilt_crcf) and the mixers
+// (nco_crcf). The key decision is this file's own.
+#include "rx/fine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <stdexcept>
+
+// liquid.h declares its complex type as std::complex<float> under C++.
+#include <liquid/liquid.h>
+
+namespace talvo {
+
+namespace {
+
+using cfloat = std::complex<float>;
+
+constexpr int kTickRate = 500;  // ticks per second
+
+// Stage design.
+constexpr double kBandMargin = 75;     // Hz kept clean beyond the outermost centres
+constexpr double kBandStop = 70;       // dB, band and cluster decimators' stop band
+constexpr double kMinBandSkirt = 200;  // Hz, narrowest transition the band filter may have
+constexpr double kChanCut = 29;        // Hz, channel filter's -6 dB point
+constexpr double kChanSkirt = 38;      // Hz, channel filter's transition width
+constexpr double kChanStop = 55;       // dB, channel filter's stop band (from 48 Hz)
+
+// Key decision.
+constexpr int kShort = 9;             // ticks in the short (element) power average, odd
+constexpr int kLong = 41;             // ticks in the long (dash) power average, odd
+constexpr int kGuardReach = 12;       // ticks either side searched for a neighbour's key edge
+constexpr int kRing = 256;            // ticks kept per cluster (power of two)
+constexpr int kBlockTicks = 10;       // ticks per noise block (20 ms)
+constexpr int kBlocks = 150;          // noise blocks kept (3 s)
+constexpr int kMinBlocks = 25;        // blocks needed before a cluster may key
+constexpr int kSettle = 40;           // ticks the filters take to fill after reset
+constexpr double kPercentile = 0.15;  // noise floor: this fraction of the blocks lies below
+constexpr double kNoiseCal = 3.2;     // mean noise power / that percentile, measured
+constexpr double kAcquireDb = 7.0;    // long average over noise that starts keying, dB
+constexpr double kFloorDb = 6.0;      // lowest key-down threshold over noise, dB
+constexpr double kFraction = 0.6;     // threshold: noise + this fraction of (level - noise)
+constexpr double kHystDb = 1.5;       // key-up threshold below key-down threshold, dB
+constexpr int kHold = 1000;           // ticks a cluster stays ready after the last acquisition
+constexpr double kTrack = 0.15;       // key-down level tracking weight per tick
+constexpr double kDecayDbPerS = 20;   // key-down level decay while key up, dB/s
+constexpr double kEdgeGuardDb =
+    -12;  // weakest level next to a neighbour's key edge that may key, dB
+constexpr double kSteadyGuardDb = -40;  // weakest level next to a steady neighbour that may key, dB
+constexpr double kNeighbourHz = 75;     // clusters this close guard each other, Hz
+
+double db(double x) {
+  return 10 * std::log10(x);
+}
+double undb(double x) {
+  return std::pow(10.0, x / 10);
+}
+
+// A Kaiser low-pass with unit gain at DC: -6 dB at fc, transition df (both
+// relative to the sample rate), stop band as dB down.
+std::vector<float> kaiser(double fc, double df, double as) {
+  unsigned n = estimate_req_filter_len(static_cast<float>(df), static_cast<float>(as));
+  n |= 1;  // odd: a whole-sample group delay
+  std::vector<float> h(n);
+  liquid_firdes_kaiser(n, static_cast<float>(fc), static_cast<float>(as), 0.0f, h.data());
+  double sum = 0;
+  for (float v : h)
+    sum += v;
+  for (float& v : h)
+    v = static_cast<float>(v / sum);
+  return h;
+}
+
+}  // namespace
+
+struct FineFrontEnd::State {
+  // --- plan ----------------------------------------------------------------
+  FinePlan plan;
+  int spt = 0;           // input frames per tick
+  int d1 = 1;            // band stage decimation (1: no band filter)
+  int d2 = 2;            // cluster stage decimation, d1 * d2 = spt
+  double band_rate = 0;  // Hz, band stage output rate
+  double band_mid = 0;   // Hz, frequency the band stage mixes to 0
+  double bn = 0;         // Hz, noise bandwidth of the channel filter
+  double delay = 0;      // ticks, input to key state
+  int decide_lag = 0;    // ticks between the newest power and the tick judged
+
+  // --- band stage ----------------------------------------------------------
+  nco_crcf band_nco = nullptr;       // mixes by -band_mid at the input rate
+  firdecim_crcf band_dec = nullptr;  // Kaiser low-pass, decimates by d1 (null for d1 = 1)
+  std::vector<float> band_taps;      // its coefficients
+  std::vector<cfloat> in_c;          // input block as complex, kMaxFrames
+  std::vector<cfloat> in_mixed;      // input block mixed down, kMaxFrames
+  std::vector<cfloat> band_buf;      // band stage input waiting for d1 frames
+  int band_fill = 0;                 // frames in band_buf
+  std::vector<float> clu_taps;       // cluster decimator coefficients
+  std::vector<float> chan_taps;      // channel filter coefficients
+
+  // --- clusters ------------------------------------------------------------
+  struct Cluster {
+    double centre = 0;            // Hz
+    nco_crcf nco = nullptr;       // mixes by -(centre - band_mid) at band_rate
+    firdecim_crcf dec = nullptr;  // decimates by d2 to the tick rate
+    firfilt_crcf chan = nullptr;  // channel filter at the tick rate
+    std::vector<cfloat> buf;      // band samples waiting for d2 (mixed), d2
+    std::vector<double> raw;      // ring: envelope power per tick, units^2
+    std::vector<double> shrt;     // ring: short average centred on the tick, units^2
+    std::vector<double> lng;      // ring: long average centred on the tick, units^2
+    std::vector<double> blocks;   // ring: noise block averages, units^2
+    std::vector<double> scratch;  // copy of blocks for the percentile
+    int nblocks = 0;              // blocks held, 0 .. kBlocks
+    int block_pos = 0;            // next block slot
+    double block_acc = 0;         // power summed in the current block, units^2
+    int block_n = 0;              // ticks in the current block
+    double noise = 0;             // noise power per tick in the channel filter, units^2
+    double level = 0;             // key-down power (carrier + noise), units^2
+    double seen = 0;              // last key-down power reported, units^2 (0: never)
+    double seen_noise = 0;        // the noise power then, units^2
+    int ready = 0;                // ticks left in which the cluster may key
+    bool down = false;            // key state of the last tick judged
+    std::vector<int> near;        // clusters close enough to guard this one
+  };
+  std::vector<Cluster> cl;
+  int fill2 = 0;       // band samples in every cluster's buf
+  long long tick = 0;  // ticks since reset
+
+  // --- output of the last run ---------------------------------------------
+  int nticks = 0;              // ticks completed
+  std::vector<int> frames;     // frame of each tick
+  std::vector<double> keys;    // [q * max_ticks + t]
+  std::vector<double> levels;  // [q * max_ticks + t]
+  int max_ticks = 0;           // ticks one run can complete
+
+  ~State() {
+    if (band_nco) nco_crcf_destroy(band_nco);
+    if (band_dec) firdecim_crcf_destroy(band_dec);
+    for (auto& c : cl) {
+      if (c.nco) nco_crcf_destroy(c.nco);
+      if (c.dec) firdecim_crcf_destroy(c.dec);
+      if (c.chan) firfilt_crcf_destroy(c.chan);
+    }
+  }
+
+  void tick_done(int frame);
+  void judge(long long c, int out);
+};
+
+std::string FineFrontEnd::check(const FinePlan& p) {
+  if (p.sample_rate <= 0 || p.sample_rate % kTickRate != 0)
+    return "the sample rate must be a positive multiple of 500 Hz";
+  if (p.sample_rate / kTickRate < 2) return "the sample rate must be at least 1000 Hz";
+  if (p.centres_hz.empty()) return "no cluster centres";
+  const double half = p.sample_rate / 2.0;
+  for (std::size_t i = 0; i < p.centres_hz.size(); i++) {
+    const double c = p.centres_hz[i];
+    if (!std::isfinite(c)) return "a cluster centre is not a number";
+    if (p.iq ? (c < -half + 50 || c > half - 50) : (c < 50 || c > half - 50))
+      return "a cluster centre lies outside the band";
+    if (i > 0 && c < p.centres_hz[i - 1] + 20)
+      return "cluster centres must ascend at least 20 Hz apart";
+  }
+  return "";
+}
+
+FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>()) {
+  const std::string why = check(plan);
+  if (!why.empty()) throw std::invalid_argument(why);
+  State& s = *s_;
+  s.plan = plan;
+  const double rate = plan.sample_rate;
+  s.spt = plan.sample_rate / kTickRate;
+  s.band_mid = (plan.centres_hz.front() + plan.centres_hz.back()) / 2;
+  const double pass = (plan.centres_hz.back() - plan.centres_hz.front()) / 2 + kBandMargin;
+  const int k = static_cast<int>(plan.centres_hz.size());
+
+  // The band decimation: the cheapest divisor of a tick that leaves the
+  // band's passband clean, counting multiply-adds per second.
+  double best = 0;
+  for (int d = 1; d <= s.spt / 2; d++) {
+    if (s.spt % d != 0) continue;
+    const double r = rate / d;
+    double cost = 0;
+    if (d > 1) {
+      if (r - 2 * pass < kMinBandSkirt) continue;
+      cost +=
+          2.0 * estimate_req_filter_len(static_cast<float>((r - 2 * pass) / rate), kBandStop) * r;
+    }
+    const double l2 = estimate_req_filter_len(static_cast<float>(350 / r), kBandStop);
+    cost += k * (6 * r + 2 * l2 * kTickRate);
+    if (best == 0 || cost < best) {
+      best = cost;
+      s.d1 = d;
+    }
+  }
+  s.d2 = s.spt / s.d1;
+  s.band_rate = rate / s.d1;
+
+  s.band_nco = nco_crcf_create(LIQUID_NCO);
+  if (s.d1 > 1) {
+    s.band_taps = kaiser(0.5 / s.d1, (s.band_rate - 2 * pass) / rate, kBandStop);
+    s.band_dec = firdecim_crcf_create(s.d1, s.band_taps.data(), s.band_taps.size());
+  }
+  s.clu_taps = kaiser(250 / s.band_rate, 350 / s.band_rate, kBandStop);
+  s.chan_taps = kaiser(kChanCut / kTickRate, kChanSkirt / kTickRate, kChanStop);
+  double sum2 = 0;
+  for (float v : s.chan_taps)
+    sum2 += static_cast<double>(v) * v;
+  s.bn = sum2 * kTickRate;  // taps sum to 1
+
+  s.in_c.resize(kMaxFrames);
+  s.in_mixed.resize(kMaxFrames);
+  s.band_buf.resize(s.d1);
+  s.cl.resize(k);
+  for (int q = 0; q < k; q++) {
+    auto& c = s.cl[q];
+    c.centre = plan.centres_hz[q];
+    c.nco = nco_crcf_create(LIQUID_NCO);
+    c.dec = firdecim_crcf_create(s.d2, s.clu_taps.data(), s.clu_taps.size());
+    c.chan = firfilt_crcf_create(s.chan_taps.data(), s.chan_taps.size());
+    c.buf.resize(s.d2);
+    c.raw.resize(kRing);
+    c.shrt.resize(kRing);
+    c.lng.resize(kRing);
+    c.blocks.resize(kBlocks);
+    c.scratch.resize(kBlocks);
+    for (int n = 0; n < k; n++)
+      if (n != q && std::abs(plan.centres_hz[n] - c.centre) <= kNeighbourHz) c.near.push_back(n);
+  }
+  s.decide_lag = std::max((kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach);
+  s.delay = ((s.band_taps.empty() ? 0.0 : (s.band_taps.size() - 1) / 2.0) +
+             (s.clu_taps.size() - 1) / 2.0 * s.d1 + (s.chan_taps.size() - 1) / 2.0 * s.spt) /
+                s.spt +
+            s.decide_lag;
+  s.max_ticks = kMaxFrames / s.spt + 1;
+  s.frames.resize(s.max_ticks);
+  s.keys.resize(static_cast<std::size_t>(k) * s.max_ticks);
+  s.levels.resize(static_cast<std::size_t>(k) * s.max_ticks);
+  reset();
+}
+
+FineFrontEnd::~FineFrontEnd() = default;
+
+void FineFrontEnd::reset() {
+  State& s = *s_;
+  const double two_pi = 2 * std::numbers::pi;
+  nco_crcf_reset(s.band_nco);
+  nco_crcf_set_frequency(s.band_nco, static_cast<float>(two_pi * s.band_mid / s.plan.sample_rate));
+  if (s.band_dec) firdecim_crcf_reset(s.band_dec);
+  std::fill(s.band_buf.begin(), s.band_buf.end(), cfloat{});
+  s.band_fill = 0;
+  for (auto& c : s.cl) {
+    nco_crcf_reset(c.nco);
+    nco_crcf_set_frequency(c.nco,
+                           static_cast<float>(two_pi * (c.centre - s.band_mid) / s.band_rate));
+    firdecim_crcf_reset(c.dec);
+    firfilt_crcf_reset(c.chan);
+    std::fill(c.buf.begin(), c.buf.end(), cfloat{});
+    std::fill(c.raw.begin(), c.raw.end(), 0.0);
+    std::fill(c.shrt.begin(), c.shrt.end(), 0.0);
+    std::fill(c.lng.begin(), c.lng.end(), 0.0);
+    std::fill(c.blocks.begin(), c.blocks.end(), 0.0);
+    c.nblocks = 0;
+    c.block_pos = 0;
+    c.block_acc = 0;
+    c.block_n = 0;
+    c.noise = 0;
+    c.level = 0;
+    c.seen = 0;
+    c.seen_noise = 0;
+    c.ready = 0;
+    c.down = false;
+  }
+  s.fill2 = 0;
+  s.tick = 0;
+  s.nticks = 0;
+}
+
+int FineFrontEnd::clusters() const {
+  return static_cast<int>(s_->cl.size());
+}
+double FineFrontEnd::centre_hz(int q) const {
+  return s_->cl[q].centre;
+}
+double FineFrontEnd::tick_rate() const {
+  return kTickRate;
+}
+int FineFrontEnd::samples_per_tick() const {
+  return s_->spt;
+}
+double FineFrontEnd::delay_ticks() const {
+  return s_->delay;
+}
+double FineFrontEnd::noise_bandwidth_hz() const {
+  return s_->bn;
+}
+int FineFrontEnd::ticks() const {
+  return s_->nticks;
+}
+int FineFrontEnd::tick_frame(int t) const {
+  return s_->frames[t];
+}
+double FineFrontEnd::key(int q, int t) const {
+  return s_->keys[q * s_->max_ticks + t];
+}
+double FineFrontEnd::level(int q, int t) const {
+  return s_->levels[q * s_->max_ticks + t];
+}
+
+double FineFrontEnd::snr_db(int q) const {
+  const auto& c = s_->cl[q];
+  if (c.seen <= 0 || c.seen <= c.seen_noise) return -99;
+  return db((c.seen - c.seen_noise) / c.seen_noise) + db(s_->bn / 500);
+}
+
+double FineFrontEnd::key_level(int q) const {
+  const auto& c = s_->cl[q];
+  const double p = std::max(0.0, c.seen - c.seen_noise);
+  return s_->plan.iq ? std::sqrt(p) : 2 * std::sqrt(p);
+}
+
+double FineFrontEnd::noise_floor(int q) const {
+  const auto& c = s_->cl[q];
+  return std::sqrt(c.noise * s_->plan.sample_rate / s_->bn);
+}
+
+void FineFrontEnd::run(const float* in, int n) {
+  State& s = *s_;
+  s.nticks = 0;
+  n = std::clamp(n, 0, kMaxFrames);
+  if (s.plan.iq) {
+    for (int i = 0; i < n; i++)
+      s.in_c[i] = cfloat(in[2 * i], in[2 * i + 1]);
+  } else {
+    for (int i = 0; i < n; i++)
+      s.in_c[i] = cfloat(in[i], 0.0f);
+  }
+  nco_crcf_mix_block_down(s.band_nco, s.in_c.data(), s.in_mixed.data(), n);
+  for (int i = 0; i < n; i++) {
+    s.band_buf[s.band_fill++] = s.in_mixed[i];
+    if (s.band_fill < s.d1) continue;
+    s.band_fill = 0;
+    cfloat u = s.band_buf[0];
+    if (s.band_dec) firdecim_crcf_execute(s.band_dec, s.band_buf.data(), &u);
+    for (auto& c : s.cl) {
+      nco_crcf_mix_down(c.nco, u, &c.buf[s.fill2]);
+      nco_crcf_step(c.nco);
+    }
+    if (++s.fill2 < s.d2) continue;
+    s.fill2 = 0;
+    s.tick_done(i);
+  }
+}
+
+// One tick on every cluster: the envelope power, its averages and the noise
+// blocks, then the judgement of the tick decide_lag ticks back.
+void FineFrontEnd::State::tick_done(int frame) {
+  const long long t = tick;
+  const int m = kRing - 1;
+  // The floor of the noise estimate: the rounding noise of 16-bit samples,
+  // which only digital silence undercuts.
+  const double quiet = bn / (12.0 * plan.sample_rate);
+  for (auto& c : cl) {
+    cfloat z, y;
+    firdecim_crcf_execute(c.dec, c.buf.data(), &z);
+    firfilt_crcf_push(c.chan, z);
+    firfilt_crcf_execute(c.chan, &y);
+    const double p = std::norm(std::complex<double>(y.real(), y.imag()));
+    c.raw[t & m] = p;
+    if (t >= kShort - 1) {
+      double a = 0;
+      for (int j = 0; j < kShort; j++)
+        a += c.raw[(t - j) & m];
+      c.shrt[(t - (kShort - 1) / 2) & m] = a / kShort;
+    }
+    if (t >= kLong - 1) {
+      double a = 0;
+      for (int j = 0; j < kLong; j++)
+        a += c.raw[(t - j) & m];
+      c.lng[(t - (kLong - 1) / 2) & m] = a / kLong;
+    }
+    if (t < kSettle) continue;
+    c.block_acc += p;
+    if (++c.block_n == kBlockTicks) {
+      c.blocks[c.block_pos] = c.block_acc / kBlockTicks;
+      c.block_pos = (c.block_pos + 1) % kBlocks;
+      c.nblocks = std::min(c.nblocks + 1, kBlocks);
+      c.block_acc = 0;
+      c.block_n = 0;
+      std::copy(c.blocks.begin(), c.blocks.begin() + c.nblocks, c.scratch.begin());
+      const int r = static_cast<int>(kPercentile * c.nblocks);
+      std::nth_element(c.scratch.begin(), c.scratch.begin() + r, c.scratch.begin() + c.nblocks);
+      c.noise = std::max(c.scratch[r] * kNoiseCal, quiet);
+    }
+  }
+  frames[nticks] = frame;
+  judge(t - decide_lag, nticks);
+  nticks++;
+  tick++;
+}
+
+void FineFrontEnd::State::judge(long long at, int out) {
+  const int m = kRing - 1;
+  const int k = static_cast<int>(cl.size());
+  const bool valid = at >= kLong + kGuardReach;
+  const double edge_guard = undb(kEdgeGuardDb);
+  const double steady_guard = undb(kSteadyGuardDb);
+  const double decay = undb(-kDecayDbPerS / kTickRate);
+  for (int q = 0; q < k; q++) {
+    auto& c = cl[q];
+    double& key_out = keys[q * max_ticks + out];
+    key_out = 0;
+    levels[q * max_ticks + out] = valid ? c.shrt[at & m] : 0;
+    if (!valid || c.nblocks < kMinBlocks || !(c.noise > 0)) {
+      c.down = false;
+      continue;
+    }
+    const double ps = c.shrt[at & m];
+    const double pl = c.lng[at & m];
+    const double n = c.noise;
+    // A neighbour's keying sidebands reach this cluster around its key
+    // edges: there its power swings; elsewhere only its steady carrier leaks.
+    bool clear = true;
+    for (int o : c.near) {
+      double hi = 0, lo = HUGE_VAL;
+      for (int j = -kGuardReach; j <= kGuardReach; j++) {
+        const double v = cl[o].shrt[(at + j) & m];
+        hi = std::max(hi, v);
+        lo = std::min(lo, v);
+      }
+      clear = clear && ps >= edge_guard * (hi - lo) && ps >= steady_guard * hi;
+    }
+    if (clear && pl > n * undb(kAcquireDb)) c.ready = kHold;
+    bool down = false;
+    if (c.ready > 0) {
+      c.ready--;
+      const double lv = std::max(c.level, n);
+      double on = std::max(n * undb(kFloorDb), n + kFraction * (lv - n));
+      const double thr = c.down ? on * undb(-kHystDb) : on;
+      down = clear && ps > thr;
+    }
+    if (down) {
+      c.level = c.down ? c.level + kTrack * (ps - c.level) : std::max(c.level, ps);
+      c.seen = c.level;
+      c.seen_noise = n;
+      key_out = std::max(1.0, 100 * db(std::max(ps / n - 1, 1e-9)));
+    } else {
+      c.level = std::max(n, c.level * decay);
+    }
+    c.down = down;
+  }
+}
+
+}  // namespace talvo
