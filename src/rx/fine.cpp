@@ -39,18 +39,28 @@ constexpr int kRing = 256;            // ticks kept per cluster (power of two)
 constexpr int kBlockTicks = 10;       // ticks per noise block (20 ms)
 constexpr int kBlocks = 150;          // noise blocks kept (3 s)
 constexpr int kMinBlocks = 25;        // blocks needed before a cluster may key
+constexpr int kBlocksPerFloor = 5;    // blocks between two estimates of the noise floor
 constexpr int kSettle = 40;           // ticks the filters take to fill after reset
 constexpr double kPercentile = 0.15;  // noise floor: this fraction of the blocks lies below
 constexpr double kNoiseCal = 3.2;     // mean noise power / that percentile, measured
 constexpr double kAcquireDb = 7.0;    // long average over noise that starts keying, dB
-constexpr double kFloorDb = 6.0;      // lowest key-down threshold over noise, dB
-constexpr double kFraction = 0.6;     // threshold: noise + this fraction of (level - noise)
-constexpr double kHystDb = 1.5;       // key-up threshold below key-down threshold, dB
-constexpr int kHold = 1000;           // ticks a cluster stays ready after the last acquisition
-constexpr double kTrack = 0.15;       // key-down level tracking weight per tick
-constexpr double kDecayDbPerS = 20;   // key-down level decay while key up, dB/s
+constexpr double kStayDb = 5.0;      // long average over noise that keeps a ready cluster ready, dB
+constexpr double kStartUnit = 12;    // ticks, dot length assumed before any mark (50 WPM)
+constexpr double kMinUnit = 10;      // ticks, shortest dot followed (60 WPM)
+constexpr double kMaxUnit = 60;      // ticks, longest dot followed (10 WPM)
+constexpr double kSpeedTrack = 0.3;  // weight of each mark in the dot length estimate
+constexpr int kMaxHalf = 8;          // ticks, longest half window of the element average
+constexpr double kFloorDb = 4.5;     // lowest key-down threshold over noise, dB
+constexpr double kLowFraction = 0.35;  // that fraction at kLowSnrDb and below
+constexpr double kLowSnrDb = 6;        // key-down SNR in the channel filter, dB
+constexpr double kHighSnrDb = 12;      // key-down SNR from which kFraction holds, dB
+constexpr double kFraction = 0.6;      // threshold: noise + this fraction of (level - noise)
+constexpr double kHystDb = 1.5;        // key-up threshold below key-down threshold, dB
+constexpr int kHold = 1000;            // ticks a cluster stays ready after the last acquisition
+constexpr double kTrack = 0.15;        // key-down level tracking weight per tick
+constexpr double kDecayDbPerS = 20;    // key-down level decay while key up, dB/s
 constexpr double kEdgeGuardDb =
-    -12;  // weakest level next to a neighbour's key edge that may key, dB
+    -10;  // weakest level next to a neighbour's key edge that may key, dB
 constexpr double kSteadyGuardDb = -40;  // weakest level next to a steady neighbour that may key, dB
 constexpr double kNeighbourHz = 75;     // clusters this close guard each other, Hz
 
@@ -91,23 +101,32 @@ struct FineFrontEnd::State {
   int decide_lag = 0;    // ticks between the newest power and the tick judged
 
   // --- band stage ----------------------------------------------------------
-  nco_crcf band_nco = nullptr;       // mixes by -band_mid at the input rate
-  firdecim_crcf band_dec = nullptr;  // Kaiser low-pass, decimates by d1 (null for d1 = 1)
-  std::vector<float> band_taps;      // its coefficients
-  std::vector<cfloat> in_c;          // input block as complex, kMaxFrames
-  std::vector<cfloat> in_mixed;      // input block mixed down, kMaxFrames
-  std::vector<cfloat> band_buf;      // band stage input waiting for d1 frames
-  int band_fill = 0;                 // frames in band_buf
-  std::vector<float> clu_taps;       // cluster decimator coefficients
-  std::vector<float> chan_taps;      // channel filter coefficients
+  // With d1 > 1 the band filter's taps carry the mixing (h[k] exp(j w k)),
+  // and the decimated output is turned back by exp(-j w n) at the band rate:
+  // no oscillator runs at the input rate. With d1 = 1 the input is mixed.
+  nco_crcf band_nco = nullptr;      // turns by -band_mid (per band sample, or per frame)
+  firdecim_rrrf band_re = nullptr;  // real input: band filter, cosine-weighted taps
+  firdecim_rrrf band_im = nullptr;  // real input: band filter, sine-weighted taps
+  firdecim_cccf band_iq = nullptr;  // complex input: band filter, complex taps
+  std::vector<float> band_taps;     // the low-pass prototype, unit DC gain
+  std::vector<float> band_real;     // real input waiting for d1 frames
+  std::vector<cfloat> band_cplx;    // complex input waiting for d1 frames (or mixed, d1 = 1)
+  int band_fill = 0;                // frames waiting
+  std::vector<float> clu_taps;      // cluster decimator prototype, unit DC gain
+  // The last clu_taps.size() band samples, written twice (at pos and
+  // pos + length) so that they always stand oldest first at hist + pos.
+  std::vector<cfloat> hist;
+  int hist_pos = 0;              // slot of the oldest band sample
+  std::vector<float> chan_taps;  // channel filter coefficients
 
   // --- clusters ------------------------------------------------------------
   struct Cluster {
-    double centre = 0;            // Hz
-    nco_crcf nco = nullptr;       // mixes by -(centre - band_mid) at band_rate
-    firdecim_crcf dec = nullptr;  // decimates by d2 to the tick rate
+    double centre = 0;  // Hz
+    // The cluster decimator is a dot product over the shared band history
+    // with taps that carry the mixing; its output is turned back once a tick.
+    dotprod_cccf dec = nullptr;   // taps h[k] exp(j w k), w = 2 pi (centre - band_mid) / band_rate
+    nco_crcf nco = nullptr;       // turns by -w d2 per tick
     firfilt_crcf chan = nullptr;  // channel filter at the tick rate
-    std::vector<cfloat> buf;      // band samples waiting for d2 (mixed), d2
     std::vector<double> raw;      // ring: envelope power per tick, units^2
     std::vector<double> shrt;     // ring: short average centred on the tick, units^2
     std::vector<double> lng;      // ring: long average centred on the tick, units^2
@@ -121,12 +140,17 @@ struct FineFrontEnd::State {
     double level = 0;             // key-down power (carrier + noise), units^2
     double seen = 0;              // last key-down power reported, units^2 (0: never)
     double seen_noise = 0;        // the noise power then, units^2
+    double sum_short = 0;         // the newest kShort raw powers summed, units^2
+    double sum_long = 0;          // the newest kLong raw powers summed, units^2
+    double unit = kStartUnit;     // dot length as estimated from the marks, ticks
+    int run = 0;                  // ticks of the current key-down run
+    double hi = 0, lo = 0;        // short average's extremes around the tick judged, units^2
     int ready = 0;                // ticks left in which the cluster may key
     bool down = false;            // key state of the last tick judged
     std::vector<int> near;        // clusters close enough to guard this one
   };
   std::vector<Cluster> cl;
-  int fill2 = 0;       // band samples in every cluster's buf
+  int fill2 = 0;       // band samples since the last tick
   long long tick = 0;  // ticks since reset
 
   // --- output of the last run ---------------------------------------------
@@ -138,10 +162,12 @@ struct FineFrontEnd::State {
 
   ~State() {
     if (band_nco) nco_crcf_destroy(band_nco);
-    if (band_dec) firdecim_crcf_destroy(band_dec);
+    if (band_re) firdecim_rrrf_destroy(band_re);
+    if (band_im) firdecim_rrrf_destroy(band_im);
+    if (band_iq) firdecim_cccf_destroy(band_iq);
     for (auto& c : cl) {
       if (c.nco) nco_crcf_destroy(c.nco);
-      if (c.dec) firdecim_crcf_destroy(c.dec);
+      if (c.dec) dotprod_cccf_destroy(c.dec);
       if (c.chan) firfilt_crcf_destroy(c.chan);
     }
   }
@@ -191,7 +217,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
           2.0 * estimate_req_filter_len(static_cast<float>((r - 2 * pass) / rate), kBandStop) * r;
     }
     const double l2 = estimate_req_filter_len(static_cast<float>(350 / r), kBandStop);
-    cost += k * (6 * r + 2 * l2 * kTickRate);
+    cost += k * 4 * l2 * kTickRate;  // complex taps on complex samples
     if (best == 0 || cost < best) {
       best = cost;
       s.d1 = d;
@@ -200,29 +226,51 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   s.d2 = s.spt / s.d1;
   s.band_rate = rate / s.d1;
 
+  const double two_pi = 2 * std::numbers::pi;
   s.band_nco = nco_crcf_create(LIQUID_NCO);
   if (s.d1 > 1) {
     s.band_taps = kaiser(0.5 / s.d1, (s.band_rate - 2 * pass) / rate, kBandStop);
-    s.band_dec = firdecim_crcf_create(s.d1, s.band_taps.data(), s.band_taps.size());
+    const std::size_t len = s.band_taps.size();
+    const double w = two_pi * s.band_mid / rate;
+    std::vector<float> re(len), im(len);
+    std::vector<cfloat> cx(len);
+    for (std::size_t i = 0; i < len; i++) {
+      re[i] = static_cast<float>(s.band_taps[i] * std::cos(w * i));
+      im[i] = static_cast<float>(s.band_taps[i] * std::sin(w * i));
+      cx[i] = cfloat(re[i], im[i]);
+    }
+    if (plan.iq) {
+      s.band_iq = firdecim_cccf_create(s.d1, cx.data(), len);
+    } else {
+      s.band_re = firdecim_rrrf_create(s.d1, re.data(), len);
+      s.band_im = firdecim_rrrf_create(s.d1, im.data(), len);
+    }
   }
+  s.band_real.resize(std::max(s.d1, 1));
+  s.band_cplx.resize(kMaxFrames);
   s.clu_taps = kaiser(250 / s.band_rate, 350 / s.band_rate, kBandStop);
+  s.hist.resize(2 * s.clu_taps.size());
   s.chan_taps = kaiser(kChanCut / kTickRate, kChanSkirt / kTickRate, kChanStop);
   double sum2 = 0;
   for (float v : s.chan_taps)
     sum2 += static_cast<double>(v) * v;
   s.bn = sum2 * kTickRate;  // taps sum to 1
 
-  s.in_c.resize(kMaxFrames);
-  s.in_mixed.resize(kMaxFrames);
-  s.band_buf.resize(s.d1);
   s.cl.resize(k);
   for (int q = 0; q < k; q++) {
     auto& c = s.cl[q];
     c.centre = plan.centres_hz[q];
     c.nco = nco_crcf_create(LIQUID_NCO);
-    c.dec = firdecim_crcf_create(s.d2, s.clu_taps.data(), s.clu_taps.size());
+    // Oldest first: element i of the window is k = len - 1 - i samples old.
+    const std::size_t len = s.clu_taps.size();
+    const double w = two_pi * (c.centre - s.band_mid) / s.band_rate;
+    std::vector<cfloat> taps(len);
+    for (std::size_t i = 0; i < len; i++) {
+      const double k = static_cast<double>(len - 1 - i);
+      taps[i] = std::polar(s.clu_taps[len - 1 - i], static_cast<float>(w * k));
+    }
+    c.dec = dotprod_cccf_create(taps.data(), len);
     c.chan = firfilt_crcf_create(s.chan_taps.data(), s.chan_taps.size());
-    c.buf.resize(s.d2);
     c.raw.resize(kRing);
     c.shrt.resize(kRing);
     c.lng.resize(kRing);
@@ -231,7 +279,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     for (int n = 0; n < k; n++)
       if (n != q && std::abs(plan.centres_hz[n] - c.centre) <= kNeighbourHz) c.near.push_back(n);
   }
-  s.decide_lag = std::max((kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach);
+  s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, kMaxHalf});
   s.delay = ((s.band_taps.empty() ? 0.0 : (s.band_taps.size() - 1) / 2.0) +
              (s.clu_taps.size() - 1) / 2.0 * s.d1 + (s.chan_taps.size() - 1) / 2.0 * s.spt) /
                 s.spt +
@@ -249,17 +297,21 @@ void FineFrontEnd::reset() {
   State& s = *s_;
   const double two_pi = 2 * std::numbers::pi;
   nco_crcf_reset(s.band_nco);
-  nco_crcf_set_frequency(s.band_nco, static_cast<float>(two_pi * s.band_mid / s.plan.sample_rate));
-  if (s.band_dec) firdecim_crcf_reset(s.band_dec);
-  std::fill(s.band_buf.begin(), s.band_buf.end(), cfloat{});
+  nco_crcf_set_frequency(s.band_nco,
+                         static_cast<float>(two_pi * s.band_mid * s.d1 / s.plan.sample_rate));
+  if (s.band_re) firdecim_rrrf_reset(s.band_re);
+  if (s.band_im) firdecim_rrrf_reset(s.band_im);
+  if (s.band_iq) firdecim_cccf_reset(s.band_iq);
+  std::fill(s.band_real.begin(), s.band_real.end(), 0.0f);
+  std::fill(s.band_cplx.begin(), s.band_cplx.end(), cfloat{});
+  std::fill(s.hist.begin(), s.hist.end(), cfloat{});
+  s.hist_pos = 0;
   s.band_fill = 0;
   for (auto& c : s.cl) {
     nco_crcf_reset(c.nco);
-    nco_crcf_set_frequency(c.nco,
-                           static_cast<float>(two_pi * (c.centre - s.band_mid) / s.band_rate));
-    firdecim_crcf_reset(c.dec);
+    nco_crcf_set_frequency(
+        c.nco, static_cast<float>(two_pi * (c.centre - s.band_mid) / s.band_rate * s.d2));
     firfilt_crcf_reset(c.chan);
-    std::fill(c.buf.begin(), c.buf.end(), cfloat{});
     std::fill(c.raw.begin(), c.raw.end(), 0.0);
     std::fill(c.shrt.begin(), c.shrt.end(), 0.0);
     std::fill(c.lng.begin(), c.lng.end(), 0.0);
@@ -272,6 +324,10 @@ void FineFrontEnd::reset() {
     c.level = 0;
     c.seen = 0;
     c.seen_noise = 0;
+    c.sum_short = 0;
+    c.sum_long = 0;
+    c.unit = kStartUnit;
+    c.run = 0;
     c.ready = 0;
     c.down = false;
   }
@@ -332,24 +388,37 @@ void FineFrontEnd::run(const float* in, int n) {
   State& s = *s_;
   s.nticks = 0;
   n = std::clamp(n, 0, kMaxFrames);
-  if (s.plan.iq) {
+  if (s.d1 == 1) {
+    // No band filter: every frame is mixed down as it comes.
     for (int i = 0; i < n; i++)
-      s.in_c[i] = cfloat(in[2 * i], in[2 * i + 1]);
-  } else {
-    for (int i = 0; i < n; i++)
-      s.in_c[i] = cfloat(in[i], 0.0f);
+      s.band_cplx[i] = s.plan.iq ? cfloat(in[2 * i], in[2 * i + 1]) : cfloat(in[i], 0.0f);
+    nco_crcf_mix_block_down(s.band_nco, s.band_cplx.data(), s.band_cplx.data(), n);
   }
-  nco_crcf_mix_block_down(s.band_nco, s.in_c.data(), s.in_mixed.data(), n);
   for (int i = 0; i < n; i++) {
-    s.band_buf[s.band_fill++] = s.in_mixed[i];
-    if (s.band_fill < s.d1) continue;
-    s.band_fill = 0;
-    cfloat u = s.band_buf[0];
-    if (s.band_dec) firdecim_crcf_execute(s.band_dec, s.band_buf.data(), &u);
-    for (auto& c : s.cl) {
-      nco_crcf_mix_down(c.nco, u, &c.buf[s.fill2]);
-      nco_crcf_step(c.nco);
+    cfloat u;
+    if (s.d1 == 1) {
+      u = s.band_cplx[i];
+    } else if (s.plan.iq) {
+      s.band_cplx[s.band_fill] = cfloat(in[2 * i], in[2 * i + 1]);
+      if (++s.band_fill < s.d1) continue;
+      firdecim_cccf_execute(s.band_iq, s.band_cplx.data(), &u);
+      s.band_fill = 0;
+      nco_crcf_mix_down(s.band_nco, u, &u);
+      nco_crcf_step(s.band_nco);
+    } else {
+      s.band_real[s.band_fill] = in[i];
+      if (++s.band_fill < s.d1) continue;
+      float re = 0, im = 0;
+      firdecim_rrrf_execute(s.band_re, s.band_real.data(), &re);
+      firdecim_rrrf_execute(s.band_im, s.band_real.data(), &im);
+      s.band_fill = 0;
+      nco_crcf_mix_down(s.band_nco, cfloat(re, im), &u);
+      nco_crcf_step(s.band_nco);
     }
+    const int len = static_cast<int>(s.clu_taps.size());
+    s.hist[s.hist_pos] = u;
+    s.hist[s.hist_pos + len] = u;
+    if (++s.hist_pos == len) s.hist_pos = 0;
     if (++s.fill2 < s.d2) continue;
     s.fill2 = 0;
     s.tick_done(i);
@@ -366,23 +435,23 @@ void FineFrontEnd::State::tick_done(int frame) {
   const double quiet = bn / (12.0 * plan.sample_rate);
   for (auto& c : cl) {
     cfloat z, y;
-    firdecim_crcf_execute(c.dec, c.buf.data(), &z);
+    dotprod_cccf_execute(c.dec, hist.data() + hist_pos, &z);
+    nco_crcf_mix_down(c.nco, z, &z);
+    nco_crcf_step(c.nco);
     firfilt_crcf_push(c.chan, z);
     firfilt_crcf_execute(c.chan, &y);
     const double p = std::norm(std::complex<double>(y.real(), y.imag()));
+    c.sum_short += p - c.raw[(t - kShort) & m];
+    c.sum_long += p - c.raw[(t - kLong) & m];
     c.raw[t & m] = p;
-    if (t >= kShort - 1) {
-      double a = 0;
-      for (int j = 0; j < kShort; j++)
-        a += c.raw[(t - j) & m];
-      c.shrt[(t - (kShort - 1) / 2) & m] = a / kShort;
-    }
-    if (t >= kLong - 1) {
-      double a = 0;
+    if ((t & m) == 0) {  // once round the ring, sum afresh: no rounding drift
+      c.sum_short = c.sum_long = 0;
       for (int j = 0; j < kLong; j++)
-        a += c.raw[(t - j) & m];
-      c.lng[(t - (kLong - 1) / 2) & m] = a / kLong;
+        (j < kShort ? c.sum_short : c.sum_long) += c.raw[(t - j) & m];
+      c.sum_long += c.sum_short;
     }
+    c.shrt[(t - (kShort - 1) / 2) & m] = c.sum_short / kShort;
+    c.lng[(t - (kLong - 1) / 2) & m] = c.sum_long / kLong;
     if (t < kSettle) continue;
     c.block_acc += p;
     if (++c.block_n == kBlockTicks) {
@@ -391,6 +460,7 @@ void FineFrontEnd::State::tick_done(int frame) {
       c.nblocks = std::min(c.nblocks + 1, kBlocks);
       c.block_acc = 0;
       c.block_n = 0;
+      if (c.nblocks >= kMinBlocks && c.block_pos % kBlocksPerFloor != 0) continue;
       std::copy(c.blocks.begin(), c.blocks.begin() + c.nblocks, c.scratch.begin());
       const int r = static_cast<int>(kPercentile * c.nblocks);
       std::nth_element(c.scratch.begin(), c.scratch.begin() + r, c.scratch.begin() + c.nblocks);
@@ -410,6 +480,15 @@ void FineFrontEnd::State::judge(long long at, int out) {
   const double edge_guard = undb(kEdgeGuardDb);
   const double steady_guard = undb(kSteadyGuardDb);
   const double decay = undb(-kDecayDbPerS / kTickRate);
+  for (auto& c : cl) {
+    c.hi = 0;
+    c.lo = HUGE_VAL;
+    for (int j = -kGuardReach; j <= kGuardReach; j++) {
+      const double v = c.shrt[(at + j) & m];
+      c.hi = std::max(c.hi, v);
+      c.lo = std::min(c.lo, v);
+    }
+  }
   for (int q = 0; q < k; q++) {
     auto& c = cl[q];
     double& key_out = keys[q * max_ticks + out];
@@ -425,31 +504,52 @@ void FineFrontEnd::State::judge(long long at, int out) {
     // A neighbour's keying sidebands reach this cluster around its key
     // edges: there its power swings; elsewhere only its steady carrier leaks.
     bool clear = true;
-    for (int o : c.near) {
-      double hi = 0, lo = HUGE_VAL;
-      for (int j = -kGuardReach; j <= kGuardReach; j++) {
-        const double v = cl[o].shrt[(at + j) & m];
-        hi = std::max(hi, v);
-        lo = std::min(lo, v);
-      }
-      clear = clear && ps >= edge_guard * (hi - lo) && ps >= steady_guard * hi;
+    for (int o : c.near)
+      clear = clear && ps >= edge_guard * (cl[o].hi - cl[o].lo) && ps >= steady_guard * cl[o].hi;
+    // Ready to key: the long average stands clearly above the noise, and
+    // the short one too (not a neighbour's key edge inside the long window).
+    const double acq = n * undb(c.ready > 0 ? kStayDb : kAcquireDb);
+    if (clear && pl > acq && ps > acq) {
+      c.ready = kHold;
     }
-    if (clear && pl > n * undb(kAcquireDb)) c.ready = kHold;
+    // The element-scale average: about half a dot of this cluster's speed.
+    const int h = std::clamp(static_cast<int>(c.unit / 4), (kShort - 1) / 2, kMaxHalf);
+    double pd = 0;
+    for (int j = -h; j <= h; j++)
+      pd += c.raw[(at + j) & m];
+    pd /= 2 * h + 1;
     bool down = false;
     if (c.ready > 0) {
       c.ready--;
+      // Well above the noise the threshold sits where the filtered edges
+      // cross (marks keep their length); near the noise it moves down to
+      // where noise and signal are mistaken about equally often.
       const double lv = std::max(c.level, n);
-      double on = std::max(n * undb(kFloorDb), n + kFraction * (lv - n));
+      const double snr = db(std::max(lv / n - 1, 1e-3));
+      const double f = std::clamp(
+          kLowFraction + (kFraction - kLowFraction) * (snr - kLowSnrDb) / (kHighSnrDb - kLowSnrDb),
+          kLowFraction, kFraction);
+      double on = std::max(n * undb(kFloorDb), n + f * (lv - n));
       const double thr = c.down ? on * undb(-kHystDb) : on;
-      down = clear && ps > thr;
+      down = clear && pd > thr;
     }
     if (down) {
-      c.level = c.down ? c.level + kTrack * (ps - c.level) : std::max(c.level, ps);
+      c.level = c.down ? c.level + kTrack * (pd - c.level) : std::max(c.level, pd);
       c.seen = c.level;
       c.seen_noise = n;
-      key_out = std::max(1.0, 100 * db(std::max(ps / n - 1, 1e-9)));
+      key_out = std::max(1.0, 100 * db(std::max(pd / n - 1, 1e-9)));
+      c.run++;
     } else {
       c.level = std::max(n, c.level * decay);
+      // A finished mark teaches the speed: the dot length follows the
+      // shortest marks quickly and longer ones (up to twice) slowly, so that
+      // dashes and marks run together never lengthen it.
+      const double r = c.run;
+      if (r >= kMinUnit / 2 && r < 2 * c.unit) {
+        c.unit += (r < c.unit ? kSpeedTrack : kSpeedTrack / 3) * (r - c.unit);
+        c.unit = std::clamp(c.unit, kMinUnit, kMaxUnit);
+      }
+      c.run = 0;
     }
     c.down = down;
   }
