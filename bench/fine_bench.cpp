@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -402,27 +403,37 @@ int main(int argc, char** argv) {
     std::printf("\n");
   }
 
-  // Speed.
+  // Speed: the CPU time of this thread (the machine may be shared) and the
+  // wall time, best of three runs over a minute of audio.
   {
-    std::printf("| clusters | real-time factor (4096-frame blocks, one core) |\n|---|---|\n");
+    std::printf(
+        "| clusters | real-time factor, CPU time (4096-frame blocks, one core) | by wall "
+        "clock |\n|---|---|---|\n");
     const double s = 60;
     const auto audio = render(random_tones(6, 300, 2700, 500, 5000, s, 5), s, 300, 9);
+    auto cpu = [] {
+      timespec ts;
+      clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+      return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+    };
     for (int k : {9, 49}) {
       const auto centres = k == 9 ? kNine : grid(300, 2700);
       FinePlan p;
       p.centres_hz = centres;
       FineFrontEnd fe(p);
-      double best = 1e9;
+      double best_cpu = 1e9, best_wall = 1e9;
       for (int rep = 0; rep < 3; rep++) {
         fe.reset();
+        const double c0 = cpu();
         const auto t0 = std::chrono::steady_clock::now();
         for (std::size_t i = 0; i + 4096 <= audio.size(); i += 4096)
           fe.run(audio.data() + i, 4096);
-        const double e =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        best = std::min(best, e);
+        best_wall =
+            std::min(best_wall,
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        best_cpu = std::min(best_cpu, cpu() - c0);
       }
-      std::printf("| %d | %.0fx |\n", k, s / best);
+      std::printf("| %d | %.0fx | %.0fx |\n", k, s / best_cpu, s / best_wall);
     }
   }
   return 0;

@@ -32,31 +32,36 @@ constexpr double kChanSkirt = 38;      // Hz, channel filter's transition width
 constexpr double kChanStop = 55;       // dB, channel filter's stop band (from 48 Hz)
 
 // Key decision.
-constexpr int kShort = 9;             // ticks in the short (element) power average, odd
-constexpr int kLong = 41;             // ticks in the long (dash) power average, odd
-constexpr int kGuardReach = 12;       // ticks either side searched for a neighbour's key edge
-constexpr int kRing = 256;            // ticks kept per cluster (power of two)
-constexpr int kBlockTicks = 10;       // ticks per noise block (20 ms)
-constexpr int kBlocks = 150;          // noise blocks kept (3 s)
-constexpr int kMinBlocks = 25;        // blocks needed before a cluster may key
-constexpr int kBlocksPerFloor = 5;    // blocks between two estimates of the noise floor
-constexpr int kSettle = 40;           // ticks the filters take to fill after reset
-constexpr double kPercentile = 0.15;  // noise floor: this fraction of the blocks lies below
-constexpr double kNoiseCal = 3.2;     // mean noise power / that percentile, measured
-constexpr double kAcquireDb = 7.0;    // long average over noise that starts keying, dB
+constexpr int kShort = 9;            // ticks in the short (element) power average, odd
+constexpr int kLong = 41;            // ticks in the long (dash) power average, odd
+constexpr int kGuardReach = 12;      // ticks either side searched for a neighbour's key edge
+constexpr int kRing = 256;           // ticks kept per cluster (power of two)
+constexpr int kBlockTicks = 5;       // ticks per noise block (10 ms)
+constexpr int kBlocks = 300;         // noise blocks kept (3 s of clean ticks)
+constexpr int kClean = 20;           // ticks from a key-down tick to a clean one
+constexpr int kMinBlocks = 50;       // blocks needed before a cluster may key
+constexpr int kBlocksPerFloor = 10;  // blocks between two estimates of the noise floor
+constexpr int kSettle = 40;          // ticks the filters take to fill after reset
+constexpr double kPercentile = 0.5;  // noise floor: this fraction of the blocks lies below
+constexpr double kNoiseCal = 1.38;   // mean noise power / that percentile, measured
+constexpr double kAcquireDb = 7.0;   // long average over noise that starts keying, dB
 constexpr double kStayDb = 5.0;      // long average over noise that keeps a ready cluster ready, dB
 constexpr double kStartUnit = 12;    // ticks, dot length assumed before any mark (50 WPM)
 constexpr double kMinUnit = 10;      // ticks, shortest dot followed (60 WPM)
 constexpr double kMaxUnit = 60;      // ticks, longest dot followed (10 WPM)
 constexpr double kSpeedTrack = 0.3;  // weight of each mark in the dot length estimate
-constexpr int kMaxHalf = 8;          // ticks, longest half window of the element average
-constexpr double kFloorDb = 4.5;     // lowest key-down threshold over noise, dB
+constexpr int kReportMin = 8;        // ticks, shortest mark that measures the carrier
+constexpr int kReportMax = 200;      // ticks of a mark's end that measure it at most
+constexpr double kReportTrack = 0.25;  // weight of each mark in the carrier power
+constexpr int kMaxHalf = 8;            // ticks, longest half window of the element average
+constexpr double kFloorDb = 5.5;       // lowest key-down threshold over noise, dB
 constexpr double kLowFraction = 0.35;  // that fraction at kLowSnrDb and below
 constexpr double kLowSnrDb = 6;        // key-down SNR in the channel filter, dB
 constexpr double kHighSnrDb = 12;      // key-down SNR from which kFraction holds, dB
 constexpr double kFraction = 0.6;      // threshold: noise + this fraction of (level - noise)
 constexpr double kHystDb = 1.5;        // key-up threshold below key-down threshold, dB
 constexpr int kHold = 1000;            // ticks a cluster stays ready after the last acquisition
+constexpr double kInterior = 0.5;      // key-down power below this part of the level is an edge
 constexpr double kTrack = 0.15;        // key-down level tracking weight per tick
 constexpr double kDecayDbPerS = 20;    // key-down level decay while key up, dB/s
 constexpr double kEdgeGuardDb =
@@ -138,12 +143,12 @@ struct FineFrontEnd::State {
     int block_n = 0;              // ticks in the current block
     double noise = 0;             // noise power per tick in the channel filter, units^2
     double level = 0;             // key-down power (carrier + noise), units^2
-    double seen = 0;              // last key-down power reported, units^2 (0: never)
-    double seen_noise = 0;        // the noise power then, units^2
+    double carrier = 0;           // carrier power of the recent marks, units^2 (0: none yet)
     double sum_short = 0;         // the newest kShort raw powers summed, units^2
     double sum_long = 0;          // the newest kLong raw powers summed, units^2
     double unit = kStartUnit;     // dot length as estimated from the marks, ticks
     int run = 0;                  // ticks of the current key-down run
+    long long since_down = 0;     // ticks judged since the last key-down tick
     double hi = 0, lo = 0;        // short average's extremes around the tick judged, units^2
     int ready = 0;                // ticks left in which the cluster may key
     bool down = false;            // key state of the last tick judged
@@ -174,6 +179,7 @@ struct FineFrontEnd::State {
 
   void tick_done(int frame);
   void judge(long long c, int out);
+  void learn_noise(Cluster& c, long long at);
 };
 
 std::string FineFrontEnd::check(const FinePlan& p) {
@@ -322,12 +328,12 @@ void FineFrontEnd::reset() {
     c.block_n = 0;
     c.noise = 0;
     c.level = 0;
-    c.seen = 0;
-    c.seen_noise = 0;
+    c.carrier = 0;
     c.sum_short = 0;
     c.sum_long = 0;
     c.unit = kStartUnit;
     c.run = 0;
+    c.since_down = 1 << 20;
     c.ready = 0;
     c.down = false;
   }
@@ -369,13 +375,13 @@ double FineFrontEnd::level(int q, int t) const {
 
 double FineFrontEnd::snr_db(int q) const {
   const auto& c = s_->cl[q];
-  if (c.seen <= 0 || c.seen <= c.seen_noise) return -99;
-  return db((c.seen - c.seen_noise) / c.seen_noise) + db(s_->bn / 500);
+  if (c.carrier <= 0 || c.noise <= 0) return -99;
+  return db(c.carrier / c.noise) + db(s_->bn / 500);
 }
 
 double FineFrontEnd::key_level(int q) const {
   const auto& c = s_->cl[q];
-  const double p = std::max(0.0, c.seen - c.seen_noise);
+  const double p = c.carrier;
   return s_->plan.iq ? std::sqrt(p) : 2 * std::sqrt(p);
 }
 
@@ -430,9 +436,6 @@ void FineFrontEnd::run(const float* in, int n) {
 void FineFrontEnd::State::tick_done(int frame) {
   const long long t = tick;
   const int m = kRing - 1;
-  // The floor of the noise estimate: the rounding noise of 16-bit samples,
-  // which only digital silence undercuts.
-  const double quiet = bn / (12.0 * plan.sample_rate);
   for (auto& c : cl) {
     cfloat z, y;
     dotprod_cccf_execute(c.dec, hist.data() + hist_pos, &z);
@@ -452,20 +455,6 @@ void FineFrontEnd::State::tick_done(int frame) {
     }
     c.shrt[(t - (kShort - 1) / 2) & m] = c.sum_short / kShort;
     c.lng[(t - (kLong - 1) / 2) & m] = c.sum_long / kLong;
-    if (t < kSettle) continue;
-    c.block_acc += p;
-    if (++c.block_n == kBlockTicks) {
-      c.blocks[c.block_pos] = c.block_acc / kBlockTicks;
-      c.block_pos = (c.block_pos + 1) % kBlocks;
-      c.nblocks = std::min(c.nblocks + 1, kBlocks);
-      c.block_acc = 0;
-      c.block_n = 0;
-      if (c.nblocks >= kMinBlocks && c.block_pos % kBlocksPerFloor != 0) continue;
-      std::copy(c.blocks.begin(), c.blocks.begin() + c.nblocks, c.scratch.begin());
-      const int r = static_cast<int>(kPercentile * c.nblocks);
-      std::nth_element(c.scratch.begin(), c.scratch.begin() + r, c.scratch.begin() + c.nblocks);
-      c.noise = std::max(c.scratch[r] * kNoiseCal, quiet);
-    }
   }
   frames[nticks] = frame;
   judge(t - decide_lag, nticks);
@@ -496,6 +485,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     levels[q * max_ticks + out] = valid ? c.shrt[at & m] : 0;
     if (!valid || c.nblocks < kMinBlocks || !(c.noise > 0)) {
       c.down = false;
+      learn_noise(c, at);
       continue;
     }
     const double ps = c.shrt[at & m];
@@ -534,9 +524,11 @@ void FineFrontEnd::State::judge(long long at, int out) {
       down = clear && pd > thr;
     }
     if (down) {
-      c.level = c.down ? c.level + kTrack * (pd - c.level) : std::max(c.level, pd);
-      c.seen = c.level;
-      c.seen_noise = n;
+      // The level follows the mark's body, not its edges.
+      if (!c.down)
+        c.level = std::max(c.level, pd);
+      else if (pd > kInterior * c.level)
+        c.level += kTrack * (pd - c.level);
       key_out = std::max(1.0, 100 * db(std::max(pd / n - 1, 1e-9)));
       c.run++;
     } else {
@@ -549,10 +541,51 @@ void FineFrontEnd::State::judge(long long at, int out) {
         c.unit += (r < c.unit ? kSpeedTrack : kSpeedTrack / 3) * (r - c.unit);
         c.unit = std::clamp(c.unit, kMinUnit, kMaxUnit);
       }
+      // It also tells the carrier's power: the middle half of the mark, away
+      // from the edges, less the noise; averaged over marks in dB.
+      if (c.run >= kReportMin) {
+        const int len = std::min(c.run, kReportMax);
+        double a = 0;
+        int cnt = 0;
+        for (long long u = at - len + len / 4; u < at - len / 4; u++, cnt++)
+          a += c.raw[u & m];
+        const double carrier = a / cnt - n;
+        if (carrier > 0)
+          c.carrier =
+              c.carrier > 0 ? c.carrier * std::pow(carrier / c.carrier, kReportTrack) : carrier;
+      }
       c.run = 0;
     }
     c.down = down;
+    learn_noise(c, at);
   }
+}
+
+// The noise floor is learnt from the ticks that lie more than kClean ticks
+// from any key-down tick (so neither a mark nor the filters' spread of one
+// reaches them): their power in blocks of kBlockTicks, the median of the last
+// kBlocks blocks, scaled to the mean. Noise alone is all clean; a continuous
+// carrier keeps the floor it found before.
+void FineFrontEnd::State::learn_noise(Cluster& c, long long at) {
+  const int m = kRing - 1;
+  c.since_down = c.down ? 0 : c.since_down + 1;
+  const long long u = at - kClean;
+  if (c.since_down <= 2 * kClean || u < kSettle) return;
+  c.block_acc += c.raw[u & m];
+  if (++c.block_n < kBlockTicks) return;
+  c.blocks[c.block_pos] = c.block_acc / kBlockTicks;
+  c.block_pos = (c.block_pos + 1) % kBlocks;
+  c.nblocks = std::min(c.nblocks + 1, kBlocks);
+  c.block_acc = 0;
+  c.block_n = 0;
+  if (c.nblocks >= kMinBlocks && c.block_pos % kBlocksPerFloor != 0) return;
+  std::copy(c.blocks.begin(), c.blocks.begin() + c.nblocks, c.scratch.begin());
+  const int r = static_cast<int>(kPercentile * c.nblocks);
+  std::nth_element(c.scratch.begin(), c.scratch.begin() + r, c.scratch.begin() + c.nblocks);
+  // The floor of the estimate: the rounding noise of 16-bit samples, which
+  // only digital silence undercuts.
+  const double quiet = bn / (12.0 * plan.sample_rate);
+  c.noise = std::max(c.scratch[r] * kNoiseCal, quiet);
 }
 
 }  // namespace talvo

@@ -11,19 +11,23 @@
 //     decimates to the tick rate, then a sharp channel filter (a Kaiser
 //     low-pass about +-30 Hz wide, more than 45 dB down 50 Hz off) leaves the
 //     cluster's complex envelope; its power is taken once a tick.
-//  3. Key decision: the power is averaged over a short window (the element
-//     scale) and a long one (the dash scale), both centred on the tick being
-//     judged. Each cluster measures its own noise floor (a low percentile of
-//     20 ms power averages over the last 3 s) and its own key-down level (the
+//  3. Key decision: the power is averaged over an element-scale window
+//     (about half a dot of the speed the cluster has measured from its own
+//     marks, 18 to 34 ms) and a dash-scale one (82 ms), both centred on the
+//     tick being judged. Each cluster measures its own noise floor (the
+//     median power of 10 ms blocks lying more than 40 ms from any key-down
+//     tick, over the last 3 s of such blocks) and its own key-down level (the
 //     average power while keyed, following the level within an element).
 //     Nothing is absolute: decisions depend on power ratios alone, so the
 //     same audio at any level gives the same key states. A cluster starts
-//     keying only after its long average stands clearly above the noise (which
-//     noise alone practically never does), then keys while the short average
-//     stands above a threshold between the noise floor and the key-down level,
-//     with hysteresis. A cluster never keys while a cluster 50 Hz away is so
-//     much stronger at that moment (within a few ms either side) that what it
-//     sees can be that neighbour's keying sidebands.
+//     keying only after both averages stand clearly above the noise (which
+//     noise alone practically never does), then keys while the element
+//     average stands above a threshold between the noise floor and the
+//     key-down level (nearer the level when the signal is strong, so that
+//     marks keep their length), with hysteresis. A cluster never keys while
+//     a cluster 50 Hz away swings so much more strongly within 24 ms either
+//     side that what it sees can be that neighbour's keying sidebands, nor
+//     below a steady neighbour's carrier leakage.
 //
 // The key state of a tick is decided a fixed number of ticks after the input
 // that carried it (delay_ticks()); the decoder sees a constant delay.
