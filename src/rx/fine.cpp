@@ -36,15 +36,15 @@ constexpr int kShort = 9;            // ticks in the short (element) power avera
 constexpr int kLong = 41;            // ticks in the long (dash) power average, odd
 constexpr int kGuardReach = 12;      // ticks either side searched for a neighbour's key edge
 constexpr int kRing = 256;           // ticks kept per cluster (power of two)
-constexpr int kBlockTicks = 5;       // ticks per noise block (10 ms)
-constexpr int kBlocks = 300;         // noise blocks kept (3 s of clean ticks)
+constexpr int kBlockTicks = 10;      // ticks per noise block (20 ms)
+constexpr int kBlocks = 150;         // noise blocks kept (3 s of clean ticks)
 constexpr int kClean = 20;           // ticks from a key-down tick to a clean one
-constexpr int kMinBlocks = 50;       // blocks needed before a cluster may key
-constexpr int kBlocksPerFloor = 10;  // blocks between two estimates of the noise floor
+constexpr int kMinBlocks = 25;       // blocks needed before a cluster may key
+constexpr int kBlocksPerFloor = 5;   // blocks between two estimates of the noise floor
 constexpr int kSettle = 40;          // ticks the filters take to fill after reset
-constexpr double kPercentile = 0.5;  // noise floor: this fraction of the blocks lies below
-constexpr double kNoiseCal = 1.38;   // mean noise power / that percentile, measured
-constexpr double kAcquireDb = 7.0;   // long average over noise that starts keying, dB
+constexpr double kPercentile = 0.3;  // noise floor: this fraction of the blocks lies below
+constexpr double kNoiseCal = 1.97;   // mean noise power / that percentile, measured
+constexpr double kAcquireDb = 7.5;   // long average over noise that starts keying, dB
 constexpr double kStayDb = 5.0;      // long average over noise that keeps a ready cluster ready, dB
 constexpr double kStartUnit = 12;    // ticks, dot length assumed before any mark (50 WPM)
 constexpr double kMinUnit = 10;      // ticks, shortest dot followed (60 WPM)
@@ -499,7 +499,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     // Ready to key: the long average stands clearly above the noise, and
     // the short one too (not a neighbour's key edge inside the long window).
     const double acq = n * undb(c.ready > 0 ? kStayDb : kAcquireDb);
-    if (clear && pl > acq && ps > acq) {
+    if (clear && pl > acq && ps > n * undb(kStayDb)) {
       c.ready = kHold;
     }
     // The element-scale average: about half a dot of this cluster's speed.
@@ -563,9 +563,10 @@ void FineFrontEnd::State::judge(long long at, int out) {
 
 // The noise floor is learnt from the ticks that lie more than kClean ticks
 // from any key-down tick (so neither a mark nor the filters' spread of one
-// reaches them): their power in blocks of kBlockTicks, the median of the last
-// kBlocks blocks, scaled to the mean. Noise alone is all clean; a continuous
-// carrier keeps the floor it found before.
+// reaches them): their power in blocks of kBlockTicks, a low percentile of
+// the last kBlocks blocks, scaled to the mean (a low one, because a signal
+// too weak to key is counted clean too). Noise alone is all clean; a
+// continuous carrier keeps the floor it found before.
 void FineFrontEnd::State::learn_noise(Cluster& c, long long at) {
   const int m = kRing - 1;
   c.since_down = c.down ? 0 : c.since_down + 1;

@@ -15,9 +15,10 @@
 //     (about half a dot of the speed the cluster has measured from its own
 //     marks, 18 to 34 ms) and a dash-scale one (82 ms), both centred on the
 //     tick being judged. Each cluster measures its own noise floor (the
-//     median power of 10 ms blocks lying more than 40 ms from any key-down
-//     tick, over the last 3 s of such blocks) and its own key-down level (the
-//     average power while keyed, following the level within an element).
+//     30th percentile, scaled to the mean, of the power of the 20 ms blocks
+//     lying more than 40 ms from any key-down tick, over the last 3 s of such
+//     blocks) and its own key-down level (the average power while keyed,
+//     following the level within an element).
 //     Nothing is absolute: decisions depend on power ratios alone, so the
 //     same audio at any level gives the same key states. A cluster starts
 //     keying only after both averages stand clearly above the noise (which
