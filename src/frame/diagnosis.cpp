@@ -109,4 +109,21 @@ std::string diagnose(const LoudestTone& t, int centerfreq, double gain, bool aut
          " dBFS, but no Morse was decoded in them";
 }
 
+std::string diagnose_span(const LoudestTone& t, int lo_hz, int hi_hz) {
+  if (t.silent) return "no signal found: the input is silent";
+  if (t.dbfs < kWeakestDbfs || t.above_floor_db < kProminenceDb)
+    return "no signal found: the loudest tone was at " + db(t.dbfs) + " dBFS";
+  const int hz = static_cast<int>(std::lround(t.hz));
+  // A cluster hears 25 Hz either side of its centre.
+  const int lo = lo_hz - 25, hi = hi_hz + 25;
+  if (hz < lo || hz > hi) {
+    const int centre = static_cast<int>(std::lround(t.hz / 50)) * 50;
+    return "signals found at " + std::to_string(hz) + " Hz, outside the clusters (" +
+           std::to_string(lo) + "\u2013" + std::to_string(hi) + " Hz): try --center " +
+           std::to_string(centre);
+  }
+  return "signals found at " + std::to_string(hz) + " Hz at " + db(t.dbfs) +
+         " dBFS, but no Morse was decoded in them";
+}
+
 }  // namespace talvo

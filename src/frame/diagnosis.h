@@ -52,5 +52,8 @@ class ToneWatch {
 // tone, the centre frequency, the gain the input was decoded at and whether
 // that gain was measured (--auto-gain). Levels use the Unicode minus sign.
 std::string diagnose(const LoudestTone& t, int centerfreq, double gain, bool auto_gain);
+// The same for the fine receiver's clusters from lo_hz to hi_hz, which need
+// no gain.
+std::string diagnose_span(const LoudestTone& t, int lo_hz, int hi_hz);
 
 }  // namespace talvo

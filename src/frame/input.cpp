@@ -54,6 +54,7 @@ class GuardedSource : public AudioSource {
   }
 
   long long length() const override { return in_->length(); }
+  int native_rate() const override { return in_->native_rate(); }
 
  private:
   static constexpr std::size_t kKeep = 10 * samplefreq;

@@ -27,7 +27,26 @@ class AudioSource {
   virtual bool rewind() = 0;
   // Total length in samples at 48 kHz, or -1 when unknown (a stream).
   virtual long long length() const = 0;
+  // The rate the audio had before it was resampled to 48 kHz: the highest
+  // frequency it carries is half of it.
+  virtual int native_rate() const { return samplefreq; }
 };
+
+// I/Q input for SDR users: two channels, in-phase and quadrature, read as
+// interleaved pairs at the recording's own rate (read(out, n) fills n
+// pairs, 2n values; length and rate count pairs).
+class IqSource {
+ public:
+  virtual ~IqSource() = default;
+  virtual int read(double* out, int n) = 0;
+  virtual long long length() const = 0;
+  virtual int rate() const = 0;
+};
+
+// A two-channel recording as I/Q. On failure returns null and sets `error`.
+std::unique_ptr<IqSource> open_iq_recording(const std::string& path, std::string& error);
+// Raw stereo S16LE at 48 kHz from a stream as I/Q.
+std::unique_ptr<IqSource> open_raw_iq(FILE* f);
 
 // Opens a recording. On failure returns null and sets `error` to the reason.
 // `channel` counts from 1; 0 mixes all channels to one.
@@ -49,9 +68,9 @@ class SpotPublisher {
 };
 
 struct SpotSettings {
-  bool print = false;          // spot lines on standard output (text format)
+  bool print = false;             // spot lines on standard output (text format)
   std::string spotter = "TALVO";  // the skimmer operator's call
-  double dial_khz = 0;         // the radio's dial
+  double dial_khz = 0;            // the radio's dial
   spots::Sideband sideband = spots::Sideband::kUsb;
   SpotPublisher* publisher = nullptr;  // the telnet server, when one runs
 };
@@ -79,12 +98,19 @@ struct DecodeSettings {
 double measure_auto_gain(AudioSource& src, int centerfreq);
 
 // Decodes the whole source; in events format every decoded string is
-// printed to `out` as it comes. Returns the nine clusters, lowest first.
+// printed to `out` as it comes, and spots as they are made. Returns every
+// cluster, lowest first. Throws std::invalid_argument for clusters the
+// receiver cannot serve.
 std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettings& s, FILE* out);
+// The same for I/Q input (s.iq set, s.rate the source's rate).
+std::vector<ClusterResult> decode_iq(IqSource& src, const DecodeSettings& s, FILE* out);
 
 // The results in text or json format; with `timestamps` each text line
-// starts with the time its first character was decoded, [hh:mm:ss.s].
-std::string format_results(const std::vector<ClusterResult>& r, DecodeSettings::Format f,
+// starts with the time its first character was decoded, [hh:mm:ss.s]. The
+// fine receiver lists only the clusters that decoded something (a station
+// in two neighbouring clusters once, where it is strongest), with speed in
+// words per minute and signal-to-noise ratio.
+std::string format_results(const std::vector<ClusterResult>& r, const DecodeSettings& s,
                            bool timestamps = false);
 
 // The program talvo-decode; returns its exit status.

@@ -138,6 +138,7 @@ class SndStreamSource : public AudioSource {
   int read(double* out, int n) override { return file_->read(out, n); }
   bool rewind() override { return false; }
   long long length() const override { return -1; }
+  int native_rate() const override { return file_->native_rate(); }
 
  private:
   std::unique_ptr<ByteStream> s_;  // outlives the file reading it

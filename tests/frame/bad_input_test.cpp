@@ -127,7 +127,7 @@ struct Decoded {
 Decoded decode_raw(const std::vector<int16_t>& audio, const std::string& extra = "") {
   test::RunOptions o;
   o.input = test::to_bytes(audio) + extra;
-  const auto r = test::run({TALVO_DECODE, "--format", "json", "-"}, o);
+  const auto r = test::run({TALVO_DECODE, "--receiver", "classic", "--format", "json", "-"}, o);
   Decoded d{r.status, 0};
   const std::string key = "\"text\": \"";
   for (std::size_t at = r.out.find(key); at != std::string::npos; at = r.out.find(key, at + 1))

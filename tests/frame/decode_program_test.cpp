@@ -41,7 +41,7 @@ struct Files {
 };
 
 test::Run decode(const std::vector<std::string>& args, const std::string& input = "") {
-  std::vector<std::string> argv{TALVO_DECODE};
+  std::vector<std::string> argv{TALVO_DECODE, "--receiver", "classic"};
   argv.insert(argv.end(), args.begin(), args.end());
   test::RunOptions o;
   o.input = input;

@@ -52,7 +52,7 @@ struct Audio {
 };
 
 test::Run decode(const std::vector<std::string>& args, const std::string& input = "") {
-  std::vector<std::string> argv{TALVO_DECODE};
+  std::vector<std::string> argv{TALVO_DECODE, "--receiver", "classic"};
   argv.insert(argv.end(), args.begin(), args.end());
   test::RunOptions o;
   o.input = input;
@@ -77,7 +77,8 @@ TEST(Interrupt, SigintFlushesTheLastCharacterAndPrintsTheText) {
   // The stream stops 20 ms after the last mark and stays open: the "k" is
   // complete only once the silence after the input is decoded.
   Audio a(6000, 700, 0.02);
-  const auto r = test::run_until_signal({TALVO_DECODE, "-"}, a.raw, SIGINT);
+  const auto r =
+      test::run_until_signal({TALVO_DECODE, "--receiver", "classic", "-"}, a.raw, SIGINT);
   EXPECT_EQ(r.status, 130) << r.err;
   EXPECT_EQ(line700(r.out), kText) << r.out;
   EXPECT_EQ(r.err, "");
@@ -85,7 +86,8 @@ TEST(Interrupt, SigintFlushesTheLastCharacterAndPrintsTheText) {
 
 TEST(Interrupt, SigtermPrintsTheJsonSummary) {
   Audio a(6000, 700, 0.02);
-  const auto r = test::run_until_signal({TALVO_DECODE, "--format", "json", "-"}, a.raw, SIGTERM);
+  const auto r = test::run_until_signal(
+      {TALVO_DECODE, "--receiver", "classic", "--format", "json", "-"}, a.raw, SIGTERM);
   EXPECT_EQ(r.status, 143) << r.err;
   EXPECT_NE(r.out.find("{\"center_hz\": 700, \"cpm\": "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"text\": \"" + kText + "\"}"), std::string::npos) << r.out;
@@ -95,7 +97,7 @@ TEST(Interrupt, SigtermPrintsTheJsonSummary) {
 TEST(Interrupt, AFlacStreamIsCutCleanlyToo) {
   Audio a(6000, 700, 0.02);
   const std::string flac = TempDir::contents(a.make("s.flac"));
-  const auto r = test::run_until_signal({TALVO_DECODE, "-"}, flac, SIGINT);
+  const auto r = test::run_until_signal({TALVO_DECODE, "--receiver", "classic", "-"}, flac, SIGINT);
   EXPECT_EQ(r.status, 130) << r.err;
   EXPECT_EQ(line700(r.out), kText) << r.out;
 }
