@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
+#include <vector>
 
 #include "frame/commands.h"
 #include "frame/datafiles.h"
@@ -44,12 +46,22 @@ void read_txtext(FILE* f, int rowlimit, char (&F_text)[16][255]) {
 int talvo_main(int argc, const char* const* argv) {
   // A player that ends must not end the program: writes to it fail instead.
   std::signal(SIGPIPE, SIG_IGN);
-  if (argc < 2) {
+  Station st;
+  // An optional leading "--receiver fine|classic"; the positional arguments
+  // follow it as always.
+  std::string refused;
+  const int taken = take_receiver_option(argc, argv, st.set, refused);
+  if (taken < 0) {
+    std::fputs(refused.c_str(), stderr);
+    return 1;
+  }
+  if (argc - taken < 2) {
     std::fputs(usage_text(argv[0]).c_str(), stderr);
     return 1;
   }
-  Station st;
-  const std::string refused = parse_command_line(argc, argv, st.set);
+  std::vector<const char*> args(argv, argv + argc);
+  args.erase(args.begin() + 1, args.begin() + 1 + taken);
+  refused = parse_command_line(static_cast<int>(args.size()), args.data(), st.set);
   if (!refused.empty()) {
     std::fputs(refused.c_str(), stderr);
     return 1;
@@ -82,6 +94,10 @@ int talvo_main(int argc, const char* const* argv) {
   } catch (const InitError& e) {
     std::fputs(e.what(), stderr);
     return e.status;
+  } catch (const std::invalid_argument& e) {
+    // Clusters the fine front end cannot serve (too near the top of the band).
+    std::fprintf(stderr, "the fine receiver cannot serve %d Hz: %s\n", st.set.centerfreq, e.what());
+    return 1;
   }
   // Without a window the program runs on with the frame alone (said there).
   (void)init_ggi(st.screen, *st.fe, st.keyer.txspeed);

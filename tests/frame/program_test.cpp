@@ -80,6 +80,23 @@ TEST(Program, RefusesAChannelPlanOrWidthItCannotServe) {
   EXPECT_FALSE(f.bin.exists("arecord.args"));
 }
 
+TEST(Program, ReceiverOptionComesFirstAndIsOneOfTwo) {
+  Fakes f;
+  auto r = f.talvo({"--receiver", "bogus", "700"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "--receiver must be fine or classic\n");
+  r = f.talvo({"--receiver", "fine"});  // no centre frequency: the usage
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.substr(0, 7), "Usage: ");
+  // On the fine receiver a stream runs to its end like on the classic one.
+  const auto audio = test::mix({{700, 8000, 0, {{0.1, 0.3}}, 0.005}}, 0.5);
+  r = f.talvo({"--receiver", "fine", "700", "1200", "notone", "stdin"}, test::to_bytes(audio));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, kHeadless);
+  r = f.talvo({"--receiver", "classic", "700", "1200", "notone", "stdin"}, test::to_bytes(audio));
+  EXPECT_EQ(r.status, 0);
+}
+
 TEST(Program, ReadsTheRecorderPipeToItsEnd) {
   const auto audio = test::mix({{700, 8000, 0, {{0.1, 0.3}}, 0.005}}, 0.5);
   Fakes f(test::to_bytes(audio));
