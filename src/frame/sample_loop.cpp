@@ -80,6 +80,8 @@ class ProgramSteps : public WalkSteps {
   ProgramSteps(Station& st, const bool* over, bool tone_out)
       : st_(st), over_(over), tone_out_(tone_out) {}
 
+  bool every_sample() const override { return true; }
+
   void sample(int k, bool /*tick*/) override {
     if (over_[k]) st_.overflow = 1;
     // The key line is refreshed at every tick of the transmit cluster, and

@@ -11,6 +11,7 @@ FineReceiver::FineReceiver(const FinePlan& plan)
       centre_(static_cast<std::size_t>(fe_.clusters())),
       buf_(static_cast<std::size_t>(2 * FineFrontEnd::kMaxFrames)),
       keys_(static_cast<std::size_t>(fe_.clusters()), 0.0),
+      list_(static_cast<std::size_t>(fe_.clusters())),
       sample_rate_(plan.sample_rate) {
   for (int q = 0; q < fe_.clusters(); q++)
     centre_[static_cast<std::size_t>(q)] = static_cast<int>(std::lround(fe_.centre_hz(q)));
@@ -35,10 +36,25 @@ bool FineReceiver::tick(int k) {
   return ticked_;
 }
 
+int FineReceiver::next_tick(int k) const {
+  for (int t = next_; t < fe_.ticks(); t++)
+    if (fe_.tick_frame(t) >= k) return fe_.tick_frame(t);
+  return block_frames_;
+}
+
 void FineReceiver::settle(int) {
   if (current_ < 0) return;
-  for (int q = 0; q < fe_.clusters(); q++)
-    keys_[static_cast<std::size_t>(q)] = fe_.key(q, current_);
+  for (int q = 0; q < fe_.clusters(); q++) {
+    const auto i = static_cast<std::size_t>(q);
+    keys_[i] = fe_.key(q, current_);
+    list_[i] = {q, keys_[i] != 0.0};
+  }
+}
+
+const ClusterKey* FineReceiver::ticked_keys(int& n) {
+  // All clusters tick together.
+  n = ticked_ ? fe_.clusters() : 0;
+  return list_.data();
 }
 
 short FineReceiver::tone(int k, int q, int amplitude) const {

@@ -27,9 +27,11 @@ class FineReceiver : public FrontEnd {
   int ticks_per_second(int) const override { return tick_rate_; }
   void run(const double* in, int n) override;
   bool tick(int k) override;
+  int next_tick(int k) const override;
   void settle(int k) override;
   bool ticked(int) const override { return ticked_; }
   double key(int q) const override { return keys_[static_cast<std::size_t>(q)]; }
+  const ClusterKey* ticked_keys(int& n) override;
   short tone(int k, int q, int amplitude) const override;
   bool measures_snr() const override { return true; }
   double snr_db(int q) const override { return fe_.snr_db(q); }
@@ -42,6 +44,7 @@ class FineReceiver : public FrontEnd {
   std::vector<int> centre_;       // cluster centres, whole Hz
   std::vector<float> buf_;        // the block as the front end takes it
   std::vector<double> keys_;      // key state of each cluster as it stands
+  std::vector<ClusterKey> list_;  // every cluster with its key state, at a tick
   int next_ = 0;                  // the next of the block's ticks to walk
   int current_ = -1;              // the tick of the sample walked last, or -1
   bool ticked_ = false;           // the sample walked last was a tick

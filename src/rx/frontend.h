@@ -16,6 +16,12 @@
 
 namespace talvo {
 
+// A cluster that ticked, with its key state.
+struct ClusterKey {
+  int q;      // the cluster
+  bool down;  // key down
+};
+
 class FrontEnd {
  public:
   virtual ~FrontEnd() = default;
@@ -33,6 +39,9 @@ class FrontEnd {
   // Walking the block: sample k ticked (anything that drives the later
   // steps); marks the clusters that ticked on it.
   virtual bool tick(int k) = 0;
+  // The first sample from k on (k .. n-1) on which anything ticks, or n: a
+  // walk that needs nothing between tick samples goes from one to the next.
+  virtual int next_tick(int k) const = 0;
   // The key states of the clusters that ticked on sample k.
   virtual void settle(int k) = 0;
   // Cluster q ticked on the sample walked last.
@@ -40,6 +49,9 @@ class FrontEnd {
   // Cluster q's key state as it stands: 0 key up, above 0 key down (the
   // value is its strength, which the waterfall shows).
   virtual double key(int q) const = 0;
+  // After settle(k): the clusters that ticked on sample k with their key
+  // states, lowest first, in a list the front end keeps (count in `n`).
+  virtual const ClusterKey* ticked_keys(int& n) = 0;
 
   // The transmit tone on sample k of the block: `amplitude` times the sine
   // of cluster q's frequency, its phase running on without a break.
