@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "decoder/textdiff.h"
 #include "decoder/walk.h"
 #include "rx/block.h"
 #include "rx/classic.h"
@@ -281,22 +282,6 @@ std::vector<int> nine_around(int centre_hz) {
 }
 
 namespace {
-
-int edit_distance(const std::string& a, const std::string& b) {
-  std::vector<int> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); j++)
-    row[j] = static_cast<int>(j);
-  for (std::size_t i = 1; i <= a.size(); i++) {
-    int diag = row[0];
-    row[0] = static_cast<int>(i);
-    for (std::size_t j = 1; j <= b.size(); j++) {
-      const int up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diag = up;
-    }
-  }
-  return row[b.size()];
-}
 
 // Two texts are copies of one station when they differ in at most half of
 // the longer one (texts are compared up to 2000 characters).

@@ -1,5 +1,7 @@
 #include "support/morse.h"
 
+#include "decoder/textdiff.h"
+
 #include <algorithm>
 #include <cctype>
 #include <random>
@@ -89,19 +91,7 @@ std::string after_first_word(const std::string& s) {
 }
 
 int edit_distance(const std::string& a, const std::string& b) {
-  std::vector<int> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); j++)
-    row[j] = static_cast<int>(j);
-  for (std::size_t i = 1; i <= a.size(); i++) {
-    int diag = row[0];
-    row[0] = static_cast<int>(i);
-    for (std::size_t j = 1; j <= b.size(); j++) {
-      const int up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diag = up;
-    }
-  }
-  return row[b.size()];
+  return talvo::edit_distance(a, b);
 }
 
 }  // namespace talvo::test
