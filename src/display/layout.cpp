@@ -53,7 +53,7 @@ int init_ggi(Screen& s, const FrontEnd& fe, int txspeed) {
 
 void overload_box(Screen& s, bool overflow) {
   s.vis.SetGCForeground(overflow ? kEchoColour : kBlack);
-  s.vis.DrawBox(kStatus[kOverload].value_x, status_y(s.height), kOverloadBox, kOverloadBox);
+  s.vis.DrawBox(kStatus[kOverflow].value_x, status_y(s.height), kOverloadBox, kOverloadBox);
 }
 
 }  // namespace talvo
