@@ -5,25 +5,19 @@
 #include <unistd.h>
 
 #include "frame/keyline.h"
-#include "support/process.h"
+#include "support/fakes.h"
 #include "support/signal.h"
 
 namespace talvo {
 namespace {
 
-const std::string kHeadless = "ggiOpen returned errorcode.\n";
+using test::kHeadless;
 
 test::Run talvo_with_player(const std::string& player, const std::string& mode,
                             const std::string& input) {
-  test::TempDir bin, work;
-  bin.write("aplay", player, true);
-  work.write("txtext.asc", "");
-  work.write("velquin-font.psf.gz", test::TempDir::contents(TALVO_FONT));
-  test::RunOptions o;
-  o.cwd = work.path();
-  o.path_prefix = bin.path();
-  o.input = input;
-  return test::run({TALVO_BINARY, "700", "1200", mode, "stdin"}, o);
+  test::Station st("");
+  st.player(player);
+  return st.talvo({"700", "1200", mode, "stdin"}, input);
 }
 
 TEST(Faults, PlayerThatEndsLeavesTheReceiverRunning) {

@@ -3,61 +3,23 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
 
-#include "support/process.h"
+#include "support/fakes.h"
 #include "support/signal.h"
 
 namespace talvo {
 namespace {
 
-using test::run;
-using test::TempDir;
-
-// Without a display the program says so and runs on with its frame alone.
-const std::string kHeadless = "ggiOpen returned errorcode.\n";
-// It tells on standard output how it reads its font.
-const std::string kFontCommand = "gunzip -c  velquin-font.psf.gz\n";
-
-struct Fakes {
-  TempDir bin;   // the fake programs
-  TempDir work;  // the program's working directory
-
-  explicit Fakes(const std::string& recording = "") {
-    bin.write("recording.raw", recording);
-    bin.write("arecord",
-              "#!/bin/sh\nprintf '%s\\n' \"$*\" > " + bin.file("arecord.args") + "\ncat " +
-                  bin.file("recording.raw") + "\n",
-              true);
-    bin.write("aplay",
-              "#!/bin/sh\nprintf '%s\\n' \"$*\" > " + bin.file("aplay.args") + "\ncat > " +
-                  bin.file("aplay.bytes") + "\ntouch " + bin.file("aplay.done") + "\n",
-              true);
-    work.write("txtext.asc", "cq cq de test\n");
-    work.write("velquin-font.psf.gz", TempDir::contents(TALVO_FONT));
-  }
-  test::Run talvo(const std::vector<std::string>& args, const std::string& input = "") {
-    std::vector<std::string> argv{TALVO_BINARY};
-    argv.insert(argv.end(), args.begin(), args.end());
-    test::RunOptions o;
-    o.cwd = work.path();
-    o.path_prefix = bin.path();
-    o.input = input;
-    return run(argv, o);
-  }
-  // The player outlives the program by a moment: wait until it has read all.
-  std::string played() {
-    for (int i = 0; i < 500 && !bin.exists("aplay.done"); i++)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return bin.read("aplay.bytes");
-  }
-};
+using test::kFontCommand;
+using test::kHeadless;
+using test::Station;
 
 TEST(Program, NoArgumentWritesTheUsageAndStartsNothing) {
-  Fakes f;
+  Station f;
   const auto r = f.talvo({});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.substr(0, 7 + std::string(TALVO_BINARY).size()),
@@ -69,19 +31,25 @@ TEST(Program, NoArgumentWritesTheUsageAndStartsNothing) {
 }
 
 TEST(Program, RefusesAChannelPlanOrWidthItCannotServe) {
-  Fakes f;
-  auto r = f.talvo({"100000"});
+  // Each refusal once here, as the program shows it; every value it refuses
+  // is in the command line's own test.
+  Station f;
+  auto r = f.talvo({"seven"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "centre frequency 100000 out of range: use 460 to 23789 Hz\n");
+  EXPECT_EQ(r.err, "centre frequency seven out of range: use 460 to 23789 Hz\n");
+  EXPECT_EQ(r.out, "");
   r = f.talvo({"700", "99999", "notone", "stdin"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "window width 99999 out of range: use 446 to 2493 pixels\n");
+  EXPECT_EQ(r.out, "");
+  // Refused before anything starts: no recorder ran.
   EXPECT_FALSE(f.bin.exists("arecord.args"));
 }
 
 TEST(Program, ReadsTheRecorderPipeToItsEnd) {
   const auto audio = test::mix({{700, 8000, 0, {{0.1, 0.3}}, 0.005}}, 0.5);
-  Fakes f(test::to_bytes(audio));
+  Station f;
+  f.record(test::to_bytes(audio));
   const auto r = f.talvo({"700"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, kHeadless);
@@ -91,28 +59,33 @@ TEST(Program, ReadsTheRecorderPipeToItsEnd) {
 }
 
 TEST(Program, RecorderThatCannotRunEndsTheProgramAfterStartUp) {
-  Fakes f;
+  Station f;
   test::RunOptions o;
   o.cwd = f.work.path();
   o.path = f.work.path();  // no arecord anywhere
-  const auto r = run({TALVO_BINARY, "700"}, o);
+  const auto r = test::run({TALVO_BINARY, "700"}, o);
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("arecord"), std::string::npos);  // the shell says why
 }
 
 TEST(Program, MissingTxtextIsReportedOnce) {
-  Fakes f;
+  Station f;
   unlink(f.work.file("txtext.asc").c_str());
-  const auto r = f.talvo({"700", "1200", "notone", "stdin"}, std::string(1000, '\0'));
+  const auto r = f.stdin_run(std::string(1000, '\0'));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, kHeadless + "txtext cannot be opened\n");
+  // A directory of that name is reported the same.
+  mkdir(f.work.file("txtext.asc").c_str(), 0755);
+  const auto d = f.stdin_run(std::string(1000, '\0'));
+  EXPECT_EQ(d.status, 0);
+  EXPECT_EQ(d.err, kHeadless + "txtext cannot be opened\n");
 }
 
 TEST(Program, RxtonePrimesThePlayerAndPassesTheInputThrough) {
   std::string in = test::to_bytes(test::mix({{650, 12000, 0, {{0, 1}}, 0.005}}, 0.25, 500));
   const std::string whole = in;
   in.push_back('\x01');  // a lone last byte is dropped
-  Fakes f;
+  Station f;
   const auto r = f.talvo({"700", "1200", "rxtone", "stdin"}, in);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, kHeadless);
@@ -125,7 +98,7 @@ TEST(Program, RxtonePrimesThePlayerAndPassesTheInputThrough) {
 }
 
 TEST(Program, TxtoneSendsOneSamplePerInputSample) {
-  Fakes f;
+  Station f;
   const auto r = f.talvo({"700", "1200", "txtone", "stdin"}, std::string(2 * 30000, '\x11'));
   EXPECT_EQ(r.status, 0);
   // The keyer is idle: the primer and then silence, in step with the input.
@@ -133,7 +106,7 @@ TEST(Program, TxtoneSendsOneSamplePerInputSample) {
 }
 
 TEST(Program, SerialDeviceThatCannotBeOpenedEndsTheProgram) {
-  Fakes f;
+  Station f;
   const auto r =
       f.talvo({"700", "1200", "notone", "stdin", "/nonexistent/ttyUSB9"}, std::string(100, '\0'));
   EXPECT_EQ(r.status, 1);
@@ -148,7 +121,7 @@ TEST(Program, RunsWithATerminalAsKeyLine) {
   ASSERT_EQ(grantpt(master), 0);
   ASSERT_EQ(unlockpt(master), 0);
   const std::string slave = ptsname(master);
-  Fakes f;
+  Station f;
   const auto r = f.talvo({"700", "1200", "notone", "stdin", slave}, std::string(48000, '\0'));
   close(master);
   EXPECT_EQ(r.status, 0);
