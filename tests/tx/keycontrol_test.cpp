@@ -33,16 +33,21 @@ struct Rig {
   }
   // Cluster by its centre channel, -20 .. 20.
   ClusterDecoder& at(int c) { return (*st.dec)[cluster_of(c)]; }
-  Control click(int x, int y, int button) {
-    gii_event m;
-    m.type = evPtrAbsolute;
-    m.x = x;
-    m.y = y;
-    st.screen.vis.inject(m);
-    gii_event b;
-    b.type = evPtrButtonPress;
-    b.button = button;
-    return event(b);
+  // `times` clicks at (x, y); what the last one asked for.
+  Control click(int x, int y, int button, int times = 1) {
+    Control last = Control::kGoOn;
+    for (int i = 0; i < times; i++) {
+      gii_event m;
+      m.type = evPtrAbsolute;
+      m.x = x;
+      m.y = y;
+      st.screen.vis.inject(m);
+      gii_event b;
+      b.type = evPtrButtonPress;
+      b.button = button;
+      last = event(b);
+    }
+    return last;
   }
   void press(unsigned sym) {
     gii_event k;
@@ -90,31 +95,25 @@ TEST(Keycontrol, FunctionKeyTextLongerThanTheQueueSendsWhatFits) {
 
 TEST(Keycontrol, StatusLineFieldsStayInRangeAndRedraw) {
   Rig g;
-  for (int i = 0; i < 12; i++)
-    g.click(200, 470, GII_PBUTTON_LEFT);
+  g.click(200, 470, GII_PBUTTON_LEFT, 12);
   EXPECT_EQ(g.st.keyer.txspeed, 20);
   EXPECT_EQ(g.shown(kTxSpeed), "20   ");
-  for (int i = 0; i < 40; i++)
-    g.click(200, 470, GII_PBUTTON_RIGHT);
+  g.click(200, 470, GII_PBUTTON_RIGHT, 40);
   EXPECT_EQ(g.st.keyer.txspeed, 300);
   EXPECT_EQ(g.shown(kTxSpeed), "300  ");
 
-  for (int i = 0; i < 12; i++)
-    g.click(300, 470, GII_PBUTTON_LEFT);
+  g.click(300, 470, GII_PBUTTON_LEFT, 12);
   EXPECT_EQ(g.shown(kIngain), "0.1 ");
-  for (int i = 0; i < 120; i++)
-    g.click(300, 470, GII_PBUTTON_RIGHT);
+  g.click(300, 470, GII_PBUTTON_RIGHT, 120);
   EXPECT_EQ(g.shown(kIngain), "10.1");
-  g.click(300, 470, GII_PBUTTON_LEFT);
-  g.click(300, 470, GII_PBUTTON_LEFT);
+  g.click(300, 470, GII_PBUTTON_LEFT, 2);
   // 10.0 becoming 9.9 leaves nothing of the longer value.
   EXPECT_EQ(g.shown(kIngain), "9.9 ");
 
   g.click(530, 470, GII_PBUTTON_LEFT);
   EXPECT_EQ(g.st.op.wasserdelay, 210);
   EXPECT_EQ(g.shown(kWaterSpeed), "95  ");
-  g.click(530, 470, GII_PBUTTON_RIGHT);
-  g.click(530, 470, GII_PBUTTON_RIGHT);
+  g.click(530, 470, GII_PBUTTON_RIGHT, 2);
   EXPECT_EQ(g.st.op.wasserdelay, 190);
   EXPECT_EQ(g.shown(kWaterSpeed), "105 ");
 
@@ -141,12 +140,12 @@ TEST(Keycontrol, ChannelRows) {
   // Its label redrawn in the transmit cluster's colour.
   EXPECT_EQ(test::read_text(g.st.screen.vis, 5, 195, 3, kTxLabelColour), "750");
   g.click(100, 204, GII_PBUTTON_RIGHT);
-  EXPECT_EQ(g.at(5).decchannel, 1);
+  EXPECT_EQ(g.at(5).decchannel, kSelected);
   g.click(100, 204, GII_PBUTTON_RIGHT);
-  EXPECT_EQ(g.at(5).decchannel, 2);
+  EXPECT_EQ(g.at(5).decchannel, kShown);
   g.click(100, 228, GII_PBUTTON_RIGHT);  // row 2: not a cluster
   for (int c = -20; c <= 20; c += 5)
-    EXPECT_EQ(g.at(c).decchannel, 2);
+    EXPECT_EQ(g.at(c).decchannel, kShown);
 
   // Speed figure: with tracking on a left click sets 100.
   g.at(5).speed = 180;
@@ -160,16 +159,15 @@ TEST(Keycontrol, ChannelRows) {
   // A right click on the text switches tracking off (yellow), and on again.
   g.click(600, 204, GII_PBUTTON_RIGHT);
   EXPECT_EQ(g.at(5).sync_on, 0);
-  EXPECT_EQ(g.at(5).textcolor, 0xFFFF00);
+  EXPECT_EQ(g.at(5).textcolor, kColourFixedSpeed);
   g.click(360, 204, GII_PBUTTON_RIGHT);
   EXPECT_EQ(g.at(5).speed, 110);
   EXPECT_EQ(g.at(5).dit, 9000 / 110);
-  g.click(360, 204, GII_PBUTTON_LEFT);
-  g.click(360, 204, GII_PBUTTON_LEFT);
+  g.click(360, 204, GII_PBUTTON_LEFT, 2);
   EXPECT_EQ(g.at(5).speed, 90);
   g.click(350, 204, GII_PBUTTON_RIGHT);  // exactly at the figure's edge: tracking
   EXPECT_EQ(g.at(5).sync_on, 1);
-  EXPECT_EQ(g.at(5).textcolor, 0xFFFFFF);
+  EXPECT_EQ(g.at(5).textcolor, kColourTracking);
 }
 
 }  // namespace
