@@ -7,16 +7,18 @@ namespace talvo {
 void walk_block(FrontEnd& fe, Decoder& dec, const double* in, int n, DecoderOutput& out,
                 WalkSteps& steps) {
   fe.run(in, n);
-  const int clusters = fe.clusters();
-  for (int k = 0; k < n; k++) {
+  const bool every = steps.every_sample();
+  for (int k = every ? 0 : fe.next_tick(0); k < n; k = every ? k + 1 : fe.next_tick(k + 1)) {
     const bool tick = fe.tick(k);
     steps.sample(k, tick);
     if (!tick) continue;
     const bool decode = steps.before_keys(k);
     fe.settle(k);
     if (decode) {
-      for (int q = 0; q < clusters; q++)
-        if (fe.ticked(q)) dec.step(q, fe.key(q) != 0.0, out);
+      int count = 0;
+      const ClusterKey* keys = fe.ticked_keys(count);
+      for (int i = 0; i < count; i++)
+        dec.step(keys[i].q, keys[i].down, out);
     }
     steps.after_decode(k);
   }

@@ -18,7 +18,11 @@ namespace talvo {
 class WalkSteps {
  public:
   virtual ~WalkSteps() = default;
-  // Sample k of the block; `tick`: something ticked on it.
+  // Whether `sample` is wanted on every sample; without it the walk goes
+  // from one tick sample to the next.
+  virtual bool every_sample() const { return false; }
+  // Sample k of the block; `tick`: something ticked on it (every sample
+  // when every_sample(), else tick samples only).
   virtual void sample(int /*k*/, bool /*tick*/) {}
   // A tick sample, before the key states settle. Returns whether the
   // decoder runs on this sample (it pauses while the keyer sends).

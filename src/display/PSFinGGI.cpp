@@ -108,12 +108,6 @@ FontLoad psfloadfont(Psf& psf, const char* font, FILE* echo) {
   return result;
 }
 
-FontLoad psfloadfont(Psf& psf, const char* font) {
-  FontLoad result = psfloadfont(psf, font, stdout);
-  std::fputs(result.message.c_str(), stderr);
-  return result;
-}
-
 int psfSetGCForeground(Psf& psf, Visual& /*vis*/, ggi_pixel color) {
   set_color(psf.PSF_fgcolor, color);
   return 0;

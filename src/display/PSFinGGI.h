@@ -53,12 +53,6 @@ struct [[nodiscard]] FontLoad {
 // decompressor says follows it; a null `echo` shows it nowhere.
 FontLoad psfloadfont(Psf& psf, const char* font, std::FILE* echo);
 
-// Transitional: the start-up's present call, which discards the result. It
-// loads with the command line shown on standard output and the message
-// printed on standard error, as loading used to. Goes once the start-up
-// reports the result of the three-argument form itself.
-FontLoad psfloadfont(Psf& psf, const char* font);
-
 // The loading itself, from an open stream (from kShortHeader on).
 FontLoad psf_read(Psf& psf, std::FILE* f);
 

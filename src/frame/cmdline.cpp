@@ -26,6 +26,20 @@ std::string usage_text(const char* progname) {
   return u;
 }
 
+int take_receiver_option(int argc, const char* const* argv, Settings& s, std::string& refused) {
+  if (argc < 2 || std::strcmp(argv[1], "--receiver") != 0) return 0;
+  const char* r = argc > 2 ? argv[2] : "";
+  if (std::strcmp(r, "fine") == 0) {
+    s.fine = true;
+  } else if (std::strcmp(r, "classic") == 0) {
+    s.fine = false;
+  } else {
+    refused = "--receiver must be fine or classic\n";
+    return -1;
+  }
+  return 2;
+}
+
 std::string parse_command_line(int argc, const char* const* argv, Settings& s) {
   // Base-10 conversion as the operator has always typed it: text gives 0,
   // which the range check below then refuses.

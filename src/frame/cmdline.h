@@ -21,7 +21,13 @@ struct Settings {
   bool from_stdin = false;  // audio from standard input instead of the recorder pipe
   char rtsout = 0;          // 1 when a serial key device is named
   std::string seroutdev;    // its path
+  bool fine = false;        // the fine receive front end (--receiver fine)
 };
+
+// Takes an optional leading "--receiver fine|classic" off the arguments
+// (argv[1], argv[2]); returns how many it took (0 or 2), or -1 with `refused`
+// set when the receiver is not one of the two.
+int take_receiver_option(int argc, const char* const* argv, Settings& s, std::string& refused);
 
 // The ten lines written when the program is started without an argument.
 std::string usage_text(const char* progname);

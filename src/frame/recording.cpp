@@ -6,12 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <ctime>
 
-#include "decoder/decoder.h"
-#include "decoder/walk.h"
+#include "frame/interrupt.h"
 #include "rx/block.h"
-#include "rx/classic.h"
+#include "rx/receiver.h"
 
 namespace talvo {
 namespace {
@@ -57,11 +58,20 @@ class SndSource : public AudioSource {
     return static_cast<long long>(static_cast<double>(info_.frames) * samplefreq /
                                   info_.samplerate);
   }
+  int native_rate() const override { return info_.samplerate; }
 
  private:
   static constexpr int kChunk = 4096;
 
   const float* buffered() const { return src_ ? resampled_.data() : mono_.data(); }
+
+  // Frame i of the input with its channels mixed to one (their mean).
+  float mixed(int i) const {
+    float sum = 0;
+    for (int c = 0; c < info_.channels; c++)
+      sum += in_[i * info_.channels + c];
+    return sum / static_cast<float>(info_.channels);
+  }
 
   // Reads the next piece of the file, resampled where needed.
   bool fill() {
@@ -73,7 +83,7 @@ class SndSource : public AudioSource {
         in_used_ = 0;
         ended_ = frames <= 0;
         for (int i = 0; i < in_len_; i++)
-          mono_[i] = in_[i * info_.channels + channel_];
+          mono_[i] = channel_ < 0 ? mixed(i) : in_[i * info_.channels + channel_];
       }
       if (!src_) {
         len_ = in_len_ - in_used_;
@@ -101,7 +111,7 @@ class SndSource : public AudioSource {
 
   SNDFILE* f_;
   SF_INFO info_;
-  int channel_;
+  int channel_;  // from 0; -1 mixes all channels
   std::vector<float> in_, mono_, resampled_;
   SRC_STATE* src_ = nullptr;
   int pos_ = 0, len_ = 0;         // the samples ready to hand out
@@ -148,53 +158,141 @@ class RawSource : public AudioSource {
   bool keeping_;
 };
 
-// The decoded strings, kept per cluster and, in events format, printed
-// with the time of the sample on which they were decoded.
-class Report : public DecoderOutput, public WalkSteps {
+std::string json_escape(const std::string& s) {
+  std::string e;
+  for (char c : s) {
+    if (c == '"' || c == '\\') e.push_back('\\');
+    e.push_back(c);
+  }
+  return e;
+}
+
+// What the engine decodes as it comes: in events format one JSON line per
+// string; the calls found become spots (once per call and frequency in ten
+// minutes), as lines on standard output, to the spot server, and as events.
+class Happenings : public EngineSink {
  public:
-  Report(const FrontEnd& fe, FILE* out, bool events)
-      : fe_(fe), out_(out), events_(events), text_(static_cast<std::size_t>(fe.clusters())) {}
-  void print(const ClusterDecoder& d, int q, const char* s) override {
-    // Streamed strings are not kept: a stream may run for days.
-    if (!events_) {
-      text_[static_cast<std::size_t>(q)] += s;
+  Happenings(const DecodeSettings& s, FILE* out) : s_(s), out_(out) {}
+  void event(const EngineEvent& e) override {
+    const double t = static_cast<double>(e.sample) / s_.rate;
+    if (e.is_call) {
+      spot(e, t);
       return;
     }
-    std::fprintf(out_, "{\"t\": %.3f, \"center_hz\": %d, \"cpm\": %d, \"text\": \"%s\"}\n",
-                 static_cast<double>(block_start + k_ + 1) / samplefreq, fe_.centre_hz(q), d.speed,
-                 json_escape(s).c_str());
+    if (s_.format != DecodeSettings::kEvents) return;
+    if (s_.receiver == ReceiverKind::kClassic) {
+      std::fprintf(out_, "{\"t\": %.3f, \"center_hz\": %d, \"cpm\": %d, \"text\": \"%s\"}\n", t,
+                   e.center_hz, e.cpm, json_escape(e.text).c_str());
+    } else {
+      std::fprintf(out_,
+                   "{\"t\": %.3f, \"center_hz\": %d, \"cpm\": %d, \"wpm\": %d, \"snr_db\": %.0f, "
+                   "\"text\": \"%s\"}\n",
+                   t, e.center_hz, e.cpm, e.wpm, e.snr_db, json_escape(e.text).c_str());
+    }
     std::fflush(out_);
   }
-  bool before_keys(int k) override {
-    k_ = k;
-    return true;
-  }
-  static std::string json_escape(const std::string& s) {
-    std::string e;
-    for (char c : s) {
-      if (c == '"' || c == '\\') e.push_back('\\');
-      e.push_back(c);
-    }
-    return e;
-  }
-  const std::string& text(int q) const { return text_[static_cast<std::size_t>(q)]; }
-  long long block_start = 0;  // samples before the block being walked
 
  private:
-  const FrontEnd& fe_;
+  void spot(const EngineEvent& e, double t) {
+    spots::Spot sp;
+    sp.call = e.call.call;
+    sp.freq_hz = spots::radio_hz(s_.spots.dial_khz, s_.spots.sideband, e.tone_hz);
+    sp.snr_db = static_cast<int>(std::lround(e.snr_db));
+    sp.wpm = e.wpm;
+    sp.type = e.call.type;
+    sp.utc = static_cast<std::int64_t>(std::time(nullptr));
+    if (!dedup_.admit(sp.call, sp.freq_hz, sp.utc)) return;
+    const std::string line = spots::spot_line(s_.spots.spotter, sp);
+    if (s_.spots.publisher) s_.spots.publisher->publish(line);
+    if (s_.format == DecodeSettings::kEvents) {
+      std::fprintf(out_,
+                   "{\"t\": %.3f, \"center_hz\": %d, \"freq_khz\": %.1f, \"call\": \"%s\", "
+                   "\"spot_type\": \"%s\", \"snr_db\": %d, \"wpm\": %d}\n",
+                   t, e.center_hz, sp.freq_hz / 1000.0, json_escape(sp.call).c_str(),
+                   spots::type_name(sp.type), sp.snr_db, sp.wpm);
+      std::fflush(out_);
+    } else if (s_.spots.print && s_.format == DecodeSettings::kText) {
+      std::fprintf(out_, "%s\n", line.c_str());
+      std::fflush(out_);
+    }
+  }
+
+  const DecodeSettings& s_;
   FILE* out_;
-  bool events_;
-  int k_ = 0;  // the sample of the block being walked
-  std::vector<std::string> text_;
+  spots::SpotDedup dedup_;
 };
 
-std::string trim(const std::string& s) {
-  const std::size_t a = s.find_first_not_of(' ');
-  if (a == std::string::npos) return "";
-  return s.substr(a, s.find_last_not_of(' ') - a + 1);
+// Seconds into the recording as [hh:mm:ss.s].
+std::string timestamp(double t) {
+  const long tenths = std::lround(std::max(t, 0.0) * 10);
+  char b[32];
+  std::snprintf(b, sizeof b, "[%02ld:%02ld:%02ld.%ld]", tenths / 36000, tenths / 600 % 60,
+                tenths / 10 % 60, tenths % 10);
+  return b;
 }
 
 }  // namespace
+
+// A two-channel file read as I/Q pairs at its own rate.
+class IqFile : public IqSource {
+ public:
+  IqFile(SNDFILE* f, const SF_INFO& info) : f_(f), info_(info) {}
+  ~IqFile() override { sf_close(f_); }
+  int read(double* out, int n) override {
+    if (interrupted()) return 0;
+    const sf_count_t got = sf_readf_double(f_, out, n);
+    for (sf_count_t i = 0; i < 2 * got; i++)
+      out[i] *= 32768.0;
+    return static_cast<int>(got);
+  }
+  long long length() const override { return info_.frames; }
+  int rate() const override { return info_.samplerate; }
+
+ private:
+  SNDFILE* f_;
+  SF_INFO info_;
+};
+
+// Raw stereo S16LE pairs from a stream.
+class RawIq : public IqSource {
+ public:
+  explicit RawIq(FILE* f) : f_(f) {}
+  int read(double* out, int n) override {
+    const std::size_t got = std::fread(buf_, 4, static_cast<std::size_t>(std::min(n, kMax)), f_);
+    for (std::size_t i = 0; i < 2 * got; i++) {
+      const auto lo = static_cast<unsigned char>(buf_[2 * i]);
+      const auto hi = static_cast<signed char>(buf_[2 * i + 1]);
+      out[i] = hi * 256 + lo;
+    }
+    return static_cast<int>(got);
+  }
+  long long length() const override { return -1; }
+  int rate() const override { return samplefreq; }
+
+ private:
+  static constexpr int kMax = 4096;
+  FILE* f_;
+  char buf_[4 * kMax];
+};
+
+std::unique_ptr<IqSource> open_iq_recording(const std::string& path, std::string& error) {
+  SF_INFO info{};
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  if (!f) {
+    error = std::string("not audio that can be read (") + sf_strerror(nullptr) + ")";
+    return nullptr;
+  }
+  if (info.channels != 2) {
+    sf_close(f);
+    error = "I/Q needs two channels (it has " + std::to_string(info.channels) + ")";
+    return nullptr;
+  }
+  return std::make_unique<IqFile>(f, info);
+}
+
+std::unique_ptr<IqSource> open_raw_iq(FILE* f) {
+  return std::make_unique<RawIq>(f);
+}
 
 std::unique_ptr<AudioSource> open_recording(const std::string& path, int channel,
                                             std::string& error) {
@@ -222,13 +320,17 @@ std::unique_ptr<AudioSource> open_recording(const std::string& path, int channel
     error = "no audio in it";
     return nullptr;
   }
-  if (channel < 1 || channel > info.channels) {
+  if (channel < 0 || channel > info.channels) {
     sf_close(f);
     error = "has no channel " + std::to_string(channel) + " (it has " +
             std::to_string(info.channels) + ")";
     return nullptr;
   }
   return std::make_unique<SndSource>(f, info, channel - 1);
+}
+
+std::unique_ptr<AudioSource> sndfile_source(SNDFILE* f, const SF_INFO& info, int channel) {
+  return std::make_unique<SndSource>(f, info, channel);
 }
 
 std::unique_ptr<AudioSource> open_raw(FILE* f, bool keep_start) {
@@ -281,30 +383,43 @@ double measure_auto_gain(AudioSource& src, int centerfreq) {
   return std::clamp(gain, 0.01, 100.0);
 }
 
-std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettings& s, FILE* out) {
-  ClassicFrontEnd fe(s.centerfreq);
-  Decoder dec = decoder_for(fe, Rules::kClassic, 100);
-  Report report(fe, out, s.format == DecodeSettings::kEvents);
-  std::vector<double> in(kBlock);
+namespace {
+
+template <typename Source>
+std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, FILE* out) {
+  EngineSettings es;
+  es.receiver = s.receiver;
+  es.centerfreq = s.centerfreq;
+  es.centres = s.centres.empty() ? nine_around(s.centerfreq) : s.centres;
+  es.rate = s.rate;
+  es.iq = s.iq;
+  es.threads = s.threads;
+  // Streamed strings are not kept: a stream may run for days.
+  es.keep_text = s.format != DecodeSettings::kEvents;
+  es.find_calls = s.receiver == ReceiverKind::kFine;
+  Engine engine(es);
+  Happenings happenings(s, out);
+  const int per_frame = s.iq ? 2 : 1;
+  std::vector<double> in(static_cast<std::size_t>(Engine::kBatch * per_frame));
   const long long total = src.length();
   long long pos = 0;
   int shown = -1;
   // After the end of the input, silence: the last character ends only when
   // its gap has reached the end-of-character length, behind the receiver's
-  // 0.2 s of smoothing.
-  long long tail = static_cast<long long>(s.tail * samplefreq);
+  // smoothing.
+  long long tail = static_cast<long long>(s.tail * s.rate);
   for (int n;; pos += n) {
-    n = src.read(in.data(), kBlock);
+    n = src.read(in.data(), Engine::kBatch);
     if (n <= 0) {
       if (tail <= 0) break;
-      n = static_cast<int>(std::min<long long>(kBlock, tail));
-      std::fill(in.begin(), in.begin() + n, 0.0);
+      n = static_cast<int>(std::min<long long>(Engine::kBatch, tail));
+      std::fill(in.begin(), in.begin() + n * per_frame, 0.0);
       tail -= n;
     }
-    for (int k = 0; k < n; k++)
-      in[k] *= s.gain;
-    report.block_start = pos;
-    walk_block(fe, dec, in.data(), n, report, report);
+    if (s.receiver == ReceiverKind::kClassic)
+      for (int k = 0; k < n; k++)
+        in[static_cast<std::size_t>(k)] *= s.gain;
+    engine.feed(in.data(), n, &happenings);
     if (s.progress && total > 0) {
       const int pct = static_cast<int>(100 * std::min(pos + n, total) / total);
       if (pct != shown) {
@@ -314,29 +429,54 @@ std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettin
       }
     }
   }
-  dec.flush(report);
+  engine.finish(&happenings);
   if (s.progress && total > 0) std::fputs("\n", stderr);
-  std::vector<ClusterResult> res;
-  for (int q = 0; q < fe.clusters(); q++)
-    res.push_back({fe.centre_hz(q), dec[q].speed, trim(report.text(q))});
-  return res;
+  return engine.results();
 }
 
-std::string format_results(const std::vector<ClusterResult>& res, DecodeSettings::Format f) {
+}  // namespace
+
+std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettings& s, FILE* out) {
+  return decode_frames(src, s, out);
+}
+
+std::vector<ClusterResult> decode_iq(IqSource& src, const DecodeSettings& s, FILE* out) {
+  return decode_frames(src, s, out);
+}
+
+std::string format_results(const std::vector<ClusterResult>& all, const DecodeSettings& s,
+                           bool timestamps) {
   std::string o;
-  char buf[160];
-  if (f == DecodeSettings::kJson) {
+  char buf[200];
+  const bool fine = s.receiver == ReceiverKind::kFine;
+  std::vector<ClusterResult> res = all;
+  if (fine) {
+    drop_neighbour_copies(res);
+    std::erase_if(res, [](const ClusterResult& c) { return c.text.empty(); });
+  }
+  if (s.format == DecodeSettings::kJson) {
     o = "{\"clusters\": [";
     for (std::size_t i = 0; i < res.size(); i++) {
-      std::snprintf(buf, sizeof buf, "%s{\"center_hz\": %d, \"cpm\": %d, \"wpm\": %d, \"text\": \"",
-                    i ? ", " : "", res[i].center_hz, res[i].cpm, res[i].cpm / 5);
-      o += buf + Report::json_escape(res[i].text) + "\"}";
+      if (fine)
+        std::snprintf(
+            buf, sizeof buf,
+            "%s{\"center_hz\": %d, \"cpm\": %d, \"wpm\": %d, \"snr_db\": %.0f, \"text\": \"",
+            i ? ", " : "", res[i].center_hz, res[i].cpm, res[i].wpm, res[i].snr_db);
+      else
+        std::snprintf(buf, sizeof buf,
+                      "%s{\"center_hz\": %d, \"cpm\": %d, \"wpm\": %d, \"text\": \"", i ? ", " : "",
+                      res[i].center_hz, res[i].cpm, res[i].cpm / 5);
+      o += buf + json_escape(res[i].text) + "\"}";
     }
     return o + "]}\n";
   }
   for (const auto& c : res) {
     if (c.text.empty()) continue;
-    std::snprintf(buf, sizeof buf, "%5d Hz %4d cpm  ", c.center_hz, c.cpm);
+    if (timestamps) o += timestamp(c.first_t) + " ";
+    if (fine)
+      std::snprintf(buf, sizeof buf, "%6d Hz %3d wpm %3.0f dB  ", c.center_hz, c.wpm, c.snr_db);
+    else
+      std::snprintf(buf, sizeof buf, "%5d Hz %4d cpm  ", c.center_hz, c.cpm);
     o += buf + c.text + "\n";
   }
   return o;

@@ -4,10 +4,16 @@
 // and no window.
 #pragma once
 
+#include <sndfile.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "frame/engine.h"
+#include "rx/chanarray.h"
+#include "spots/spot.h"
 
 namespace talvo {
 
@@ -21,31 +27,69 @@ class AudioSource {
   virtual bool rewind() = 0;
   // Total length in samples at 48 kHz, or -1 when unknown (a stream).
   virtual long long length() const = 0;
+  // The rate the audio had before it was resampled to 48 kHz: the highest
+  // frequency it carries is half of it.
+  virtual int native_rate() const { return samplefreq; }
 };
 
+// I/Q input for SDR users: two channels, in-phase and quadrature, read as
+// interleaved pairs at the recording's own rate (read(out, n) fills n
+// pairs, 2n values; length and rate count pairs).
+class IqSource {
+ public:
+  virtual ~IqSource() = default;
+  virtual int read(double* out, int n) = 0;
+  virtual long long length() const = 0;
+  virtual int rate() const = 0;
+};
+
+// A two-channel recording as I/Q. On failure returns null and sets `error`.
+std::unique_ptr<IqSource> open_iq_recording(const std::string& path, std::string& error);
+// Raw stereo S16LE at 48 kHz from a stream as I/Q.
+std::unique_ptr<IqSource> open_raw_iq(FILE* f);
+
 // Opens a recording. On failure returns null and sets `error` to the reason.
-// `channel` counts from 1.
+// `channel` counts from 1; 0 mixes all channels to one.
 std::unique_ptr<AudioSource> open_recording(const std::string& path, int channel,
                                             std::string& error);
+// A source over a file libsndfile has opened (it closes it). `channel`
+// counts from 0; -1 mixes all channels to one.
+std::unique_ptr<AudioSource> sndfile_source(SNDFILE* f, const SF_INFO& info, int channel);
 // Raw S16LE mono 48 kHz from a stream. With `keep_start` its first 10 s
 // can be read twice (for measure_auto_gain).
 std::unique_ptr<AudioSource> open_raw(FILE* f, bool keep_start);
 
+// Where spot lines go besides standard output: the telnet server, behind a
+// seam so that tests can see every line.
+class SpotPublisher {
+ public:
+  virtual ~SpotPublisher() = default;
+  virtual void publish(const std::string& line) = 0;
+};
+
+struct SpotSettings {
+  bool print = false;             // spot lines on standard output (text format)
+  std::string spotter = "TALVO";  // the skimmer operator's call
+  double dial_khz = 0;            // the radio's dial
+  spots::Sideband sideband = spots::Sideband::kUsb;
+  SpotPublisher* publisher = nullptr;  // the telnet server, when one runs
+};
+
 struct DecodeSettings {
-  int centerfreq = 700;
-  double gain = 1.0;
-  bool auto_gain = false;
+  ReceiverKind receiver = ReceiverKind::kClassic;
+  int centerfreq = 700;      // classic: the centre of the nine clusters
+  std::vector<int> centres;  // fine: the clusters (empty: nine around centerfreq)
+  int rate = samplefreq;     // input frames per second (I/Q files keep their own)
+  bool iq = false;           // fine: the input is I/Q pairs
+  int threads = 1;           // threads decoding side by side (fine)
+  double gain = 1.0;         // classic: input gain
+  bool auto_gain = false;    // classic: the gain was measured
   enum Format { kText, kJson, kEvents } format = kText;
   bool progress = false;  // a progress bar on standard error
   // Seconds of silence decoded after the input, so that the last character
   // and its word space complete.
   double tail = 1.0;
-};
-
-struct ClusterResult {
-  int center_hz = 0;
-  int cpm = 0;
-  std::string text;
+  SpotSettings spots;  // fine: calls picked out of the text and spotted
 };
 
 // The input gain that brings the strongest signal of the source to the
@@ -54,11 +98,20 @@ struct ClusterResult {
 double measure_auto_gain(AudioSource& src, int centerfreq);
 
 // Decodes the whole source; in events format every decoded string is
-// printed to `out` as it comes. Returns the nine clusters, lowest first.
+// printed to `out` as it comes, and spots as they are made. Returns every
+// cluster, lowest first. Throws std::invalid_argument for clusters the
+// receiver cannot serve.
 std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettings& s, FILE* out);
+// The same for I/Q input (s.iq set, s.rate the source's rate).
+std::vector<ClusterResult> decode_iq(IqSource& src, const DecodeSettings& s, FILE* out);
 
-// The results in text or json format.
-std::string format_results(const std::vector<ClusterResult>& r, DecodeSettings::Format f);
+// The results in text or json format; with `timestamps` each text line
+// starts with the time its first character was decoded, [hh:mm:ss.s]. The
+// fine receiver lists only the clusters that decoded something (a station
+// in two neighbouring clusters once, where it is strongest), with speed in
+// words per minute and signal-to-noise ratio.
+std::string format_results(const std::vector<ClusterResult>& r, const DecodeSettings& s,
+                           bool timestamps = false);
 
 // The program talvo-decode; returns its exit status.
 int decode_main(int argc, const char* const* argv);

@@ -18,6 +18,7 @@
 #include "frame/station.h"
 #include "rx/block.h"
 #include "rx/classic.h"
+#include "rx/fine_receiver.h"
 #include "tx/keycontrol.h"
 
 namespace talvo {
@@ -63,7 +64,10 @@ bool waterfall_due(Station& st) {
   st.wasser++;
   // Evaluated anew each time: the operator may change wasserdelay. The
   // pace is counted in tick samples, scaled by the classic channel count.
-  if (st.wasser <= (st.op.wasserdelay * kanalzahl) / 30) return false;
+  const int every = (st.op.wasserdelay * kanalzahl) / 30;
+  if (st.wasser <=
+      (st.waterfall_scale == 1.0 ? every : static_cast<int>(every * st.waterfall_scale)))
+    return false;
   st.wasser = 0;
   return true;
 }
@@ -75,6 +79,8 @@ class ProgramSteps : public WalkSteps {
  public:
   ProgramSteps(Station& st, const bool* over, bool tone_out)
       : st_(st), over_(over), tone_out_(tone_out) {}
+
+  bool every_sample() const override { return true; }
 
   void sample(int k, bool /*tick*/) override {
     if (over_[k]) st_.overflow = 1;
@@ -121,6 +127,18 @@ class ProgramSteps : public WalkSteps {
 }  // namespace
 
 void make_receiver(Station& st) {
+  if (st.set.fine) {
+    FinePlan plan;
+    for (int q = -4; q <= 4; q++)
+      plan.centres_hz.push_back(st.set.centerfreq + 50 * q);
+    st.fe = std::make_unique<FineReceiver>(plan);
+    st.dec = std::make_unique<Decoder>(decoder_for(*st.fe, Rules::kFine, st.textbufwidth));
+    // The waterfall keeps its pace in time: the classic chain has about
+    // 15850 tick samples a second (any of its channels ticking), the fine
+    // one a tick sample per tick.
+    st.waterfall_scale = st.fe->ticks_per_second(0) / 15850.0;
+    return;
+  }
   st.fe = std::make_unique<ClassicFrontEnd>(st.set.centerfreq);
   st.dec = std::make_unique<Decoder>(decoder_for(*st.fe, Rules::kClassic, st.textbufwidth));
 }

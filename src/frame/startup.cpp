@@ -6,7 +6,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
+#include <vector>
 
+#include "frame/commands.h"
+#include "frame/datafiles.h"
 #include "frame/station.h"
 #include "rx/receiver.h"
 
@@ -42,12 +46,22 @@ void read_txtext(FILE* f, int rowlimit, char (&F_text)[16][255]) {
 int talvo_main(int argc, const char* const* argv) {
   // A player that ends must not end the program: writes to it fail instead.
   std::signal(SIGPIPE, SIG_IGN);
-  if (argc < 2) {
+  Station st;
+  // An optional leading "--receiver fine|classic"; the positional arguments
+  // follow it as always.
+  std::string refused;
+  const int taken = take_receiver_option(argc, argv, st.set, refused);
+  if (taken < 0) {
+    std::fputs(refused.c_str(), stderr);
+    return 1;
+  }
+  if (argc - taken < 2) {
     std::fputs(usage_text(argv[0]).c_str(), stderr);
     return 1;
   }
-  Station st;
-  const std::string refused = parse_command_line(argc, argv, st.set);
+  std::vector<const char*> args(argv, argv + argc);
+  args.erase(args.begin() + 1, args.begin() + 1 + taken);
+  refused = parse_command_line(static_cast<int>(args.size()), args.data(), st.set);
   if (!refused.empty()) {
     std::fputs(refused.c_str(), stderr);
     return 1;
@@ -56,6 +70,11 @@ int talvo_main(int argc, const char* const* argv) {
   if (st.set.from_stdin) {
     st.fp = stdin;
   } else {
+    // The shell popen() runs starts even without arecord: look first.
+    if (const std::string why = cannot_start("arecord", "alsa-utils"); !why.empty()) {
+      std::fprintf(stderr, "%s\n", why.c_str());
+      return 1;  // nothing to decode
+    }
     st.fp = popen(kRecorderCommand, "r");
     if (st.fp == nullptr) {
       std::fputs("cannot open pipe\n", stderr);
@@ -63,7 +82,12 @@ int talvo_main(int argc, const char* const* argv) {
     }
   }
 
-  (void)psfloadfont(st.screen.psf, kFontFile);
+  // The font and the function-key texts: here, beside the program, or installed.
+  const std::string font = find_data_file(kFontFile);
+  if (const FontLoad f = psfloadfont(st.screen.psf, font.c_str(), stdout); f.ok())
+    std::fprintf(stderr, "font: %s\n", font.c_str());
+  else
+    std::fputs(f.message.c_str(), stderr);
   fix_layout(st);
   // The receiver comes before the window, whose frequency labels are its
   // clusters'.
@@ -72,12 +96,16 @@ int talvo_main(int argc, const char* const* argv) {
   } catch (const InitError& e) {
     std::fputs(e.what(), stderr);
     return e.status;
+  } catch (const std::invalid_argument& e) {
+    // Clusters the fine front end cannot serve (too near the top of the band).
+    std::fprintf(stderr, "the fine receiver cannot serve %d Hz: %s\n", st.set.centerfreq, e.what());
+    return 1;
   }
   // Without a window the program runs on with the frame alone (said there).
   (void)init_ggi(st.screen, *st.fe, st.keyer.txspeed);
 
   // A directory of that name opens but holds no texts: it cannot be read as them.
-  FILE* fptext = std::fopen(kTxtextFile, "r");
+  FILE* fptext = std::fopen(find_data_file(kTxtextFile).c_str(), "r");
   struct stat st_text;
   if (fptext && fstat(fileno(fptext), &st_text) == 0 && S_ISDIR(st_text.st_mode)) {
     std::fclose(fptext);
@@ -91,8 +119,11 @@ int talvo_main(int argc, const char* const* argv) {
   }
 
   if (st.set.sidetone != notone) {
-    st.fpout = popen(kPlayerCommand, "w");
-    if (st.fpout == nullptr) {
+    if (!cannot_start("aplay", "alsa-utils").empty()) {
+      // A missing player is an output gone from the start (the shell would
+      // start and end at once).
+      std::fputs("audio output is gone: aplay ended; decoding goes on\n", stderr);
+    } else if ((st.fpout = popen(kPlayerCommand, "w")) == nullptr) {
       std::fputs("cannot open pipe\n", stderr);  // run on without audio output
     } else {
       static const char zeros[2000 * 2] = {};
@@ -110,11 +141,20 @@ int talvo_main(int argc, const char* const* argv) {
   }
 
   sample_loop(st);
+  // A recorder that could not run, or failed, gave no (or not all) audio.
+  int status = 0;
+  if (!st.set.from_stdin) {
+    const std::string why = recorder_ended("arecord", "alsa-utils", pclose(st.fp));
+    if (!why.empty()) {
+      std::fprintf(stderr, "%s\n", why.c_str());
+      status = 1;
+    }
+  }
   // Whatever the output stream still buffers belongs to the player, and the
   // window shows the last picture.
   if (st.fpout) std::fflush(st.fpout);
   st.screen.vis.Finish();
-  return 0;
+  return status;
 }
 
 }  // namespace talvo

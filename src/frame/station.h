@@ -50,7 +50,8 @@ struct Station {
   OperatorSettings op;
 
   // Loop state.
-  int wasser = 0;     // tick samples since the last waterfall column
+  int wasser = 0;                // tick samples since the last waterfall column
+  double waterfall_scale = 1.0;  // tick samples per column against the classic chain's
   char overflow = 0;  // 1 once a sample exceeded the overload level since the last column
 };
 

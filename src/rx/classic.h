@@ -36,10 +36,19 @@ class ClassicFrontEnd : public FrontEnd {
   int centre_hz(int q) const override { return r_->freq(centre_channel(q)); }
   int ticks_per_second(int q) const override { return r_->freq(centre_channel(q)); }
   void run(const double* in, int n) override { receive_block(*r_, in, n, *bt_); }
-  bool tick(int k) override { return apply_ticks(*r_, *bt_, k) != 0; }
+  bool tick(int k) override {
+    k_ = k;
+    return apply_ticks(*r_, *bt_, k) != 0;
+  }
+  int next_tick(int k) const override {
+    while (k < bt_->n && bt_->mask[k] == 0)
+      k++;
+    return k;
+  }
   void settle(int k) override { apply_key_states(*r_, *bt_, k); }
   bool ticked(int q) const override { return r_->newdata[centre_channel(q)] != 0; }
   double key(int q) const override { return r_->valuethr[centre_channel(q)]; }
+  const ClusterKey* ticked_keys(int& n) override;
   short tone(int k, int q, int amplitude) const override;
 
   // The chain's state, for the tests that hold it to its definition.
@@ -49,6 +58,8 @@ class ClassicFrontEnd : public FrontEnd {
  private:
   std::unique_ptr<Receiver> r_;
   std::unique_ptr<BlockTicks> bt_;
+  int k_ = 0;  // the sample walked last
+  ClusterKey keys_[kClassicClusters];
 };
 
 }  // namespace talvo

@@ -16,6 +16,12 @@
 
 namespace talvo {
 
+// A cluster that ticked, with its key state.
+struct ClusterKey {
+  int q;      // the cluster
+  bool down;  // key down
+};
+
 class FrontEnd {
  public:
   virtual ~FrontEnd() = default;
@@ -26,12 +32,16 @@ class FrontEnd {
   // The cluster's ticks per second, the decoder's time base.
   virtual int ticks_per_second(int q) const = 0;
 
-  // Runs over in[0 .. n-1] (n <= kBlock), samples in signed 16-bit units,
-  // already scaled by the input gain.
+  // Runs over n frames of in (n <= kBlock; a front end on I/Q input takes
+  // 2n values, I first), samples in signed 16-bit units, already scaled by
+  // the input gain.
   virtual void run(const double* in, int n) = 0;
   // Walking the block: sample k ticked (anything that drives the later
   // steps); marks the clusters that ticked on it.
   virtual bool tick(int k) = 0;
+  // The first sample from k on (k .. n-1) on which anything ticks, or n: a
+  // walk that needs nothing between tick samples goes from one to the next.
+  virtual int next_tick(int k) const = 0;
   // The key states of the clusters that ticked on sample k.
   virtual void settle(int k) = 0;
   // Cluster q ticked on the sample walked last.
@@ -39,6 +49,9 @@ class FrontEnd {
   // Cluster q's key state as it stands: 0 key up, above 0 key down (the
   // value is its strength, which the waterfall shows).
   virtual double key(int q) const = 0;
+  // After settle(k): the clusters that ticked on sample k with their key
+  // states, lowest first, in a list the front end keeps (count in `n`).
+  virtual const ClusterKey* ticked_keys(int& n) = 0;
 
   // The transmit tone on sample k of the block: `amplitude` times the sine
   // of cluster q's frequency, its phase running on without a break.
@@ -49,6 +62,9 @@ class FrontEnd {
   // end measures it.
   virtual bool measures_snr() const { return false; }
   virtual double snr_db(int /*q*/) const { return 0.0; }
+  // The frequency of what cluster q keys on, Hz, where the front end
+  // measures it; else its centre.
+  virtual double tone_hz(int q) const { return centre_hz(q); }
 };
 
 }  // namespace talvo

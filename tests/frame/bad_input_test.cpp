@@ -15,6 +15,7 @@ namespace {
 
 using test::kFontCommand;
 using test::kHeadless;
+using test::kNoWindow;
 using test::Station;
 
 TEST(BadInput, UnknownSideToneWordMeansNoAudioOutput) {
@@ -65,7 +66,7 @@ TEST(BadInput, FontFiles) {
     EXPECT_EQ(r.status, 0) << msg;
     EXPECT_EQ(r.out, kFontCommand) << msg;
     // gunzip says its own word about a broken file first.
-    EXPECT_NE(r.err.find(msg + kHeadless), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(msg + kNoWindow), std::string::npos) << r.err;
   }
 }
 
@@ -77,7 +78,7 @@ struct Decoded {
 Decoded decode_raw(const std::vector<int16_t>& audio, const std::string& extra = "") {
   test::RunOptions o;
   o.input = test::to_bytes(audio) + extra;
-  const auto r = test::run({TALVO_DECODE, "--format", "json", "-"}, o);
+  const auto r = test::run({TALVO_DECODE, "--receiver", "classic", "--format", "json", "-"}, o);
   Decoded d{r.status, 0};
   const std::string key = "\"text\": \"";
   for (std::size_t at = r.out.find(key); at != std::string::npos; at = r.out.find(key, at + 1))

@@ -46,6 +46,23 @@ TEST(Program, RefusesAChannelPlanOrWidthItCannotServe) {
   EXPECT_FALSE(f.bin.exists("arecord.args"));
 }
 
+TEST(Program, ReceiverOptionComesFirstAndIsOneOfTwo) {
+  Station f;
+  auto r = f.talvo({"--receiver", "bogus", "700"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "--receiver must be fine or classic\n");
+  r = f.talvo({"--receiver", "fine"});  // no centre frequency: the usage
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.substr(0, 7), "Usage: ");
+  // On the fine receiver a stream runs to its end like on the classic one.
+  const auto audio = test::mix({{700, 8000, 0, {{0.1, 0.3}}, 0.005}}, 0.5);
+  r = f.talvo({"--receiver", "fine", "700", "1200", "notone", "stdin"}, test::to_bytes(audio));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, kHeadless);
+  r = f.talvo({"--receiver", "classic", "700", "1200", "notone", "stdin"}, test::to_bytes(audio));
+  EXPECT_EQ(r.status, 0);
+}
+
 TEST(Program, ReadsTheRecorderPipeToItsEnd) {
   const auto audio = test::mix({{700, 8000, 0, {{0.1, 0.3}}, 0.005}}, 0.5);
   Station f;
@@ -64,19 +81,52 @@ TEST(Program, RecorderThatCannotRunEndsTheProgramAfterStartUp) {
   o.cwd = f.work.path();
   o.path = f.work.path();  // no arecord anywhere
   const auto r = test::run({TALVO_BINARY, "700"}, o);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.err.find("arecord"), std::string::npos);  // the shell says why
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "cannot start arecord: not found (apt-get install alsa-utils)\n");
+  EXPECT_EQ(r.out, "");  // it ends before anything else
+}
+
+TEST(Program, RecorderThatFailsEndsTheProgramWithStatus1) {
+  Station f;
+  // A recorder that finds no sound card: its own word, then status 1.
+  f.bin.write("arecord", "#!/bin/sh\necho 'audio open error' >&2\nexit 1\n", true);
+  auto r = f.talvo({"700"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "audio open error\n" + kHeadless + "arecord ended with status 1: no more audio\n");
+  // One the shell cannot run (status 127) is named as missing.
+  f.bin.write("arecord", "#!/bin/sh\nexit 127\n", true);
+  r = f.talvo({"700"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, kHeadless + "cannot start arecord: not found (apt-get install alsa-utils)\n");
+}
+
+TEST(Program, MissingPlayerIsAnOutputGoneFromTheStart) {
+  // PATH holds gunzip and gzip (for the font) and nothing else: no aplay.
+  Station f;
+  test::TempDir bin;
+  for (const std::string tool : {"gunzip", "gzip"})
+    ASSERT_EQ(symlink(("/bin/" + tool).c_str(), bin.file(tool).c_str()), 0);
+  test::RunOptions o;
+  o.cwd = f.work.path();
+  o.path = bin.path();
+  o.input = std::string(96000, '\0');
+  for (const std::string mode : {"rxtone", "txtone"}) {
+    const auto r = test::run({TALVO_BINARY, "700", "1200", mode, "stdin"}, o);
+    EXPECT_EQ(r.status, 0) << mode;
+    EXPECT_EQ(r.err, kHeadless + "audio output is gone: aplay ended; decoding goes on\n") << mode;
+  }
 }
 
 TEST(Program, MissingTxtextIsReportedOnce) {
   Station f;
   unlink(f.work.file("txtext.asc").c_str());
-  const auto r = f.stdin_run(std::string(1000, '\0'));
+  const auto r = f.stdin_run_alone(std::string(1000, '\0'));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, kHeadless + "txtext cannot be opened\n");
   // A directory of that name is reported the same.
   mkdir(f.work.file("txtext.asc").c_str(), 0755);
-  const auto d = f.stdin_run(std::string(1000, '\0'));
+  const auto d = f.stdin_run_alone(std::string(1000, '\0'));
   EXPECT_EQ(d.status, 0);
   EXPECT_EQ(d.err, kHeadless + "txtext cannot be opened\n");
 }

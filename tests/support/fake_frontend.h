@@ -17,16 +17,25 @@ class FakeFrontEnd : public FrontEnd {
   int ticks_per_second(int q) const override { return centre_hz(q); }
   void run(const double*, int) override {}
   bool tick(int) override { return true; }
+  int next_tick(int k) const override { return k; }
   void settle(int) override {}
   bool ticked(int q) const override { return ticks[static_cast<std::size_t>(q)]; }
   double key(int q) const override { return keys[static_cast<std::size_t>(q)]; }
   short tone(int, int, int) const override { return 0; }
+  const ClusterKey* ticked_keys(int& n) override {
+    n = 0;
+    for (int q = 0; q < 9; q++)
+      if (ticks[static_cast<std::size_t>(q)])
+        list_[static_cast<std::size_t>(n++)] = {q, keys[static_cast<std::size_t>(q)] != 0.0};
+    return list_.data();
+  }
 
   std::array<double, 9> keys{};  // key state of each cluster
   std::array<bool, 9> ticks{};   // which clusters ticked
 
  private:
   int centre_;
+  std::array<ClusterKey, 9> list_{};
 };
 
 }  // namespace talvo::test

@@ -41,6 +41,16 @@ Run Station::stdin_run(const std::string& input) const {
   return talvo({"700", "1200", "notone", "stdin"}, input);
 }
 
+Run Station::stdin_run_alone(const std::string& input) const {
+  TempDir alone;
+  alone.write("talvo", TempDir::contents(TALVO_BINARY), true);
+  RunOptions o;
+  o.cwd = work.path();
+  o.path_prefix = bin.path();
+  o.input = input;
+  return run({alone.file("talvo"), "700", "1200", "notone", "stdin"}, o);
+}
+
 std::string Station::played() const {
   for (int i = 0; i < 500 && !bin.exists("aplay.done"); i++)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -13,10 +13,12 @@
 
 namespace talvo::test {
 
-// What every headless run of talvo writes: the display layer's word that no
-// window opened (on standard error), and the command it reads its font with
-// (on standard output).
-inline const std::string kHeadless = "ggiOpen returned errorcode.\n";
+// What every headless run of talvo in its station writes: on standard error
+// the font it loaded, named as found in the working directory, then the
+// display layer's word that no window opened; on standard output the command
+// it reads its font with.
+inline const std::string kNoWindow = "ggiOpen returned errorcode.\n";
+inline const std::string kHeadless = "font: velquin-font.psf.gz\n" + kNoWindow;
 inline const std::string kFontCommand = "gunzip -c  velquin-font.psf.gz\n";
 
 class Station {
@@ -34,6 +36,9 @@ class Station {
   // Runs it as the operator does with audio on standard input and no audio
   // output: centre 700 Hz, width 1200.
   Run stdin_run(const std::string& input = std::string(4000, '\0')) const;
+  // The same from a copy of talvo with no data files beside it, so that only
+  // the working directory's are found (the build folder holds a font).
+  Run stdin_run_alone(const std::string& input = std::string(4000, '\0')) const;
 
   // What the fake aplay was given. The player outlives the program by a
   // moment: this waits until it has read all, at most five seconds.

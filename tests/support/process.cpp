@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,6 +102,65 @@ Run run(const std::vector<std::string>& argv, const RunOptions& o) {
     std::snprintf(note, sizeof note, "[killed after %g s]\n", o.seconds);
     r.err += note;
   }
+  return r;
+}
+
+namespace {
+
+// The scheduler state of a process: 'R' running, 'S' sleeping, ...
+char state_of(pid_t pid) {
+  const std::string stat = TempDir::contents("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
+}
+
+}  // namespace
+
+Run run_until_signal(const std::vector<std::string>& argv, const std::string& input, int sig) {
+  TempDir io;
+  int fds[2];
+  if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(io.file("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(io.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fds[0], 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    close(fds[0]);
+    close(fds[1]);
+    std::vector<char*> args;
+    for (const auto& a : argv)
+      args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(fds[0]);
+  signal(SIGPIPE, SIG_IGN);
+  for (std::size_t at = 0; at < input.size();) {
+    const ssize_t n = write(fds[1], input.data() + at, input.size() - at);
+    if (n <= 0) break;
+    at += static_cast<std::size_t>(n);
+  }
+  // All read and asleep on the empty pipe, five looks in a row.
+  using namespace std::chrono_literals;
+  for (int i = 0, quiet = 0; i < 2000 && quiet < 5; i++) {
+    int left = 0;
+    ioctl(fds[1], FIONREAD, &left);
+    quiet = left == 0 && state_of(pid) == 'S' ? quiet + 1 : 0;
+    std::this_thread::sleep_for(10ms);
+  }
+  kill(pid, sig);
+  int ws = 0;
+  for (int i = 0; i < 1000 && waitpid(pid, &ws, WNOHANG) == 0; i++)
+    std::this_thread::sleep_for(10ms);
+  close(fds[1]);
+  if (waitpid(pid, &ws, WNOHANG) == 0) waitpid(pid, &ws, 0);
+  Run r;
+  r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+  r.out = io.read("stdout");
+  r.err = io.read("stderr");
   return r;
 }
 

@@ -25,6 +25,11 @@ struct RunOptions {
 
 Run run(const std::vector<std::string>& argv, const RunOptions& o = {});
 
+// Starts the program with `input` on a pipe that stays open, waits (at most
+// 20 s) until it has read all of it and sleeps waiting for more, then sends
+// it `sig`. Closes the pipe if it has not ended 10 s later.
+Run run_until_signal(const std::vector<std::string>& argv, const std::string& input, int sig);
+
 // A fresh temporary directory, removed with its contents when the object goes.
 class TempDir {
  public:

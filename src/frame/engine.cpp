@@ -1,0 +1,331 @@
+#include "frame/engine.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "decoder/walk.h"
+#include "rx/block.h"
+#include "rx/classic.h"
+#include "rx/fine_receiver.h"
+
+namespace talvo {
+
+// A group of neighbouring clusters: its front end, its decoders, and what
+// they decoded during the batch being walked.
+struct Engine::Group : public DecoderOutput, public WalkSteps {
+  std::unique_ptr<FrontEnd> fe;
+  std::unique_ptr<Decoder> dec;
+  int first = 0;  // index of its first cluster among all
+  bool keep_text = true;
+  bool find_calls = false;
+  std::vector<std::string> text;  // per cluster
+  std::vector<double> first_t;    // per cluster: seconds of its first character, -1 before
+  std::vector<spots::CallFinder> finders;
+  std::vector<spots::FoundCall> found;  // scratch
+  std::vector<EngineEvent> events;      // of the batch being walked, in time order
+  bool want_events = false;
+  long long block_start = 0;  // frames before the block being walked
+  int k = 0;                  // the sample of the block being walked
+  int rate = 48000;           // input frames per second
+
+  bool before_keys(int sample) override {
+    k = sample;
+    return true;
+  }
+
+  EngineEvent make(const ClusterDecoder& d, int q) const {
+    EngineEvent e;
+    e.sample = block_start + k + 1;
+    e.cluster = first + q;
+    e.center_hz = fe->centre_hz(q);
+    e.cpm = d.speed;
+    e.wpm = (d.speed + 2) / 5;
+    e.snr_db = fe->snr_db(q);
+    e.tone_hz = fe->tone_hz(q);
+    return e;
+  }
+
+  void print(const ClusterDecoder& d, int q, const char* s) override {
+    const auto i = static_cast<std::size_t>(q);
+    if (first_t[i] < 0 && s[std::strspn(s, " ")] != '\0')
+      first_t[i] = static_cast<double>(block_start + k + 1) / rate;
+    if (keep_text) text[i] += s;
+    if (want_events) {
+      EngineEvent e = make(d, q);
+      e.text = s;
+      events.push_back(std::move(e));
+    }
+    if (find_calls) {
+      found.clear();
+      finders[i].feed(s, found);
+      for (auto& c : found) {
+        EngineEvent e = make(d, q);
+        e.is_call = true;
+        e.call = c;
+        events.push_back(std::move(e));
+      }
+    }
+  }
+
+  // Walks n frames from `in` (2n values with I/Q) in blocks.
+  void walk(const double* in, int n, int values_per_frame, long long start) {
+    for (int off = 0; off < n; off += kBlock) {
+      const int m = std::min(kBlock, n - off);
+      block_start = start + off;
+      walk_block(*fe, *dec, in + static_cast<std::ptrdiff_t>(off) * values_per_frame, m, *this,
+                 *this);
+    }
+  }
+};
+
+// Threads that walk their groups over each batch; the calling thread takes
+// the first share itself.
+struct Engine::Pool {
+  std::vector<std::thread> workers;
+  std::mutex m;
+  std::condition_variable go, done;
+  long long generation = 0;  // batches handed out
+  int busy = 0;              // workers still walking the current batch
+  bool stop = false;
+  std::function<void(int)> job;  // walks the share of worker w
+
+  explicit Pool(int threads) {
+    for (int w = 1; w < threads; w++)
+      workers.emplace_back([this, w] { loop(w); });
+  }
+  ~Pool() {
+    {
+      std::lock_guard<std::mutex> l(m);
+      stop = true;
+    }
+    go.notify_all();
+    for (auto& t : workers)
+      t.join();
+  }
+  void loop(int w) {
+    long long seen = 0;
+    for (;;) {
+      std::unique_lock<std::mutex> l(m);
+      go.wait(l, [&] { return stop || generation != seen; });
+      if (stop) return;
+      seen = generation;
+      l.unlock();
+      job(w);
+      l.lock();
+      if (--busy == 0) done.notify_one();
+    }
+  }
+  void run(const std::function<void(int)>& f) {
+    if (workers.empty()) {
+      f(0);
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> l(m);
+      job = f;
+      busy = static_cast<int>(workers.size());
+      generation++;
+    }
+    go.notify_all();
+    f(0);
+    std::unique_lock<std::mutex> l(m);
+    done.wait(l, [&] { return busy == 0; });
+  }
+};
+
+Engine::Engine(const EngineSettings& s) : set_(s) {
+  std::vector<std::vector<int>> plans;
+  if (s.receiver == ReceiverKind::kClassic) {
+    if (s.iq) throw std::invalid_argument("I/Q input needs the fine receiver");
+    plans.push_back({});
+  } else {
+    if (s.centres.empty()) throw std::invalid_argument("no clusters");
+    for (std::size_t i = 0; i < s.centres.size(); i += kGroupClusters)
+      plans.emplace_back(s.centres.begin() + static_cast<std::ptrdiff_t>(i),
+                         s.centres.begin() +
+                             static_cast<std::ptrdiff_t>(std::min(s.centres.size(), i + kGroupClusters)));
+  }
+  int first = 0;
+  for (const auto& centres : plans) {
+    auto g = std::make_unique<Group>();
+    if (s.receiver == ReceiverKind::kClassic) {
+      g->fe = std::make_unique<ClassicFrontEnd>(s.centerfreq);
+      g->dec = std::make_unique<Decoder>(decoder_for(*g->fe, Rules::kClassic, 100));
+    } else {
+      FinePlan plan;
+      plan.sample_rate = s.rate;
+      plan.iq = s.iq;
+      plan.centres_hz.assign(centres.begin(), centres.end());
+      const std::string why = FineFrontEnd::check(plan);
+      if (!why.empty()) throw std::invalid_argument(why);
+      g->fe = std::make_unique<FineReceiver>(plan);
+      // Text rows wide enough for a line of text at a time.
+      g->dec = std::make_unique<Decoder>(decoder_for(*g->fe, Rules::kFine, 100));
+    }
+    const auto n = static_cast<std::size_t>(g->fe->clusters());
+    g->first = first;
+    g->rate = s.rate;
+    g->keep_text = s.keep_text;
+    g->find_calls = s.find_calls;
+    g->text.resize(n);
+    g->first_t.assign(n, -1.0);
+    g->finders.resize(s.find_calls ? n : 0);
+    g->events.reserve(256);
+    first += static_cast<int>(n);
+    groups_.push_back(std::move(g));
+  }
+  const int threads = std::clamp(s.threads, 1, static_cast<int>(groups_.size()));
+  pool_ = std::make_unique<Pool>(threads);
+}
+
+Engine::~Engine() = default;
+
+int Engine::clusters() const {
+  int n = 0;
+  for (const auto& g : groups_)
+    n += g->fe->clusters();
+  return n;
+}
+
+int Engine::centre_hz(int q) const {
+  for (const auto& g : groups_) {
+    if (q < g->fe->clusters()) return g->fe->centre_hz(q);
+    q -= g->fe->clusters();
+  }
+  return 0;
+}
+
+void Engine::feed(const double* in, int n, EngineSink* sink) {
+  const int per_frame = set_.iq ? 2 : 1;
+  const int threads = static_cast<int>(pool_->workers.size()) + 1;
+  const long long start = frames_;
+  for (auto& g : groups_)
+    g->want_events = sink != nullptr;
+  pool_->run([&](int w) {
+    for (std::size_t i = static_cast<std::size_t>(w); i < groups_.size();
+         i += static_cast<std::size_t>(threads))
+      groups_[i]->walk(in, n, per_frame, start);
+  });
+  frames_ += n;
+  merge(sink);
+}
+
+void Engine::merge(EngineSink* sink) {
+  merged_.clear();
+  for (auto& g : groups_) {
+    for (auto& e : g->events)
+      merged_.push_back(std::move(e));
+    g->events.clear();
+  }
+  if (!sink) return;
+  // By time, then cluster; a cluster's own events keep their order.
+  std::stable_sort(merged_.begin(), merged_.end(), [](const EngineEvent& a, const EngineEvent& b) {
+    return a.sample != b.sample ? a.sample < b.sample : a.cluster < b.cluster;
+  });
+  for (const auto& e : merged_)
+    sink->event(e);
+}
+
+void Engine::finish(EngineSink* sink) {
+  for (auto& g : groups_) {
+    g->want_events = sink != nullptr;
+    g->block_start = frames_;
+    g->k = 0;
+    g->dec->flush(*g);
+  }
+  merge(sink);
+}
+
+std::vector<ClusterResult> Engine::results() const {
+  std::vector<ClusterResult> res;
+  for (const auto& g : groups_) {
+    for (int q = 0; q < g->fe->clusters(); q++) {
+      const auto i = static_cast<std::size_t>(q);
+      ClusterResult c;
+      c.center_hz = g->fe->centre_hz(q);
+      c.cpm = (*g->dec)[q].speed;
+      c.wpm = (c.cpm + 2) / 5;
+      c.snr_db = g->fe->snr_db(q);
+      c.tone_hz = g->fe->tone_hz(q);
+      const std::string& t = g->text[i];
+      const std::size_t a = t.find_first_not_of(' ');
+      c.text = a == std::string::npos ? "" : t.substr(a, t.find_last_not_of(' ') - a + 1);
+      c.first_t = g->first_t[i];
+      res.push_back(std::move(c));
+    }
+  }
+  return res;
+}
+
+std::vector<int> span_centres(int lo_hz, int hi_hz) {
+  std::vector<int> c;
+  // The multiples of 50 from lo up to hi.
+  int f = lo_hz >= 0 ? (lo_hz + 49) / 50 * 50 : -(-lo_hz / 50 * 50);
+  for (; f <= hi_hz; f += 50)
+    c.push_back(f);
+  if (c.empty()) c.push_back((lo_hz + hi_hz) / 2 / 50 * 50);
+  return c;
+}
+
+std::vector<int> nine_around(int centre_hz) {
+  std::vector<int> c;
+  for (int q = -4; q <= 4; q++)
+    c.push_back(centre_hz + 50 * q);
+  return c;
+}
+
+namespace {
+
+int edit_distance(const std::string& a, const std::string& b) {
+  std::vector<int> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); j++)
+    row[j] = static_cast<int>(j);
+  for (std::size_t i = 1; i <= a.size(); i++) {
+    int diag = row[0];
+    row[0] = static_cast<int>(i);
+    for (std::size_t j = 1; j <= b.size(); j++) {
+      const int up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diag = up;
+    }
+  }
+  return row[b.size()];
+}
+
+// Two texts are copies of one station when they differ in at most half of
+// the longer one (texts are compared up to 2000 characters).
+bool alike(const std::string& a, const std::string& b) {
+  const std::string x = a.substr(0, 2000), y = b.substr(0, 2000);
+  const std::size_t longer = std::max(x.size(), y.size());
+  return longer > 0 && 2 * static_cast<std::size_t>(edit_distance(x, y)) <= longer;
+}
+
+}  // namespace
+
+void drop_neighbour_copies(std::vector<ClusterResult>& r) {
+  // Strongest first: each copy goes to the strongest of its neighbours.
+  std::vector<std::size_t> order(r.size());
+  for (std::size_t i = 0; i < r.size(); i++)
+    order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return r[a].snr_db > r[b].snr_db; });
+  for (std::size_t i : order) {
+    if (r[i].text.empty()) continue;
+    for (std::size_t j : {i - 1, i + 1}) {
+      if (j >= r.size() || r[j].text.empty()) continue;
+      if (std::abs(r[j].center_hz - r[i].center_hz) > 50) continue;
+      if (r[j].snr_db <= r[i].snr_db && alike(r[i].text, r[j].text)) {
+        r[j].text.clear();
+        r[j].first_t = -1;
+      }
+    }
+  }
+}
+
+}  // namespace talvo

@@ -1,0 +1,115 @@
+// The decoding engine of talvo-decode: a stream of samples through a front
+// end and the decoders of all its clusters, spread over threads, with what
+// they decode handed out in time order.
+//
+// The clusters are split into groups of at most kGroupClusters neighbours,
+// each group with a front end and decoders of its own; the split depends on
+// the clusters alone, never on the number of threads, so that any number of
+// threads gives the very same output. The input comes in batches; every
+// thread walks its groups over the batch, and then the engine merges what
+// the groups decoded (strings, and calls found in them) by sample and
+// cluster and hands it to the caller's EngineSink on the calling thread.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "spots/call_finder.h"
+
+namespace talvo {
+
+enum class ReceiverKind { kFine, kClassic };
+
+struct EngineSettings {
+  ReceiverKind receiver = ReceiverKind::kFine;
+  int centerfreq = 700;      // classic: the centre of its nine clusters, Hz
+  std::vector<int> centres;  // fine: the cluster centres, Hz, ascending, 50 Hz apart
+  int rate = 48000;          // input frames per second
+  bool iq = false;           // fine: input frames are I/Q pairs
+  double gain = 1.0;         // classic: input gain (the fine front end needs none)
+  int threads = 1;           // threads decoding side by side
+  bool keep_text = true;     // keep each cluster's text for the summary
+  bool find_calls = false;   // pick callsigns out of each cluster's text
+};
+
+// One cluster as the summary shows it.
+struct ClusterResult {
+  int center_hz = 0;
+  int cpm = 0;          // speed, characters per minute
+  int wpm = 0;          // speed, words per minute
+  double snr_db = 0;    // fine: key-down power over the noise in 500 Hz, dB
+  double tone_hz = 0;   // fine: the measured frequency of what it keyed on, Hz
+  std::string text;     // decoded text, blanks at either end trimmed
+  double first_t = -1;  // seconds of audio when its first character was decoded; -1 for none
+};
+
+// A decoded string or a call found, as it happened.
+struct EngineEvent {
+  long long sample = 0;  // input frames before it (its time)
+  int cluster = 0;       // the cluster's index
+  int center_hz = 0;
+  int cpm = 0;
+  int wpm = 0;
+  double snr_db = 0;
+  double tone_hz = 0;
+  std::string text;  // the string; empty for a call
+  bool is_call = false;
+  spots::FoundCall call;
+};
+
+class EngineSink {
+ public:
+  virtual ~EngineSink() = default;
+  virtual void event(const EngineEvent& e) = 0;
+};
+
+class Engine {
+ public:
+  static constexpr int kGroupClusters = 8;
+
+  // Refuses (throws std::invalid_argument with the reason) what the front
+  // end cannot serve.
+  explicit Engine(const EngineSettings& s);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  int clusters() const;
+  int centre_hz(int q) const;
+  // Frames of one batch: the most `feed` takes at once.
+  static constexpr int kBatch = 8 * 512;
+
+  // Decodes n frames (n <= kBatch; for I/Q 2n values, I first) and hands
+  // what they gave to `sink` (when one is set), in time order.
+  void feed(const double* in, int n, EngineSink* sink);
+  // The input ended: closes what the decoders hold back.
+  void finish(EngineSink* sink);
+
+  // Every cluster, lowest first.
+  std::vector<ClusterResult> results() const;
+
+ private:
+  struct Group;
+  struct Pool;
+  void merge(EngineSink* sink);
+
+  EngineSettings set_;
+  std::vector<std::unique_ptr<Group>> groups_;
+  std::unique_ptr<Pool> pool_;
+  long long frames_ = 0;  // frames fed so far
+  std::vector<EngineEvent> merged_;
+};
+
+// The fine clusters for a span of audio frequencies: every multiple of 50 Hz
+// from lo to hi (at least one).
+std::vector<int> span_centres(int lo_hz, int hi_hz);
+// Nine fine clusters 50 Hz apart around a centre.
+std::vector<int> nine_around(int centre_hz);
+
+// Of two neighbouring clusters that copied the same station (texts alike),
+// the weaker one's text is dropped: a station keyed into two clusters
+// appears once, where it is strongest.
+void drop_neighbour_copies(std::vector<ClusterResult>& r);
+
+}  // namespace talvo

@@ -1,0 +1,592 @@
+// The fine receive front end (see fine.h for the account of the stages).
+//
+// Filter design and channelisation come from liquid-dsp: Kaiser low-passes
+// (liquid_firdes_kaiser, lengths from estimate_req_filter_len), decimators
+// (firdecim_crcf), the channel filter (firfilt_crcf) and the mixers
+// (nco_crcf). The key decision is this file's own.
+#include "rx/fine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <stdexcept>
+
+// liquid.h declares its complex type as std::complex<float> under C++.
+#include <liquid/liquid.h>
+
+namespace talvo {
+
+namespace {
+
+using cfloat = std::complex<float>;
+
+constexpr int kTickRate = 500;  // ticks per second
+
+// Stage design.
+constexpr double kBandMargin = 75;     // Hz kept clean beyond the outermost centres
+constexpr double kBandStop = 70;       // dB, band and cluster decimators' stop band
+constexpr double kMinBandSkirt = 200;  // Hz, narrowest transition the band filter may have
+constexpr double kChanCut = 29;        // Hz, channel filter's -6 dB point
+constexpr double kChanSkirt = 38;      // Hz, channel filter's transition width
+constexpr double kChanStop = 55;       // dB, channel filter's stop band (from 48 Hz)
+
+// Key decision.
+constexpr int kShort = 9;            // ticks in the short (element) power average, odd
+constexpr int kLong = 41;            // ticks in the long (dash) power average, odd
+constexpr int kGuardReach = 12;      // ticks either side searched for a neighbour's key edge
+constexpr int kRing = 256;           // ticks kept per cluster (power of two)
+constexpr int kBlockTicks = 10;      // ticks per noise block (20 ms)
+constexpr int kBlocks = 150;         // noise blocks kept (3 s of clean ticks)
+constexpr int kClean = 20;           // ticks from a key-down tick to a clean one
+constexpr int kMinBlocks = 25;       // blocks needed before a cluster may key
+constexpr int kBlocksPerFloor = 5;   // blocks between two estimates of the noise floor
+constexpr int kSettle = 40;          // ticks the filters take to fill after reset
+constexpr double kPercentile = 0.3;  // noise floor: this fraction of the blocks lies below
+constexpr double kNoiseCal = 1.97;   // mean noise power / that percentile, measured
+constexpr double kAcquireDb = 7.5;   // long average over noise that starts keying, dB
+constexpr double kStayDb = 5.0;      // long average over noise that keeps a ready cluster ready, dB
+constexpr double kStartUnit = 12;    // ticks, dot length assumed before any mark (50 WPM)
+constexpr double kMinUnit = 10;      // ticks, shortest dot followed (60 WPM)
+constexpr double kMaxUnit = 60;      // ticks, longest dot followed (10 WPM)
+constexpr double kSpeedTrack = 0.3;  // weight of each mark in the dot length estimate
+constexpr int kReportMin = 8;        // ticks, shortest mark that measures the carrier
+constexpr int kReportMax = 200;      // ticks of a mark's end that measure it at most
+constexpr double kReportTrack = 0.25;  // weight of each mark in the carrier power
+constexpr int kMaxHalf = 8;            // ticks, longest half window of the element average
+constexpr double kFloorDb = 5.5;       // lowest key-down threshold over noise, dB
+constexpr double kLowFraction = 0.35;  // that fraction at kLowSnrDb and below
+constexpr double kLowSnrDb = 6;        // key-down SNR in the channel filter, dB
+constexpr double kHighSnrDb = 12;      // key-down SNR from which kFraction holds, dB
+constexpr double kFraction = 0.6;      // threshold: noise + this fraction of (level - noise)
+constexpr double kHystDb = 1.5;        // key-up threshold below key-down threshold, dB
+constexpr int kHold = 1000;            // ticks a cluster stays ready after the last acquisition
+constexpr double kInterior = 0.5;      // key-down power below this part of the level is an edge
+constexpr double kTrack = 0.15;        // key-down level tracking weight per tick
+constexpr double kDecayDbPerS = 20;    // key-down level decay while key up, dB/s
+constexpr double kEdgeGuardDb =
+    -10;  // weakest level next to a neighbour's key edge that may key, dB
+constexpr double kSteadyGuardDb = -40;  // weakest level next to a steady neighbour that may key, dB
+constexpr double kNeighbourHz = 75;     // clusters this close guard each other, Hz
+
+double db(double x) {
+  return 10 * std::log10(x);
+}
+double undb(double x) {
+  return std::pow(10.0, x / 10);
+}
+
+// A Kaiser low-pass with unit gain at DC: -6 dB at fc, transition df (both
+// relative to the sample rate), stop band as dB down.
+std::vector<float> kaiser(double fc, double df, double as) {
+  unsigned n = estimate_req_filter_len(static_cast<float>(df), static_cast<float>(as));
+  n |= 1;  // odd: a whole-sample group delay
+  std::vector<float> h(n);
+  liquid_firdes_kaiser(n, static_cast<float>(fc), static_cast<float>(as), 0.0f, h.data());
+  double sum = 0;
+  for (float v : h)
+    sum += v;
+  for (float& v : h)
+    v = static_cast<float>(v / sum);
+  return h;
+}
+
+}  // namespace
+
+struct FineFrontEnd::State {
+  // --- plan ----------------------------------------------------------------
+  FinePlan plan;
+  int spt = 0;           // input frames per tick
+  int d1 = 1;            // band stage decimation (1: no band filter)
+  int d2 = 2;            // cluster stage decimation, d1 * d2 = spt
+  double band_rate = 0;  // Hz, band stage output rate
+  double band_mid = 0;   // Hz, frequency the band stage mixes to 0
+  double bn = 0;         // Hz, noise bandwidth of the channel filter
+  double delay = 0;      // ticks, input to key state
+  int decide_lag = 0;    // ticks between the newest power and the tick judged
+
+  // --- band stage ----------------------------------------------------------
+  // With d1 > 1 the band filter's taps carry the mixing (h[k] exp(j w k)),
+  // and the decimated output is turned back by exp(-j w n) at the band rate:
+  // no oscillator runs at the input rate. With d1 = 1 the input is mixed.
+  nco_crcf band_nco = nullptr;      // turns by -band_mid (per band sample, or per frame)
+  firdecim_rrrf band_re = nullptr;  // real input: band filter, cosine-weighted taps
+  firdecim_rrrf band_im = nullptr;  // real input: band filter, sine-weighted taps
+  firdecim_cccf band_iq = nullptr;  // complex input: band filter, complex taps
+  std::vector<float> band_taps;     // the low-pass prototype, unit DC gain
+  std::vector<float> band_real;     // real input waiting for d1 frames
+  std::vector<cfloat> band_cplx;    // complex input waiting for d1 frames (or mixed, d1 = 1)
+  int band_fill = 0;                // frames waiting
+  std::vector<float> clu_taps;      // cluster decimator prototype, unit DC gain
+  // The last clu_taps.size() band samples, written twice (at pos and
+  // pos + length) so that they always stand oldest first at hist + pos.
+  std::vector<cfloat> hist;
+  int hist_pos = 0;              // slot of the oldest band sample
+  std::vector<float> chan_taps;  // channel filter coefficients
+
+  // --- clusters ------------------------------------------------------------
+  struct Cluster {
+    double centre = 0;  // Hz
+    // The cluster decimator is a dot product over the shared band history
+    // with taps that carry the mixing; its output is turned back once a tick.
+    dotprod_cccf dec = nullptr;   // taps h[k] exp(j w k), w = 2 pi (centre - band_mid) / band_rate
+    nco_crcf nco = nullptr;       // turns by -w d2 per tick
+    firfilt_crcf chan = nullptr;  // channel filter at the tick rate
+    std::vector<double> raw;      // ring: envelope power per tick, units^2
+    std::vector<double> shrt;     // ring: short average centred on the tick, units^2
+    std::vector<double> lng;      // ring: long average centred on the tick, units^2
+    std::vector<double> blocks;   // ring: noise block averages, units^2
+    std::vector<double> scratch;  // copy of blocks for the percentile
+    int nblocks = 0;              // blocks held, 0 .. kBlocks
+    int block_pos = 0;            // next block slot
+    double block_acc = 0;         // power summed in the current block, units^2
+    int block_n = 0;              // ticks in the current block
+    double noise = 0;             // noise power per tick in the channel filter, units^2
+    double level = 0;             // key-down power (carrier + noise), units^2
+    double carrier = 0;           // carrier power of the recent marks, units^2 (0: none yet)
+    double sum_short = 0;         // the newest kShort raw powers summed, units^2
+    double sum_long = 0;          // the newest kLong raw powers summed, units^2
+    double unit = kStartUnit;     // dot length as estimated from the marks, ticks
+    int run = 0;                  // ticks of the current key-down run
+    long long since_down = 0;     // ticks judged since the last key-down tick
+    double hi = 0, lo = 0;        // short average's extremes around the tick judged, units^2
+    int ready = 0;                // ticks left in which the cluster may key
+    bool down = false;            // key state of the last tick judged
+    std::vector<int> near;        // clusters close enough to guard this one
+  };
+  std::vector<Cluster> cl;
+  int fill2 = 0;       // band samples since the last tick
+  long long tick = 0;  // ticks since reset
+
+  // --- output of the last run ---------------------------------------------
+  int nticks = 0;              // ticks completed
+  std::vector<int> frames;     // frame of each tick
+  std::vector<double> keys;    // [q * max_ticks + t]
+  std::vector<double> levels;  // [q * max_ticks + t]
+  int max_ticks = 0;           // ticks one run can complete
+
+  ~State() {
+    if (band_nco) nco_crcf_destroy(band_nco);
+    if (band_re) firdecim_rrrf_destroy(band_re);
+    if (band_im) firdecim_rrrf_destroy(band_im);
+    if (band_iq) firdecim_cccf_destroy(band_iq);
+    for (auto& c : cl) {
+      if (c.nco) nco_crcf_destroy(c.nco);
+      if (c.dec) dotprod_cccf_destroy(c.dec);
+      if (c.chan) firfilt_crcf_destroy(c.chan);
+    }
+  }
+
+  void tick_done(int frame);
+  void judge(long long c, int out);
+  void learn_noise(Cluster& c, long long at);
+};
+
+std::string FineFrontEnd::check(const FinePlan& p) {
+  if (p.sample_rate <= 0 || p.sample_rate % kTickRate != 0)
+    return "the sample rate must be a positive multiple of 500 Hz";
+  if (p.sample_rate / kTickRate < 2) return "the sample rate must be at least 1000 Hz";
+  if (p.centres_hz.empty()) return "no cluster centres";
+  const double half = p.sample_rate / 2.0;
+  for (std::size_t i = 0; i < p.centres_hz.size(); i++) {
+    const double c = p.centres_hz[i];
+    if (!std::isfinite(c)) return "a cluster centre is not a number";
+    if (p.iq ? (c < -half + 50 || c > half - 50) : (c < 50 || c > half - 50))
+      return "a cluster centre lies outside the band";
+    if (i > 0 && c < p.centres_hz[i - 1] + 20)
+      return "cluster centres must ascend at least 20 Hz apart";
+  }
+  return "";
+}
+
+FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>()) {
+  const std::string why = check(plan);
+  if (!why.empty()) throw std::invalid_argument(why);
+  State& s = *s_;
+  s.plan = plan;
+  const double rate = plan.sample_rate;
+  s.spt = plan.sample_rate / kTickRate;
+  s.band_mid = (plan.centres_hz.front() + plan.centres_hz.back()) / 2;
+  const double pass = (plan.centres_hz.back() - plan.centres_hz.front()) / 2 + kBandMargin;
+  const int k = static_cast<int>(plan.centres_hz.size());
+
+  // The band decimation: the cheapest divisor of a tick that leaves the
+  // band's passband clean, counting multiply-adds per second.
+  double best = 0;
+  for (int d = 1; d <= s.spt / 2; d++) {
+    if (s.spt % d != 0) continue;
+    const double r = rate / d;
+    double cost = 0;
+    if (d > 1) {
+      if (r - 2 * pass < kMinBandSkirt) continue;
+      cost +=
+          2.0 * estimate_req_filter_len(static_cast<float>((r - 2 * pass) / rate), kBandStop) * r;
+    }
+    const double l2 = estimate_req_filter_len(static_cast<float>(350 / r), kBandStop);
+    cost += k * 4 * l2 * kTickRate;  // complex taps on complex samples
+    if (best == 0 || cost < best) {
+      best = cost;
+      s.d1 = d;
+    }
+  }
+  s.d2 = s.spt / s.d1;
+  s.band_rate = rate / s.d1;
+
+  const double two_pi = 2 * std::numbers::pi;
+  s.band_nco = nco_crcf_create(LIQUID_NCO);
+  if (s.d1 > 1) {
+    s.band_taps = kaiser(0.5 / s.d1, (s.band_rate - 2 * pass) / rate, kBandStop);
+    const std::size_t len = s.band_taps.size();
+    const double w = two_pi * s.band_mid / rate;
+    std::vector<float> re(len), im(len);
+    std::vector<cfloat> cx(len);
+    for (std::size_t i = 0; i < len; i++) {
+      re[i] = static_cast<float>(s.band_taps[i] * std::cos(w * i));
+      im[i] = static_cast<float>(s.band_taps[i] * std::sin(w * i));
+      cx[i] = cfloat(re[i], im[i]);
+    }
+    if (plan.iq) {
+      s.band_iq = firdecim_cccf_create(s.d1, cx.data(), len);
+    } else {
+      s.band_re = firdecim_rrrf_create(s.d1, re.data(), len);
+      s.band_im = firdecim_rrrf_create(s.d1, im.data(), len);
+    }
+  }
+  s.band_real.resize(std::max(s.d1, 1));
+  s.band_cplx.resize(kMaxFrames);
+  s.clu_taps = kaiser(250 / s.band_rate, 350 / s.band_rate, kBandStop);
+  s.hist.resize(2 * s.clu_taps.size());
+  s.chan_taps = kaiser(kChanCut / kTickRate, kChanSkirt / kTickRate, kChanStop);
+  double sum2 = 0;
+  for (float v : s.chan_taps)
+    sum2 += static_cast<double>(v) * v;
+  s.bn = sum2 * kTickRate;  // taps sum to 1
+
+  s.cl.resize(k);
+  for (int q = 0; q < k; q++) {
+    auto& c = s.cl[q];
+    c.centre = plan.centres_hz[q];
+    c.nco = nco_crcf_create(LIQUID_NCO);
+    // Oldest first: element i of the window is k = len - 1 - i samples old.
+    const std::size_t len = s.clu_taps.size();
+    const double w = two_pi * (c.centre - s.band_mid) / s.band_rate;
+    std::vector<cfloat> taps(len);
+    for (std::size_t i = 0; i < len; i++) {
+      const double k = static_cast<double>(len - 1 - i);
+      taps[i] = std::polar(s.clu_taps[len - 1 - i], static_cast<float>(w * k));
+    }
+    c.dec = dotprod_cccf_create(taps.data(), len);
+    c.chan = firfilt_crcf_create(s.chan_taps.data(), s.chan_taps.size());
+    c.raw.resize(kRing);
+    c.shrt.resize(kRing);
+    c.lng.resize(kRing);
+    c.blocks.resize(kBlocks);
+    c.scratch.resize(kBlocks);
+    for (int n = 0; n < k; n++)
+      if (n != q && std::abs(plan.centres_hz[n] - c.centre) <= kNeighbourHz) c.near.push_back(n);
+  }
+  s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, kMaxHalf});
+  s.delay = ((s.band_taps.empty() ? 0.0 : (s.band_taps.size() - 1) / 2.0) +
+             (s.clu_taps.size() - 1) / 2.0 * s.d1 + (s.chan_taps.size() - 1) / 2.0 * s.spt) /
+                s.spt +
+            s.decide_lag;
+  s.max_ticks = kMaxFrames / s.spt + 1;
+  s.frames.resize(s.max_ticks);
+  s.keys.resize(static_cast<std::size_t>(k) * s.max_ticks);
+  s.levels.resize(static_cast<std::size_t>(k) * s.max_ticks);
+  reset();
+}
+
+FineFrontEnd::~FineFrontEnd() = default;
+
+void FineFrontEnd::reset() {
+  State& s = *s_;
+  const double two_pi = 2 * std::numbers::pi;
+  nco_crcf_reset(s.band_nco);
+  nco_crcf_set_frequency(s.band_nco,
+                         static_cast<float>(two_pi * s.band_mid * s.d1 / s.plan.sample_rate));
+  if (s.band_re) firdecim_rrrf_reset(s.band_re);
+  if (s.band_im) firdecim_rrrf_reset(s.band_im);
+  if (s.band_iq) firdecim_cccf_reset(s.band_iq);
+  std::fill(s.band_real.begin(), s.band_real.end(), 0.0f);
+  std::fill(s.band_cplx.begin(), s.band_cplx.end(), cfloat{});
+  std::fill(s.hist.begin(), s.hist.end(), cfloat{});
+  s.hist_pos = 0;
+  s.band_fill = 0;
+  for (auto& c : s.cl) {
+    nco_crcf_reset(c.nco);
+    nco_crcf_set_frequency(
+        c.nco, static_cast<float>(two_pi * (c.centre - s.band_mid) / s.band_rate * s.d2));
+    firfilt_crcf_reset(c.chan);
+    std::fill(c.raw.begin(), c.raw.end(), 0.0);
+    std::fill(c.shrt.begin(), c.shrt.end(), 0.0);
+    std::fill(c.lng.begin(), c.lng.end(), 0.0);
+    std::fill(c.blocks.begin(), c.blocks.end(), 0.0);
+    c.nblocks = 0;
+    c.block_pos = 0;
+    c.block_acc = 0;
+    c.block_n = 0;
+    c.noise = 0;
+    c.level = 0;
+    c.carrier = 0;
+    c.sum_short = 0;
+    c.sum_long = 0;
+    c.unit = kStartUnit;
+    c.run = 0;
+    c.since_down = 1 << 20;
+    c.ready = 0;
+    c.down = false;
+  }
+  s.fill2 = 0;
+  s.tick = 0;
+  s.nticks = 0;
+}
+
+int FineFrontEnd::clusters() const {
+  return static_cast<int>(s_->cl.size());
+}
+double FineFrontEnd::centre_hz(int q) const {
+  return s_->cl[q].centre;
+}
+double FineFrontEnd::tick_rate() const {
+  return kTickRate;
+}
+int FineFrontEnd::samples_per_tick() const {
+  return s_->spt;
+}
+double FineFrontEnd::delay_ticks() const {
+  return s_->delay;
+}
+double FineFrontEnd::noise_bandwidth_hz() const {
+  return s_->bn;
+}
+int FineFrontEnd::ticks() const {
+  return s_->nticks;
+}
+int FineFrontEnd::tick_frame(int t) const {
+  return s_->frames[t];
+}
+double FineFrontEnd::key(int q, int t) const {
+  return s_->keys[q * s_->max_ticks + t];
+}
+double FineFrontEnd::level(int q, int t) const {
+  return s_->levels[q * s_->max_ticks + t];
+}
+
+double FineFrontEnd::snr_db(int q) const {
+  const auto& c = s_->cl[q];
+  if (c.carrier <= 0 || c.noise <= 0) return -99;
+  return db(c.carrier / c.noise) + db(s_->bn / 500);
+}
+
+double FineFrontEnd::key_level(int q) const {
+  const auto& c = s_->cl[q];
+  const double p = c.carrier;
+  return s_->plan.iq ? std::sqrt(p) : 2 * std::sqrt(p);
+}
+
+double FineFrontEnd::noise_floor(int q) const {
+  const auto& c = s_->cl[q];
+  return std::sqrt(c.noise * s_->plan.sample_rate / s_->bn);
+}
+
+void FineFrontEnd::run(const float* in, int n) {
+  State& s = *s_;
+  s.nticks = 0;
+  n = std::clamp(n, 0, kMaxFrames);
+  if (s.d1 == 1) {
+    // No band filter: every frame is mixed down as it comes.
+    for (int i = 0; i < n; i++)
+      s.band_cplx[i] = s.plan.iq ? cfloat(in[2 * i], in[2 * i + 1]) : cfloat(in[i], 0.0f);
+    nco_crcf_mix_block_down(s.band_nco, s.band_cplx.data(), s.band_cplx.data(), n);
+  }
+  for (int i = 0; i < n; i++) {
+    cfloat u;
+    if (s.d1 == 1) {
+      u = s.band_cplx[i];
+    } else if (s.plan.iq) {
+      s.band_cplx[s.band_fill] = cfloat(in[2 * i], in[2 * i + 1]);
+      if (++s.band_fill < s.d1) continue;
+      firdecim_cccf_execute(s.band_iq, s.band_cplx.data(), &u);
+      s.band_fill = 0;
+      nco_crcf_mix_down(s.band_nco, u, &u);
+      nco_crcf_step(s.band_nco);
+    } else {
+      s.band_real[s.band_fill] = in[i];
+      if (++s.band_fill < s.d1) continue;
+      float re = 0, im = 0;
+      firdecim_rrrf_execute(s.band_re, s.band_real.data(), &re);
+      firdecim_rrrf_execute(s.band_im, s.band_real.data(), &im);
+      s.band_fill = 0;
+      nco_crcf_mix_down(s.band_nco, cfloat(re, im), &u);
+      nco_crcf_step(s.band_nco);
+    }
+    const int len = static_cast<int>(s.clu_taps.size());
+    s.hist[s.hist_pos] = u;
+    s.hist[s.hist_pos + len] = u;
+    if (++s.hist_pos == len) s.hist_pos = 0;
+    if (++s.fill2 < s.d2) continue;
+    s.fill2 = 0;
+    s.tick_done(i);
+  }
+}
+
+// One tick on every cluster: the envelope power, its averages and the noise
+// blocks, then the judgement of the tick decide_lag ticks back.
+void FineFrontEnd::State::tick_done(int frame) {
+  const long long t = tick;
+  const int m = kRing - 1;
+  for (auto& c : cl) {
+    cfloat z, y;
+    dotprod_cccf_execute(c.dec, hist.data() + hist_pos, &z);
+    nco_crcf_mix_down(c.nco, z, &z);
+    nco_crcf_step(c.nco);
+    firfilt_crcf_push(c.chan, z);
+    firfilt_crcf_execute(c.chan, &y);
+    const double p = std::norm(std::complex<double>(y.real(), y.imag()));
+    c.sum_short += p - c.raw[(t - kShort) & m];
+    c.sum_long += p - c.raw[(t - kLong) & m];
+    c.raw[t & m] = p;
+    if ((t & m) == 0) {  // once round the ring, sum afresh: no rounding drift
+      c.sum_short = c.sum_long = 0;
+      for (int j = 0; j < kLong; j++)
+        (j < kShort ? c.sum_short : c.sum_long) += c.raw[(t - j) & m];
+      c.sum_long += c.sum_short;
+    }
+    c.shrt[(t - (kShort - 1) / 2) & m] = c.sum_short / kShort;
+    c.lng[(t - (kLong - 1) / 2) & m] = c.sum_long / kLong;
+  }
+  frames[nticks] = frame;
+  judge(t - decide_lag, nticks);
+  nticks++;
+  tick++;
+}
+
+void FineFrontEnd::State::judge(long long at, int out) {
+  const int m = kRing - 1;
+  const int k = static_cast<int>(cl.size());
+  const bool valid = at >= kLong + kGuardReach;
+  const double edge_guard = undb(kEdgeGuardDb);
+  const double steady_guard = undb(kSteadyGuardDb);
+  const double decay = undb(-kDecayDbPerS / kTickRate);
+  for (auto& c : cl) {
+    c.hi = 0;
+    c.lo = HUGE_VAL;
+    for (int j = -kGuardReach; j <= kGuardReach; j++) {
+      const double v = c.shrt[(at + j) & m];
+      c.hi = std::max(c.hi, v);
+      c.lo = std::min(c.lo, v);
+    }
+  }
+  for (int q = 0; q < k; q++) {
+    auto& c = cl[q];
+    double& key_out = keys[q * max_ticks + out];
+    key_out = 0;
+    levels[q * max_ticks + out] = valid ? c.shrt[at & m] : 0;
+    if (!valid || c.nblocks < kMinBlocks || !(c.noise > 0)) {
+      c.down = false;
+      learn_noise(c, at);
+      continue;
+    }
+    const double ps = c.shrt[at & m];
+    const double pl = c.lng[at & m];
+    const double n = c.noise;
+    // A neighbour's keying sidebands reach this cluster around its key
+    // edges: there its power swings; elsewhere only its steady carrier leaks.
+    bool clear = true;
+    for (int o : c.near)
+      clear = clear && ps >= edge_guard * (cl[o].hi - cl[o].lo) && ps >= steady_guard * cl[o].hi;
+    // Ready to key: the long average stands clearly above the noise, and
+    // the short one too (not a neighbour's key edge inside the long window).
+    const double acq = n * undb(c.ready > 0 ? kStayDb : kAcquireDb);
+    if (clear && pl > acq && ps > n * undb(kStayDb)) {
+      c.ready = kHold;
+    }
+    // The element-scale average: about half a dot of this cluster's speed.
+    const int h = std::clamp(static_cast<int>(c.unit / 4), (kShort - 1) / 2, kMaxHalf);
+    double pd = 0;
+    for (int j = -h; j <= h; j++)
+      pd += c.raw[(at + j) & m];
+    pd /= 2 * h + 1;
+    bool down = false;
+    if (c.ready > 0) {
+      c.ready--;
+      // Well above the noise the threshold sits where the filtered edges
+      // cross (marks keep their length); near the noise it moves down to
+      // where noise and signal are mistaken about equally often.
+      const double lv = std::max(c.level, n);
+      const double snr = db(std::max(lv / n - 1, 1e-3));
+      const double f = std::clamp(
+          kLowFraction + (kFraction - kLowFraction) * (snr - kLowSnrDb) / (kHighSnrDb - kLowSnrDb),
+          kLowFraction, kFraction);
+      double on = std::max(n * undb(kFloorDb), n + f * (lv - n));
+      const double thr = c.down ? on * undb(-kHystDb) : on;
+      down = clear && pd > thr;
+    }
+    if (down) {
+      // The level follows the mark's body, not its edges.
+      if (!c.down)
+        c.level = std::max(c.level, pd);
+      else if (pd > kInterior * c.level)
+        c.level += kTrack * (pd - c.level);
+      key_out = std::max(1.0, 100 * db(std::max(pd / n - 1, 1e-9)));
+      c.run++;
+    } else {
+      c.level = std::max(n, c.level * decay);
+      // A finished mark teaches the speed: the dot length follows the
+      // shortest marks quickly and longer ones (up to twice) slowly, so that
+      // dashes and marks run together never lengthen it.
+      const double r = c.run;
+      if (r >= kMinUnit / 2 && r < 2 * c.unit) {
+        c.unit += (r < c.unit ? kSpeedTrack : kSpeedTrack / 3) * (r - c.unit);
+        c.unit = std::clamp(c.unit, kMinUnit, kMaxUnit);
+      }
+      // It also tells the carrier's power: the middle half of the mark, away
+      // from the edges, less the noise; averaged over marks in dB.
+      if (c.run >= kReportMin) {
+        const int len = std::min(c.run, kReportMax);
+        double a = 0;
+        int cnt = 0;
+        for (long long u = at - len + len / 4; u < at - len / 4; u++, cnt++)
+          a += c.raw[u & m];
+        const double carrier = a / cnt - n;
+        if (carrier > 0)
+          c.carrier =
+              c.carrier > 0 ? c.carrier * std::pow(carrier / c.carrier, kReportTrack) : carrier;
+      }
+      c.run = 0;
+    }
+    c.down = down;
+    learn_noise(c, at);
+  }
+}
+
+// The noise floor is learnt from the ticks that lie more than kClean ticks
+// from any key-down tick (so neither a mark nor the filters' spread of one
+// reaches them): their power in blocks of kBlockTicks, a low percentile of
+// the last kBlocks blocks, scaled to the mean (a low one, because a signal
+// too weak to key is counted clean too). Noise alone is all clean; a
+// continuous carrier keeps the floor it found before.
+void FineFrontEnd::State::learn_noise(Cluster& c, long long at) {
+  const int m = kRing - 1;
+  c.since_down = c.down ? 0 : c.since_down + 1;
+  const long long u = at - kClean;
+  if (c.since_down <= 2 * kClean || u < kSettle) return;
+  c.block_acc += c.raw[u & m];
+  if (++c.block_n < kBlockTicks) return;
+  c.blocks[c.block_pos] = c.block_acc / kBlockTicks;
+  c.block_pos = (c.block_pos + 1) % kBlocks;
+  c.nblocks = std::min(c.nblocks + 1, kBlocks);
+  c.block_acc = 0;
+  c.block_n = 0;
+  if (c.nblocks >= kMinBlocks && c.block_pos % kBlocksPerFloor != 0) return;
+  std::copy(c.blocks.begin(), c.blocks.begin() + c.nblocks, c.scratch.begin());
+  const int r = static_cast<int>(kPercentile * c.nblocks);
+  std::nth_element(c.scratch.begin(), c.scratch.begin() + r, c.scratch.begin() + c.nblocks);
+  // The floor of the estimate: the rounding noise of 16-bit samples, which
+  // only digital silence undercuts.
+  const double quiet = bn / (12.0 * plan.sample_rate);
+  c.noise = std::max(c.scratch[r] * kNoiseCal, quiet);
+}
+
+}  // namespace talvo

@@ -1,0 +1,108 @@
+// The fine receive front end: audio in, a key state per cluster and tick out.
+//
+// Clusters sit on a grid of centre frequencies (50 Hz apart, typically). The
+// front end works in three stages that all run at fixed decimations, so every
+// cluster ticks at the same moment, once every samples_per_tick() input frames:
+//
+//  1. Band stage, shared by all clusters: the input (real, or complex I/Q) is
+//     mixed down by the middle of the clusters' span and decimated by a
+//     Kaiser low-pass to a rate that just holds the span.
+//  2. Cluster stage: each cluster mixes the band down by its own offset and
+//     decimates to the tick rate, then a sharp channel filter (a Kaiser
+//     low-pass about +-30 Hz wide, more than 45 dB down 50 Hz off) leaves the
+//     cluster's complex envelope; its power is taken once a tick.
+//  3. Key decision: the power is averaged over an element-scale window
+//     (about half a dot of the speed the cluster has measured from its own
+//     marks, 18 to 34 ms) and a dash-scale one (82 ms), both centred on the
+//     tick being judged. Each cluster measures its own noise floor (the
+//     30th percentile, scaled to the mean, of the power of the 20 ms blocks
+//     lying more than 40 ms from any key-down tick, over the last 3 s of such
+//     blocks) and its own key-down level (the average power while keyed,
+//     following the level within an element).
+//     Nothing is absolute: decisions depend on power ratios alone, so the
+//     same audio at any level gives the same key states. A cluster starts
+//     keying only after both averages stand clearly above the noise (which
+//     noise alone practically never does), then keys while the element
+//     average stands above a threshold between the noise floor and the
+//     key-down level (nearer the level when the signal is strong, so that
+//     marks keep their length), with hysteresis. A cluster never keys while
+//     a cluster 50 Hz away swings so much more strongly within 24 ms either
+//     side that what it sees can be that neighbour's keying sidebands, nor
+//     below a steady neighbour's carrier leakage.
+//
+// The key state of a tick is decided a fixed number of ticks after the input
+// that carried it (delay_ticks()); the decoder sees a constant delay.
+//
+// Life cycle: the constructor designs every filter and allocates everything;
+// reset() returns to the state after construction; run() processes a block
+// and allocates nothing.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace talvo {
+
+struct FinePlan {
+  int sample_rate = 48000;         // input frames per second
+  std::vector<double> centres_hz;  // cluster centre frequencies, Hz, ascending (negative with iq)
+  bool iq = false;                 // input is interleaved I/Q pairs (complex), else real
+};
+
+class FineFrontEnd {
+ public:
+  static constexpr int kMaxFrames = 4096;  // most input frames one run() takes
+
+  // Why a plan cannot be served (empty when it can): no clusters, centres not
+  // ascending or closer than 20 Hz, a centre out of the band, a rate that
+  // does not divide into whole ticks.
+  static std::string check(const FinePlan& plan);
+
+  // Designs the filters and allocates every buffer. Throws
+  // std::invalid_argument when check(plan) is not empty.
+  explicit FineFrontEnd(const FinePlan& plan);
+  ~FineFrontEnd();
+  FineFrontEnd(const FineFrontEnd&) = delete;
+  FineFrontEnd& operator=(const FineFrontEnd&) = delete;
+
+  void reset();  // back to the state after construction
+
+  int clusters() const;
+  double centre_hz(int q) const;      // cluster q's centre frequency, Hz
+  double tick_rate() const;           // ticks per second, the same on every cluster
+  int samples_per_tick() const;       // input frames per tick
+  double delay_ticks() const;         // nominal delay from the input to its key state, ticks
+  double noise_bandwidth_hz() const;  // noise bandwidth of a cluster's filter chain, Hz
+
+  // Processes n input frames (n <= kMaxFrames; for iq, 2n floats, I first).
+  // Input values are in 16-bit sample units (full scale 32768), but only
+  // ratios matter. Allocates nothing.
+  void run(const float* in, int n);
+
+  // The ticks completed in the last run(): the t-th at frame tick_frame(t) of
+  // that call (0 .. n-1).
+  int ticks() const;
+  int tick_frame(int t) const;
+  // Key state of cluster q at tick t: 0 key up; > 0 key down, the value
+  // 100 * the SNR in the cluster filter in dB (at least 1).
+  double key(int q, int t) const;
+  // Cluster q's envelope power at tick t, averaged over the short window and
+  // aligned with key(q, t): (carrier amplitude / 2)^2 for a real tone on the
+  // centre, (amplitude)^2 for a complex one; input units squared.
+  double level(int q, int t) const;
+
+  // Per cluster, as now estimated: key-down carrier power over the noise
+  // power in 500 Hz, dB (-99 before the cluster ever keyed); the key-down
+  // carrier amplitude and the noise floor as the standard deviation of white
+  // input noise giving that floor (input units).
+  double snr_db(int q) const;
+  double key_level(int q) const;
+  double noise_floor(int q) const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
+
+}  // namespace talvo

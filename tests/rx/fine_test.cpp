@@ -1,0 +1,300 @@
+// The fine front end against generated signals whose keying is known.
+#include "rx/fine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "support/morse.h"
+#include "support/render.h"
+
+namespace talvo {
+namespace {
+
+using test::KeyedTone;
+using test::render;
+
+std::vector<double> grid(double lo, double hi) {
+  std::vector<double> c;
+  for (double f = lo; f <= hi + 1e-9; f += 50)
+    c.push_back(f);
+  return c;
+}
+
+const std::vector<double> kNine = grid(500, 900);
+
+struct Out {
+  std::vector<std::vector<double>> key, level;  // [cluster][tick]
+  std::vector<long> frame;                      // stream frame of each tick
+};
+
+Out process(FineFrontEnd& fe, const std::vector<float>& audio, int block = 4096, bool iq = false) {
+  Out o;
+  o.key.resize(fe.clusters());
+  o.level.resize(fe.clusters());
+  const int w = iq ? 2 : 1;
+  const std::size_t frames = audio.size() / w;
+  for (std::size_t i = 0; i < frames; i += block) {
+    const int n = static_cast<int>(std::min<std::size_t>(block, frames - i));
+    fe.run(audio.data() + i * w, n);
+    for (int t = 0; t < fe.ticks(); t++) {
+      o.frame.push_back(static_cast<long>(i) + fe.tick_frame(t));
+      for (int q = 0; q < fe.clusters(); q++) {
+        o.key[q].push_back(fe.key(q, t));
+        o.level[q].push_back(fe.level(q, t));
+      }
+    }
+  }
+  return o;
+}
+
+Out process(const std::vector<double>& centres, const std::vector<float>& audio, bool iq = false) {
+  FinePlan plan;
+  plan.centres_hz = centres;
+  plan.iq = iq;
+  FineFrontEnd fe(plan);
+  return process(fe, audio, 4096, iq);
+}
+
+int delay_of(const std::vector<double>& centres) {
+  FinePlan plan;
+  plan.centres_hz = centres;
+  return static_cast<int>(std::lround(FineFrontEnd(plan).delay_ticks()));
+}
+
+test::Keyed station(double wpm, double freq, double amp, double start, uint32_t seed,
+                    const char* text = "cq cq de dl1abc dl1abc test 599 5nn tu k") {
+  test::MorseSignal m;
+  m.text = text;
+  m.freq = freq;
+  m.cpm = 5 * wpm;
+  m.amp = amp;
+  m.start = start;
+  test::Keyed k = test::morse(m);
+  k.tone.phase = 0.7 * seed;
+  return k;
+}
+
+// Fraction of ticks from `from` on whose key state (delayed by lag) is the truth.
+double agreement(const std::vector<double>& key, const std::vector<uint8_t>& truth, int lag,
+                 int from) {
+  int good = 0, all = 0;
+  for (int t = from; t + lag < static_cast<int>(key.size()) && t < static_cast<int>(truth.size());
+       t++) {
+    good += (key[t + lag] > 0) == (truth[t] != 0);
+    all++;
+  }
+  return all ? static_cast<double>(good) / all : 0;
+}
+
+// The longest run of key-down ticks from `from` on.
+int longest_run(const std::vector<double>& key, int from = 0) {
+  int best = 0, len = 0;
+  for (std::size_t t = from; t < key.size(); t++) {
+    len = key[t] > 0 ? len + 1 : 0;
+    best = std::max(best, len);
+  }
+  return best;
+}
+
+double mean_from(const std::vector<double>& v, std::size_t from) {
+  double s = 0;
+  for (std::size_t i = from; i < v.size(); i++)
+    s += v[i];
+  return s / static_cast<double>(v.size() - from);
+}
+
+// --- plan and ticks ----------------------------------------------------------
+
+TEST(FinePlanTest, RefusesPlansItCannotServe) {
+  FinePlan p;
+  EXPECT_NE(FineFrontEnd::check(p), "");  // no clusters
+  p.centres_hz = {700, 650};
+  EXPECT_NE(FineFrontEnd::check(p), "");  // descending
+  p.centres_hz = {700, 710};
+  EXPECT_NE(FineFrontEnd::check(p), "");  // too close
+  p.centres_hz = {-100, 700};
+  EXPECT_NE(FineFrontEnd::check(p), "");  // negative without iq
+  p.iq = true;
+  EXPECT_EQ(FineFrontEnd::check(p), "");
+  p.centres_hz = {700};
+  p.sample_rate = 44100;
+  EXPECT_NE(FineFrontEnd::check(p), "");  // no whole ticks
+  EXPECT_THROW(FineFrontEnd{p}, std::invalid_argument);
+}
+
+TEST(FinePlanTest, TicksEvery96FramesWhateverTheBlocks) {
+  FinePlan p;
+  p.centres_hz = kNine;
+  FineFrontEnd fe(p);
+  EXPECT_EQ(fe.clusters(), 9);
+  EXPECT_EQ(fe.tick_rate(), 500);
+  EXPECT_EQ(fe.samples_per_tick(), 96);
+  const auto audio = render(test::random_tones(3, 500, 900, 1000, 5000, 3, 4), 3, 200, 2);
+  const Out big = process(fe, audio, 4096);
+  fe.reset();
+  const Out odd = process(fe, audio, 77);
+  fe.reset();
+  const Out one = process(fe, audio, 1);
+  ASSERT_EQ(big.frame.size(), audio.size() / 96);
+  for (std::size_t t = 0; t < big.frame.size(); t++)
+    ASSERT_EQ(big.frame[t], static_cast<long>(96 * t + 95));
+  // The same key states and levels whatever the block size: the state
+  // carries across calls, and reset() starts afresh.
+  EXPECT_EQ(big.frame, odd.frame);
+  EXPECT_EQ(big.frame, one.frame);
+  for (int q = 0; q < 9; q++) {
+    EXPECT_EQ(big.key[q], odd.key[q]);
+    EXPECT_EQ(big.key[q], one.key[q]);
+    EXPECT_EQ(big.level[q], odd.level[q]);
+  }
+}
+
+// --- selectivity ---------------------------------------------------------------
+
+TEST(FineSelectivityTest, CarrierFiftyHzOffIsFortyDbDown) {
+  KeyedTone c;
+  c.amp = 10000;
+  c.on = {{0.0, 10.0}};
+  c.freq = 700;
+  const double on = mean_from(process(kNine, render({c}, 3, 0, 1)).level[4], 500);
+  for (double off : {-50.0, 50.0}) {
+    c.freq = 700 + off;
+    const double side = mean_from(process(kNine, render({c}, 3, 0, 1)).level[4], 500);
+    // The design gives about 60 dB; 45 keeps a margin over the 40 needed.
+    EXPECT_GT(10 * std::log10(on / side), 45) << off;
+  }
+  c.freq = 725;
+  const double edge = mean_from(process(kNine, render({c}, 3, 0, 1)).level[4], 500);
+  EXPECT_GT(10 * std::log10(edge / on), -6);
+}
+
+TEST(FineSelectivityTest, KeyedNeighbourTwentyDbStrongerDoesNotKey) {
+  // Noise puts the neighbour at +26 dB: 20 dB over a +6 dB station.
+  for (double wpm : {20.0, 30.0}) {
+    const auto nb = station(wpm, 750, 6000, 0.5, 3);
+    const auto audio = render({nb.tone}, nb.end + 0.5, test::noise_for_snr(6000, 26), 5);
+    const Out o = process(kNine, audio);
+    int n = 0;
+    for (double k : o.key[5])
+      n += k > 0;
+    EXPECT_GT(n, 1000) << "the neighbour itself keys its own cluster";
+    EXPECT_LE(longest_run(o.key[4]), 1) << wpm << " WPM";
+    EXPECT_LE(longest_run(o.key[6]), 1) << wpm << " WPM";
+  }
+}
+
+TEST(FineSelectivityTest, TwentyFiveHzOffKeysTheCluster) {
+  for (double off : {-25.0, 25.0}) {
+    const auto k = station(20, 700 + off, 3000, 1.0, 7);
+    const auto audio = render({k.tone}, k.end + 0.5, test::noise_for_snr(3000, 10), 8);
+    const Out o = process(kNine, audio);
+    const auto truth = test::key_truth(k.tone, o.key[4].size());
+    EXPECT_GT(agreement(o.key[4], truth, delay_of(kNine), 500), 0.95) << off;
+  }
+}
+
+// --- levels and noise ---------------------------------------------------------
+
+TEST(FineLevelTest, SameKeyStatesFromAThousandthToFullScale) {
+  const auto a = station(25, 600, 1000, 1.0, 1), b = station(25, 700, 2000, 1.0, 2);
+  const auto c = station(25, 812, 5000, 1.0, 3);
+  const double secs = c.end + 0.5;
+  const auto base = render({a.tone, b.tone, c.tone}, secs, test::noise_for_snr(1000, 6), 4);
+  float peak = 0;
+  for (float v : base)
+    peak = std::max(peak, std::abs(v));
+  auto scaled = [&](double fs) {  // quantised to 16-bit sample values
+    std::vector<float> v(base.size());
+    for (std::size_t i = 0; i < v.size(); i++)
+      v[i] = static_cast<float>(std::round(base[i] * fs * 32767 / peak));
+    return v;
+  };
+  const Out lo = process(kNine, scaled(0.003)), hi = process(kNine, scaled(0.9));
+  long agree = 0, all = 0, down = 0;
+  for (int q = 0; q < 9; q++)
+    for (std::size_t t = 500; t < lo.key[q].size(); t++) {
+      agree += (lo.key[q][t] > 0) == (hi.key[q][t] > 0);
+      down += hi.key[q][t] > 0;
+      all++;
+    }
+  EXPECT_GT(down, 2000);  // the stations key
+  EXPECT_GE(static_cast<double>(agree) / all, 0.99);
+}
+
+TEST(FineLevelTest, NoiseAloneNeverKeysForTenMs) {
+  FinePlan p;
+  p.centres_hz = kNine;
+  FineFrontEnd fe(p);
+  for (float sigma : {5.0f, 5000.0f}) {
+    fe.reset();
+    std::mt19937 gen(11);
+    std::normal_distribution<float> g(0.0f, sigma);
+    std::vector<float> buf(4096);
+    std::vector<int> len(9, 0);
+    int longest = 0;
+    for (int i = 0; i < 30 * 48000 / 4096; i++) {
+      for (float& v : buf)
+        v = g(gen);
+      fe.run(buf.data(), 4096);
+      for (int t = 0; t < fe.ticks(); t++)
+        for (int q = 0; q < 9; q++) {
+          len[q] = fe.key(q, t) > 0 ? len[q] + 1 : 0;
+          longest = std::max(longest, len[q]);
+        }
+    }
+    EXPECT_LT(longest, 5) << "sigma " << sigma;  // 5 ticks are 10 ms
+    // The floor it measured is the noise it was given.
+    for (int q = 0; q < 9; q++)
+      EXPECT_NEAR(fe.noise_floor(q) / sigma, 1.0, 0.2) << q;
+  }
+}
+
+TEST(FineLevelTest, KeyedSignalAtTenDbIsRight) {
+  for (double wpm : {15.0, 25.0, 40.0}) {
+    const double amp = 3000;
+    const auto k = station(wpm, 700, amp, 1.0, 9);
+    const auto audio = render({k.tone}, k.end + 0.5, test::noise_for_snr(amp, 10), 10);
+    FinePlan p;
+    p.centres_hz = kNine;
+    FineFrontEnd fe(p);
+    const Out o = process(fe, audio);
+    const auto truth = test::key_truth(k.tone, o.key[4].size());
+    EXPECT_GE(agreement(o.key[4], truth, delay_of(kNine), 500), 0.97) << wpm << " WPM";
+    // Its measurements: SNR as given, amplitude and noise as rendered.
+    EXPECT_NEAR(fe.snr_db(4), 10, 1.5) << wpm << " WPM";
+    EXPECT_NEAR(fe.key_level(4) / amp, 1.0, 0.15);
+    EXPECT_NEAR(fe.noise_floor(4) / test::noise_for_snr(amp, 10), 1.0, 0.2);
+    // The empty clusters two and more away stay silent.
+    for (int q : {0, 1, 2, 6, 7, 8})
+      EXPECT_EQ(longest_run(o.key[q]), 0) << q;
+  }
+}
+
+// --- complex input ---------------------------------------------------------------
+
+TEST(FineIqTest, NegativeFrequenciesKeyTheirOwnCluster) {
+  const auto centres = grid(-900, 900);  // 37 clusters, index 6 is -600, 30 is +600
+  ASSERT_EQ(centres[6], -600);
+  ASSERT_EQ(centres[30], 600);
+  const auto k = station(20, -600, 3000, 1.0, 12);
+  // A complex tone of amplitude A has power A^2, twice a real one's: the
+  // same SNR in 500 Hz takes sqrt(2) times the noise in each component.
+  const auto audio =
+      render({k.tone}, k.end + 0.5, test::noise_for_snr(3000, 12) * std::sqrt(2.0), 13, {}, true);
+  const Out o = process(centres, audio, true);
+  const auto truth = test::key_truth(k.tone, o.key[6].size());
+  FinePlan p;
+  p.centres_hz = centres;
+  p.iq = true;
+  const int lag = static_cast<int>(std::lround(FineFrontEnd(p).delay_ticks()));
+  EXPECT_GT(agreement(o.key[6], truth, lag, 500), 0.95);
+  EXPECT_EQ(longest_run(o.key[30]), 0);  // the mirror frequency
+}
+
+}  // namespace
+}  // namespace talvo
