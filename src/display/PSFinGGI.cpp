@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace talvo {
 namespace {
@@ -31,48 +32,41 @@ void set_color(ggi_color& g, ggi_pixel c) {
   g.b = static_cast<uint16_t>((c & 0xFF) << 8);
 }
 
+// Sizes `v` to n elements; false when there is no memory for them.
+template <typename T>
+bool sized(std::vector<T>& v, std::size_t n) {
+  try {
+    v.resize(n);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 }  // namespace
 
-int psf_read(Psf& psf, FILE* f) {
+// The messages are the system's own texts, kept byte for byte as it has
+// always written them: hence "Wrong magic number" with its capital, and the
+// American "color" where the code says colour.
+FontLoad psf_read(Psf& psf, FILE* f) {
   unsigned char header[4];
-  if (std::fread(header, 1, 4, f) < 4) {
-    std::fputs("cannot read header\n", stderr);
-    return 3;
-  }
-  if (header[0] != 0x36 || header[1] != 0x04) {
-    std::fputs("Wrong magic number\n", stderr);
-    return 4;
-  }
+  if (std::fread(header, 1, 4, f) < 4) return {FontError::kShortHeader, "cannot read header\n"};
+  if (header[0] != 0x36 || header[1] != 0x04)
+    return {FontError::kWrongMagic, "Wrong magic number\n"};
   const int height = header[3];
-  if (height == 0 || height >= 128) {
-    std::fprintf(stderr, "Unusable glyph height %d\n", height);
-    return 4;
-  }
+  if (height == 0 || height >= 128)
+    return {FontError::kBadHeight, "Unusable glyph height " + std::to_string(height) + "\n"};
   std::vector<ggi_color> colbuf;
   std::vector<ggi_pixel> pixbuf;
   std::vector<unsigned char> data;
-  try {
-    colbuf.resize(static_cast<std::size_t>(8) * height);
-  } catch (const std::bad_alloc&) {
-    std::fputs("cannot allocate glyph color buffer\n", stderr);
-    return 5;
-  }
-  try {
-    pixbuf.resize(static_cast<std::size_t>(8) * height);
-  } catch (const std::bad_alloc&) {
-    std::fputs("cannot allocate glyph pixel buffer\n", stderr);
-    return 6;
-  }
-  try {
-    data.resize(static_cast<std::size_t>(256) * height);
-  } catch (const std::bad_alloc&) {
-    std::fputs("cannot allocate font space\n", stderr);
-    return 7;
-  }
-  if (std::fread(data.data(), 1, data.size(), f) < data.size()) {
-    std::fputs("cannot read font\n", stderr);
-    return 8;
-  }
+  const auto h = static_cast<std::size_t>(height);
+  if (!sized(colbuf, 8 * h))
+    return {FontError::kNoColourBuffer, "cannot allocate glyph color buffer\n"};
+  if (!sized(pixbuf, 8 * h))
+    return {FontError::kNoPixelBuffer, "cannot allocate glyph pixel buffer\n"};
+  if (!sized(data, 256 * h)) return {FontError::kNoFontSpace, "cannot allocate font space\n"};
+  if (std::fread(data.data(), 1, data.size(), f) < data.size())
+    return {FontError::kShortFont, "cannot read font\n"};
   // Only a font that loaded whole is used; a 512-glyph font gives its first
   // 256 glyphs, and whatever follows them is not read.
   psf.PSF_glyphheight = height;
@@ -80,30 +74,28 @@ int psf_read(Psf& psf, FILE* f) {
   psf.PSF_glyphpixbuf = std::move(pixbuf);
   psf.PSF_data = std::move(data);
   psf.loaded = true;
-  return 0;
+  return {};
 }
 
-int psfloadfont(Psf& psf, const char* font) {
+FontLoad psfloadfont(Psf& psf, const char* font, FILE* echo) {
   const std::size_t len = strnlen(font, 1000);
   const bool gz = len >= 3 && std::strcmp(font + len - 3, ".gz") == 0;
   FILE* f;
   if (gz) {
+    // The command line with its two blanks is the system's own, shown byte
+    // for byte as it always was.
     const std::string cmd = std::string("gunzip -c  ") + shell_word(font);
-    std::printf("%s\n", cmd.c_str());
-    std::fflush(stdout);
-    f = popen(cmd.c_str(), "r");
-    if (!f) {
-      std::fprintf(stderr, "cannot open %s\n", font);
-      return 1;
+    if (echo) {
+      std::fprintf(echo, "%s\n", cmd.c_str());
+      std::fflush(echo);
     }
+    f = popen(cmd.c_str(), "r");
+    if (!f) return {FontError::kNoDecompressor, "cannot open " + std::string(font) + "\n"};
   } else {
     f = std::fopen(font, "r");
-    if (!f) {
-      std::fprintf(stderr, "cannot open %s\n", font);
-      return 2;
-    }
+    if (!f) return {FontError::kCannotOpen, "cannot open " + std::string(font) + "\n"};
   }
-  const int result = psf_read(psf, f);
+  FontLoad result = psf_read(psf, f);
   if (gz) {
     // Read what the decompressor still has, so that it ends quietly.
     char sink[4096];

@@ -3,9 +3,14 @@
 // name ends in ".gz"), 8 pixels wide, in any foreground and background
 // colour. Each glyph is composed as an image of colours, packed to pixels and
 // put on the visual as one box.
+//
+// Loading prints nothing of its own: a failure comes back as a FontLoad with
+// its message, and the program decides what to print. After a failure text
+// in the font simply does not appear.
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "display/ggi.h"
@@ -22,16 +27,34 @@ struct Psf {
   bool loaded = false;                     // all of the above are in place: the font can be drawn
 };
 
-// Loads the font file; returns 0, or on failure writes its message to
-// standard error and returns: 1 the decompressor cannot be started, 2 the
-// file cannot be opened, 3 fewer than 4 header bytes, 4 not a PSF version 1
-// header or an unusable glyph height (0, or 128 and more), 5..7 no memory,
-// 8 fewer glyph bytes than 256 x height. After a failure text in the font
-// simply does not appear.
-int psfloadfont(Psf& psf, const char* font);
+// Why a font did not load.
+enum class FontError {
+  kNone,            // loaded
+  kNoDecompressor,  // gunzip cannot be started
+  kCannotOpen,      // the file cannot be opened
+  kShortHeader,     // fewer than 4 header bytes
+  kWrongMagic,      // not a PSF version 1 header
+  kBadHeight,       // glyph height 0, or 128 and more
+  kNoColourBuffer,  // no memory for the glyph being composed
+  kNoPixelBuffer,   // no memory for it packed to pixels
+  kNoFontSpace,     // no memory for the glyphs
+  kShortFont,       // fewer glyph bytes than 256 x height
+};
 
-// The loading itself, from an open stream (codes 3 to 8).
-int psf_read(Psf& psf, FILE* f);
+// The outcome of loading a font.
+struct [[nodiscard]] FontLoad {
+  FontError error = FontError::kNone;
+  std::string message;  // the text for standard error, newline included; empty when loaded
+  bool ok() const { return error == FontError::kNone; }
+};
+
+// Loads the font file. For a ".gz" name the decompressor's command line is
+// written to `echo` (and flushed) before it starts, so that whatever the
+// decompressor says follows it; a null `echo` shows it nowhere.
+FontLoad psfloadfont(Psf& psf, const char* font, std::FILE* echo);
+
+// The loading itself, from an open stream (from kShortHeader on).
+FontLoad psf_read(Psf& psf, std::FILE* f);
 
 // 0xRRGGBB to the 16-bit components (each byte into the high byte).
 int psfSetGCForeground(Psf& psf, Visual& vis, ggi_pixel color);

@@ -41,7 +41,7 @@ constexpr int status_y(int height) {
 }
 inline constexpr int kStatusClickBand = 17;  // clicks this close to the bottom hit the status line
 
-enum StatusField { kQuit, kOverload, kTxSpeed, kIngain, kDisplayGain, kWaterSpeed, kStatusFields };
+enum StatusField { kQuit, kOverflow, kTxSpeed, kIngain, kDisplayGain, kWaterSpeed, kStatusFields };
 
 struct StatusPlace {
   const char* label;

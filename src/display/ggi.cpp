@@ -193,6 +193,25 @@ void Visual::EventPoll() {
   pump();
 }
 
+namespace {
+
+gii_event key_press(unsigned sym) {
+  gii_event k;
+  k.type = evKeyPress;
+  k.sym = sym;
+  return k;
+}
+
+gii_event pointer_at(int x, int y) {
+  gii_event p;
+  p.type = evPtrAbsolute;
+  p.x = x;
+  p.y = y;
+  return p;
+}
+
+}  // namespace
+
 int translate_event(const SDL_Event& e, gii_event* out) {
   int n = 0;
   switch (e.type) {
@@ -202,32 +221,23 @@ int translate_event(const SDL_Event& e, gii_event* out) {
     case SDL_TEXTINPUT:
       // Printable characters, as typed (upper case and punctuation
       // included); a character of several bytes arrives byte by byte.
-      for (const char* p = e.text.text; *p && n < kMaxTranslated; p++) {
-        out[n].type = evKeyPress;
-        out[n++].sym = static_cast<unsigned char>(*p);
-      }
+      for (const char* p = e.text.text; *p && n < kMaxTranslated; p++)
+        out[n++] = key_press(static_cast<unsigned char>(*p));
       break;
     case SDL_KEYDOWN:
       // Only keys that type no text: the others come as text input. A held
       // key counts once.
       if (e.key.repeat == 0) {
         const unsigned sym = key_symbol(e.key.keysym.sym);
-        if (sym != 0) {
-          out[n].type = evKeyPress;
-          out[n++].sym = sym;
-        }
+        if (sym != 0) out[n++] = key_press(sym);
       }
       break;
     case SDL_MOUSEMOTION:
-      out[n].type = evPtrAbsolute;
-      out[n].x = e.motion.x;
-      out[n++].y = e.motion.y;
+      out[n++] = pointer_at(e.motion.x, e.motion.y);
       break;
     case SDL_MOUSEBUTTONDOWN:
       // The press also tells where it happened.
-      out[n].type = evPtrAbsolute;
-      out[n].x = e.button.x;
-      out[n++].y = e.button.y;
+      out[n++] = pointer_at(e.button.x, e.button.y);
       out[n].type = evPtrButtonPress;
       out[n++].button = e.button.button == SDL_BUTTON_LEFT    ? GII_PBUTTON_LEFT
                         : e.button.button == SDL_BUTTON_RIGHT ? GII_PBUTTON_RIGHT

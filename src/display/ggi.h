@@ -11,6 +11,15 @@
 // Input arrives as events in the shape the operator code reads: key presses
 // with their key symbols, absolute pointer positions in frame pixels, button
 // presses, and the window being closed.
+//
+// Why GGI's names on SDL2: the receiver's drawing and event code was written
+// for GGI, the General Graphics Interface, and the account of what it draws
+// and reads is written in GGI's terms: Puts, PutBox and SetGCForeground on a
+// visual, ggi_color with 16-bit components, gii_event with evKeyPress,
+// evPtrAbsolute and the GIIK_ key symbols. This layer keeps those names on
+// top of SDL2 so that the code and that account can be read side by side,
+// call for call (the font renderer's psfPuts and its file PSFinGGI keep
+// them too). SDL2 itself appears only in ggi.cpp.
 #pragma once
 
 #include <cstdint>

@@ -14,6 +14,8 @@ int init_ggi(Screen& s, const FrontEnd& fe, int txspeed) {
   std::snprintf(buf, sizeof buf, kTitleFormat, kVersion);
   int result = 0;
   if (!vis.open_window(buf)) {
+    // The system's own words, kept byte for byte though the window now
+    // comes from SDL2, not from ggiOpen.
     std::fputs("ggiOpen returned errorcode.\n", stderr);
     result = 2;
   }
@@ -43,6 +45,7 @@ int init_ggi(Screen& s, const FrontEnd& fe, int txspeed) {
   std::snprintf(buf, sizeof buf, kTitleFormat, kVersion);
   vis.Puts(20, h - 45, buf);
   vis.Puts(230, h - 45, "left/right = up/down and on/off");
+  // The run of blanks is the system's own, kept byte for byte.
   vis.Puts(460, h - 45, "white/yellow = sync_on/off         <ESC> = stop tx");
 
   vis.SetGCForeground(kSendColour);
@@ -53,7 +56,7 @@ int init_ggi(Screen& s, const FrontEnd& fe, int txspeed) {
 
 void overload_box(Screen& s, bool overflow) {
   s.vis.SetGCForeground(overflow ? kEchoColour : kBlack);
-  s.vis.DrawBox(kStatus[kOverload].value_x, status_y(s.height), kOverloadBox, kOverloadBox);
+  s.vis.DrawBox(kStatus[kOverflow].value_x, status_y(s.height), kOverloadBox, kOverloadBox);
 }
 
 }  // namespace talvo

@@ -12,6 +12,8 @@
 namespace talvo {
 
 inline constexpr const char* kVersion = "velquin36v1";
+// The window title, also drawn on the screen; its two blanks are the
+// system's own, kept byte for byte.
 inline constexpr const char* kTitleFormat = "TALVO Morsedecoder  %s";
 
 struct Screen {

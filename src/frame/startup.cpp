@@ -84,8 +84,10 @@ int talvo_main(int argc, const char* const* argv) {
 
   // The font and the function-key texts: here, beside the program, or installed.
   const std::string font = find_data_file(kFontFile);
-  if (psfloadfont(st.screen.psf, font.c_str()) == 0)
+  if (const FontLoad f = psfloadfont(st.screen.psf, font.c_str(), stdout); f.ok())
     std::fprintf(stderr, "font: %s\n", font.c_str());
+  else
+    std::fputs(f.message.c_str(), stderr);
   fix_layout(st);
   // The receiver comes before the window, whose frequency labels are its
   // clusters'.

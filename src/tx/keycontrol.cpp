@@ -38,6 +38,8 @@ void status_value(Console& c, StatusField f, const char* text) {
   vis.Flush();
 }
 
+// A click on the status line: the field's value steps down (left) or up
+// (right) within its range and is redrawn.
 Control status_click(Console& c, int px, int button) {
   char buf[100];
   Keyer& k = c.keyer;
@@ -45,37 +47,34 @@ Control status_click(Console& c, int px, int button) {
   OperatorSettings& op = c.op;
   const bool left = button == GII_PBUTTON_LEFT;
   const bool right = button == GII_PBUTTON_RIGHT;
-  switch (status_field_at(px)) {
+  const int field = status_field_at(px);
+  switch (field) {
     case kQuit:
-      if (left) return Control::kQuit;
-      break;
+      return left ? Control::kQuit : Control::kGoOn;
     case kTxSpeed:
       if (left && k.txspeed > 20) k.txspeed = (k.txspeed - 10) / 10 * 10;
       if (right && k.txspeed <= 299) k.txspeed = (k.txspeed + 10) / 10 * 10;
       std::snprintf(buf, sizeof buf, "%d  ", k.txspeed);
-      status_value(c, kTxSpeed, buf);
       break;
     case kIngain:
       if (left && op.ingain > 0.2) op.ingain -= 0.1;
       if (right && op.ingain < 10) op.ingain += 0.1;
       std::snprintf(buf, sizeof buf, "%.1f", op.ingain);
-      status_value(c, kIngain, buf);
       break;
     case kDisplayGain:
       if (left && s.wgain >= 0.2) s.wgain -= 0.1;
       if (right && s.wgain < 10) s.wgain += 0.1;
       std::snprintf(buf, sizeof buf, "%.1f", s.wgain);
-      status_value(c, kDisplayGain, buf);
       break;
     case kWaterSpeed:
       if (left && op.wasserdelay <= 499) op.wasserdelay += 10;
       if (right && op.wasserdelay > 100) op.wasserdelay -= 10;
       std::snprintf(buf, sizeof buf, "%d ", 20000 / op.wasserdelay);
-      status_value(c, kWaterSpeed, buf);
       break;
     default:
-      break;
+      return Control::kGoOn;
   }
+  status_value(c, static_cast<StatusField>(field), buf);
   return Control::kGoOn;
 }
 

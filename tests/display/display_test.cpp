@@ -11,7 +11,9 @@
 #include "display/geometry.h"
 #include "display/screen.h"
 #include "support/fake_frontend.h"
+#include "support/headless.h"
 #include "support/process.h"
+#include "support/screen_read.h"
 
 namespace talvo {
 namespace {
@@ -21,33 +23,14 @@ struct Headless {
   Screen s;
   explicit Headless(int centerfreq = 700, int width = 1200) {
     s.width = width;
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    unsetenv("SDL_VIDEODRIVER");
+    test::headless();
     test::FakeFrontEnd fe(centerfreq);
     result = init_ggi(s, fe, 100);
   }
   int result;
 };
 
-// True when the frame shows `text` in the built-in font at (x, y) in colour
-// `fg` on black.
-::testing::AssertionResult shows(const Visual& v, int x, int y, const std::string& text,
-                                 ggi_pixel fg) {
-  for (std::size_t i = 0; i < text.size(); i++) {
-    const unsigned char* glyph = kBuiltinFont[static_cast<unsigned char>(text[i])];
-    for (int r = 0; r < 8; r++)
-      for (int k = 0; k < 8; k++) {
-        const int px = x + 8 * static_cast<int>(i) + k;
-        const ggi_pixel want = (glyph[r] & (0x80 >> k)) ? fg : 0;
-        if (v.pixel(px, y + r) != want)
-          return ::testing::AssertionFailure()
-                 << "'" << text << "' at (" << x << "," << y << "): pixel (" << px << "," << y + r
-                 << ") is " << std::hex << v.pixel(px, y + r) << ", not " << want;
-      }
-  }
-  return ::testing::AssertionSuccess();
-}
+using test::read_text;
 
 TEST(Layout, StatusTitleLabelsAndHeadings) {
   Headless h;
@@ -60,12 +43,13 @@ TEST(Layout, StatusTitleLabelsAndHeadings) {
     std::string label = f.label;
     if (f.value_x > 0 && f.value_x < f.label_x + 8 * static_cast<int>(label.size()))
       label.resize(static_cast<std::size_t>((f.value_x - f.label_x) / 8));
-    EXPECT_TRUE(shows(v, f.label_x, 465, label, kStatusColour)) << f.label;
+    EXPECT_EQ(read_text(v, f.label_x, 465, static_cast<int>(label.size()), kStatusColour), label)
+        << f.label;
   }
-  EXPECT_TRUE(shows(v, kStatus[kTxSpeed].value_x, 465, "100  ", kStatusColour));
-  EXPECT_TRUE(shows(v, kStatus[kIngain].value_x, 465, "1.0", kStatusColour));
-  EXPECT_TRUE(shows(v, kStatus[kDisplayGain].value_x, 465, "1.0", kStatusColour));
-  EXPECT_TRUE(shows(v, kStatus[kWaterSpeed].value_x, 465, "100", kStatusColour));
+  EXPECT_EQ(read_text(v, kStatus[kTxSpeed].value_x, 465, 5, kStatusColour), "100  ");
+  EXPECT_EQ(read_text(v, kStatus[kIngain].value_x, 465, 3, kStatusColour), "1.0");
+  EXPECT_EQ(read_text(v, kStatus[kDisplayGain].value_x, 465, 3, kStatusColour), "1.0");
+  EXPECT_EQ(read_text(v, kStatus[kWaterSpeed].value_x, 465, 3, kStatusColour), "100");
   // Clicks on a label or its value hit the field; the gaps between hit none.
   for (int f = 0; f < kStatusFields; f++) {
     if (kStatus[f].click_lo < 0) continue;
@@ -74,24 +58,25 @@ TEST(Layout, StatusTitleLabelsAndHeadings) {
     EXPECT_EQ(status_field_at(kStatus[f].click_hi + 1), -1);
   }
   // The title and the two help texts overlap where each next one begins.
-  EXPECT_TRUE(shows(v, 20, 435, "TALVO Morsedecoder  velqui", 0x004080));
-  EXPECT_TRUE(shows(v, 230, 435, "left/right = up/down and on", 0x004080));
-  EXPECT_TRUE(shows(v, 460, 435, "white/yellow = sync_on/off         <ESC> = stop tx", 0x004080));
-  EXPECT_TRUE(shows(v, 5, 40, " Hz", 0x0050FF));
-  EXPECT_TRUE(shows(v, 345, 40, "char/min", 0x0050FF));
-  EXPECT_TRUE(shows(v, 346, 12, "Send:", 0x00FF00));
+  EXPECT_EQ(read_text(v, 20, 435, 26, kHelpColour), "TALVO Morsedecoder  velqui");
+  EXPECT_EQ(read_text(v, 230, 435, 27, kHelpColour), "left/right = up/down and on");
+  EXPECT_EQ(read_text(v, 460, 435, 50, kHelpColour),
+            "white/yellow = sync_on/off         <ESC> = stop tx");
+  EXPECT_EQ(read_text(v, 5, 40, 3, kLabelColour), " Hz");
+  EXPECT_EQ(read_text(v, 345, 40, 8, kLabelColour), "char/min");
+  EXPECT_EQ(read_text(v, 346, 12, 5, kSendColour), "Send:");
   // The nine frequency labels, 500 at the bottom to 900 at the top, and the
   // rows a click finds them by.
   for (int q = 0; q < 9; q++) {
-    EXPECT_TRUE(shows(v, 5, row_y(480, q), std::to_string(500 + 50 * q), 0x0050FF)) << q;
+    EXPECT_EQ(read_text(v, 5, row_y(480, q), 3, kLabelColour), std::to_string(500 + 50 * q)) << q;
     EXPECT_EQ(cluster_at(480, strip_y(480, q) + 1), q);
     EXPECT_EQ(cluster_at(480, strip_y(480, q) + 7), q);
     EXPECT_EQ(cluster_at(480, strip_y(480, q) + 20), -1);  // between two rows
   }
-  EXPECT_TRUE(shows(v, 5, 75, "900", 0x0050FF));
-  EXPECT_TRUE(shows(v, 5, 395, "500", 0x0050FF));
+  EXPECT_EQ(read_text(v, 5, 75, 3, kLabelColour), "900");
+  EXPECT_EQ(read_text(v, 5, 395, 3, kLabelColour), "500");
   Headless high(800);
-  EXPECT_TRUE(shows(high.s.vis, 5, 240 - 165, "1000", 0x0050FF));
+  EXPECT_EQ(read_text(high.s.vis, 5, 240 - 165, 4, kLabelColour), "1000");
 }
 
 TEST(Waterfall, ColumnColoursByKeyStateAndRole) {
@@ -184,19 +169,19 @@ struct FontFiles {
   }
 };
 
-// Loads with standard output and error caught; returns the result.
+// Loads with the decompressor's command line caught, and whatever lands on
+// standard error meanwhile.
 struct Load {
-  int result;
-  std::string out, err;
+  FontLoad result;
+  std::string echo, err;
 };
 Load load(Psf& psf, const std::string& name) {
-  std::fflush(stdout);
-  ::testing::internal::CaptureStdout();
+  FILE* echo = std::tmpfile();
   ::testing::internal::CaptureStderr();
-  Load l;
-  l.result = psfloadfont(psf, name.c_str());
-  l.out = ::testing::internal::GetCapturedStdout();
+  Load l{psfloadfont(psf, name.c_str(), echo), "", ""};
   l.err = ::testing::internal::GetCapturedStderr();
+  l.echo = test::written_to(echo);
+  std::fclose(echo);
   return l;
 }
 
@@ -204,56 +189,68 @@ TEST(PsfLoader, LoadsPlainAndCompressedFonts) {
   FontFiles f;
   Psf plain;
   const Load a = load(plain, f.put("font.psf", f.font(16)));
-  EXPECT_EQ(a.result, 0);
-  EXPECT_EQ(a.out, "");
+  EXPECT_TRUE(a.result.ok());
+  EXPECT_EQ(a.result.message, "");
+  EXPECT_EQ(a.echo, "");
   EXPECT_EQ(plain.PSF_glyphheight, 16);
   EXPECT_EQ(plain.PSF_data[5 * 16 + 3], 5 ^ 3);
 
   Psf packed;
   const std::string gz = f.gz("font.psf", f.font(16));
   const Load b = load(packed, gz);
-  EXPECT_EQ(b.result, 0);
-  EXPECT_EQ(b.out, "gunzip -c  " + gz + "\n");
+  EXPECT_TRUE(b.result.ok());
+  EXPECT_EQ(b.echo, "gunzip -c  " + gz + "\n");
   EXPECT_EQ(packed.PSF_data, plain.PSF_data);
+  // Without a stream for it the command line is shown nowhere.
+  Psf quiet;
+  ::testing::internal::CaptureStdout();
+  EXPECT_TRUE(psfloadfont(quiet, gz.c_str(), nullptr).ok());
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 
   // A 512-glyph font: the first 256 glyphs are used.
   Psf big;
-  EXPECT_EQ(load(big, f.put("big.psf", f.font(8, 512, 1))).result, 0);
+  EXPECT_TRUE(load(big, f.put("big.psf", f.font(8, 512, 1))).result.ok());
   EXPECT_EQ(big.PSF_data.size(), 256u * 8);
 
   // The system's own font, as the build puts it beside the program.
   Psf shipped;
-  EXPECT_EQ(load(shipped, TALVO_FONT).result, 0);
+  EXPECT_TRUE(load(shipped, TALVO_FONT).result.ok());
   EXPECT_EQ(shipped.PSF_glyphheight, 16);
 }
 
-TEST(PsfLoader, EveryFailureSaysWhyAndDrawsNothing) {
+TEST(PsfLoader, EveryFailureComesBackWithItsMessageAndDrawsNothing) {
   FontFiles f;
   struct Case {
     std::string file;
-    int result;
-    std::string err;
+    FontError error;
+    std::string message;
   };
   const std::string missing = f.dir.file("none.psf");
   const Case cases[] = {
-      {missing, 2, "cannot open " + missing + "\n"},
-      {f.put("short.psf", std::string("\x36\x04", 2)), 3, "cannot read header\n"},
-      {f.put("v2.psf", std::string("\x72\xb5\x4a\x86\x00\x00\x00\x00", 8)), 4,
+      {missing, FontError::kCannotOpen, "cannot open " + missing + "\n"},
+      {f.put("short.psf", std::string("\x36\x04", 2)), FontError::kShortHeader,
+       "cannot read header\n"},
+      {f.put("v2.psf", std::string("\x72\xb5\x4a\x86\x00\x00\x00\x00", 8)), FontError::kWrongMagic,
        "Wrong magic number\n"},
-      {f.put("empty.psf", ""), 3, "cannot read header\n"},
-      {f.put("zero.psf", f.font(0)), 4, "Unusable glyph height 0\n"},
-      {f.put("tall.psf", f.font(16).replace(3, 1, 1, static_cast<char>(200))), 4,
-       "Unusable glyph height 200\n"},
-      {f.put("cut.psf", f.font(16).substr(0, 4 + 100 * 16)), 8, "cannot read font\n"},
-      {f.gz("cutgz.psf", f.font(16).substr(0, 4 + 255 * 16)), 8, "cannot read font\n"},
+      {f.put("empty.psf", ""), FontError::kShortHeader, "cannot read header\n"},
+      {f.put("zero.psf", f.font(0)), FontError::kBadHeight, "Unusable glyph height 0\n"},
+      {f.put("tall.psf", f.font(16).replace(3, 1, 1, static_cast<char>(200))),
+       FontError::kBadHeight, "Unusable glyph height 200\n"},
+      {f.put("cut.psf", f.font(16).substr(0, 4 + 100 * 16)), FontError::kShortFont,
+       "cannot read font\n"},
+      {f.gz("cutgz.psf", f.font(16).substr(0, 4 + 255 * 16)), FontError::kShortFont,
+       "cannot read font\n"},
   };
   Visual v;
   v.make(64, 32);
   for (const auto& c : cases) {
     Psf psf;
     const Load l = load(psf, c.file);
-    EXPECT_EQ(l.result, c.result) << c.file;
-    EXPECT_EQ(l.err, c.err) << c.file;
+    EXPECT_EQ(l.result.error, c.error) << c.file;
+    EXPECT_FALSE(l.result.ok()) << c.file;
+    EXPECT_EQ(l.result.message, c.message) << c.file;
+    EXPECT_EQ(l.err, "") << c.file;  // the loader itself prints nothing
+    EXPECT_FALSE(psf.loaded) << c.file;
     psfSetGCForeground(psf, v, 0xFFFFFF);
     EXPECT_EQ(psfPuts(psf, v, 0, 0, "AB"), 0);
     for (ggi_pixel p : v.frame())
@@ -264,17 +261,18 @@ TEST(PsfLoader, EveryFailureSaysWhyAndDrawsNothing) {
   Psf psf;
   const std::string gone = f.dir.file("gone.psf.gz");
   const Load l = load(psf, gone);
-  EXPECT_EQ(l.result, 3);
-  EXPECT_NE(l.err.find("cannot read header\n"), std::string::npos);
+  EXPECT_EQ(l.result.error, FontError::kShortHeader);
+  EXPECT_EQ(l.result.message, "cannot read header\n");
+  EXPECT_NE(l.err.find("gone.psf.gz"), std::string::npos) << l.err;  // gunzip's own word
   // Upper-case GZ and short names are opened as plain files.
-  EXPECT_EQ(load(psf, f.put("font.GZ", f.font(8))).result, 0);
-  EXPECT_EQ(load(psf, "gz").result, 2);
+  EXPECT_TRUE(load(psf, f.put("font.GZ", f.font(8))).result.ok());
+  EXPECT_EQ(load(psf, "gz").result.error, FontError::kCannotOpen);
 }
 
 TEST(PsfRenderer, GlyphRowsColoursAndPositions) {
   FontFiles f;
   Psf psf;
-  ASSERT_EQ(load(psf, f.put("font.psf", f.font(16))).result, 0);
+  ASSERT_TRUE(load(psf, f.put("font.psf", f.font(16))).result.ok());
   Visual v;
   v.make(100, 40);
   psfSetGCForeground(psf, v, 0xFFFFFF);

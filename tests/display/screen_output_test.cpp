@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "display/colours.h"
+#include "support/headless.h"
 #include "support/process.h"
+#include "support/screen_read.h"
 
 namespace talvo {
 namespace {
@@ -19,13 +22,9 @@ struct Rig {
   Decoder dec{Rules::kClassic, std::vector<int>(9, 700), 100};
   FILE* out = std::tmpfile();
   Rig() {
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
+    test::headless();
     s.vis.make(1200, 480);
-    std::fflush(stdout);
-    ::testing::internal::CaptureStdout();
-    psfloadfont(s.psf, TALVO_FONT);
-    ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(psfloadfont(s.psf, TALVO_FONT, nullptr).ok());
   }
   ~Rig() { std::fclose(out); }
   // Decodes string t on cluster ch with `len` elements, as the decoder does.
@@ -48,8 +47,8 @@ struct Rig {
 
 TEST(ScreenOutput, SelectedClustersGoToStandardOutputInOrder) {
   Rig g;
-  g.at(0).decchannel = 1;
-  g.at(10).decchannel = 1;
+  g.at(0).decchannel = kSelected;
+  g.at(10).decchannel = kSelected;
   g.put(0, "c", 4);
   g.put(10, "e");
   g.put(5, "x", 4);  // not selected
@@ -64,38 +63,39 @@ TEST(ScreenOutput, TextLineSpeedFigureAndCursorMark) {
   g.put(0, "c", 4);
   g.put(0, "q", 4);
   const int y = 240 - 5;
-  // The speed figure "123  " in the built-in font, in the speed colour.
-  EXPECT_GT(g.count(0x0080FF, 350, y, 24, 8), 10);
+  // The speed figure "123  " in the built-in font, in the speed colour (its
+  // blanks lie under the text line).
+  EXPECT_EQ(test::read_text(g.s.vis, 350, y, 3, kColourSpeedFigure), "123");
   // Two characters in white from x 375, then nothing white.
-  EXPECT_GT(g.count(0xFFFFFF, 375, y, 16, 16), 20);
-  EXPECT_EQ(g.count(0xFFFFFF, 391, y, 200, 16), 0);
+  EXPECT_GT(g.count(kColourTracking, 375, y, 16, 16), 20);
+  EXPECT_EQ(g.count(kColourTracking, 391, y, 200, 16), 0);
   // The orange '<' '=' two places right of the cursor (2): x 407 and 415.
-  EXPECT_GT(g.count(0xFF8800, 407, y, 16, 16), 8);
-  EXPECT_EQ(g.count(0xFF8800, 350, y, 57, 16), 0);
+  EXPECT_GT(g.count(kCursorColour, 407, y, 16, 16), 8);
+  EXPECT_EQ(g.count(kCursorColour, 350, y, 57, 16), 0);
   // A yellow line when tracking is off.
-  g.at(0).textcolor = 0xFFFF00;
+  g.at(0).textcolor = kColourFixedSpeed;
   g.put(0, "x", 4);
-  EXPECT_GT(g.count(0xFFFF00, 375, y, 24, 16), 30);
+  EXPECT_GT(g.count(kColourFixedSpeed, 375, y, 24, 16), 30);
   // Clusters not shown (decchannel 0) draw nothing.
   Rig h;
   h.at(0).decchannel = 0;
   h.put(0, "k", 3);
-  EXPECT_EQ(h.count(0xFFFFFF, 375, y, 200, 16), 0);
+  EXPECT_EQ(h.count(kColourTracking, 375, y, 200, 16), 0);
 }
 
 TEST(ScreenOutput, EchoAboveTheWaterfall) {
   Rig g;
-  g.at(-5).decchannel = 1;
+  g.at(-5).decchannel = kSelected;
   g.s.x = 200;
   g.put(-5, "k", 3);  // at x - 5 - 5 x 3 = 180, row 10
-  EXPECT_GT(g.count(0xFF0000, 180, 10, 8, 8), 5);
-  EXPECT_EQ(g.count(0xFF0000, 0, 10, 180, 8), 0);
+  EXPECT_EQ(test::read_text(g.s.vis, 180, 10, 1, kEchoColour), "k");
+  EXPECT_EQ(g.count(kEchoColour, 0, 10, 180, 8), 0);
   Rig h;
-  h.at(-5).decchannel = 1;
+  h.at(-5).decchannel = kSelected;
   h.s.x = 79;  // near the left edge: x - 10 whatever the length
   h.put(-5, "k", 3);
-  EXPECT_GT(h.count(0xFF0000, 69, 10, 8, 8), 5);
-  EXPECT_EQ(h.count(0xFF0000, 0, 10, 69, 8), 0);
+  EXPECT_EQ(test::read_text(h.s.vis, 69, 10, 1, kEchoColour), "k");
+  EXPECT_EQ(h.count(kEchoColour, 0, 10, 69, 8), 0);
 }
 
 }  // namespace

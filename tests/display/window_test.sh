@@ -5,9 +5,7 @@
 # must end the program at once with status 0.
 # Usage: window_test.sh path/to/talvo build-dir
 set -euo pipefail
-talvo=$(realpath "$1")
-build=$(realpath "$2")
-source "$(dirname "$0")/../support/window_session.sh"
+source "$(dirname "$0")/../support/window_session.sh" "$@"
 start_xvfb 91 140 || fail "Xvfb did not start"
 
 cp "$build/velquin-font.psf.gz" "$build/txtext.asc" "$work/"

@@ -12,6 +12,7 @@
 
 #include "frame/diagnosis.h"
 #include "frame/sniff.h"
+#include "support/fakes.h"
 #include "support/morse.h"
 #include "support/process.h"
 #include "support/signal.h"
@@ -279,7 +280,7 @@ test::Run talvo_in(const std::string& binary, const std::string& cwd) {
 }
 
 TEST(DataFiles, CurrentFolderThenBesideTheProgramThenInstalled) {
-  const std::string headless = "ggiOpen returned errorcode.\n";
+  const std::string& headless = test::kNoWindow;
   TempDir prefix, work;
   const auto install = run({TALVO_CMAKE, "--install", TALVO_BUILD_DIR, "--prefix", prefix.path()});
   ASSERT_EQ(install.status, 0) << install.err;

@@ -5,27 +5,19 @@
 #include <unistd.h>
 
 #include "frame/keyline.h"
-#include "support/process.h"
+#include "support/fakes.h"
 #include "support/signal.h"
 
 namespace talvo {
 namespace {
 
-// It names the font it loaded, and without a display says so and runs on.
-const std::string kNoWindow = "ggiOpen returned errorcode.\n";
-const std::string kHeadless = "font: velquin-font.psf.gz\n" + kNoWindow;
+using test::kHeadless;
 
 test::Run talvo_with_player(const std::string& player, const std::string& mode,
                             const std::string& input) {
-  test::TempDir bin, work;
-  bin.write("aplay", player, true);
-  work.write("txtext.asc", "");
-  work.write("velquin-font.psf.gz", test::TempDir::contents(TALVO_FONT));
-  test::RunOptions o;
-  o.cwd = work.path();
-  o.path_prefix = bin.path();
-  o.input = input;
-  return test::run({TALVO_BINARY, "700", "1200", mode, "stdin"}, o);
+  test::Station st("");
+  st.player(player);
+  return st.talvo({"700", "1200", mode, "stdin"}, input);
 }
 
 TEST(Faults, PlayerThatEndsLeavesTheReceiverRunning) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frame/station.h"
+#include "support/headless.h"
 #include "support/morse.h"
 #include "support/process.h"
 #include "support/render.h"
@@ -32,8 +33,7 @@ struct FineRig {
   Station st;
   FILE* decoded = std::tmpfile();
   explicit FineRig(const std::string& audio, Sidetone mode = notone) {
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
+    test::headless();
     st.set.centerfreq = 700;
     st.set.fine = true;
     st.set.sidetone = mode;

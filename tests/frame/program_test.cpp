@@ -3,62 +3,23 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
 
-#include "support/process.h"
+#include "support/fakes.h"
 #include "support/signal.h"
 
 namespace talvo {
 namespace {
 
-using test::run;
-using test::TempDir;
-
-// It names the font it loaded, and without a display says so and runs on.
-const std::string kNoWindow = "ggiOpen returned errorcode.\n";
-const std::string kHeadless = "font: velquin-font.psf.gz\n" + kNoWindow;
-// It tells on standard output how it reads its font.
-const std::string kFontCommand = "gunzip -c  velquin-font.psf.gz\n";
-
-struct Fakes {
-  TempDir bin;   // the fake programs
-  TempDir work;  // the program's working directory
-
-  explicit Fakes(const std::string& recording = "") {
-    bin.write("recording.raw", recording);
-    bin.write("arecord",
-              "#!/bin/sh\nprintf '%s\\n' \"$*\" > " + bin.file("arecord.args") + "\ncat " +
-                  bin.file("recording.raw") + "\n",
-              true);
-    bin.write("aplay",
-              "#!/bin/sh\nprintf '%s\\n' \"$*\" > " + bin.file("aplay.args") + "\ncat > " +
-                  bin.file("aplay.bytes") + "\ntouch " + bin.file("aplay.done") + "\n",
-              true);
-    work.write("txtext.asc", "cq cq de test\n");
-    work.write("velquin-font.psf.gz", TempDir::contents(TALVO_FONT));
-  }
-  test::Run talvo(const std::vector<std::string>& args, const std::string& input = "") {
-    std::vector<std::string> argv{TALVO_BINARY};
-    argv.insert(argv.end(), args.begin(), args.end());
-    test::RunOptions o;
-    o.cwd = work.path();
-    o.path_prefix = bin.path();
-    o.input = input;
-    return run(argv, o);
-  }
-  // The player outlives the program by a moment: wait until it has read all.
-  std::string played() {
-    for (int i = 0; i < 500 && !bin.exists("aplay.done"); i++)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return bin.read("aplay.bytes");
-  }
-};
+using test::kFontCommand;
+using test::kHeadless;
+using test::Station;
 
 TEST(Program, NoArgumentWritesTheUsageAndStartsNothing) {
-  Fakes f;
+  Station f;
   const auto r = f.talvo({});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.substr(0, 7 + std::string(TALVO_BINARY).size()),
@@ -70,18 +31,23 @@ TEST(Program, NoArgumentWritesTheUsageAndStartsNothing) {
 }
 
 TEST(Program, RefusesAChannelPlanOrWidthItCannotServe) {
-  Fakes f;
-  auto r = f.talvo({"100000"});
+  // Each refusal once here, as the program shows it; every value it refuses
+  // is in the command line's own test.
+  Station f;
+  auto r = f.talvo({"seven"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "centre frequency 100000 out of range: use 460 to 23789 Hz\n");
+  EXPECT_EQ(r.err, "centre frequency seven out of range: use 460 to 23789 Hz\n");
+  EXPECT_EQ(r.out, "");
   r = f.talvo({"700", "99999", "notone", "stdin"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "window width 99999 out of range: use 446 to 2493 pixels\n");
+  EXPECT_EQ(r.out, "");
+  // Refused before anything starts: no recorder ran.
   EXPECT_FALSE(f.bin.exists("arecord.args"));
 }
 
 TEST(Program, ReceiverOptionComesFirstAndIsOneOfTwo) {
-  Fakes f;
+  Station f;
   auto r = f.talvo({"--receiver", "bogus", "700"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "--receiver must be fine or classic\n");
@@ -99,7 +65,8 @@ TEST(Program, ReceiverOptionComesFirstAndIsOneOfTwo) {
 
 TEST(Program, ReadsTheRecorderPipeToItsEnd) {
   const auto audio = test::mix({{700, 8000, 0, {{0.1, 0.3}}, 0.005}}, 0.5);
-  Fakes f(test::to_bytes(audio));
+  Station f;
+  f.record(test::to_bytes(audio));
   const auto r = f.talvo({"700"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, kHeadless);
@@ -109,18 +76,18 @@ TEST(Program, ReadsTheRecorderPipeToItsEnd) {
 }
 
 TEST(Program, RecorderThatCannotRunEndsTheProgramAfterStartUp) {
-  Fakes f;
+  Station f;
   test::RunOptions o;
   o.cwd = f.work.path();
   o.path = f.work.path();  // no arecord anywhere
-  const auto r = run({TALVO_BINARY, "700"}, o);
+  const auto r = test::run({TALVO_BINARY, "700"}, o);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "cannot start arecord: not found (apt-get install alsa-utils)\n");
   EXPECT_EQ(r.out, "");  // it ends before anything else
 }
 
 TEST(Program, RecorderThatFailsEndsTheProgramWithStatus1) {
-  Fakes f;
+  Station f;
   // A recorder that finds no sound card: its own word, then status 1.
   f.bin.write("arecord", "#!/bin/sh\necho 'audio open error' >&2\nexit 1\n", true);
   auto r = f.talvo({"700"});
@@ -136,7 +103,7 @@ TEST(Program, RecorderThatFailsEndsTheProgramWithStatus1) {
 
 TEST(Program, MissingPlayerIsAnOutputGoneFromTheStart) {
   // PATH holds gunzip and gzip (for the font) and nothing else: no aplay.
-  Fakes f;
+  Station f;
   test::TempDir bin;
   for (const std::string tool : {"gunzip", "gzip"})
     ASSERT_EQ(symlink(("/bin/" + tool).c_str(), bin.file(tool).c_str()), 0);
@@ -145,31 +112,30 @@ TEST(Program, MissingPlayerIsAnOutputGoneFromTheStart) {
   o.path = bin.path();
   o.input = std::string(96000, '\0');
   for (const std::string mode : {"rxtone", "txtone"}) {
-    const auto r = run({TALVO_BINARY, "700", "1200", mode, "stdin"}, o);
+    const auto r = test::run({TALVO_BINARY, "700", "1200", mode, "stdin"}, o);
     EXPECT_EQ(r.status, 0) << mode;
     EXPECT_EQ(r.err, kHeadless + "audio output is gone: aplay ended; decoding goes on\n") << mode;
   }
 }
 
 TEST(Program, MissingTxtextIsReportedOnce) {
-  Fakes f;
+  Station f;
   unlink(f.work.file("txtext.asc").c_str());
-  // A copy of the program with no data files beside it.
-  test::TempDir alone;
-  alone.write("talvo", test::TempDir::contents(TALVO_BINARY), true);
-  test::RunOptions o;
-  o.cwd = f.work.path();
-  o.input = std::string(1000, '\0');
-  const auto r = run({alone.file("talvo"), "700", "1200", "notone", "stdin"}, o);
+  const auto r = f.stdin_run_alone(std::string(1000, '\0'));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, kHeadless + "txtext cannot be opened\n");
+  // A directory of that name is reported the same.
+  mkdir(f.work.file("txtext.asc").c_str(), 0755);
+  const auto d = f.stdin_run_alone(std::string(1000, '\0'));
+  EXPECT_EQ(d.status, 0);
+  EXPECT_EQ(d.err, kHeadless + "txtext cannot be opened\n");
 }
 
 TEST(Program, RxtonePrimesThePlayerAndPassesTheInputThrough) {
   std::string in = test::to_bytes(test::mix({{650, 12000, 0, {{0, 1}}, 0.005}}, 0.25, 500));
   const std::string whole = in;
   in.push_back('\x01');  // a lone last byte is dropped
-  Fakes f;
+  Station f;
   const auto r = f.talvo({"700", "1200", "rxtone", "stdin"}, in);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, kHeadless);
@@ -182,7 +148,7 @@ TEST(Program, RxtonePrimesThePlayerAndPassesTheInputThrough) {
 }
 
 TEST(Program, TxtoneSendsOneSamplePerInputSample) {
-  Fakes f;
+  Station f;
   const auto r = f.talvo({"700", "1200", "txtone", "stdin"}, std::string(2 * 30000, '\x11'));
   EXPECT_EQ(r.status, 0);
   // The keyer is idle: the primer and then silence, in step with the input.
@@ -190,7 +156,7 @@ TEST(Program, TxtoneSendsOneSamplePerInputSample) {
 }
 
 TEST(Program, SerialDeviceThatCannotBeOpenedEndsTheProgram) {
-  Fakes f;
+  Station f;
   const auto r =
       f.talvo({"700", "1200", "notone", "stdin", "/nonexistent/ttyUSB9"}, std::string(100, '\0'));
   EXPECT_EQ(r.status, 1);
@@ -205,7 +171,7 @@ TEST(Program, RunsWithATerminalAsKeyLine) {
   ASSERT_EQ(grantpt(master), 0);
   ASSERT_EQ(unlockpt(master), 0);
   const std::string slave = ptsname(master);
-  Fakes f;
+  Station f;
   const auto r = f.talvo({"700", "1200", "notone", "stdin", slave}, std::string(48000, '\0'));
   close(master);
   EXPECT_EQ(r.status, 0);

@@ -232,6 +232,16 @@ bool wait_for(const TelnetServer& s, const std::function<bool(const TelnetStats&
   return true;
 }
 
+// Waits until `n` clients are logged in, or connected, at most `seconds`.
+bool logged_in(const TelnetServer& s, int n, double seconds = 10) {
+  return wait_for(
+      s, [n](const TelnetStats& t) { return t.logged_in == n; }, seconds);
+}
+bool connected(const TelnetServer& s, int n, double seconds = 10) {
+  return wait_for(
+      s, [n](const TelnetStats& t) { return t.connected == n; }, seconds);
+}
+
 TEST(Telnet, PromptThenSpotLinesInOrder) {
   auto srv = server();
   ASSERT_TRUE(srv);
@@ -239,8 +249,7 @@ TEST(Telnet, PromptThenSpotLinesInOrder) {
   srv->publish(spot(999));  // before anyone is there: nobody gets it
   Child c(client_args(srv->port(), 1, 5, 10, "read"));
   ASSERT_TRUE(c.read_until_has("ready\n", 10));
-  ASSERT_TRUE(wait_for(
-      *srv, [](const TelnetStats& t) { return t.logged_in == 1; }, 10));
+  ASSERT_TRUE(logged_in(*srv, 1));
   for (int i = 0; i < 5; i++)
     srv->publish(spot(i));
   ASSERT_TRUE(c.read_until(finished, 15));
@@ -269,8 +278,7 @@ TEST(Telnet, NetcatClient) {
       << nc.out;
   nc.write_in("dl1abc\n");
   ASSERT_TRUE(nc.read_until_has("Hello DL1ABC", 10)) << nc.out;
-  ASSERT_TRUE(wait_for(
-      *srv, [](const TelnetStats& t) { return t.logged_in == 1; }, 10));
+  ASSERT_TRUE(logged_in(*srv, 1));
   srv->publish(spot(1));
   srv->publish(spot(2) + "\r\n");  // a line end of its own is not doubled
   srv->publish(spot(3));
@@ -286,8 +294,7 @@ TEST(Telnet, TwentyClientsAllReceiveEverySpot) {
   Child b(client_args(srv->port(), 10, 200, 20, "read"));
   ASSERT_TRUE(a.read_until_has("ready\n", 10));
   ASSERT_TRUE(b.read_until_has("ready\n", 10));
-  ASSERT_TRUE(wait_for(
-      *srv, [](const TelnetStats& t) { return t.logged_in == 22; }, 10));
+  ASSERT_TRUE(logged_in(*srv, 22));
   EXPECT_EQ(srv->stats().connected, 22);
   std::vector<std::string> sent;
   for (int i = 0; i < 200; i++) {
@@ -314,9 +321,7 @@ TEST(Telnet, ClientsThatLeaveAreForgotten) {
     Child gone(client_args(srv->port(), 3, 0, 10, "leave"));
     ASSERT_TRUE(gone.read_until_has("ready\n", 10));
   }
-  ASSERT_TRUE(wait_for(
-      *srv, [](const TelnetStats& t) { return t.connected == 0; }, 10))
-      << srv->stats().connected;
+  ASSERT_TRUE(connected(*srv, 0)) << srv->stats().connected;
   EXPECT_EQ(srv->stats().logged_in, 0);
   for (int i = 0; i < 10; i++)
     srv->publish(spot(i));
@@ -325,13 +330,11 @@ TEST(Telnet, ClientsThatLeaveAreForgotten) {
     Child nc({"nc", "127.0.0.1", std::to_string(srv->port())});
     ASSERT_TRUE(nc.read_until_has("call: ", 10));
   }
-  ASSERT_TRUE(wait_for(
-      *srv, [](const TelnetStats& t) { return t.connected == 0; }, 10));
+  ASSERT_TRUE(connected(*srv, 0));
   // The server goes on serving.
   Child c(client_args(srv->port(), 1, 3, 10, "read"));
   ASSERT_TRUE(c.read_until_has("ready\n", 10));
-  ASSERT_TRUE(wait_for(
-      *srv, [](const TelnetStats& t) { return t.logged_in == 1; }, 10));
+  ASSERT_TRUE(logged_in(*srv, 1));
   for (int i = 10; i < 13; i++)
     srv->publish(spot(i));
   ASSERT_TRUE(c.read_until(finished, 15));
@@ -363,8 +366,7 @@ TEST(Telnet, StalledClientLosesItsOldestLinesAndIsTold) {
   Child reader(client_args(srv->port(), 1, 5000, 30, "read"));
   ASSERT_TRUE(stalled.read_until_has("ready\n", 10));
   ASSERT_TRUE(reader.read_until_has("ready\n", 10));
-  ASSERT_TRUE(wait_for(
-      *srv, [](const TelnetStats& t) { return t.logged_in == 2; }, 10));
+  ASSERT_TRUE(logged_in(*srv, 2));
 
   // publish() does not wait for the stalled client: 5000 calls take far
   // less than a second (waiting for it would take until the test's end).
@@ -431,8 +433,7 @@ TEST(Telnet, ClientThatStaysStalledIsDisconnected) {
   Child reader(client_args(srv->port(), 1, 0, 30, "read"));
   ASSERT_TRUE(stalled.read_until_has("ready\n", 10));
   ASSERT_TRUE(reader.read_until_has("ready\n", 10));
-  ASSERT_TRUE(wait_for(
-      *srv, [](const TelnetStats& t) { return t.logged_in == 2; }, 10));
+  ASSERT_TRUE(logged_in(*srv, 2));
   const auto t0 = Clock::now();
   int i = 0;
   while (srv->stats().stalled_out == 0 && since(t0) < 10) {
@@ -441,8 +442,7 @@ TEST(Telnet, ClientThatStaysStalledIsDisconnected) {
   }
   EXPECT_EQ(srv->stats().stalled_out, 1u);
   EXPECT_GE(since(t0), 1.0);  // not before it had a second to take something
-  ASSERT_TRUE(wait_for(
-      *srv, [](const TelnetStats& t) { return t.connected == 1; }, 5));
+  ASSERT_TRUE(connected(*srv, 1, 5));
   // The server closed the stalled connection; the reader still gets spots.
   stalled.write_in("go\n");
   ASSERT_TRUE(stalled.read_until(finished, 15));
@@ -465,8 +465,7 @@ TEST(Telnet, StopSendsWhatIsQueuedThenCloses) {
   ASSERT_TRUE(srv);
   Child c(client_args(srv->port(), 3, 0, 20, "read"));
   ASSERT_TRUE(c.read_until_has("ready\n", 10));
-  ASSERT_TRUE(wait_for(
-      *srv, [](const TelnetStats& t) { return t.logged_in == 3; }, 10));
+  ASSERT_TRUE(logged_in(*srv, 3));
   std::vector<std::string> sent;
   for (int i = 0; i < 900; i++) {
     sent.push_back(spot(i));
@@ -491,8 +490,7 @@ TEST(Telnet, StopIsBoundedWithAStalledClient) {
   ASSERT_TRUE(srv);
   Child stalled(client_args(srv->port(), 1, 0, 30, "stall"));
   ASSERT_TRUE(stalled.read_until_has("ready\n", 10));
-  ASSERT_TRUE(wait_for(
-      *srv, [](const TelnetStats& t) { return t.logged_in == 1; }, 10));
+  ASSERT_TRUE(logged_in(*srv, 1));
   for (int i = 0; i < 900; i++)
     srv->publish(spot(i));
   const auto t0 = Clock::now();

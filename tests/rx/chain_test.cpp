@@ -27,10 +27,7 @@ std::map<int, KeyDown> key_states(const std::vector<int16_t>& audio, int centerf
     const double in = audio[n];
     receive_sample(*rx, in);
     if (!rx->newdataflag) continue;
-    iqabs(*rx);
-    absmittel(*rx);
-    nlg1(*rx);
-    adaptthreshold2(*rx);
+    tick_stages(*rx);
     for (int c = -20; c <= 20; c += 5) {
       if (!rx->newdata[c]) continue;
       const bool d = rx->valuethr[c] != 0.0;

@@ -151,10 +151,7 @@ void compare_on(int centerfreq, const std::vector<int16_t>& audio, double gain) 
     receive_sample(*rx, in);
     ref.sample(in);
     if (!rx->newdataflag) continue;
-    iqabs(*rx);
-    absmittel(*rx);
-    nlg1(*rx);
-    adaptthreshold2(*rx);
+    tick_stages(*rx);
     ref.tick();
     for (int j = -kanaele; j <= kanaele; j++) {
       auto& c = ref.at(j);

@@ -49,6 +49,14 @@ void absmittel(Receiver& r);
 void nlg1(Receiver& r);
 void adaptthreshold2(Receiver& r);
 
+// All four, after a sample on which some channel ticked (newdataflag).
+inline void tick_stages(Receiver& r) {
+  iqabs(r);
+  absmittel(r);
+  nlg1(r);
+  adaptthreshold2(r);
+}
+
 inline void mix_channel(Receiver& r, int j) {
   const int t = r.time[j];
   r.Mixre[j] = r.C[j][t] * r.infr[j] + r.Mixre[j];

@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/headless.h"
+
 namespace talvo::test {
 
 TempDir::TempDir() {
@@ -69,7 +71,7 @@ Run run(const std::vector<std::string>& argv, const RunOptions& o) {
     if (!o.cwd.empty() && chdir(o.cwd.c_str()) != 0) _exit(126);
     setenv("PATH", path.c_str(), 1);
     if (o.display.empty())
-      unsetenv("DISPLAY");
+      headless();
     else
       setenv("DISPLAY", o.display.c_str(), 1);
     std::vector<char*> args;
@@ -79,12 +81,27 @@ Run run(const std::vector<std::string>& argv, const RunOptions& o) {
     execv(args[0], args.data());
     _exit(127);
   }
+  // Waits for the end, polling, at most o.seconds; then kills it.
   int ws = 0;
-  waitpid(pid, &ws, 0);
+  bool ended = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(o.seconds);
+  while (!ended && std::chrono::steady_clock::now() < deadline) {
+    ended = waitpid(pid, &ws, WNOHANG) == pid;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &ws, 0);
+  }
   Run r;
   r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
   r.out = io.read("stdout");
   r.err = io.read("stderr");
+  if (!ended) {
+    char note[64];
+    std::snprintf(note, sizeof note, "[killed after %g s]\n", o.seconds);
+    r.err += note;
+  }
   return r;
 }
 

@@ -1,5 +1,6 @@
 // Runs a program as a separate process, the way an operator or a script
-// starts it, and collects what it wrote and how it ended.
+// starts it, and collects what it wrote and how it ended. A program that
+// hangs is killed after a time limit: a test waits for it boundedly.
 #pragma once
 
 #include <cstdio>
@@ -18,7 +19,8 @@ struct RunOptions {
   std::string path_prefix;  // put first on PATH (fake arecord/aplay live there)
   std::string path;         // replaces PATH entirely when not empty
   std::string input;        // bytes on standard input
-  std::string display;      // DISPLAY for the program; none when empty
+  std::string display;      // DISPLAY for the program; headless (support/headless.h) when empty
+  double seconds = 60;      // the longest it may run: then it is killed, status 128 + 9
 };
 
 Run run(const std::vector<std::string>& argv, const RunOptions& o = {});

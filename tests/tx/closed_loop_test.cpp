@@ -11,6 +11,7 @@
 #include "rx/block.h"
 #include "rx/classic.h"
 #include "support/decode.h"
+#include "support/headless.h"
 #include "support/morse.h"
 
 namespace talvo {
@@ -18,7 +19,7 @@ namespace {
 
 // Keys `text` at `speed` on transmit channel `txch`; returns the tone.
 std::vector<int16_t> key(const std::string& text, int speed, int txch, double seconds) {
-  unsetenv("DISPLAY");
+  test::headless();
   Station st;
   st.set.centerfreq = 700;
   st.set.sidetone = txtone;

@@ -6,8 +6,12 @@
 #include <cstring>
 #include <string>
 
+#include "display/colours.h"
+#include "display/geometry.h"
 #include "frame/station.h"
 #include "rx/classic.h"
+#include "support/headless.h"
+#include "support/screen_read.h"
 
 namespace talvo {
 namespace {
@@ -15,8 +19,7 @@ namespace {
 struct Rig {
   Station st;
   Rig() {
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
+    test::headless();
     st.set.centerfreq = 700;
     fix_layout(st);
     st.screen.vis.make(1200, 480);
@@ -30,16 +33,21 @@ struct Rig {
   }
   // Cluster by its centre channel, -20 .. 20.
   ClusterDecoder& at(int c) { return (*st.dec)[cluster_of(c)]; }
-  Control click(int x, int y, int button) {
-    gii_event m;
-    m.type = evPtrAbsolute;
-    m.x = x;
-    m.y = y;
-    st.screen.vis.inject(m);
-    gii_event b;
-    b.type = evPtrButtonPress;
-    b.button = button;
-    return event(b);
+  // `times` clicks at (x, y); what the last one asked for.
+  Control click(int x, int y, int button, int times = 1) {
+    Control last = Control::kGoOn;
+    for (int i = 0; i < times; i++) {
+      gii_event m;
+      m.type = evPtrAbsolute;
+      m.x = x;
+      m.y = y;
+      st.screen.vis.inject(m);
+      gii_event b;
+      b.type = evPtrButtonPress;
+      b.button = button;
+      last = event(b);
+    }
+    return last;
   }
   void press(unsigned sym) {
     gii_event k;
@@ -53,26 +61,10 @@ struct Rig {
       s.push_back(st.keyer.txtextbuf[i]);
     return s;
   }
-  // The status value at x as the frame shows it, read back glyph by glyph.
-  std::string shown(int x, int chars) const {
-    std::string s;
-    for (int i = 0; i < chars; i++) {
-      char best = '?';
-      for (int c = 32; c < 127; c++) {
-        bool same = true;
-        for (int r = 0; r < 8 && same; r++)
-          for (int k = 0; k < 8 && same; k++) {
-            const bool set = kBuiltinFont[c][r] & (0x80 >> k);
-            same = (st.screen.vis.pixel(x + 8 * i + k, 465 + r) != 0) == set;
-          }
-        if (same) {
-          best = static_cast<char>(c);
-          break;
-        }
-      }
-      s.push_back(best);
-    }
-    return s;
+  // A status field's value as the frame shows it, read back glyph by glyph.
+  std::string shown(StatusField f) const {
+    return test::read_text(st.screen.vis, kStatus[f].value_x, status_y(480), kStatus[f].value_chars,
+                           kStatusColour);
   }
 };
 
@@ -103,37 +95,31 @@ TEST(Keycontrol, FunctionKeyTextLongerThanTheQueueSendsWhatFits) {
 
 TEST(Keycontrol, StatusLineFieldsStayInRangeAndRedraw) {
   Rig g;
-  for (int i = 0; i < 12; i++)
-    g.click(200, 470, GII_PBUTTON_LEFT);
+  g.click(200, 470, GII_PBUTTON_LEFT, 12);
   EXPECT_EQ(g.st.keyer.txspeed, 20);
-  EXPECT_EQ(g.shown(230, 5), "20   ");
-  for (int i = 0; i < 40; i++)
-    g.click(200, 470, GII_PBUTTON_RIGHT);
+  EXPECT_EQ(g.shown(kTxSpeed), "20   ");
+  g.click(200, 470, GII_PBUTTON_RIGHT, 40);
   EXPECT_EQ(g.st.keyer.txspeed, 300);
-  EXPECT_EQ(g.shown(230, 5), "300  ");
+  EXPECT_EQ(g.shown(kTxSpeed), "300  ");
 
-  for (int i = 0; i < 12; i++)
-    g.click(300, 470, GII_PBUTTON_LEFT);
-  EXPECT_EQ(g.shown(335, 4), "0.1 ");
-  for (int i = 0; i < 120; i++)
-    g.click(300, 470, GII_PBUTTON_RIGHT);
-  EXPECT_EQ(g.shown(335, 4), "10.1");
-  g.click(300, 470, GII_PBUTTON_LEFT);
-  g.click(300, 470, GII_PBUTTON_LEFT);
+  g.click(300, 470, GII_PBUTTON_LEFT, 12);
+  EXPECT_EQ(g.shown(kIngain), "0.1 ");
+  g.click(300, 470, GII_PBUTTON_RIGHT, 120);
+  EXPECT_EQ(g.shown(kIngain), "10.1");
+  g.click(300, 470, GII_PBUTTON_LEFT, 2);
   // 10.0 becoming 9.9 leaves nothing of the longer value.
-  EXPECT_EQ(g.shown(335, 4), "9.9 ");
+  EXPECT_EQ(g.shown(kIngain), "9.9 ");
 
   g.click(530, 470, GII_PBUTTON_LEFT);
   EXPECT_EQ(g.st.op.wasserdelay, 210);
-  EXPECT_EQ(g.shown(595, 4), "95  ");
-  g.click(530, 470, GII_PBUTTON_RIGHT);
-  g.click(530, 470, GII_PBUTTON_RIGHT);
+  EXPECT_EQ(g.shown(kWaterSpeed), "95  ");
+  g.click(530, 470, GII_PBUTTON_RIGHT, 2);
   EXPECT_EQ(g.st.op.wasserdelay, 190);
-  EXPECT_EQ(g.shown(595, 4), "105 ");
+  EXPECT_EQ(g.shown(kWaterSpeed), "105 ");
 
   g.click(400, 470, GII_PBUTTON_RIGHT);
   EXPECT_DOUBLE_EQ(g.st.screen.wgain, 1.1);
-  EXPECT_EQ(g.shown(465, 4), "1.1 ");
+  EXPECT_EQ(g.shown(kDisplayGain), "1.1 ");
 }
 
 TEST(Keycontrol, QuitFieldEndsTheProgramOnALeftClickOnly) {
@@ -151,14 +137,15 @@ TEST(Keycontrol, ChannelRows) {
   // Row of cluster 5: y 201 .. 208 (the strip at 200 belongs to the row above).
   g.click(20, 204, GII_PBUTTON_LEFT);
   EXPECT_EQ(g.st.keyer.txch, cluster_of(5));
-  EXPECT_EQ(g.st.screen.vis.pixel(5 + 1, 195 + 1) != 0, true);  // label redrawn
+  // Its label redrawn in the transmit cluster's colour.
+  EXPECT_EQ(test::read_text(g.st.screen.vis, 5, 195, 3, kTxLabelColour), "750");
   g.click(100, 204, GII_PBUTTON_RIGHT);
-  EXPECT_EQ(g.at(5).decchannel, 1);
+  EXPECT_EQ(g.at(5).decchannel, kSelected);
   g.click(100, 204, GII_PBUTTON_RIGHT);
-  EXPECT_EQ(g.at(5).decchannel, 2);
+  EXPECT_EQ(g.at(5).decchannel, kShown);
   g.click(100, 228, GII_PBUTTON_RIGHT);  // row 2: not a cluster
   for (int c = -20; c <= 20; c += 5)
-    EXPECT_EQ(g.at(c).decchannel, 2);
+    EXPECT_EQ(g.at(c).decchannel, kShown);
 
   // Speed figure: with tracking on a left click sets 100.
   g.at(5).speed = 180;
@@ -172,16 +159,15 @@ TEST(Keycontrol, ChannelRows) {
   // A right click on the text switches tracking off (yellow), and on again.
   g.click(600, 204, GII_PBUTTON_RIGHT);
   EXPECT_EQ(g.at(5).sync_on, 0);
-  EXPECT_EQ(g.at(5).textcolor, 0xFFFF00);
+  EXPECT_EQ(g.at(5).textcolor, kColourFixedSpeed);
   g.click(360, 204, GII_PBUTTON_RIGHT);
   EXPECT_EQ(g.at(5).speed, 110);
   EXPECT_EQ(g.at(5).dit, 9000 / 110);
-  g.click(360, 204, GII_PBUTTON_LEFT);
-  g.click(360, 204, GII_PBUTTON_LEFT);
+  g.click(360, 204, GII_PBUTTON_LEFT, 2);
   EXPECT_EQ(g.at(5).speed, 90);
   g.click(350, 204, GII_PBUTTON_RIGHT);  // exactly at the figure's edge: tracking
   EXPECT_EQ(g.at(5).sync_on, 1);
-  EXPECT_EQ(g.at(5).textcolor, 0xFFFFFF);
+  EXPECT_EQ(g.at(5).textcolor, kColourTracking);
 }
 
 }  // namespace

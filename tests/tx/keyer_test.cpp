@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "display/colours.h"
+#include "support/screen_read.h"
+
 namespace talvo {
 namespace {
 
@@ -28,10 +31,10 @@ struct Rig {
     }
     return done();
   }
-  // Ticks until the keyer is idle (tx_on 0, the start string done).
+  // Ticks until the keyer is idle (tx_on 0, the start string of 31 units done).
   void idle() {
-    for (int i = 0; i < 40 * 60 && !(k.tx_on == 0 && *k.p == '\0'); i++)
-      tick();
+    const int unit = freqmod / k.txspeed / 2 + 1;
+    ASSERT_TRUE(tick_until([&] { return k.tx_on == 0 && *k.p == '\0'; }, 32 * unit));
   }
   void type(const std::string& s) {
     for (char c : s)
@@ -143,12 +146,9 @@ TEST(Keyer, UpperCaseKeysAsItsLetterAndEchoesAsTyped) {
   g.type("K");
   EXPECT_EQ(g.k.txtextbuf[0], 'K');
   EXPECT_EQ(g.runs(), (std::vector<int>{3 * 43, -43, 43, -43, 3 * 43, -3 * 43}));
-  // The echo: white at ring position 0 (x 390, y 12) in the built-in font.
-  bool white = false;
-  for (int y = 12; y < 20; y++)
-    for (int x = 390; x < 398; x++)
-      white |= g.v.pixel(x, y) == 0xAAAAAAu;
-  EXPECT_TRUE(white);  // grey once its keying began
+  // The echo as typed at ring position 0 (x 390, y 12) in the built-in
+  // font: white while waiting, grey once its keying began.
+  EXPECT_EQ(test::read_text(g.v, 390, 12, 1, kKeyedColour), "K");
 }
 
 TEST(Keyer, EscapeLetsTheCharacterInProgressFinish) {
@@ -180,8 +180,7 @@ TEST(Keyer, AFullRingRefusesInsteadOfOverwriting) {
     for (int x = 956; x < 962; x++)
       EXPECT_EQ(g.v.pixel(x, y), 0u);
   // Once one character is keyed, one more fits.
-  for (int i = 0; i < 40 * 43 && g.k.keybuffront == 0; i++)
-    g.tick();
+  ASSERT_TRUE(g.tick_until([&] { return g.k.keybuffront != 0; }, 40 * 43));
   ASSERT_EQ(g.k.keybuffront, 1);
   EXPECT_TRUE(txinqueue(g.k, g.v, 'b'));
 }

@@ -5,21 +5,13 @@
 # screenshot; press F1 and capture the keyed tone from a fake aplay; QUIT.
 # Usage: operator_test.sh path/to/talvo build-dir
 set -euo pipefail
-talvo=$(realpath "$1")
-build=$(realpath "$2")
-source "$(dirname "$0")/../support/window_session.sh"
+source "$(dirname "$0")/../support/window_session.sh" "$@"
 start_xvfb 191 240 || fail "Xvfb did not start"
 
 cd "$work"
 cp "$build/velquin-font.psf.gz" .
 printf 'test de talvo k\n73\n' >txtext.asc
-mkdir bin
-cat >bin/aplay <<EOS
-#!/bin/sh
-cat > "$work/aplay.raw"
-EOS
-chmod +x bin/aplay
-export PATH="$work/bin:$PATH"
+fake_aplay
 
 # Morse on cluster 0 after 2.5 s of silence, at real-time pace, then silence.
 feed_morse "cq cq de dl1abc dl1abc test test test" 150 25
@@ -41,19 +33,12 @@ red || fail "cluster 0 not selected"
 for _ in $(seq 200); do grep -q "dl1abc test test" out.txt && break; sleep 0.1; done  # a file: no pipe
 grep -q "dl1abc test test" out.txt || fail "no decoded text on standard output: $(cat out.txt)"
 
-# The status field as shown, as rows of '#' and '.'.
-field() {  # x, characters
-  import -window "$wid" field.png
-  convert field.png -crop "$((8 * $2))x8+$1+465" +repage txt:- | tail -n +2 |
-    awk '{split($1, p, "[,:]"); c = ($3 == "#000000") ? "." : "#"; row[p[2]] = row[p[2]] c}
-         END {for (y = 0; y < 8; y++) print row[y]}'
-}
 xdotool mousemove --window "$wid" 200 470 click 1
 sleep 0.3
-[ "$(field 230 4)" = "$("$build/tests/glyphrows" "90  ")" ] || fail "TX speed after a left click"
+[ "$(screen_rows 230 465 4)" = "$("$build/tests/glyphrows" "90  ")" ] || fail "TX speed after a left click"
 xdotool click 3 click 3
 sleep 0.3
-[ "$(field 230 4)" = "$("$build/tests/glyphrows" "110 ")" ] || fail "TX speed after two right clicks"
+[ "$(screen_rows 230 465 4)" = "$("$build/tests/glyphrows" "110 ")" ] || fail "TX speed after two right clicks"
 
 # Typed text echoed in white on the transmit line (x 390, y 12).
 xdotool type --window "$wid" --delay 50 "hi"
