@@ -168,6 +168,7 @@ Measured measure(const std::vector<std::string>& argv, const std::string& dir,
                  const std::string& in = "/dev/null") {
   Measured m;
   const std::string out = dir + "/stdout";
+  std::fflush(stdout);
   const auto t0 = Clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
@@ -391,7 +392,7 @@ bool case_iq() {
   for (int i = 0; i < kStations; i++) {
     const double hz = -19500 + 1340.0 * i + static_cast<double>(g() % 400) - 200;
     const std::string call = call_for(100 + 37 * i);
-    st.push_back({std::round(hz), 20 + static_cast<double>(g() % 11), call, cq_text(call, 1, i),
+    st.push_back({std::round(hz), 20 + static_cast<double>(g() % 11), call, cq_text(call, 2, i),
                   0.5 + 0.1 * (i % 10)});
   }
   const double seconds = end_of(st) + 2;
@@ -561,6 +562,7 @@ bool case_telnet(double hours, bool real_pace) {
   const std::string dir = tmp_dir();
   int fds[2];
   if (pipe(fds) != 0) return false;
+  std::fflush(stdout);
   const auto t0 = Clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
@@ -675,6 +677,29 @@ bool case_telnet(double hours, bool real_pace) {
     if (dx_lines(c->bytes, "\r\n") == printed) complete++;
     if (c->bytes.find("***") != std::string::npos) drops++;
   }
+  // The calls the spots named: of the stations sent, and any other.
+  std::vector<std::string> sent;
+  for (int n = 0; n < 5 * chunks; n++) {
+    std::string c = call_for(n);
+    for (char& ch : c)
+      ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    sent.push_back(c);
+  }
+  std::sort(sent.begin(), sent.end());
+  std::vector<std::string> named;
+  int false_spots = 0;
+  for (const auto& l : printed) {
+    std::istringstream t(l);
+    std::string w[5];
+    for (auto& x : w)
+      t >> x;
+    if (std::binary_search(sent.begin(), sent.end(), w[4]))
+      named.push_back(w[4]);
+    else
+      false_spots++;
+  }
+  std::sort(named.begin(), named.end());
+  named.erase(std::unique(named.begin(), named.end()), named.end());
   const double audio = chunks * kChunk;
   const double cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
                      static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
@@ -684,8 +709,8 @@ bool case_telnet(double hours, bool real_pace) {
       kClients, audio / 3600,
       real_pace ? "at real-time pace" : "as fast as it was decoded (pace: fast)");
   std::printf("  clients logged in before the audio: %d of %d\n", logged, kClients);
-  std::printf("  spots on standard output: %zu (of %d stations sent)\n", printed.size(),
-              5 * chunks);
+  std::printf("  spots on standard output: %zu: %zu of the %d stations sent, %d false\n",
+              printed.size(), named.size(), 5 * chunks, false_spots);
   std::printf("  clients that received every spot, in order: %d of %d: %s\n", complete, kClients,
               pass(complete == kClients && !printed.empty()));
   std::printf("  clients told of dropped spots: %d\n", drops);
