@@ -396,8 +396,8 @@ std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, F
   es.threads = s.threads;
   // Text is kept only for the summary: events and spot lines go out as they
   // come, and a stream may run for days.
-  es.keep_text = s.format != DecodeSettings::kEvents &&
-                 !(s.spots.print && s.format == DecodeSettings::kText);
+  es.keep_text =
+      s.format != DecodeSettings::kEvents && !(s.spots.print && s.format == DecodeSettings::kText);
   es.find_calls = s.receiver == ReceiverKind::kFine;
   Engine engine(es);
   Happenings happenings(s, out);
