@@ -331,6 +331,16 @@ int decode_main(int argc, const char* const* argv) {
     std::fputs(format_results(results, s, timestamps).c_str(), stdout);
   std::fflush(stdout);
   if (server) server->stop();
+  // A recorder that failed is the reason, whatever the audio held.
+  if (recorder) {
+    const int ws = pclose(recorder);
+    if (!interrupted()) {
+      if (const std::string why = recorder_ended("arecord", "alsa-utils", ws); !why.empty()) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        return 1;
+      }
+    }
+  }
   // Nothing decoded: say why, from what the input held.
   bool any = false;
   for (const auto& c : results)
@@ -340,15 +350,6 @@ int decode_main(int argc, const char* const* argv) {
         classic ? diagnose(watch.loudest(), s.centerfreq, s.gain, s.auto_gain)
                 : diagnose_span(watch.loudest(), s.centres.front(), s.centres.back());
     std::fprintf(stderr, "talvo-decode: %s\n", why.c_str());
-  }
-  if (recorder) {
-    const int ws = pclose(recorder);
-    if (!interrupted()) {
-      if (const std::string why = recorder_ended("arecord", "alsa-utils", ws); !why.empty()) {
-        std::fprintf(stderr, "%s\n", why.c_str());
-        return 1;
-      }
-    }
   }
   if (const int sig = interrupted()) return 128 + sig;
   return 0;

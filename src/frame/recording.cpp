@@ -394,8 +394,10 @@ std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, F
   es.rate = s.rate;
   es.iq = s.iq;
   es.threads = s.threads;
-  // Streamed strings are not kept: a stream may run for days.
-  es.keep_text = s.format != DecodeSettings::kEvents;
+  // Text is kept only for the summary: events and spot lines go out as they
+  // come, and a stream may run for days.
+  es.keep_text =
+      s.format != DecodeSettings::kEvents && !(s.spots.print && s.format == DecodeSettings::kText);
   es.find_calls = s.receiver == ReceiverKind::kFine;
   Engine engine(es);
   Happenings happenings(s, out);
