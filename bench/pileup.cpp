@@ -251,11 +251,20 @@ std::vector<float> mixdown(const std::vector<Station>& st, double seconds, doubl
 Compared compare(const std::vector<float>& audio, const std::vector<Station>& st,
                  bool classic = true) {
   Compared c;
-  c.fine = score(run(audio, ReceiverKind::kFine, 1, false), st);
-  if (verbose)
+  const auto fr = run(audio, ReceiverKind::kFine, 1, false);
+  c.fine = score(fr, st);
+  if (verbose) {
     for (std::size_t i = 0; i < st.size(); i++)
       std::printf("  %.0f Hz sent: %s\n  %.0f Hz fine: %s\n", st[i].freq, st[i].text.c_str(),
                   st[i].freq, c.fine.text[i].c_str());
+    for (const auto& r : fr) {
+      bool station = false;
+      for (const auto& x : st)
+        station = station || std::abs(x.freq - r.center_hz) < 25;
+      if (!station && !r.text.empty())
+        std::printf("  %d Hz other: %s\n", r.center_hz, r.text.c_str());
+    }
+  }
   if (!classic || no_classic) {
     c.classic_auto.cer.assign(st.size(), -1);
     c.classic_best.assign(st.size(), -1);

@@ -97,6 +97,10 @@ class FineFrontEnd {
   // carrier amplitude and the noise floor as the standard deviation of white
   // input noise giving that floor (input units).
   double snr_db(int q) const;
+  // The frequency of what cluster q keys on, Hz: its centre plus the mean
+  // phase advance of its complex envelope over the middle of recent marks
+  // (its centre before it ever keyed).
+  double tone_hz(int q) const;
   double key_level(int q) const;
   double noise_floor(int q) const;
 

@@ -33,22 +33,23 @@ class FineReceiver : public FrontEnd {
   short tone(int k, int q, int amplitude) const override;
   bool measures_snr() const override { return true; }
   double snr_db(int q) const override { return fe_.snr_db(q); }
+  double tone_hz(int q) const override { return fe_.tone_hz(q); }
 
   const FineFrontEnd& front_end() const { return fe_; }
 
  private:
   FineFrontEnd fe_;
-  int tick_rate_;                 // ticks per second
-  std::vector<int> centre_;       // cluster centres, whole Hz
-  std::vector<float> buf_;        // the block as the front end takes it
-  std::vector<double> keys_;      // key state of each cluster as it stands
-  int next_ = 0;                  // the next of the block's ticks to walk
-  int current_ = -1;              // the tick of the sample walked last, or -1
-  bool ticked_ = false;           // the sample walked last was a tick
-  long long block_start_ = 0;     // input frames before the current block
-  int block_frames_ = 0;          // frames in the current block
-  int sample_rate_;               // input frames per second
-  bool iq_ = false;               // the input is I/Q pairs
+  int tick_rate_;              // ticks per second
+  std::vector<int> centre_;    // cluster centres, whole Hz
+  std::vector<float> buf_;     // the block as the front end takes it
+  std::vector<double> keys_;   // key state of each cluster as it stands
+  int next_ = 0;               // the next of the block's ticks to walk
+  int current_ = -1;           // the tick of the sample walked last, or -1
+  bool ticked_ = false;        // the sample walked last was a tick
+  long long block_start_ = 0;  // input frames before the current block
+  int block_frames_ = 0;       // frames in the current block
+  int sample_rate_;            // input frames per second
+  bool iq_ = false;            // the input is I/Q pairs
 };
 
 }  // namespace talvo
