@@ -70,11 +70,13 @@ constexpr double kDecayDbPerS = 20;      // key-down level decay while key up, d
 constexpr double kEdgeGuardDb = -6;      // weakest clear level beside a neighbour's key edge, dB
 constexpr double kFarEdgeGuardDb = -15;  // the same for a key edge further away, dB
 constexpr double kSteadyGuardDb = -40;  // weakest level beside a steady neighbour that is clear, dB
-constexpr double kNeighbourHz = 75;     // clusters this close are neighbours, Hz
-constexpr int kMaxClick = 40;           // ticks, longest mark dropped when nowhere clear
-constexpr int kHoldBack = kMaxClick + 2;  // ticks a key state waits for its mark to be judged
-constexpr double kLevelFloorDb = -12;     // key-down level kept above the marks' carrier, dB
-constexpr double kToneTrack = 0.005;      // weight of a key-down tick in the phase advance
+constexpr double kFarSteadyGuardDb = -50;  // the same beside a steady carrier further away, dB
+constexpr double kNeighbourHz = 75;        // clusters this close are neighbours, Hz
+constexpr int kMaxClick = 40;              // ticks, longest mark dropped when nowhere clear
+constexpr int kClearTicks = 4;             // clear ticks that make a mark this cluster's own
+constexpr int kHoldBack = kMaxClick + 2;   // ticks a key state waits for its mark to be judged
+constexpr double kLevelFloorDb = -12;      // key-down level kept above the marks' carrier, dB
+constexpr double kToneTrack = 0.005;       // weight of a key-down tick in the phase advance
 
 double db(double x) {
   return 10 * std::log10(x);
@@ -145,7 +147,7 @@ struct FineFrontEnd::State {
     std::vector<cfloat> env;      // ring: complex envelope per tick, units
     std::vector<double> tent;     // ring: key state as judged, before marks are checked
     long long run_start = 0;      // tick the current key-down run began
-    bool run_clear = false;       // a tick of the current run was clear of every guard
+    int run_clear = 0;            // ticks of the current run clear of every guard
     std::complex<double> rot;     // phase advance per tick over key-down ticks, units^2
     std::vector<double> blocks;   // ring: noise block averages, units^2
     std::vector<double> scratch;  // copy of blocks for the percentile
@@ -348,7 +350,7 @@ void FineFrontEnd::reset() {
     std::fill(c.env.begin(), c.env.end(), cfloat{});
     std::fill(c.tent.begin(), c.tent.end(), 0.0);
     c.run_start = 0;
-    c.run_clear = false;
+    c.run_clear = 0;
     c.rot = 0;
     std::fill(c.blocks.begin(), c.blocks.end(), 0.0);
     c.nblocks = 0;
@@ -507,6 +509,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
   const double edge_guard = undb(kEdgeGuardDb);
   const double far_guard = undb(kFarEdgeGuardDb);
   const double steady_guard = undb(kSteadyGuardDb);
+  const double far_steady_guard = undb(kFarSteadyGuardDb);
   const double decay = undb(-kDecayDbPerS / kTickRate);
   for (auto& c : cl) {
     c.hi = 0;
@@ -555,7 +558,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
       const bool near = std::abs(cl[o].centre - c.centre) <= kNeighbourHz;
       const double swing = cl[o].hi - cl[o].lo;
       clear = clear && ps >= (near ? edge_guard : far_guard) * swing &&
-              (!near || ps >= steady_guard * cl[o].hi);
+              ps >= (near ? steady_guard : far_steady_guard) * cl[o].hi;
     }
     // Ready to key: the long average stands clearly above the noise, and
     // the short one too (not a neighbour's key edge inside the long window).
@@ -590,9 +593,9 @@ void FineFrontEnd::State::judge(long long at, int out) {
     if (down) {
       if (!c.down) {
         c.run_start = at;
-        c.run_clear = false;
+        c.run_clear = 0;
       }
-      c.run_clear = c.run_clear || clear;
+      c.run_clear += clear;
       // The level follows the mark's body, not its edges, and is learnt
       // only where no other cluster can be what this one sees.
       if (clear) {
@@ -609,14 +612,20 @@ void FineFrontEnd::State::judge(long long at, int out) {
       }
       key_out = std::max(1.0, 100 * db(std::max(pd / n - 1, 1e-9)));
       c.run++;
+      // A mark hardly clear in its first kMaxClick ticks is another
+      // station's leakage: silent until enough ticks are clear.
+      if (c.run_clear < kClearTicks && c.run >= kMaxClick) {
+        for (long long u = std::max(c.run_start, at - kHoldBack + 1); u <= at; u++)
+          c.tent[u & m] = 0;
+      }
     } else {
       c.level = std::max(n, c.level * decay);
-      if (c.down && !c.run_clear && c.run <= kMaxClick) {
-        // A short mark no tick of which was clear of the guards: another
+      if (c.down && c.run_clear < kClearTicks && c.run <= kMaxClick) {
+        // A short mark hardly any tick of which was clear of the guards: another
         // cluster's sidebands or clicks. Taken back whole.
         for (long long u = c.run_start; u < at; u++)
           c.tent[u & m] = 0;
-      } else if (c.down) {
+      } else if (c.down && c.run_clear >= kClearTicks) {
         learn_mark(c, at, n);
       }
       c.run = 0;
