@@ -147,10 +147,13 @@ Engine::Engine(const EngineSettings& s) : set_(s) {
     plans.push_back({});
   } else {
     if (s.centres.empty()) throw std::invalid_argument("no clusters");
-    for (std::size_t i = 0; i < s.centres.size(); i += kGroupClusters)
-      plans.emplace_back(s.centres.begin() + static_cast<std::ptrdiff_t>(i),
-                         s.centres.begin() +
-                             static_cast<std::ptrdiff_t>(std::min(s.centres.size(), i + kGroupClusters)));
+    // Groups as even as they can be: a front end guards its clusters against
+    // the clicks and sidebands of the stations in its own group only.
+    const std::size_t n = s.centres.size();
+    const std::size_t groups = (n + kGroupClusters - 1) / kGroupClusters;
+    for (std::size_t g = 0; g < groups; g++)
+      plans.emplace_back(s.centres.begin() + static_cast<std::ptrdiff_t>(g * n / groups),
+                         s.centres.begin() + static_cast<std::ptrdiff_t>((g + 1) * n / groups));
   }
   int first = 0;
   for (const auto& centres : plans) {

@@ -2,7 +2,7 @@
 // end and the decoders of all its clusters, spread over threads, with what
 // they decode handed out in time order.
 //
-// The clusters are split into groups of at most kGroupClusters neighbours,
+// The clusters are split into even groups of at most kGroupClusters neighbours,
 // each group with a front end and decoders of its own; the split depends on
 // the clusters alone, never on the number of threads, so that any number of
 // threads gives the very same output. The input comes in batches; every
@@ -66,7 +66,7 @@ class EngineSink {
 
 class Engine {
  public:
-  static constexpr int kGroupClusters = 8;
+  static constexpr int kGroupClusters = 25;
 
   // Refuses (throws std::invalid_argument with the reason) what the front
   // end cannot serve.

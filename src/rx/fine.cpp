@@ -32,19 +32,22 @@ constexpr double kChanSkirt = 38;      // Hz, channel filter's transition width
 constexpr double kChanStop = 55;       // dB, channel filter's stop band (from 48 Hz)
 
 // Key decision.
-constexpr int kShort = 9;            // ticks in the short (element) power average, odd
-constexpr int kLong = 41;            // ticks in the long (dash) power average, odd
-constexpr int kGuardReach = 12;      // ticks either side searched for a neighbour's key edge
-constexpr int kRing = 256;           // ticks kept per cluster (power of two)
-constexpr int kBlockTicks = 10;      // ticks per noise block (20 ms)
-constexpr int kBlocks = 150;         // noise blocks kept (3 s of clean ticks)
-constexpr int kClean = 20;           // ticks from a key-down tick to a clean one
-constexpr int kMinBlocks = 25;       // blocks needed before a cluster may key
-constexpr int kBlocksPerFloor = 5;   // blocks between two estimates of the noise floor
-constexpr int kSettle = 40;          // ticks the filters take to fill after reset
-constexpr double kPercentile = 0.3;  // noise floor: this fraction of the blocks lies below
-constexpr double kNoiseCal = 1.97;   // mean noise power / that percentile, measured
-constexpr double kAcquireDb = 7.5;   // long average over noise that starts keying, dB
+constexpr int kShort = 9;                  // ticks in the short (element) power average, odd
+constexpr int kLong = 41;                  // ticks in the long (dash) power average, odd
+constexpr int kGuardReach = 12;            // ticks either side searched for a neighbour's key edge
+constexpr int kRing = 256;                 // ticks kept per cluster (power of two)
+constexpr int kBlockTicks = 10;            // ticks per noise block (20 ms)
+constexpr int kBlocks = 150;               // noise blocks kept (3 s of clean ticks)
+constexpr int kClean = 20;                 // ticks from a key-down tick to a clean one
+constexpr int kMinBlocks = 25;             // blocks before a cluster trusts its own noise floor
+constexpr int kStartBlocks = 5;            // blocks before a cluster's floor counts for the group
+constexpr double kFloorCapDb = 6;          // own floor at most this far above the group's, dB
+constexpr double kGroupPercentile = 0.25;  // the group's floor: this fraction of floors below
+constexpr int kBlocksPerFloor = 5;         // blocks between two estimates of the noise floor
+constexpr int kSettle = 40;                // ticks the filters take to fill after reset
+constexpr double kPercentile = 0.3;        // noise floor: this fraction of the blocks lies below
+constexpr double kNoiseCal = 1.97;         // mean noise power / that percentile, measured
+constexpr double kAcquireDb = 7.5;         // long average over noise that starts keying, dB
 constexpr double kStayDb = 5.0;      // long average over noise that keeps a ready cluster ready, dB
 constexpr double kStartUnit = 12;    // ticks, dot length assumed before any mark (50 WPM)
 constexpr double kMinUnit = 10;      // ticks, shortest dot followed (60 WPM)
@@ -52,22 +55,28 @@ constexpr double kMaxUnit = 60;      // ticks, longest dot followed (10 WPM)
 constexpr double kSpeedTrack = 0.3;  // weight of each mark in the dot length estimate
 constexpr int kReportMin = 8;        // ticks, shortest mark that measures the carrier
 constexpr int kReportMax = 200;      // ticks of a mark's end that measure it at most
-constexpr double kReportTrack = 0.25;  // weight of each mark in the carrier power
-constexpr int kMaxHalf = 8;            // ticks, longest half window of the element average
-constexpr double kFloorDb = 5.5;       // lowest key-down threshold over noise, dB
-constexpr double kLowFraction = 0.35;  // that fraction at kLowSnrDb and below
-constexpr double kLowSnrDb = 6;        // key-down SNR in the channel filter, dB
-constexpr double kHighSnrDb = 12;      // key-down SNR from which kFraction holds, dB
-constexpr double kFraction = 0.6;      // threshold: noise + this fraction of (level - noise)
-constexpr double kHystDb = 1.5;        // key-up threshold below key-down threshold, dB
-constexpr int kHold = 1000;            // ticks a cluster stays ready after the last acquisition
-constexpr double kInterior = 0.5;      // key-down power below this part of the level is an edge
-constexpr double kTrack = 0.15;        // key-down level tracking weight per tick
-constexpr double kDecayDbPerS = 20;    // key-down level decay while key up, dB/s
-constexpr double kEdgeGuardDb =
-    -10;  // weakest level next to a neighbour's key edge that may key, dB
-constexpr double kSteadyGuardDb = -40;  // weakest level next to a steady neighbour that may key, dB
-constexpr double kNeighbourHz = 75;     // clusters this close guard each other, Hz
+constexpr double kReportTrack = 0.25;    // weight of each mark in the carrier power
+constexpr int kMaxHalf = 8;              // ticks, longest half window of the element average
+constexpr double kFloorDb = 5.5;         // lowest key-down threshold over noise, dB
+constexpr double kLowFraction = 0.35;    // that fraction at kLowSnrDb and below
+constexpr double kLowSnrDb = 6;          // key-down SNR in the channel filter, dB
+constexpr double kHighSnrDb = 12;        // key-down SNR from which kFraction holds, dB
+constexpr double kFraction = 0.6;        // threshold: noise + this fraction of (level - noise)
+constexpr double kHystDb = 1.5;          // key-up threshold below key-down threshold, dB
+constexpr int kHold = 1000;              // ticks a cluster stays ready after the last acquisition
+constexpr double kInterior = 0.5;        // key-down power below this part of the level is an edge
+constexpr double kTrack = 0.15;          // key-down level tracking weight per tick
+constexpr double kDecayDbPerS = 20;      // key-down level decay while key up, dB/s
+constexpr double kEdgeGuardDb = -6;      // weakest clear level beside a neighbour's key edge, dB
+constexpr double kFarEdgeGuardDb = -15;  // the same for a key edge further away, dB
+constexpr double kSteadyGuardDb = -40;  // weakest level beside a steady neighbour that is clear, dB
+constexpr double kFarSteadyGuardDb = -50;  // the same beside a steady carrier further away, dB
+constexpr double kNeighbourHz = 75;        // clusters this close are neighbours, Hz
+constexpr int kMaxClick = 40;              // ticks, longest mark dropped when nowhere clear
+constexpr int kClearTicks = 4;             // clear ticks that make a mark this cluster's own
+constexpr int kHoldBack = kMaxClick + 2;   // ticks a key state waits for its mark to be judged
+constexpr double kLevelFloorDb = -12;      // key-down level kept above the marks' carrier, dB
+constexpr double kToneTrack = 0.005;       // weight of a key-down tick in the phase advance
 
 double db(double x) {
   return 10 * std::log10(x);
@@ -135,6 +144,11 @@ struct FineFrontEnd::State {
     std::vector<double> raw;      // ring: envelope power per tick, units^2
     std::vector<double> shrt;     // ring: short average centred on the tick, units^2
     std::vector<double> lng;      // ring: long average centred on the tick, units^2
+    std::vector<cfloat> env;      // ring: complex envelope per tick, units
+    std::vector<double> tent;     // ring: key state as judged, before marks are checked
+    long long run_start = 0;      // tick the current key-down run began
+    int run_clear = 0;            // ticks of the current run clear of every guard
+    std::complex<double> rot;     // phase advance per tick over key-down ticks, units^2
     std::vector<double> blocks;   // ring: noise block averages, units^2
     std::vector<double> scratch;  // copy of blocks for the percentile
     int nblocks = 0;              // blocks held, 0 .. kBlocks
@@ -152,11 +166,13 @@ struct FineFrontEnd::State {
     double hi = 0, lo = 0;        // short average's extremes around the tick judged, units^2
     int ready = 0;                // ticks left in which the cluster may key
     bool down = false;            // key state of the last tick judged
-    std::vector<int> near;        // clusters close enough to guard this one
+    std::vector<int> near;        // clusters close enough to guard this one as neighbours
   };
   std::vector<Cluster> cl;
-  int fill2 = 0;       // band samples since the last tick
-  long long tick = 0;  // ticks since reset
+  int fill2 = 0;               // band samples since the last tick
+  double group_floor = 0;      // the lower quartile of the clusters' noise floors, units^2
+  std::vector<double> floors;  // scratch for it
+  long long tick = 0;          // ticks since reset
 
   // --- output of the last run ---------------------------------------------
   int nticks = 0;              // ticks completed
@@ -179,7 +195,14 @@ struct FineFrontEnd::State {
 
   void tick_done(int frame);
   void judge(long long c, int out);
+  void learn_mark(Cluster& c, long long at, double n);
   void learn_noise(Cluster& c, long long at);
+  // The noise floor a cluster keys against, units^2 (0: none yet).
+  double floor_of(const Cluster& c) const {
+    double n = c.nblocks >= kMinBlocks ? c.noise : group_floor;
+    if (group_floor > 0) n = std::min(n, group_floor * undb(kFloorCapDb));
+    return n;
+  }
 };
 
 std::string FineFrontEnd::check(const FinePlan& p) {
@@ -280,16 +303,19 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.raw.resize(kRing);
     c.shrt.resize(kRing);
     c.lng.resize(kRing);
+    c.env.resize(kRing);
+    c.tent.resize(kRing);
     c.blocks.resize(kBlocks);
     c.scratch.resize(kBlocks);
     for (int n = 0; n < k; n++)
       if (n != q && std::abs(plan.centres_hz[n] - c.centre) <= kNeighbourHz) c.near.push_back(n);
   }
   s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, kMaxHalf});
+  s.floors.resize(k);
   s.delay = ((s.band_taps.empty() ? 0.0 : (s.band_taps.size() - 1) / 2.0) +
              (s.clu_taps.size() - 1) / 2.0 * s.d1 + (s.chan_taps.size() - 1) / 2.0 * s.spt) /
                 s.spt +
-            s.decide_lag;
+            s.decide_lag + kHoldBack;
   s.max_ticks = kMaxFrames / s.spt + 1;
   s.frames.resize(s.max_ticks);
   s.keys.resize(static_cast<std::size_t>(k) * s.max_ticks);
@@ -321,6 +347,11 @@ void FineFrontEnd::reset() {
     std::fill(c.raw.begin(), c.raw.end(), 0.0);
     std::fill(c.shrt.begin(), c.shrt.end(), 0.0);
     std::fill(c.lng.begin(), c.lng.end(), 0.0);
+    std::fill(c.env.begin(), c.env.end(), cfloat{});
+    std::fill(c.tent.begin(), c.tent.end(), 0.0);
+    c.run_start = 0;
+    c.run_clear = 0;
+    c.rot = 0;
     std::fill(c.blocks.begin(), c.blocks.end(), 0.0);
     c.nblocks = 0;
     c.block_pos = 0;
@@ -338,6 +369,7 @@ void FineFrontEnd::reset() {
     c.down = false;
   }
   s.fill2 = 0;
+  s.group_floor = 0;
   s.tick = 0;
   s.nticks = 0;
 }
@@ -375,8 +407,15 @@ double FineFrontEnd::level(int q, int t) const {
 
 double FineFrontEnd::snr_db(int q) const {
   const auto& c = s_->cl[q];
-  if (c.carrier <= 0 || c.noise <= 0) return -99;
-  return db(c.carrier / c.noise) + db(s_->bn / 500);
+  const double n = s_->floor_of(c);
+  if (c.carrier <= 0 || n <= 0) return -99;
+  return db(c.carrier / n) + db(s_->bn / 500);
+}
+
+double FineFrontEnd::tone_hz(int q) const {
+  const auto& c = s_->cl[q];
+  if (std::norm(c.rot) <= 0) return c.centre;
+  return c.centre + std::arg(c.rot) * kTickRate / (2 * std::numbers::pi);
 }
 
 double FineFrontEnd::key_level(int q) const {
@@ -387,7 +426,7 @@ double FineFrontEnd::key_level(int q) const {
 
 double FineFrontEnd::noise_floor(int q) const {
   const auto& c = s_->cl[q];
-  return std::sqrt(c.noise * s_->plan.sample_rate / s_->bn);
+  return std::sqrt(s_->floor_of(c) * s_->plan.sample_rate / s_->bn);
 }
 
 void FineFrontEnd::run(const float* in, int n) {
@@ -447,6 +486,7 @@ void FineFrontEnd::State::tick_done(int frame) {
     c.sum_short += p - c.raw[(t - kShort) & m];
     c.sum_long += p - c.raw[(t - kLong) & m];
     c.raw[t & m] = p;
+    c.env[t & m] = y;
     if ((t & m) == 0) {  // once round the ring, sum afresh: no rounding drift
       c.sum_short = c.sum_long = 0;
       for (int j = 0; j < kLong; j++)
@@ -467,7 +507,9 @@ void FineFrontEnd::State::judge(long long at, int out) {
   const int k = static_cast<int>(cl.size());
   const bool valid = at >= kLong + kGuardReach;
   const double edge_guard = undb(kEdgeGuardDb);
+  const double far_guard = undb(kFarEdgeGuardDb);
   const double steady_guard = undb(kSteadyGuardDb);
+  const double far_steady_guard = undb(kFarSteadyGuardDb);
   const double decay = undb(-kDecayDbPerS / kTickRate);
   for (auto& c : cl) {
     c.hi = 0;
@@ -478,24 +520,46 @@ void FineFrontEnd::State::judge(long long at, int out) {
       c.lo = std::min(c.lo, v);
     }
   }
+  // The group's floor: white noise lies alike on every cluster, so a
+  // cluster whose own estimate is young, or was taken while its station
+  // keyed, is held to that of its quieter fellows.
+  if (at % kBlockTicks == 0) {
+    int nf = 0;
+    for (const auto& c : cl)
+      if (c.nblocks >= kStartBlocks && c.noise > 0) floors[nf++] = c.noise;
+    if (nf > 0) {
+      const int r = static_cast<int>(kGroupPercentile * nf);
+      std::nth_element(floors.begin(), floors.begin() + r, floors.begin() + nf);
+      group_floor = floors[r];
+    }
+  }
   for (int q = 0; q < k; q++) {
     auto& c = cl[q];
-    double& key_out = keys[q * max_ticks + out];
+    // Key states leave kHoldBack ticks after their judgement, so that a
+    // mark nowhere clear of the guards can still be taken back whole.
+    keys[q * max_ticks + out] = c.tent[(at - kHoldBack) & m];
+    levels[q * max_ticks + out] = valid ? c.shrt[(at - kHoldBack) & m] : 0;
+    double& key_out = c.tent[at & m];
     key_out = 0;
-    levels[q * max_ticks + out] = valid ? c.shrt[at & m] : 0;
-    if (!valid || c.nblocks < kMinBlocks || !(c.noise > 0)) {
+    const double n = floor_of(c);
+    if (!valid || !(n > 0)) {
       c.down = false;
       learn_noise(c, at);
       continue;
     }
     const double ps = c.shrt[at & m];
     const double pl = c.lng[at & m];
-    const double n = c.noise;
-    // A neighbour's keying sidebands reach this cluster around its key
-    // edges: there its power swings; elsewhere only its steady carrier leaks.
+    // Another cluster's keying sidebands (and the clicks of hard keying,
+    // which reach across the band) come around its key edges: there its
+    // power swings; a neighbour's steady carrier leaks a little always.
     bool clear = true;
-    for (int o : c.near)
-      clear = clear && ps >= edge_guard * (cl[o].hi - cl[o].lo) && ps >= steady_guard * cl[o].hi;
+    for (int o = 0; o < k; o++) {
+      if (o == q) continue;
+      const bool near = std::abs(cl[o].centre - c.centre) <= kNeighbourHz;
+      const double swing = cl[o].hi - cl[o].lo;
+      clear = clear && ps >= (near ? edge_guard : far_guard) * swing &&
+              ps >= (near ? steady_guard : far_steady_guard) * cl[o].hi;
+    }
     // Ready to key: the long average stands clearly above the noise, and
     // the short one too (not a neighbour's key edge inside the long window).
     const double acq = n * undb(c.ready > 0 ? kStayDb : kAcquireDb);
@@ -513,51 +577,85 @@ void FineFrontEnd::State::judge(long long at, int out) {
       c.ready--;
       // Well above the noise the threshold sits where the filtered edges
       // cross (marks keep their length); near the noise it moves down to
-      // where noise and signal are mistaken about equally often.
-      const double lv = std::max(c.level, n);
+      // where noise and signal are mistaken about equally often. The level
+      // never sinks far below that of the recent marks, so that the noise
+      // after a strong station does not key.
+      const double lv =
+          std::max({c.level, n, c.carrier > 0 ? n + c.carrier * undb(kLevelFloorDb) : 0.0});
       const double snr = db(std::max(lv / n - 1, 1e-3));
       const double f = std::clamp(
           kLowFraction + (kFraction - kLowFraction) * (snr - kLowSnrDb) / (kHighSnrDb - kLowSnrDb),
           kLowFraction, kFraction);
       double on = std::max(n * undb(kFloorDb), n + f * (lv - n));
       const double thr = c.down ? on * undb(-kHystDb) : on;
-      down = clear && pd > thr;
+      down = pd > thr;
     }
     if (down) {
-      // The level follows the mark's body, not its edges.
-      if (!c.down)
-        c.level = std::max(c.level, pd);
-      else if (pd > kInterior * c.level)
-        c.level += kTrack * (pd - c.level);
+      if (!c.down) {
+        c.run_start = at;
+        c.run_clear = 0;
+      }
+      c.run_clear += clear;
+      // The level follows the mark's body, not its edges, and is learnt
+      // only where no other cluster can be what this one sees.
+      if (clear) {
+        if (!c.down)
+          c.level = std::max(c.level, pd);
+        else if (pd > kInterior * c.level)
+          c.level += kTrack * (pd - c.level);
+        if (pd > kInterior * c.level) {
+          const cfloat a = c.env[at & m], b = c.env[(at - 1) & m];
+          const std::complex<double> v(a.real() * b.real() + a.imag() * b.imag(),
+                                       a.imag() * b.real() - a.real() * b.imag());
+          c.rot += kToneTrack * (v - c.rot);
+        }
+      }
       key_out = std::max(1.0, 100 * db(std::max(pd / n - 1, 1e-9)));
       c.run++;
+      // A mark hardly clear in its first kMaxClick ticks is another
+      // station's leakage: silent until enough ticks are clear.
+      if (c.run_clear < kClearTicks && c.run >= kMaxClick) {
+        for (long long u = std::max(c.run_start, at - kHoldBack + 1); u <= at; u++)
+          c.tent[u & m] = 0;
+      }
     } else {
       c.level = std::max(n, c.level * decay);
-      // A finished mark teaches the speed: the dot length follows the
-      // shortest marks quickly and longer ones (up to twice) slowly, so that
-      // dashes and marks run together never lengthen it.
-      const double r = c.run;
-      if (r >= kMinUnit / 2 && r < 2 * c.unit) {
-        c.unit += (r < c.unit ? kSpeedTrack : kSpeedTrack / 3) * (r - c.unit);
-        c.unit = std::clamp(c.unit, kMinUnit, kMaxUnit);
-      }
-      // It also tells the carrier's power: the middle half of the mark, away
-      // from the edges, less the noise; averaged over marks in dB.
-      if (c.run >= kReportMin) {
-        const int len = std::min(c.run, kReportMax);
-        double a = 0;
-        int cnt = 0;
-        for (long long u = at - len + len / 4; u < at - len / 4; u++, cnt++)
-          a += c.raw[u & m];
-        const double carrier = a / cnt - n;
-        if (carrier > 0)
-          c.carrier =
-              c.carrier > 0 ? c.carrier * std::pow(carrier / c.carrier, kReportTrack) : carrier;
+      if (c.down && c.run_clear < kClearTicks && c.run <= kMaxClick) {
+        // A short mark hardly any tick of which was clear of the guards: another
+        // cluster's sidebands or clicks. Taken back whole.
+        for (long long u = c.run_start; u < at; u++)
+          c.tent[u & m] = 0;
+      } else if (c.down && c.run_clear >= kClearTicks) {
+        learn_mark(c, at, n);
       }
       c.run = 0;
     }
     c.down = down;
     learn_noise(c, at);
+  }
+}
+
+// A finished mark teaches the speed: the dot length follows the shortest
+// marks quickly and longer ones (up to twice) slowly, so that dashes and
+// marks run together never lengthen it. It also tells the carrier's power:
+// the middle half of the mark, away from the edges, less the noise;
+// averaged over marks in dB.
+void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
+  const int m = kRing - 1;
+  const double r = c.run;
+  if (r >= kMinUnit / 2 && r < 2 * c.unit) {
+    c.unit += (r < c.unit ? kSpeedTrack : kSpeedTrack / 3) * (r - c.unit);
+    c.unit = std::clamp(c.unit, kMinUnit, kMaxUnit);
+  }
+  if (c.run >= kReportMin) {
+    const int len = std::min(c.run, kReportMax);
+    double a = 0;
+    int cnt = 0;
+    for (long long u = at - len + len / 4; u < at - len / 4; u++, cnt++)
+      a += c.raw[u & m];
+    const double carrier = a / cnt - n;
+    if (carrier > 0)
+      c.carrier = c.carrier > 0 ? c.carrier * std::pow(carrier / c.carrier, kReportTrack) : carrier;
   }
 }
 

@@ -25,10 +25,18 @@
 //     noise alone practically never does), then keys while the element
 //     average stands above a threshold between the noise floor and the
 //     key-down level (nearer the level when the signal is strong, so that
-//     marks keep their length), with hysteresis. A cluster never keys while
-//     a cluster 50 Hz away swings so much more strongly within 24 ms either
-//     side that what it sees can be that neighbour's keying sidebands, nor
-//     below a steady neighbour's carrier leakage.
+//     marks keep their length), with hysteresis. A young noise floor, or
+//     one spoilt by a station keying from the start, is held to 6 dB over
+//     the lower quartile of the floors of all the clusters.
+//  4. Guards. A tick is not clear when a cluster 50 Hz away swings (has a
+//     key edge within 24 ms) more than 6 dB over this cluster's power, or
+//     any other cluster more than 15 dB over it (the clicks of hard keying
+//     reach across the band), or a steady carrier is 40 dB (50 Hz away) or
+//     50 dB (further) over it. A mark with fewer than four clear ticks in
+//     its first 40 is taken back whole (key states wait 42 ticks for that).
+//     The key level, the speed, the carrier power and the tone frequency
+//     (the phase advance of the complex envelope over the middle of marks)
+//     are learnt from clear ticks and marks only.
 //
 // The key state of a tick is decided a fixed number of ticks after the input
 // that carried it (delay_ticks()); the decoder sees a constant delay.
@@ -97,6 +105,10 @@ class FineFrontEnd {
   // carrier amplitude and the noise floor as the standard deviation of white
   // input noise giving that floor (input units).
   double snr_db(int q) const;
+  // The frequency of what cluster q keys on, Hz: its centre plus the mean
+  // phase advance of its complex envelope over the middle of recent marks
+  // (its centre before it ever keyed).
+  double tone_hz(int q) const;
   double key_level(int q) const;
   double noise_floor(int q) const;
 

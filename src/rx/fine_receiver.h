@@ -35,6 +35,7 @@ class FineReceiver : public FrontEnd {
   short tone(int k, int q, int amplitude) const override;
   bool measures_snr() const override { return true; }
   double snr_db(int q) const override { return fe_.snr_db(q); }
+  double tone_hz(int q) const override { return fe_.tone_hz(q); }
 
   const FineFrontEnd& front_end() const { return fe_; }
 

@@ -198,6 +198,50 @@ TEST(FineSelectivityTest, TwentyFiveHzOffKeysTheCluster) {
   }
 }
 
+// Hard keying (0.5 ms edges) clicks across the band: well over the noise on
+// clusters hundreds of Hz away, at the strong station's key edges. Those
+// clusters must not key a mark; the station's own cluster keys right.
+TEST(FineSelectivityTest, HardKeyingClicksFarAwayDoNotKey) {
+  const auto centres = grid(300, 1300);  // index 8 is 700 Hz
+  auto k = station(25, 700, 10000, 0.8, 21);
+  k.tone.edge = 0.0005;
+  const auto audio = render({k.tone}, k.end + 0.5, test::noise_for_snr(10000, 35), 22);
+  FinePlan p;
+  p.centres_hz = centres;
+  FineFrontEnd fe(p);
+  const Out o = process(fe, audio);
+  const auto truth = test::key_truth(k.tone, o.key[8].size());
+  EXPECT_GT(agreement(o.key[8], truth, delay_of(centres), 500), 0.97);
+  int loud = 0;
+  for (int q = 0; q < static_cast<int>(centres.size()); q++) {
+    if (std::abs(centres[q] - 700) < 150) continue;
+    const double floor = std::pow(fe.noise_floor(q), 2) * fe.noise_bandwidth_hz() / 48000;
+    const double peak = *std::max_element(o.level[q].begin() + 500, o.level[q].end());
+    loud += peak > 10 * floor;  // the clicks stand 10 dB over the noise there
+    // At most a click's few ticks (the timing decoder drops marks of
+    // 20 ms and less), never a mark.
+    EXPECT_LE(longest_run(o.key[q]), 10) << centres[q] << " Hz";
+  }
+  EXPECT_GE(loud, 4) << "the clicks this test is about";
+}
+
+// The measured frequency of a station anywhere within 25 Hz of a centre,
+// and its SNR, weak or strong.
+TEST(FineToneTest, ToneWithinTenHzAndSnrWithinThreeDb) {
+  for (double off : {-23.0, -9.0, 0.0, 12.0, 24.0})
+    for (double snr : {3.0, 20.0}) {
+      const double amp = 3000;
+      const auto k = station(22, 700 + off, amp, 0.8, 30);
+      const auto audio = render({k.tone}, k.end + 0.5, test::noise_for_snr(amp, snr), 31);
+      FinePlan p;
+      p.centres_hz = kNine;
+      FineFrontEnd fe(p);
+      process(fe, audio);
+      EXPECT_NEAR(fe.tone_hz(4), 700 + off, 10) << off << " Hz off, " << snr << " dB";
+      EXPECT_NEAR(fe.snr_db(4), snr, 3) << off << " Hz off, " << snr << " dB";
+    }
+}
+
 // --- levels and noise ---------------------------------------------------------
 
 TEST(FineLevelTest, SameKeyStatesFromAThousandthToFullScale) {
