@@ -246,6 +246,17 @@ void Engine::finish(EngineSink* sink) {
   merge(sink);
 }
 
+void Engine::input_ended() {
+  if (measured_) return;
+  measured_ = true;
+  for (const auto& g : groups_) {
+    for (int q = 0; q < g->fe->clusters(); q++) {
+      snr_db_.push_back(g->fe->snr_db(q));
+      tone_hz_.push_back(g->fe->tone_hz(q));
+    }
+  }
+}
+
 std::vector<ClusterResult> Engine::results() const {
   std::vector<ClusterResult> res;
   for (const auto& g : groups_) {
@@ -255,8 +266,10 @@ std::vector<ClusterResult> Engine::results() const {
       c.center_hz = g->fe->centre_hz(q);
       c.cpm = (*g->dec)[q].speed;
       c.wpm = (c.cpm + 2) / 5;
-      c.snr_db = g->fe->snr_db(q);
-      c.tone_hz = g->fe->tone_hz(q);
+      // As measured on the input, not on the silence after it.
+      const auto at = res.size();
+      c.snr_db = measured_ ? snr_db_[at] : g->fe->snr_db(q);
+      c.tone_hz = measured_ ? tone_hz_[at] : g->fe->tone_hz(q);
       const std::string& t = g->text[i];
       const std::size_t a = t.find_first_not_of(' ');
       c.text = a == std::string::npos ? "" : t.substr(a, t.find_last_not_of(' ') - a + 1);

@@ -83,7 +83,10 @@ class Engine {
   // Decodes n frames (n <= kBatch; for I/Q 2n values, I first) and hands
   // what they gave to `sink` (when one is set), in time order.
   void feed(const double* in, int n, EngineSink* sink);
-  // The input ended: closes what the decoders hold back.
+  // The input ended (what is fed from now on is the silence that lets the
+  // last characters end): the clusters' measurements are taken as they stand.
+  void input_ended();
+  // Closes what the decoders hold back.
   void finish(EngineSink* sink);
 
   // Every cluster, lowest first.
@@ -99,6 +102,9 @@ class Engine {
   std::unique_ptr<Pool> pool_;
   long long frames_ = 0;  // frames fed so far
   std::vector<EngineEvent> merged_;
+  bool measured_ = false;       // input_ended() took the measurements
+  std::vector<double> snr_db_;  // per cluster, when the input ended
+  std::vector<double> tone_hz_;
 };
 
 // The fine clusters for a span of audio frequencies: every multiple of 50 Hz

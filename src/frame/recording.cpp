@@ -413,6 +413,7 @@ std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, F
   for (int n;; pos += n) {
     n = src.read(in.data(), Engine::kBatch);
     if (n <= 0) {
+      engine.input_ended();
       if (tail <= 0) break;
       n = static_cast<int>(std::min<long long>(Engine::kBatch, tail));
       std::fill(in.begin(), in.begin() + n * per_frame, 0.0);
