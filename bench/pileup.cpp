@@ -455,10 +455,10 @@ void speeds() {
 }
 
 void bundled(const char* path) {
-  std::string error;
-  auto src = open_recording(path, 0, error);
+  auto opened = open_recording(path, 0);
+  auto& src = opened.source;
   if (!src) {
-    std::printf("| bundled sample: %s\n", error.c_str());
+    std::printf("| bundled sample: %s\n", opened.error.c_str());
     return;
   }
   std::vector<float> audio;

@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   if (!f) return 0;
   std::fwrite(data, 1, size, f);
   std::fclose(f);
-  std::string error;
-  auto src = talvo::open_recording(path, 1 + (size ? data[0] % 3 : 0), error);
+  auto opened = talvo::open_recording(path, 1 + (size ? data[0] % 3 : 0));
+  auto& src = opened.source;
   if (src) {
     // At most two seconds of what it holds.
     double buf[512];

@@ -7,18 +7,12 @@
 
 namespace talvo {
 
-int init_ggi(Screen& s, const FrontEnd& fe, int txspeed) {
+WindowOpen init_ggi(Screen& s, const FrontEnd& fe, int txspeed) {
   char buf[100];
   Visual& vis = s.vis;
   vis.make(s.width, s.height);
   std::snprintf(buf, sizeof buf, kTitleFormat, kVersion);
-  int result = 0;
-  if (!vis.open_window(buf)) {
-    // The system's own words, kept byte for byte though the window now
-    // comes from SDL2, not from ggiOpen.
-    std::fputs("ggiOpen returned errorcode.\n", stderr);
-    result = 2;
-  }
+  const WindowOpen result = vis.open_window(buf) ? WindowOpen::kOpen : WindowOpen::kFrameOnly;
   const int h = s.height;
   const int y = status_y(h);
 

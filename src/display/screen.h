@@ -29,9 +29,10 @@ struct Screen {
 // Opens the window (where there is a display) and draws the static layout:
 // the status line, the frequency labels of the nine clusters, the column
 // headings, the title and help lines and the label of the transmit line.
-// Returns 0, or 2 when no window could be opened (the program then runs on
-// with the frame alone).
-int init_ggi(Screen& s, const FrontEnd& fe, int txspeed);
+// Says whether a window opened; without one the program runs on with the
+// frame alone (and says so, "ggiOpen returned errorcode.").
+enum class WindowOpen { kOpen, kFrameOnly };
+WindowOpen init_ggi(Screen& s, const FrontEnd& fe, int txspeed);
 
 // Draws one waterfall column of the key states of the nine clusters as the
 // front end holds them, coloured by their role (red selected, green

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "display/screen.h"
 #include "rx/receiver.h"
@@ -26,21 +27,24 @@ std::string usage_text(const char* progname) {
   return u;
 }
 
-int take_receiver_option(int argc, const char* const* argv, Settings& s, std::string& refused) {
-  if (argc < 2 || std::strcmp(argv[1], "--receiver") != 0) return 0;
-  const char* r = argc > 2 ? argv[2] : "";
-  if (std::strcmp(r, "fine") == 0) {
-    s.fine = true;
-  } else if (std::strcmp(r, "classic") == 0) {
-    s.fine = false;
-  } else {
-    refused = "--receiver must be fine or classic\n";
-    return -1;
+std::optional<std::string> parse_command_line(int argc, const char* const* argv, Settings& s) {
+  if (argc > 1 && std::strcmp(argv[1], "--receiver") == 0) {
+    const char* r = argc > 2 ? argv[2] : "";
+    if (std::strcmp(r, "fine") == 0)
+      s.fine = true;
+    else if (std::strcmp(r, "classic") == 0)
+      s.fine = false;
+    else
+      return "--receiver must be fine or classic\n";
+    // The positional arguments follow it as always.
+    std::vector<const char*> rest{argv[0]};
+    rest.insert(rest.end(), argv + 3, argv + argc);
+    const bool fine = s.fine;
+    auto refused = parse_command_line(static_cast<int>(rest.size()), rest.data(), s);
+    s.fine = fine;
+    return refused;
   }
-  return 2;
-}
-
-std::string parse_command_line(int argc, const char* const* argv, Settings& s) {
+  if (argc < 2) return usage_text(argv[0]);
   // Base-10 conversion as the operator has always typed it: text gives 0,
   // which the range check below then refuses.
   s.centerfreq = static_cast<int>(std::strtol(argv[1], nullptr, 10));
@@ -63,7 +67,7 @@ std::string parse_command_line(int argc, const char* const* argv, Settings& s) {
   if (s.width < kMinWidth || s.width > kMaxWidth)
     return "window width " + std::string(argv[2]) + " out of range: use " +
            std::to_string(kMinWidth) + " to " + std::to_string(kMaxWidth) + " pixels\n";
-  return "";
+  return std::nullopt;
 }
 
 }  // namespace talvo

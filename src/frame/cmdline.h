@@ -2,6 +2,7 @@
 //   talvo centerfrequency [width] [notone|rxtone|txtone] [stdin|pipe] [serial device]
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace talvo {
@@ -24,16 +25,14 @@ struct Settings {
   bool fine = false;        // the fine receive front end (--receiver fine)
 };
 
-// Takes an optional leading "--receiver fine|classic" off the arguments
-// (argv[1], argv[2]); returns how many it took (0 or 2), or -1 with `refused`
-// set when the receiver is not one of the two.
-int take_receiver_option(int argc, const char* const* argv, Settings& s, std::string& refused);
-
 // The ten lines written when the program is started without an argument.
 std::string usage_text(const char* progname);
 
-// Reads the arguments (argv[1] .. argv[argc - 1]; at least one). Returns an
-// empty string on success, otherwise the one-line message refusing them.
-std::string parse_command_line(int argc, const char* const* argv, Settings& s);
+// Reads the arguments (argv[1] .. argv[argc - 1]): an optional leading
+// "--receiver fine|classic", then the positional ones. Returns nothing when
+// they are accepted, else what refuses them (one line ending in a newline,
+// or the usage text when no centre frequency is given); the program prints
+// it and ends with status 1.
+std::optional<std::string> parse_command_line(int argc, const char* const* argv, Settings& s);
 
 }  // namespace talvo

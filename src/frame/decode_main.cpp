@@ -246,10 +246,10 @@ int decode_main(int argc, const char* const* argv) {
     TelnetOptions o;
     o.address = listen;
     o.port = telnet_port;
-    std::string error;
-    server = TelnetServer::start(o, error);
+    Opened<TelnetServer> started = TelnetServer::start(o);
+    server = std::move(started.source);
     if (!server) {
-      std::fprintf(stderr, "talvo-decode: spot server: %s\n", error.c_str());
+      std::fprintf(stderr, "talvo-decode: spot server: %s\n", started.error.c_str());
       return 1;
     }
     publisher = std::make_unique<TelnetPublisher>(*server);
@@ -263,7 +263,13 @@ int decode_main(int argc, const char* const* argv) {
   int native_rate = samplefreq;
   if (s.iq) {
     std::string error;
-    iq = file == "-" ? open_raw_iq(stdin) : open_iq_recording(file, error);
+    if (file == "-") {
+      iq = open_raw_iq(stdin);
+    } else {
+      Opened<IqSource> r = open_iq_recording(file);
+      iq = std::move(r.source);
+      error = r.error;
+    }
     if (!iq) {
       std::fprintf(stderr, "talvo-decode: %s: %s\n", file.c_str(), error.c_str());
       return 1;

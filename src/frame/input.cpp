@@ -76,7 +76,9 @@ Input open_input(const std::string& name, const InputOptions& o) {
     src = std::move(s.source);
     in.error = s.error;
   } else {
-    src = open_recording(name, o.channel, in.error);
+    Opened<AudioSource> r = open_recording(name, o.channel);
+    src = std::move(r.source);
+    in.error = r.error;
   }
   if (!src) return in;
   const bool stream = src->length() < 0;

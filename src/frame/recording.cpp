@@ -275,58 +275,63 @@ class RawIq : public IqSource {
   char buf_[4 * kMax];
 };
 
-std::unique_ptr<IqSource> open_iq_recording(const std::string& path, std::string& error) {
+Opened<IqSource> open_iq_recording(const std::string& path) {
+  Opened<IqSource> o;
+  std::string& error = o.error;
   SF_INFO info{};
   SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
   if (!f) {
     error = std::string("not audio that can be read (") + sf_strerror(nullptr) + ")";
-    return nullptr;
+    return o;
   }
   if (info.channels != 2) {
     sf_close(f);
     error = "I/Q needs two channels (it has " + std::to_string(info.channels) + ")";
-    return nullptr;
+    return o;
   }
-  return std::make_unique<IqFile>(f, info);
+  o.source = std::make_unique<IqFile>(f, info);
+  return o;
 }
 
 std::unique_ptr<IqSource> open_raw_iq(FILE* f) {
   return std::make_unique<RawIq>(f);
 }
 
-std::unique_ptr<AudioSource> open_recording(const std::string& path, int channel,
-                                            std::string& error) {
+Opened<AudioSource> open_recording(const std::string& path, int channel) {
+  Opened<AudioSource> o;
+  std::string& error = o.error;
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
     error = std::strerror(errno);
-    return nullptr;
+    return o;
   }
   if (S_ISDIR(st.st_mode)) {
     error = "is a directory";
-    return nullptr;
+    return o;
   }
   if (st.st_size == 0) {
     error = "empty file";
-    return nullptr;
+    return o;
   }
   SF_INFO info{};
   SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
   if (!f) {
     error = std::string("not audio that can be read (") + sf_strerror(nullptr) + ")";
-    return nullptr;
+    return o;
   }
   if (info.frames <= 0 || info.samplerate <= 0) {
     sf_close(f);
     error = "no audio in it";
-    return nullptr;
+    return o;
   }
   if (channel < 0 || channel > info.channels) {
     sf_close(f);
     error = "has no channel " + std::to_string(channel) + " (it has " +
             std::to_string(info.channels) + ")";
-    return nullptr;
+    return o;
   }
-  return std::make_unique<SndSource>(f, info, channel - 1);
+  o.source = std::make_unique<SndSource>(f, info, channel - 1);
+  return o;
 }
 
 std::unique_ptr<AudioSource> sndfile_source(SNDFILE* f, const SF_INFO& info, int channel) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "frame/engine.h"
+#include "frame/opened.h"
 #include "rx/chanarray.h"
 #include "spots/spot.h"
 
@@ -43,15 +44,14 @@ class IqSource {
   virtual int rate() const = 0;
 };
 
-// A two-channel recording as I/Q. On failure returns null and sets `error`.
-std::unique_ptr<IqSource> open_iq_recording(const std::string& path, std::string& error);
+// A two-channel recording as I/Q, or why it cannot be read.
+Opened<IqSource> open_iq_recording(const std::string& path);
 // Raw stereo S16LE at 48 kHz from a stream as I/Q.
 std::unique_ptr<IqSource> open_raw_iq(FILE* f);
 
-// Opens a recording. On failure returns null and sets `error` to the reason.
-// `channel` counts from 1; 0 mixes all channels to one.
-std::unique_ptr<AudioSource> open_recording(const std::string& path, int channel,
-                                            std::string& error);
+// Opens a recording, or says why it cannot be read. `channel` counts from
+// 1; 0 mixes all channels to one.
+Opened<AudioSource> open_recording(const std::string& path, int channel);
 // A source over a file libsndfile has opened (it closes it). `channel`
 // counts from 0; -1 mixes all channels to one.
 std::unique_ptr<AudioSource> sndfile_source(SNDFILE* f, const SF_INFO& info, int channel);

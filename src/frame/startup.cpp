@@ -47,23 +47,8 @@ int talvo_main(int argc, const char* const* argv) {
   // A player that ends must not end the program: writes to it fail instead.
   std::signal(SIGPIPE, SIG_IGN);
   Station st;
-  // An optional leading "--receiver fine|classic"; the positional arguments
-  // follow it as always.
-  std::string refused;
-  const int taken = take_receiver_option(argc, argv, st.set, refused);
-  if (taken < 0) {
-    std::fputs(refused.c_str(), stderr);
-    return 1;
-  }
-  if (argc - taken < 2) {
-    std::fputs(usage_text(argv[0]).c_str(), stderr);
-    return 1;
-  }
-  std::vector<const char*> args(argv, argv + argc);
-  args.erase(args.begin() + 1, args.begin() + 1 + taken);
-  refused = parse_command_line(static_cast<int>(args.size()), args.data(), st.set);
-  if (!refused.empty()) {
-    std::fputs(refused.c_str(), stderr);
+  if (const auto refused = parse_command_line(argc, argv, st.set)) {
+    std::fputs(refused->c_str(), stderr);
     return 1;
   }
 
@@ -102,7 +87,10 @@ int talvo_main(int argc, const char* const* argv) {
     return 1;
   }
   // Without a window the program runs on with the frame alone (said there).
-  (void)init_ggi(st.screen, *st.fe, st.keyer.txspeed);
+  if (init_ggi(st.screen, *st.fe, st.keyer.txspeed) == WindowOpen::kFrameOnly)
+    // The system's own words, kept byte for byte though the window now
+    // comes from SDL2, not from ggiOpen.
+    std::fputs("ggiOpen returned errorcode.\n", stderr);
 
   // A directory of that name opens but holds no texts: it cannot be read as them.
   FILE* fptext = std::fopen(find_data_file(kTxtextFile).c_str(), "r");

@@ -343,10 +343,12 @@ void TelnetServer::Impl::run() {
   listen_fd = -1;
 }
 
-std::unique_ptr<TelnetServer> TelnetServer::start(const TelnetOptions& o, std::string& error) {
+Opened<TelnetServer> TelnetServer::start(const TelnetOptions& o) {
+  Opened<TelnetServer> result;
+  std::string& error = result.error;
   if (o.port < 0 || o.port > 65535) {
     error = "bad port " + std::to_string(o.port) + ": use 0 to 65535";
-    return nullptr;
+    return result;
   }
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -355,7 +357,7 @@ std::unique_ptr<TelnetServer> TelnetServer::start(const TelnetOptions& o, std::s
   addrinfo* ai = nullptr;
   if (getaddrinfo(o.address.c_str(), std::to_string(o.port).c_str(), &hints, &ai) != 0 || !ai) {
     error = "bad listen address '" + o.address + "': give a numeric IPv4 or IPv6 address";
-    return nullptr;
+    return result;
   }
   auto impl = std::make_unique<Impl>();
   impl->opt = o;
@@ -364,7 +366,7 @@ std::unique_ptr<TelnetServer> TelnetServer::start(const TelnetOptions& o, std::s
   if (impl->listen_fd < 0) {
     error = "cannot listen on " + where + ": " + errno_text(errno);
     freeaddrinfo(ai);
-    return nullptr;
+    return result;
   }
   const int one = 1;
   setsockopt(impl->listen_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -373,28 +375,29 @@ std::unique_ptr<TelnetServer> TelnetServer::start(const TelnetOptions& o, std::s
   freeaddrinfo(ai);
   if (bound != 0 || listen(impl->listen_fd, 64) != 0) {
     error = "cannot listen on " + where + ": " + errno_text(bound != 0 ? bind_errno : errno);
-    return nullptr;
+    return result;
   }
   sockaddr_storage sa{};
   socklen_t len = sizeof sa;
   if (getsockname(impl->listen_fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
     error = "cannot listen on " + where + ": " + errno_text(errno);
-    return nullptr;
+    return result;
   }
   impl->port = sa.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&sa)->sin6_port)
                                         : ntohs(reinterpret_cast<sockaddr_in*>(&sa)->sin_port);
   if (pipe2(impl->wake, O_NONBLOCK | O_CLOEXEC) != 0) {
     error = "cannot make the server's wake-up pipe: " + errno_text(errno);
-    return nullptr;
+    return result;
   }
   try {
     Impl* p = impl.get();
     impl->thread = std::thread([p] { p->run(); });
   } catch (const std::system_error& e) {
     error = std::string("cannot start the server thread: ") + e.what();
-    return nullptr;
+    return result;
   }
-  return std::unique_ptr<TelnetServer>(new TelnetServer(std::move(impl)));
+  result.source.reset(new TelnetServer(std::move(impl)));
+  return result;
 }
 
 TelnetServer::TelnetServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

@@ -28,6 +28,8 @@
 #include <string>
 #include <string_view>
 
+#include "frame/opened.h"
+
 namespace talvo {
 
 struct TelnetOptions {
@@ -50,8 +52,8 @@ struct TelnetStats {
 
 class TelnetServer {
  public:
-  // Listens and starts serving. On failure returns null and sets `error`.
-  static std::unique_ptr<TelnetServer> start(const TelnetOptions& o, std::string& error);
+  // Listens and starts serving, or says why it cannot.
+  static Opened<TelnetServer> start(const TelnetOptions& o);
   ~TelnetServer();  // stops
   TelnetServer(const TelnetServer&) = delete;
   TelnetServer& operator=(const TelnetServer&) = delete;

@@ -27,14 +27,14 @@ struct Headless {
     test::FakeFrontEnd fe(centerfreq);
     result = init_ggi(s, fe, 100);
   }
-  int result;
+  WindowOpen result;
 };
 
 using test::read_text;
 
 TEST(Layout, StatusTitleLabelsAndHeadings) {
   Headless h;
-  EXPECT_EQ(h.result, 2);  // no display here: the frame alone
+  EXPECT_EQ(h.result, WindowOpen::kFrameOnly);  // no display here: the frame alone
   const Visual& v = h.s.vis;
   // Each status label, up to where its value begins (the value is drawn over
   // the label's last letters), on the status line at 465.

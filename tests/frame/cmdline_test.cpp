@@ -11,7 +11,7 @@ namespace {
 
 std::string parse(std::vector<const char*> args, Settings& s) {
   args.insert(args.begin(), "talvo");
-  return parse_command_line(static_cast<int>(args.size()), args.data(), s);
+  return parse_command_line(static_cast<int>(args.size()), args.data(), s).value_or("");
 }
 
 TEST(CommandLine, UsageTextIsTheTenLines) {

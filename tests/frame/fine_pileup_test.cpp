@@ -52,9 +52,9 @@ const ClusterResult* at(const std::vector<ClusterResult>& r, int hz) {
 // clicks reach across the band) over the default span: its five texts as
 // sent, from the first word, and nothing on any other cluster.
 TEST(FinePileup, BundledSampleGivesItsFiveTextsAndNothingElse) {
-  std::string error;
-  auto src = open_recording(TALVO_SAMPLE, 0, error);
-  ASSERT_TRUE(src) << error;
+  auto opened = open_recording(TALVO_SAMPLE, 0);
+  ASSERT_TRUE(opened) << opened.error;
+  auto& src = opened.source;
   const auto r = decode_recording(*src, fine_span(300, 2700), nullptr);
   const std::vector<std::pair<int, std::string>> sent = {
       {500, "cq cq de ok1xyz ok1xyz pse k"},

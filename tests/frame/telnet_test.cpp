@@ -214,11 +214,10 @@ std::string spot(int i) {
 
 std::unique_ptr<TelnetServer> server(TelnetOptions o = {}) {
   o.port = 0;
-  std::string error;
-  auto s = TelnetServer::start(o, error);
-  EXPECT_TRUE(s) << error;
-  EXPECT_EQ(error, "");
-  return s;
+  auto s = TelnetServer::start(o);
+  EXPECT_TRUE(s) << s.error;
+  EXPECT_EQ(s.error, "");
+  return std::move(s.source);
 }
 
 // Waits until the server's stats satisfy `ok`, at most `seconds`.
@@ -519,23 +518,24 @@ TEST(Telnet, ErrorsComeBackAsMessages) {
   ASSERT_TRUE(first);
   TelnetOptions o;
   o.port = first->port();
-  std::string error;
-  EXPECT_FALSE(TelnetServer::start(o, error));
+  std::string error = TelnetServer::start(o).error;
   EXPECT_NE(error.find("Address already in use"), std::string::npos) << error;
   EXPECT_NE(error.find("127.0.0.1 port " + std::to_string(o.port)), std::string::npos) << error;
 
   for (const char* bad : {"127.0.0.256", "localhost", "example.org", "", "1.2.3.4.5", "::g"}) {
     o.address = bad;
     o.port = 0;
-    error.clear();
-    EXPECT_FALSE(TelnetServer::start(o, error)) << bad;
+    const auto refused = TelnetServer::start(o);
+    EXPECT_FALSE(refused) << bad;
+    error = refused.error;
     EXPECT_NE(error.find("bad listen address"), std::string::npos) << bad << ": " << error;
   }
   o.address = "127.0.0.1";
   for (int port : {-1, 65536}) {
     o.port = port;
-    error.clear();
-    EXPECT_FALSE(TelnetServer::start(o, error));
+    const auto refused = TelnetServer::start(o);
+    EXPECT_FALSE(refused);
+    error = refused.error;
     EXPECT_NE(error.find("bad port"), std::string::npos) << error;
   }
 }
