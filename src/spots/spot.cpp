@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "decoder/textdiff.h"
+
 namespace talvo::spots {
 
 const char* type_name(SpotType t) {
@@ -51,9 +53,13 @@ std::string spot_line(std::string_view spotter, const Spot& s) {
 bool SpotDedup::admit(std::string_view call, double freq_hz, std::int64_t utc) {
   while (!spots_.empty() && utc - spots_.front().utc > kHoldSeconds)
     spots_.pop_front();
-  for (const Sent& p : spots_)
-    if (p.call == call && std::fabs(p.freq_hz - freq_hz) <= kSameHz && utc - p.utc <= kHoldSeconds)
-      return false;
+  for (const Sent& p : spots_) {
+    if (std::fabs(p.freq_hz - freq_hz) > kSameHz || utc - p.utc > kHoldSeconds) continue;
+    // The same call, or a miscopy of it: one or two characters off a call
+    // just spotted on the same frequency (a neighbouring cluster that heard
+    // the station less well) is taken for it.
+    if (p.call == call || edit_distance(p.call, call) <= kMiscopy) return false;
+  }
   if (spots_.size() >= kMaxRemembered) spots_.pop_front();
   spots_.push_back(Sent{std::string(call), freq_hz, utc});
   return true;

@@ -50,12 +50,14 @@ std::string spot_line(std::string_view spotter, const Spot& s);
 class SpotDedup {
  public:
   static constexpr std::int64_t kHoldSeconds = 600;  // a repeat within this many seconds is held
-  static constexpr double kSameHz = 100;             // spots this close (Hz) are the same frequency
+  static constexpr int kMiscopy = 2;  // characters a miscopy of a spotted call differs by, at most
+  static constexpr double kSameHz = 100;  // spots this close (Hz) are the same frequency
   static constexpr std::size_t kMaxRemembered = 20000;  // spots remembered at most
 
   // Whether a spot of `call` on `freq_hz` at time `utc` (seconds, never
-  // decreasing) goes out: not when the same call went out within kSameHz
-  // and at most kHoldSeconds before. A spot that goes out is remembered;
+  // decreasing) goes out: not when the same call, or one differing from it
+  // by at most kMiscopy characters (a miscopy), went out within kSameHz and
+  // at most kHoldSeconds before. A spot that goes out is remembered;
   // a held one is not (a station that keeps calling is spotted again every
   // 10 minutes).
   bool admit(std::string_view call, double freq_hz, std::int64_t utc);

@@ -126,6 +126,17 @@ TEST(SpotDedup, OtherFrequencyOrCallGoesOut) {
   EXPECT_FALSE(d.admit("DL1ABC", 7018450, kT + 5));  // within 100 Hz of the second
 }
 
+TEST(SpotDedup, AMiscopyOnTheSameFrequencyIsTakenForTheCall) {
+  SpotDedup d;
+  EXPECT_TRUE(d.admit("G4BXE", 1470, kT));
+  EXPECT_FALSE(d.admit("G4BXEE", 1500, kT + 5));  // a neighbouring cluster's copy
+  EXPECT_FALSE(d.admit("G4BTE", 1450, kT + 6));
+  EXPECT_FALSE(d.admit("G3BTE", 1450, kT + 7));    // two characters off
+  EXPECT_TRUE(d.admit("G3BTT", 1450, kT + 8));     // three: another station
+  EXPECT_TRUE(d.admit("G4BXEE", 1600, kT + 9));    // 130 Hz away: another station
+  EXPECT_TRUE(d.admit("G4BXEE", 1500, kT + 700));  // ten minutes on
+}
+
 TEST(SpotDedup, HeldRepeatsDoNotPutTheNextSpotOff) {
   // A station that keeps calling is spotted every 10 minutes, not never.
   SpotDedup d;
@@ -147,7 +158,8 @@ TEST(SpotDedup, OldSpotsAreForgotten) {
   EXPECT_EQ(d.remembered(), 1u);
   // Hours of distinct spots keep no more than 10 minutes' worth.
   for (int i = 0; i < 36000; i++)
-    d.admit("W" + std::to_string(i), 7000000, kT + 2000 + i);
+    d.admit("W" + std::to_string(i), 7000000 + 1000.0 * i, kT + 2000 + i);
+  EXPECT_GE(d.remembered(), 590u);
   EXPECT_LE(d.remembered(), 601u);
 }
 
