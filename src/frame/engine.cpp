@@ -1,6 +1,7 @@
 #include "frame/engine.h"
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -310,18 +311,23 @@ bool alike(const std::string& a, const std::string& b) {
 }  // namespace
 
 void drop_neighbour_copies(std::vector<ClusterResult>& r) {
-  // Strongest first: each copy goes to the strongest of its neighbours.
+  // Two neighbouring clusters copied one station when they keyed on the
+  // same tone (within 20 Hz) and their texts are alike; the station is
+  // strongest on the cluster whose centre lies nearest its tone, which keeps
+  // the text.
+  const auto off = [&](std::size_t i) { return std::fabs(r[i].tone_hz - r[i].center_hz); };
   std::vector<std::size_t> order(r.size());
   for (std::size_t i = 0; i < r.size(); i++)
     order[i] = i;
   std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return r[a].snr_db > r[b].snr_db; });
+                   [&](std::size_t a, std::size_t b) { return off(a) < off(b); });
   for (std::size_t i : order) {
     if (r[i].text.empty()) continue;
     for (std::size_t j : {i - 1, i + 1}) {
       if (j >= r.size() || r[j].text.empty()) continue;
       if (std::abs(r[j].center_hz - r[i].center_hz) > 50) continue;
-      if (r[j].snr_db <= r[i].snr_db && alike(r[i].text, r[j].text)) {
+      if (std::fabs(r[j].tone_hz - r[i].tone_hz) > 20) continue;
+      if (off(j) >= off(i) && alike(r[i].text, r[j].text)) {
         r[j].text.clear();
         r[j].first_t = -1;
       }

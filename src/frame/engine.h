@@ -113,9 +113,10 @@ std::vector<int> span_centres(int lo_hz, int hi_hz);
 // Nine fine clusters 50 Hz apart around a centre.
 std::vector<int> nine_around(int centre_hz);
 
-// Of two neighbouring clusters that copied the same station (texts alike),
-// the weaker one's text is dropped: a station keyed into two clusters
-// appears once, where it is strongest.
+// Of two neighbouring clusters that copied the same station (the same tone
+// within 20 Hz, texts alike), the one farther from the station's tone drops
+// its text: a station keyed into two clusters appears once, where it is
+// strongest.
 void drop_neighbour_copies(std::vector<ClusterResult>& r);
 
 }  // namespace talvo
