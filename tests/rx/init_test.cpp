@@ -14,6 +14,12 @@ namespace {
 int fail_allocation = 0;
 }  // namespace
 
+// The replacements take their memory from malloc and give it back with
+// free, a matching pair; the compiler, seeing free in a delete, cannot tell.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpragmas"
+#pragma GCC diagnostic ignored "-Wunknown-warning-option"
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
   if (fail_allocation > 0 && --fail_allocation == 0) throw std::bad_alloc();
   if (void* p = std::malloc(size ? size : 1)) return p;
@@ -25,6 +31,7 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, std::size_t) noexcept {
   std::free(p);
 }
+#pragma GCC diagnostic pop
 
 namespace talvo {
 namespace {
