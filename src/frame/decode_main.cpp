@@ -231,8 +231,10 @@ int decode_main(int argc, const char* const* argv) {
   if (live && have_file) return usage_error("--live reads the sound card: no FILE with it");
   if (!have_file && !live) return usage_error("no recording named");
   const bool classic = s.receiver == ReceiverKind::kClassic;
-  if (classic && (span_given || s.iq))
-    return usage_error(std::string(span_given ? "--span" : "--iq") + " needs --receiver fine");
+  if (classic && (span_given || s.iq || s.spots.print || telnet_port > 0)) {
+    const char* what = span_given ? "--span" : s.iq ? "--iq" : s.spots.print ? "--spots" : "--telnet";
+    return usage_error(std::string(what) + " needs --receiver fine");
+  }
   if (span_given && centre_given) return usage_error("--span or --center, not both");
   if (s.iq && live) return usage_error("--iq reads a file or standard input, not --live");
 

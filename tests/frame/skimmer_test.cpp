@@ -254,6 +254,13 @@ TEST(SkimmerSpan, BadSpansAreRefusedWithTheirReason) {
   EXPECT_EQ(classic.status, 2);
   EXPECT_EQ(classic.err,
             "talvo-decode: --span needs --receiver fine\nTry 'talvo-decode --help'.\n");
+  // The classic receiver finds no calls: spots and the spot server need fine.
+  for (const char* option : {"--spots", "--iq"}) {
+    const auto r = decode({"--receiver", "classic", option, wav});
+    EXPECT_EQ(r.status, 2) << option;
+    EXPECT_EQ(r.err, std::string("talvo-decode: ") + option +
+                         " needs --receiver fine\nTry 'talvo-decode --help'.\n");
+  }
 }
 
 // ------------------------------------------------------------- the threads
