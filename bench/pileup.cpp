@@ -36,6 +36,7 @@
 #include "frame/recording.h"
 #include "support/morse.h"
 #include "support/render.h"
+#include "support/sample_source.h"
 
 using namespace talvo;
 using namespace talvo::test;
@@ -51,27 +52,6 @@ bool no_classic = false;               // fine alone
 std::string only;                      // run only the cases whose name starts so
 double cpu_fine = 0, cpu_classic = 0;  // seconds of CPU spent decoding
 double audio_fine = 0;                 // seconds of audio decoded by fine
-
-class VectorSource : public AudioSource {
- public:
-  explicit VectorSource(const std::vector<float>& v) : v_(v) {}
-  int read(double* out, int n) override {
-    const int k = static_cast<int>(std::min<std::size_t>(n, v_.size() - pos_));
-    for (int i = 0; i < k; i++)
-      out[i] = v_[pos_ + i];
-    pos_ += k;
-    return k;
-  }
-  bool rewind() override {
-    pos_ = 0;
-    return true;
-  }
-  long long length() const override { return static_cast<long long>(v_.size()); }
-
- private:
-  const std::vector<float>& v_;
-  std::size_t pos_ = 0;
-};
 
 // Scales the audio so that its peak is `peak` of full scale and quantises
 // it to whole 16-bit units.
@@ -98,7 +78,7 @@ double cpu_now() {
 
 std::vector<ClusterResult> run(const std::vector<float>& audio, ReceiverKind rx, double gain,
                                bool auto_gain) {
-  VectorSource src(audio);
+  SampleSource src(audio);
   DecodeSettings s;
   s.receiver = rx;
   s.centerfreq = 700;

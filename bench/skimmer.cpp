@@ -23,7 +23,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sndfile.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -31,6 +30,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -38,7 +38,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
@@ -49,27 +48,29 @@
 
 #include "frame/engine.h"
 #include "spots/spot.h"
+#include "support/loopback.h"
 #include "support/morse.h"
+#include "support/process.h"
 #include "support/render.h"
+#include "support/stations.h"
+#include "support/stopwatch.h"
+#include "support/write_audio.h"
 
 using namespace talvo;
-using Clock = std::chrono::steady_clock;
+using test::Clock;
+using test::since;
+using test::Station;
 
 namespace {
 
-double since(Clock::time_point t) {
-  return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
 std::string decoder_path = TALVO_DECODE;
 
-struct Station {
-  double hz = 0;
-  double wpm = 20;
-  std::string call;  // as sent, lower case
-  std::string text;
-  double start = 0.5;  // seconds
-};
+// The call in upper case, as spots name it.
+std::string upper(std::string call) {
+  for (char& ch : call)
+    ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return call;
+}
 
 // A unique ITU-shaped call for number n.
 std::string call_for(int n) {
@@ -101,47 +102,9 @@ std::string cq_text(const std::string& call, int repeats, std::uint32_t seed) {
   return s;
 }
 
+// The stations' tones at `amp` each, station i at phase 0.9 i.
 std::vector<test::KeyedTone> tones_of(const std::vector<Station>& st, double amp) {
-  std::vector<test::KeyedTone> tones;
-  for (std::size_t i = 0; i < st.size(); i++) {
-    test::MorseSignal m;
-    m.text = st[i].text;
-    m.freq = st[i].hz;
-    m.cpm = 5 * st[i].wpm;
-    m.amp = amp;
-    m.start = st[i].start;
-    auto k = test::morse(m);
-    k.tone.phase = 0.9 * static_cast<double>(i);
-    tones.push_back(k.tone);
-  }
-  return tones;
-}
-
-double end_of(const std::vector<Station>& st) {
-  double end = 0;
-  for (const auto& s : st) {
-    test::MorseSignal m;
-    m.text = s.text;
-    m.cpm = 5 * s.wpm;
-    m.start = s.start;
-    end = std::max(end, test::morse(m).end);
-  }
-  return end;
-}
-
-bool write_wav(const std::string& path, const std::vector<float>& s, int channels) {
-  SF_INFO info{};
-  info.samplerate = 48000;
-  info.channels = channels;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (!f) return false;
-  std::vector<float> scaled(s.size());
-  for (std::size_t i = 0; i < s.size(); i++)
-    scaled[i] = s[i] / 32768.0f;
-  sf_writef_float(f, scaled.data(), static_cast<sf_count_t>(s.size() / channels));
-  sf_close(f);
-  return true;
+  return test::station_tones(st, amp, 0.9);
 }
 
 double cer(const std::string& got, const std::string& sent) {
@@ -152,6 +115,12 @@ double cer(const std::string& got, const std::string& sent) {
 std::string tmp_dir() {
   char t[] = "/tmp/skimmer-bench-XXXXXX";
   return mkdtemp(t) ? t : "/tmp";
+}
+
+// The CPU time of a process that ended, user and system, seconds.
+double cpu_seconds(const rusage& ru) {
+  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 // A finished run of talvo-decode.
@@ -169,15 +138,12 @@ Measured measure(const std::vector<std::string>& argv, const std::string& dir,
   Measured m;
   const std::string out = dir + "/stdout";
   std::fflush(stdout);
+  auto a = test::exec_args(argv);
   const auto t0 = Clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
     freopen(in.c_str(), "r", stdin);
     freopen(out.c_str(), "w", stdout);
-    std::vector<char*> a;
-    for (const auto& s : argv)
-      a.push_back(const_cast<char*>(s.c_str()));
-    a.push_back(nullptr);
     execv(a[0], a.data());
     _exit(127);
   }
@@ -185,14 +151,10 @@ Measured measure(const std::vector<std::string>& argv, const std::string& dir,
   rusage ru{};
   wait4(pid, &ws, 0, &ru);
   m.wall = since(t0);
-  m.cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-          static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  m.cpu = cpu_seconds(ru);
   m.max_rss_kb = ru.ru_maxrss;
-  m.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-  std::ifstream f(out);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  m.out = ss.str();
+  m.status = test::exit_status(ws);
+  m.out = test::TempDir::contents(out);
   return m;
 }
 
@@ -213,7 +175,7 @@ std::vector<Station> five_stations(int repeats) {
   const char* const calls[] = {"dl1abc", "ok1xyz", "g4bxe", "w1aw", "ja1zz/p"};
   std::vector<Station> st;
   for (int i = 0; i < 5; i++)
-    st.push_back({hz[i], wpm[i], calls[i], cq_text(calls[i], repeats, 11 + i), 0.5 + 0.3 * i});
+    st.push_back({hz[i], wpm[i], cq_text(calls[i], repeats, 11 + i), 0.5 + 0.3 * i, calls[i]});
   return st;
 }
 
@@ -232,7 +194,7 @@ struct CallSink : EngineSink {
 bool case_five() {
   constexpr double kAmp = 3000, kSnr = 10;
   const auto st = five_stations(3);
-  const double seconds = end_of(st) + 2;
+  const double seconds = test::stations_end(st) + 2;
   const auto audio = test::render(tones_of(st, kAmp), seconds, test::noise_for_snr(kAmp, kSnr), 3);
   EngineSettings es;
   es.centres = span_centres(300, 2700);
@@ -298,12 +260,9 @@ bool case_five() {
     for (const auto* c : mine[i])
       if (c->center_hz != cluster) dup += static_cast<int>(c->text.size());
     duplicate_chars += dup;
-    std::string upper = st[i].call;
-    for (char& ch : upper)
-      ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     const CallSink::Seen* sp = nullptr;
     for (const auto& s : spotted)
-      if (s.e.call.call == upper && !sp) sp = &s;
+      if (s.e.call.call == upper(st[i].call) && !sp) sp = &s;
     bool ok = best <= 0.03;
     if (sp) {
       const double df = sp->e.tone_hz - st[i].hz;
@@ -325,12 +284,8 @@ bool case_five() {
   std::string falses;
   for (const auto& s : spotted) {
     bool sent = false;
-    for (const auto& t : st) {
-      std::string upper = t.call;
-      for (char& ch : upper)
-        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-      sent = sent || s.e.call.call == upper;
-    }
+    for (const auto& t : st)
+      sent = sent || s.e.call.call == upper(t.call);
     if (!sent) {
       false_spots++;
       falses += " " + s.e.call.call + "@" + std::to_string(s.e.center_hz);
@@ -353,9 +308,10 @@ bool case_speed() {
   constexpr double kAmp = 3000, kSnr = 10;
   const std::string dir = tmp_dir();
   const auto st = five_stations(12);
-  const double seconds = end_of(st) + 2;
+  const double seconds = test::stations_end(st) + 2;
   const std::string wav = dir + "/five.wav";
-  write_wav(wav, test::render(tones_of(st, kAmp), seconds, test::noise_for_snr(kAmp, kSnr), 3), 1);
+  test::write_float_wav(
+      wav, test::render(tones_of(st, kAmp), seconds, test::noise_for_snr(kAmp, kSnr), 3), 1);
   std::printf("\n49 clusters (300-2700 Hz), %.0f s of five stations at +10 dB, float WAV\n",
               seconds);
   std::printf("%-9s %8s %8s %9s %9s %9s %6s\n", "threads", "wall s", "cpu s", "x real", "x cpu",
@@ -392,15 +348,15 @@ bool case_iq() {
   for (int i = 0; i < kStations; i++) {
     const double hz = -19500 + 1340.0 * i + static_cast<double>(g() % 400) - 200;
     const std::string call = call_for(100 + 37 * i);
-    st.push_back({std::round(hz), 20 + static_cast<double>(g() % 11), call, cq_text(call, 2, i),
-                  0.5 + 0.1 * (i % 10)});
+    st.push_back({std::round(hz), 20 + static_cast<double>(g() % 11), cq_text(call, 2, i),
+                  0.5 + 0.1 * (i % 10), call});
   }
-  const double seconds = end_of(st) + 2;
+  const double seconds = test::stations_end(st) + 2;
   const std::string dir = tmp_dir();
   const std::string wav = dir + "/iq.wav";
-  write_wav(wav,
-            test::render(tones_of(st, kAmp), seconds, test::noise_for_snr(kAmp, kSnr), 4, {}, true),
-            2);
+  test::write_float_wav(
+      wav, test::render(tones_of(st, kAmp), seconds, test::noise_for_snr(kAmp, kSnr), 4, {}, true),
+      2);
   const double load = load_average();
   const auto m = measure({decoder_path, "--iq", "--span", "-20000-20000", "--threads", "2",
                           "--dial", "14000", "--format", "events", wav},
@@ -446,12 +402,9 @@ bool case_iq() {
       if (std::abs(hz - s.hz) <= 50) best = std::min(best, cer(t, s.text));
     worst = std::max(worst, best);
     if (best <= 0.03) decoded++;
-    std::string upper = s.call;
-    for (char& ch : upper)
-      ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     double khz = 0;
     for (const auto& p : spots)
-      if (p.call == upper && std::abs(p.khz - (14000 + s.hz / 1000)) <= 0.1) khz = p.khz;
+      if (p.call == upper(s.call) && std::abs(p.khz - (14000 + s.hz / 1000)) <= 0.1) khz = p.khz;
     if (khz > 0) spotted++;
     char shown[32] = "(none)";
     if (khz > 0) std::snprintf(shown, sizeof shown, "%.1f", khz);
@@ -460,12 +413,8 @@ bool case_iq() {
   int false_spots = 0;
   for (const auto& p : spots) {
     bool sent = false;
-    for (const auto& s : st) {
-      std::string upper = s.call;
-      for (char& ch : upper)
-        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-      sent = sent || p.call == upper;
-    }
+    for (const auto& s : st)
+      sent = sent || p.call == upper(s.call);
     if (!sent) false_spots++;
   }
   std::printf(
@@ -488,19 +437,7 @@ bool case_iq() {
 
 // -------------------------------------------------------------- telnet
 
-int free_port() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = -1;
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(s);
-  return port;
-}
+using test::free_port;
 
 // A telnet client on 127.0.0.1: logs in, then keeps every byte until the
 // server closes the connection or the deadline passes.
@@ -541,18 +478,6 @@ struct Client {
     close(fd);
   }
 };
-
-std::vector<std::string> dx_lines(const std::string& bytes, const std::string& end) {
-  std::vector<std::string> r;
-  std::size_t p = 0;
-  while ((p = bytes.find("DX de", p)) != std::string::npos) {
-    const std::size_t e = bytes.find(end, p);
-    if (e == std::string::npos) break;
-    r.push_back(bytes.substr(p, e - p));
-    p = e + end.size();
-  }
-  return r;
-}
 
 bool case_telnet(double hours, bool real_pace) {
   constexpr int kClients = 20;
@@ -608,16 +533,11 @@ bool case_telnet(double hours, bool real_pace) {
       for (int i = 0; i < 5; i++) {
         const std::string call = call_for(5 * k + i);
         st.push_back(
-            {hz[i], 20.0 + (k + 3 * i) % 11, call, cq_text(call, 1, k * 5 + i), 1 + 2.5 * i});
+            {hz[i], 20.0 + (k + 3 * i) % 11, cq_text(call, 1, k * 5 + i), 1 + 2.5 * i, call});
       }
       const auto a =
           test::render(tones_of(st, kAmp), kChunk, test::noise_for_snr(kAmp, kSnr), 100 + k);
-      std::string b(2 * a.size(), '\0');
-      for (std::size_t j = 0; j < a.size(); j++) {
-        const auto v = static_cast<int16_t>(std::lround(std::clamp(a[j], -32768.0f, 32767.0f)));
-        b[2 * j] = static_cast<char>(v & 0xff);
-        b[2 * j + 1] = static_cast<char>((v >> 8) & 0xff);
-      }
+      std::string b = test::s16le(a);
       std::unique_lock<std::mutex> l(m);
       cv.wait(l, [&] { return ready.size() < 3; });
       ready.push_back(std::move(b));
@@ -668,23 +588,16 @@ bool case_telnet(double hours, bool real_pace) {
   const double wall = since(t0);  // start to end, the clients' logins too
   for (auto& c : clients)
     c->reader.join();
-  std::ifstream f(dir + "/stdout");
-  std::stringstream ss;
-  ss << f.rdbuf();
-  const auto printed = dx_lines(ss.str(), "\n");
+  const auto printed = test::dx_lines(test::TempDir::contents(dir + "/stdout"), "\n");
   int complete = 0, drops = 0;
   for (auto& c : clients) {
-    if (dx_lines(c->bytes, "\r\n") == printed) complete++;
+    if (test::dx_lines(c->bytes, "\r\n") == printed) complete++;
     if (c->bytes.find("***") != std::string::npos) drops++;
   }
   // The calls the spots named: of the stations sent, and any other.
   std::vector<std::string> sent;
-  for (int n = 0; n < 5 * chunks; n++) {
-    std::string c = call_for(n);
-    for (char& ch : c)
-      ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    sent.push_back(c);
-  }
+  for (int n = 0; n < 5 * chunks; n++)
+    sent.push_back(upper(call_for(n)));
   std::sort(sent.begin(), sent.end());
   std::vector<std::string> named;
   int false_spots = 0;
@@ -701,8 +614,7 @@ bool case_telnet(double hours, bool real_pace) {
   std::sort(named.begin(), named.end());
   named.erase(std::unique(named.begin(), named.end()), named.end());
   const double audio = chunks * kChunk;
-  const double cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-                     static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  const double cpu = cpu_seconds(ru);
   std::printf(
       "\nTelnet: %d clients on talvo-decode --spots --telnet (--threads 2, 49 clusters), "
       "%.2f h of audio piped %s\n",
@@ -719,8 +631,7 @@ bool case_telnet(double hours, bool real_pace) {
       "generator); decoder cpu %.1f s (%.1fx real time per CPU second); peak %.1f MB; "
       "exit status %d\n",
       fed, audio / fed, waited_for_generator, cpu, audio / cpu,
-      static_cast<double>(ru.ru_maxrss) / 1024,
-      WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws));
+      static_cast<double>(ru.ru_maxrss) / 1024, test::exit_status(ws));
   std::printf("  the whole run: %.1f s wall\n", wall);
   std::printf("  decoding kept real-time pace: %s\n", pass(audio / cpu >= 1 && audio / fed >= 1));
   std::remove((dir + "/stdout").c_str());

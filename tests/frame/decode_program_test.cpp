@@ -6,7 +6,9 @@
 #include <string>
 
 #include "support/morse.h"
+#include "support/morse_recording.h"
 #include "support/process.h"
+#include "support/run_decode.h"
 
 namespace talvo {
 namespace {
@@ -16,50 +18,24 @@ using test::TempDir;
 
 const std::string kText = "cq cq de dl1abc dl1abc test test k";
 
-struct Files {
-  TempDir dir;
-  test::Keyed keyed;
-  std::string raw;  // S16LE 48 kHz
-  Files() {
+// kText at amplitude 6000 with noise at 300, then a second of noise.
+struct Files : test::MorseRecording {
+  Files() : MorseRecording(signal(), 1.0, 300) {}
+  static test::MorseSignal signal() {
     test::MorseSignal m;
     m.text = kText;
     m.amp = 6000;
-    keyed = test::morse(m);
-    raw = test::to_bytes(test::mix({keyed.tone}, keyed.end + 1.0, 300, 2));
-    dir.write("signal.raw", raw);
-  }
-  // Converts the raw signal with sox into `name`, with extra sox effects.
-  std::string make(const std::string& name, const std::vector<std::string>& effects = {}) {
-    std::vector<std::string> args{
-        "/usr/bin/sox",   "-t", "raw", "-r", "48000", "-e",
-        "signed-integer", "-b", "16",  "-c", "1",     dir.file("signal.raw"),
-        dir.file(name)};
-    args.insert(args.end(), effects.begin(), effects.end());
-    EXPECT_EQ(run(args).status, 0) << name;
-    return dir.file(name);
+    return m;
   }
 };
 
 test::Run decode(const std::vector<std::string>& args, const std::string& input = "") {
-  std::vector<std::string> argv{TALVO_DECODE, "--receiver", "classic"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  test::RunOptions o;
-  o.input = input;
-  return run(argv, o);
+  return test::run_classic_decode(args, input);
 }
 
-// The text of a cluster's line of text output ("?" when it has none).
-std::string line_for(const std::string& out, int hz) {
-  std::istringstream lines(out);
-  for (std::string l; std::getline(lines, l);) {
-    int f = 0, cpm = 0, used = 0;
-    if (std::sscanf(l.c_str(), "%d Hz %d cpm  %n", &f, &cpm, &used) == 2 && f == hz && used > 0)
-      return l.substr(static_cast<std::size_t>(used));
-  }
-  return "?";
-}
+using test::cluster_text;
 std::string line700(const std::string& out) {
-  return line_for(out, 700);
+  return cluster_text(out, 700);
 }
 
 TEST(TalvoDecode, EveryFormatDecodesTheSameSignalToTheSameText) {
@@ -201,7 +177,7 @@ TEST(TalvoDecode, TheBundledSampleDecodesCloseToWhatWasSent) {
       {900, "tnx fer qso 73 es gl de ve3xyz sk"},
   };
   for (const auto& [hz, text] : sent) {
-    const std::string got = line_for(r.out, hz);
+    const std::string got = cluster_text(r.out, hz);
     const double cer = static_cast<double>(test::edit_distance(got, text)) / text.size();
     EXPECT_LT(cer, 0.25) << hz << ": " << got;
   }

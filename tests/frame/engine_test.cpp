@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace talvo {
 namespace {
 
@@ -25,31 +28,43 @@ TEST(Engine, SpanCentresAreTheMultiplesOf50Within) {
   EXPECT_EQ(nine_around(700).back(), 900);
 }
 
+// Two neighbouring clusters, 1000 and 1050 Hz, with the tone each keyed on
+// and its text, and which of the two keep their text.
+struct Pair {
+  const char* what;
+  double tone0;
+  std::string text0;
+  double tone1;
+  std::string text1;
+  bool keep0, keep1;
+};
+
+void expect_kept(const Pair& p) {
+  std::vector<ClusterResult> r = {cluster(1000, p.tone0, p.text0), cluster(1050, p.tone1, p.text1)};
+  drop_neighbour_copies(r);
+  EXPECT_EQ(r[0].text, p.keep0 ? p.text0 : "") << p.what;
+  EXPECT_EQ(r[1].text, p.keep1 ? p.text1 : "") << p.what;
+}
+
 TEST(Engine, AStationInTwoClustersStaysWhereItsToneIsNearest) {
-  // Keyed at 1020 Hz: heard on 1000 and, poorer, on 1050.
-  std::vector<ClusterResult> r = {cluster(1000, 1020, "cq de ok1xyz ok1xyz k"),
-                                  cluster(1050, 1021, "cq de ok1xyz ok1xyx k")};
-  drop_neighbour_copies(r);
-  EXPECT_EQ(r[0].text, "cq de ok1xyz ok1xyz k");
-  EXPECT_EQ(r[1].text, "");
-  // At 1040 Hz the other way round.
-  r = {cluster(1000, 1041, "cq de ok1xyz ok1xyx k"), cluster(1050, 1040, "cq de ok1xyz ok1xyz k")};
-  drop_neighbour_copies(r);
-  EXPECT_EQ(r[0].text, "");
-  EXPECT_EQ(r[1].text, "cq de ok1xyz ok1xyz k");
+  const Pair pairs[] = {
+      // Keyed at 1020 Hz: heard on 1000 and, poorer, on 1050.
+      {"1020 Hz", 1020, "cq de ok1xyz ok1xyz k", 1021, "cq de ok1xyz ok1xyx k", true, false},
+      // At 1040 Hz the other way round.
+      {"1040 Hz", 1041, "cq de ok1xyz ok1xyx k", 1040, "cq de ok1xyz ok1xyz k", false, true},
+  };
+  for (const auto& p : pairs)
+    expect_kept(p);
 }
 
 TEST(Engine, TwoStationsWithAlikeTextsOnNeighbouringClustersBothStay) {
-  std::vector<ClusterResult> r = {cluster(1000, 1002, "cq de aa1a k"),
-                                  cluster(1050, 1049, "cq de bb2b k")};
-  drop_neighbour_copies(r);
-  EXPECT_EQ(r[0].text, "cq de aa1a k");
-  EXPECT_EQ(r[1].text, "cq de bb2b k");
-  // One tone, but different texts: two clusters that heard different things.
-  r = {cluster(1000, 1020, "cq de aa1a k"), cluster(1050, 1020, "tnx fer qso 73 sk")};
-  drop_neighbour_copies(r);
-  EXPECT_FALSE(r[0].text.empty());
-  EXPECT_FALSE(r[1].text.empty());
+  const Pair pairs[] = {
+      {"two tones", 1002, "cq de aa1a k", 1049, "cq de bb2b k", true, true},
+      // One tone, but different texts: two clusters that heard different things.
+      {"one tone", 1020, "cq de aa1a k", 1020, "tnx fer qso 73 sk", true, true},
+  };
+  for (const auto& p : pairs)
+    expect_kept(p);
 }
 
 }  // namespace

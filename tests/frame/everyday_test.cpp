@@ -7,14 +7,15 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <sstream>
 #include <string>
 
 #include "frame/diagnosis.h"
 #include "frame/sniff.h"
 #include "support/fakes.h"
 #include "support/morse.h"
+#include "support/morse_recording.h"
 #include "support/process.h"
+#include "support/run_decode.h"
 #include "support/signal.h"
 
 namespace talvo {
@@ -26,52 +27,28 @@ using test::TempDir;
 const std::string kText = "cq de dl1abc test k";
 
 // Raw S16LE 48 kHz audio of kText, and files made from it with sox.
-struct Audio {
-  TempDir dir;
-  test::Keyed keyed;
-  std::string raw;
+struct Audio : test::MorseRecording {
   explicit Audio(double amp = 6000, double freq = 700, double tail = 1.0, double start = 0.2,
-                 double noise = 300) {
+                 double noise = 300)
+      : MorseRecording(signal(amp, freq, start), tail, noise) {}
+  static test::MorseSignal signal(double amp, double freq, double start) {
     test::MorseSignal m;
     m.text = kText;
     m.amp = amp;
     m.freq = freq;
     m.start = start;
-    keyed = test::morse(m);
-    raw = test::to_bytes(test::mix({keyed.tone}, keyed.end + tail, noise, 2));
-    dir.write("signal.raw", raw);
-  }
-  std::string make(const std::string& name, const std::vector<std::string>& effects = {}) {
-    std::vector<std::string> args{
-        "/usr/bin/sox",   "-t", "raw", "-r", "48000", "-e",
-        "signed-integer", "-b", "16",  "-c", "1",     dir.file("signal.raw"),
-        dir.file(name)};
-    args.insert(args.end(), effects.begin(), effects.end());
-    EXPECT_EQ(run(args).status, 0) << name;
-    return dir.file(name);
+    return m;
   }
 };
 
 test::Run decode(const std::vector<std::string>& args, const std::string& input = "") {
-  std::vector<std::string> argv{TALVO_DECODE, "--receiver", "classic"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  test::RunOptions o;
-  o.input = input;
-  return run(argv, o);
+  return test::run_classic_decode(args, input);
 }
 
 // The text of the 700 Hz cluster's line ("?" when it has none), after an
 // optional timestamp.
 std::string line700(const std::string& out) {
-  std::istringstream lines(out);
-  for (std::string l; std::getline(lines, l);) {
-    const std::size_t at = l[0] == '[' ? l.find(']') + 1 : 0;
-    int f = 0, cpm = 0, used = 0;
-    if (std::sscanf(l.c_str() + at, "%d Hz %d cpm  %n", &f, &cpm, &used) == 2 && f == 700 &&
-        used > 0)
-      return l.substr(at + static_cast<std::size_t>(used));
-  }
-  return "?";
+  return test::cluster_text(out, 700);
 }
 
 TEST(Interrupt, SigintFlushesTheLastCharacterAndPrintsTheText) {

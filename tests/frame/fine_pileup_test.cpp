@@ -10,30 +10,10 @@
 #include "frame/recording.h"
 #include "support/morse.h"
 #include "support/render.h"
+#include "support/sample_source.h"
 
 namespace talvo {
 namespace {
-
-class VectorSource : public AudioSource {
- public:
-  explicit VectorSource(std::vector<float> v) : v_(std::move(v)) {}
-  int read(double* out, int n) override {
-    const int k = static_cast<int>(std::min<std::size_t>(n, v_.size() - pos_));
-    for (int i = 0; i < k; i++)
-      out[i] = v_[pos_ + i];
-    pos_ += k;
-    return k;
-  }
-  bool rewind() override {
-    pos_ = 0;
-    return true;
-  }
-  long long length() const override { return static_cast<long long>(v_.size()); }
-
- private:
-  std::vector<float> v_;
-  std::size_t pos_ = 0;
-};
 
 DecodeSettings fine_span(int lo, int hi) {
   DecodeSettings s;
@@ -110,7 +90,8 @@ TEST(FinePileup, NineStationsOnNineClustersAllCopied) {
     tones.push_back(k.tone);
     end = std::max(end, k.end);
   }
-  VectorSource src(test::render(tones, end + 1, test::noise_for_snr(weak, 15), 9));
+  const auto audio = test::render(tones, end + 1, test::noise_for_snr(weak, 15), 9);
+  test::SampleSource src(audio);
   DecodeSettings s = fine_span(500, 900);
   const auto r = decode_recording(src, s, nullptr);
   ASSERT_EQ(r.size(), 9u);

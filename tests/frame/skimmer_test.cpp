@@ -7,104 +7,59 @@
 // The signals come from the test generators (tests/support), as WAV files or
 // raw S16LE streams. Every wait is bounded by a deadline; child processes are
 // killed when their test ends. Network clients use 127.0.0.1 only.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <sndfile.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <ctime>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/loopback.h"
 #include "support/morse.h"
+#include "support/piped_child.h"
 #include "support/process.h"
 #include "support/render.h"
+#include "support/run_decode.h"
+#include "support/stations.h"
+#include "support/stopwatch.h"
+#include "support/write_audio.h"
 
 namespace talvo {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using test::Clock;
 using test::run;
+using test::s16le;
+using test::since;
 using test::TempDir;
 
-double since(Clock::time_point t) {
-  return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-// A station: its text keyed at `hz` (negative: below the dial in I/Q).
-struct Station {
-  double hz;
-  double wpm;
-  std::string text;
-  double start = 0.5;  // seconds
-};
+using test::Station;
 
 // The stations rendered at `snr_db` each (over the noise in 500 Hz), with
 // `amp` as every station's peak amplitude; interleaved I/Q with `iq`.
 std::vector<float> render(const std::vector<Station>& st, double seconds, double amp, double snr_db,
                           bool iq = false, std::uint32_t seed = 5) {
-  std::vector<test::KeyedTone> tones;
-  for (std::size_t i = 0; i < st.size(); i++) {
-    test::MorseSignal m;
-    m.text = st[i].text;
-    m.freq = st[i].hz;
-    m.cpm = 5 * st[i].wpm;
-    m.amp = amp;
-    m.start = st[i].start;
-    test::Keyed k = test::morse(m);
-    k.tone.phase = 0.7 * static_cast<double>(i);
-    tones.push_back(k.tone);
-  }
-  return test::render(tones, seconds, test::noise_for_snr(amp, snr_db), seed, {}, iq);
+  return test::render(test::station_tones(st, amp, 0.7), seconds, test::noise_for_snr(amp, snr_db),
+                      seed, {}, iq);
 }
 
-// A float WAV at 48 kHz (values in sample units, as the generators give).
+// A float WAV at 48 kHz in `dir` (values in sample units, as the generators give).
 std::string write_wav(const TempDir& dir, const std::string& name, const std::vector<float>& s,
                       int channels = 1) {
-  SF_INFO info{};
-  info.samplerate = 48000;
-  info.channels = channels;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
   const std::string path = dir.file(name);
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  EXPECT_TRUE(f) << sf_strerror(nullptr);
-  if (!f) return path;
-  std::vector<float> scaled(s.size());
-  for (std::size_t i = 0; i < s.size(); i++)
-    scaled[i] = s[i] / 32768.0f;
-  sf_writef_float(f, scaled.data(), static_cast<sf_count_t>(s.size()) / channels);
-  sf_close(f);
+  const std::string error = test::write_float_wav(path, s, channels);
+  EXPECT_EQ(error, "");
   return path;
 }
 
-// Raw S16LE bytes of the samples, clipped to 16 bits.
-std::string s16le(const std::vector<float>& s) {
-  std::string b;
-  b.reserve(2 * s.size());
-  for (float x : s) {
-    const auto v = static_cast<int16_t>(std::lround(std::clamp(x, -32768.0f, 32767.0f)));
-    b.push_back(static_cast<char>(v & 0xff));
-    b.push_back(static_cast<char>((v >> 8) & 0xff));
-  }
-  return b;
-}
-
 test::Run decode(const std::vector<std::string>& args, const test::RunOptions& o = {}) {
-  std::vector<std::string> argv{TALVO_DECODE};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run(argv, o);
+  return test::run_decode(args, o);
 }
 
 std::vector<std::string> lines_of(const std::string& s) {
@@ -164,10 +119,10 @@ std::string word_for(int i) {
 }
 
 // Which of the words of stations i - 1, i and i + 1 the text is closest to.
-int closest(const std::string& text, const std::vector<std::string>& candidates, int i) {
+int closest(const std::string& text, const std::vector<Station>& st, int i) {
   int best = -1, dist = 1 << 30;
-  for (int j = std::max(0, i - 1); j <= std::min<int>(candidates.size() - 1, i + 1); j++) {
-    const int d = test::edit_distance(test::normalise(text), candidates[j]);
+  for (int j = std::max(0, i - 1); j <= std::min<int>(st.size() - 1, i + 1); j++) {
+    const int d = test::edit_distance(test::normalise(text), st[j].text);
     if (d < dist) {
       dist = d;
       best = j;
@@ -176,14 +131,18 @@ int closest(const std::string& text, const std::vector<std::string>& candidates,
   return best;
 }
 
+// `n` stations 50 Hz apart from `lo` Hz at `wpm`, station i sending
+// word_for(i) from 0.5 + i * start_step seconds.
+std::vector<Station> every_50_hz(int n, double lo, double wpm, double start_step) {
+  std::vector<Station> st;
+  for (int i = 0; i < n; i++)
+    st.push_back({lo + 50 * i, wpm, word_for(i), 0.5 + start_step * i});
+  return st;
+}
+
 TEST(SkimmerSpan, FortyNineClustersFrom300To2700InOrder) {
   // A station on every 50 Hz from 300 to 2700 Hz, each with its own word.
-  std::vector<Station> st;
-  std::vector<std::string> words;
-  for (int i = 0; i < 49; i++) {
-    words.push_back(word_for(i));
-    st.push_back({300.0 + 50 * i, 25, words.back(), 0.5 + 0.02 * i});
-  }
+  const auto st = every_50_hz(49, 300, 25, 0.02);
   TempDir dir;
   const auto wav = write_wav(dir, "span.wav", render(st, 8.0, 600, 15));
   const auto r = decode({"--span", "300-2700", wav});
@@ -193,7 +152,7 @@ TEST(SkimmerSpan, FortyNineClustersFrom300To2700InOrder) {
   for (int i = 0; i < 49; i++) {
     EXPECT_EQ(got[i].hz, 300 + 50 * i);
     // Each cluster copied its own station, not a neighbour's.
-    EXPECT_EQ(closest(got[i].text, words, i), i) << got[i].hz << " Hz: " << got[i].text;
+    EXPECT_EQ(closest(got[i].text, st, i), i) << got[i].hz << " Hz: " << got[i].text;
   }
   // The default span of a 48 kHz recording is the same.
   const auto d = decode({wav});
@@ -202,12 +161,7 @@ TEST(SkimmerSpan, FortyNineClustersFrom300To2700InOrder) {
 
 TEST(SkimmerSpan, ASpanOf200HzIsFiveClustersAndNothingOutside) {
   // Seven stations 50 Hz apart; the span takes the middle five.
-  std::vector<Station> st;
-  std::vector<std::string> words;
-  for (int i = 0; i < 7; i++) {
-    words.push_back(word_for(i));
-    st.push_back({950.0 + 50 * i, 24, words.back(), 0.5 + 0.1 * i});
-  }
+  const auto st = every_50_hz(7, 950, 24, 0.1);
   TempDir dir;
   const auto wav = write_wav(dir, "seven.wav", render(st, 7.0, 3000, 15));
   const auto r = decode({"--span", "1000-1200", "--format", "json", wav});
@@ -217,8 +171,8 @@ TEST(SkimmerSpan, ASpanOf200HzIsFiveClustersAndNothingOutside) {
     centres.push_back(std::atoi(r.out.c_str() + p + 13));
   EXPECT_EQ(centres, (std::vector<int>{1000, 1050, 1100, 1150, 1200})) << r.out;
   // Nothing of the stations at 950 and 1250 Hz.
-  EXPECT_EQ(r.out.find(words[0]), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find(words[6]), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(st[0].text), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(st[6].text), std::string::npos) << r.out;
   // Events carry the same centres, in the order they decoded.
   const auto e = decode({"--span", "1000-1200", "--format", "events", wav});
   ASSERT_EQ(e.status, 0);
@@ -352,6 +306,15 @@ int utc_minute() {
   return static_cast<int>(t / 3600 % 24 * 100 + t / 60 % 60);
 }
 
+// The words of the one spot line a run printed; none, and a failure, when
+// it ended badly or printed no line or more than one.
+std::vector<std::string> one_spot(const test::Run& r) {
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto lines = lines_of(r.out);
+  EXPECT_EQ(lines.size(), 1u) << r.out;
+  return lines.size() == 1 ? tokens_of(lines[0]) : std::vector<std::string>{};
+}
+
 TEST(SkimmerSpots, AStationCallingCqIsSpottedOnceWithItsFrequencySpeedAndStrength) {
   // 1520 Hz: 20 Hz off its cluster's centre.
   const std::vector<Station> st = {{1520, 20, "cq cq de dl1abc dl1abc k"}};
@@ -360,28 +323,22 @@ TEST(SkimmerSpots, AStationCallingCqIsSpottedOnceWithItsFrequencySpeedAndStrengt
   const int before = utc_minute();
   const auto r = decode({"--spots", "--spotter", "mycall", "--dial", "7000", wav});
   const int after = utc_minute();
-  ASSERT_EQ(r.status, 0) << r.err;
-  const auto lines = lines_of(r.out);
   // Spotted once although the call came twice and the neighbouring cluster
   // copied it too.
-  ASSERT_EQ(lines.size(), 1u) << r.out;
-  const auto t = tokens_of(lines[0]);
-  ASSERT_EQ(t.size(), 12u) << lines[0];
-  EXPECT_EQ(t[0], "DX");
-  EXPECT_EQ(t[1], "de");
-  EXPECT_EQ(t[2], "MYCALL-#:");
+  const auto t = one_spot(r);
+  ASSERT_EQ(t.size(), 12u) << r.out;
+  const std::pair<int, const char*> words[] = {{0, "DX"},     {1, "de"}, {2, "MYCALL-#:"},
+                                               {4, "DL1ABC"}, {5, "CW"}, {7, "dB"},
+                                               {9, "WPM"},    {10, "CQ"}};
+  for (const auto& [i, word] : words)
+    EXPECT_EQ(t[i], word) << "word " << i;
   // The frequency: the receiver gives its cluster's centre today (within
   // 25 Hz of the tone), shown to 0.1 kHz: 75 Hz in all.
   const double khz = std::atof(t[3].c_str());
   EXPECT_NEAR(khz, 7000 + 1.520, 0.075) << t[3];
   EXPECT_EQ(t[3].find('.'), t[3].size() - 2) << "one decimal: " << t[3];
-  EXPECT_EQ(t[4], "DL1ABC");
-  EXPECT_EQ(t[5], "CW");
   EXPECT_NEAR(std::atoi(t[6].c_str()), 15, 3) << "SNR " << t[6];
-  EXPECT_EQ(t[7], "dB");
   EXPECT_NEAR(std::atoi(t[8].c_str()), 20, 2) << "speed " << t[8];
-  EXPECT_EQ(t[9], "WPM");
-  EXPECT_EQ(t[10], "CQ");
   ASSERT_EQ(t[11].size(), 5u);
   EXPECT_EQ(t[11].back(), 'Z');
   const int hhmm = std::atoi(t[11].substr(0, 4).c_str());
@@ -396,125 +353,22 @@ TEST(SkimmerSpots, AStationCallingCqIsSpottedOnceWithItsFrequencySpeedAndStrengt
   const std::vector<Station> dx = {{800, 22, "dl1abc de w1aw w1aw ur 599 5nn tu 73 k"}};
   const auto wav2 = write_wav(dir, "dx.wav", render(dx, 16.0, 4000, 15));
   const auto d = decode({"--spots", "--dial", "14000", wav2});
-  ASSERT_EQ(d.status, 0);
-  const auto dl = lines_of(d.out);
-  ASSERT_EQ(dl.size(), 1u) << d.out;
-  const auto td = tokens_of(dl[0]);
-  ASSERT_EQ(td.size(), 12u) << dl[0];
+  const auto td = one_spot(d);
+  ASSERT_EQ(td.size(), 12u) << d.out;
   EXPECT_EQ(td[4], "W1AW");
   EXPECT_EQ(td[10], "DX");
 }
 
 // ------------------------------------------------------------------ telnet
 
-// A port on 127.0.0.1 that was free a moment ago.
-int free_port() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = 0;
-  socklen_t len = sizeof a;
-  int port = -1;
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(s);
-  return port;
-}
+using test::free_port;
 
 // A child process: standard input on a pipe the test keeps, standard output
-// read by the test (or to a file), in its own process group so that a
-// Ctrl-C can go to it and whatever it started.
-class Proc {
- public:
-  Proc(const std::vector<std::string>& argv, const std::string& path_prefix = "") {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
-    std::vector<char*> args;
-    for (const auto& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const std::string path =
-        path_prefix.empty() ? "" : path_prefix + ":" + (getenv("PATH") ? getenv("PATH") : "");
-    pid_ = fork();
-    if (pid_ == 0) {
-      setpgid(0, 0);
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      dup2(out[1], 2);
-      if (!path.empty()) setenv("PATH", path.c_str(), 1);
-      execvp(args[0], args.data());
-      _exit(127);
-    }
-    setpgid(pid_, pid_);
-    close(in[0]);
-    close(out[1]);
-    to_ = in[1];
-    from_ = out[0];
-    fcntl(from_, F_SETFL, O_NONBLOCK);
-  }
-  ~Proc() {
-    close_in();
-    if (from_ >= 0) close(from_);
-    if (pid_ > 0 && status_ < 0) {
-      kill(-pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t pid() const { return pid_; }
-  bool write_in(const std::string& s) {
-    for (std::size_t at = 0; at < s.size();) {
-      const ssize_t n = write(to_, s.data() + at, s.size() - at);
-      if (n <= 0) return false;
-      at += static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-  void close_in() {
-    if (to_ >= 0) close(to_);
-    to_ = -1;
-  }
-  // Reads its output until `done` holds, it ends or `seconds` pass.
-  bool read_until(const std::function<bool(const std::string&)>& done, double seconds) {
-    const auto t0 = Clock::now();
-    while (!done(out)) {
-      const double left = seconds - since(t0);
-      if (left <= 0) return false;
-      pollfd p{from_, POLLIN, 0};
-      poll(&p, 1, static_cast<int>(left * 1000) + 1);
-      char buf[65536];
-      const ssize_t n = read(from_, buf, sizeof buf);
-      if (n > 0)
-        out.append(buf, static_cast<std::size_t>(n));
-      else if (n == 0)
-        return done(out);
-    }
-    return true;
-  }
-  bool read_until_has(const std::string& s, double seconds) {
-    return read_until([&](const std::string& o) { return o.find(s) != std::string::npos; },
-                      seconds);
-  }
-  // Its exit status (128 + signal), waiting at most `seconds`; -1 if still running.
-  int wait(double seconds) {
-    const auto t0 = Clock::now();
-    int ws = 0;
-    while (status_ < 0 && since(t0) < seconds) {
-      if (waitpid(pid_, &ws, WNOHANG) == pid_)
-        status_ = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-      else
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    read_until([](const std::string&) { return false; }, 0.2);
-    return status_;
-  }
-  std::string out;
-
- private:
-  pid_t pid_ = -1;
-  int to_ = -1, from_ = -1;
-  int status_ = -1;
+// and error read by the test, in its own process group so that a Ctrl-C can
+// go to it and whatever it started.
+struct Proc : test::PipedChild {
+  explicit Proc(const std::vector<std::string>& argv, const std::string& path_prefix = "")
+      : PipedChild(argv, {true, true, path_prefix}) {}
 };
 
 // A telnet client in Python: connects to 127.0.0.1:PORT, answers the call
@@ -566,14 +420,8 @@ if mode == 'stay':
 
 std::vector<std::string> client(int port, const std::string& call, int want, double secs,
                                 const std::string& mode) {
-  return {"python3",
-          "-c",
-          kClient,
-          std::to_string(port),
-          call,
-          std::to_string(want),
-          std::to_string(secs),
-          mode};
+  return test::python_script(
+      kClient, {std::to_string(port), call, std::to_string(want), std::to_string(secs), mode});
 }
 
 // The spot lines of a client's output after "got".
@@ -598,7 +446,7 @@ TEST(SkimmerTelnet, ClientsOfTheProgramReceiveTheSpotsOfAStream) {
   Proc b(client(port, "k2bbb", 2, 30, "stay"));
   Proc leaver(client(port, "k3ccc", 1, 20, "leave"));
   // One who never gives a call and is killed mid-stream.
-  Proc mute({"nc", "127.0.0.1", std::to_string(port)});
+  Proc mute(test::netcat(port));
   ASSERT_TRUE(b.read_until_has("ready\n", 10)) << b.out;
   ASSERT_TRUE(leaver.read_until_has("ready\n", 10)) << leaver.out;
   ASSERT_TRUE(mute.read_until_has("call: ", 10)) << mute.out;
@@ -650,12 +498,7 @@ TEST(SkimmerTelnet, APortInUseIsNamed) {
 
 // -------------------------------------------------------------------- live
 
-// The state of a process from /proc ('S' sleeping, 'R' running, ...).
-char state_of(pid_t pid) {
-  const std::string stat = TempDir::contents("/proc/" + std::to_string(pid) + "/stat");
-  const std::size_t close = stat.rfind(')');
-  return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
-}
+using test::state_of;
 
 TEST(SkimmerLive, DecodesTheSoundCardUntilCtrlC) {
   // The recording ends right after the last mark of "k": only the

@@ -1,96 +1,28 @@
 // The spot server with real clients on 127.0.0.1: Python socket clients and
 // nc, run as separate processes. Every wait is bounded by a deadline, and
 // every client process is killed when its test ends.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "frame/telnet_server.h"
+#include "support/loopback.h"
+#include "support/piped_child.h"
+#include "support/stopwatch.h"
 
 namespace talvo {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double since(Clock::time_point t) {
-  return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-// A client program with its standard input and output on pipes.
-class Child {
- public:
-  explicit Child(const std::vector<std::string>& argv) {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
-    std::vector<char*> args;
-    for (const auto& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      execvp(args[0], args.data());
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    to_ = in[1];
-    from_ = out[0];
-    fcntl(from_, F_SETFL, O_NONBLOCK);
-  }
-  ~Child() {
-    if (to_ >= 0) close(to_);
-    if (from_ >= 0) close(from_);
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool started() const { return pid_ > 0; }
-  void write_in(const std::string& s) {
-    [[maybe_unused]] const ssize_t n = write(to_, s.data(), s.size());
-  }
-  // Reads the child's output until `done` holds for all of it, the output
-  // ends or `seconds` pass; returns whether `done` held.
-  bool read_until(const std::function<bool(const std::string&)>& done, double seconds) {
-    const auto t0 = Clock::now();
-    while (!done(out)) {
-      const double left = seconds - since(t0);
-      if (left <= 0) return false;
-      pollfd p{from_, POLLIN, 0};
-      poll(&p, 1, static_cast<int>(left * 1000) + 1);
-      char buf[65536];
-      const ssize_t n = read(from_, buf, sizeof buf);
-      if (n > 0)
-        out.append(buf, static_cast<std::size_t>(n));
-      else if (n == 0)
-        return done(out);
-    }
-    return true;
-  }
-  bool read_until_has(const std::string& s, double seconds) {
-    return read_until([&](const std::string& o) { return o.find(s) != std::string::npos; },
-                      seconds);
-  }
-  std::string out;  // what it wrote so far
-
- private:
-  pid_t pid_ = -1;
-  int to_ = -1, from_ = -1;
-};
+using test::Clock;
+using test::since;
+using Child = test::PipedChild;
 
 // A Python client. argv: port, connections, lines to wait for on each,
 // seconds, mode. It opens the connections, checks each prompt, answers
@@ -156,16 +88,10 @@ out.flush()
 
 std::vector<std::string> client_args(int port, int conns, int want, double secs,
                                      const std::string& mode, const std::string& until = "") {
-  std::vector<std::string> a = {"python3",
-                                "-c",
-                                kClient,
-                                std::to_string(port),
-                                std::to_string(conns),
-                                std::to_string(want),
-                                std::to_string(secs),
-                                mode};
+  std::vector<std::string> a = {std::to_string(port), std::to_string(conns), std::to_string(want),
+                                std::to_string(secs), mode};
   if (!until.empty()) a.push_back(until);
-  return a;
+  return test::python_script(kClient, a);
 }
 
 struct Connection {
@@ -194,15 +120,7 @@ bool finished(const std::string& o) {
 
 // The CR LF ended lines of a byte stream that start with "DX de".
 std::vector<std::string> spot_lines(const std::string& bytes) {
-  std::vector<std::string> r;
-  std::size_t p = 0;
-  while ((p = bytes.find("DX de", p)) != std::string::npos) {
-    const std::size_t e = bytes.find("\r\n", p);
-    if (e == std::string::npos) break;
-    r.push_back(bytes.substr(p, e - p));
-    p = e + 2;
-  }
-  return r;
+  return test::dx_lines(bytes, "\r\n");
 }
 
 std::string spot(int i) {
@@ -266,7 +184,7 @@ TEST(Telnet, PromptThenSpotLinesInOrder) {
 TEST(Telnet, NetcatClient) {
   auto srv = server();
   ASSERT_TRUE(srv);
-  Child nc({"nc", "127.0.0.1", std::to_string(srv->port())});
+  Child nc(test::netcat(srv->port()));
   ASSERT_TRUE(nc.started());
   ASSERT_TRUE(nc.read_until_has("Please enter your call: ", 10)) << nc.out;
   // An empty answer is asked again.
@@ -326,7 +244,7 @@ TEST(Telnet, ClientsThatLeaveAreForgotten) {
     srv->publish(spot(i));
   // Someone who leaves before answering.
   {
-    Child nc({"nc", "127.0.0.1", std::to_string(srv->port())});
+    Child nc(test::netcat(srv->port()));
     ASSERT_TRUE(nc.read_until_has("call: ", 10));
   }
   ASSERT_TRUE(connected(*srv, 0));
@@ -507,7 +425,7 @@ TEST(Telnet, TooManyClientsAreToldSo) {
   ASSERT_TRUE(srv);
   Child ok(client_args(srv->port(), 2, 0, 10, "stall"));
   ASSERT_TRUE(ok.read_until_has("ready\n", 10));
-  Child nc({"nc", "127.0.0.1", std::to_string(srv->port())});
+  Child nc(test::netcat(srv->port()));
   ASSERT_TRUE(nc.read_until_has("*** Too many connections, try again later\r\n", 10)) << nc.out;
   EXPECT_EQ(nc.out.find("call:"), std::string::npos);
   EXPECT_EQ(srv->stats().connected, 2);

@@ -53,6 +53,18 @@ bool TempDir::exists(const std::string& name) const {
   return std::filesystem::exists(file(name));
 }
 
+std::vector<char*> exec_args(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const auto& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  return args;
+}
+
+int exit_status(int wait_status) {
+  return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
 Run run(const std::vector<std::string>& argv, const RunOptions& o) {
   TempDir io;
   io.write("stdin", o.input);
@@ -60,6 +72,7 @@ Run run(const std::vector<std::string>& argv, const RunOptions& o) {
       o.path.empty() ? std::string(std::getenv("PATH") ? std::getenv("PATH") : "") : o.path;
   if (!o.path_prefix.empty()) path = o.path_prefix + ":" + path;
 
+  auto args = exec_args(argv);
   const pid_t pid = fork();
   if (pid == 0) {
     const int in = open(io.file("stdin").c_str(), O_RDONLY);
@@ -74,10 +87,6 @@ Run run(const std::vector<std::string>& argv, const RunOptions& o) {
       headless();
     else
       setenv("DISPLAY", o.display.c_str(), 1);
-    std::vector<char*> args;
-    for (const auto& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
   }
@@ -94,7 +103,7 @@ Run run(const std::vector<std::string>& argv, const RunOptions& o) {
     waitpid(pid, &ws, 0);
   }
   Run r;
-  r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+  r.status = exit_status(ws);
   r.out = io.read("stdout");
   r.err = io.read("stderr");
   if (!ended) {
@@ -105,21 +114,17 @@ Run run(const std::vector<std::string>& argv, const RunOptions& o) {
   return r;
 }
 
-namespace {
-
-// The scheduler state of a process: 'R' running, 'S' sleeping, ...
 char state_of(pid_t pid) {
   const std::string stat = TempDir::contents("/proc/" + std::to_string(pid) + "/stat");
   const std::size_t close = stat.rfind(')');
   return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
 }
 
-}  // namespace
-
 Run run_until_signal(const std::vector<std::string>& argv, const std::string& input, int sig) {
   TempDir io;
   int fds[2];
   if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  auto args = exec_args(argv);
   const pid_t pid = fork();
   if (pid == 0) {
     const int out = open(io.file("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -129,10 +134,6 @@ Run run_until_signal(const std::vector<std::string>& argv, const std::string& in
     dup2(err, 2);
     close(fds[0]);
     close(fds[1]);
-    std::vector<char*> args;
-    for (const auto& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
   }
@@ -158,7 +159,7 @@ Run run_until_signal(const std::vector<std::string>& argv, const std::string& in
   close(fds[1]);
   if (waitpid(pid, &ws, WNOHANG) == 0) waitpid(pid, &ws, 0);
   Run r;
-  r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+  r.status = exit_status(ws);
   r.out = io.read("stdout");
   r.err = io.read("stderr");
   return r;

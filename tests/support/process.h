@@ -3,6 +3,8 @@
 // hangs is killed after a time limit: a test waits for it boundedly.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -29,6 +31,19 @@ Run run(const std::vector<std::string>& argv, const RunOptions& o = {});
 // 20 s) until it has read all of it and sleeps waiting for more, then sends
 // it `sig`. Closes the pipe if it has not ended 10 s later.
 Run run_until_signal(const std::vector<std::string>& argv, const std::string& input, int sig);
+
+// The argument vector of argv for execv or execvp: pointers into argv's
+// strings, ended by a null pointer. Made before fork(): a child of a process
+// with threads allocates nothing before it execs.
+std::vector<char*> exec_args(const std::vector<std::string>& argv);
+
+// The status of a process that ended from its wait status: its exit status,
+// or 128 + the signal that ended it, as a shell gives it.
+int exit_status(int wait_status);
+
+// The scheduler state of a process from /proc: 'R' running, 'S' sleeping, ...
+// ('?' when it cannot be read).
+char state_of(pid_t pid);
 
 // A fresh temporary directory, removed with its contents when the object goes.
 class TempDir {

@@ -1,0 +1,34 @@
+#include "support/run_decode.h"
+
+#include <cstdio>
+#include <sstream>
+
+namespace talvo::test {
+
+Run run_decode(const std::vector<std::string>& args, const RunOptions& o) {
+  std::vector<std::string> argv{TALVO_DECODE};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run(argv, o);
+}
+
+Run run_classic_decode(const std::vector<std::string>& args, const std::string& input) {
+  std::vector<std::string> classic{"--receiver", "classic"};
+  classic.insert(classic.end(), args.begin(), args.end());
+  RunOptions o;
+  o.input = input;
+  return run_decode(classic, o);
+}
+
+std::string cluster_text(const std::string& out, int hz) {
+  std::istringstream lines(out);
+  for (std::string l; std::getline(lines, l);) {
+    const std::size_t at = l[0] == '[' ? l.find(']') + 1 : 0;
+    int f = 0, cpm = 0, used = 0;
+    if (std::sscanf(l.c_str() + at, "%d Hz %d cpm  %n", &f, &cpm, &used) == 2 && f == hz &&
+        used > 0)
+      return l.substr(at + static_cast<std::size_t>(used));
+  }
+  return "?";
+}
+
+}  // namespace talvo::test

@@ -1,0 +1,23 @@
+// talvo-decode run as a separate program, the way a script runs it, and the
+// text of its clusters read back from its text output.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/process.h"
+
+namespace talvo::test {
+
+// talvo-decode with `args`.
+Run run_decode(const std::vector<std::string>& args, const RunOptions& o = {});
+
+// talvo-decode --receiver classic with `args`, `input` on standard input.
+Run run_classic_decode(const std::vector<std::string>& args, const std::string& input = "");
+
+// The text of the `hz` cluster's line of the classic receiver's text output
+// ("HZ Hz CPM cpm  TEXT", after a timestamp if there is one); "?" when it
+// has none.
+std::string cluster_text(const std::string& out, int hz);
+
+}  // namespace talvo::test
