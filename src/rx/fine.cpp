@@ -54,7 +54,8 @@ constexpr double kMinUnit = 10;      // ticks, shortest dot followed (60 WPM)
 constexpr double kMaxUnit = 60;      // ticks, longest dot followed (10 WPM)
 constexpr double kSpeedTrack = 0.3;  // weight of each mark in the dot length estimate
 constexpr int kReportMin = 8;        // ticks, shortest mark that measures the carrier
-constexpr int kReportMax = 200;      // ticks of a mark's end that measure it at most
+constexpr double kReportUnit = 0.75;     // dots, shortest mark that measures the carrier
+constexpr int kReportMax = 200;          // ticks of a mark's end that measure it at most
 constexpr double kReportTrack = 0.25;    // weight of each mark in the carrier power
 constexpr double kFloorDb = 8;           // lowest key-down threshold over the element noise, dB
 constexpr double kFraction = 0.4;        // threshold: noise + this fraction of (level - noise)
@@ -62,7 +63,7 @@ constexpr double kHystDb = 1.5;          // key-up threshold below key-down thre
 constexpr int kHold = 1000;              // ticks a cluster stays ready after the last acquisition
 constexpr double kInterior = 0.5;        // key-down power below this part of the level is an edge
 constexpr double kTrack = 0.15;          // key-down level tracking weight per tick
-constexpr double kDecayDbPerS = 20;      // key-down level decay while key up, dB/s
+constexpr double kDecayDbPerS = 40;      // key-down level decay while key up, dB/s
 constexpr double kEdgeGuardDb = -6;      // weakest clear level beside a neighbour's key edge, dB
 constexpr double kFarEdgeGuardDb = -15;  // the same for a key edge further away, dB
 constexpr double kSteadyGuardDb = -40;  // weakest level beside a steady neighbour that is clear, dB
@@ -687,7 +688,7 @@ void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
     c.unit += (r < c.unit ? kSpeedTrack : kSpeedTrack / 3) * (r - c.unit);
     c.unit = std::clamp(c.unit, kMinUnit, kMaxUnit);
   }
-  if (c.run >= kReportMin) {
+  if (c.run >= std::max(static_cast<double>(kReportMin), kReportUnit * c.unit)) {
     const int len = std::min(c.run, kReportMax);
     double a = 0;
     int cnt = 0;
