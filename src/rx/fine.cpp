@@ -57,6 +57,7 @@ constexpr int kReportMin = 8;        // ticks, shortest mark that measures the c
 constexpr double kReportUnit = 0.75;     // dots, shortest mark that measures the carrier
 constexpr int kReportMax = 200;          // ticks of a mark's end that measure it at most
 constexpr double kReportTrack = 0.25;    // weight of each mark in the carrier power
+constexpr double kStayFloorDb = 5;       // lowest key-up threshold over the element noise, dB
 constexpr double kFloorDb = 8;           // lowest key-down threshold over the element noise, dB
 constexpr double kFraction = 0.4;        // threshold: noise + this fraction of (level - noise)
 constexpr double kHystDb = 1.5;          // key-up threshold below key-down threshold, dB
@@ -626,8 +627,11 @@ void FineFrontEnd::State::judge(long long at, int out) {
       // after a strong station does not key.
       const double lv =
           std::max({c.level, nd, c.carrier > 0 ? nd + c.carrier * undb(kLevelFloorDb) : 0.0});
-      const double on = std::max(nd * undb(kFloorDb), nd + kFraction * (lv - nd));
-      const double thr = c.down ? on * undb(-kHystDb) : on;
+      // Key down needs kFloorDb over the element noise; a mark already
+      // running holds down to kStayFloorDb (a dip of noise does not split it).
+      const double rel = nd + kFraction * (lv - nd);
+      const double thr = c.down ? std::max(nd * undb(kStayFloorDb), rel * undb(-kHystDb))
+                                : std::max(nd * undb(kFloorDb), rel);
       down = pd > thr;
     }
     if (down) {

@@ -28,7 +28,8 @@
 //     keying only after both averages stand clearly above the noise (which
 //     noise alone practically never does), then keys while the element
 //     statistic stands above a threshold 0.4 of the way from its noise to
-//     the key-down level (at least 8 dB over its noise), with hysteresis.
+//     the key-down level (at least 8 dB over its noise to start a mark,
+//     5 dB to hold one), with hysteresis.
 //     A young noise floor, or one spoilt by a station keying from the
 //     start, is held to 6 dB over the lower quartile of the floors of all
 //     the clusters.
