@@ -54,19 +54,17 @@ constexpr double kMinUnit = 10;      // ticks, shortest dot followed (60 WPM)
 constexpr double kMaxUnit = 60;      // ticks, longest dot followed (10 WPM)
 constexpr double kSpeedTrack = 0.3;  // weight of each mark in the dot length estimate
 constexpr int kReportMin = 8;        // ticks, shortest mark that measures the carrier
-constexpr int kReportMax = 200;      // ticks of a mark's end that measure it at most
+constexpr double kReportUnit = 0.75;     // dots, shortest mark that measures the carrier
+constexpr int kReportMax = 200;          // ticks of a mark's end that measure it at most
 constexpr double kReportTrack = 0.25;    // weight of each mark in the carrier power
-constexpr int kMaxHalf = 8;              // ticks, longest half window of the element average
-constexpr double kFloorDb = 5.5;         // lowest key-down threshold over noise, dB
-constexpr double kLowFraction = 0.35;    // that fraction at kLowSnrDb and below
-constexpr double kLowSnrDb = 6;          // key-down SNR in the channel filter, dB
-constexpr double kHighSnrDb = 12;        // key-down SNR from which kFraction holds, dB
-constexpr double kFraction = 0.6;        // threshold: noise + this fraction of (level - noise)
+constexpr double kStayFloorDb = 5;       // lowest key-up threshold over the element noise, dB
+constexpr double kFloorDb = 8;           // lowest key-down threshold over the element noise, dB
+constexpr double kFraction = 0.4;        // threshold: noise + this fraction of (level - noise)
 constexpr double kHystDb = 1.5;          // key-up threshold below key-down threshold, dB
 constexpr int kHold = 1000;              // ticks a cluster stays ready after the last acquisition
 constexpr double kInterior = 0.5;        // key-down power below this part of the level is an edge
 constexpr double kTrack = 0.15;          // key-down level tracking weight per tick
-constexpr double kDecayDbPerS = 20;      // key-down level decay while key up, dB/s
+constexpr double kDecayDbPerS = 40;      // key-down level decay while key up, dB/s
 constexpr double kEdgeGuardDb = -6;      // weakest clear level beside a neighbour's key edge, dB
 constexpr double kFarEdgeGuardDb = -15;  // the same for a key edge further away, dB
 constexpr double kSteadyGuardDb = -40;  // weakest level beside a steady neighbour that is clear, dB
@@ -77,6 +75,11 @@ constexpr int kClearTicks = 4;             // clear ticks that make a mark this 
 constexpr int kHoldBack = kMaxClick + 2;   // ticks a key state waits for its mark to be judged
 constexpr double kLevelFloorDb = -12;      // key-down level kept above the marks' carrier, dB
 constexpr double kToneTrack = 0.005;       // weight of a key-down tick in the phase advance
+constexpr int kToneTicks = 20;             // key-down ticks measured before the offset is used
+constexpr double kMaxOffsetHz = 30;        // offsets further out are not turned back, Hz
+constexpr double kMatch = 0.6;             // coherent window length over the dot length
+constexpr int kMinWin = 9;                 // ticks, shortest coherent window, odd
+constexpr int kMaxWin = 41;                // ticks, longest coherent window, odd
 
 double db(double x) {
   return 10 * std::log10(x);
@@ -132,6 +135,11 @@ struct FineFrontEnd::State {
   std::vector<cfloat> hist;
   int hist_pos = 0;              // slot of the oldest band sample
   std::vector<float> chan_taps;  // channel filter coefficients
+  // coh_noise[w]: the mean power of the coherent average of w ticks of the
+  // channel filter's envelope over white noise, as a part of the noise
+  // power per tick (1 / w for independent ticks; more, as neighbouring
+  // ticks are alike).
+  std::vector<double> coh_noise;
 
   // --- clusters ------------------------------------------------------------
   struct Cluster {
@@ -149,6 +157,7 @@ struct FineFrontEnd::State {
     long long run_start = 0;      // tick the current key-down run began
     int run_clear = 0;            // ticks of the current run clear of every guard
     std::complex<double> rot;     // phase advance per tick over key-down ticks, units^2
+    int rot_n = 0;                // key-down ticks that measured rot (saturates)
     std::vector<double> blocks;   // ring: noise block averages, units^2
     std::vector<double> scratch;  // copy of blocks for the percentile
     int nblocks = 0;              // blocks held, 0 .. kBlocks
@@ -284,6 +293,25 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   for (float v : s.chan_taps)
     sum2 += static_cast<double>(v) * v;
   s.bn = sum2 * kTickRate;  // taps sum to 1
+  {
+    // The envelope's noise at the tick rate is white before the channel
+    // filter, so its autocorrelation is that of the taps.
+    const int len = static_cast<int>(s.chan_taps.size());
+    std::vector<double> rho(kMaxWin, 0.0);
+    for (int lag = 0; lag < kMaxWin; lag++) {
+      for (int i = 0; i + lag < len; i++)
+        rho[lag] += static_cast<double>(s.chan_taps[i]) * s.chan_taps[i + lag];
+      rho[lag] /= sum2;
+    }
+    s.coh_noise.assign(kMaxWin + 1, 1.0);
+    for (int w = 1; w <= kMaxWin; w++) {
+      double v = 0;
+      for (int i = 0; i < w; i++)
+        for (int j = 0; j < w; j++)
+          v += rho[std::abs(i - j)];
+      s.coh_noise[w] = v / (static_cast<double>(w) * w);
+    }
+  }
 
   s.cl.resize(k);
   for (int q = 0; q < k; q++) {
@@ -310,7 +338,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     for (int n = 0; n < k; n++)
       if (n != q && std::abs(plan.centres_hz[n] - c.centre) <= kNeighbourHz) c.near.push_back(n);
   }
-  s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, kMaxHalf});
+  s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});
   s.floors.resize(k);
   s.delay = ((s.band_taps.empty() ? 0.0 : (s.band_taps.size() - 1) / 2.0) +
              (s.clu_taps.size() - 1) / 2.0 * s.d1 + (s.chan_taps.size() - 1) / 2.0 * s.spt) /
@@ -352,6 +380,7 @@ void FineFrontEnd::reset() {
     c.run_start = 0;
     c.run_clear = 0;
     c.rot = 0;
+    c.rot_n = 0;
     std::fill(c.blocks.begin(), c.blocks.end(), 0.0);
     c.nblocks = 0;
     c.block_pos = 0;
@@ -566,28 +595,43 @@ void FineFrontEnd::State::judge(long long at, int out) {
     if (clear && pl > acq && ps > n * undb(kStayDb)) {
       c.ready = kHold;
     }
-    // The element-scale average: about half a dot of this cluster's speed.
-    const int h = std::clamp(static_cast<int>(c.unit / 4), (kShort - 1) / 2, kMaxHalf);
-    double pd = 0;
-    for (int j = -h; j <= h; j++)
-      pd += c.raw[(at + j) & m];
-    pd /= 2 * h + 1;
+    // The element statistic: the envelope, turned back by the tone's
+    // measured offset, averaged coherently over about a dot of this
+    // cluster's speed (the filter matched to a dot), as power. Noise adds
+    // nd to it on average.
+    int win = std::clamp(static_cast<int>(c.unit * kMatch), kMinWin, kMaxWin) | 1;
+    win = std::min(win, 2 * decide_lag + 1);
+    const int h = win / 2;
+    // The offset is used once enough of the marks measured it, and only
+    // within the channel filter (a wrong one would cancel the marks that
+    // measure it).
+    double wrot = c.rot_n >= kToneTicks ? std::arg(c.rot) : 0.0;
+    if (std::abs(wrot) > 2 * std::numbers::pi * kMaxOffsetHz / kTickRate) wrot = 0;
+    const std::complex<double> step = std::polar(1.0, -wrot);
+    std::complex<double> ph = std::polar(1.0, wrot * h), acc = 0;
+    for (int j = -h; j <= h; j++) {
+      const cfloat e = c.env[(at + j) & m];
+      acc += std::complex<double>(e.real(), e.imag()) * ph;
+      ph *= step;
+    }
+    const double pd = std::norm(acc) / (static_cast<double>(win) * win);
+    const double nd = n * coh_noise[win];
     bool down = false;
     if (c.ready > 0) {
       c.ready--;
-      // Well above the noise the threshold sits where the filtered edges
-      // cross (marks keep their length); near the noise it moves down to
-      // where noise and signal are mistaken about equally often. The level
+      // The threshold sits at a fixed part of the way from the element
+      // noise to the key-down level (the coherent average's edges are
+      // ramps, so marks keep their length), never low enough for the
+      // noise (whose statistic is exponential) to key often. The level
       // never sinks far below that of the recent marks, so that the noise
       // after a strong station does not key.
       const double lv =
-          std::max({c.level, n, c.carrier > 0 ? n + c.carrier * undb(kLevelFloorDb) : 0.0});
-      const double snr = db(std::max(lv / n - 1, 1e-3));
-      const double f = std::clamp(
-          kLowFraction + (kFraction - kLowFraction) * (snr - kLowSnrDb) / (kHighSnrDb - kLowSnrDb),
-          kLowFraction, kFraction);
-      double on = std::max(n * undb(kFloorDb), n + f * (lv - n));
-      const double thr = c.down ? on * undb(-kHystDb) : on;
+          std::max({c.level, nd, c.carrier > 0 ? nd + c.carrier * undb(kLevelFloorDb) : 0.0});
+      // Key down needs kFloorDb over the element noise; a mark already
+      // running holds down to kStayFloorDb (a dip of noise does not split it).
+      const double rel = nd + kFraction * (lv - nd);
+      const double thr = c.down ? std::max(nd * undb(kStayFloorDb), rel * undb(-kHystDb))
+                                : std::max(nd * undb(kFloorDb), rel);
       down = pd > thr;
     }
     if (down) {
@@ -608,9 +652,10 @@ void FineFrontEnd::State::judge(long long at, int out) {
           const std::complex<double> v(a.real() * b.real() + a.imag() * b.imag(),
                                        a.imag() * b.real() - a.real() * b.imag());
           c.rot += kToneTrack * (v - c.rot);
+          c.rot_n = std::min(c.rot_n + 1, kToneTicks);
         }
       }
-      key_out = std::max(1.0, 100 * db(std::max(pd / n - 1, 1e-9)));
+      key_out = std::max(1.0, 100 * db(std::max(pd / nd - 1, 1e-9)));
       c.run++;
       // A mark hardly clear in its first kMaxClick ticks is another
       // station's leakage: silent until enough ticks are clear.
@@ -619,7 +664,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
           c.tent[u & m] = 0;
       }
     } else {
-      c.level = std::max(n, c.level * decay);
+      c.level = std::max(nd, c.level * decay);
       if (c.down && c.run_clear < kClearTicks && c.run <= kMaxClick) {
         // A short mark hardly any tick of which was clear of the guards: another
         // cluster's sidebands or clicks. Taken back whole.
@@ -647,7 +692,7 @@ void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
     c.unit += (r < c.unit ? kSpeedTrack : kSpeedTrack / 3) * (r - c.unit);
     c.unit = std::clamp(c.unit, kMinUnit, kMaxUnit);
   }
-  if (c.run >= kReportMin) {
+  if (c.run >= std::max(static_cast<double>(kReportMin), kReportUnit * c.unit)) {
     const int len = std::min(c.run, kReportMax);
     double a = 0;
     int cnt = 0;

@@ -11,23 +11,28 @@
 //     decimates to the tick rate, then a sharp channel filter (a Kaiser
 //     low-pass about +-30 Hz wide, more than 45 dB down 50 Hz off) leaves the
 //     cluster's complex envelope; its power is taken once a tick.
-//  3. Key decision: the power is averaged over an element-scale window
-//     (about half a dot of the speed the cluster has measured from its own
-//     marks, 18 to 34 ms) and a dash-scale one (82 ms), both centred on the
-//     tick being judged. Each cluster measures its own noise floor (the
+//  3. Key decision: the complex envelope, turned back by the tone's offset
+//     from the centre as measured on the marks, is averaged coherently over
+//     about 0.6 of a dot of the speed the cluster has measured from its own
+//     marks (9 to 41 ticks), centred on the tick being judged; its power is
+//     the element statistic, whose noise part follows from the noise floor
+//     and the channel filter's autocorrelation. The power is also averaged
+//     over a short (18 ms) and a dash-scale (82 ms) window for acquisition
+//     and the guards. Each cluster measures its own noise floor (the
 //     30th percentile, scaled to the mean, of the power of the 20 ms blocks
 //     lying more than 40 ms from any key-down tick, over the last 3 s of such
-//     blocks) and its own key-down level (the average power while keyed,
+//     blocks) and its own key-down level (the element statistic while keyed,
 //     following the level within an element).
 //     Nothing is absolute: decisions depend on power ratios alone, so the
 //     same audio at any level gives the same key states. A cluster starts
 //     keying only after both averages stand clearly above the noise (which
 //     noise alone practically never does), then keys while the element
-//     average stands above a threshold between the noise floor and the
-//     key-down level (nearer the level when the signal is strong, so that
-//     marks keep their length), with hysteresis. A young noise floor, or
-//     one spoilt by a station keying from the start, is held to 6 dB over
-//     the lower quartile of the floors of all the clusters.
+//     statistic stands above a threshold 0.4 of the way from its noise to
+//     the key-down level (at least 8 dB over its noise to start a mark,
+//     5 dB to hold one), with hysteresis.
+//     A young noise floor, or one spoilt by a station keying from the
+//     start, is held to 6 dB over the lower quartile of the floors of all
+//     the clusters.
 //  4. Guards. A tick is not clear when a cluster 50 Hz away swings (has a
 //     key edge within 24 ms) more than 6 dB over this cluster's power, or
 //     any other cluster more than 15 dB over it (the clicks of hard keying
