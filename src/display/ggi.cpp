@@ -52,13 +52,13 @@ unsigned key_symbol(SDL_Keycode k) {
 
 }  // namespace
 
+// The window goes with the visual; the video system itself stays up until
+// the process ends, which releases it (shutting it down unloads the display
+// drivers while the memory they keep for the process is still theirs).
 Visual::~Visual() {
   if (texture_) SDL_DestroyTexture(tex(texture_));
   if (renderer_) SDL_DestroyRenderer(ren(renderer_));
-  if (window_) {
-    SDL_DestroyWindow(win(window_));
-    SDL_Quit();
-  }
+  if (window_) SDL_DestroyWindow(win(window_));
 }
 
 void Visual::make(int width, int height) {
