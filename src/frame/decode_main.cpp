@@ -232,7 +232,10 @@ int decode_main(int argc, const char* const* argv) {
   if (!have_file && !live) return usage_error("no recording named");
   const bool classic = s.receiver == ReceiverKind::kClassic;
   if (classic && (span_given || s.iq || s.spots.print || telnet_port > 0)) {
-    const char* what = span_given ? "--span" : s.iq ? "--iq" : s.spots.print ? "--spots" : "--telnet";
+    const char* what = span_given      ? "--span"
+                       : s.iq          ? "--iq"
+                       : s.spots.print ? "--spots"
+                                       : "--telnet";
     return usage_error(std::string(what) + " needs --receiver fine");
   }
   if (span_given && centre_given) return usage_error("--span or --center, not both");

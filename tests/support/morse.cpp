@@ -1,10 +1,10 @@
 #include "support/morse.h"
 
-#include "decoder/textdiff.h"
-
 #include <algorithm>
 #include <cctype>
 #include <random>
+
+#include "decoder/textdiff.h"
 
 namespace talvo::test {
 
