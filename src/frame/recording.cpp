@@ -172,7 +172,8 @@ std::string json_escape(const std::string& s) {
 // minutes), as lines on standard output, to the spot server, and as events.
 class Happenings : public EngineSink {
  public:
-  Happenings(const DecodeSettings& s, FILE* out) : s_(s), out_(out) {}
+  Happenings(const DecodeSettings& s, FILE* out)
+      : s_(s), out_(out), start_utc_(static_cast<std::int64_t>(std::time(nullptr))) {}
   void event(const EngineEvent& e) override {
     const double t = static_cast<double>(e.sample) / s_.rate;
     if (e.is_call) {
@@ -200,7 +201,10 @@ class Happenings : public EngineSink {
     sp.snr_db = static_cast<int>(std::lround(e.snr_db));
     sp.wpm = e.wpm;
     sp.type = e.call.type;
-    sp.utc = static_cast<std::int64_t>(std::time(nullptr));
+    // The time of the audio: the start plus how far into it the call was
+    // heard, so that a recording decoded faster than real time keeps its
+    // ten-minute windows (for a live stream this is the clock).
+    sp.utc = start_utc_ + static_cast<std::int64_t>(t);
     if (!dedup_.admit(sp.call, sp.freq_hz, sp.utc)) return;
     const std::string line = spots::spot_line(s_.spots.spotter, sp);
     if (s_.spots.publisher) s_.spots.publisher->publish(line);
@@ -219,6 +223,7 @@ class Happenings : public EngineSink {
 
   const DecodeSettings& s_;
   FILE* out_;
+  std::int64_t start_utc_;  // when decoding began, seconds since 1970 UTC
   spots::SpotDedup dedup_;
 };
 
