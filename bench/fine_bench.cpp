@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "rx/fine.h"
+#include "support/fine_run.h"
 #include "support/morse.h"
 #include "support/render.h"
 
@@ -22,39 +23,12 @@ using namespace talvo::test;
 
 namespace {
 
-std::vector<double> grid(double lo, double hi) {
-  std::vector<double> c;
-  for (double f = lo; f <= hi + 1e-9; f += 50)
-    c.push_back(f);
-  return c;
-}
-
 // Key states and levels of every cluster at every tick.
-struct Out {
-  std::vector<std::vector<double>> key, level;
-};
+using Out = FineRun;
 
 Out process(const std::vector<double>& centres, const std::vector<float>& audio, bool iq = false,
             int block = 4096) {
-  FinePlan plan;
-  plan.centres_hz = centres;
-  plan.iq = iq;
-  FineFrontEnd fe(plan);
-  Out o;
-  o.key.resize(fe.clusters());
-  o.level.resize(fe.clusters());
-  const int w = iq ? 2 : 1;
-  const std::size_t frames = audio.size() / w;
-  for (std::size_t i = 0; i < frames; i += block) {
-    const int n = static_cast<int>(std::min<std::size_t>(block, frames - i));
-    fe.run(audio.data() + i * w, n);
-    for (int t = 0; t < fe.ticks(); t++)
-      for (int q = 0; q < fe.clusters(); q++) {
-        o.key[q].push_back(fe.key(q, t));
-        o.level[q].push_back(fe.level(q, t));
-      }
-  }
-  return o;
+  return run_fine(centres, audio, iq, block);
 }
 
 std::string text(int words, uint32_t seed) {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "support/fine_run.h"
 #include "support/morse.h"
 #include "support/render.h"
 
@@ -18,46 +19,18 @@ namespace {
 using test::KeyedTone;
 using test::render;
 
-std::vector<double> grid(double lo, double hi) {
-  std::vector<double> c;
-  for (double f = lo; f <= hi + 1e-9; f += 50)
-    c.push_back(f);
-  return c;
-}
+using test::grid;
 
 const std::vector<double> kNine = grid(500, 900);
 
-struct Out {
-  std::vector<std::vector<double>> key, level;  // [cluster][tick]
-  std::vector<long> frame;                      // stream frame of each tick
-};
+using Out = test::FineRun;
 
 Out process(FineFrontEnd& fe, const std::vector<float>& audio, int block = 4096, bool iq = false) {
-  Out o;
-  o.key.resize(fe.clusters());
-  o.level.resize(fe.clusters());
-  const int w = iq ? 2 : 1;
-  const std::size_t frames = audio.size() / w;
-  for (std::size_t i = 0; i < frames; i += block) {
-    const int n = static_cast<int>(std::min<std::size_t>(block, frames - i));
-    fe.run(audio.data() + i * w, n);
-    for (int t = 0; t < fe.ticks(); t++) {
-      o.frame.push_back(static_cast<long>(i) + fe.tick_frame(t));
-      for (int q = 0; q < fe.clusters(); q++) {
-        o.key[q].push_back(fe.key(q, t));
-        o.level[q].push_back(fe.level(q, t));
-      }
-    }
-  }
-  return o;
+  return test::run_fine(fe, audio, block, iq);
 }
 
 Out process(const std::vector<double>& centres, const std::vector<float>& audio, bool iq = false) {
-  FinePlan plan;
-  plan.centres_hz = centres;
-  plan.iq = iq;
-  FineFrontEnd fe(plan);
-  return process(fe, audio, 4096, iq);
+  return test::run_fine(centres, audio, iq);
 }
 
 int delay_of(const std::vector<double>& centres) {
