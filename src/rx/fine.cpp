@@ -81,6 +81,20 @@ constexpr double kMatch = 0.6;             // coherent window length over the do
 constexpr int kMinWin = 9;                 // ticks, shortest coherent window, odd
 constexpr int kMaxWin = 41;                // ticks, longest coherent window, odd
 
+// Subtraction of strong stations.
+constexpr double kEdgeHalf = 1.25;  // ticks, half the rise time modelled (5 ms raised cosine)
+constexpr int kEdges = 16;          // key edges kept per cluster model
+constexpr int kEdgeSettle = 3;      // ticks from the newest edge-known tick to the carrier tick
+constexpr int kCarrierLead = 10;    // ticks of a mark's body measured before it is subtracted
+constexpr int kInteriorTicks = 2;   // ticks from a key edge to the body of a mark
+constexpr double kCarrierTrack = 0.05;  // weight of a body tick in the carrier estimate
+constexpr int kCarrierFirst = 8;        // body ticks before the carrier estimate is trusted
+constexpr double kModelDb = 12;         // carrier over the channel's noise that is modelled, dB
+constexpr double kOwnHz = 25;           // a station further off its centre is a neighbour's, Hz
+constexpr double kSameHz = 20;          // two clusters' tones this close are one station, Hz
+constexpr double kDominatedDb = 6;      // a neighbour this much stronger stops the model, dB
+constexpr double kSubGuardDb = -30;     // the edge guard beside a subtracted neighbour, dB
+
 double db(double x) {
   return 10 * std::log10(x);
 }
@@ -176,6 +190,29 @@ struct FineFrontEnd::State {
     int ready = 0;                // ticks left in which the cluster may key
     bool down = false;            // key state of the last tick judged
     std::vector<int> near;        // clusters close enough to guard this one as neighbours
+
+    // The model of this cluster's station, subtracted from its neighbours:
+    // key edges found on the undelayed envelope turned by the tone, and the
+    // key-down carrier as it stands in this cluster's envelope.
+    std::vector<cfloat> zin;      // ring: decimated envelope before the channel filter, units
+    std::vector<cfloat> turn;     // ring: the mixer's phasor at each tick
+    firfilt_crcf edge = nullptr;  // channel filter on zin turned by the tone's offset
+    std::complex<double> spin = 1;       // the tone's offset turned up to the newest tick
+    std::complex<double> step = 1;       // the tone's offset per tick (unit phasor)
+    std::complex<double> back = 1;       // step^-(carrier tick - subtracted tick)
+    double step_rad = 0;                 // rad per tick that step turns by
+    std::complex<double> carrier_z = 0;  // key-down carrier at the carrier tick, units
+    int carrier_n = 0;                   // body ticks that measured carrier_z (saturates)
+    double aprev = 0;                    // edge filter magnitude at the previous tick, units
+    bool mdown = false;                  // the model's key state at the newest edge
+    double edge_at[kEdges] = {};         // ring: edge times, ticks (fractional)
+    bool edge_up[kEdges] = {};           // ring: key down (true) or key up at that edge
+    int nedges = 0;                      // edges ever found (the ring holds the last kEdges)
+    bool model = false;                  // subtracted from its neighbours now
+    std::complex<double> mod = 0;        // the model at the subtracted tick, turned back, units
+    // near_turn[i]: the constant phase between this cluster's envelope and
+    // that of near[i] for what lies in both passbands.
+    std::vector<std::complex<double>> near_turn;
   };
   std::vector<Cluster> cl;
   int fill2 = 0;               // band samples since the last tick
@@ -199,6 +236,7 @@ struct FineFrontEnd::State {
       if (c.nco) nco_crcf_destroy(c.nco);
       if (c.dec) dotprod_cccf_destroy(c.dec);
       if (c.chan) firfilt_crcf_destroy(c.chan);
+      if (c.edge) firfilt_crcf_destroy(c.edge);
     }
   }
 
@@ -206,6 +244,11 @@ struct FineFrontEnd::State {
   void judge(long long c, int out);
   void learn_mark(Cluster& c, long long at, double n);
   void learn_noise(Cluster& c, long long at);
+  void track(Cluster& c, long long t);
+  void choose_models();
+  double envelope(const Cluster& c, double at) const;
+  int edge_lag = 0;  // ticks from the newest input to the newest tick whose edges are known
+  int sub_lag = 0;   // ticks the subtracted envelope lags the input
   // The noise floor a cluster keys against, units^2 (0: none yet).
   double floor_of(const Cluster& c) const {
     double n = c.nblocks >= kMinBlocks ? c.noise : group_floor;
@@ -328,6 +371,9 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     }
     c.dec = dotprod_cccf_create(taps.data(), len);
     c.chan = firfilt_crcf_create(s.chan_taps.data(), s.chan_taps.size());
+    c.edge = firfilt_crcf_create(s.chan_taps.data(), s.chan_taps.size());
+    c.zin.resize(kRing);
+    c.turn.resize(kRing);
     c.raw.resize(kRing);
     c.shrt.resize(kRing);
     c.lng.resize(kRing);
@@ -336,14 +382,23 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.blocks.resize(kBlocks);
     c.scratch.resize(kBlocks);
     for (int n = 0; n < k; n++)
-      if (n != q && std::abs(plan.centres_hz[n] - c.centre) <= kNeighbourHz) c.near.push_back(n);
+      if (n != q && std::abs(plan.centres_hz[n] - c.centre) <= kNeighbourHz) {
+        c.near.push_back(n);
+        // What lies in both passbands stands in the two envelopes alike but
+        // for the mixers' phasors and the decimator's delay of (len - 1) / 2
+        // band samples, which turns by the difference of the two mixings.
+        const double wn = two_pi * (plan.centres_hz[n] - s.band_mid) / s.band_rate;
+        c.near_turn.push_back(std::polar(1.0, (w - wn) * (static_cast<double>(len) - 1) / 2));
+      }
   }
+  s.edge_lag = static_cast<int>(s.chan_taps.size() - 1) / 2 + kEdgeSettle;
+  s.sub_lag = s.edge_lag + kCarrierLead;
   s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});
   s.floors.resize(k);
   s.delay = ((s.band_taps.empty() ? 0.0 : (s.band_taps.size() - 1) / 2.0) +
              (s.clu_taps.size() - 1) / 2.0 * s.d1 + (s.chan_taps.size() - 1) / 2.0 * s.spt) /
                 s.spt +
-            s.decide_lag + kHoldBack;
+            s.sub_lag + s.decide_lag + kHoldBack;
   s.max_ticks = kMaxFrames / s.spt + 1;
   s.frames.resize(s.max_ticks);
   s.keys.resize(static_cast<std::size_t>(k) * s.max_ticks);
@@ -372,6 +427,18 @@ void FineFrontEnd::reset() {
     nco_crcf_set_frequency(
         c.nco, static_cast<float>(two_pi * (c.centre - s.band_mid) / s.band_rate * s.d2));
     firfilt_crcf_reset(c.chan);
+    firfilt_crcf_reset(c.edge);
+    std::fill(c.zin.begin(), c.zin.end(), cfloat{});
+    std::fill(c.turn.begin(), c.turn.end(), cfloat{});
+    c.spin = c.step = c.back = 1;
+    c.step_rad = 0;
+    c.carrier_z = 0;
+    c.carrier_n = 0;
+    c.aprev = 0;
+    c.mdown = false;
+    c.nedges = 0;
+    c.model = false;
+    c.mod = 0;
     std::fill(c.raw.begin(), c.raw.end(), 0.0);
     std::fill(c.shrt.begin(), c.shrt.end(), 0.0);
     std::fill(c.lng.begin(), c.lng.end(), 0.0);
@@ -499,17 +566,46 @@ void FineFrontEnd::run(const float* in, int n) {
   }
 }
 
-// One tick on every cluster: the envelope power, its averages and the noise
-// blocks, then the judgement of the tick decide_lag ticks back.
+// One tick on every cluster: the decimated envelope and the model of its
+// station; then, sub_lag ticks back, the envelope less the models of the
+// neighbours' strong stations through the channel filter, its power, its
+// averages and the noise blocks; then the judgement of the tick decide_lag
+// ticks back from that.
 void FineFrontEnd::State::tick_done(int frame) {
   const long long t = tick;
   const int m = kRing - 1;
   for (auto& c : cl) {
-    cfloat z, y;
+    cfloat z, turn;
     dotprod_cccf_execute(c.dec, hist.data() + hist_pos, &z);
-    nco_crcf_mix_down(c.nco, z, &z);
+    nco_crcf_mix_down(c.nco, cfloat(1.0f, 0.0f), &turn);
     nco_crcf_step(c.nco);
-    firfilt_crcf_push(c.chan, z);
+    c.zin[t & m] = z * turn;
+    c.turn[t & m] = turn;
+    track(c, t);
+  }
+  choose_models();
+  const long long v = t - sub_lag;
+  for (auto& c : cl) {
+    if (!c.model) continue;
+    const cfloat tn = c.turn[v & m];
+    c.mod = envelope(c, static_cast<double>(v)) * c.carrier_z * c.back *
+            std::complex<double>(tn.real(), -tn.imag());
+  }
+  const int k = static_cast<int>(cl.size());
+  for (int q = 0; q < k; q++) {
+    auto& c = cl[q];
+    const cfloat zv = c.zin[v & m];
+    std::complex<double> others = 0;
+    for (std::size_t i = 0; i < c.near.size(); i++) {
+      const auto& o = cl[c.near[i]];
+      if (o.model) others += o.mod * c.near_turn[i];
+    }
+    const cfloat tq = c.turn[v & m];
+    const std::complex<double> zc =
+        std::complex<double>(zv.real(), zv.imag()) -
+        others * std::complex<double>(tq.real(), tq.imag());
+    cfloat y;
+    firfilt_crcf_push(c.chan, cfloat(static_cast<float>(zc.real()), static_cast<float>(zc.imag())));
     firfilt_crcf_execute(c.chan, &y);
     const double p = std::norm(std::complex<double>(y.real(), y.imag()));
     c.sum_short += p - c.raw[(t - kShort) & m];
@@ -531,12 +627,111 @@ void FineFrontEnd::State::tick_done(int frame) {
   tick++;
 }
 
+// The model of a cluster's station at the newest tick t. The envelope,
+// turned by the tone's measured offset so that the station stands still,
+// passes a copy of the channel filter; where its magnitude crosses half the
+// key-down carrier lies a key edge (the filter and the raised-cosine edge
+// are both symmetric), placed between ticks by linear interpolation and
+// dated back by the filter's delay. The key-down carrier (amplitude and
+// phase, turning by the offset) is measured on the body of the marks,
+// edge_lag ticks back, where every edge near it is known.
+void FineFrontEnd::State::track(Cluster& c, long long t) {
+  const int m = kRing - 1;
+  const int g = static_cast<int>(chan_taps.size() - 1) / 2;
+  c.spin *= c.step;
+  c.spin /= std::abs(c.spin);
+  const cfloat z = c.zin[t & m];
+  const std::complex<double> r = std::complex<double>(z.real(), z.imag()) * std::conj(c.spin);
+  cfloat e;
+  firfilt_crcf_push(c.edge, cfloat(static_cast<float>(r.real()), static_cast<float>(r.imag())));
+  firfilt_crcf_execute(c.edge, &e);
+  const double a = std::abs(std::complex<double>(e.real(), e.imag()));
+  const double n = floor_of(c);
+  const double half = std::max(0.5 * std::abs(c.carrier_z), 2 * std::sqrt(n));
+  if (half > 0 && (c.mdown ? a < half : a > half)) {
+    const double frac = std::clamp((half - c.aprev) / (a - c.aprev), 0.0, 1.0);
+    const int slot = c.nedges % kEdges;
+    c.edge_at[slot] = static_cast<double>(t - 1 - g) + frac;
+    c.edge_up[slot] = !c.mdown;
+    c.nedges++;
+    c.mdown = !c.mdown;
+  }
+  c.aprev = a;
+  // The carrier at tick u: a body tick when the last known edge keyed
+  // down at least kInteriorTicks before it.
+  c.carrier_z *= c.step;
+  const long long u = t - edge_lag;
+  if (c.nedges > 0) {
+    const int last = (c.nedges - 1) % kEdges;
+    if (c.edge_up[last] && c.edge_at[last] <= static_cast<double>(u - kInteriorTicks)) {
+      const cfloat b = c.zin[u & m];
+      const double w = std::max(kCarrierTrack, 1.0 / (c.carrier_n + 1));
+      c.carrier_z += w * (std::complex<double>(b.real(), b.imag()) - c.carrier_z);
+      c.carrier_n = std::min(c.carrier_n + 1, kCarrierFirst);
+    }
+  }
+}
+
+// The keying envelope of a cluster's model at tick `at` (0 .. 1): raised-
+// cosine edges of 2 kEdgeHalf ticks centred on the edges found.
+double FineFrontEnd::State::envelope(const Cluster& c, double at) const {
+  const int held = std::min(c.nedges, kEdges);
+  for (int i = 1; i <= held; i++) {
+    const int slot = (c.nedges - i) % kEdges;
+    const double e = c.edge_at[slot];
+    if (e - kEdgeHalf > at) continue;
+    if (at >= e + kEdgeHalf) return c.edge_up[slot] ? 1 : 0;
+    const double x = (at - (e - kEdgeHalf)) / (2 * kEdgeHalf);
+    const double rc = 0.5 * (1 - std::cos(std::numbers::pi * x));
+    return c.edge_up[slot] ? rc : 1 - rc;
+  }
+  return 0;
+}
+
+// Which clusters' stations are subtracted from their neighbours: those
+// measured well over the noise, with a tone learnt near their own centre,
+// whose carrier estimate is settled. A station heard on two clusters is
+// modelled by the one nearer its tone only. The tone's offset turns the
+// model (updated when it moves).
+void FineFrontEnd::State::choose_models() {
+  const int k = static_cast<int>(cl.size());
+  const double own = 2 * std::numbers::pi * kOwnHz / kTickRate;
+  for (auto& c : cl) {
+    const double n = floor_of(c);
+    const double off = c.rot_n >= kToneTicks ? std::arg(c.rot) : 0.0;
+    if (std::abs(off - c.step_rad) > 1e-3) {
+      c.step_rad = off;
+      c.step = std::polar(1.0, off);
+      c.back = std::polar(1.0, -off * static_cast<double>(sub_lag - edge_lag));
+    }
+    c.model = c.ready > 0 && n > 0 && c.carrier > n * undb(kModelDb) && c.rot_n >= kToneTicks &&
+              std::abs(off) <= own && c.carrier_n >= kCarrierFirst;
+  }
+  for (int q = 0; q < k; q++) {
+    auto& c = cl[q];
+    if (!c.model) continue;
+    for (int o : c.near) {
+      const auto& d = cl[o];
+      // Beside a much stronger station the edges found are its sidebands'.
+      if (d.carrier > c.carrier * undb(kDominatedDb)) c.model = false;
+      if (!d.model) continue;
+      const double fc = c.centre + c.step_rad * kTickRate / (2 * std::numbers::pi);
+      const double fd = d.centre + d.step_rad * kTickRate / (2 * std::numbers::pi);
+      if (std::abs(fc - fd) >= kSameHz) continue;
+      if (std::abs(c.step_rad) > std::abs(d.step_rad) ||
+          (std::abs(c.step_rad) == std::abs(d.step_rad) && o < q))
+        c.model = false;
+    }
+  }
+}
+
 void FineFrontEnd::State::judge(long long at, int out) {
   const int m = kRing - 1;
   const int k = static_cast<int>(cl.size());
   const bool valid = at >= kLong + kGuardReach;
   const double edge_guard = undb(kEdgeGuardDb);
   const double far_guard = undb(kFarEdgeGuardDb);
+  const double sub_guard = undb(kSubGuardDb);
   const double steady_guard = undb(kSteadyGuardDb);
   const double far_steady_guard = undb(kFarSteadyGuardDb);
   const double decay = undb(-kDecayDbPerS / kTickRate);
@@ -586,7 +781,8 @@ void FineFrontEnd::State::judge(long long at, int out) {
       if (o == q) continue;
       const bool near = std::abs(cl[o].centre - c.centre) <= kNeighbourHz;
       const double swing = cl[o].hi - cl[o].lo;
-      clear = clear && ps >= (near ? edge_guard : far_guard) * swing &&
+      const double guard = near ? (cl[o].model ? sub_guard : edge_guard) : far_guard;
+      clear = clear && ps >= guard * swing &&
               ps >= (near ? steady_guard : far_steady_guard) * cl[o].hi;
     }
     // Ready to key: the long average stands clearly above the noise, and
