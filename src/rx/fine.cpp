@@ -82,11 +82,11 @@ constexpr int kMinWin = 9;                 // ticks, shortest coherent window, o
 constexpr int kMaxWin = 41;                // ticks, longest coherent window, odd
 
 // Subtraction of strong stations.
-constexpr double kEdgeHalf = 1.25;  // ticks, half the rise time modelled (5 ms raised cosine)
-constexpr int kEdges = 16;          // key edges kept per cluster model
-constexpr int kEdgeSettle = 3;      // ticks from the newest edge-known tick to the carrier tick
-constexpr int kCarrierLead = 10;    // ticks of a mark's body measured before it is subtracted
-constexpr int kInteriorTicks = 2;   // ticks from a key edge to the body of a mark
+constexpr double kEdgeHalf = 1.25;      // ticks, half the rise time modelled (5 ms raised cosine)
+constexpr int kEdges = 16;              // key edges kept per cluster model
+constexpr int kEdgeSettle = 3;          // ticks from the newest edge-known tick to the carrier tick
+constexpr int kCarrierLead = 10;        // ticks of a mark's body measured before it is subtracted
+constexpr int kInteriorTicks = 2;       // ticks from a key edge to the body of a mark
 constexpr double kCarrierTrack = 0.05;  // weight of a body tick in the carrier estimate
 constexpr int kCarrierFirst = 8;        // body ticks before the carrier estimate is trusted
 constexpr double kModelDb = 12;         // carrier over the channel's noise that is modelled, dB
@@ -194,13 +194,13 @@ struct FineFrontEnd::State {
     // The model of this cluster's station, subtracted from its neighbours:
     // key edges found on the undelayed envelope turned by the tone, and the
     // key-down carrier as it stands in this cluster's envelope.
-    std::vector<cfloat> zin;      // ring: decimated envelope before the channel filter, units
-    std::vector<cfloat> turn;     // ring: the mixer's phasor at each tick
-    firfilt_crcf edge = nullptr;  // channel filter on zin turned by the tone's offset
-    std::complex<double> spin = 1;       // the tone's offset turned up to the newest tick
-    std::complex<double> step = 1;       // the tone's offset per tick (unit phasor)
-    std::complex<double> back = 1;       // step^-(carrier tick - subtracted tick)
-    double step_rad = 0;                 // rad per tick that step turns by
+    std::vector<cfloat> zin;        // ring: decimated envelope before the channel filter, units
+    std::vector<cfloat> turn;       // ring: the mixer's phasor at each tick
+    firfilt_crcf edge = nullptr;    // channel filter on zin turned by the tone's offset
+    std::complex<double> spin = 1;  // the tone's offset turned up to the newest tick
+    std::complex<double> step = 1;  // the tone's offset per tick (unit phasor)
+    std::complex<double> back = 1;  // step^-(carrier tick - subtracted tick)
+    double step_rad = 0;            // rad per tick that step turns by
     std::complex<double> carrier_z = 0;  // key-down carrier at the carrier tick, units
     int carrier_n = 0;                   // body ticks that measured carrier_z (saturates)
     double aprev = 0;                    // edge filter magnitude at the previous tick, units
@@ -601,9 +601,8 @@ void FineFrontEnd::State::tick_done(int frame) {
       if (o.model) others += o.mod * c.near_turn[i];
     }
     const cfloat tq = c.turn[v & m];
-    const std::complex<double> zc =
-        std::complex<double>(zv.real(), zv.imag()) -
-        others * std::complex<double>(tq.real(), tq.imag());
+    const std::complex<double> zc = std::complex<double>(zv.real(), zv.imag()) -
+                                    others * std::complex<double>(tq.real(), tq.imag());
     cfloat y;
     firfilt_crcf_push(c.chan, cfloat(static_cast<float>(zc.real()), static_cast<float>(zc.imag())));
     firfilt_crcf_execute(c.chan, &y);
@@ -782,8 +781,8 @@ void FineFrontEnd::State::judge(long long at, int out) {
       const bool near = std::abs(cl[o].centre - c.centre) <= kNeighbourHz;
       const double swing = cl[o].hi - cl[o].lo;
       const double guard = near ? (cl[o].model ? sub_guard : edge_guard) : far_guard;
-      clear = clear && ps >= guard * swing &&
-              ps >= (near ? steady_guard : far_steady_guard) * cl[o].hi;
+      clear =
+          clear && ps >= guard * swing && ps >= (near ? steady_guard : far_steady_guard) * cl[o].hi;
     }
     // Ready to key: the long average stands clearly above the noise, and
     // the short one too (not a neighbour's key edge inside the long window).
@@ -910,7 +909,7 @@ void FineFrontEnd::State::learn_noise(Cluster& c, long long at) {
   const int m = kRing - 1;
   c.since_down = c.down ? 0 : c.since_down + 1;
   const long long u = at - kClean;
-  if (c.since_down <= 2 * kClean || u < kSettle) return;
+  if (c.since_down <= 2 * kClean || u < kSettle + sub_lag) return;
   c.block_acc += c.raw[u & m];
   if (++c.block_n < kBlockTicks) return;
   c.blocks[c.block_pos] = c.block_acc / kBlockTicks;
