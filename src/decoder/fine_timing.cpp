@@ -17,6 +17,7 @@ constexpr double kWordOverCharGap = 5.0 / 3;   // word gap over the learned char
 constexpr double kDropout = 0.3;               // shorter gaps inside a character join marks, dits
 constexpr double kFar = 0.6, kFarUp = 1.7;     // a unit outside [0.6, 1.7] dits is far off
 constexpr int kSuspectMute = 5;                // noise-like characters that mute
+constexpr double kLoneMark = 0.5;              // a lone mark shorter than this is noise, dits
 
 double dit_ticks(double wpm, double rate) {
   return 1.2 / wpm * rate;
@@ -240,6 +241,17 @@ void FineTiming::flush(TimingSink& out) {
 void FineTiming::close_character(TimingSink& out) {
   open_ = false;
   after_char_ = true;
+  if (locked_ && n_ == 1 && !bad_ && !overflow_ &&
+      static_cast<double>(marks_[0]) < kLoneMark * (undo_dit_ > 0 ? undo_dit_ : dit_)) {
+    // A lone mark far shorter than a dit of the sender being read: noise in
+    // a gap (a weak signal's gaps let the odd noise peak through), not an
+    // "e". Dropped with the speed move it made; its gap runs on.
+    if (undo_dit_ > 0) set_dit(undo_dit_);
+    undo_dit_ = 0;
+    gap_base_ = std::min(last_gap_ + marks_[0], run_cap_);
+    n_ = 0;
+    return;
+  }
   if (bad_ || overflow_ || n_ == 0) {
     n_ = 0;
     return;

@@ -37,11 +37,15 @@
 //
 // Noise: before a plausible character of three or more elements (every
 // mark and gap fitting one unit) has been read, shorter characters are held
-// back, up to eight strings, and come out in front of it; before it the
-// characters of a fast sender that ran together are split where a gap is far
-// longer than the shortest element. Five noise-like characters (single
-// elements, or timing that fits no unit) with no plausible character of three
-// or more elements between mute the output until such a character comes.
+// back, up to 24 strings (a few short words with their spaces), and come out
+// in front of it; before it the characters of a fast sender that ran
+// together are split where a gap is far longer than the shortest element.
+// Five noise-like characters (single elements, or timing that fits no unit)
+// with no plausible character of three or more elements between mute the
+// output until such a character comes. Once a signal is read, a character
+// of one mark shorter than half its dit is a noise peak in a gap (a weak
+// signal's gaps let the odd one through), not an "e": it is dropped, with
+// any move of the speed it made, and the gap around it counts as one.
 // A character is output on the tick its gap reaches two units; the debounce
 // adds no delay to that except while a change of state is pending.
 #pragma once
@@ -86,7 +90,7 @@ class FineTiming {
  private:
   static constexpr int kMaxMarks = 24;     // marks kept of one character (room to split)
   static constexpr int kMaxElements = 10;  // longest pattern in the tables
-  static constexpr int kMaxHeld = 8;       // strings held back before a signal is trusted
+  static constexpr int kMaxHeld = 24;      // strings held back before a signal is trusted
 
   void run_end(bool was_down, long len, TimingSink& out);
   void accept_mark(long gap, long mark);

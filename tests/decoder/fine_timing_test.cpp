@@ -105,6 +105,18 @@ TEST(FineTimingSignals, FirstWordAndWordSpacesFromDefaultSpeed) {
     }
 }
 
+TEST(FineTimingSignals, FirstWordsOfShortCharactersKeepTheirSpaces) {
+  // Until a character of three or more elements is read, characters are
+  // held back: a first few words of one- and two-element characters come
+  // out whole, spaces included.
+  const char* const texts[] = {"name ana qth oslo", "name tim at qth", "an ma nim am test"};
+  for (double wpm : {12, 20, 30, 40})
+    for (const char* t : texts) {
+      const Decoded r = decode(keyed(signal(t, wpm), 500), 500);
+      EXPECT_EQ(r.text, std::string(t) + " ") << wpm << " WPM";
+    }
+}
+
 TEST(FineTimingSignals, JitterOfATenthUnit) {
   for (double wpm : {12, 20, 35, 50})
     for (uint32_t seed = 1; seed <= 3; seed++) {
@@ -257,6 +269,27 @@ TEST(FineTimingRules, IsolatedTicksAndShortMarksAreNoise) {
                                  {0, 300}}),
                            500);
   EXPECT_EQ(r.text, "l ");
+}
+
+TEST(FineTimingRules, LoneShortMarksInGapsAreDroppedOnceASignalIsRead) {
+  // 20 WPM: a dit is 30 ticks. A lone 12-tick mark (0.4 dit, longer than
+  // the shortest mark) in the gap between two words is a noise peak: no "e",
+  // and the gaps either side of it make one word gap, even when neither
+  // alone would. A lone 18-tick mark (0.6 dit) is a short "e".
+  auto around = [](int before, int mark, int after) {
+    const test::Keyed a = test::morse(signal("test", 20));
+    KeyStates k = test::key_states(a.tone.on, 500, kDelay, a.end);
+    const KeyStates n = runs({{0, before}, {1, mark}, {0, after}});
+    k.insert(k.end(), n.begin(), n.end());
+    const KeyStates b = keyed(signal("de k", 20), 500);
+    k.insert(k.end(), b.begin(), b.end());
+    return decode(k, 500);
+  };
+  EXPECT_EQ(around(250, 12, 250).text, "test de k ");
+  EXPECT_EQ(around(80, 12, 60).text, "test de k ");
+  EXPECT_EQ(around(250, 18, 250).text, "test e de k ");
+  // The speed stays that of the signal.
+  EXPECT_NEAR(around(250, 12, 250).wpm, 20, 1);
 }
 
 TEST(FineTimingRules, ImplausiblyLongMarksSpoilTheirCharacter) {
