@@ -219,6 +219,42 @@ int main(int argc, char** argv) {
     std::printf("\n");
   }
 
+  // What a keyed station leaves in the clusters beside it, with and
+  // without subtracting it: the 99th percentile of their short-average
+  // power against the station's own key-down power.
+  {
+    std::printf(
+        "| keyed station at 700 Hz, +50 dB | leakage 50 / 100 / 150 Hz away, 99th percentile, "
+        "filtered | subtracted |\n|---|---|---|\n");
+    for (double wpm : {16.0, 22.0, 28.0, 33.0}) {
+      const double amp = 6000;
+      Keyed k = station(wpm, 700, amp, quick ? 20 : 40, static_cast<uint32_t>(wpm));
+      const auto audio = render({k.tone}, quick ? 20 : 40, noise_for_snr(amp, 50), 3);
+      std::string cells[2];
+      for (int sub = 0; sub < 2; sub++) {
+        FinePlan p;
+        p.centres_hz = kNine;
+        p.subtract = sub == 1;
+        FineFrontEnd fe(p);
+        const Out o = run_fine(fe, audio);
+        auto pct = [](std::vector<double> v, double f) {
+          v.erase(v.begin(), v.begin() + 1500);
+          std::sort(v.begin(), v.end());
+          return v[static_cast<std::size_t>(f * static_cast<double>(v.size() - 1))];
+        };
+        const double ref = pct(o.level[4], 0.9);
+        for (int q : {3, 2, 1}) {
+          char b[32];
+          std::snprintf(b, sizeof b, "%s%.1f dB", q == 3 ? "" : " / ",
+                        10 * std::log10(std::max(pct(o.level[q], 0.99), 1e-30) / ref));
+          cells[sub] += b;
+        }
+      }
+      std::printf("| %.0f WPM | %s | %s |\n", wpm, cells[0].c_str(), cells[1].c_str());
+    }
+    std::printf("\n");
+  }
+
   // Keyed neighbour 20 dB above a +6 dB station, 50 Hz away.
   {
     std::printf(

@@ -91,9 +91,16 @@ constexpr double kCarrierTrack = 0.05;  // weight of a body tick in the carrier 
 constexpr int kCarrierFirst = 8;        // body ticks before the carrier estimate is trusted
 constexpr double kModelDb = 12;         // carrier over the channel's noise that is modelled, dB
 constexpr double kOwnHz = 25;           // a station further off its centre is a neighbour's, Hz
+constexpr double kSpareHz = 5;          // and this much more before it is taken from another, Hz
 constexpr double kSameHz = 20;          // two clusters' tones this close are one station, Hz
 constexpr double kDominatedDb = 6;      // a neighbour this much stronger stops the model, dB
-constexpr double kSubGuardDb = -30;     // the edge guard beside a subtracted neighbour, dB
+constexpr double kSubGuardDb = -30;
+constexpr double kFitReach = 2;     // ticks either side of a key edge where the fit is measured
+constexpr double kFitTrack = 0.02;  // weight of an edge tick in the misfit
+constexpr double kHardHalf = 0.25;  // ticks, half the rise time of hard keying as modelled
+constexpr int kModelSettle = 250;   // ticks a model runs before the guard beside it is eased
+constexpr double kSubtractHz = 75;  // models are subtracted from clusters this close, Hz     // the
+                                    // edge guard beside a subtracted neighbour, dB
 
 double db(double x) {
   return 10 * std::log10(x);
@@ -209,10 +216,16 @@ struct FineFrontEnd::State {
     bool edge_up[kEdges] = {};           // ring: key down (true) or key up at that edge
     int nedges = 0;                      // edges ever found (the ring holds the last kEdges)
     bool model = false;                  // subtracted from its neighbours now
+    double tone = 0;                     // Hz, the tone the model stands on
+    int model_age = 0;                   // ticks the model has been subtracted without a break
+    double misfit = 0;                   // power of envelope less model at the key edges, units^2
+    double hardfit = 0;                  // the same for a model with hard key edges, units^2
+    bool fits = false;                   // the model's soft edges fit better than hard ones
     std::complex<double> mod = 0;        // the model at the subtracted tick, turned back, units
-    // near_turn[i]: the constant phase between this cluster's envelope and
-    // that of near[i] for what lies in both passbands.
-    std::vector<std::complex<double>> near_turn;
+    std::vector<int> sub;                // clusters whose models are subtracted from this one
+    // sub_turn[i]: the constant phase between this cluster's envelope and
+    // that of sub[i] for what lies in both passbands.
+    std::vector<std::complex<double>> sub_turn;
   };
   std::vector<Cluster> cl;
   int fill2 = 0;               // band samples since the last tick
@@ -246,7 +259,7 @@ struct FineFrontEnd::State {
   void learn_noise(Cluster& c, long long at);
   void track(Cluster& c, long long t);
   void choose_models();
-  double envelope(const Cluster& c, double at) const;
+  double envelope(const Cluster& c, double at, double* apart, double half = kEdgeHalf) const;
   int edge_lag = 0;  // ticks from the newest input to the newest tick whose edges are known
   int sub_lag = 0;   // ticks the subtracted envelope lags the input
   // The noise floor a cluster keys against, units^2 (0: none yet).
@@ -381,15 +394,19 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.tent.resize(kRing);
     c.blocks.resize(kBlocks);
     c.scratch.resize(kBlocks);
-    for (int n = 0; n < k; n++)
-      if (n != q && std::abs(plan.centres_hz[n] - c.centre) <= kNeighbourHz) {
-        c.near.push_back(n);
+    for (int n = 0; n < k; n++) {
+      const double apart = std::abs(plan.centres_hz[n] - c.centre);
+      if (n == q) continue;
+      if (apart <= kNeighbourHz) c.near.push_back(n);
+      if (apart <= kSubtractHz) {
+        c.sub.push_back(n);
         // What lies in both passbands stands in the two envelopes alike but
         // for the mixers' phasors and the decimator's delay of (len - 1) / 2
         // band samples, which turns by the difference of the two mixings.
         const double wn = two_pi * (plan.centres_hz[n] - s.band_mid) / s.band_rate;
-        c.near_turn.push_back(std::polar(1.0, (w - wn) * (static_cast<double>(len) - 1) / 2));
+        c.sub_turn.push_back(std::polar(1.0, (w - wn) * (static_cast<double>(len) - 1) / 2));
       }
+    }
   }
   s.edge_lag = static_cast<int>(s.chan_taps.size() - 1) / 2 + kEdgeSettle;
   s.sub_lag = s.edge_lag + kCarrierLead;
@@ -438,6 +455,10 @@ void FineFrontEnd::reset() {
     c.mdown = false;
     c.nedges = 0;
     c.model = false;
+    c.model_age = 0;
+    c.misfit = 0;
+    c.hardfit = 0;
+    c.fits = false;
     c.mod = 0;
     std::fill(c.raw.begin(), c.raw.end(), 0.0);
     std::fill(c.shrt.begin(), c.shrt.end(), 0.0);
@@ -584,21 +605,44 @@ void FineFrontEnd::State::tick_done(int frame) {
     track(c, t);
   }
   choose_models();
+  frames[nticks] = frame;
+  if (t < sub_lag) {  // nothing has come through the subtraction's delay yet
+    const int k = static_cast<int>(cl.size());
+    for (int q = 0; q < k; q++)
+      keys[q * max_ticks + nticks] = levels[q * max_ticks + nticks] = 0;
+    nticks++;
+    tick++;
+    return;
+  }
   const long long v = t - sub_lag;
   for (auto& c : cl) {
     if (!c.model) continue;
     const cfloat tn = c.turn[v & m];
-    c.mod = envelope(c, static_cast<double>(v)) * c.carrier_z * c.back *
-            std::complex<double>(tn.real(), -tn.imag());
+    double apart = 0;
+    const std::complex<double> own =
+        envelope(c, static_cast<double>(v), &apart) * c.carrier_z * c.back;
+    c.mod = own * std::complex<double>(tn.real(), -tn.imag());
+    // How well the model fits its own station at the key edges, where the
+    // neighbours' leakage comes from (hard keying does not fit).
+    if (apart <= kFitReach) {
+      const cfloat zz = c.zin[v & m];
+      const std::complex<double> z(zz.real(), zz.imag());
+      const std::complex<double> hard =
+          envelope(c, static_cast<double>(v), &apart, kHardHalf) * c.carrier_z * c.back;
+      c.misfit += kFitTrack * (std::norm(z - own) - c.misfit);
+      c.hardfit += kFitTrack * (std::norm(z - hard) - c.hardfit);
+    }
   }
   const int k = static_cast<int>(cl.size());
   for (int q = 0; q < k; q++) {
     auto& c = cl[q];
     const cfloat zv = c.zin[v & m];
     std::complex<double> others = 0;
-    for (std::size_t i = 0; i < c.near.size(); i++) {
-      const auto& o = cl[c.near[i]];
-      if (o.model) others += o.mod * c.near_turn[i];
+    for (std::size_t i = 0; i < c.sub.size(); i++) {
+      const auto& o = cl[c.sub[i]];
+      // A station this cluster would copy itself is not taken from it.
+      if (o.model && std::abs(o.tone - c.centre) > kOwnHz + kSpareHz)
+        others += o.mod * c.sub_turn[i];
     }
     const cfloat tq = c.turn[v & m];
     const std::complex<double> zc = std::complex<double>(zv.real(), zv.imag()) -
@@ -607,21 +651,20 @@ void FineFrontEnd::State::tick_done(int frame) {
     firfilt_crcf_push(c.chan, cfloat(static_cast<float>(zc.real()), static_cast<float>(zc.imag())));
     firfilt_crcf_execute(c.chan, &y);
     const double p = std::norm(std::complex<double>(y.real(), y.imag()));
-    c.sum_short += p - c.raw[(t - kShort) & m];
-    c.sum_long += p - c.raw[(t - kLong) & m];
-    c.raw[t & m] = p;
-    c.env[t & m] = y;
-    if ((t & m) == 0) {  // once round the ring, sum afresh: no rounding drift
+    c.sum_short += p - c.raw[(v - kShort) & m];
+    c.sum_long += p - c.raw[(v - kLong) & m];
+    c.raw[v & m] = p;
+    c.env[v & m] = y;
+    if ((v & m) == 0) {  // once round the ring, sum afresh: no rounding drift
       c.sum_short = c.sum_long = 0;
       for (int j = 0; j < kLong; j++)
-        (j < kShort ? c.sum_short : c.sum_long) += c.raw[(t - j) & m];
+        (j < kShort ? c.sum_short : c.sum_long) += c.raw[(v - j) & m];
       c.sum_long += c.sum_short;
     }
-    c.shrt[(t - (kShort - 1) / 2) & m] = c.sum_short / kShort;
-    c.lng[(t - (kLong - 1) / 2) & m] = c.sum_long / kLong;
+    c.shrt[(v - (kShort - 1) / 2) & m] = c.sum_short / kShort;
+    c.lng[(v - (kLong - 1) / 2) & m] = c.sum_long / kLong;
   }
-  frames[nticks] = frame;
-  judge(t - decide_lag, nticks);
+  judge(v - decide_lag, nticks);
   nticks++;
   tick++;
 }
@@ -673,14 +716,17 @@ void FineFrontEnd::State::track(Cluster& c, long long t) {
 
 // The keying envelope of a cluster's model at tick `at` (0 .. 1): raised-
 // cosine edges of 2 kEdgeHalf ticks centred on the edges found.
-double FineFrontEnd::State::envelope(const Cluster& c, double at) const {
+double FineFrontEnd::State::envelope(const Cluster& c, double at, double* apart,
+                                     double half) const {
   const int held = std::min(c.nedges, kEdges);
+  *apart = HUGE_VAL;
   for (int i = 1; i <= held; i++) {
     const int slot = (c.nedges - i) % kEdges;
     const double e = c.edge_at[slot];
-    if (e - kEdgeHalf > at) continue;
-    if (at >= e + kEdgeHalf) return c.edge_up[slot] ? 1 : 0;
-    const double x = (at - (e - kEdgeHalf)) / (2 * kEdgeHalf);
+    *apart = std::min(*apart, std::abs(at - e));
+    if (e - half > at) continue;
+    if (at >= e + half) return c.edge_up[slot] ? 1 : 0;
+    const double x = (at - (e - half)) / (2 * half);
     const double rc = 0.5 * (1 - std::cos(std::numbers::pi * x));
     return c.edge_up[slot] ? rc : 1 - rc;
   }
@@ -703,11 +749,13 @@ void FineFrontEnd::State::choose_models() {
       c.step = std::polar(1.0, off);
       c.back = std::polar(1.0, -off * static_cast<double>(sub_lag - edge_lag));
     }
-    c.model = c.ready > 0 && n > 0 && c.carrier > n * undb(kModelDb) && c.rot_n >= kToneTicks &&
-              std::abs(off) <= own && c.carrier_n >= kCarrierFirst;
+    c.tone = c.centre + off * kTickRate / (2 * std::numbers::pi);
+    c.model = plan.subtract && c.ready > 0 && n > 0 && c.carrier > n * undb(kModelDb) &&
+              c.rot_n >= kToneTicks && std::abs(off) <= own && c.carrier_n >= kCarrierFirst;
   }
   for (int q = 0; q < k; q++) {
     auto& c = cl[q];
+    c.model_age = c.model ? c.model_age : 0;
     if (!c.model) continue;
     for (int o : c.near) {
       const auto& d = cl[o];
@@ -721,6 +769,10 @@ void FineFrontEnd::State::choose_models() {
           (std::abs(c.step_rad) == std::abs(d.step_rad) && o < q))
         c.model = false;
     }
+    c.model_age = c.model ? std::min(c.model_age + 1, kModelSettle) : 0;
+    // Soft edges fit better than hard ones (the noise and the neighbours
+    // weigh on both alike).
+    c.fits = c.misfit < c.hardfit;
   }
 }
 
@@ -780,7 +832,9 @@ void FineFrontEnd::State::judge(long long at, int out) {
       if (o == q) continue;
       const bool near = std::abs(cl[o].centre - c.centre) <= kNeighbourHz;
       const double swing = cl[o].hi - cl[o].lo;
-      const double guard = near ? (cl[o].model ? sub_guard : edge_guard) : far_guard;
+      const bool sub = cl[o].model_age >= kModelSettle && cl[o].fits &&
+                       std::abs(cl[o].centre - c.centre) <= kSubtractHz;
+      const double guard = sub ? sub_guard : near ? edge_guard : far_guard;
       clear =
           clear && ps >= guard * swing && ps >= (near ? steady_guard : far_steady_guard) * cl[o].hi;
     }
@@ -909,7 +963,7 @@ void FineFrontEnd::State::learn_noise(Cluster& c, long long at) {
   const int m = kRing - 1;
   c.since_down = c.down ? 0 : c.since_down + 1;
   const long long u = at - kClean;
-  if (c.since_down <= 2 * kClean || u < kSettle + sub_lag) return;
+  if (c.since_down <= 2 * kClean || u < kSettle) return;
   c.block_acc += c.raw[u & m];
   if (++c.block_n < kBlockTicks) return;
   c.blocks[c.block_pos] = c.block_acc / kBlockTicks;

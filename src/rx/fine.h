@@ -61,6 +61,7 @@ struct FinePlan {
   int sample_rate = 48000;         // input frames per second
   std::vector<double> centres_hz;  // cluster centre frequencies, Hz, ascending (negative with iq)
   bool iq = false;                 // input is interleaved I/Q pairs (complex), else real
+  bool subtract = true;            // strong stations are subtracted from their neighbours
 };
 
 class FineFrontEnd {
