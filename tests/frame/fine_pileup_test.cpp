@@ -106,5 +106,45 @@ TEST(FinePileup, NineStationsOnNineClustersAllCopied) {
   EXPECT_LE(errors, 0.05 * sent);
 }
 
+// A strong station (+41 dB) with weak ones 50 Hz either side, 20 and 26 dB
+// below it: its keying sidebands alone cover them; subtracted, all three are
+// copied.
+TEST(FinePileup, WeakNeighboursOfAStrongStationCopied) {
+  struct S {
+    double freq, wpm, db;
+    const char* text;
+  } st[] = {{650, 22, -20, "ok1xyz de g4abc ur 579 5nn. name ana qth oslo hw? k"},
+            {750, 28, -26, "cq test de ve3xyz ve3xyz test k cq test de ve3xyz k"},
+            {700, 25, 0, "qrz? de dl1abc k rig 100 ant dipole 20m up. pse k tu"}};
+  const double strong = 6000;
+  std::vector<test::KeyedTone> tones;
+  double end = 0;
+  for (int i = 0; i < 3; i++) {
+    test::MorseSignal m;
+    m.text = st[i].text;
+    m.freq = st[i].freq;
+    m.cpm = 5 * st[i].wpm;
+    m.amp = strong * std::pow(10.0, st[i].db / 20);
+    m.start = 0.9 - 0.2 * i;
+    m.jitter = 0.05;
+    m.seed = 60 + i;
+    test::Keyed k = test::morse(m);
+    k.tone.phase = 1.3 * i;
+    tones.push_back(k.tone);
+    end = std::max(end, k.end);
+  }
+  const auto audio = test::render(tones, end + 1, test::noise_for_snr(strong, 41), 19);
+  test::SampleSource src(audio);
+  const auto r = decode_recording(src, fine_span(500, 900), nullptr);
+  for (const auto& s : st) {
+    const ClusterResult* c = at(r, static_cast<int>(s.freq));
+    ASSERT_NE(c, nullptr) << s.freq;
+    const std::string want = test::normalise(s.text);
+    EXPECT_LE(test::edit_distance(want, test::normalise(c->text)),
+              0.1 * static_cast<double>(want.size()))
+        << s.freq << " Hz: " << c->text;
+  }
+}
+
 }  // namespace
 }  // namespace talvo
