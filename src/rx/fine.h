@@ -11,6 +11,19 @@
 //     decimates to the tick rate, then a sharp channel filter (a Kaiser
 //     low-pass about +-30 Hz wide, more than 45 dB down 50 Hz off) leaves the
 //     cluster's complex envelope; its power is taken once a tick.
+//  2a. Subtraction. Filtering cannot part a weak station from the keying
+//     sidebands of a strong one 50 Hz away (about -15 dB in the channel at
+//     the strong one's key edges). So each cluster whose station stands well
+//     over the noise (12 dB in the channel), is not itself beside a station
+//     6 dB stronger, and lies within 25 Hz of its centre, keeps a model of
+//     it: its key edges, found where its envelope (turned by the measured
+//     tone, through a copy of the channel filter) crosses half the key-down
+//     carrier, between ticks; the key-down carrier's amplitude and phase,
+//     measured on the bodies of its marks; raised-cosine edges of 5 ms. The
+//     model is subtracted, sub_lag ticks (62 ms) behind the input, from the
+//     envelope of every cluster within 75 Hz whose own reach (25 Hz and 5 Hz
+//     spare) does not hold the station, and the stages below judge what is
+//     left. A clean station leaves about -52 dB instead of -15 dB.
 //  3. Key decision: the complex envelope, turned back by the tone's offset
 //     from the centre as measured on the marks, is averaged coherently over
 //     about 0.6 of a dot of the speed the cluster has measured from its own
@@ -34,7 +47,10 @@
 //     start, is held to 6 dB over the lower quartile of the floors of all
 //     the clusters.
 //  4. Guards. A tick is not clear when a cluster 50 Hz away swings (has a
-//     key edge within 24 ms) more than 6 dB over this cluster's power, or
+//     key edge within 24 ms) more than 6 dB over this cluster's power (30 dB
+//     when that cluster's model has run half a second and its soft edges fit
+//     its station better than hard ones would: hard keying's clicks are not
+//     modelled), or
 //     any other cluster more than 15 dB over it (the clicks of hard keying
 //     reach across the band), or a steady carrier is 40 dB (50 Hz away) or
 //     50 dB (further) over it. A mark with fewer than four clear ticks in
