@@ -94,13 +94,23 @@ constexpr double kOwnHz = 25;           // a station further off its centre is a
 constexpr double kSpareHz = 5;          // and this much more before it is taken from another, Hz
 constexpr double kSameHz = 20;          // two clusters' tones this close are one station, Hz
 constexpr double kDominatedDb = 6;      // a neighbour this much stronger stops the model, dB
-constexpr double kSubGuardDb = -30;
-constexpr double kFitReach = 2;     // ticks either side of a key edge where the fit is measured
-constexpr double kFitTrack = 0.02;  // weight of an edge tick in the misfit
-constexpr double kHardHalf = 0.25;  // ticks, half the rise time of hard keying as modelled
-constexpr int kModelSettle = 250;   // ticks a model runs before the guard beside it is eased
-constexpr double kSubtractHz = 75;  // models are subtracted from clusters this close, Hz     // the
-                                    // edge guard beside a subtracted neighbour, dB
+constexpr double kSubGuardDb = -30;     // the edge guard beside a subtracted neighbour, dB
+constexpr int kModelSettle = 250;       // ticks a model runs before the guard beside it eases
+constexpr double kSubtractHz = 75;      // models are subtracted from clusters this close, Hz
+constexpr double kFitReach = 2;         // ticks either side of a key edge where the fit is measured
+constexpr double kFitTrack = 0.02;      // weight of an edge tick in the misfit
+constexpr double kHardHalf = 0.25;      // ticks, half the rise time of hard keying as modelled
+// Further away the edge guard eases where a cluster's power shows no more
+// where it would blank than elsewhere (no clicks of hard keying arrive), to
+// 6 dB over soft keying's sidebands (about -24 dB 100 Hz away and -30 dB
+// 150 Hz away in the channel): kSoftFarGuardDb - kSoftFarSlope * distance,
+// not under kSoftFarGuardMinDb.
+constexpr double kSoftFarGuardDb = -6;      // dB
+constexpr double kSoftFarSlope = 0.12;      // dB per Hz
+constexpr double kSoftFarGuardMinDb = -45;  // dB
+constexpr double kEvidenceTrack = 0.002;    // weight of a tick in the guarded/unguarded powers
+constexpr int kEvidenceTicks = 500;         // guarded ticks before the far guard may ease
+constexpr double kEvidenceDb = 1;           // guarded over unguarded power that keeps it, dB
 
 double db(double x) {
   return 10 * std::log10(x);
@@ -218,11 +228,14 @@ struct FineFrontEnd::State {
     bool model = false;                  // subtracted from its neighbours now
     double tone = 0;                     // Hz, the tone the model stands on
     int model_age = 0;                   // ticks the model has been subtracted without a break
-    double misfit = 0;                   // power of envelope less model at the key edges, units^2
-    double hardfit = 0;                  // the same for a model with hard key edges, units^2
-    bool fits = false;                   // the model's soft edges fit better than hard ones
-    std::complex<double> mod = 0;        // the model at the subtracted tick, turned back, units
-    std::vector<int> sub;                // clusters whose models are subtracted from this one
+    double guarded = 0;            // mean short-average power where a strict guard blanks, units^2
+    double unguarded = 0;          // the same where none does, units^2
+    int guarded_n = 0;             // ticks that measured `guarded` (saturates)
+    double misfit = 0;             // power of envelope less model at the key edges, units^2
+    double hardfit = 0;            // the same for a model with hard key edges, units^2
+    bool fits = false;             // the model's soft edges fit better than hard ones
+    std::complex<double> mod = 0;  // the model at the subtracted tick, turned back, units
+    std::vector<int> sub;          // clusters whose models are subtracted from this one
     // sub_turn[i]: the constant phase between this cluster's envelope and
     // that of sub[i] for what lies in both passbands.
     std::vector<std::complex<double>> sub_turn;
@@ -457,6 +470,8 @@ void FineFrontEnd::reset() {
     c.model = false;
     c.model_age = 0;
     c.misfit = 0;
+    c.guarded = c.unguarded = 0;
+    c.guarded_n = 0;
     c.hardfit = 0;
     c.fits = false;
     c.mod = 0;
@@ -827,16 +842,33 @@ void FineFrontEnd::State::judge(long long at, int out) {
     // Another cluster's keying sidebands (and the clicks of hard keying,
     // which reach across the band) come around its key edges: there its
     // power swings; a neighbour's steady carrier leaks a little always.
-    bool clear = true;
+    // Beside a subtracted station whose soft edges fit, the edge guard eases
+    // to kSubGuardDb. Whether the far guard matters here is learnt: the
+    // cluster's power where it would blank against its power elsewhere;
+    // where the other stations' clicks do not show, it eases towards the
+    // level of soft keying's sidebands.
+    const bool eased = c.guarded_n >= kEvidenceTicks && c.guarded < c.unguarded * undb(kEvidenceDb);
+    bool clear = true, strict = true;
     for (int o = 0; o < k; o++) {
       if (o == q) continue;
-      const bool near = std::abs(cl[o].centre - c.centre) <= kNeighbourHz;
+      const double apart = std::abs(cl[o].centre - c.centre);
+      const bool near = apart <= kNeighbourHz;
       const double swing = cl[o].hi - cl[o].lo;
-      const bool sub = cl[o].model_age >= kModelSettle && cl[o].fits &&
-                       std::abs(cl[o].centre - c.centre) <= kSubtractHz;
-      const double guard = sub ? sub_guard : near ? edge_guard : far_guard;
-      clear =
-          clear && ps >= guard * swing && ps >= (near ? steady_guard : far_steady_guard) * cl[o].hi;
+      const bool steady = ps >= (near ? steady_guard : far_steady_guard) * cl[o].hi;
+      strict = strict && steady && ps >= (near ? edge_guard : far_guard) * swing;
+      const bool sub = cl[o].model_age >= kModelSettle && cl[o].fits && apart <= kSubtractHz;
+      const double guard =
+          sub     ? sub_guard
+          : near  ? edge_guard
+          : eased ? undb(std::max(kSoftFarGuardDb - kSoftFarSlope * apart, kSoftFarGuardMinDb))
+                  : far_guard;
+      clear = clear && steady && ps >= guard * swing;
+    }
+    if (strict) {
+      c.unguarded += kEvidenceTrack * (ps - c.unguarded);
+    } else {
+      c.guarded += kEvidenceTrack * (ps - c.guarded);
+      c.guarded_n = std::min(c.guarded_n + 1, kEvidenceTicks);
     }
     // Ready to key: the long average stands clearly above the noise, and
     // the short one too (not a neighbour's key edge inside the long window).
