@@ -146,5 +146,44 @@ TEST(FinePileup, WeakNeighboursOfAStrongStationCopied) {
   }
 }
 
+// A weak station 150 Hz from one 20 dB stronger: the strong one's key edges
+// would blank it where hard keying's clicks might arrive; soft keying leaves
+// nothing there, and the guard learns so.
+TEST(FinePileup, WeakStationBesideASoftStrongOneFurtherAwayCopied) {
+  struct S {
+    double freq, wpm, db;
+    const char* text;
+  } st[] = {{550, 27, 0, "name ida qth oslo hw? ja3sq de dl7fix ur rst 479 5nn. cq de dl7fix k"},
+            {700, 18, 20, "yo4ra de ok4tvk ur rst 489 5nn. tnx fer qso 73 es gl sk cq de ok4tvk"}};
+  const double weak = 1000;
+  std::vector<test::KeyedTone> tones;
+  double end = 0;
+  for (int i = 0; i < 2; i++) {
+    test::MorseSignal m;
+    m.text = st[i].text;
+    m.freq = st[i].freq;
+    m.cpm = 5 * st[i].wpm;
+    m.amp = weak * std::pow(10.0, st[i].db / 20);
+    m.start = 0.5 + 0.4 * i;
+    m.jitter = 0.05;
+    m.seed = 70 + i;
+    test::Keyed k = test::morse(m);
+    k.tone.phase = 0.9 * i;
+    tones.push_back(k.tone);
+    end = std::max(end, k.end);
+  }
+  const auto audio = test::render(tones, end + 1, test::noise_for_snr(weak, 8), 23);
+  test::SampleSource src(audio);
+  const auto r = decode_recording(src, fine_span(500, 900), nullptr);
+  for (const auto& s : st) {
+    const ClusterResult* c = at(r, static_cast<int>(s.freq));
+    ASSERT_NE(c, nullptr) << s.freq;
+    const std::string want = test::normalise(s.text);
+    EXPECT_LE(test::edit_distance(want, test::normalise(c->text)),
+              0.1 * static_cast<double>(want.size()))
+        << s.freq << " Hz: " << c->text;
+  }
+}
+
 }  // namespace
 }  // namespace talvo
