@@ -94,18 +94,21 @@ constexpr double kOwnHz = 25;           // a station further off its centre is a
 constexpr double kSpareHz = 5;          // and this much more before it is taken from another, Hz
 constexpr double kSameHz = 20;          // two clusters' tones this close are one station, Hz
 constexpr double kDominatedDb = 6;      // a neighbour this much stronger stops the model, dB
-constexpr double kSubGuardDb = -30;     // the edge guard beside a subtracted neighbour, dB
-constexpr int kModelSettle = 250;       // ticks a model runs before the guard beside it eases
+constexpr double kSubGuardDb = -40;     // the edge guard beside a subtracted neighbour at most, dB
+constexpr double kResidueDb = 8;        // beside it a cluster this far over its noise is clear, dB
+constexpr int kModelSettle = 500;       // ticks a model runs before the guard beside it eases
 constexpr double kSubtractHz = 75;      // models are subtracted from clusters this close, Hz
 constexpr double kFitReach = 2;         // ticks either side of a key edge where the fit is measured
 constexpr double kFitTrack = 0.02;      // weight of an edge tick in the misfit
-constexpr double kHardHalf = 0.25;      // ticks, half the rise time of hard keying as modelled
+constexpr double kFitCleanHz =
+    260;                            // models this close are taken out where the fit is measured, Hz
+constexpr double kHardHalf = 0.25;  // ticks, half the rise time of hard keying as modelled
 // Further away the edge guard eases where a cluster's power shows no more
 // where it would blank than elsewhere (no clicks of hard keying arrive), to
-// 6 dB over soft keying's sidebands (about -24 dB 100 Hz away and -30 dB
+// 9 dB over soft keying's sidebands (about -24 dB 100 Hz away and -30 dB
 // 150 Hz away in the channel): kSoftFarGuardDb - kSoftFarSlope * distance,
 // not under kSoftFarGuardMinDb.
-constexpr double kSoftFarGuardDb = -6;      // dB
+constexpr double kSoftFarGuardDb = -3;      // dB
 constexpr double kSoftFarSlope = 0.12;      // dB per Hz
 constexpr double kSoftFarGuardMinDb = -45;  // dB
 constexpr double kEvidenceTrack = 0.002;    // weight of a tick in the guarded/unguarded powers
@@ -228,9 +231,14 @@ struct FineFrontEnd::State {
     bool model = false;                  // subtracted from its neighbours now
     double tone = 0;                     // Hz, the tone the model stands on
     int model_age = 0;                   // ticks the model has been subtracted without a break
-    double guarded = 0;            // mean short-average power where a strict guard blanks, units^2
-    double unguarded = 0;          // the same where none does, units^2
-    int guarded_n = 0;             // ticks that measured `guarded` (saturates)
+    double guarded = 0;     // mean short-average power where a strict guard blanks, units^2
+    double unguarded = 0;   // the same where none does, units^2
+    int guarded_n = 0;      // ticks that measured `guarded` (saturates)
+    std::vector<int> fitn;  // clusters whose models are taken from this one's when it fits
+    std::vector<std::complex<double>> fit_turn;  // their constant phases, as sub_turn
+    std::complex<double> own = 0;  // the model at the subtracted tick in this envelope, units
+    double edge_apart = 0;         // ticks from there to the nearest key edge
+    double sub_guard = 1;          // the edge guard beside this model (power ratio)
     double misfit = 0;             // power of envelope less model at the key edges, units^2
     double hardfit = 0;            // the same for a model with hard key edges, units^2
     bool fits = false;             // the model's soft edges fit better than hard ones
@@ -411,6 +419,11 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
       const double apart = std::abs(plan.centres_hz[n] - c.centre);
       if (n == q) continue;
       if (apart <= kNeighbourHz) c.near.push_back(n);
+      if (apart <= kFitCleanHz) {
+        const double wn = two_pi * (plan.centres_hz[n] - s.band_mid) / s.band_rate;
+        c.fitn.push_back(n);
+        c.fit_turn.push_back(std::polar(1.0, (w - wn) * (static_cast<double>(len) - 1) / 2));
+      }
       if (apart <= kSubtractHz) {
         c.sub.push_back(n);
         // What lies in both passbands stands in the two envelopes alike but
@@ -637,16 +650,26 @@ void FineFrontEnd::State::tick_done(int frame) {
     const std::complex<double> own =
         envelope(c, static_cast<double>(v), &apart) * c.carrier_z * c.back;
     c.mod = own * std::complex<double>(tn.real(), -tn.imag());
-    // How well the model fits its own station at the key edges, where the
-    // neighbours' leakage comes from (hard keying does not fit).
-    if (apart <= kFitReach) {
-      const cfloat zz = c.zin[v & m];
-      const std::complex<double> z(zz.real(), zz.imag());
-      const std::complex<double> hard =
-          envelope(c, static_cast<double>(v), &apart, kHardHalf) * c.carrier_z * c.back;
-      c.misfit += kFitTrack * (std::norm(z - own) - c.misfit);
-      c.hardfit += kFitTrack * (std::norm(z - hard) - c.hardfit);
-    }
+    c.own = own;
+    c.edge_apart = apart;
+  }
+  // How well each model fits its own station at the key edges, where the
+  // neighbours' leakage comes from (hard keying does not fit), on its
+  // envelope less the other models nearby.
+  for (auto& c : cl) {
+    if (!c.model || c.edge_apart > kFitReach) continue;
+    const cfloat zz = c.zin[v & m];
+    const cfloat tn = c.turn[v & m];
+    std::complex<double> others = 0;
+    for (std::size_t i = 0; i < c.fitn.size(); i++)
+      if (cl[c.fitn[i]].model) others += cl[c.fitn[i]].mod * c.fit_turn[i];
+    const std::complex<double> z = std::complex<double>(zz.real(), zz.imag()) -
+                                   others * std::complex<double>(tn.real(), tn.imag());
+    double apart = 0;
+    const std::complex<double> hard =
+        envelope(c, static_cast<double>(v), &apart, kHardHalf) * c.carrier_z * c.back;
+    c.misfit += kFitTrack * (std::norm(z - c.own) - c.misfit);
+    c.hardfit += kFitTrack * (std::norm(z - hard) - c.hardfit);
   }
   const int k = static_cast<int>(cl.size());
   for (int q = 0; q < k; q++) {
@@ -785,6 +808,10 @@ void FineFrontEnd::State::choose_models() {
         c.model = false;
     }
     c.model_age = c.model ? std::min(c.model_age + 1, kModelSettle) : 0;
+    // What the subtraction leaves lies near the noise: beside it a cluster
+    // is clear where it stands kResidueDb over its noise.
+    const double snr = c.carrier / std::max(floor_of(c), 1e-30);
+    c.sub_guard = std::clamp(undb(kResidueDb) / snr, undb(kSubGuardDb), undb(kEdgeGuardDb));
     // Soft edges fit better than hard ones (the noise and the neighbours
     // weigh on both alike).
     c.fits = c.misfit < c.hardfit;
@@ -797,7 +824,6 @@ void FineFrontEnd::State::judge(long long at, int out) {
   const bool valid = at >= kLong + kGuardReach;
   const double edge_guard = undb(kEdgeGuardDb);
   const double far_guard = undb(kFarEdgeGuardDb);
-  const double sub_guard = undb(kSubGuardDb);
   const double steady_guard = undb(kSteadyGuardDb);
   const double far_steady_guard = undb(kFarSteadyGuardDb);
   const double decay = undb(-kDecayDbPerS / kTickRate);
@@ -858,7 +884,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
       strict = strict && steady && ps >= (near ? edge_guard : far_guard) * swing;
       const bool sub = cl[o].model_age >= kModelSettle && cl[o].fits && apart <= kSubtractHz;
       const double guard =
-          sub     ? sub_guard
+          sub     ? cl[o].sub_guard
           : near  ? edge_guard
           : eased ? undb(std::max(kSoftFarGuardDb - kSoftFarSlope * apart, kSoftFarGuardMinDb))
                   : far_guard;
