@@ -85,10 +85,16 @@ constexpr double kMatch = 0.6;             // coherent window length over the do
 constexpr double kWeakMatch = 0.9;         // the same for a weak station
 constexpr double kStrongDb = 12;           // carrier over the channel noise of a strong station, dB
 constexpr double kWeakDb = 6;              // and of a weak one, dB (between: in proportion)
-constexpr double kFlat = 0.5;  // a window's halves this alike (in power) lie in a mark's body
-constexpr double kSlack = 8;   // element noise powers of a half window allowed in that test
-constexpr int kMinWin = 9;     // ticks, shortest coherent window, odd
-constexpr int kMaxWin = 41;    // ticks, longest coherent window, odd
+constexpr double kFlat = 0.5;        // a window's halves this alike (in power) lie in a mark's body
+constexpr double kSlack = 8;         // element noise powers of a half window allowed in that test
+constexpr double kPhaseTrack = 0.1;  // weight of a key-down tick in the carrier's phase
+constexpr int kPhaseTicks = 60;      // key-down ticks measured before the phase is used
+// The noise of the statistic along the carrier over that of the power: half
+// in theory; more keeps the gaps' noise peaks from keying, as the phase
+// learnt on a weak station's marks is itself noisy (measured).
+constexpr double kAlongNoise = 0.6;
+constexpr int kMinWin = 9;   // ticks, shortest coherent window, odd
+constexpr int kMaxWin = 41;  // ticks, longest coherent window, odd
 
 // Subtraction of strong stations.
 constexpr double kEdgeHalf = 1.25;      // ticks, half the rise time modelled (5 ms raised cosine)
@@ -187,26 +193,29 @@ struct FineFrontEnd::State {
     long long run_start = 0;      // tick the current key-down run began
     int run_clear = 0;            // ticks of the current run clear of every guard
     std::complex<double> rot;     // phase advance per tick over key-down ticks, units^2
-    int rot_n = 0;                // key-down ticks that measured rot (saturates)
-    std::vector<double> blocks;   // ring: noise block averages, units^2
-    std::vector<double> scratch;  // copy of blocks for the percentile
-    int nblocks = 0;              // blocks held, 0 .. kBlocks
-    int block_pos = 0;            // next block slot
-    double block_acc = 0;         // power summed in the current block, units^2
-    int block_n = 0;              // ticks in the current block
-    double noise = 0;             // noise power per tick in the channel filter, units^2
-    double level = 0;             // key-down power (carrier + noise), units^2
-    double carrier = 0;           // carrier power of the recent marks, units^2 (0: none yet)
-    double sum_short = 0;         // the newest kShort raw powers summed, units^2
-    double sum_long = 0;          // the newest kLong raw powers summed, units^2
-    double unit = kStartUnit;     // dot length as estimated from the marks, ticks
-    std::vector<double> lengths;  // counted marks by length in ticks, older ones weighing less
-    int run = 0;                  // ticks of the current key-down run
-    long long since_down = 0;     // ticks judged since the last key-down tick
-    double hi = 0, lo = 0;        // short average's extremes around the tick judged, units^2
-    int ready = 0;                // ticks left in which the cluster may key
-    bool down = false;            // key state of the last tick judged
-    std::vector<int> near;        // clusters close enough to guard this one as neighbours
+    std::complex<double> still = 1;  // the tone's offset turned back up to the tick judged
+    std::complex<double> phase = 0;  // the carrier at that phase on the marks, units
+    int phase_n = 0;                 // key-down ticks that measured phase (saturates)
+    int rot_n = 0;                   // key-down ticks that measured rot (saturates)
+    std::vector<double> blocks;      // ring: noise block averages, units^2
+    std::vector<double> scratch;     // copy of blocks for the percentile
+    int nblocks = 0;                 // blocks held, 0 .. kBlocks
+    int block_pos = 0;               // next block slot
+    double block_acc = 0;            // power summed in the current block, units^2
+    int block_n = 0;                 // ticks in the current block
+    double noise = 0;                // noise power per tick in the channel filter, units^2
+    double level = 0;                // key-down power (carrier + noise), units^2
+    double carrier = 0;              // carrier power of the recent marks, units^2 (0: none yet)
+    double sum_short = 0;            // the newest kShort raw powers summed, units^2
+    double sum_long = 0;             // the newest kLong raw powers summed, units^2
+    double unit = kStartUnit;        // dot length as estimated from the marks, ticks
+    std::vector<double> lengths;     // counted marks by length in ticks, older ones weighing less
+    int run = 0;                     // ticks of the current key-down run
+    long long since_down = 0;        // ticks judged since the last key-down tick
+    double hi = 0, lo = 0;           // short average's extremes around the tick judged, units^2
+    int ready = 0;                   // ticks left in which the cluster may key
+    bool down = false;               // key state of the last tick judged
+    std::vector<int> near;           // clusters close enough to guard this one as neighbours
 
     // The model of this cluster's station, subtracted from its neighbours:
     // key edges found on the undelayed envelope turned by the tone, and the
@@ -480,6 +489,9 @@ void FineFrontEnd::reset() {
     c.run_clear = 0;
     c.rot = 0;
     c.rot_n = 0;
+    c.still = 1;
+    c.phase = 0;
+    c.phase_n = 0;
     std::fill(c.blocks.begin(), c.blocks.end(), 0.0);
     std::fill(c.lengths.begin(), c.lengths.end(), 0.0);
     c.nblocks = 0;
@@ -882,14 +894,32 @@ void FineFrontEnd::State::judge(long long at, int out) {
       ph *= step;
       if (j == -1) older = acc;
     }
-    const double pd = std::norm(acc) / (static_cast<double>(win) * win);
+    double pd = std::norm(acc) / (static_cast<double>(win) * win);
     // The window lies in a mark's body when both its halves hold the
     // key-down level (on a key edge's ramp one half falls short).
     const double pa = std::norm(older) / (static_cast<double>(h) * h);
     const double pb = std::norm(acc - older) / (static_cast<double>(h + 1) * (h + 1));
     const bool body =
         std::min(pa, pb) + kSlack * n * coh_noise[std::max(h, 1)] > kFlat * std::max(pa, pb);
-    const double nd = n * coh_noise[win];
+    double nd = n * coh_noise[win];
+    // The carrier's phase, held still by turning back the tone's offset
+    // tick by tick, is learnt on the ticks whose power stands well over the
+    // noise and near the key-down level, once the cluster's own station has
+    // keyed (not from a neighbour's leakage before it); with it the
+    // statistic is the part of the window's average along the carrier
+    // (squared where positive): all of the carrier, half of the noise.
+    c.still *= step;
+    c.still /= std::abs(c.still);
+    const std::complex<double> zs = acc / static_cast<double>(win) * c.still;
+    if (clear && c.carrier > 0 && pd > kInterior * c.level && pd > nd * undb(kFloorDb)) {
+      c.phase += kPhaseTrack * (zs - c.phase);
+      c.phase_n = std::min(c.phase_n + 1, kPhaseTicks);
+    }
+    if (c.phase_n >= kPhaseTicks && std::norm(c.phase) > 0) {
+      const double x = (zs * std::conj(c.phase)).real() / std::abs(c.phase);
+      pd = x > 0 ? x * x : 0;
+      nd *= kAlongNoise;
+    }
     bool down = false;
     if (c.ready > 0) {
       c.ready--;

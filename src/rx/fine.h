@@ -31,17 +31,20 @@
 //     weak one, 6 dB), 9 to 41 ticks, centred on the tick being judged. The
 //     dot length is the one that best explains the recent marks' lengths as
 //     dots and dashes (the short pieces of broken marks have no dashes three
-//     times as long). Its power is
-//     the element statistic, whose noise part follows from the noise floor
-//     and the channel filter's autocorrelation. The power is also averaged
-//     over a short (18 ms) and a dash-scale (82 ms) window for acquisition
-//     and the guards. Each cluster measures its own noise floor (the
-//     30th percentile, scaled to the mean, of the power of the 20 ms blocks
-//     lying more than 40 ms from any key-down tick, over the last 3 s of such
-//     blocks) and its own key-down level (the element statistic while keyed,
-//     following the level within an element; it sinks only where both
-//     halves of the window hold alike, so a mark's falling edge does not
-//     pull it down and lengthen the mark).
+//     times as long). Its power is the element statistic, whose noise part
+//     follows from the noise floor and the channel filter's autocorrelation;
+//     once the carrier's phase (held still by turning back the offset tick
+//     by tick) is learnt on the marks, the statistic is the average's part
+//     along the carrier, squared where positive: all of the carrier, half
+//     of the noise (taken as 0.6 of it, the phase being learnt in noise).
+//     The power is also averaged over a short (18 ms) and a dash-scale
+//     (82 ms) window for acquisition and the guards. Each cluster measures
+//     its own noise floor (the 30th percentile, scaled to the mean, of the
+//     power of the 20 ms blocks lying more than 40 ms from any key-down
+//     tick, over the last 3 s of such blocks) and its own key-down level
+//     (the element statistic while keyed, following the level within an
+//     element; it sinks only where both halves of the window hold alike, so
+//     a mark's falling edge does not pull it down and lengthen the mark).
 //     Nothing is absolute: decisions depend on power ratios alone, so the
 //     same audio at any level gives the same key states. A cluster starts
 //     keying only after both averages stand clearly above the noise (which
