@@ -48,24 +48,28 @@ constexpr int kSettle = 40;                // ticks the filters take to fill aft
 constexpr double kPercentile = 0.3;        // noise floor: this fraction of the blocks lies below
 constexpr double kNoiseCal = 1.97;         // mean noise power / that percentile, measured
 constexpr double kAcquireDb = 7.5;         // long average over noise that starts keying, dB
-constexpr double kStayDb = 5.0;      // long average over noise that keeps a ready cluster ready, dB
-constexpr double kStartUnit = 12;    // ticks, dot length assumed before any mark (50 WPM)
-constexpr double kMinUnit = 10;      // ticks, shortest dot followed (60 WPM)
-constexpr double kMaxUnit = 60;      // ticks, longest dot followed (10 WPM)
-constexpr double kSpeedTrack = 0.3;  // weight of each mark in the dot length estimate
-constexpr int kReportMin = 8;        // ticks, shortest mark that measures the carrier
-constexpr double kReportUnit = 0.75;     // dots, shortest mark that measures the carrier
-constexpr int kReportMax = 200;          // ticks of a mark's end that measure it at most
-constexpr double kReportTrack = 0.25;    // weight of each mark in the carrier power
-constexpr double kStayFloorDb = 5;       // lowest key-up threshold over the element noise, dB
-constexpr double kFloorDb = 8;           // lowest key-down threshold over the element noise, dB
-constexpr double kFraction = 0.4;        // threshold: noise + this fraction of (level - noise)
-constexpr double kHystDb = 1.5;          // key-up threshold below key-down threshold, dB
-constexpr int kHold = 1000;              // ticks a cluster stays ready after the last acquisition
-constexpr double kInterior = 0.5;        // key-down power below this part of the level is an edge
-constexpr double kTrack = 0.15;          // key-down level tracking weight per tick
-constexpr double kDecayDbPerS = 40;      // key-down level decay while key up, dB/s
-constexpr double kEdgeGuardDb = -6;      // weakest clear level beside a neighbour's key edge, dB
+constexpr double kStayDb = 5.0;    // long average over noise that keeps a ready cluster ready, dB
+constexpr double kStartUnit = 12;  // ticks, dot length assumed before any mark (50 WPM)
+constexpr double kMinUnit = 10;    // ticks, shortest dot followed (60 WPM)
+constexpr double kMaxUnit = 60;    // ticks, longest dot followed (10 WPM)
+constexpr int kLengths = 4 * static_cast<int>(kMaxUnit);  // ticks, longest mark counted + 1
+constexpr double kLengthKeep = 0.96;   // weight a counted mark keeps per later mark
+constexpr double kDotReach = 0.45;     // a mark counts as a dot within this part of the dot length
+constexpr double kDashReach = 0.3;     // and as a dash within this part of three dots
+constexpr double kUnitStep = 0.5;      // ticks, the dot lengths tried
+constexpr int kReportMin = 8;          // ticks, shortest mark that measures the carrier
+constexpr double kReportUnit = 0.75;   // dots, shortest mark that measures the carrier
+constexpr int kReportMax = 200;        // ticks of a mark's end that measure it at most
+constexpr double kReportTrack = 0.25;  // weight of each mark in the carrier power
+constexpr double kStayFloorDb = 5;     // lowest key-up threshold over the element noise, dB
+constexpr double kFloorDb = 8;         // lowest key-down threshold over the element noise, dB
+constexpr double kFraction = 0.5;      // threshold: noise + this fraction of (level - noise)
+constexpr double kHystDb = 1.5;        // key-up threshold below key-down threshold, dB
+constexpr int kHold = 1000;            // ticks a cluster stays ready after the last acquisition
+constexpr double kInterior = 0.5;      // key-down power below this part of the level is an edge
+constexpr double kTrack = 0.15;        // key-down level tracking weight per tick
+constexpr double kDecayDbPerS = 40;    // key-down level decay while key up, dB/s
+constexpr double kEdgeGuardDb = -6;    // weakest clear level beside a neighbour's key edge, dB
 constexpr double kFarEdgeGuardDb = -15;  // the same for a key edge further away, dB
 constexpr double kSteadyGuardDb = -40;  // weakest level beside a steady neighbour that is clear, dB
 constexpr double kFarSteadyGuardDb = -50;  // the same beside a steady carrier further away, dB
@@ -78,8 +82,19 @@ constexpr double kToneTrack = 0.005;       // weight of a key-down tick in the p
 constexpr int kToneTicks = 20;             // key-down ticks measured before the offset is used
 constexpr double kMaxOffsetHz = 30;        // offsets further out are not turned back, Hz
 constexpr double kMatch = 0.6;             // coherent window length over the dot length
-constexpr int kMinWin = 9;                 // ticks, shortest coherent window, odd
-constexpr int kMaxWin = 41;                // ticks, longest coherent window, odd
+constexpr double kWeakMatch = 0.9;         // the same for a weak station
+constexpr double kStrongDb = 12;           // carrier over the channel noise of a strong station, dB
+constexpr double kWeakDb = 6;              // and of a weak one, dB (between: in proportion)
+constexpr double kFlat = 0.5;        // a window's halves this alike (in power) lie in a mark's body
+constexpr double kSlack = 8;         // element noise powers of a half window allowed in that test
+constexpr double kPhaseTrack = 0.1;  // weight of a key-down tick in the carrier's phase
+constexpr int kPhaseTicks = 60;      // key-down ticks measured before the phase is used
+// The noise of the statistic along the carrier over that of the power: half
+// in theory; more keeps the gaps' noise peaks from keying, as the phase
+// learnt on a weak station's marks is itself noisy (measured).
+constexpr double kAlongNoise = 0.6;
+constexpr int kMinWin = 9;   // ticks, shortest coherent window, odd
+constexpr int kMaxWin = 41;  // ticks, longest coherent window, odd
 
 // Subtraction of strong stations.
 constexpr double kEdgeHalf = 1.25;      // ticks, half the rise time modelled (5 ms raised cosine)
@@ -191,25 +206,29 @@ struct FineFrontEnd::State {
     long long run_start = 0;      // tick the current key-down run began
     int run_clear = 0;            // ticks of the current run clear of every guard
     std::complex<double> rot;     // phase advance per tick over key-down ticks, units^2
-    int rot_n = 0;                // key-down ticks that measured rot (saturates)
-    std::vector<double> blocks;   // ring: noise block averages, units^2
-    std::vector<double> scratch;  // copy of blocks for the percentile
-    int nblocks = 0;              // blocks held, 0 .. kBlocks
-    int block_pos = 0;            // next block slot
-    double block_acc = 0;         // power summed in the current block, units^2
-    int block_n = 0;              // ticks in the current block
-    double noise = 0;             // noise power per tick in the channel filter, units^2
-    double level = 0;             // key-down power (carrier + noise), units^2
-    double carrier = 0;           // carrier power of the recent marks, units^2 (0: none yet)
-    double sum_short = 0;         // the newest kShort raw powers summed, units^2
-    double sum_long = 0;          // the newest kLong raw powers summed, units^2
-    double unit = kStartUnit;     // dot length as estimated from the marks, ticks
-    int run = 0;                  // ticks of the current key-down run
-    long long since_down = 0;     // ticks judged since the last key-down tick
-    double hi = 0, lo = 0;        // short average's extremes around the tick judged, units^2
-    int ready = 0;                // ticks left in which the cluster may key
-    bool down = false;            // key state of the last tick judged
-    std::vector<int> near;        // clusters close enough to guard this one as neighbours
+    std::complex<double> still = 1;  // the tone's offset turned back up to the tick judged
+    std::complex<double> phase = 0;  // the carrier at that phase on the marks, units
+    int phase_n = 0;                 // key-down ticks that measured phase (saturates)
+    int rot_n = 0;                   // key-down ticks that measured rot (saturates)
+    std::vector<double> blocks;      // ring: noise block averages, units^2
+    std::vector<double> scratch;     // copy of blocks for the percentile
+    int nblocks = 0;                 // blocks held, 0 .. kBlocks
+    int block_pos = 0;               // next block slot
+    double block_acc = 0;            // power summed in the current block, units^2
+    int block_n = 0;                 // ticks in the current block
+    double noise = 0;                // noise power per tick in the channel filter, units^2
+    double level = 0;                // key-down power (carrier + noise), units^2
+    double carrier = 0;              // carrier power of the recent marks, units^2 (0: none yet)
+    double sum_short = 0;            // the newest kShort raw powers summed, units^2
+    double sum_long = 0;             // the newest kLong raw powers summed, units^2
+    double unit = kStartUnit;        // dot length as estimated from the marks, ticks
+    std::vector<double> lengths;     // counted marks by length in ticks, older ones weighing less
+    int run = 0;                     // ticks of the current key-down run
+    long long since_down = 0;        // ticks judged since the last key-down tick
+    double hi = 0, lo = 0;           // short average's extremes around the tick judged, units^2
+    int ready = 0;                   // ticks left in which the cluster may key
+    bool down = false;               // key state of the last tick judged
+    std::vector<int> near;           // clusters close enough to guard this one as neighbours
 
     // The model of this cluster's station, subtracted from its neighbours:
     // key edges found on the undelayed envelope turned by the tone, and the
@@ -414,6 +433,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.env.resize(kRing);
     c.tent.resize(kRing);
     c.blocks.resize(kBlocks);
+    c.lengths.resize(kLengths);
     c.scratch.resize(kBlocks);
     for (int n = 0; n < k; n++) {
       const double apart = std::abs(plan.centres_hz[n] - c.centre);
@@ -497,7 +517,11 @@ void FineFrontEnd::reset() {
     c.run_clear = 0;
     c.rot = 0;
     c.rot_n = 0;
+    c.still = 1;
+    c.phase = 0;
+    c.phase_n = 0;
     std::fill(c.blocks.begin(), c.blocks.end(), 0.0);
+    std::fill(c.lengths.begin(), c.lengths.end(), 0.0);
     c.nblocks = 0;
     c.block_pos = 0;
     c.block_acc = 0;
@@ -906,7 +930,13 @@ void FineFrontEnd::State::judge(long long at, int out) {
     // measured offset, averaged coherently over about a dot of this
     // cluster's speed (the filter matched to a dot), as power. Noise adds
     // nd to it on average.
-    int win = std::clamp(static_cast<int>(c.unit * kMatch), kMinWin, kMaxWin) | 1;
+    // A weak station needs all the window its dots allow; a strong one
+    // keeps a shorter window, whose marks follow a fast fade more closely.
+    const double csnr = c.carrier > 0 ? db(c.carrier / n) : kStrongDb;
+    const double match =
+        kMatch +
+        (kWeakMatch - kMatch) * std::clamp((kStrongDb - csnr) / (kStrongDb - kWeakDb), 0.0, 1.0);
+    int win = std::clamp(static_cast<int>(c.unit * match), kMinWin, kMaxWin) | 1;
     win = std::min(win, 2 * decide_lag + 1);
     const int h = win / 2;
     // The offset is used once enough of the marks measured it, and only
@@ -915,14 +945,39 @@ void FineFrontEnd::State::judge(long long at, int out) {
     double wrot = c.rot_n >= kToneTicks ? std::arg(c.rot) : 0.0;
     if (std::abs(wrot) > 2 * std::numbers::pi * kMaxOffsetHz / kTickRate) wrot = 0;
     const std::complex<double> step = std::polar(1.0, -wrot);
-    std::complex<double> ph = std::polar(1.0, wrot * h), acc = 0;
+    std::complex<double> ph = std::polar(1.0, wrot * h), acc = 0, older = 0;
     for (int j = -h; j <= h; j++) {
       const cfloat e = c.env[(at + j) & m];
       acc += std::complex<double>(e.real(), e.imag()) * ph;
       ph *= step;
+      if (j == -1) older = acc;
     }
-    const double pd = std::norm(acc) / (static_cast<double>(win) * win);
-    const double nd = n * coh_noise[win];
+    double pd = std::norm(acc) / (static_cast<double>(win) * win);
+    // The window lies in a mark's body when both its halves hold the
+    // key-down level (on a key edge's ramp one half falls short).
+    const double pa = std::norm(older) / (static_cast<double>(h) * h);
+    const double pb = std::norm(acc - older) / (static_cast<double>(h + 1) * (h + 1));
+    const bool body =
+        std::min(pa, pb) + kSlack * n * coh_noise[std::max(h, 1)] > kFlat * std::max(pa, pb);
+    double nd = n * coh_noise[win];
+    // The carrier's phase, held still by turning back the tone's offset
+    // tick by tick, is learnt on the ticks whose power stands well over the
+    // noise and near the key-down level, once the cluster's own station has
+    // keyed (not from a neighbour's leakage before it); with it the
+    // statistic is the part of the window's average along the carrier
+    // (squared where positive): all of the carrier, half of the noise.
+    c.still *= step;
+    c.still /= std::abs(c.still);
+    const std::complex<double> zs = acc / static_cast<double>(win) * c.still;
+    if (clear && c.carrier > 0 && pd > kInterior * c.level && pd > nd * undb(kFloorDb)) {
+      c.phase += kPhaseTrack * (zs - c.phase);
+      c.phase_n = std::min(c.phase_n + 1, kPhaseTicks);
+    }
+    if (c.phase_n >= kPhaseTicks && std::norm(c.phase) > 0) {
+      const double x = (zs * std::conj(c.phase)).real() / std::abs(c.phase);
+      pd = x > 0 ? x * x : 0;
+      nd *= kAlongNoise;
+    }
     bool down = false;
     if (c.ready > 0) {
       c.ready--;
@@ -952,7 +1007,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
       if (clear) {
         if (!c.down)
           c.level = std::max(c.level, pd);
-        else if (pd > kInterior * c.level)
+        else if ((body || pd > c.level) && pd > kInterior * c.level)
           c.level += kTrack * (pd - c.level);
         if (pd > kInterior * c.level) {
           const cfloat a = c.env[at & m], b = c.env[(at - 1) & m];
@@ -987,17 +1042,51 @@ void FineFrontEnd::State::judge(long long at, int out) {
   }
 }
 
-// A finished mark teaches the speed: the dot length follows the shortest
-// marks quickly and longer ones (up to twice) slowly, so that dashes and
-// marks run together never lengthen it. It also tells the carrier's power:
+namespace {
+
+// The dot length that best explains the marks counted: the marks lying
+// near one dot (a triangle falling to nothing kDotReach away) and those
+// near three dots (kDashReach away) are counted, and the dot with the most
+// of both (the product of the two counts) wins. Text has dots and dashes
+// alike, while the short pieces of a weak signal's broken marks have no
+// dashes three times their length, and dashes taken for dots (marks run
+// together by a window too long) have none either. With no dot that has
+// both, the estimate stays where it is.
+double dot_length(const std::vector<double>& lengths, double unit) {
+  double best = 0;
+  for (double u = kMinUnit; u <= kMaxUnit; u += kUnitStep) {
+    double dots = 0, dashes = 0;
+    const int a = std::max(1, static_cast<int>(std::ceil(u * (1 - kDotReach))));
+    const int b = std::min(kLengths - 1, static_cast<int>(u * (1 + kDotReach)));
+    for (int i = a; i <= b; i++)
+      dots += lengths[i] * std::max(0.0, 1 - std::abs(i / u - 1) / kDotReach);
+    const int c = static_cast<int>(std::ceil(3 * u * (1 - kDashReach)));
+    const int d = std::min(kLengths - 1, static_cast<int>(3 * u * (1 + kDashReach)));
+    for (int i = c; i <= d; i++)
+      dashes += lengths[i] * std::max(0.0, 1 - std::abs(i / (3 * u) - 1) / kDashReach);
+    if (dots * dashes > best) {
+      best = dots * dashes;
+      unit = u;
+    }
+  }
+  return unit;
+}
+
+}  // namespace
+
+// A finished mark teaches the speed: it is counted by its length (older
+// marks weighing less), and the dot length is the one that best explains
+// the marks counted (dot_length). It also tells the carrier's power:
 // the middle half of the mark, away from the edges, less the noise;
 // averaged over marks in dB.
 void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
   const int m = kRing - 1;
   const double r = c.run;
-  if (r >= kMinUnit / 2 && r < 2 * c.unit) {
-    c.unit += (r < c.unit ? kSpeedTrack : kSpeedTrack / 3) * (r - c.unit);
-    c.unit = std::clamp(c.unit, kMinUnit, kMaxUnit);
+  if (r >= kMinUnit / 2 && c.run < kLengths) {
+    for (double& h : c.lengths)
+      h *= kLengthKeep;
+    c.lengths[c.run] += 1;
+    c.unit = dot_length(c.lengths, c.unit);
   }
   if (c.run >= std::max(static_cast<double>(kReportMin), kReportUnit * c.unit)) {
     const int len = std::min(c.run, kReportMax);

@@ -26,21 +26,30 @@
 //     left. A clean station leaves about -52 dB instead of -15 dB.
 //  3. Key decision: the complex envelope, turned back by the tone's offset
 //     from the centre as measured on the marks, is averaged coherently over
-//     about 0.6 of a dot of the speed the cluster has measured from its own
-//     marks (9 to 41 ticks), centred on the tick being judged; its power is
-//     the element statistic, whose noise part follows from the noise floor
-//     and the channel filter's autocorrelation. The power is also averaged
-//     over a short (18 ms) and a dash-scale (82 ms) window for acquisition
-//     and the guards. Each cluster measures its own noise floor (the
-//     30th percentile, scaled to the mean, of the power of the 20 ms blocks
-//     lying more than 40 ms from any key-down tick, over the last 3 s of such
-//     blocks) and its own key-down level (the element statistic while keyed,
-//     following the level within an element).
+//     0.6 of a dot of the speed the cluster has measured from its own marks
+//     (a strong station, 12 dB over the channel's noise) to 0.9 of one (a
+//     weak one, 6 dB), 9 to 41 ticks, centred on the tick being judged. The
+//     dot length is the one that best explains the recent marks' lengths as
+//     dots and dashes (the short pieces of broken marks have no dashes three
+//     times as long). Its power is the element statistic, whose noise part
+//     follows from the noise floor and the channel filter's autocorrelation;
+//     once the carrier's phase (held still by turning back the offset tick
+//     by tick) is learnt on the marks, the statistic is the average's part
+//     along the carrier, squared where positive: all of the carrier, half
+//     of the noise (taken as 0.6 of it, the phase being learnt in noise).
+//     The power is also averaged over a short (18 ms) and a dash-scale
+//     (82 ms) window for acquisition and the guards. Each cluster measures
+//     its own noise floor (the 30th percentile, scaled to the mean, of the
+//     power of the 20 ms blocks lying more than 40 ms from any key-down
+//     tick, over the last 3 s of such blocks) and its own key-down level
+//     (the element statistic while keyed, following the level within an
+//     element; it sinks only where both halves of the window hold alike, so
+//     a mark's falling edge does not pull it down and lengthen the mark).
 //     Nothing is absolute: decisions depend on power ratios alone, so the
 //     same audio at any level gives the same key states. A cluster starts
 //     keying only after both averages stand clearly above the noise (which
 //     noise alone practically never does), then keys while the element
-//     statistic stands above a threshold 0.4 of the way from its noise to
+//     statistic stands above a threshold half way from its noise to
 //     the key-down level (at least 8 dB over its noise to start a mark,
 //     5 dB to hold one), with hysteresis.
 //     A young noise floor, or one spoilt by a station keying from the
