@@ -53,23 +53,25 @@ constexpr double kStartUnit = 12;  // ticks, dot length assumed before any mark 
 constexpr double kMinUnit = 10;    // ticks, shortest dot followed (60 WPM)
 constexpr double kMaxUnit = 60;    // ticks, longest dot followed (10 WPM)
 constexpr int kLengths = 4 * static_cast<int>(kMaxUnit);  // ticks, longest mark counted + 1
-constexpr double kLengthKeep = 0.96;   // weight a counted mark keeps per later mark
-constexpr double kDotReach = 0.45;     // a mark counts as a dot within this part of the dot length
-constexpr double kDashReach = 0.3;     // and as a dash within this part of three dots
-constexpr double kUnitStep = 0.5;      // ticks, the dot lengths tried
-constexpr int kReportMin = 8;          // ticks, shortest mark that measures the carrier
-constexpr double kReportUnit = 0.75;   // dots, shortest mark that measures the carrier
-constexpr int kReportMax = 200;        // ticks of a mark's end that measure it at most
-constexpr double kReportTrack = 0.25;  // weight of each mark in the carrier power
-constexpr double kStayFloorDb = 5;     // lowest key-up threshold over the element noise, dB
-constexpr double kFloorDb = 8;         // lowest key-down threshold over the element noise, dB
-constexpr double kFraction = 0.5;      // threshold: noise + this fraction of (level - noise)
-constexpr double kHystDb = 1.5;        // key-up threshold below key-down threshold, dB
-constexpr int kHold = 1000;            // ticks a cluster stays ready after the last acquisition
-constexpr double kInterior = 0.5;      // key-down power below this part of the level is an edge
-constexpr double kTrack = 0.15;        // key-down level tracking weight per tick
-constexpr double kDecayDbPerS = 40;    // key-down level decay while key up, dB/s
-constexpr double kEdgeGuardDb = -6;    // weakest clear level beside a neighbour's key edge, dB
+constexpr double kLengthKeep = 0.96;  // weight a counted mark keeps per later mark
+constexpr double kDotReach = 0.45;    // a mark counts as a dot within this part of the dot length
+constexpr double kDashReach = 0.3;    // and as a dash within this part of three dots
+constexpr double kUnitStep = 0.5;     // ticks, the dot lengths tried
+constexpr int kUnits =
+    static_cast<int>((kMaxUnit - kMinUnit) / kUnitStep) + 1;  // dot lengths tried
+constexpr int kReportMin = 8;            // ticks, shortest mark that measures the carrier
+constexpr double kReportUnit = 0.75;     // dots, shortest mark that measures the carrier
+constexpr int kReportMax = 200;          // ticks of a mark's end that measure it at most
+constexpr double kReportTrack = 0.25;    // weight of each mark in the carrier power
+constexpr double kStayFloorDb = 5;       // lowest key-up threshold over the element noise, dB
+constexpr double kFloorDb = 8;           // lowest key-down threshold over the element noise, dB
+constexpr double kFraction = 0.5;        // threshold: noise + this fraction of (level - noise)
+constexpr double kHystDb = 1.5;          // key-up threshold below key-down threshold, dB
+constexpr int kHold = 1000;              // ticks a cluster stays ready after the last acquisition
+constexpr double kInterior = 0.5;        // key-down power below this part of the level is an edge
+constexpr double kTrack = 0.15;          // key-down level tracking weight per tick
+constexpr double kDecayDbPerS = 40;      // key-down level decay while key up, dB/s
+constexpr double kEdgeGuardDb = -6;      // weakest clear level beside a neighbour's key edge, dB
 constexpr double kFarEdgeGuardDb = -15;  // the same for a key edge further away, dB
 constexpr double kSteadyGuardDb = -40;  // weakest level beside a steady neighbour that is clear, dB
 constexpr double kFarSteadyGuardDb = -50;  // the same beside a steady carrier further away, dB
@@ -222,13 +224,16 @@ struct FineFrontEnd::State {
     double sum_short = 0;            // the newest kShort raw powers summed, units^2
     double sum_long = 0;             // the newest kLong raw powers summed, units^2
     double unit = kStartUnit;        // dot length as estimated from the marks, ticks
-    std::vector<double> lengths;     // counted marks by length in ticks, older ones weighing less
-    int run = 0;                     // ticks of the current key-down run
-    long long since_down = 0;        // ticks judged since the last key-down tick
-    double hi = 0, lo = 0;           // short average's extremes around the tick judged, units^2
-    int ready = 0;                   // ticks left in which the cluster may key
-    bool down = false;               // key state of the last tick judged
-    std::vector<int> near;           // clusters close enough to guard this one as neighbours
+    // Per dot length tried (kMinUnit, kMinUnit + kUnitStep, ...): the
+    // counted marks lying near one dot and near three dots, older ones
+    // weighing less.
+    std::vector<double> dots, dashes;
+    int run = 0;               // ticks of the current key-down run
+    long long since_down = 0;  // ticks judged since the last key-down tick
+    double hi = 0, lo = 0;     // short average's extremes around the tick judged, units^2
+    int ready = 0;             // ticks left in which the cluster may key
+    bool down = false;         // key state of the last tick judged
+    std::vector<int> near;     // clusters close enough to guard this one as neighbours
 
     // The model of this cluster's station, subtracted from its neighbours:
     // key edges found on the undelayed envelope turned by the tone, and the
@@ -433,7 +438,8 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.env.resize(kRing);
     c.tent.resize(kRing);
     c.blocks.resize(kBlocks);
-    c.lengths.resize(kLengths);
+    c.dots.resize(kUnits);
+    c.dashes.resize(kUnits);
     c.scratch.resize(kBlocks);
     for (int n = 0; n < k; n++) {
       const double apart = std::abs(plan.centres_hz[n] - c.centre);
@@ -521,7 +527,8 @@ void FineFrontEnd::reset() {
     c.phase = 0;
     c.phase_n = 0;
     std::fill(c.blocks.begin(), c.blocks.end(), 0.0);
-    std::fill(c.lengths.begin(), c.lengths.end(), 0.0);
+    std::fill(c.dots.begin(), c.dots.end(), 0.0);
+    std::fill(c.dashes.begin(), c.dashes.end(), 0.0);
     c.nblocks = 0;
     c.block_pos = 0;
     c.block_acc = 0;
@@ -1044,28 +1051,24 @@ void FineFrontEnd::State::judge(long long at, int out) {
 
 namespace {
 
-// The dot length that best explains the marks counted: the marks lying
-// near one dot (a triangle falling to nothing kDotReach away) and those
-// near three dots (kDashReach away) are counted, and the dot with the most
-// of both (the product of the two counts) wins. Text has dots and dashes
-// alike, while the short pieces of a weak signal's broken marks have no
-// dashes three times their length, and dashes taken for dots (marks run
-// together by a window too long) have none either. With no dot that has
-// both, the estimate stays where it is.
-double dot_length(const std::vector<double>& lengths, double unit) {
+// The dot length that best explains the marks counted: each mark counts
+// towards the dots it lies near (a triangle falling to nothing kDotReach
+// away) and towards those it is three of (kDashReach away), and the dot
+// with the most of both (the product of the two counts) wins. Text has dots
+// and dashes alike, while the short pieces of a weak signal's broken marks
+// have no dashes three times their length, and dashes taken for dots (marks
+// run together by a window too long) have none either. With no dot that has
+// both, the estimate stays where it is. The counts are kept per dot length
+// tried, so a mark costs one pass over them.
+double count_mark(std::vector<double>& dots, std::vector<double>& dashes, int len, double unit) {
   double best = 0;
-  for (double u = kMinUnit; u <= kMaxUnit; u += kUnitStep) {
-    double dots = 0, dashes = 0;
-    const int a = std::max(1, static_cast<int>(std::ceil(u * (1 - kDotReach))));
-    const int b = std::min(kLengths - 1, static_cast<int>(u * (1 + kDotReach)));
-    for (int i = a; i <= b; i++)
-      dots += lengths[i] * std::max(0.0, 1 - std::abs(i / u - 1) / kDotReach);
-    const int c = static_cast<int>(std::ceil(3 * u * (1 - kDashReach)));
-    const int d = std::min(kLengths - 1, static_cast<int>(3 * u * (1 + kDashReach)));
-    for (int i = c; i <= d; i++)
-      dashes += lengths[i] * std::max(0.0, 1 - std::abs(i / (3 * u) - 1) / kDashReach);
-    if (dots * dashes > best) {
-      best = dots * dashes;
+  for (int j = 0; j < kUnits; j++) {
+    const double u = kMinUnit + j * kUnitStep;
+    dots[j] = kLengthKeep * dots[j] + std::max(0.0, 1 - std::abs(len / u - 1) / kDotReach);
+    dashes[j] =
+        kLengthKeep * dashes[j] + std::max(0.0, 1 - std::abs(len / (3 * u) - 1) / kDashReach);
+    if (dots[j] * dashes[j] > best) {
+      best = dots[j] * dashes[j];
       unit = u;
     }
   }
@@ -1076,18 +1079,13 @@ double dot_length(const std::vector<double>& lengths, double unit) {
 
 // A finished mark teaches the speed: it is counted by its length (older
 // marks weighing less), and the dot length is the one that best explains
-// the marks counted (dot_length). It also tells the carrier's power:
+// the marks counted (count_mark). It also tells the carrier's power:
 // the middle half of the mark, away from the edges, less the noise;
 // averaged over marks in dB.
 void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
   const int m = kRing - 1;
   const double r = c.run;
-  if (r >= kMinUnit / 2 && c.run < kLengths) {
-    for (double& h : c.lengths)
-      h *= kLengthKeep;
-    c.lengths[c.run] += 1;
-    c.unit = dot_length(c.lengths, c.unit);
-  }
+  if (r >= kMinUnit / 2 && c.run < kLengths) c.unit = count_mark(c.dots, c.dashes, c.run, c.unit);
   if (c.run >= std::max(static_cast<double>(kReportMin), kReportUnit * c.unit)) {
     const int len = std::min(c.run, kReportMax);
     double a = 0;
