@@ -267,6 +267,7 @@ struct FineFrontEnd::State {
     double hardfit = 0;            // the same for a model with hard key edges, units^2
     bool fits = false;             // the model's soft edges fit better than hard ones
     std::complex<double> mod = 0;  // the model at the subtracted tick, turned back, units
+    std::vector<double> soft_far;  // [o]: the eased far edge guard beside cluster o
     std::vector<int> sub;          // clusters whose models are subtracted from this one
     // sub_turn[i]: the constant phase between this cluster's envelope and
     // that of sub[i] for what lies in both passbands.
@@ -441,8 +442,10 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.dots.resize(kUnits);
     c.dashes.resize(kUnits);
     c.scratch.resize(kBlocks);
+    c.soft_far.resize(k);
     for (int n = 0; n < k; n++) {
       const double apart = std::abs(plan.centres_hz[n] - c.centre);
+      c.soft_far[n] = undb(std::max(kSoftFarGuardDb - kSoftFarSlope * apart, kSoftFarGuardMinDb));
       if (n == q) continue;
       if (apart <= kNeighbourHz) c.near.push_back(n);
       if (apart <= kFitCleanHz) {
@@ -750,15 +753,15 @@ void FineFrontEnd::State::track(Cluster& c, long long t) {
   const int m = kRing - 1;
   const int g = static_cast<int>(chan_taps.size() - 1) / 2;
   c.spin *= c.step;
-  c.spin /= std::abs(c.spin);
+  c.spin /= std::sqrt(std::norm(c.spin));
   const cfloat z = c.zin[t & m];
   const std::complex<double> r = std::complex<double>(z.real(), z.imag()) * std::conj(c.spin);
   cfloat e;
   firfilt_crcf_push(c.edge, cfloat(static_cast<float>(r.real()), static_cast<float>(r.imag())));
   firfilt_crcf_execute(c.edge, &e);
-  const double a = std::abs(std::complex<double>(e.real(), e.imag()));
+  const double a = std::sqrt(std::norm(std::complex<double>(e.real(), e.imag())));
   const double n = floor_of(c);
-  const double half = std::max(0.5 * std::abs(c.carrier_z), 2 * std::sqrt(n));
+  const double half = std::max(0.5 * std::sqrt(std::norm(c.carrier_z)), 2 * std::sqrt(n));
   if (half > 0 && (c.mdown ? a < half : a > half)) {
     const double frac = std::clamp((half - c.aprev) / (a - c.aprev), 0.0, 1.0);
     const int slot = c.nedges % kEdges;
@@ -914,11 +917,10 @@ void FineFrontEnd::State::judge(long long at, int out) {
       const bool steady = ps >= (near ? steady_guard : far_steady_guard) * cl[o].hi;
       strict = strict && steady && ps >= (near ? edge_guard : far_guard) * swing;
       const bool sub = cl[o].model_age >= kModelSettle && cl[o].fits && apart <= kSubtractHz;
-      const double guard =
-          sub     ? cl[o].sub_guard
-          : near  ? edge_guard
-          : eased ? undb(std::max(kSoftFarGuardDb - kSoftFarSlope * apart, kSoftFarGuardMinDb))
-                  : far_guard;
+      const double guard = sub     ? cl[o].sub_guard
+                           : near  ? edge_guard
+                           : eased ? c.soft_far[o]
+                                   : far_guard;
       clear = clear && steady && ps >= guard * swing;
     }
     if (strict) {
@@ -974,14 +976,14 @@ void FineFrontEnd::State::judge(long long at, int out) {
     // statistic is the part of the window's average along the carrier
     // (squared where positive): all of the carrier, half of the noise.
     c.still *= step;
-    c.still /= std::abs(c.still);
+    c.still /= std::sqrt(std::norm(c.still));
     const std::complex<double> zs = acc / static_cast<double>(win) * c.still;
     if (clear && c.carrier > 0 && pd > kInterior * c.level && pd > nd * undb(kFloorDb)) {
       c.phase += kPhaseTrack * (zs - c.phase);
       c.phase_n = std::min(c.phase_n + 1, kPhaseTicks);
     }
     if (c.phase_n >= kPhaseTicks && std::norm(c.phase) > 0) {
-      const double x = (zs * std::conj(c.phase)).real() / std::abs(c.phase);
+      const double x = (zs * std::conj(c.phase)).real() / std::sqrt(std::norm(c.phase));
       pd = x > 0 ? x * x : 0;
       nd *= kAlongNoise;
     }
