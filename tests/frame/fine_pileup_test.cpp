@@ -185,6 +185,48 @@ TEST(FinePileup, WeakStationBesideASoftStrongOneFurtherAwayCopied) {
   }
 }
 
+// A weak station (+5 dB) between two strong ones 50 Hz either side, 16 and
+// 11 dB stronger: both are subtracted, and the guard beside them lets a
+// cluster standing clearly over its noise be judged. (The crowded case of
+// bench/pileup, three stations of it.)
+TEST(FinePileup, WeakStationBetweenTwoStrongOnesCopied) {
+  struct S {
+    double freq, wpm, db;
+    const char* text;
+  } st[] = {
+      {700, 18, 16, "yo4ra de ok4tvk ur rst 489 5nn. tnx fer qso 73 es gl yo4ra de ok4tvk sk"},
+      {750, 24, 0, "tnx fer qso 73 es gl dl7h de g6wxs/qrp sk qrz? de g6wxs/qrp k pse k"},
+      {800, 30, 11.3, "name max qth graz hw? rig 341 ant dipole 33m up. pse qsl via buro. k"}};
+  const double weak = 1000;
+  std::vector<test::KeyedTone> tones;
+  double end = 0;
+  for (int i = 0; i < 3; i++) {
+    test::MorseSignal m;
+    m.text = st[i].text;
+    m.freq = st[i].freq;
+    m.cpm = 5 * st[i].wpm;
+    m.amp = weak * std::pow(10.0, st[i].db / 20);
+    m.start = 0.5 + 0.37 * i;
+    m.jitter = 0.05;
+    m.seed = 80 + i;
+    test::Keyed k = test::morse(m);
+    k.tone.phase = 1.1 * i;
+    tones.push_back(k.tone);
+    end = std::max(end, k.end);
+  }
+  const auto audio = test::render(tones, end + 1, test::noise_for_snr(weak, 5), 29);
+  test::SampleSource src(audio);
+  const auto r = decode_recording(src, fine_span(500, 900), nullptr);
+  for (const auto& s : st) {
+    const ClusterResult* c = at(r, static_cast<int>(s.freq));
+    ASSERT_NE(c, nullptr) << s.freq;
+    const std::string want = test::normalise(s.text);
+    EXPECT_LE(test::edit_distance(want, test::normalise(c->text)),
+              0.15 * static_cast<double>(want.size()))
+        << s.freq << " Hz: " << c->text;
+  }
+}
+
 // One station alone in white noise, weak: at -3 dB in 500 Hz (20 WPM) and
 // 0 dB (30 WPM). The key decision integrates over a window matched to the
 // dot length the cluster learns from its marks; a dot length learnt from
