@@ -106,83 +106,76 @@ TEST(FinePileup, NineStationsOnNineClustersAllCopied) {
   EXPECT_LE(errors, 0.05 * sent);
 }
 
-// A strong station (+41 dB) with weak ones 50 Hz either side, 20 and 26 dB
-// below it: its keying sidebands alone cover them; subtracted, all three are
-// copied.
-TEST(FinePileup, WeakNeighboursOfAStrongStationCopied) {
-  struct S {
-    double freq, wpm, db;
-    const char* text;
-  } st[] = {{650, 22, -20, "ok1xyz de g4abc ur 579 5nn. name ana qth oslo hw? k"},
-            {750, 28, -26, "cq test de ve3xyz ve3xyz test k cq test de ve3xyz k"},
-            {700, 25, 0, "qrz? de dl1abc k rig 100 ant dipole 20m up. pse k tu"}};
-  const double strong = 6000;
+// A station of a generated pileup: frequency (Hz), speed (WPM), level (dB
+// over the reference amplitude) and text.
+struct Sent {
+  double freq, wpm, db;
+  const char* text;
+};
+
+// How the stations are keyed: the reference amplitude and the SNR the noise
+// gives it (dB in 500 Hz); the i-th station starts at start + i * step
+// seconds, with seed seed + i and carrier phase i * phase.
+struct Keying {
+  double ref, snr, start, step;
+  uint32_t seed;
+  double phase;
+  uint32_t noise_seed;
+};
+
+std::vector<ClusterResult> decode_pileup(const std::vector<Sent>& st, const Keying& k) {
   std::vector<test::KeyedTone> tones;
   double end = 0;
-  for (int i = 0; i < 3; i++) {
+  for (std::size_t i = 0; i < st.size(); i++) {
     test::MorseSignal m;
     m.text = st[i].text;
     m.freq = st[i].freq;
     m.cpm = 5 * st[i].wpm;
-    m.amp = strong * std::pow(10.0, st[i].db / 20);
-    m.start = 0.9 - 0.2 * i;
+    m.amp = k.ref * std::pow(10.0, st[i].db / 20);
+    m.start = k.start + k.step * static_cast<double>(i);
     m.jitter = 0.05;
-    m.seed = 60 + i;
-    test::Keyed k = test::morse(m);
-    k.tone.phase = 1.3 * i;
-    tones.push_back(k.tone);
-    end = std::max(end, k.end);
+    m.seed = k.seed + static_cast<uint32_t>(i);
+    test::Keyed keyed = test::morse(m);
+    keyed.tone.phase = k.phase * static_cast<double>(i);
+    tones.push_back(keyed.tone);
+    end = std::max(end, keyed.end);
   }
-  const auto audio = test::render(tones, end + 1, test::noise_for_snr(strong, 41), 19);
+  const auto audio = test::render(tones, end + 1, test::noise_for_snr(k.ref, k.snr), k.noise_seed);
   test::SampleSource src(audio);
-  const auto r = decode_recording(src, fine_span(500, 900), nullptr);
+  return decode_recording(src, fine_span(500, 900), nullptr);
+}
+
+// Every station's text on its cluster, within `bound` of the characters sent.
+void expect_copied(const std::vector<ClusterResult>& r, const std::vector<Sent>& st, double bound) {
   for (const auto& s : st) {
     const ClusterResult* c = at(r, static_cast<int>(s.freq));
     ASSERT_NE(c, nullptr) << s.freq;
     const std::string want = test::normalise(s.text);
     EXPECT_LE(test::edit_distance(want, test::normalise(c->text)),
-              0.1 * static_cast<double>(want.size()))
+              bound * static_cast<double>(want.size()))
         << s.freq << " Hz: " << c->text;
   }
+}
+
+// A strong station (+41 dB) with weak ones 50 Hz either side, 20 and 26 dB
+// below it: its keying sidebands alone cover them; subtracted, all three are
+// copied.
+TEST(FinePileup, WeakNeighboursOfAStrongStationCopied) {
+  const std::vector<Sent> st = {
+      {650, 22, -20, "ok1xyz de g4abc ur 579 5nn. name ana qth oslo hw? k"},
+      {750, 28, -26, "cq test de ve3xyz ve3xyz test k cq test de ve3xyz k"},
+      {700, 25, 0, "qrz? de dl1abc k rig 100 ant dipole 20m up. pse k tu"}};
+  expect_copied(decode_pileup(st, {6000, 41, 0.9, -0.2, 60, 1.3, 19}), st, 0.1);
 }
 
 // A weak station 150 Hz from one 20 dB stronger: the strong one's key edges
 // would blank it where hard keying's clicks might arrive; soft keying leaves
 // nothing there, and the guard learns so.
 TEST(FinePileup, WeakStationBesideASoftStrongOneFurtherAwayCopied) {
-  struct S {
-    double freq, wpm, db;
-    const char* text;
-  } st[] = {{550, 27, 0, "name ida qth oslo hw? ja3sq de dl7fix ur rst 479 5nn. cq de dl7fix k"},
-            {700, 18, 20, "yo4ra de ok4tvk ur rst 489 5nn. tnx fer qso 73 es gl sk cq de ok4tvk"}};
-  const double weak = 1000;
-  std::vector<test::KeyedTone> tones;
-  double end = 0;
-  for (int i = 0; i < 2; i++) {
-    test::MorseSignal m;
-    m.text = st[i].text;
-    m.freq = st[i].freq;
-    m.cpm = 5 * st[i].wpm;
-    m.amp = weak * std::pow(10.0, st[i].db / 20);
-    m.start = 0.5 + 0.4 * i;
-    m.jitter = 0.05;
-    m.seed = 70 + i;
-    test::Keyed k = test::morse(m);
-    k.tone.phase = 0.9 * i;
-    tones.push_back(k.tone);
-    end = std::max(end, k.end);
-  }
-  const auto audio = test::render(tones, end + 1, test::noise_for_snr(weak, 8), 23);
-  test::SampleSource src(audio);
-  const auto r = decode_recording(src, fine_span(500, 900), nullptr);
-  for (const auto& s : st) {
-    const ClusterResult* c = at(r, static_cast<int>(s.freq));
-    ASSERT_NE(c, nullptr) << s.freq;
-    const std::string want = test::normalise(s.text);
-    EXPECT_LE(test::edit_distance(want, test::normalise(c->text)),
-              0.1 * static_cast<double>(want.size()))
-        << s.freq << " Hz: " << c->text;
-  }
+  const std::vector<Sent> st = {
+      {550, 27, 0, "name ida qth oslo hw? ja3sq de dl7fix ur rst 479 5nn. cq de dl7fix k"},
+      {700, 18, 20, "yo4ra de ok4tvk ur rst 489 5nn. tnx fer qso 73 es gl sk cq de ok4tvk"}};
+  expect_copied(decode_pileup(st, {1000, 8, 0.5, 0.4, 70, 0.9, 23}), st, 0.1);
 }
 
 // A weak station (+5 dB) between two strong ones 50 Hz either side, 16 and
@@ -190,41 +183,11 @@ TEST(FinePileup, WeakStationBesideASoftStrongOneFurtherAwayCopied) {
 // cluster standing clearly over its noise be judged. (The crowded case of
 // bench/pileup, three stations of it.)
 TEST(FinePileup, WeakStationBetweenTwoStrongOnesCopied) {
-  struct S {
-    double freq, wpm, db;
-    const char* text;
-  } st[] = {
+  const std::vector<Sent> st = {
       {700, 18, 16, "yo4ra de ok4tvk ur rst 489 5nn. tnx fer qso 73 es gl yo4ra de ok4tvk sk"},
       {750, 24, 0, "tnx fer qso 73 es gl dl7h de g6wxs/qrp sk qrz? de g6wxs/qrp k pse k"},
       {800, 30, 11.3, "name max qth graz hw? rig 341 ant dipole 33m up. pse qsl via buro. k"}};
-  const double weak = 1000;
-  std::vector<test::KeyedTone> tones;
-  double end = 0;
-  for (int i = 0; i < 3; i++) {
-    test::MorseSignal m;
-    m.text = st[i].text;
-    m.freq = st[i].freq;
-    m.cpm = 5 * st[i].wpm;
-    m.amp = weak * std::pow(10.0, st[i].db / 20);
-    m.start = 0.5 + 0.37 * i;
-    m.jitter = 0.05;
-    m.seed = 80 + i;
-    test::Keyed k = test::morse(m);
-    k.tone.phase = 1.1 * i;
-    tones.push_back(k.tone);
-    end = std::max(end, k.end);
-  }
-  const auto audio = test::render(tones, end + 1, test::noise_for_snr(weak, 5), 29);
-  test::SampleSource src(audio);
-  const auto r = decode_recording(src, fine_span(500, 900), nullptr);
-  for (const auto& s : st) {
-    const ClusterResult* c = at(r, static_cast<int>(s.freq));
-    ASSERT_NE(c, nullptr) << s.freq;
-    const std::string want = test::normalise(s.text);
-    EXPECT_LE(test::edit_distance(want, test::normalise(c->text)),
-              0.15 * static_cast<double>(want.size()))
-        << s.freq << " Hz: " << c->text;
-  }
+  expect_copied(decode_pileup(st, {1000, 5, 0.5, 0.37, 80, 1.1, 29}), st, 0.15);
 }
 
 // One station alone in white noise, weak: at -3 dB in 500 Hz (20 WPM) and
