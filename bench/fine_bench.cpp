@@ -142,13 +142,6 @@ int count_runs(const std::vector<double>& key, int min_ticks, int from = 0) {
   return n;
 }
 
-double mean_from(const std::vector<double>& v, std::size_t from) {
-  double s = 0;
-  for (std::size_t i = from; i < v.size(); i++)
-    s += v[i];
-  return s / static_cast<double>(v.size() - from);
-}
-
 const std::vector<double> kNine = grid(500, 900);
 
 // One station on cluster 700 (index 4) or at freq; scored on the nearest cluster.

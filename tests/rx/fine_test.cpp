@@ -20,6 +20,7 @@ using test::KeyedTone;
 using test::render;
 
 using test::grid;
+using test::mean_from;
 
 const std::vector<double> kNine = grid(500, 900);
 
@@ -72,13 +73,6 @@ int longest_run(const std::vector<double>& key, int from = 0) {
     best = std::max(best, len);
   }
   return best;
-}
-
-double mean_from(const std::vector<double>& v, std::size_t from) {
-  double s = 0;
-  for (std::size_t i = from; i < v.size(); i++)
-    s += v[i];
-  return s / static_cast<double>(v.size() - from);
 }
 
 // --- plan and ticks ----------------------------------------------------------

@@ -41,4 +41,11 @@ std::vector<double> grid(double lo, double hi) {
   return c;
 }
 
+double mean_from(const std::vector<double>& v, std::size_t from) {
+  double s = 0;
+  for (std::size_t i = from; i < v.size(); i++)
+    s += v[i];
+  return s / static_cast<double>(v.size() - from);
+}
+
 }  // namespace talvo::test

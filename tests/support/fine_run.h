@@ -20,6 +20,8 @@ FineRun run_fine(FineFrontEnd& fe, const std::vector<float>& audio, int block = 
 // A front end on clusters at `centres` (Hz), run over the audio.
 FineRun run_fine(const std::vector<double>& centres, const std::vector<float>& audio,
                  bool iq = false, int block = 4096);
+// The mean of v from index `from` on.
+double mean_from(const std::vector<double>& v, std::size_t from);
 // Cluster centres every 50 Hz from lo to hi.
 std::vector<double> grid(double lo, double hi);
 
