@@ -91,10 +91,24 @@ constexpr double kFlat = 0.5;        // a window's halves this alike (in power) 
 constexpr double kSlack = 8;         // element noise powers of a half window allowed in that test
 constexpr double kPhaseTrack = 0.1;  // weight of a key-down tick in the carrier's phase
 constexpr int kPhaseTicks = 60;      // key-down ticks measured before the phase is used
+// Once the phase is used, the offset `still` turns back by is its own: each
+// tick that learns the phase moves it by kFreqTrack of the phase error
+// (rad per tick per rad), so the carrier stays still on the marks; the
+// offset measured tick to tick (rot) is too noisy on a weak station, whose
+// phase then wandered off between the marks.
+constexpr double kFreqTrack = 0.0004;
 // The noise of the statistic along the carrier over that of the power: half
 // in theory; more keeps the gaps' noise peaks from keying, as the phase
 // learnt on a weak station's marks is itself noisy (measured).
 constexpr double kAlongNoise = 0.6;
+// A mark once begun is dated back over the ticks before it whose statistic
+// stood over the half-way threshold less kBackDb (key down needs more on a
+// weak station), at most kBackWin windows and never nearer the previous
+// mark than kBackGap dots. kBackDb lies between 0 (a 1 Hz flutter loses
+// its weak marks' starts) and kHystDb (a strong station's marks grow long).
+constexpr double kBackDb = 0.5;
+constexpr double kBackWin = 0.75;
+constexpr double kBackGap = 1.0;
 constexpr int kMinWin = 9;   // ticks, shortest coherent window, odd
 constexpr int kMaxWin = 41;  // ticks, longest coherent window, odd
 
@@ -205,12 +219,15 @@ struct FineFrontEnd::State {
     std::vector<double> lng;      // ring: long average centred on the tick, units^2
     std::vector<cfloat> env;      // ring: complex envelope per tick, units
     std::vector<double> tent;     // ring: key state as judged, before marks are checked
+    std::vector<double> stat;     // ring: element statistic of each tick judged, units^2
     long long run_start = 0;      // tick the current key-down run began
+    long long last_down = 0;      // the last key-down tick of the previous run
     int run_clear = 0;            // ticks of the current run clear of every guard
     std::complex<double> rot;     // phase advance per tick over key-down ticks, units^2
     std::complex<double> still = 1;  // the tone's offset turned back up to the tick judged
     std::complex<double> phase = 0;  // the carrier at that phase on the marks, units
     int phase_n = 0;                 // key-down ticks that measured phase (saturates)
+    double freq = 0;                 // rad per tick `still` turns back by (the loop's offset)
     int rot_n = 0;                   // key-down ticks that measured rot (saturates)
     std::vector<double> blocks;      // ring: noise block averages, units^2
     std::vector<double> scratch;     // copy of blocks for the percentile
@@ -438,6 +455,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.lng.resize(kRing);
     c.env.resize(kRing);
     c.tent.resize(kRing);
+    c.stat.resize(kRing);
     c.blocks.resize(kBlocks);
     c.dots.resize(kUnits);
     c.dashes.resize(kUnits);
@@ -522,6 +540,8 @@ void FineFrontEnd::reset() {
     std::fill(c.lng.begin(), c.lng.end(), 0.0);
     std::fill(c.env.begin(), c.env.end(), cfloat{});
     std::fill(c.tent.begin(), c.tent.end(), 0.0);
+    std::fill(c.stat.begin(), c.stat.end(), 0.0);
+    c.last_down = -(1 << 20);
     c.run_start = 0;
     c.run_clear = 0;
     c.rot = 0;
@@ -529,6 +549,7 @@ void FineFrontEnd::reset() {
     c.still = 1;
     c.phase = 0;
     c.phase_n = 0;
+    c.freq = 0;
     std::fill(c.blocks.begin(), c.blocks.end(), 0.0);
     std::fill(c.dots.begin(), c.dots.end(), 0.0);
     std::fill(c.dashes.begin(), c.dashes.end(), 0.0);
@@ -891,6 +912,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     levels[q * max_ticks + out] = valid ? c.shrt[(at - kHoldBack) & m] : 0;
     double& key_out = c.tent[at & m];
     key_out = 0;
+    c.stat[at & m] = 0;
     const double n = floor_of(c);
     if (!valid || !(n > 0)) {
       c.down = false;
@@ -975,10 +997,15 @@ void FineFrontEnd::State::judge(long long at, int out) {
     // keyed (not from a neighbour's leakage before it); with it the
     // statistic is the part of the window's average along the carrier
     // (squared where positive): all of the carrier, half of the noise.
-    c.still *= step;
+    if (c.phase_n < kPhaseTicks) c.freq = wrot;
+    c.still *= std::polar(1.0, -c.freq);
     c.still /= std::sqrt(std::norm(c.still));
     const std::complex<double> zs = acc / static_cast<double>(win) * c.still;
     if (clear && c.carrier > 0 && pd > kInterior * c.level && pd > nd * undb(kFloorDb)) {
+      if (c.phase_n >= kPhaseTicks) {
+        const double lim = 2 * std::numbers::pi * kMaxOffsetHz / kTickRate;
+        c.freq = std::clamp(c.freq + kFreqTrack * std::arg(zs * std::conj(c.phase)), -lim, lim);
+      }
       c.phase += kPhaseTrack * (zs - c.phase);
       c.phase_n = std::min(c.phase_n + 1, kPhaseTicks);
     }
@@ -987,7 +1014,9 @@ void FineFrontEnd::State::judge(long long at, int out) {
       pd = x > 0 ? x * x : 0;
       nd *= kAlongNoise;
     }
+    c.stat[at & m] = pd;
     bool down = false;
+    double back = 0;  // the statistic a mark's start is dated back over, units^2
     if (c.ready > 0) {
       c.ready--;
       // The threshold sits at a fixed part of the way from the element
@@ -1001,14 +1030,27 @@ void FineFrontEnd::State::judge(long long at, int out) {
       // Key down needs kFloorDb over the element noise; a mark already
       // running holds down to kStayFloorDb (a dip of noise does not split it).
       const double rel = nd + kFraction * (lv - nd);
-      const double thr = c.down ? std::max(nd * undb(kStayFloorDb), rel * undb(-kHystDb))
-                                : std::max(nd * undb(kFloorDb), rel);
+      const double stay = std::max(nd * undb(kStayFloorDb), rel * undb(-kHystDb));
+      back = std::max(stay, rel * undb(-kBackDb));
+      const double thr = c.down ? stay : std::max(nd * undb(kFloorDb), rel);
       down = pd > thr;
     }
     if (down) {
       if (!c.down) {
         c.run_start = at;
         c.run_clear = 0;
+        // Its start, late against the key-down floor on a weak station,
+        // goes back to where the statistic first stood near the threshold
+        // half way to the level (the key states still wait).
+        const long long lim =
+            std::max({at - static_cast<long long>(kBackWin * win),
+                      c.last_down + static_cast<long long>(kBackGap * c.unit), at - kHoldBack + 1});
+        while (c.run_start - 1 > lim && c.stat[(c.run_start - 1) & m] > back) {
+          c.run_start--;
+          c.tent[c.run_start & m] =
+              std::max(1.0, 100 * db(std::max(c.stat[c.run_start & m] / nd - 1, 1e-9)));
+          c.run++;
+        }
       }
       c.run_clear += clear;
       // The level follows the mark's body, not its edges, and is learnt
@@ -1036,6 +1078,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
       }
     } else {
       c.level = std::max(nd, c.level * decay);
+      if (c.down) c.last_down = at - 1;
       if (c.down && c.run_clear < kClearTicks && c.run <= kMaxClick) {
         // A short mark hardly any tick of which was clear of the guards: another
         // cluster's sidebands or clicks. Taken back whole.

@@ -228,5 +228,38 @@ TEST(FinePileup, WeakStationAloneCopied) {
   }
 }
 
+// A weak fast station alone: 30 WPM at -3 dB in 500 Hz, on the centre and
+// 8 Hz off it. Its dots hold about 10 dB over the element noise along the
+// carrier, so the carrier's phase must stay put between the marks (the
+// offset measured tick to tick wanders on such a signal and turns the
+// phase off), and a mark's start, late against the key-down floor, is
+// dated back. So measured: CER 0.33 and 0.42; with neither, 0.73 and 1.00.
+TEST(FinePileup, WeakFastStationAloneCopied) {
+  const char* text =
+      "cq cq de sp9xyz sp9xyz k sp9xyz de ik2abc ur rst 559 5nn. name ugo qth roma hw? "
+      "rig 300 ant vertical. pse qsl via buro. tnx fer qso 73 es gl sp9xyz de ik2abc sk";
+  for (double off : {0.0, 8.0}) {
+    test::MorseSignal m;
+    m.text = text;
+    m.freq = 700 + off;
+    m.cpm = 150;
+    m.amp = 4000;
+    m.start = 0.8;
+    m.jitter = 0.05;
+    m.seed = 91;
+    test::Keyed k = test::morse(m);
+    k.tone.phase = 1.1;
+    const auto audio = test::render({k.tone}, k.end + 1, test::noise_for_snr(m.amp, -3), 29);
+    test::SampleSource src(audio);
+    const auto r = decode_recording(src, fine_span(500, 900), nullptr);
+    const ClusterResult* c = at(r, 700);
+    ASSERT_NE(c, nullptr);
+    const std::string want = test::normalise(text);
+    const double cer = static_cast<double>(test::edit_distance(want, test::normalise(c->text))) /
+                       static_cast<double>(want.size());
+    EXPECT_LE(cer, 0.5) << off << " Hz off: " << c->text;
+  }
+}
+
 }  // namespace
 }  // namespace talvo
