@@ -56,13 +56,17 @@
 //     start, is held to 6 dB over the lower quartile of the floors of all
 //     the clusters.
 //  4. Guards. A tick is not clear when a cluster 50 Hz away swings (has a
-//     key edge within 24 ms) more than 6 dB over this cluster's power (30 dB
-//     when that cluster's model has run half a second and its soft edges fit
-//     its station better than hard ones would: hard keying's clicks are not
-//     modelled), or
+//     key edge within 24 ms) more than 6 dB over this cluster's power, or
 //     any other cluster more than 15 dB over it (the clicks of hard keying
 //     reach across the band), or a steady carrier is 40 dB (50 Hz away) or
-//     50 dB (further) over it. A mark with fewer than four clear ticks in
+//     50 dB (further) over it. Beside a subtracted station whose model has
+//     run a second and whose soft edges fit it better than hard ones would
+//     (measured on its envelope less the other models), what is left lies
+//     near the noise: the guard then lets a cluster standing 8 dB over its
+//     own noise be clear (between -6 and -40 dB of the station's swing).
+//     Further away the guard eases where the cluster's power shows no more
+//     where it would blank than elsewhere (no clicks arrive there), to 9 dB
+//     over soft keying's sidebands at that distance. A mark with fewer than four clear ticks in
 //     its first 40 is taken back whole (key states wait 42 ticks for that).
 //     The key level, the speed, the carrier power and the tone frequency
 //     (the phase advance of the complex envelope over the middle of marks)
