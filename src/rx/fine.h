@@ -34,7 +34,8 @@
 //     times as long). Its power is the element statistic, whose noise part
 //     follows from the noise floor and the channel filter's autocorrelation;
 //     once the carrier's phase (held still by turning back the offset tick
-//     by tick) is learnt on the marks, the statistic is the average's part
+//     by tick, at a rate a slow loop keeps on the carrier) is learnt on the
+//     marks, the statistic is the average's part
 //     along the carrier, squared where positive: all of the carrier, half
 //     of the noise (taken as 0.6 of it, the phase being learnt in noise).
 //     The power is also averaged over a short (18 ms) and a dash-scale
@@ -51,7 +52,9 @@
 //     noise alone practically never does), then keys while the element
 //     statistic stands above a threshold half way from its noise to
 //     the key-down level (at least 8 dB over its noise to start a mark,
-//     5 dB to hold one), with hysteresis.
+//     5 dB to hold one), with hysteresis. A new mark's start is dated back
+//     over the ticks just before it that stood nearly as high (at most
+//     0.75 of a window, never within a dot of the last mark).
 //     A young noise floor, or one spoilt by a station keying from the
 //     start, is held to 6 dB over the lower quartile of the floors of all
 //     the clusters.
