@@ -44,14 +44,20 @@ constexpr int kStartBlocks = 5;            // blocks before a cluster's floor co
 constexpr double kFloorCapDb = 6;          // own floor at most this far above the group's, dB
 constexpr double kGroupPercentile = 0.25;  // the group's floor: this fraction of floors below
 constexpr int kBlocksPerFloor = 5;         // blocks between two estimates of the noise floor
-constexpr int kSettle = 40;                // ticks the filters take to fill after reset
-constexpr double kPercentile = 0.3;        // noise floor: this fraction of the blocks lies below
-constexpr double kNoiseCal = 1.97;         // mean noise power / that percentile, measured
-constexpr double kAcquireDb = 7.5;         // long average over noise that starts keying, dB
-constexpr double kStayDb = 5.0;    // long average over noise that keeps a ready cluster ready, dB
-constexpr double kStartUnit = 12;  // ticks, dot length assumed before any mark (50 WPM)
-constexpr double kMinUnit = 10;    // ticks, shortest dot followed (60 WPM)
-constexpr double kMaxUnit = 60;    // ticks, longest dot followed (10 WPM)
+constexpr double kRoseDb = 10;       // over its floor, a cluster that counts towards a risen noise
+constexpr double kRoseShare = 0.9;   // part of the clusters that must, for the noise to have risen
+constexpr int kRoseClusters = 5;     // fewest clusters that tell a risen noise
+constexpr int kRoseTicks = 100;      // ticks in a row that tell a risen noise
+constexpr int kRoseForget = 500;     // ticks without a risen noise before one forgets the floors
+constexpr int kStuck = 1500;         // ticks keyed without a break that are noise again
+constexpr int kSettle = 40;          // ticks the filters take to fill after reset
+constexpr double kPercentile = 0.3;  // noise floor: this fraction of the blocks lies below
+constexpr double kNoiseCal = 1.97;   // mean noise power / that percentile, measured
+constexpr double kAcquireDb = 7.5;   // long average over noise that starts keying, dB
+constexpr double kStayDb = 5.0;      // long average over noise that keeps a ready cluster ready, dB
+constexpr double kStartUnit = 12;    // ticks, dot length assumed before any mark (50 WPM)
+constexpr double kMinUnit = 10;      // ticks, shortest dot followed (60 WPM)
+constexpr double kMaxUnit = 60;      // ticks, longest dot followed (10 WPM)
 constexpr int kLengths = 4 * static_cast<int>(kMaxUnit);  // ticks, longest mark counted + 1
 constexpr double kLengthKeep = 0.96;  // weight a counted mark keeps per later mark
 constexpr double kDotReach = 0.45;    // a mark counts as a dot within this part of the dot length
@@ -323,8 +329,11 @@ struct FineFrontEnd::State {
   void track(Cluster& c, long long t);
   void choose_models();
   double envelope(const Cluster& c, double at, double* apart, double half = kEdgeHalf) const;
-  int edge_lag = 0;  // ticks from the newest input to the newest tick whose edges are known
-  int sub_lag = 0;   // ticks the subtracted envelope lags the input
+  bool rose = false;         // the tick judged lies far over the floor on nearly every cluster
+  long long since_rose = 0;  // ticks judged since `rose` last held
+  int rose_run = 0;          // ticks in a row on which nearly every cluster stood high
+  int edge_lag = 0;          // ticks from the newest input to the newest tick whose edges are known
+  int sub_lag = 0;           // ticks the subtracted envelope lags the input
   // The noise floor a cluster keys against, units^2 (0: none yet).
   double floor_of(const Cluster& c) const {
     double n = c.nblocks >= kMinBlocks ? c.noise : group_floor;
@@ -570,6 +579,9 @@ void FineFrontEnd::reset() {
   }
   s.fill2 = 0;
   s.group_floor = 0;
+  s.rose = false;
+  s.rose_run = 0;
+  s.since_rose = 1 << 20;
   s.tick = 0;
   s.nticks = 0;
 }
@@ -904,6 +916,24 @@ void FineFrontEnd::State::judge(long long at, int out) {
       group_floor = floors[r];
     }
   }
+  // The noise rose (or came after near silence): nearly every cluster
+  // stands far over its floor at once and stays there, which stations,
+  // keyed with gaps, do not do. Then every cluster's ticks teach its floor, keyed or not.
+  int high = 0;
+  for (const auto& c : cl) {
+    const double f = floor_of(c);
+    high += f > 0 && c.shrt[at & m] > f * undb(kRoseDb);
+  }
+  rose_run = k >= kRoseClusters && high >= kRoseShare * k ? rose_run + 1 : 0;
+  rose = rose_run >= kRoseTicks;
+  // The floors learnt before it are forgotten: the percentile over them
+  // would follow only slowly, and every cluster keys noise meanwhile.
+  if (rose && since_rose > kRoseForget) {
+    for (auto& c : cl)
+      c.nblocks = c.block_pos = 0;
+    group_floor = 0;
+  }
+  since_rose = rose ? 0 : since_rose + 1;
   for (int q = 0; q < k; q++) {
     auto& c = cl[q];
     // Key states leave kHoldBack ticks after their judgement, so that a
@@ -1153,14 +1183,18 @@ void FineFrontEnd::State::learn_noise(Cluster& c, long long at) {
   const int m = kRing - 1;
   c.since_down = c.down ? 0 : c.since_down + 1;
   const long long u = at - kClean;
-  if (c.since_down <= 2 * kClean || u < kSettle) return;
+  // No Morse element lasts kStuck ticks: a cluster keyed that long has a
+  // floor too low (the noise rose, or came after near silence), and its
+  // ticks are noise again.
+  const bool stuck = c.down && c.run > kStuck;
+  if ((c.since_down <= 2 * kClean && !stuck && !rose) || u < kSettle) return;
   c.block_acc += c.raw[u & m];
   if (++c.block_n < kBlockTicks) return;
   c.blocks[c.block_pos] = c.block_acc / kBlockTicks;
-  c.block_pos = (c.block_pos + 1) % kBlocks;
-  c.nblocks = std::min(c.nblocks + 1, kBlocks);
   c.block_acc = 0;
   c.block_n = 0;
+  c.block_pos = (c.block_pos + 1) % kBlocks;
+  c.nblocks = std::min(c.nblocks + 1, kBlocks);
   if (c.nblocks >= kMinBlocks && c.block_pos % kBlocksPerFloor != 0) return;
   std::copy(c.blocks.begin(), c.blocks.begin() + c.nblocks, c.scratch.begin());
   const int r = static_cast<int>(kPercentile * c.nblocks);

@@ -106,6 +106,26 @@ TEST(FinePileup, NineStationsOnNineClustersAllCopied) {
   EXPECT_LE(errors, 0.05 * sent);
 }
 
+// Near silence (a dither of a unit) and then white noise 70 dB louder, as a
+// recording started before the receiver was connected: the floors learnt
+// in the quiet are forgotten once nearly every cluster stays far over them,
+// so the noise keys next to nothing (it keyed every cluster for the rest of
+// the recording).
+TEST(FinePileup, NoiseAfterNearSilenceKeysNextToNothing) {
+  auto audio = test::render({}, 2, 0.5, 41);
+  const auto noise = test::render({}, 20, 1500, 42);
+  audio.insert(audio.end(), noise.begin(), noise.end());
+  for (float& v : audio)
+    v = std::round(v);
+  test::SampleSource src(audio);
+  const auto r = decode_recording(src, fine_span(300, 2700), nullptr);
+  int letters = 0;
+  for (const auto& c : r)
+    for (char ch : c.text)
+      letters += ch != ' ';
+  EXPECT_LE(letters, 20);
+}
+
 // A station of a generated pileup: frequency (Hz), speed (WPM), level (dB
 // over the reference amplitude) and text.
 struct Sent {
