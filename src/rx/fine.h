@@ -51,7 +51,10 @@
 //     noise alone practically never does), then keys while the element
 //     statistic stands above a threshold half way from its noise to
 //     the key-down level (at least 8 dB over its noise to start a mark,
-//     5 dB to hold one), with hysteresis.
+//     5 dB to hold one), with hysteresis. A run, key up all along, whose
+//     statistic stays within 3 dB of the start threshold for 0.6 of a dot
+//     and averages within 1.5 dB of it, is keyed as well (a weak dot that
+//     the noise kept under the start threshold).
 //     A young noise floor, or one spoilt by a station keying from the
 //     start, is held to 6 dB over the lower quartile of the floors of all
 //     the clusters.
