@@ -18,6 +18,8 @@ constexpr double kDropout = 0.3;               // shorter gaps inside a characte
 constexpr double kFar = 0.6, kFarUp = 1.7;     // a unit outside [0.6, 1.7] dits is far off
 constexpr int kSuspectMute = 5;                // noise-like characters that mute
 constexpr double kLoneMark = 0.5;              // a lone mark shorter than this is noise, dits
+constexpr int kRunTogether = 5;  // marks of a character that follow a far-off unit at once
+constexpr double kAgree = 0.7;   // two far-off units this alike agree (ratio)
 
 double dit_ticks(double wpm, double rate) {
   return 1.2 / wpm * rate;
@@ -61,6 +63,7 @@ void FineTiming::reset() {
   space_given_ = false;
   word_chars_ = lone_words_ = 0;
   undo_dit_ = 0;
+  far_unit_ = 0;
   n_held_ = 0;
   out_any_ = out_blank_ = false;
 }
@@ -198,7 +201,10 @@ void FineTiming::accept_mark(long gap, long mark) {
     // dah of a slower one. Before anything has been read the bounds are
     // narrower: any first mark shorter than the dit is a faster dit (a
     // little longer it may be a slower dit or a faster dah: left open).
-    const double shorter = locked_ ? 0.5 : 1;
+    // Once a signal is read, a short first mark is more often the first
+    // piece of a weak signal's broken dah: a faster sender is followed when
+    // its characters end (see decode_segment) or its marks run together.
+    const double shorter = locked_ ? 0 : 1;
     const double longer = locked_ ? 6 : 4;
     if (m < shorter * dit_)
       set_dit(m);
@@ -207,9 +213,15 @@ void FineTiming::accept_mark(long gap, long mark) {
   } else {
     // With a gap inside the character its own unit is known: follow it at
     // once when it is far off (or nothing has been read yet).
-    const double u = unit_of(0, n_, threshold(0, n_));
-    if (!locked_ || u < kFar * dit_ || u > kFarUp * dit_) set_dit(u);
-    if (m < 0.5 * dit_) set_dit(m);
+    // Once a signal is read, a character of a few marks leaves a far-off
+    // unit to its end (see decode_segment): a weak signal's broken dah
+    // looks like a faster sender's character. Marks of a faster sender
+    // that run together make a longer one.
+    if (!locked_ || n_ >= kRunTogether) {
+      const double u = unit_of(0, n_, threshold(0, n_));
+      if (!locked_ || u < kFar * dit_ || u > kFarUp * dit_) set_dit(u);
+      if (m < 0.5 * dit_) set_dit(m);
+    }
   }
   if (dit_ != was) undo_dit_ = was;
 }
@@ -354,10 +366,23 @@ void FineTiming::decode_segment(int a, int b, TimingSink& out) {
     const double u = unit_of(a, b, t);
     ok = plausible(a, b, t, u);
     if (ok) {
-      if (!locked_ || u < kFar * dit_ || u > kFarUp * dit_)
+      const bool far = u < kFar * dit_ || u > kFarUp * dit_;
+      if (!locked_) {
         set_dit(u);
-      else
+      } else if (far) {
+        // Once a signal is read, the speed moves far only when a second
+        // character in a row agrees: one broken mark of a weak signal can
+        // make a character look twice as fast.
+        if (far_unit_ > 0 && u > kAgree * far_unit_ && u < far_unit_ / kAgree) {
+          set_dit(u);
+          far_unit_ = 0;
+        } else {
+          far_unit_ = u;
+        }
+      } else {
+        far_unit_ = 0;
         set_dit(dit_ + 0.3 * (u - dit_));
+      }
     }
   }
   // What noise gives: single-element characters and characters whose

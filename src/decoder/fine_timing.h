@@ -27,11 +27,17 @@
 //    first character or pauses over 3 s or 20 units, and from word gaps only
 //    after four one-character words in a row (very slow Farnsworth gaps).
 //
-// Speed: marks far off the tracked dit move it at once (a first mark under
-// 0.5 dit is a dit of a faster sender, one over 6 dits a dah of a slower
-// one; before anything has been read, under 1 and over 4 dits), and so does
-// a character whose own unit (from its marks and gaps) lies outside 0.6 to
-// 1.7 dits; otherwise each character moves it by 0.3 of the difference. A
+// Speed: before anything has been read, marks far off the tracked dit move
+// it at once (a first mark under 1 dit is a dit of a faster sender, one
+// over 4 dits a dah of a slower one), and so does a character whose own
+// unit (from its marks and gaps) lies outside 0.6 to 1.7 dits. Once a
+// signal is read, a first mark over 6 dits still moves it at once, and so
+// do the marks of a character of five or more (a faster sender's characters
+// running together); otherwise a far-off unit moves it only when the next
+// character agrees (within 0.7 to 1/0.7 of it), since one dah of a weak
+// signal broken by noise makes a character look about twice as fast.
+// Characters with a unit within 0.6 to 1.7 dits move it by 0.3 of the
+// difference. A
 // move made on a mark is taken back when the mark proves to be the first part
 // of a mark split by a dropout. The dit stays within 10 to 50 WPM (10% margin).
 //
@@ -144,6 +150,7 @@ class FineTiming {
   bool locked_;                 // a plausible character of two or more elements was read
   int suspect_;                 // noise-like characters since the last plausible long one
   double undo_dit_;             // dit before a first mark moved it, ticks; 0: no move to undo
+  double far_unit_;             // unit of the last character, far off the dit, ticks; 0: none
   bool space_given_;            // the gap now running gave its word space
   int word_chars_;              // characters read in the current word
   int lone_words_;              // one-character words in a row

@@ -115,8 +115,15 @@ constexpr double kAlongNoise = 0.6;
 constexpr double kBackDb = 0.5;
 constexpr double kBackWin = 0.75;
 constexpr double kBackGap = 1.0;
-constexpr int kMinWin = 9;   // ticks, shortest coherent window, odd
-constexpr int kMaxWin = 41;  // ticks, longest coherent window, odd
+// A run whose statistic stays over the start threshold less kSoftDb for
+// kSoftLen dots or more, key up all along, is a weak dot the noise kept
+// under the start threshold when its statistic averaged over the run stands
+// within kSoftMeanDb of that threshold.
+constexpr double kSoftDb = 3;        // dB
+constexpr double kSoftLen = 0.6;     // dots
+constexpr double kSoftMeanDb = 1.5;  // dB
+constexpr int kMinWin = 9;           // ticks, shortest coherent window, odd
+constexpr int kMaxWin = 41;          // ticks, longest coherent window, odd
 
 // Subtraction of strong stations.
 constexpr double kEdgeHalf = 1.25;      // ticks, half the rise time modelled (5 ms raised cosine)
@@ -229,6 +236,9 @@ struct FineFrontEnd::State {
     long long run_start = 0;      // tick the current key-down run began
     long long last_down = 0;      // the last key-down tick of the previous run
     int run_clear = 0;            // ticks of the current run clear of every guard
+    long long soft_start = -1;    // tick a run over the soft threshold began (key up); -1: none
+    double soft_sum = 0;          // that run's statistic over the start threshold, summed
+    int soft_clear = 0;           // that run's ticks clear of every guard
     std::complex<double> rot;     // phase advance per tick over key-down ticks, units^2
     std::complex<double> still = 1;  // the tone's offset turned back up to the tick judged
     std::complex<double> phase = 0;  // the carrier at that phase on the marks, units
@@ -553,6 +563,9 @@ void FineFrontEnd::reset() {
     c.last_down = -(1 << 20);
     c.run_start = 0;
     c.run_clear = 0;
+    c.soft_start = -1;
+    c.soft_sum = 0;
+    c.soft_clear = 0;
     c.rot = 0;
     c.rot_n = 0;
     c.still = 1;
@@ -1046,7 +1059,9 @@ void FineFrontEnd::State::judge(long long at, int out) {
     }
     c.stat[at & m] = pd;
     bool down = false;
-    double back = 0;  // the statistic a mark's start is dated back over, units^2
+    bool soft = false;  // over the soft threshold, key up
+    double start = 0;   // the start threshold, units^2
+    double back = 0;    // the statistic a mark's start is dated back over, units^2
     if (c.ready > 0) {
       c.ready--;
       // The threshold sits at a fixed part of the way from the element
@@ -1062,8 +1077,30 @@ void FineFrontEnd::State::judge(long long at, int out) {
       const double rel = nd + kFraction * (lv - nd);
       const double stay = std::max(nd * undb(kStayFloorDb), rel * undb(-kHystDb));
       back = std::max(stay, rel * undb(-kBackDb));
-      const double thr = c.down ? stay : std::max(nd * undb(kFloorDb), rel);
+      start = std::max(nd * undb(kFloorDb), rel);
+      const double thr = c.down ? stay : start;
       down = pd > thr;
+      soft = !c.down && !down && pd > std::max(nd * undb(kStayFloorDb), start * undb(-kSoftDb));
+    }
+    if (soft) {
+      if (c.soft_start < 0) {
+        c.soft_start = at;
+        c.soft_sum = 0;
+        c.soft_clear = 0;
+      }
+      c.soft_sum += pd / start;
+      c.soft_clear += clear;
+    } else if (c.soft_start >= 0) {
+      const long long len = at - c.soft_start;
+      if (!down && len >= kSoftLen * c.unit &&
+          c.soft_sum >= undb(-kSoftMeanDb) * static_cast<double>(len) &&
+          c.soft_clear >= kClearTicks && c.soft_start > at - kHoldBack &&
+          c.soft_start > c.last_down + static_cast<long long>(kBackGap * c.unit)) {
+        for (long long u = c.soft_start; u < at; u++)
+          c.tent[u & m] = std::max(1.0, 100 * db(std::max(c.stat[u & m] / nd - 1, 1e-9)));
+        c.last_down = at - 1;
+      }
+      c.soft_start = -1;
     }
     if (down) {
       if (!c.down) {

@@ -54,7 +54,10 @@
 //     the key-down level (at least 8 dB over its noise to start a mark,
 //     5 dB to hold one), with hysteresis. A new mark's start is dated back
 //     over the ticks just before it that stood nearly as high (at most
-//     0.75 of a window, never within a dot of the last mark).
+//     0.75 of a window, never within a dot of the last mark). A run, key up
+//     all along, whose statistic stays within 3 dB of the start threshold
+//     for 0.6 of a dot and averages within 1.5 dB of it, is keyed as well (a
+//     weak dot that the noise kept under the start threshold).
 //     A young noise floor, or one spoilt by a station keying from the
 //     start, is held to 6 dB over the lower quartile of the floors of all
 //     the clusters.

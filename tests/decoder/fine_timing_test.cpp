@@ -248,6 +248,36 @@ TEST(FineTimingRules, DropoutInsideADahDoesNotSplitIt) {
   EXPECT_EQ(decode(k, 500).text, "test k ");
 }
 
+TEST(FineTimingRules, OneCharacterThatLooksTwiceAsFastLeavesTheSpeed) {
+  // After "paris paris" at 20 WPM (30-tick dits), a dah broken in two by a
+  // weak signal's noise (14 + 12 + 34 ticks: a unit of about 12 ticks, far
+  // off, though every element fits it), then "sis" at 20 WPM again. Taking
+  // that unit at once would end every character of "sis" after its first
+  // dit (two units of 12 ticks are under its 30-tick gaps).
+  KeyStates k = keyed(signal("paris paris", 20), 500);
+  const KeyStates broken = runs({{1, 14}, {0, 12}, {1, 34}, {0, 300}});
+  k.insert(k.end(), broken.begin(), broken.end());
+  const KeyStates tail = keyed(signal("sis", 20), 500);
+  k.insert(k.end(), tail.begin(), tail.end());
+  const Decoded r = decode(k, 500);
+  ASSERT_GE(r.text.size(), 4u) << r.text;
+  EXPECT_EQ(r.text.substr(0, 12), "paris paris ") << r.text;
+  EXPECT_EQ(r.text.substr(r.text.size() - 4), "sis ") << r.text;
+  EXPECT_NEAR(r.wpm, 20, 2);
+}
+
+TEST(FineTimingRules, TwoCharactersThatAgreeMoveTheSpeedFar) {
+  // After "paris paris" at 20 WPM, "paris" at 45 WPM after a word gap:
+  // its characters agree on a unit far off the dit, and the speed follows.
+  KeyStates k = keyed(signal("paris paris", 20), 500);
+  const KeyStates tail = keyed(signal("paris paris", 45), 500);
+  k.insert(k.end(), tail.begin(), tail.end());
+  const Decoded r = decode(k, 500);
+  ASSERT_GE(r.text.size(), 6u) << r.text;
+  EXPECT_EQ(r.text.substr(r.text.size() - 6), "paris ") << r.text;
+  EXPECT_NEAR(r.wpm, 45, 0.1 * 45);
+}
+
 TEST(FineTimingRules, IsolatedTicksAndShortMarksAreNoise) {
   // After a signal: a lone down tick, a 3-tick and a 5-tick mark (10 ms,
   // under half a 50 WPM dit) in a long gap give nothing, not "e".
