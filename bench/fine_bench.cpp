@@ -230,10 +230,8 @@ int main(int argc, char** argv) {
         p.subtract = sub == 1;
         FineFrontEnd fe(p);
         const Out o = run_fine(fe, audio);
-        auto pct = [](std::vector<double> v, double f) {
-          v.erase(v.begin(), v.begin() + 1500);
-          std::sort(v.begin(), v.end());
-          return v[static_cast<std::size_t>(f * static_cast<double>(v.size() - 1))];
+        auto pct = [](const std::vector<double>& v, double f) {
+          return percentile_from(v, 1500, f);
         };
         const double ref = pct(o.level[4], 0.9);
         for (int q : {3, 2, 1}) {

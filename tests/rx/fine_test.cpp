@@ -179,10 +179,9 @@ TEST(FineSubtractionTest, KeyedStationLeavesLittleInItsNeighbours) {
     p.subtract = sub == 1;
     FineFrontEnd fe(p);
     const Out o = process(fe, audio);
-    auto pct = [](std::vector<double> v, double f) {
-      v.erase(v.begin(), v.begin() + 1000);  // the first marks, before a model stands
-      std::sort(v.begin(), v.end());
-      return v[static_cast<std::size_t>(f * static_cast<double>(v.size() - 1))];
+    // From the first marks on, before a model stands.
+    auto pct = [](const std::vector<double>& v, double f) {
+      return test::percentile_from(v, 1000, f);
     };
     const double ref = pct(o.level[4], 0.9);
     leak[sub][0] = 10 * std::log10(pct(o.level[3], 0.99) / ref);

@@ -48,4 +48,10 @@ double mean_from(const std::vector<double>& v, std::size_t from) {
   return s / static_cast<double>(v.size() - from);
 }
 
+double percentile_from(std::vector<double> v, std::size_t from, double f) {
+  v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(from));
+  std::sort(v.begin(), v.end());
+  return v[static_cast<std::size_t>(f * static_cast<double>(v.size() - 1))];
+}
+
 }  // namespace talvo::test

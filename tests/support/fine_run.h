@@ -22,6 +22,8 @@ FineRun run_fine(const std::vector<double>& centres, const std::vector<float>& a
                  bool iq = false, int block = 4096);
 // The mean of v from index `from` on.
 double mean_from(const std::vector<double>& v, std::size_t from);
+// The value below which the fraction f (0 .. 1) of v from index `from` on lies.
+double percentile_from(std::vector<double> v, std::size_t from, double f);
 // Cluster centres every 50 Hz from lo to hi.
 std::vector<double> grid(double lo, double hi);
 
