@@ -880,9 +880,7 @@ void FineFrontEnd::State::choose_models() {
       // Beside a much stronger station the edges found are its sidebands'.
       if (d.carrier > c.carrier * undb(kDominatedDb)) c.model = false;
       if (!d.model) continue;
-      const double fc = c.centre + c.step_rad * kTickRate / (2 * std::numbers::pi);
-      const double fd = d.centre + d.step_rad * kTickRate / (2 * std::numbers::pi);
-      if (std::abs(fc - fd) >= kSameHz) continue;
+      if (std::abs(c.tone - d.tone) >= kSameHz) continue;
       if (std::abs(c.step_rad) > std::abs(d.step_rad) ||
           (std::abs(c.step_rad) == std::abs(d.step_rad) && o < q))
         c.model = false;
