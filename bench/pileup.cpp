@@ -373,6 +373,11 @@ void levels() {
     const Scored ca = score(run(audio, ReceiverKind::kClassic, 1, true), st);
     const Scored c1 = score(run(audio, ReceiverKind::kClassic, 1, false), st);
     if (ref.empty()) ref = f.text;
+    if (verbose)
+      for (std::size_t i = 0; i < f.text.size(); i++)
+        if (f.text[i] != ref[i])
+          std::printf("  station %zu at %.3f: %s\n  station %zu at 0.003: %s\n", i, peak,
+                      f.text[i].c_str(), i, ref[i].c_str());
     char name[64], note[96];
     std::snprintf(name, sizeof name, "nine stations at %.3f of full scale", peak);
     std::snprintf(note, sizeof note, "fine text %s the 0.003 one; classic at gain 1",

@@ -12,6 +12,8 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "rx/runs.h"
+
 // liquid.h declares its complex type as std::complex<float> under C++.
 #include <liquid/liquid.h>
 
@@ -54,10 +56,17 @@ constexpr int kSettle = 40;          // ticks the filters take to fill after res
 constexpr double kPercentile = 0.3;  // noise floor: this fraction of the blocks lies below
 constexpr double kNoiseCal = 1.97;   // mean noise power / that percentile, measured
 constexpr double kAcquireDb = 7.5;   // long average over noise that starts keying, dB
-constexpr double kStayDb = 5.0;      // long average over noise that keeps a ready cluster ready, dB
-constexpr double kStartUnit = 12;    // ticks, dot length assumed before any mark (50 WPM)
-constexpr double kMinUnit = 10;      // ticks, shortest dot followed (60 WPM)
-constexpr double kMaxUnit = 60;      // ticks, longest dot followed (10 WPM)
+constexpr double kStayDb = 5.0;
+// A station too weak for the long average to stand kAcquireDb over the
+// noise (a dash at 6 dB over the channel's noise) is acquired by its mean
+// power over about a second (kSlowTrack per tick), kSlowDb over the noise
+// (white noise's mean over a second lies within 0.6 dB of it), once the
+// long average also holds kStayDb.
+constexpr double kSlowTrack = 0.002;
+constexpr double kSlowDb = 2.5;    // long average over noise that keeps a ready cluster ready, dB
+constexpr double kStartUnit = 12;  // ticks, dot length assumed before any mark (50 WPM)
+constexpr double kMinUnit = 10;    // ticks, shortest dot followed (60 WPM)
+constexpr double kMaxUnit = 60;    // ticks, longest dot followed (10 WPM)
 constexpr int kLengths = 4 * static_cast<int>(kMaxUnit);  // ticks, longest mark counted + 1
 constexpr double kLengthKeep = 0.96;  // weight a counted mark keeps per later mark
 constexpr double kDotReach = 0.45;    // a mark counts as a dot within this part of the dot length
@@ -122,8 +131,19 @@ constexpr double kBackGap = 1.0;
 constexpr double kSoftDb = 3;        // dB
 constexpr double kSoftLen = 0.6;     // dots
 constexpr double kSoftMeanDb = 1.5;  // dB
-constexpr int kMinWin = 9;           // ticks, shortest coherent window, odd
-constexpr int kMaxWin = 41;          // ticks, longest coherent window, odd
+// A station this weak (carrier over the channel's noise, dB) is keyed by
+// the most likely sequence of whole runs (KeyRuns) on the envelope's part
+// along its carrier; its runs are followed from kRunsSpareDb higher on.
+constexpr double kRunsDb = 10;
+constexpr double kRunsSpareDb = 3;
+constexpr int kRunsMarks = 30;  // marks learnt before the runs' lengths are trusted
+// The evidence per tick is weighed this much over the log-likelihood ratio
+// of ticks alike over kappa: measured on weak stations at 20 and 30 WPM
+// (the run lengths' spread is wider than the keying's, and the envelope's
+// edges are ramps), 2 to 4 is best, 1 merges dots into their gaps.
+constexpr double kRunsEvidence = 3;
+constexpr int kMinWin = 9;   // ticks, shortest coherent window, odd
+constexpr int kMaxWin = 41;  // ticks, longest coherent window, odd
 
 // Subtraction of strong stations.
 constexpr double kEdgeHalf = 1.25;      // ticks, half the rise time modelled (5 ms raised cosine)
@@ -218,6 +238,7 @@ struct FineFrontEnd::State {
   // power per tick (1 / w for independent ticks; more, as neighbouring
   // ticks are alike).
   std::vector<double> coh_noise;
+  double kappa = 1;  // ticks of the envelope's noise that count as one independent tick
 
   // --- clusters ------------------------------------------------------------
   struct Cluster {
@@ -266,6 +287,10 @@ struct FineFrontEnd::State {
     double hi = 0, lo = 0;     // short average's extremes around the tick judged, units^2
     int ready = 0;             // ticks left in which the cluster may key
     bool down = false;         // key state of the last tick judged
+    KeyRuns runs;              // key runs of a weak station, decided kHoldBack ticks late
+    bool runs_on = false;      // runs are being followed
+    int marks = 0;             // marks learnt from (saturates at kRunsMarks)
+    double slow = 0;           // power averaged over about a second, units^2
     std::vector<int> near;     // clusters close enough to guard this one as neighbours
 
     // The model of this cluster's station, subtracted from its neighbours:
@@ -449,6 +474,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
           v += rho[std::abs(i - j)];
       s.coh_noise[w] = v / (static_cast<double>(w) * w);
     }
+    s.kappa = kMaxWin * s.coh_noise[kMaxWin];
   }
 
   s.cl.resize(k);
@@ -475,6 +501,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.env.resize(kRing);
     c.tent.resize(kRing);
     c.stat.resize(kRing);
+    c.runs.make(kMaxUnit, kHoldBack);
     c.blocks.resize(kBlocks);
     c.dots.resize(kUnits);
     c.dashes.resize(kUnits);
@@ -589,6 +616,10 @@ void FineFrontEnd::reset() {
     c.since_down = 1 << 20;
     c.ready = 0;
     c.down = false;
+    c.runs.reset();
+    c.runs_on = false;
+    c.marks = 0;
+    c.slow = 0;
   }
   s.fill2 = 0;
   s.group_floor = 0;
@@ -994,7 +1025,8 @@ void FineFrontEnd::State::judge(long long at, int out) {
     }
     // Ready to key: the long average stands clearly above the noise, and
     // the short one too (not a neighbour's key edge inside the long window).
-    const double acq = n * undb(c.ready > 0 ? kStayDb : kAcquireDb);
+    c.slow += kSlowTrack * (c.raw[at & m] - c.slow);
+    const double acq = n * undb(c.ready > 0 || c.slow > n * undb(kSlowDb) ? kStayDb : kAcquireDb);
     if (clear && pl > acq && ps > n * undb(kStayDb)) {
       c.ready = kHold;
     }
@@ -1056,6 +1088,27 @@ void FineFrontEnd::State::judge(long long at, int out) {
       nd *= kAlongNoise;
     }
     c.stat[at & m] = pd;
+    // A weak station's key state: the best sequence of whole runs, from
+    // each tick's log-likelihood ratio of key down (the envelope's part along
+    // the carrier, whose noise per component is half the floor, its ticks
+    // alike over kappa of them).
+    const double along = c.phase_n >= kPhaseTicks ? std::sqrt(std::norm(c.phase)) : 0.0;
+    if (c.carrier > 0 && along > 0 && csnr < kRunsDb + kRunsSpareDb) {
+      if (!c.runs_on) c.runs.reset();
+      c.runs_on = true;
+      c.runs.set_unit(c.unit);
+      const cfloat e = c.env[at & m];
+      const double y =
+          (std::complex<double>(e.real(), e.imag()) * c.still * std::conj(c.phase)).real() / along;
+      const bool kd = c.runs.step(kRunsEvidence * (2 * y * along - along * along) / (n * kappa));
+      if (csnr < kRunsDb && c.marks >= kRunsMarks) {
+        const double v = c.stat[(at - kHoldBack) & m];
+        keys[q * max_ticks + out] =
+            kd && c.ready > 0 ? std::max(1.0, 100 * db(std::max(v / nd - 1, 1e-9))) : 0.0;
+      }
+    } else {
+      c.runs_on = false;
+    }
     bool down = false;
     bool soft = false;  // over the soft threshold, key up
     double start = 0;   // the start threshold, units^2
@@ -1195,7 +1248,10 @@ double count_mark(std::vector<double>& dots, std::vector<double>& dashes, int le
 void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
   const int m = kRing - 1;
   const double r = c.run;
-  if (r >= kMinUnit / 2 && c.run < kLengths) c.unit = count_mark(c.dots, c.dashes, c.run, c.unit);
+  if (r >= kMinUnit / 2 && c.run < kLengths) {
+    c.unit = count_mark(c.dots, c.dashes, c.run, c.unit);
+    c.marks = std::min(c.marks + 1, kRunsMarks);
+  }
   if (c.run >= std::max(static_cast<double>(kReportMin), kReportUnit * c.unit)) {
     const int len = std::min(c.run, kReportMax);
     double a = 0;

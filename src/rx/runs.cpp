@@ -1,0 +1,234 @@
+#include "rx/runs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace talvo {
+
+namespace {
+
+constexpr double kNone = -1e30;  // log-probability of a state no path reaches
+
+// Run lengths in dots: a key-down run is a dot or a dash, a key-up run an
+// element, character or word gap; a little of every length is allowed
+// (irregular fists, Farnsworth gaps, pauses between overs).
+constexpr double kDownMean[] = {1, 3};
+constexpr double kDownSd[] = {0.25, 0.4};
+constexpr double kDownWeight[] = {0.49, 0.49};
+constexpr double kDownAny = 0.02;       // weight spread over all key-down lengths
+constexpr double kDownLen = 5;          // dots, key-down lengths told apart
+constexpr double kDownCapHazard = 0.3;  // chance per tick a still longer mark ends
+constexpr double kUpMean[] = {1, 3, 7};
+constexpr double kUpSd[] = {0.3, 0.6, 1.5};
+constexpr double kUpWeight[] = {0.5, 0.28, 0.12};
+constexpr double kUpAny = 0.1;    // weight spread over all key-up lengths
+constexpr double kUpLen = 10;     // dots, key-up lengths told apart
+constexpr double kUpCapDots = 5;  // dots a pause lasts on, on average, once longer
+
+}  // namespace
+
+void KeyRuns::make(double max_unit, int lag) {
+  lag_ = lag;
+  const int down = static_cast<int>(std::ceil(kDownLen * max_unit)) + 1;
+  const int up = static_cast<int>(std::ceil(kUpLen * max_unit)) + 1;
+  int ring = 1;
+  while (ring < std::max(lag + 2, up + 1))
+    ring *= 2;
+  mask_ = ring - 1;
+  for (int k = 0; k < 2; k++) {
+    const int n = k == kDown ? down : up;
+    go_[k].assign(n, 0.0);
+    end_[k].assign(n, kNone);
+    stay_[k].assign(n, 0.0);
+    leave_[k].assign(n, kNone);
+    entry_[k].assign(2 * ring, kNone);
+    prev_[k].assign(ring, -1);
+    len_[k] = 0;
+  }
+  unit_ = 0;
+  reset();
+}
+
+void KeyRuns::reset() {
+  t_ = -1;
+  for (int k = 0; k < 2; k++) {
+    std::fill(entry_[k].begin(), entry_[k].end(), kNone);
+    std::fill(prev_[k].begin(), prev_[k].end(), -1);
+    sum_[k] = 0;
+    cap_[k] = kNone;
+    cap_start_[k] = -1;
+  }
+  // Before the first tick the key has long been up.
+  cap_[kUp] = 0;
+  best_k_ = kUp;
+  best_start_ = -1;
+}
+
+// The chance that a run ends at each length among the runs as long or
+// longer (the hazard), from a mixture of normal lengths (mean, sd in dots)
+// and a share spread evenly; the last state's runs end at cap_hazard a tick.
+void KeyRuns::tables(int k, const double* mean, const double* sd, const double* weight, int n,
+                     double cap_hazard) {
+  const int len = len_[k];
+  std::vector<double>& leave = leave_[k];
+  std::vector<double>& stay = stay_[k];
+  // leave[] holds each length's probability first, then the hazard.
+  double any = 1;
+  for (int i = 0; i < n; i++)
+    any -= weight[i];
+  double total = 0;
+  for (int d = 0; d < len - 1; d++) {
+    const double x = (d + 1) / unit_;
+    double p = any / (len - 1);
+    for (int i = 0; i < n; i++) {
+      const double z = (x - mean[i]) / sd[i];
+      p += weight[i] * std::exp(-0.5 * z * z) / (sd[i] * unit_ * std::sqrt(2 * std::numbers::pi));
+    }
+    leave[d] = p;
+    total += p;
+  }
+  double longer = std::max(1 - total, 1e-6);  // runs reaching the last state
+  for (int d = len - 2; d >= 0; d--) {
+    const double p = leave[d];
+    longer += p;
+    const double h = std::clamp(p / longer, 1e-12, 1 - 1e-12);
+    leave[d] = std::log(h);
+    stay[d] = std::log1p(-h);
+  }
+  leave[len - 1] = std::log(cap_hazard);
+  stay[len - 1] = std::log1p(-cap_hazard);
+  double go = 0;
+  for (int d = 0; d < len; d++) {
+    go_[k][d] = go;
+    end_[k][d] = go + leave[d];
+    go += stay[d];
+  }
+}
+
+double KeyRuns::score(int k, int d) const {
+  if (d == len_[k] - 1) return cap_[k];
+  return entry_[k][(t_ - d) & mask_] + sum_[k] + go_[k][d];
+}
+
+void KeyRuns::set_unit(double unit) {
+  if (unit == unit_) return;
+  int len[2];
+  len[kDown] = std::min(static_cast<int>(std::ceil(kDownLen * unit)) + 1,
+                        static_cast<int>(go_[kDown].size()));
+  len[kUp] =
+      std::min(static_cast<int>(std::ceil(kUpLen * unit)) + 1, static_cast<int>(go_[kUp].size()));
+  // Runs under way that are now at least as long as the last state join it
+  // (scored by the lengths they grew under); when the last state moves out,
+  // the runs it passed are told apart again from their starts.
+  for (int k = 0; k < 2; k++)
+    for (int d = len[k] - 1; d < len_[k] - 1 && t_ >= 0; d++) {
+      const double v = score(k, d);
+      if (v > cap_[k]) {
+        cap_[k] = v;
+        cap_start_[k] = t_ - d;
+      }
+    }
+  unit_ = unit;
+  len_[kDown] = len[kDown];
+  len_[kUp] = len[kUp];
+  tables(kDown, kDownMean, kDownSd, kDownWeight, 2, kDownCapHazard);
+  tables(kUp, kUpMean, kUpSd, kUpWeight, 3, 1 / (kUpCapDots * unit));
+}
+
+// Scores relative to the best, and the summed evidence moved into the
+// entries, so that neither drifts out of range.
+double KeyRuns::rebase() {
+  const double best = score(best_k_, static_cast<int>(t_ - best_start_) < len_[best_k_] - 1
+                                         ? static_cast<int>(t_ - best_start_)
+                                         : len_[best_k_] - 1);
+  for (int k = 0; k < 2; k++) {
+    for (double& e : entry_[k])
+      e = std::max(e + sum_[k] - best, kNone);
+    sum_[k] = 0;
+    cap_[k] = std::max(cap_[k] - best, kNone);
+  }
+  return best;
+}
+
+bool KeyRuns::step(double llr) {
+  const int ring = mask_ + 1;
+  // The runs under way at the tick before: the best of each key state that
+  // ends there, and the best of all (the path traced back).
+  double ended[2] = {kNone, kNone};
+  long long ended_start[2] = {-1, -1};
+  double best = kNone;
+  for (int k = 0; k < 2; k++) {
+    const int len = len_[k];
+    double e_best = cap_[k] + leave_[k][len - 1];
+    long long e_start = cap_start_[k];
+    double g_best = cap_[k];
+    long long g_start = cap_start_[k];
+    if (t_ >= 0) {
+      const double* e = entry_[k].data() + (t_ & mask_) + ring;  // e[-d]: started at t_ - d
+      const double* endp = end_[k].data();
+      const double* go = go_[k].data();
+      double me = kNone, mg = kNone;
+      int de = 0, dg = 0;
+      for (int d = 0; d < len - 1; d++) {
+        const double v = e[-d];
+        if (v + endp[d] > me) {
+          me = v + endp[d];
+          de = d;
+        }
+        if (v + go[d] > mg) {
+          mg = v + go[d];
+          dg = d;
+        }
+      }
+      if (me + sum_[k] > e_best) {
+        e_best = me + sum_[k];
+        e_start = t_ - de;
+      }
+      if (mg + sum_[k] > g_best) {
+        g_best = mg + sum_[k];
+        g_start = t_ - dg;
+      }
+    }
+    ended[k] = e_best;
+    ended_start[k] = e_start;
+    if (g_best > best) {
+      best = g_best;
+      best_k_ = k;
+      best_start_ = g_start;
+    }
+  }
+  // Trace the best path back to the tick decided.
+  int key = best_k_;
+  long long start = best_start_;
+  const long long target = t_ + 1 - lag_;
+  for (int runs = 0; start > target && start >= 0 && runs <= lag_; runs++) {
+    start = prev_[key][start & mask_];
+    key = 1 - key;
+  }
+  // The newest tick: every run goes on, or a new one begins after the best
+  // that ended on the other key state.
+  if (t_ >= 0 && (t_ & 1023) == 1023) {
+    const double by = rebase();
+    ended[0] -= by;
+    ended[1] -= by;
+  }
+  t_++;
+  for (int k = 0; k < 2; k++) {
+    const int len = len_[k];
+    const double obs = k == kDown ? llr : 0.0;
+    // Starts before the first tick hold no entry (kNone).
+    const long long from = t_ - 1 - (len - 2);  // the start of the longest run counted
+    const double kept = cap_[k] + stay_[k][len - 1];
+    const double reach = entry_[k][from & mask_] + sum_[k] + go_[k][len - 1];
+    if (reach > kept) cap_start_[k] = from;
+    cap_[k] = std::max(std::max(kept, reach) + obs, kNone);
+    const double e = std::max(ended[1 - k] - sum_[k], kNone);
+    entry_[k][t_ & mask_] = entry_[k][(t_ & mask_) + ring] = e;
+    prev_[k][t_ & mask_] = ended_start[1 - k];
+    sum_[k] += obs;
+  }
+  return key == kDown;
+}
+
+}  // namespace talvo

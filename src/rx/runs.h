@@ -1,0 +1,74 @@
+// Key runs: the key state of a weak signal decided over whole elements.
+//
+// A tick-by-tick threshold on a weak signal misses dots whose average the
+// noise pulled under it and splits dashes where a dip of noise crosses it,
+// although the ticks around say plainly that a dot or a dash was sent. This
+// unit decides the key state as the most likely sequence of runs instead: a
+// run of key-down ticks is a dot or a dash, a run of key-up ticks an element,
+// character or word gap (or a longer pause), each with a length around its
+// multiple of the dot, and every tick brings the log-likelihood ratio of
+// key down over key up. A Viterbi search over (key state, ticks into the
+// run) with these run lengths finds the best sequence; the key state is
+// given `lag` ticks late, traced back from the best path at the newest tick.
+//
+// The run lengths are explicit: a state is a run's start tick (the longest
+// runs share one last state that keeps its start). Leaving a run has the
+// probability of the run ending at that length among those as long or
+// longer, so a dash split by a noise dip must pay for two unlikely lengths
+// and an extra run. A run's score is kept as its score on entry less the
+// key state's summed evidence up to then, so that going on a tick costs
+// nothing to store: one pass over the runs under way finds both the best
+// that ends and the best of all. Each run's start remembers the start of the
+// run before, so tracing back costs one step per run.
+//
+// Life cycle: make once (all memory), reset, set_unit whenever the dot
+// length changes, step once a tick. Nothing is allocated after make.
+#pragma once
+
+#include <vector>
+
+namespace talvo {
+
+class KeyRuns {
+ public:
+  // max_unit: longest dot followed, ticks; lag: ticks from the newest tick
+  // to the tick whose key state step() gives.
+  void make(double max_unit, int lag);
+  void reset();
+  // The dot length the run lengths are built on, ticks.
+  void set_unit(double unit);
+  double unit() const { return unit_; }
+  // One tick: llr is the log-likelihood ratio of key down over key up for
+  // the newest tick (natural log). Returns the key state `lag` ticks back.
+  bool step(double llr);
+
+ private:
+  static constexpr int kDown = 1, kUp = 0;
+  void tables(int k, const double* mean, const double* sd, const double* weight, int n,
+              double cap_hazard);
+  double score(int k, int d) const;  // of the run d + 1 ticks long at the newest tick
+  double rebase();                   // returns what was taken off every score
+
+  int lag_ = 0;                // ticks the decision waits
+  int mask_ = 0;               // size of the rings less one (a power of two)
+  double unit_ = 0;            // dot length, ticks
+  long long t_ = -1;           // the newest tick
+  int best_k_ = 0;             // key state of the best run at the newest tick
+  long long best_start_ = -1;  // its start tick
+  // Per key state (up, down):
+  int len_[2] = {};               // run lengths told apart (the last holds all longer ones)
+  std::vector<double> go_[2];     // [d]: log-probability a run goes on to d + 1 ticks, summed
+  std::vector<double> end_[2];    // [d]: that, and the run ending at d + 1 ticks
+  std::vector<double> stay_[2];   // [d]: log-probability a run d + 1 long goes on
+  std::vector<double> leave_[2];  // [d]: log-probability it ends there
+  double sum_[2] = {};            // evidence for the key state summed up to the newest tick
+  // [start & mask_], written twice (there and one ring further) so that the
+  // newest len_ starts stand in a row: the score on entry less sum_ before it.
+  std::vector<double> entry_[2];
+  double cap_[2] = {};           // score of the run in the last state
+  long long cap_start_[2] = {};  // its start tick
+  // [start & mask_]: the start tick of the run before one that began then.
+  std::vector<long long> prev_[2];
+};
+
+}  // namespace talvo
