@@ -44,7 +44,7 @@ class KeyRuns {
 
  private:
   static constexpr int kDown = 1, kUp = 0;
-  void tables(int k, const double* mean, const double* sd, const double* weight, int n,
+  void tables(int k, const double* mean, const double* sd, const double* weight, int n, double any,
               double cap_hazard);
   double score(int k, int d) const;  // of the run d + 1 ticks long at the newest tick
   double rebase();                   // returns what was taken off every score
