@@ -137,6 +137,10 @@ constexpr double kSoftMeanDb = 1.5;  // dB
 constexpr double kRunsDb = 10;
 constexpr double kRunsSpareDb = 3;
 constexpr int kRunsMarks = 30;  // marks learnt before the runs' lengths are trusted
+// Followers of runs (some 47 kB each) are shared: this many at most per
+// front end, taken by the clusters whose stations are weak, in turn; a
+// cluster that finds none free keys by its threshold.
+constexpr int kRunsPool = 8;
 // The evidence per tick is weighed this much over the log-likelihood ratio
 // of ticks alike over kappa. The search keeps the single best sequence, so
 // each run's ends pay for one tick's share of their lengths' probability,
@@ -243,6 +247,10 @@ struct FineFrontEnd::State {
   // ticks are alike).
   std::vector<double> coh_noise;
   double kappa = 1;  // ticks of the envelope's noise that count as one independent tick
+  // Followers of a weak station's key runs, decided kHoldBack ticks late,
+  // and the indices of those no cluster holds.
+  std::vector<KeyRuns> runs_pool;
+  std::vector<int> runs_free;
 
   // --- clusters ------------------------------------------------------------
   struct Cluster {
@@ -291,8 +299,7 @@ struct FineFrontEnd::State {
     double hi = 0, lo = 0;     // short average's extremes around the tick judged, units^2
     int ready = 0;             // ticks left in which the cluster may key
     bool down = false;         // key state of the last tick judged
-    KeyRuns runs;              // key runs of a weak station, decided kHoldBack ticks late
-    bool runs_on = false;      // runs are being followed
+    int runs = -1;             // the follower of runs it holds (index in runs_pool), -1: none
     int marks = 0;             // marks learnt from (saturates at kRunsMarks)
     double slow = 0;           // power averaged over about a second, units^2
     std::vector<int> near;     // clusters close enough to guard this one as neighbours
@@ -505,7 +512,6 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.env.resize(kRing);
     c.tent.resize(kRing);
     c.stat.resize(kRing);
-    c.runs.make(kMaxUnit, kHoldBack);
     c.blocks.resize(kBlocks);
     c.dots.resize(kUnits);
     c.dashes.resize(kUnits);
@@ -531,6 +537,10 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
       }
     }
   }
+  s.runs_pool.resize(std::min(k, kRunsPool));
+  for (auto& r : s.runs_pool)
+    r.make(kMaxUnit, kHoldBack);
+  s.runs_free.reserve(s.runs_pool.size());
   s.edge_lag = static_cast<int>(s.chan_taps.size() - 1) / 2 + kEdgeSettle;
   s.sub_lag = s.edge_lag + kCarrierLead;
   s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});
@@ -620,11 +630,13 @@ void FineFrontEnd::reset() {
     c.since_down = 1 << 20;
     c.ready = 0;
     c.down = false;
-    c.runs.reset();
-    c.runs_on = false;
+    c.runs = -1;
     c.marks = 0;
     c.slow = 0;
   }
+  s.runs_free.clear();
+  for (int i = static_cast<int>(s.runs_pool.size()) - 1; i >= 0; i--)
+    s.runs_free.push_back(i);
   s.fill2 = 0;
   s.group_floor = 0;
   s.rose = false;
@@ -1097,21 +1109,27 @@ void FineFrontEnd::State::judge(long long at, int out) {
     // the carrier, whose noise per component is half the floor, its ticks
     // alike over kappa of them).
     const double along = c.phase_n >= kPhaseTicks ? std::sqrt(std::norm(c.phase)) : 0.0;
-    if (c.carrier > 0 && along > 0 && csnr < kRunsDb + kRunsSpareDb) {
-      if (!c.runs_on) c.runs.reset();
-      c.runs_on = true;
-      c.runs.set_unit(c.unit);
+    const bool weak = c.carrier > 0 && along > 0 && csnr < kRunsDb + kRunsSpareDb;
+    if (weak && c.runs < 0 && !runs_free.empty()) {
+      c.runs = runs_free.back();
+      runs_free.pop_back();
+      runs_pool[c.runs].reset();
+    } else if (!weak && c.runs >= 0) {
+      runs_free.push_back(c.runs);
+      c.runs = -1;
+    }
+    if (c.runs >= 0) {
+      KeyRuns& runs = runs_pool[c.runs];
+      runs.set_unit(c.unit);
       const cfloat e = c.env[at & m];
       const double y =
           (std::complex<double>(e.real(), e.imag()) * c.still * std::conj(c.phase)).real() / along;
-      const bool kd = c.runs.step(kRunsEvidence * (2 * y * along - along * along) / (n * kappa));
+      const bool kd = runs.step(kRunsEvidence * (2 * y * along - along * along) / (n * kappa));
       if (csnr < kRunsDb && c.marks >= kRunsMarks) {
         const double v = c.stat[(at - kHoldBack) & m];
         keys[q * max_ticks + out] =
             kd && c.ready > 0 ? std::max(1.0, 100 * db(std::max(v / nd - 1, 1e-9))) : 0.0;
       }
-    } else {
-      c.runs_on = false;
     }
     bool down = false;
     bool soft = false;  // over the soft threshold, key up

@@ -37,17 +37,19 @@ void KeyRuns::make(double max_unit, int lag) {
   const int down = static_cast<int>(std::ceil(kDownLen * max_unit)) + 1;
   const int up = static_cast<int>(std::ceil(kUpLen * max_unit)) + 1;
   int ring = 1;
-  while (ring < std::max(lag + 2, up + 1))
+  while (ring < up + 1)
     ring *= 2;
   mask_ = ring - 1;
+  int starts = 1;
+  while (starts < lag + 2)
+    starts *= 2;
+  prev_mask_ = starts - 1;
   for (int k = 0; k < 2; k++) {
     const int n = k == kDown ? down : up;
     go_[k].assign(n, 0.0);
     end_[k].assign(n, kNone);
-    stay_[k].assign(n, 0.0);
-    leave_[k].assign(n, kNone);
     entry_[k].assign(2 * ring, kNone);
-    prev_[k].assign(ring, -1);
+    prev_[k].assign(starts, -1);
     len_[k] = 0;
   }
   unit_ = 0;
@@ -75,9 +77,10 @@ void KeyRuns::reset() {
 void KeyRuns::tables(int k, const double* mean, const double* sd, const double* weight, int n,
                      double any, double cap_hazard) {
   const int len = len_[k];
-  std::vector<double>& leave = leave_[k];
-  std::vector<double>& stay = stay_[k];
-  // leave[] holds each length's probability first, then the hazard.
+  std::vector<double>& go = go_[k];
+  std::vector<double>& end = end_[k];
+  // end[] holds each length's probability first, then (with go[]) the
+  // chances of ending and going on there, then the sums.
   double total = 0;
   for (int d = 0; d < len - 1; d++) {
     const double x = (d + 1) / unit_;
@@ -86,24 +89,26 @@ void KeyRuns::tables(int k, const double* mean, const double* sd, const double* 
       const double z = (x - mean[i]) / sd[i];
       p += weight[i] * std::exp(-0.5 * z * z) / (sd[i] * unit_ * std::sqrt(2 * std::numbers::pi));
     }
-    leave[d] = p;
+    end[d] = p;
     total += p;
   }
   double longer = std::max(1 - total, 1e-6);  // runs reaching the last state
   for (int d = len - 2; d >= 0; d--) {
-    const double p = leave[d];
+    const double p = end[d];
     longer += p;
     const double h = std::clamp(p / longer, 1e-12, 1 - 1e-12);
-    leave[d] = std::log(h);
-    stay[d] = std::log1p(-h);
+    end[d] = std::log(h);
+    go[d] = std::log1p(-h);
   }
-  leave[len - 1] = std::log(cap_hazard);
-  stay[len - 1] = std::log1p(-cap_hazard);
-  double go = 0;
+  cap_leave_[k] = std::log(cap_hazard);
+  cap_stay_[k] = std::log1p(-cap_hazard);
+  double sum = 0;
   for (int d = 0; d < len; d++) {
-    go_[k][d] = go;
-    end_[k][d] = go + leave[d];
-    go += stay[d];
+    const double stay = d < len - 1 ? go[d] : cap_stay_[k];
+    const double leave = d < len - 1 ? end[d] : cap_leave_[k];
+    go[d] = sum;
+    end[d] = sum + leave;
+    sum += stay;
   }
 }
 
@@ -161,7 +166,7 @@ bool KeyRuns::step(double llr) {
   double best = kNone;
   for (int k = 0; k < 2; k++) {
     const int len = len_[k];
-    double e_best = cap_[k] + leave_[k][len - 1];
+    double e_best = cap_[k] + cap_leave_[k];
     long long e_start = cap_start_[k];
     double g_best = cap_[k];
     long long g_start = cap_start_[k];
@@ -204,7 +209,7 @@ bool KeyRuns::step(double llr) {
   long long start = best_start_;
   const long long target = t_ + 1 - lag_;
   for (int runs = 0; start > target && start >= 0 && runs <= lag_; runs++) {
-    start = prev_[key][start & mask_];
+    start = prev_[key][start & prev_mask_];
     key = 1 - key;
   }
   // The newest tick: every run goes on, or a new one begins after the best
@@ -220,13 +225,13 @@ bool KeyRuns::step(double llr) {
     const double obs = k == kDown ? llr : 0.0;
     // Starts before the first tick hold no entry (kNone).
     const long long from = t_ - 1 - (len - 2);  // the start of the longest run counted
-    const double kept = cap_[k] + stay_[k][len - 1];
+    const double kept = cap_[k] + cap_stay_[k];
     const double reach = entry_[k][from & mask_] + sum_[k] + go_[k][len - 1];
     if (reach > kept) cap_start_[k] = from;
     cap_[k] = std::max(std::max(kept, reach) + obs, kNone);
     const double e = std::max(ended[1 - k] - sum_[k], kNone);
     entry_[k][t_ & mask_] = entry_[k][(t_ & mask_) + ring] = e;
-    prev_[k][t_ & mask_] = ended_start[1 - k];
+    prev_[k][t_ & prev_mask_] = ended_start[1 - k];
     sum_[k] += obs;
   }
   return key == kDown;

@@ -50,24 +50,25 @@ class KeyRuns {
   double rebase();                   // returns what was taken off every score
 
   int lag_ = 0;                // ticks the decision waits
-  int mask_ = 0;               // size of the rings less one (a power of two)
+  int mask_ = 0;               // size of the entry rings less one (a power of two)
+  int prev_mask_ = 0;          // the same for the start rings
   double unit_ = 0;            // dot length, ticks
   long long t_ = -1;           // the newest tick
   int best_k_ = 0;             // key state of the best run at the newest tick
   long long best_start_ = -1;  // its start tick
   // Per key state (up, down):
-  int len_[2] = {};               // run lengths told apart (the last holds all longer ones)
-  std::vector<double> go_[2];     // [d]: log-probability a run goes on to d + 1 ticks, summed
-  std::vector<double> end_[2];    // [d]: that, and the run ending at d + 1 ticks
-  std::vector<double> stay_[2];   // [d]: log-probability a run d + 1 long goes on
-  std::vector<double> leave_[2];  // [d]: log-probability it ends there
-  double sum_[2] = {};            // evidence for the key state summed up to the newest tick
+  int len_[2] = {};             // run lengths told apart (the last holds all longer ones)
+  std::vector<double> go_[2];   // [d]: log-probability a run goes on to d + 1 ticks, summed
+  std::vector<double> end_[2];  // [d]: that, and the run ending at d + 1 ticks
+  double cap_stay_[2] = {};     // log-probability a run in the last state goes on a tick
+  double cap_leave_[2] = {};    // and that it ends
+  double sum_[2] = {};          // evidence for the key state summed up to the newest tick
   // [start & mask_], written twice (there and one ring further) so that the
   // newest len_ starts stand in a row: the score on entry less sum_ before it.
   std::vector<double> entry_[2];
   double cap_[2] = {};           // score of the run in the last state
   long long cap_start_[2] = {};  // its start tick
-  // [start & mask_]: the start tick of the run before one that began then.
+  // [start & prev_mask_]: the start tick of the run before one that began then.
   std::vector<long long> prev_[2];
 };
 
