@@ -384,12 +384,16 @@ bool case_iq() {
     }
   }
   int decoded = 0, spotted = 0, stray = 0;
+  std::string strays;  // centre:text of each
   double worst = 0;
   for (const auto& [hz, t] : text) {
     bool near = false;
     for (const auto& s : st)
       near = near || std::abs(hz - s.hz) <= 50;
-    if (!near) stray += static_cast<int>(t.size());
+    if (!near && !t.empty()) {
+      stray += static_cast<int>(t.size());
+      strays += " " + std::to_string(hz) + ":" + t;
+    }
   }
   std::printf(
       "\n40 kHz of I/Q (--span -20000-20000: 801 clusters), %d stations 20-30 WPM at "
@@ -422,8 +426,8 @@ bool case_iq() {
       "%s\n",
       decoded, kStations, worst, spotted, kStations,
       pass(decoded == kStations && spotted == kStations));
-  std::printf("false spots %d; characters on clusters more than 50 Hz from a station: %d\n",
-              false_spots, stray);
+  std::printf("false spots %d; characters on clusters more than 50 Hz from a station: %d%s\n",
+              false_spots, stray, strays.c_str());
   std::printf(
       "wall %.2f s, cpu %.2f s: %.1fx real time (%.1fx per CPU second); peak %.1f MB; "
       "load %.2f%s\n",
@@ -601,15 +605,18 @@ bool case_telnet(double hours, bool real_pace) {
   std::sort(sent.begin(), sent.end());
   std::vector<std::string> named;
   int false_spots = 0;
+  std::string falses;  // the false spots' lines
   for (const auto& l : printed) {
     std::istringstream t(l);
     std::string w[5];
     for (auto& x : w)
       t >> x;
-    if (std::binary_search(sent.begin(), sent.end(), w[4]))
+    if (std::binary_search(sent.begin(), sent.end(), w[4])) {
       named.push_back(w[4]);
-    else
+    } else {
       false_spots++;
+      falses += "\n    false: " + l;
+    }
   }
   std::sort(named.begin(), named.end());
   named.erase(std::unique(named.begin(), named.end()), named.end());
@@ -621,8 +628,8 @@ bool case_telnet(double hours, bool real_pace) {
       kClients, audio / 3600,
       real_pace ? "at real-time pace" : "as fast as it was decoded (pace: fast)");
   std::printf("  clients logged in before the audio: %d of %d\n", logged, kClients);
-  std::printf("  spots on standard output: %zu: %zu of the %d stations sent, %d false\n",
-              printed.size(), named.size(), 5 * chunks, false_spots);
+  std::printf("  spots on standard output: %zu: %zu of the %d stations sent, %d false%s\n",
+              printed.size(), named.size(), 5 * chunks, false_spots, falses.c_str());
   std::printf("  clients that received every spot, in order: %d of %d: %s\n", complete, kClients,
               pass(complete == kClients && !printed.empty()));
   std::printf("  clients told of dropped spots: %d\n", drops);

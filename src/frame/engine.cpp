@@ -23,7 +23,12 @@ namespace talvo {
 struct Engine::Group : public DecoderOutput, public WalkSteps {
   std::unique_ptr<FrontEnd> fe;
   std::unique_ptr<Decoder> dec;
-  int first = 0;  // index of its first cluster among all
+  int first = 0;  // index of its first own cluster among all
+  // The front end's clusters lo .. lo + own - 1 are the group's own; those
+  // either side are the neighbouring groups' edge clusters, there only so
+  // that the front end guards against (and subtracts) their stations.
+  int lo = 0, own = 0;
+  bool mine(int q) const { return q >= lo && q < lo + own; }
   bool keep_text = true;
   bool find_calls = false;
   std::vector<std::string> text;  // per cluster
@@ -44,7 +49,7 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
   EngineEvent make(const ClusterDecoder& d, int q) const {
     EngineEvent e;
     e.sample = block_start + k + 1;
-    e.cluster = first + q;
+    e.cluster = first + q - lo;
     e.center_hz = fe->centre_hz(q);
     e.cpm = d.speed;
     e.wpm = (d.speed + 2) / 5;
@@ -54,6 +59,7 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
   }
 
   void print(const ClusterDecoder& d, int q, const char* s) override {
+    if (!mine(q)) return;
     const auto i = static_cast<std::size_t>(q);
     if (first_t[i] < 0 && s[std::strspn(s, " ")] != '\0')
       first_t[i] = static_cast<double>(block_start + k + 1) / rate;
@@ -143,21 +149,31 @@ struct Engine::Pool {
 
 Engine::Engine(const EngineSettings& s) : set_(s) {
   std::vector<std::vector<int>> plans;
+  std::vector<std::pair<int, int>> owns;  // per plan: first own cluster, own clusters
   if (s.receiver == ReceiverKind::kClassic) {
     if (s.iq) throw std::invalid_argument("I/Q input needs the fine receiver");
     plans.push_back({});
   } else {
     if (s.centres.empty()) throw std::invalid_argument("no clusters");
-    // Groups as even as they can be: a front end guards its clusters against
-    // the clicks and sidebands of the stations in its own group only.
+    // Groups as even as they can be. A front end guards its clusters against
+    // the clicks and sidebands of the stations on its own clusters only, so
+    // each also runs kEdgeClusters of each neighbouring group's clusters
+    // (a station 40 Hz off the next group's first centre keyed its last
+    // cluster otherwise), whose text it leaves to that group.
     const std::size_t n = s.centres.size();
     const std::size_t groups = (n + kGroupClusters - 1) / kGroupClusters;
-    for (std::size_t g = 0; g < groups; g++)
-      plans.emplace_back(s.centres.begin() + static_cast<std::ptrdiff_t>(g * n / groups),
-                         s.centres.begin() + static_cast<std::ptrdiff_t>((g + 1) * n / groups));
+    const std::size_t edge = kEdgeClusters;
+    for (std::size_t g = 0; g < groups; g++) {
+      const std::size_t a = g * n / groups, b = (g + 1) * n / groups;
+      const std::size_t from = a > edge ? a - edge : 0, to = std::min(n, b + edge);
+      plans.emplace_back(s.centres.begin() + static_cast<std::ptrdiff_t>(from),
+                         s.centres.begin() + static_cast<std::ptrdiff_t>(to));
+      owns.push_back({static_cast<int>(a - from), static_cast<int>(b - a)});
+    }
   }
   int first = 0;
-  for (const auto& centres : plans) {
+  for (std::size_t p = 0; p < plans.size(); p++) {
+    const auto& centres = plans[p];
     auto g = std::make_unique<Group>();
     if (s.receiver == ReceiverKind::kClassic) {
       g->fe = std::make_unique<ClassicFrontEnd>(s.centerfreq);
@@ -174,6 +190,8 @@ Engine::Engine(const EngineSettings& s) : set_(s) {
       g->dec = std::make_unique<Decoder>(decoder_for(*g->fe, Rules::kFine, 100));
     }
     const auto n = static_cast<std::size_t>(g->fe->clusters());
+    g->lo = p < owns.size() ? owns[p].first : 0;
+    g->own = p < owns.size() ? owns[p].second : static_cast<int>(n);
     g->first = first;
     g->rate = s.rate;
     g->keep_text = s.keep_text;
@@ -182,7 +200,7 @@ Engine::Engine(const EngineSettings& s) : set_(s) {
     g->first_t.assign(n, -1.0);
     g->finders.resize(s.find_calls ? n : 0);
     g->events.reserve(256);
-    first += static_cast<int>(n);
+    first += g->own;
     groups_.push_back(std::move(g));
   }
   const int threads = std::clamp(s.threads, 1, static_cast<int>(groups_.size()));
@@ -194,14 +212,14 @@ Engine::~Engine() = default;
 int Engine::clusters() const {
   int n = 0;
   for (const auto& g : groups_)
-    n += g->fe->clusters();
+    n += g->own;
   return n;
 }
 
 int Engine::centre_hz(int q) const {
   for (const auto& g : groups_) {
-    if (q < g->fe->clusters()) return g->fe->centre_hz(q);
-    q -= g->fe->clusters();
+    if (q < g->own) return g->fe->centre_hz(g->lo + q);
+    q -= g->own;
   }
   return 0;
 }
@@ -251,7 +269,7 @@ void Engine::input_ended() {
   if (measured_) return;
   measured_ = true;
   for (const auto& g : groups_) {
-    for (int q = 0; q < g->fe->clusters(); q++) {
+    for (int q = g->lo; q < g->lo + g->own; q++) {
       snr_db_.push_back(g->fe->snr_db(q));
       tone_hz_.push_back(g->fe->tone_hz(q));
     }
@@ -261,7 +279,7 @@ void Engine::input_ended() {
 std::vector<ClusterResult> Engine::results() const {
   std::vector<ClusterResult> res;
   for (const auto& g : groups_) {
-    for (int q = 0; q < g->fe->clusters(); q++) {
+    for (int q = g->lo; q < g->lo + g->own; q++) {
       const auto i = static_cast<std::size_t>(q);
       ClusterResult c;
       c.center_hz = g->fe->centre_hz(q);

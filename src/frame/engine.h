@@ -3,7 +3,8 @@
 // they decode handed out in time order.
 //
 // The clusters are split into even groups of at most kGroupClusters neighbours,
-// each group with a front end and decoders of its own; the split depends on
+// each group with a front end (which also runs the nearest clusters of the
+// groups beside it, to guard against their stations) and decoders of its own; the split depends on
 // the clusters alone, never on the number of threads, so that any number of
 // threads gives the very same output. The input comes in batches; every
 // thread walks its groups over the batch, and then the engine merges what
@@ -67,6 +68,10 @@ class EngineSink {
 class Engine {
  public:
   static constexpr int kGroupClusters = 25;
+  // Clusters of each neighbouring group a group's front end also runs, so
+  // that it guards against their stations (100 Hz: the neighbour guards
+  // and the subtraction reach 75 Hz).
+  static constexpr int kEdgeClusters = 2;
 
   // Refuses (throws std::invalid_argument with the reason) what the front
   // end cannot serve.

@@ -185,6 +185,28 @@ TEST(SkimmerSpan, ASpanOf200HzIsFiveClustersAndNothingOutside) {
   EXPECT_EQ(seen, centres);
 }
 
+TEST(SkimmerSpan, AStationBesideWhereTwoGroupsOfClustersMeetKeysOnlyItsOwn) {
+  // The 49 clusters decode in two groups, 300-1450 and 1500-2700 Hz. A
+  // station at 1490 Hz lies 40 Hz from the last cluster of the first group,
+  // which keyed its edges as dots ("ehseise eieieihe e5i ...") before each
+  // group also guarded against the stations on the other's nearest clusters.
+  const std::vector<Station> st = {
+      {520, 21, "cq cq de dl0aho dl0aho k gl 5nn cu tnx cq cq de dl0aho k"},
+      {980, 23, "cq cq de ok0bip ok0bip k op rig ant rig cq cq de ok0bip k"},
+      {1490, 26, "cq cq de g0cjq g0cjq k tnx 5nn gl tnx cq cq de g0cjq g0cjq k es hpe qth"}};
+  TempDir dir;
+  const auto wav = write_wav(dir, "edge.wav", render(st, 22.0, 3000, 16));
+  const auto r = decode({"--span", "300-2700", wav});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The summary lists the clusters that decoded something.
+  const auto got = summary(r.out);
+  ASSERT_EQ(got.size(), 3u) << r.out;
+  EXPECT_EQ(got[0].hz, 500);
+  EXPECT_EQ(got[1].hz, 1000);
+  EXPECT_EQ(got[2].hz, 1500);
+  EXPECT_NE(got[2].text.find("cq cq de g0cjq g0cjq k"), std::string::npos) << r.out;
+}
+
 TEST(SkimmerSpan, BadSpansAreRefusedWithTheirReason) {
   TempDir dir;
   const auto wav = write_wav(dir, "n.wav", render({{700, 20, "e"}}, 1.0, 3000, 15));
