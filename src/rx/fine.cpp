@@ -49,7 +49,7 @@ constexpr int kBlocksPerFloor = 5;         // blocks between two estimates of th
 constexpr double kRoseDb = 10;       // over its floor, a cluster that counts towards a risen noise
 constexpr double kRoseShare = 0.9;   // part of the clusters that must, for the noise to have risen
 constexpr int kRoseClusters = 5;     // fewest clusters that tell a risen noise
-constexpr int kRoseTicks = 100;      // ticks in a row that tell a risen noise
+constexpr int kRoseTicks = 40;       // ticks in a row that tell a risen noise (< kHoldBack)
 constexpr int kRoseForget = 500;     // ticks without a risen noise before one forgets the floors
 constexpr int kStuck = 1500;         // ticks keyed without a break that are noise again
 constexpr int kSettle = 40;          // ticks the filters take to fill after reset
@@ -59,11 +59,16 @@ constexpr double kAcquireDb = 7.5;   // long average over noise that starts keyi
 constexpr double kStayDb = 5.0;
 // A station too weak for the long average to stand kAcquireDb over the
 // noise (a dash at 6 dB over the channel's noise) is acquired by its mean
-// power over about a second (kSlowTrack per tick), kSlowDb over the noise
-// (white noise's mean over a second lies within 0.6 dB of it), once the
-// long average also holds kStayDb.
+// power over about a second (kSlowTrack per tick, clear ticks only),
+// kSlowDb over the noise (white noise's mean over a second lies within
+// 0.6 dB of it) and over the median of the other clusters' (where noise is
+// not white, noise alone stands over the floor: 2.5 dB on a wide I/Q
+// span), once the long average also holds kStayDb.
 constexpr double kSlowTrack = 0.002;
-constexpr double kSlowDb = 2.5;    // long average over noise that keeps a ready cluster ready, dB
+constexpr double kSlowDb = 2.5;
+constexpr int kSlowBlocks =
+    kBlocks / 2;  // noise blocks the floor needs first (a young one is low)    // long average over
+                  // noise that keeps a ready cluster ready, dB
 constexpr double kStartUnit = 12;  // ticks, dot length assumed before any mark (50 WPM)
 constexpr double kMinUnit = 10;    // ticks, shortest dot followed (60 WPM)
 constexpr double kMaxUnit = 60;    // ticks, longest dot followed (10 WPM)
@@ -94,14 +99,15 @@ constexpr double kNeighbourHz = 75;        // clusters this close are neighbours
 constexpr int kMaxClick = 40;              // ticks, longest mark dropped when nowhere clear
 constexpr int kClearTicks = 4;             // clear ticks that make a mark this cluster's own
 constexpr int kHoldBack = kMaxClick + 2;   // ticks a key state waits for its mark to be judged
-constexpr double kLevelFloorDb = -12;      // key-down level kept above the marks' carrier, dB
-constexpr double kToneTrack = 0.005;       // weight of a key-down tick in the phase advance
-constexpr int kToneTicks = 20;             // key-down ticks measured before the offset is used
-constexpr double kMaxOffsetHz = 30;        // offsets further out are not turned back, Hz
-constexpr double kMatch = 0.6;             // coherent window length over the dot length
-constexpr double kWeakMatch = 0.9;         // the same for a weak station
-constexpr double kStrongDb = 12;           // carrier over the channel noise of a strong station, dB
-constexpr double kWeakDb = 6;              // and of a weak one, dB (between: in proportion)
+static_assert(kRoseTicks < kHoldBack, "a risen noise is told before its marks leave");
+constexpr double kLevelFloorDb = -12;  // key-down level kept above the marks' carrier, dB
+constexpr double kToneTrack = 0.005;   // weight of a key-down tick in the phase advance
+constexpr int kToneTicks = 20;         // key-down ticks measured before the offset is used
+constexpr double kMaxOffsetHz = 30;    // offsets further out are not turned back, Hz
+constexpr double kMatch = 0.6;         // coherent window length over the dot length
+constexpr double kWeakMatch = 0.9;     // the same for a weak station
+constexpr double kStrongDb = 12;       // carrier over the channel noise of a strong station, dB
+constexpr double kWeakDb = 6;          // and of a weak one, dB (between: in proportion)
 constexpr double kFlat = 0.5;        // a window's halves this alike (in power) lie in a mark's body
 constexpr double kSlack = 8;         // element noise powers of a half window allowed in that test
 constexpr double kPhaseTrack = 0.1;  // weight of a key-down tick in the carrier's phase
@@ -345,6 +351,7 @@ struct FineFrontEnd::State {
   std::vector<Cluster> cl;
   int fill2 = 0;               // band samples since the last tick
   double group_floor = 0;      // the lower quartile of the clusters' noise floors, units^2
+  double group_slow = 1;       // the median of the clusters' mean power over their floors
   std::vector<double> floors;  // scratch for it
   long long tick = 0;          // ticks since reset
 
@@ -639,6 +646,7 @@ void FineFrontEnd::reset() {
     s.runs_free.push_back(i);
   s.fill2 = 0;
   s.group_floor = 0;
+  s.group_slow = 1;
   s.rose = false;
   s.rose_run = 0;
   s.since_rose = 1 << 20;
@@ -973,6 +981,17 @@ void FineFrontEnd::State::judge(long long at, int out) {
       std::nth_element(floors.begin(), floors.begin() + r, floors.begin() + nf);
       group_floor = floors[r];
     }
+    // The clusters' mean power over their floors, typically: where the
+    // noise is not white (or the floor lies low), noise alone stands over it.
+    int ns = 0;
+    for (const auto& c : cl) {
+      const double f = floor_of(c);
+      if (c.nblocks >= kSlowBlocks && f > 0) floors[ns++] = c.slow / f;
+    }
+    if (ns > 0) {
+      std::nth_element(floors.begin(), floors.begin() + ns / 2, floors.begin() + ns);
+      group_slow = std::max(1.0, floors[ns / 2]);
+    }
   }
   // The noise rose (or came after near silence): nearly every cluster
   // stands far over its floor at once and stays there, which stations,
@@ -986,9 +1005,14 @@ void FineFrontEnd::State::judge(long long at, int out) {
   rose = rose_run >= kRoseTicks;
   // The floors learnt before it are forgotten: the percentile over them
   // would follow only slowly, and every cluster keys noise meanwhile.
+  // What they keyed since the noise rose has not left yet (kRoseTicks is
+  // under kHoldBack): it is taken back.
   if (rose && since_rose > kRoseForget) {
-    for (auto& c : cl)
+    for (auto& c : cl) {
       c.nblocks = c.block_pos = 0;
+      for (long long u = at - kHoldBack + 1; u <= at; u++)
+        c.tent[u & m] = 0;
+    }
     group_floor = 0;
   }
   since_rose = rose ? 0 : since_rose + 1;
@@ -1041,8 +1065,9 @@ void FineFrontEnd::State::judge(long long at, int out) {
     }
     // Ready to key: the long average stands clearly above the noise, and
     // the short one too (not a neighbour's key edge inside the long window).
-    c.slow += kSlowTrack * (c.raw[at & m] - c.slow);
-    const double acq = n * undb(c.ready > 0 || c.slow > n * undb(kSlowDb) ? kStayDb : kAcquireDb);
+    if (clear) c.slow += kSlowTrack * (c.raw[at & m] - c.slow);
+    const bool slow = c.nblocks >= kSlowBlocks && c.slow > n * group_slow * undb(kSlowDb);
+    const double acq = n * undb(c.ready > 0 || slow ? kStayDb : kAcquireDb);
     if (clear && pl > acq && ps > n * undb(kStayDb)) {
       c.ready = kHold;
     }
@@ -1125,7 +1150,9 @@ void FineFrontEnd::State::judge(long long at, int out) {
       const double y =
           (std::complex<double>(e.real(), e.imag()) * c.still * std::conj(c.phase)).real() / along;
       const bool kd = runs.step(kRunsEvidence * (2 * y * along - along * along) / (n * kappa));
-      if (csnr < kRunsDb && c.marks >= kRunsMarks) {
+      // Only while the station is there: its mean power stands over the
+      // noise (in the gap after it, the runs would find marks in the noise).
+      if (csnr < kRunsDb && c.marks >= kRunsMarks && c.slow > n * undb(kSlowDb)) {
         const double v = c.stat[(at - kHoldBack) & m];
         keys[q * max_ticks + out] =
             kd && c.ready > 0 ? std::max(1.0, 100 * db(std::max(v / nd - 1, 1e-9))) : 0.0;
