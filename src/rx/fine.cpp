@@ -56,7 +56,7 @@ constexpr int kSettle = 40;          // ticks the filters take to fill after res
 constexpr double kPercentile = 0.3;  // noise floor: this fraction of the blocks lies below
 constexpr double kNoiseCal = 1.97;   // mean noise power / that percentile, measured
 constexpr double kAcquireDb = 7.5;   // long average over noise that starts keying, dB
-constexpr double kStayDb = 5.0;
+constexpr double kStayDb = 5.0;      // long average over noise that keeps a ready cluster ready, dB
 // A station too weak for the long average to stand kAcquireDb over the
 // noise (a dash at 6 dB over the channel's noise) is acquired by its mean
 // power over about a second (kSlowTrack per tick, clear ticks only),
@@ -66,12 +66,10 @@ constexpr double kStayDb = 5.0;
 // span), once the long average also holds kStayDb.
 constexpr double kSlowTrack = 0.002;
 constexpr double kSlowDb = 2.5;
-constexpr int kSlowBlocks =
-    kBlocks / 2;  // noise blocks the floor needs first (a young one is low)    // long average over
-                  // noise that keeps a ready cluster ready, dB
-constexpr double kStartUnit = 12;  // ticks, dot length assumed before any mark (50 WPM)
-constexpr double kMinUnit = 10;    // ticks, shortest dot followed (60 WPM)
-constexpr double kMaxUnit = 60;    // ticks, longest dot followed (10 WPM)
+constexpr int kSlowBlocks = kBlocks / 2;  // noise blocks the floor needs first (a young one is low)
+constexpr double kStartUnit = 12;         // ticks, dot length assumed before any mark (50 WPM)
+constexpr double kMinUnit = 10;           // ticks, shortest dot followed (60 WPM)
+constexpr double kMaxUnit = 60;           // ticks, longest dot followed (10 WPM)
 constexpr int kLengths = 4 * static_cast<int>(kMaxUnit);  // ticks, longest mark counted + 1
 constexpr double kLengthKeep = 0.96;  // weight a counted mark keeps per later mark
 constexpr double kDotReach = 0.45;    // a mark counts as a dot within this part of the dot length
