@@ -145,9 +145,8 @@ void KeyRuns::set_unit(double unit) {
 // Scores relative to the best, and the summed evidence moved into the
 // entries, so that neither drifts out of range.
 double KeyRuns::rebase() {
-  const double best = score(best_k_, static_cast<int>(t_ - best_start_) < len_[best_k_] - 1
-                                         ? static_cast<int>(t_ - best_start_)
-                                         : len_[best_k_] - 1);
+  const long long d = std::min<long long>(t_ - best_start_, len_[best_k_] - 1);
+  const double best = score(best_k_, static_cast<int>(d));
   for (int k = 0; k < 2; k++) {
     for (double& e : entry_[k])
       e = std::max(e + sum_[k] - best, kNone);
