@@ -62,12 +62,14 @@
 //     marks have taught the dot length) is keyed instead by the most likely
 //     sequence of whole runs (KeyRuns, runs.h): dots and dashes, element,
 //     character and word gaps, each around its multiple of the dot, from
-//     each tick's log-likelihood ratio of key down along the carrier. A
+//     each tick's log-likelihood ratio of key down along the carrier (its
+//     amplitude the mean of the ticks the runs keyed down). A
 //     dash the noise dips into stays one mark, and a dot the noise pulled
 //     under the threshold is found from all its ticks.
 //     A station whose dashes do not lift the long average 7.5 dB over the
 //     noise is acquired once its power over about a second stands 2.5 dB
-//     over the noise and the long average 5 dB.
+//     over the noise (and over the other clusters' typical mean) and the
+//     long average 5 dB.
 //     A young noise floor, or one spoilt by a station keying from the
 //     start, is held to 6 dB over the lower quartile of the floors of all
 //     the clusters.
