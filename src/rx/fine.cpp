@@ -1163,9 +1163,11 @@ void FineFrontEnd::State::judge(long long at, int out) {
           (std::complex<double>(e.real(), e.imag()) * c.still * std::conj(c.phase)).real() / along;
       // The carrier's amplitude along its phase: the mean of the ticks the
       // runs keyed down, once there are kAmpTicks of them (the phase's own
-      // magnitude is learnt on the ticks standing high, and lies high).
+      // magnitude is learnt on the ticks standing high, and lies high), and
+      // while it stands over half that magnitude (runs keyed on noise alone
+      // average nothing).
       c.ys[at & m] = y;
-      const double a = c.amp_n >= kAmpTicks ? c.amp : along;
+      const double a = c.amp_n >= kAmpTicks && c.amp > 0.5 * along ? c.amp : along;
       const bool kd = runs.step(kRunsEvidence * (2 * y * a - a * a) / (n * kappa));
       if (kd) {
         c.amp_n = std::min(c.amp_n + 1, static_cast<int>(1 / kAmpTrack));
