@@ -37,7 +37,6 @@ class KeyRuns {
   void reset();
   // The dot length the run lengths are built on, ticks.
   void set_unit(double unit);
-  double unit() const { return unit_; }
   // One tick: llr is the log-likelihood ratio of key down over key up for
   // the newest tick (natural log). Returns the key state `lag` ticks back.
   bool step(double llr);
