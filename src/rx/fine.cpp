@@ -12,32 +12,29 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "rx/fine/channeliser.h"
+#include "rx/fine/common.h"
 #include "rx/runs.h"
-
-// liquid.h declares its complex type as std::complex<float> under C++.
-#include <liquid/liquid.h>
 
 namespace talvo {
 
 namespace {
 
-using cfloat = std::complex<float>;
-
-constexpr int kTickRate = 500;  // ticks per second
+using fine::cfloat;
+using fine::db;
+using fine::kRing;
+using fine::kTickRate;
+using fine::undb;
 
 // Stage design.
-constexpr double kBandMargin = 75;     // Hz kept clean beyond the outermost centres
-constexpr double kBandStop = 70;       // dB, band and cluster decimators' stop band
-constexpr double kMinBandSkirt = 200;  // Hz, narrowest transition the band filter may have
-constexpr double kChanCut = 29;        // Hz, channel filter's -6 dB point
-constexpr double kChanSkirt = 38;      // Hz, channel filter's transition width
-constexpr double kChanStop = 55;       // dB, channel filter's stop band (from 48 Hz)
+constexpr double kChanCut = 29;    // Hz, channel filter's -6 dB point
+constexpr double kChanSkirt = 38;  // Hz, channel filter's transition width
+constexpr double kChanStop = 55;   // dB, channel filter's stop band (from 48 Hz)
 
 // Key decision.
 constexpr int kShort = 9;                  // ticks in the short (element) power average, odd
 constexpr int kLong = 41;                  // ticks in the long (dash) power average, odd
 constexpr int kGuardReach = 12;            // ticks either side searched for a neighbour's key edge
-constexpr int kRing = 256;                 // ticks kept per cluster (power of two)
 constexpr int kBlockTicks = 10;            // ticks per noise block (20 ms)
 constexpr int kBlocks = 150;               // noise blocks kept (3 s of clean ticks)
 constexpr int kClean = 20;                 // ticks from a key-down tick to a clean one
@@ -197,59 +194,18 @@ constexpr double kEvidenceTrack = 0.002;    // weight of a tick in the guarded/u
 constexpr int kEvidenceTicks = 500;         // guarded ticks before the far guard may ease
 constexpr double kEvidenceDb = 1;           // guarded over unguarded power that keeps it, dB
 
-double db(double x) {
-  return 10 * std::log10(x);
-}
-double undb(double x) {
-  return std::pow(10.0, x / 10);
-}
-
-// A Kaiser low-pass with unit gain at DC: -6 dB at fc, transition df (both
-// relative to the sample rate), stop band as dB down.
-std::vector<float> kaiser(double fc, double df, double as) {
-  unsigned n = estimate_req_filter_len(static_cast<float>(df), static_cast<float>(as));
-  n |= 1;  // odd: a whole-sample group delay
-  std::vector<float> h(n);
-  liquid_firdes_kaiser(n, static_cast<float>(fc), static_cast<float>(as), 0.0f, h.data());
-  double sum = 0;
-  for (float v : h)
-    sum += v;
-  for (float& v : h)
-    v = static_cast<float>(v / sum);
-  return h;
-}
-
 }  // namespace
 
 struct FineFrontEnd::State {
   // --- plan ----------------------------------------------------------------
   FinePlan plan;
-  int spt = 0;           // input frames per tick
-  int d1 = 1;            // band stage decimation (1: no band filter)
-  int d2 = 2;            // cluster stage decimation, d1 * d2 = spt
-  double band_rate = 0;  // Hz, band stage output rate
-  double band_mid = 0;   // Hz, frequency the band stage mixes to 0
-  double bn = 0;         // Hz, noise bandwidth of the channel filter
-  double delay = 0;      // ticks, input to key state
-  int decide_lag = 0;    // ticks between the newest power and the tick judged
+  int spt = 0;         // input frames per tick
+  double bn = 0;       // Hz, noise bandwidth of the channel filter
+  double delay = 0;    // ticks, input to key state
+  int decide_lag = 0;  // ticks between the newest power and the tick judged
 
-  // --- band stage ----------------------------------------------------------
-  // With d1 > 1 the band filter's taps carry the mixing (h[k] exp(j w k)),
-  // and the decimated output is turned back by exp(-j w n) at the band rate:
-  // no oscillator runs at the input rate. With d1 = 1 the input is mixed.
-  nco_crcf band_nco = nullptr;      // turns by -band_mid (per band sample, or per frame)
-  firdecim_rrrf band_re = nullptr;  // real input: band filter, cosine-weighted taps
-  firdecim_rrrf band_im = nullptr;  // real input: band filter, sine-weighted taps
-  firdecim_cccf band_iq = nullptr;  // complex input: band filter, complex taps
-  std::vector<float> band_taps;     // the low-pass prototype, unit DC gain
-  std::vector<float> band_real;     // real input waiting for d1 frames
-  std::vector<cfloat> band_cplx;    // complex input waiting for d1 frames (or mixed, d1 = 1)
-  int band_fill = 0;                // frames waiting
-  std::vector<float> clu_taps;      // cluster decimator prototype, unit DC gain
-  // The last clu_taps.size() band samples, written twice (at pos and
-  // pos + length) so that they always stand oldest first at hist + pos.
-  std::vector<cfloat> hist;
-  int hist_pos = 0;              // slot of the oldest band sample
+  // --- stages ------------------------------------------------------------
+  fine::Channeliser chan;        // band mixing, decimation, per-cluster dot product
   std::vector<float> chan_taps;  // channel filter coefficients
   // coh_noise[w]: the mean power of the coherent average of w ticks of the
   // channel filter's envelope over white noise, as a part of the noise
@@ -264,25 +220,21 @@ struct FineFrontEnd::State {
 
   // --- clusters ------------------------------------------------------------
   struct Cluster {
-    double centre = 0;  // Hz
-    // The cluster decimator is a dot product over the shared band history
-    // with taps that carry the mixing; its output is turned back once a tick.
-    dotprod_cccf dec = nullptr;   // taps h[k] exp(j w k), w = 2 pi (centre - band_mid) / band_rate
-    nco_crcf nco = nullptr;       // turns by -w d2 per tick
-    firfilt_crcf chan = nullptr;  // channel filter at the tick rate
-    std::vector<double> raw;      // ring: envelope power per tick, units^2
-    std::vector<double> shrt;     // ring: short average centred on the tick, units^2
-    std::vector<double> lng;      // ring: long average centred on the tick, units^2
-    std::vector<cfloat> env;      // ring: complex envelope per tick, units
-    std::vector<double> tent;     // ring: key state as judged, before marks are checked
-    std::vector<double> stat;     // ring: element statistic of each tick judged, units^2
-    long long run_start = 0;      // tick the current key-down run began
-    long long last_down = 0;      // the last key-down tick of the previous run
-    int run_clear = 0;            // ticks of the current run clear of every guard
-    long long soft_start = -1;    // tick a run over the soft threshold began (key up); -1: none
-    double soft_sum = 0;          // that run's statistic over the start threshold, summed
-    int soft_clear = 0;           // that run's ticks clear of every guard
-    std::complex<double> rot;     // phase advance per tick over key-down ticks, units^2
+    double centre = 0;               // Hz
+    firfilt_crcf chan = nullptr;     // channel filter at the tick rate
+    std::vector<double> raw;         // ring: envelope power per tick, units^2
+    std::vector<double> shrt;        // ring: short average centred on the tick, units^2
+    std::vector<double> lng;         // ring: long average centred on the tick, units^2
+    std::vector<cfloat> env;         // ring: complex envelope per tick, units
+    std::vector<double> tent;        // ring: key state as judged, before marks are checked
+    std::vector<double> stat;        // ring: element statistic of each tick judged, units^2
+    long long run_start = 0;         // tick the current key-down run began
+    long long last_down = 0;         // the last key-down tick of the previous run
+    int run_clear = 0;               // ticks of the current run clear of every guard
+    long long soft_start = -1;       // tick a run over the soft threshold began (key up); -1: none
+    double soft_sum = 0;             // that run's statistic over the start threshold, summed
+    int soft_clear = 0;              // that run's ticks clear of every guard
+    std::complex<double> rot;        // phase advance per tick over key-down ticks, units^2
     std::complex<double> still = 1;  // the tone's offset turned back up to the tick judged
     std::complex<double> phase = 0;  // the carrier at that phase on the marks, units
     int phase_n = 0;                 // key-down ticks that measured phase (saturates)
@@ -356,7 +308,6 @@ struct FineFrontEnd::State {
     std::vector<std::complex<double>> sub_turn;
   };
   std::vector<Cluster> cl;
-  int fill2 = 0;               // band samples since the last tick
   double group_floor = 0;      // the lower quartile of the clusters' noise floors, units^2
   double group_slow = 1;       // the median of the clusters' mean power over their floors
   std::vector<double> floors;  // scratch for it
@@ -370,13 +321,7 @@ struct FineFrontEnd::State {
   int max_ticks = 0;           // ticks one run can complete
 
   ~State() {
-    if (band_nco) nco_crcf_destroy(band_nco);
-    if (band_re) firdecim_rrrf_destroy(band_re);
-    if (band_im) firdecim_rrrf_destroy(band_im);
-    if (band_iq) firdecim_cccf_destroy(band_iq);
     for (auto& c : cl) {
-      if (c.nco) nco_crcf_destroy(c.nco);
-      if (c.dec) dotprod_cccf_destroy(c.dec);
       if (c.chan) firfilt_crcf_destroy(c.chan);
       if (c.edge) firfilt_crcf_destroy(c.edge);
     }
@@ -424,59 +369,11 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   if (!why.empty()) throw std::invalid_argument(why);
   State& s = *s_;
   s.plan = plan;
-  const double rate = plan.sample_rate;
   s.spt = plan.sample_rate / kTickRate;
-  s.band_mid = (plan.centres_hz.front() + plan.centres_hz.back()) / 2;
-  const double pass = (plan.centres_hz.back() - plan.centres_hz.front()) / 2 + kBandMargin;
   const int k = static_cast<int>(plan.centres_hz.size());
-
-  // The band decimation: the cheapest divisor of a tick that leaves the
-  // band's passband clean, counting multiply-adds per second.
-  double best = 0;
-  for (int d = 1; d <= s.spt / 2; d++) {
-    if (s.spt % d != 0) continue;
-    const double r = rate / d;
-    double cost = 0;
-    if (d > 1) {
-      if (r - 2 * pass < kMinBandSkirt) continue;
-      cost +=
-          2.0 * estimate_req_filter_len(static_cast<float>((r - 2 * pass) / rate), kBandStop) * r;
-    }
-    const double l2 = estimate_req_filter_len(static_cast<float>(350 / r), kBandStop);
-    cost += k * 4 * l2 * kTickRate;  // complex taps on complex samples
-    if (best == 0 || cost < best) {
-      best = cost;
-      s.d1 = d;
-    }
-  }
-  s.d2 = s.spt / s.d1;
-  s.band_rate = rate / s.d1;
-
-  const double two_pi = 2 * std::numbers::pi;
-  s.band_nco = nco_crcf_create(LIQUID_NCO);
-  if (s.d1 > 1) {
-    s.band_taps = kaiser(0.5 / s.d1, (s.band_rate - 2 * pass) / rate, kBandStop);
-    const std::size_t len = s.band_taps.size();
-    const double w = two_pi * s.band_mid / rate;
-    std::vector<float> re(len), im(len);
-    std::vector<cfloat> cx(len);
-    for (std::size_t i = 0; i < len; i++) {
-      re[i] = static_cast<float>(s.band_taps[i] * std::cos(w * i));
-      im[i] = static_cast<float>(s.band_taps[i] * std::sin(w * i));
-      cx[i] = cfloat(re[i], im[i]);
-    }
-    if (plan.iq) {
-      s.band_iq = firdecim_cccf_create(s.d1, cx.data(), len);
-    } else {
-      s.band_re = firdecim_rrrf_create(s.d1, re.data(), len);
-      s.band_im = firdecim_rrrf_create(s.d1, im.data(), len);
-    }
-  }
-  s.band_real.resize(std::max(s.d1, 1));
-  s.band_cplx.resize(kMaxFrames);
-  s.clu_taps = kaiser(250 / s.band_rate, 350 / s.band_rate, kBandStop);
-  s.hist.resize(2 * s.clu_taps.size());
-  s.chan_taps = kaiser(kChanCut / kTickRate, kChanSkirt / kTickRate, kChanStop);
+  s.chan.make(fine::ChanneliserParams{}, plan.sample_rate, s.spt, plan.iq, plan.centres_hz,
+              kMaxFrames);
+  s.chan_taps = fine::kaiser(kChanCut / kTickRate, kChanSkirt / kTickRate, kChanStop);
   double sum2 = 0;
   for (float v : s.chan_taps)
     sum2 += static_cast<double>(v) * v;
@@ -506,16 +403,8 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   for (int q = 0; q < k; q++) {
     auto& c = s.cl[q];
     c.centre = plan.centres_hz[q];
-    c.nco = nco_crcf_create(LIQUID_NCO);
-    // Oldest first: element i of the window is k = len - 1 - i samples old.
-    const std::size_t len = s.clu_taps.size();
-    const double w = two_pi * (c.centre - s.band_mid) / s.band_rate;
-    std::vector<cfloat> taps(len);
-    for (std::size_t i = 0; i < len; i++) {
-      const double k = static_cast<double>(len - 1 - i);
-      taps[i] = std::polar(s.clu_taps[len - 1 - i], static_cast<float>(w * k));
-    }
-    c.dec = dotprod_cccf_create(taps.data(), len);
+    const std::size_t len = s.chan.cluster_taps();
+    const double w = s.chan.mixing(c.centre);
     c.chan = firfilt_crcf_create(s.chan_taps.data(), s.chan_taps.size());
     c.edge = firfilt_crcf_create(s.chan_taps.data(), s.chan_taps.size());
     c.zin.resize(kRing);
@@ -538,7 +427,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
       if (n == q) continue;
       if (apart <= kNeighbourHz) c.near.push_back(n);
       if (apart <= kFitCleanHz) {
-        const double wn = two_pi * (plan.centres_hz[n] - s.band_mid) / s.band_rate;
+        const double wn = s.chan.mixing(plan.centres_hz[n]);
         c.fitn.push_back(n);
         c.fit_turn.push_back(std::polar(1.0, (w - wn) * (static_cast<double>(len) - 1) / 2));
       }
@@ -547,7 +436,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
         // What lies in both passbands stands in the two envelopes alike but
         // for the mixers' phasors and the decimator's delay of (len - 1) / 2
         // band samples, which turns by the difference of the two mixings.
-        const double wn = two_pi * (plan.centres_hz[n] - s.band_mid) / s.band_rate;
+        const double wn = s.chan.mixing(plan.centres_hz[n]);
         c.sub_turn.push_back(std::polar(1.0, (w - wn) * (static_cast<double>(len) - 1) / 2));
       }
     }
@@ -560,10 +449,8 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   s.sub_lag = s.edge_lag + kCarrierLead;
   s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});
   s.floors.resize(k);
-  s.delay = ((s.band_taps.empty() ? 0.0 : (s.band_taps.size() - 1) / 2.0) +
-             (s.clu_taps.size() - 1) / 2.0 * s.d1 + (s.chan_taps.size() - 1) / 2.0 * s.spt) /
-                s.spt +
-            s.sub_lag + s.decide_lag + kHoldBack;
+  s.delay = (s.chan.delay_frames() + (s.chan_taps.size() - 1) / 2.0 * s.spt) / s.spt + s.sub_lag +
+            s.decide_lag + kHoldBack;
   s.max_ticks = kMaxFrames / s.spt + 1;
   s.frames.resize(s.max_ticks);
   s.keys.resize(static_cast<std::size_t>(k) * s.max_ticks);
@@ -575,22 +462,8 @@ FineFrontEnd::~FineFrontEnd() = default;
 
 void FineFrontEnd::reset() {
   State& s = *s_;
-  const double two_pi = 2 * std::numbers::pi;
-  nco_crcf_reset(s.band_nco);
-  nco_crcf_set_frequency(s.band_nco,
-                         static_cast<float>(two_pi * s.band_mid * s.d1 / s.plan.sample_rate));
-  if (s.band_re) firdecim_rrrf_reset(s.band_re);
-  if (s.band_im) firdecim_rrrf_reset(s.band_im);
-  if (s.band_iq) firdecim_cccf_reset(s.band_iq);
-  std::fill(s.band_real.begin(), s.band_real.end(), 0.0f);
-  std::fill(s.band_cplx.begin(), s.band_cplx.end(), cfloat{});
-  std::fill(s.hist.begin(), s.hist.end(), cfloat{});
-  s.hist_pos = 0;
-  s.band_fill = 0;
+  s.chan.reset();
   for (auto& c : s.cl) {
-    nco_crcf_reset(c.nco);
-    nco_crcf_set_frequency(
-        c.nco, static_cast<float>(two_pi * (c.centre - s.band_mid) / s.band_rate * s.d2));
     firfilt_crcf_reset(c.chan);
     firfilt_crcf_reset(c.edge);
     std::fill(c.zin.begin(), c.zin.end(), cfloat{});
@@ -655,7 +528,6 @@ void FineFrontEnd::reset() {
   s.runs_free.clear();
   for (int i = static_cast<int>(s.runs_pool.size()) - 1; i >= 0; i--)
     s.runs_free.push_back(i);
-  s.fill2 = 0;
   s.group_floor = 0;
   s.group_slow = 1;
   s.rose = false;
@@ -724,39 +596,9 @@ void FineFrontEnd::run(const float* in, int n) {
   State& s = *s_;
   s.nticks = 0;
   n = std::clamp(n, 0, kMaxFrames);
-  if (s.d1 == 1) {
-    // No band filter: every frame is mixed down as it comes.
-    for (int i = 0; i < n; i++)
-      s.band_cplx[i] = s.plan.iq ? cfloat(in[2 * i], in[2 * i + 1]) : cfloat(in[i], 0.0f);
-    nco_crcf_mix_block_down(s.band_nco, s.band_cplx.data(), s.band_cplx.data(), n);
-  }
+  s.chan.begin(in, n);
   for (int i = 0; i < n; i++) {
-    cfloat u;
-    if (s.d1 == 1) {
-      u = s.band_cplx[i];
-    } else if (s.plan.iq) {
-      s.band_cplx[s.band_fill] = cfloat(in[2 * i], in[2 * i + 1]);
-      if (++s.band_fill < s.d1) continue;
-      firdecim_cccf_execute(s.band_iq, s.band_cplx.data(), &u);
-      s.band_fill = 0;
-      nco_crcf_mix_down(s.band_nco, u, &u);
-      nco_crcf_step(s.band_nco);
-    } else {
-      s.band_real[s.band_fill] = in[i];
-      if (++s.band_fill < s.d1) continue;
-      float re = 0, im = 0;
-      firdecim_rrrf_execute(s.band_re, s.band_real.data(), &re);
-      firdecim_rrrf_execute(s.band_im, s.band_real.data(), &im);
-      s.band_fill = 0;
-      nco_crcf_mix_down(s.band_nco, cfloat(re, im), &u);
-      nco_crcf_step(s.band_nco);
-    }
-    const int len = static_cast<int>(s.clu_taps.size());
-    s.hist[s.hist_pos] = u;
-    s.hist[s.hist_pos + len] = u;
-    if (++s.hist_pos == len) s.hist_pos = 0;
-    if (++s.fill2 < s.d2) continue;
-    s.fill2 = 0;
+    if (!s.chan.step(in, i)) continue;
     s.tick_done(i);
   }
 }
@@ -769,11 +611,10 @@ void FineFrontEnd::run(const float* in, int n) {
 void FineFrontEnd::State::tick_done(int frame) {
   const long long t = tick;
   const int m = kRing - 1;
-  for (auto& c : cl) {
+  for (int q = 0; q < static_cast<int>(cl.size()); q++) {
+    auto& c = cl[q];
     cfloat z, turn;
-    dotprod_cccf_execute(c.dec, hist.data() + hist_pos, &z);
-    nco_crcf_mix_down(c.nco, cfloat(1.0f, 0.0f), &turn);
-    nco_crcf_step(c.nco);
+    chan.cluster(q, &z, &turn);
     c.zin[t & m] = z * turn;
     c.turn[t & m] = turn;
     track(c, t);
