@@ -12,6 +12,7 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "rx/fine/channel_power.h"
 #include "rx/fine/channeliser.h"
 #include "rx/fine/common.h"
 #include "rx/runs.h"
@@ -27,13 +28,11 @@ using fine::kTickRate;
 using fine::undb;
 
 // Stage design.
-constexpr double kChanCut = 29;    // Hz, channel filter's -6 dB point
-constexpr double kChanSkirt = 38;  // Hz, channel filter's transition width
-constexpr double kChanStop = 55;   // dB, channel filter's stop band (from 48 Hz)
+constexpr fine::ChannelParams kChannel{};
 
 // Key decision.
-constexpr int kShort = 9;                  // ticks in the short (element) power average, odd
-constexpr int kLong = 41;                  // ticks in the long (dash) power average, odd
+constexpr int kShort = kChannel.short_ticks;  // ticks in the short (element) power average
+constexpr int kLong = kChannel.long_ticks;    // ticks in the long (dash) power average
 constexpr int kGuardReach = 12;            // ticks either side searched for a neighbour's key edge
 constexpr int kBlockTicks = 10;            // ticks per noise block (20 ms)
 constexpr int kBlocks = 150;               // noise blocks kept (3 s of clean ticks)
@@ -200,19 +199,12 @@ struct FineFrontEnd::State {
   // --- plan ----------------------------------------------------------------
   FinePlan plan;
   int spt = 0;         // input frames per tick
-  double bn = 0;       // Hz, noise bandwidth of the channel filter
   double delay = 0;    // ticks, input to key state
   int decide_lag = 0;  // ticks between the newest power and the tick judged
 
   // --- stages ------------------------------------------------------------
-  fine::Channeliser chan;        // band mixing, decimation, per-cluster dot product
-  std::vector<float> chan_taps;  // channel filter coefficients
-  // coh_noise[w]: the mean power of the coherent average of w ticks of the
-  // channel filter's envelope over white noise, as a part of the noise
-  // power per tick (1 / w for independent ticks; more, as neighbouring
-  // ticks are alike).
-  std::vector<double> coh_noise;
-  double kappa = 1;  // ticks of the envelope's noise that count as one independent tick
+  fine::Channeliser chan;   // band mixing, decimation, per-cluster dot product
+  fine::ChannelDesign chd;  // the channel filter, its noise bandwidth and correlation
   // Followers of a weak station's key runs, decided kHoldBack ticks late,
   // and the indices of those no cluster holds.
   std::vector<KeyRuns> runs_pool;
@@ -221,11 +213,7 @@ struct FineFrontEnd::State {
   // --- clusters ------------------------------------------------------------
   struct Cluster {
     double centre = 0;               // Hz
-    firfilt_crcf chan = nullptr;     // channel filter at the tick rate
-    std::vector<double> raw;         // ring: envelope power per tick, units^2
-    std::vector<double> shrt;        // ring: short average centred on the tick, units^2
-    std::vector<double> lng;         // ring: long average centred on the tick, units^2
-    std::vector<cfloat> env;         // ring: complex envelope per tick, units
+    fine::ChannelPower power;        // channel filter, envelope, power and its averages
     std::vector<double> tent;        // ring: key state as judged, before marks are checked
     std::vector<double> stat;        // ring: element statistic of each tick judged, units^2
     long long run_start = 0;         // tick the current key-down run began
@@ -249,8 +237,6 @@ struct FineFrontEnd::State {
     double noise = 0;                // noise power per tick in the channel filter, units^2
     double level = 0;                // key-down power (carrier + noise), units^2
     double carrier = 0;              // carrier power of the recent marks, units^2 (0: none yet)
-    double sum_short = 0;            // the newest kShort raw powers summed, units^2
-    double sum_long = 0;             // the newest kLong raw powers summed, units^2
     double unit = kStartUnit;        // dot length as estimated from the marks, ticks
     // Per dot length tried (kMinUnit, kMinUnit + kUnitStep, ...): the
     // counted marks lying near one dot and near three dots, older ones
@@ -322,7 +308,6 @@ struct FineFrontEnd::State {
 
   ~State() {
     for (auto& c : cl) {
-      if (c.chan) firfilt_crcf_destroy(c.chan);
       if (c.edge) firfilt_crcf_destroy(c.edge);
     }
   }
@@ -373,31 +358,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   const int k = static_cast<int>(plan.centres_hz.size());
   s.chan.make(fine::ChanneliserParams{}, plan.sample_rate, s.spt, plan.iq, plan.centres_hz,
               kMaxFrames);
-  s.chan_taps = fine::kaiser(kChanCut / kTickRate, kChanSkirt / kTickRate, kChanStop);
-  double sum2 = 0;
-  for (float v : s.chan_taps)
-    sum2 += static_cast<double>(v) * v;
-  s.bn = sum2 * kTickRate;  // taps sum to 1
-  {
-    // The envelope's noise at the tick rate is white before the channel
-    // filter, so its autocorrelation is that of the taps.
-    const int len = static_cast<int>(s.chan_taps.size());
-    std::vector<double> rho(kMaxWin, 0.0);
-    for (int lag = 0; lag < kMaxWin; lag++) {
-      for (int i = 0; i + lag < len; i++)
-        rho[lag] += static_cast<double>(s.chan_taps[i]) * s.chan_taps[i + lag];
-      rho[lag] /= sum2;
-    }
-    s.coh_noise.assign(kMaxWin + 1, 1.0);
-    for (int w = 1; w <= kMaxWin; w++) {
-      double v = 0;
-      for (int i = 0; i < w; i++)
-        for (int j = 0; j < w; j++)
-          v += rho[std::abs(i - j)];
-      s.coh_noise[w] = v / (static_cast<double>(w) * w);
-    }
-    s.kappa = kMaxWin * s.coh_noise[kMaxWin];
-  }
+  s.chd = fine::design_channel(kChannel, kMaxWin);
 
   s.cl.resize(k);
   for (int q = 0; q < k; q++) {
@@ -405,14 +366,10 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.centre = plan.centres_hz[q];
     const std::size_t len = s.chan.cluster_taps();
     const double w = s.chan.mixing(c.centre);
-    c.chan = firfilt_crcf_create(s.chan_taps.data(), s.chan_taps.size());
-    c.edge = firfilt_crcf_create(s.chan_taps.data(), s.chan_taps.size());
+    c.power.make(kChannel, s.chd);
+    c.edge = firfilt_crcf_create(s.chd.taps.data(), s.chd.taps.size());
     c.zin.resize(kRing);
     c.turn.resize(kRing);
-    c.raw.resize(kRing);
-    c.shrt.resize(kRing);
-    c.lng.resize(kRing);
-    c.env.resize(kRing);
     c.tent.resize(kRing);
     c.stat.resize(kRing);
     c.ys.resize(kRing);
@@ -445,11 +402,11 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   for (auto& r : s.runs_pool)
     r.make(kMaxUnit, kHoldBack);
   s.runs_free.reserve(s.runs_pool.size());
-  s.edge_lag = static_cast<int>(s.chan_taps.size() - 1) / 2 + kEdgeSettle;
+  s.edge_lag = static_cast<int>(s.chd.taps.size() - 1) / 2 + kEdgeSettle;
   s.sub_lag = s.edge_lag + kCarrierLead;
   s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});
   s.floors.resize(k);
-  s.delay = (s.chan.delay_frames() + (s.chan_taps.size() - 1) / 2.0 * s.spt) / s.spt + s.sub_lag +
+  s.delay = (s.chan.delay_frames() + (s.chd.taps.size() - 1) / 2.0 * s.spt) / s.spt + s.sub_lag +
             s.decide_lag + kHoldBack;
   s.max_ticks = kMaxFrames / s.spt + 1;
   s.frames.resize(s.max_ticks);
@@ -464,7 +421,7 @@ void FineFrontEnd::reset() {
   State& s = *s_;
   s.chan.reset();
   for (auto& c : s.cl) {
-    firfilt_crcf_reset(c.chan);
+    c.power.reset();
     firfilt_crcf_reset(c.edge);
     std::fill(c.zin.begin(), c.zin.end(), cfloat{});
     std::fill(c.turn.begin(), c.turn.end(), cfloat{});
@@ -483,10 +440,6 @@ void FineFrontEnd::reset() {
     c.hardfit = 0;
     c.fits = false;
     c.mod = 0;
-    std::fill(c.raw.begin(), c.raw.end(), 0.0);
-    std::fill(c.shrt.begin(), c.shrt.end(), 0.0);
-    std::fill(c.lng.begin(), c.lng.end(), 0.0);
-    std::fill(c.env.begin(), c.env.end(), cfloat{});
     std::fill(c.tent.begin(), c.tent.end(), 0.0);
     std::fill(c.stat.begin(), c.stat.end(), 0.0);
     c.last_down = -(1 << 20);
@@ -511,8 +464,6 @@ void FineFrontEnd::reset() {
     c.noise = 0;
     c.level = 0;
     c.carrier = 0;
-    c.sum_short = 0;
-    c.sum_long = 0;
     c.unit = kStartUnit;
     c.run = 0;
     c.since_down = 1 << 20;
@@ -553,7 +504,7 @@ double FineFrontEnd::delay_ticks() const {
   return s_->delay;
 }
 double FineFrontEnd::noise_bandwidth_hz() const {
-  return s_->bn;
+  return s_->chd.bn;
 }
 int FineFrontEnd::ticks() const {
   return s_->nticks;
@@ -572,7 +523,7 @@ double FineFrontEnd::snr_db(int q) const {
   const auto& c = s_->cl[q];
   const double n = s_->floor_of(c);
   if (c.carrier <= 0 || n <= 0) return -99;
-  return db(c.carrier / n) + db(s_->bn / 500);
+  return db(c.carrier / n) + db(s_->chd.bn / 500);
 }
 
 double FineFrontEnd::tone_hz(int q) const {
@@ -589,7 +540,7 @@ double FineFrontEnd::key_level(int q) const {
 
 double FineFrontEnd::noise_floor(int q) const {
   const auto& c = s_->cl[q];
-  return std::sqrt(s_->floor_of(c) * s_->plan.sample_rate / s_->bn);
+  return std::sqrt(s_->floor_of(c) * s_->plan.sample_rate / s_->chd.bn);
 }
 
 void FineFrontEnd::run(const float* in, int n) {
@@ -672,22 +623,7 @@ void FineFrontEnd::State::tick_done(int frame) {
     const cfloat tq = c.turn[v & m];
     const std::complex<double> zc = std::complex<double>(zv.real(), zv.imag()) -
                                     others * std::complex<double>(tq.real(), tq.imag());
-    cfloat y;
-    firfilt_crcf_push(c.chan, cfloat(static_cast<float>(zc.real()), static_cast<float>(zc.imag())));
-    firfilt_crcf_execute(c.chan, &y);
-    const double p = std::norm(std::complex<double>(y.real(), y.imag()));
-    c.sum_short += p - c.raw[(v - kShort) & m];
-    c.sum_long += p - c.raw[(v - kLong) & m];
-    c.raw[v & m] = p;
-    c.env[v & m] = y;
-    if ((v & m) == 0) {  // once round the ring, sum afresh: no rounding drift
-      c.sum_short = c.sum_long = 0;
-      for (int j = 0; j < kLong; j++)
-        (j < kShort ? c.sum_short : c.sum_long) += c.raw[(v - j) & m];
-      c.sum_long += c.sum_short;
-    }
-    c.shrt[(v - (kShort - 1) / 2) & m] = c.sum_short / kShort;
-    c.lng[(v - (kLong - 1) / 2) & m] = c.sum_long / kLong;
+    c.power.step(v, cfloat(static_cast<float>(zc.real()), static_cast<float>(zc.imag())));
   }
   judge(v - decide_lag, nticks);
   nticks++;
@@ -704,7 +640,7 @@ void FineFrontEnd::State::tick_done(int frame) {
 // edge_lag ticks back, where every edge near it is known.
 void FineFrontEnd::State::track(Cluster& c, long long t) {
   const int m = kRing - 1;
-  const int g = static_cast<int>(chan_taps.size() - 1) / 2;
+  const int g = static_cast<int>(chd.taps.size() - 1) / 2;
   c.spin *= c.step;
   c.spin /= std::sqrt(std::norm(c.spin));
   const cfloat z = c.zin[t & m];
@@ -816,7 +752,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     c.hi = 0;
     c.lo = HUGE_VAL;
     for (int j = -kGuardReach; j <= kGuardReach; j++) {
-      const double v = c.shrt[(at + j) & m];
+      const double v = c.power.shrt(at + j);
       c.hi = std::max(c.hi, v);
       c.lo = std::min(c.lo, v);
     }
@@ -851,7 +787,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
   int high = 0;
   for (const auto& c : cl) {
     const double f = floor_of(c);
-    high += f > 0 && c.shrt[at & m] > f * undb(kRoseDb);
+    high += f > 0 && c.power.shrt(at) > f * undb(kRoseDb);
   }
   rose_run = k >= kRoseClusters && high >= kRoseShare * k ? rose_run + 1 : 0;
   rose = rose_run >= kRoseTicks;
@@ -873,7 +809,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     // Key states leave kHoldBack ticks after their judgement, so that a
     // mark nowhere clear of the guards can still be taken back whole.
     keys[q * max_ticks + out] = c.tent[(at - kHoldBack) & m];
-    levels[q * max_ticks + out] = valid ? c.shrt[(at - kHoldBack) & m] : 0;
+    levels[q * max_ticks + out] = valid ? c.power.shrt(at - kHoldBack) : 0;
     double& key_out = c.tent[at & m];
     key_out = 0;
     c.stat[at & m] = 0;
@@ -883,8 +819,8 @@ void FineFrontEnd::State::judge(long long at, int out) {
       learn_noise(c, at);
       continue;
     }
-    const double ps = c.shrt[at & m];
-    const double pl = c.lng[at & m];
+    const double ps = c.power.shrt(at);
+    const double pl = c.power.lng(at);
     // Another cluster's keying sidebands (and the clicks of hard keying,
     // which reach across the band) come around its key edges: there its
     // power swings; a neighbour's steady carrier leaks a little always.
@@ -917,7 +853,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     }
     // Ready to key: the long average stands clearly above the noise, and
     // the short one too (not a neighbour's key edge inside the long window).
-    if (clear) c.slow += kSlowTrack * (c.raw[at & m] - c.slow);
+    if (clear) c.slow += kSlowTrack * (c.power.raw(at) - c.slow);
     const bool slow = c.nblocks >= kSlowBlocks && c.slow > n * group_slow * undb(kSlowDb);
     const double acq = n * undb(c.ready > 0 || slow ? kStayDb : kAcquireDb);
     if (clear && pl > acq && ps > n * undb(kStayDb)) {
@@ -944,7 +880,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     const std::complex<double> step = std::polar(1.0, -wrot);
     std::complex<double> ph = std::polar(1.0, wrot * h), acc = 0, older = 0;
     for (int j = -h; j <= h; j++) {
-      const cfloat e = c.env[(at + j) & m];
+      const cfloat e = c.power.env(at + j);
       acc += std::complex<double>(e.real(), e.imag()) * ph;
       ph *= step;
       if (j == -1) older = acc;
@@ -955,8 +891,8 @@ void FineFrontEnd::State::judge(long long at, int out) {
     const double pa = std::norm(older) / (static_cast<double>(h) * h);
     const double pb = std::norm(acc - older) / (static_cast<double>(h + 1) * (h + 1));
     const bool body =
-        std::min(pa, pb) + kSlack * n * coh_noise[std::max(h, 1)] > kFlat * std::max(pa, pb);
-    double nd = n * coh_noise[win];
+        std::min(pa, pb) + kSlack * n * chd.coh_noise[std::max(h, 1)] > kFlat * std::max(pa, pb);
+    double nd = n * chd.coh_noise[win];
     // The carrier's phase, held still by turning back the tone's offset
     // tick by tick, is learnt on the ticks whose power stands well over the
     // noise and near the key-down level, once the cluster's own station has
@@ -999,7 +935,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     if (c.runs >= 0) {
       KeyRuns& runs = runs_pool[c.runs];
       runs.set_unit(c.unit);
-      const cfloat e = c.env[at & m];
+      const cfloat e = c.power.env(at);
       const double y =
           (std::complex<double>(e.real(), e.imag()) * c.still * std::conj(c.phase)).real() / along;
       // The carrier's amplitude along its phase: the mean of the ticks the
@@ -1009,7 +945,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
       // average nothing).
       c.ys[at & m] = y;
       const double a = c.amp_n >= kAmpTicks && c.amp > 0.5 * along ? c.amp : along;
-      const bool kd = runs.step(kRunsEvidence * (2 * y * a - a * a) / (n * kappa));
+      const bool kd = runs.step(kRunsEvidence * (2 * y * a - a * a) / (n * chd.kappa));
       if (kd) {
         c.amp_n = std::min(c.amp_n + 1, static_cast<int>(1 / kAmpTrack));
         c.amp += (c.ys[(at - kHoldBack) & m] - c.amp) / c.amp_n;
@@ -1092,7 +1028,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
         else if ((body || pd > c.level) && pd > kInterior * c.level)
           c.level += kTrack * (pd - c.level);
         if (pd > kInterior * c.level) {
-          const cfloat a = c.env[at & m], b = c.env[(at - 1) & m];
+          const cfloat a = c.power.env(at), b = c.power.env(at - 1);
           const std::complex<double> v(a.real() * b.real() + a.imag() * b.imag(),
                                        a.imag() * b.real() - a.real() * b.imag());
           c.rot += kToneTrack * (v - c.rot);
@@ -1159,7 +1095,6 @@ double count_mark(std::vector<double>& dots, std::vector<double>& dashes, int le
 // the middle half of the mark, away from the edges, less the noise;
 // averaged over marks in dB.
 void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
-  const int m = kRing - 1;
   const double r = c.run;
   if (r >= kMinUnit / 2 && c.run < kLengths) {
     c.unit = count_mark(c.dots, c.dashes, c.run, c.unit);
@@ -1170,7 +1105,7 @@ void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
     double a = 0;
     int cnt = 0;
     for (long long u = at - len + len / 4; u < at - len / 4; u++, cnt++)
-      a += c.raw[u & m];
+      a += c.power.raw(u);
     const double carrier = a / cnt - n;
     if (carrier > 0)
       c.carrier = c.carrier > 0 ? c.carrier * std::pow(carrier / c.carrier, kReportTrack) : carrier;
@@ -1184,7 +1119,6 @@ void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
 // too weak to key is counted clean too). Noise alone is all clean; a
 // continuous carrier keeps the floor it found before.
 void FineFrontEnd::State::learn_noise(Cluster& c, long long at) {
-  const int m = kRing - 1;
   c.since_down = c.down ? 0 : c.since_down + 1;
   const long long u = at - kClean;
   // No Morse element lasts kStuck ticks: a cluster keyed that long has a
@@ -1192,7 +1126,7 @@ void FineFrontEnd::State::learn_noise(Cluster& c, long long at) {
   // ticks are noise again.
   const bool stuck = c.down && c.run > kStuck;
   if ((c.since_down <= 2 * kClean && !stuck && !rose) || u < kSettle) return;
-  c.block_acc += c.raw[u & m];
+  c.block_acc += c.power.raw(u);
   if (++c.block_n < kBlockTicks) return;
   c.blocks[c.block_pos] = c.block_acc / kBlockTicks;
   c.block_acc = 0;
@@ -1205,7 +1139,7 @@ void FineFrontEnd::State::learn_noise(Cluster& c, long long at) {
   std::nth_element(c.scratch.begin(), c.scratch.begin() + r, c.scratch.begin() + c.nblocks);
   // The floor of the estimate: the rounding noise of 16-bit samples, which
   // only digital silence undercuts.
-  const double quiet = bn / (12.0 * plan.sample_rate);
+  const double quiet = chd.bn / (12.0 * plan.sample_rate);
   c.noise = std::max(c.scratch[r] * kNoiseCal, quiet);
 }
 

@@ -17,9 +17,12 @@
 // cluster in order. Nothing is allocated after make.
 #pragma once
 
+#include <complex>
 #include <vector>
 
 #include "rx/fine/common.h"
+
+// liquid.h declares its complex type as std::complex<float> under C++.
 
 // liquid.h declares its complex type as std::complex<float> under C++.
 #include <liquid/liquid.h>
