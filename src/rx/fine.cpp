@@ -15,6 +15,8 @@
 #include "rx/fine/channel_power.h"
 #include "rx/fine/channeliser.h"
 #include "rx/fine/common.h"
+#include "rx/fine/group_floor.h"
+#include "rx/fine/noise_floor.h"
 #include "rx/runs.h"
 
 namespace talvo {
@@ -33,26 +35,13 @@ constexpr fine::ChannelParams kChannel{};
 // Key decision.
 constexpr int kShort = kChannel.short_ticks;  // ticks in the short (element) power average
 constexpr int kLong = kChannel.long_ticks;    // ticks in the long (dash) power average
-constexpr int kGuardReach = 12;            // ticks either side searched for a neighbour's key edge
-constexpr int kBlockTicks = 10;            // ticks per noise block (20 ms)
-constexpr int kBlocks = 150;               // noise blocks kept (3 s of clean ticks)
-constexpr int kClean = 20;                 // ticks from a key-down tick to a clean one
-constexpr int kMinBlocks = 25;             // blocks before a cluster trusts its own noise floor
-constexpr int kStartBlocks = 5;            // blocks before a cluster's floor counts for the group
-constexpr double kFloorCapDb = 6;          // own floor at most this far above the group's, dB
-constexpr double kGroupPercentile = 0.25;  // the group's floor: this fraction of floors below
-constexpr int kBlocksPerFloor = 5;         // blocks between two estimates of the noise floor
-constexpr double kRoseDb = 10;       // over its floor, a cluster that counts towards a risen noise
-constexpr double kRoseShare = 0.9;   // part of the clusters that must, for the noise to have risen
-constexpr int kRoseClusters = 5;     // fewest clusters that tell a risen noise
-constexpr int kRoseTicks = 40;       // ticks in a row that tell a risen noise (< kHoldBack)
-constexpr int kRoseForget = 500;     // ticks without a risen noise before one forgets the floors
-constexpr int kStuck = 1500;         // ticks keyed without a break that are noise again
-constexpr int kSettle = 40;          // ticks the filters take to fill after reset
-constexpr double kPercentile = 0.3;  // noise floor: this fraction of the blocks lies below
-constexpr double kNoiseCal = 1.97;   // mean noise power / that percentile, measured
-constexpr double kAcquireDb = 7.5;   // long average over noise that starts keying, dB
-constexpr double kStayDb = 5.0;      // long average over noise that keeps a ready cluster ready, dB
+constexpr int kGuardReach = 12;  // ticks either side searched for a neighbour's key edge
+constexpr fine::NoiseFloorParams kNoise{};
+constexpr fine::RisenNoiseParams kRisen{};
+constexpr int kBlockTicks = kNoise.block_ticks;  // ticks per noise block (20 ms)
+constexpr int kBlocks = kNoise.blocks;           // noise blocks kept (3 s of clean ticks)
+constexpr double kAcquireDb = 7.5;               // long average over noise that starts keying, dB
+constexpr double kStayDb = 5.0;  // long average over noise that keeps a ready cluster ready, dB
 // A station too weak for the long average to stand kAcquireDb over the
 // noise (a dash at 6 dB over the channel's noise) is acquired by its mean
 // power over about a second (kSlowTrack per tick, clear ticks only),
@@ -93,7 +82,7 @@ constexpr double kNeighbourHz = 75;        // clusters this close are neighbours
 constexpr int kMaxClick = 40;              // ticks, longest mark dropped when nowhere clear
 constexpr int kClearTicks = 4;             // clear ticks that make a mark this cluster's own
 constexpr int kHoldBack = kMaxClick + 2;   // ticks a key state waits for its mark to be judged
-static_assert(kRoseTicks < kHoldBack, "a risen noise is told before its marks leave");
+static_assert(kRisen.ticks < kHoldBack, "a risen noise is told before its marks leave");
 constexpr double kLevelFloorDb = -12;  // key-down level kept above the marks' carrier, dB
 constexpr double kToneTrack = 0.005;   // weight of a key-down tick in the phase advance
 constexpr int kToneTicks = 20;         // key-down ticks measured before the offset is used
@@ -228,13 +217,7 @@ struct FineFrontEnd::State {
     int phase_n = 0;                 // key-down ticks that measured phase (saturates)
     double freq = 0;                 // rad per tick `still` turns back by (the loop's offset)
     int rot_n = 0;                   // key-down ticks that measured rot (saturates)
-    std::vector<double> blocks;      // ring: noise block averages, units^2
-    std::vector<double> scratch;     // copy of blocks for the percentile
-    int nblocks = 0;                 // blocks held, 0 .. kBlocks
-    int block_pos = 0;               // next block slot
-    double block_acc = 0;            // power summed in the current block, units^2
-    int block_n = 0;                 // ticks in the current block
-    double noise = 0;                // noise power per tick in the channel filter, units^2
+    fine::NoiseFloor nf;             // the cluster's own noise floor
     double level = 0;                // key-down power (carrier + noise), units^2
     double carrier = 0;              // carrier power of the recent marks, units^2 (0: none yet)
     double unit = kStartUnit;        // dot length as estimated from the marks, ticks
@@ -243,7 +226,6 @@ struct FineFrontEnd::State {
     // weighing less.
     std::vector<double> dots, dashes;
     int run = 0;               // ticks of the current key-down run
-    long long since_down = 0;  // ticks judged since the last key-down tick
     double hi = 0, lo = 0;     // short average's extremes around the tick judged, units^2
     int ready = 0;             // ticks left in which the cluster may key
     bool down = false;         // key state of the last tick judged
@@ -294,10 +276,14 @@ struct FineFrontEnd::State {
     std::vector<std::complex<double>> sub_turn;
   };
   std::vector<Cluster> cl;
-  double group_floor = 0;      // the lower quartile of the clusters' noise floors, units^2
-  double group_slow = 1;       // the median of the clusters' mean power over their floors
-  std::vector<double> floors;  // scratch for it
-  long long tick = 0;          // ticks since reset
+  fine::GroupFloor group;       // the group's floor and typical mean power
+  fine::RisenNoise risen;       // whether the noise rose on every cluster
+  std::vector<double> v_noise;  // [q]: scratch, each cluster's own noise floor, units^2
+  std::vector<int> v_blocks;    // [q]: scratch, its noise blocks held
+  std::vector<double> v_slow;   // [q]: scratch, its mean power, units^2
+  std::vector<double> v_floor;  // [q]: scratch, the floor it keys against, units^2
+  std::vector<double> v_power;  // [q]: scratch, its short average at the tick judged, units^2
+  long long tick = 0;           // ticks since reset
 
   // --- output of the last run ---------------------------------------------
   int nticks = 0;              // ticks completed
@@ -315,21 +301,13 @@ struct FineFrontEnd::State {
   void tick_done(int frame);
   void judge(long long c, int out);
   void learn_mark(Cluster& c, long long at, double n);
-  void learn_noise(Cluster& c, long long at);
   void track(Cluster& c, long long t);
   void choose_models();
   double envelope(const Cluster& c, double at, double* apart, double half = kEdgeHalf) const;
-  bool rose = false;         // the tick judged lies far over the floor on nearly every cluster
-  long long since_rose = 0;  // ticks judged since `rose` last held
-  int rose_run = 0;          // ticks in a row on which nearly every cluster stood high
-  int edge_lag = 0;          // ticks from the newest input to the newest tick whose edges are known
-  int sub_lag = 0;           // ticks the subtracted envelope lags the input
+  int edge_lag = 0;  // ticks from the newest input to the newest tick whose edges are known
+  int sub_lag = 0;   // ticks the subtracted envelope lags the input
   // The noise floor a cluster keys against, units^2 (0: none yet).
-  double floor_of(const Cluster& c) const {
-    double n = c.nblocks >= kMinBlocks ? c.noise : group_floor;
-    if (group_floor > 0) n = std::min(n, group_floor * undb(kFloorCapDb));
-    return n;
-  }
+  double floor_of(const Cluster& c) const { return group.floor_of(c.nf.noise(), c.nf.blocks()); }
 };
 
 std::string FineFrontEnd::check(const FinePlan& p) {
@@ -373,10 +351,9 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.tent.resize(kRing);
     c.stat.resize(kRing);
     c.ys.resize(kRing);
-    c.blocks.resize(kBlocks);
+    c.nf.make(kNoise, s.chd.bn / (12.0 * plan.sample_rate));
     c.dots.resize(kUnits);
     c.dashes.resize(kUnits);
-    c.scratch.resize(kBlocks);
     c.soft_far.resize(k);
     for (int n = 0; n < k; n++) {
       const double apart = std::abs(plan.centres_hz[n] - c.centre);
@@ -405,7 +382,15 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   s.edge_lag = static_cast<int>(s.chd.taps.size() - 1) / 2 + kEdgeSettle;
   s.sub_lag = s.edge_lag + kCarrierLead;
   s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});
-  s.floors.resize(k);
+  fine::GroupFloorParams gp;
+  gp.block_ticks = kNoise.block_ticks;
+  gp.min_blocks = kNoise.min_blocks;
+  gp.slow_blocks = kSlowBlocks;
+  s.group.make(gp, k);
+  s.risen.make(kRisen);
+  for (auto* v : {&s.v_noise, &s.v_slow, &s.v_floor, &s.v_power})
+    v->resize(k);
+  s.v_blocks.resize(k);
   s.delay = (s.chan.delay_frames() + (s.chd.taps.size() - 1) / 2.0 * s.spt) / s.spt + s.sub_lag +
             s.decide_lag + kHoldBack;
   s.max_ticks = kMaxFrames / s.spt + 1;
@@ -454,19 +439,13 @@ void FineFrontEnd::reset() {
     c.phase = 0;
     c.phase_n = 0;
     c.freq = 0;
-    std::fill(c.blocks.begin(), c.blocks.end(), 0.0);
+    c.nf.reset();
     std::fill(c.dots.begin(), c.dots.end(), 0.0);
     std::fill(c.dashes.begin(), c.dashes.end(), 0.0);
-    c.nblocks = 0;
-    c.block_pos = 0;
-    c.block_acc = 0;
-    c.block_n = 0;
-    c.noise = 0;
     c.level = 0;
     c.carrier = 0;
     c.unit = kStartUnit;
     c.run = 0;
-    c.since_down = 1 << 20;
     c.ready = 0;
     c.down = false;
     c.runs = -1;
@@ -479,11 +458,8 @@ void FineFrontEnd::reset() {
   s.runs_free.clear();
   for (int i = static_cast<int>(s.runs_pool.size()) - 1; i >= 0; i--)
     s.runs_free.push_back(i);
-  s.group_floor = 0;
-  s.group_slow = 1;
-  s.rose = false;
-  s.rose_run = 0;
-  s.since_rose = 1 << 20;
+  s.group.reset();
+  s.risen.reset();
   s.tick = 0;
   s.nticks = 0;
 }
@@ -760,50 +736,28 @@ void FineFrontEnd::State::judge(long long at, int out) {
   // The group's floor: white noise lies alike on every cluster, so a
   // cluster whose own estimate is young, or was taken while its station
   // keyed, is held to that of its quieter fellows.
-  if (at % kBlockTicks == 0) {
-    int nf = 0;
-    for (const auto& c : cl)
-      if (c.nblocks >= kStartBlocks && c.noise > 0) floors[nf++] = c.noise;
-    if (nf > 0) {
-      const int r = static_cast<int>(kGroupPercentile * nf);
-      std::nth_element(floors.begin(), floors.begin() + r, floors.begin() + nf);
-      group_floor = floors[r];
-    }
-    // The clusters' mean power over their floors, typically: where the
-    // noise is not white (or the floor lies low), noise alone stands over it.
-    int ns = 0;
-    for (const auto& c : cl) {
-      const double f = floor_of(c);
-      if (c.nblocks >= kSlowBlocks && f > 0) floors[ns++] = c.slow / f;
-    }
-    if (ns > 0) {
-      std::nth_element(floors.begin(), floors.begin() + ns / 2, floors.begin() + ns);
-      group_slow = std::max(1.0, floors[ns / 2]);
-    }
+  for (int q = 0; q < k; q++) {
+    v_noise[q] = cl[q].nf.noise();
+    v_blocks[q] = cl[q].nf.blocks();
+    v_slow[q] = cl[q].slow;
   }
-  // The noise rose (or came after near silence): nearly every cluster
-  // stands far over its floor at once and stays there, which stations,
-  // keyed with gaps, do not do. Then every cluster's ticks teach its floor, keyed or not.
-  int high = 0;
-  for (const auto& c : cl) {
-    const double f = floor_of(c);
-    high += f > 0 && c.power.shrt(at) > f * undb(kRoseDb);
+  group.step(at, v_noise, v_blocks, v_slow);
+  // The noise rose (or came after near silence): then every cluster's ticks
+  // teach its floor, keyed or not, and the floors learnt before are
+  // forgotten. What they keyed since the noise rose has not left yet
+  // (kRisen.ticks is under kHoldBack): it is taken back.
+  for (int q = 0; q < k; q++) {
+    v_floor[q] = floor_of(cl[q]);
+    v_power[q] = cl[q].power.shrt(at);
   }
-  rose_run = k >= kRoseClusters && high >= kRoseShare * k ? rose_run + 1 : 0;
-  rose = rose_run >= kRoseTicks;
-  // The floors learnt before it are forgotten: the percentile over them
-  // would follow only slowly, and every cluster keys noise meanwhile.
-  // What they keyed since the noise rose has not left yet (kRoseTicks is
-  // under kHoldBack): it is taken back.
-  if (rose && since_rose > kRoseForget) {
+  if (risen.step(v_floor, v_power).forget) {
     for (auto& c : cl) {
-      c.nblocks = c.block_pos = 0;
+      c.nf.forget();
       for (long long u = at - kHoldBack + 1; u <= at; u++)
         c.tent[u & m] = 0;
     }
-    group_floor = 0;
+    group.forget();
   }
-  since_rose = rose ? 0 : since_rose + 1;
   for (int q = 0; q < k; q++) {
     auto& c = cl[q];
     // Key states leave kHoldBack ticks after their judgement, so that a
@@ -816,7 +770,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     const double n = floor_of(c);
     if (!valid || !(n > 0)) {
       c.down = false;
-      learn_noise(c, at);
+      c.nf.step(at, c.down, c.run, risen.rose(), c.power);
       continue;
     }
     const double ps = c.power.shrt(at);
@@ -854,7 +808,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     // Ready to key: the long average stands clearly above the noise, and
     // the short one too (not a neighbour's key edge inside the long window).
     if (clear) c.slow += kSlowTrack * (c.power.raw(at) - c.slow);
-    const bool slow = c.nblocks >= kSlowBlocks && c.slow > n * group_slow * undb(kSlowDb);
+    const bool slow = c.nf.blocks() >= kSlowBlocks && c.slow > n * group.slow() * undb(kSlowDb);
     const double acq = n * undb(c.ready > 0 || slow ? kStayDb : kAcquireDb);
     if (clear && pl > acq && ps > n * undb(kStayDb)) {
       c.ready = kHold;
@@ -1057,7 +1011,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
       c.run = 0;
     }
     c.down = down;
-    learn_noise(c, at);
+    c.nf.step(at, c.down, c.run, risen.rose(), c.power);
   }
 }
 
@@ -1110,37 +1064,6 @@ void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
     if (carrier > 0)
       c.carrier = c.carrier > 0 ? c.carrier * std::pow(carrier / c.carrier, kReportTrack) : carrier;
   }
-}
-
-// The noise floor is learnt from the ticks that lie more than kClean ticks
-// from any key-down tick (so neither a mark nor the filters' spread of one
-// reaches them): their power in blocks of kBlockTicks, a low percentile of
-// the last kBlocks blocks, scaled to the mean (a low one, because a signal
-// too weak to key is counted clean too). Noise alone is all clean; a
-// continuous carrier keeps the floor it found before.
-void FineFrontEnd::State::learn_noise(Cluster& c, long long at) {
-  c.since_down = c.down ? 0 : c.since_down + 1;
-  const long long u = at - kClean;
-  // No Morse element lasts kStuck ticks: a cluster keyed that long has a
-  // floor too low (the noise rose, or came after near silence), and its
-  // ticks are noise again.
-  const bool stuck = c.down && c.run > kStuck;
-  if ((c.since_down <= 2 * kClean && !stuck && !rose) || u < kSettle) return;
-  c.block_acc += c.power.raw(u);
-  if (++c.block_n < kBlockTicks) return;
-  c.blocks[c.block_pos] = c.block_acc / kBlockTicks;
-  c.block_acc = 0;
-  c.block_n = 0;
-  c.block_pos = (c.block_pos + 1) % kBlocks;
-  c.nblocks = std::min(c.nblocks + 1, kBlocks);
-  if (c.nblocks >= kMinBlocks && c.block_pos % kBlocksPerFloor != 0) return;
-  std::copy(c.blocks.begin(), c.blocks.begin() + c.nblocks, c.scratch.begin());
-  const int r = static_cast<int>(kPercentile * c.nblocks);
-  std::nth_element(c.scratch.begin(), c.scratch.begin() + r, c.scratch.begin() + c.nblocks);
-  // The floor of the estimate: the rounding noise of 16-bit samples, which
-  // only digital silence undercuts.
-  const double quiet = chd.bn / (12.0 * plan.sample_rate);
-  c.noise = std::max(c.scratch[r] * kNoiseCal, quiet);
 }
 
 }  // namespace talvo
