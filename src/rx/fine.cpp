@@ -15,6 +15,7 @@
 #include "rx/fine/channel_power.h"
 #include "rx/fine/channeliser.h"
 #include "rx/fine/common.h"
+#include "rx/fine/dot_length.h"
 #include "rx/fine/group_floor.h"
 #include "rx/fine/noise_floor.h"
 #include "rx/runs.h"
@@ -52,21 +53,13 @@ constexpr double kStayDb = 5.0;  // long average over noise that keeps a ready c
 constexpr double kSlowTrack = 0.002;
 constexpr double kSlowDb = 2.5;
 constexpr int kSlowBlocks = kBlocks / 2;  // noise blocks the floor needs first (a young one is low)
-constexpr double kStartUnit = 12;         // ticks, dot length assumed before any mark (50 WPM)
-constexpr double kMinUnit = 10;           // ticks, shortest dot followed (60 WPM)
-constexpr double kMaxUnit = 60;           // ticks, longest dot followed (10 WPM)
-constexpr int kLengths = 4 * static_cast<int>(kMaxUnit);  // ticks, longest mark counted + 1
-constexpr double kLengthKeep = 0.96;  // weight a counted mark keeps per later mark
-constexpr double kDotReach = 0.45;    // a mark counts as a dot within this part of the dot length
-constexpr double kDashReach = 0.3;    // and as a dash within this part of three dots
-constexpr double kUnitStep = 0.5;     // ticks, the dot lengths tried
-constexpr int kUnits =
-    static_cast<int>((kMaxUnit - kMinUnit) / kUnitStep) + 1;  // dot lengths tried
-constexpr int kReportMin = 8;            // ticks, shortest mark that measures the carrier
-constexpr double kReportUnit = 0.75;     // dots, shortest mark that measures the carrier
-constexpr int kReportMax = 200;          // ticks of a mark's end that measure it at most
-constexpr double kReportTrack = 0.25;    // weight of each mark in the carrier power
-constexpr double kStayFloorDb = 5;       // lowest key-up threshold over the element noise, dB
+constexpr fine::DotLengthParams kDots{};
+constexpr double kMaxUnit = kDots.max_ticks;  // ticks, longest dot followed (10 WPM)
+constexpr int kReportMin = 8;                 // ticks, shortest mark that measures the carrier
+constexpr double kReportUnit = 0.75;          // dots, shortest mark that measures the carrier
+constexpr int kReportMax = 200;               // ticks of a mark's end that measure it at most
+constexpr double kReportTrack = 0.25;         // weight of each mark in the carrier power
+constexpr double kStayFloorDb = 5;            // lowest key-up threshold over the element noise, dB
 constexpr double kFloorDb = 8;           // lowest key-down threshold over the element noise, dB
 constexpr double kFraction = 0.5;        // threshold: noise + this fraction of (level - noise)
 constexpr double kHystDb = 1.5;          // key-up threshold below key-down threshold, dB
@@ -220,22 +213,17 @@ struct FineFrontEnd::State {
     fine::NoiseFloor nf;             // the cluster's own noise floor
     double level = 0;                // key-down power (carrier + noise), units^2
     double carrier = 0;              // carrier power of the recent marks, units^2 (0: none yet)
-    double unit = kStartUnit;        // dot length as estimated from the marks, ticks
-    // Per dot length tried (kMinUnit, kMinUnit + kUnitStep, ...): the
-    // counted marks lying near one dot and near three dots, older ones
-    // weighing less.
-    std::vector<double> dots, dashes;
-    int run = 0;               // ticks of the current key-down run
-    double hi = 0, lo = 0;     // short average's extremes around the tick judged, units^2
-    int ready = 0;             // ticks left in which the cluster may key
-    bool down = false;         // key state of the last tick judged
-    int runs = -1;             // the follower of runs it holds (index in runs_pool), -1: none
-    int marks = 0;             // marks learnt from (saturates at kRunsMarks)
-    double slow = 0;           // power averaged over about a second, units^2
-    std::vector<double> ys;    // ring: the envelope's part along the carrier, units
-    double amp = 0;            // its mean over the runs' key-down ticks, units
-    int amp_n = 0;             // key-down ticks in that mean (saturates at 1 / kAmpTrack)
-    std::vector<int> near;     // clusters close enough to guard this one as neighbours
+    fine::DotLength dot;             // the dot length from the marks
+    int run = 0;                     // ticks of the current key-down run
+    double hi = 0, lo = 0;           // short average's extremes around the tick judged, units^2
+    int ready = 0;                   // ticks left in which the cluster may key
+    bool down = false;               // key state of the last tick judged
+    int runs = -1;                   // the follower of runs it holds (index in runs_pool), -1: none
+    double slow = 0;                 // power averaged over about a second, units^2
+    std::vector<double> ys;          // ring: the envelope's part along the carrier, units
+    double amp = 0;                  // its mean over the runs' key-down ticks, units
+    int amp_n = 0;                   // key-down ticks in that mean (saturates at 1 / kAmpTrack)
+    std::vector<int> near;           // clusters close enough to guard this one as neighbours
 
     // The model of this cluster's station, subtracted from its neighbours:
     // key edges found on the undelayed envelope turned by the tone, and the
@@ -352,8 +340,9 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.stat.resize(kRing);
     c.ys.resize(kRing);
     c.nf.make(kNoise, s.chd.bn / (12.0 * plan.sample_rate));
-    c.dots.resize(kUnits);
-    c.dashes.resize(kUnits);
+    fine::DotLengthParams dp = kDots;
+    dp.max_marks = kRunsMarks;
+    c.dot.make(dp);
     c.soft_far.resize(k);
     for (int n = 0; n < k; n++) {
       const double apart = std::abs(plan.centres_hz[n] - c.centre);
@@ -440,16 +429,13 @@ void FineFrontEnd::reset() {
     c.phase_n = 0;
     c.freq = 0;
     c.nf.reset();
-    std::fill(c.dots.begin(), c.dots.end(), 0.0);
-    std::fill(c.dashes.begin(), c.dashes.end(), 0.0);
+    c.dot.reset();
     c.level = 0;
     c.carrier = 0;
-    c.unit = kStartUnit;
     c.run = 0;
     c.ready = 0;
     c.down = false;
     c.runs = -1;
-    c.marks = 0;
     c.slow = 0;
     std::fill(c.ys.begin(), c.ys.end(), 0.0);
     c.amp = 0;
@@ -823,7 +809,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     const double match =
         kMatch +
         (kWeakMatch - kMatch) * std::clamp((kStrongDb - csnr) / (kStrongDb - kWeakDb), 0.0, 1.0);
-    int win = std::clamp(static_cast<int>(c.unit * match), kMinWin, kMaxWin) | 1;
+    int win = std::clamp(static_cast<int>(c.dot.unit() * match), kMinWin, kMaxWin) | 1;
     win = std::min(win, 2 * decide_lag + 1);
     const int h = win / 2;
     // The offset is used once enough of the marks measured it, and only
@@ -888,7 +874,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     }
     if (c.runs >= 0) {
       KeyRuns& runs = runs_pool[c.runs];
-      runs.set_unit(c.unit);
+      runs.set_unit(c.dot.unit());
       const cfloat e = c.power.env(at);
       const double y =
           (std::complex<double>(e.real(), e.imag()) * c.still * std::conj(c.phase)).real() / along;
@@ -906,7 +892,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
       }
       // Only while the station is there: its mean power stands over the
       // noise (in the gap after it, the runs would find marks in the noise).
-      if (csnr < kRunsDb && c.marks >= kRunsMarks && c.slow > n * undb(kSlowDb)) {
+      if (csnr < kRunsDb && c.dot.marks() >= kRunsMarks && c.slow > n * undb(kSlowDb)) {
         const double v = c.stat[(at - kHoldBack) & m];
         keys[q * max_ticks + out] =
             kd && c.ready > 0 ? std::max(1.0, 100 * db(std::max(v / nd - 1, 1e-9))) : 0.0;
@@ -946,10 +932,10 @@ void FineFrontEnd::State::judge(long long at, int out) {
       c.soft_clear += clear;
     } else if (c.soft_start >= 0) {
       const long long len = at - c.soft_start;
-      if (!down && len >= kSoftLen * c.unit &&
+      if (!down && len >= kSoftLen * c.dot.unit() &&
           c.soft_sum >= undb(-kSoftMeanDb) * static_cast<double>(len) &&
           c.soft_clear >= kClearTicks && c.soft_start > at - kHoldBack &&
-          c.soft_start > c.last_down + static_cast<long long>(kBackGap * c.unit)) {
+          c.soft_start > c.last_down + static_cast<long long>(kBackGap * c.dot.unit())) {
         for (long long u = c.soft_start; u < at; u++)
           c.tent[u & m] = std::max(1.0, 100 * db(std::max(c.stat[u & m] / nd - 1, 1e-9)));
         c.last_down = at - 1;
@@ -963,9 +949,9 @@ void FineFrontEnd::State::judge(long long at, int out) {
         // Its start, late against the key-down floor on a weak station,
         // goes back to where the statistic first stood near the threshold
         // half way to the level (the key states still wait).
-        const long long lim =
-            std::max({at - static_cast<long long>(kBackWin * win),
-                      c.last_down + static_cast<long long>(kBackGap * c.unit), at - kHoldBack + 1});
+        const long long lim = std::max(
+            {at - static_cast<long long>(kBackWin * win),
+             c.last_down + static_cast<long long>(kBackGap * c.dot.unit()), at - kHoldBack + 1});
         while (c.run_start - 1 > lim && c.stat[(c.run_start - 1) & m] > back) {
           c.run_start--;
           c.tent[c.run_start & m] =
@@ -1015,46 +1001,14 @@ void FineFrontEnd::State::judge(long long at, int out) {
   }
 }
 
-namespace {
-
-// The dot length that best explains the marks counted: each mark counts
-// towards the dots it lies near (a triangle falling to nothing kDotReach
-// away) and towards those it is three of (kDashReach away), and the dot
-// with the most of both (the product of the two counts) wins. Text has dots
-// and dashes alike, while the short pieces of a weak signal's broken marks
-// have no dashes three times their length, and dashes taken for dots (marks
-// run together by a window too long) have none either. With no dot that has
-// both, the estimate stays where it is. The counts are kept per dot length
-// tried, so a mark costs one pass over them.
-double count_mark(std::vector<double>& dots, std::vector<double>& dashes, int len, double unit) {
-  double best = 0;
-  for (int j = 0; j < kUnits; j++) {
-    const double u = kMinUnit + j * kUnitStep;
-    dots[j] = kLengthKeep * dots[j] + std::max(0.0, 1 - std::abs(len / u - 1) / kDotReach);
-    dashes[j] =
-        kLengthKeep * dashes[j] + std::max(0.0, 1 - std::abs(len / (3 * u) - 1) / kDashReach);
-    if (dots[j] * dashes[j] > best) {
-      best = dots[j] * dashes[j];
-      unit = u;
-    }
-  }
-  return unit;
-}
-
-}  // namespace
-
 // A finished mark teaches the speed: it is counted by its length (older
 // marks weighing less), and the dot length is the one that best explains
-// the marks counted (count_mark). It also tells the carrier's power:
+// the marks counted (DotLength). It also tells the carrier's power:
 // the middle half of the mark, away from the edges, less the noise;
 // averaged over marks in dB.
 void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
-  const double r = c.run;
-  if (r >= kMinUnit / 2 && c.run < kLengths) {
-    c.unit = count_mark(c.dots, c.dashes, c.run, c.unit);
-    c.marks = std::min(c.marks + 1, kRunsMarks);
-  }
-  if (c.run >= std::max(static_cast<double>(kReportMin), kReportUnit * c.unit)) {
+  c.dot.step(c.run);
+  if (c.run >= std::max(static_cast<double>(kReportMin), kReportUnit * c.dot.unit())) {
     const int len = std::min(c.run, kReportMax);
     double a = 0;
     int cnt = 0;
