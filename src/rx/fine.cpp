@@ -17,6 +17,7 @@
 #include "rx/fine/common.h"
 #include "rx/fine/dot_length.h"
 #include "rx/fine/group_floor.h"
+#include "rx/fine/guards.h"
 #include "rx/fine/noise_floor.h"
 #include "rx/runs.h"
 
@@ -36,7 +37,9 @@ constexpr fine::ChannelParams kChannel{};
 // Key decision.
 constexpr int kShort = kChannel.short_ticks;  // ticks in the short (element) power average
 constexpr int kLong = kChannel.long_ticks;    // ticks in the long (dash) power average
-constexpr int kGuardReach = 12;  // ticks either side searched for a neighbour's key edge
+constexpr fine::GuardParams kGuard{};
+constexpr int kGuardReach =
+    kGuard.reach_ticks;  // ticks either side searched for a neighbour's key edge
 constexpr fine::NoiseFloorParams kNoise{};
 constexpr fine::RisenNoiseParams kRisen{};
 constexpr int kBlockTicks = kNoise.block_ticks;  // ticks per noise block (20 ms)
@@ -60,21 +63,17 @@ constexpr double kReportUnit = 0.75;          // dots, shortest mark that measur
 constexpr int kReportMax = 200;               // ticks of a mark's end that measure it at most
 constexpr double kReportTrack = 0.25;         // weight of each mark in the carrier power
 constexpr double kStayFloorDb = 5;            // lowest key-up threshold over the element noise, dB
-constexpr double kFloorDb = 8;           // lowest key-down threshold over the element noise, dB
-constexpr double kFraction = 0.5;        // threshold: noise + this fraction of (level - noise)
-constexpr double kHystDb = 1.5;          // key-up threshold below key-down threshold, dB
-constexpr int kHold = 1000;              // ticks a cluster stays ready after the last acquisition
-constexpr double kInterior = 0.5;        // key-down power below this part of the level is an edge
-constexpr double kTrack = 0.15;          // key-down level tracking weight per tick
-constexpr double kDecayDbPerS = 40;      // key-down level decay while key up, dB/s
-constexpr double kEdgeGuardDb = -6;      // weakest clear level beside a neighbour's key edge, dB
-constexpr double kFarEdgeGuardDb = -15;  // the same for a key edge further away, dB
-constexpr double kSteadyGuardDb = -40;  // weakest level beside a steady neighbour that is clear, dB
-constexpr double kFarSteadyGuardDb = -50;  // the same beside a steady carrier further away, dB
-constexpr double kNeighbourHz = 75;        // clusters this close are neighbours, Hz
-constexpr int kMaxClick = 40;              // ticks, longest mark dropped when nowhere clear
-constexpr int kClearTicks = 4;             // clear ticks that make a mark this cluster's own
-constexpr int kHoldBack = kMaxClick + 2;   // ticks a key state waits for its mark to be judged
+constexpr double kFloorDb = 8;       // lowest key-down threshold over the element noise, dB
+constexpr double kFraction = 0.5;    // threshold: noise + this fraction of (level - noise)
+constexpr double kHystDb = 1.5;      // key-up threshold below key-down threshold, dB
+constexpr int kHold = 1000;          // ticks a cluster stays ready after the last acquisition
+constexpr double kInterior = 0.5;    // key-down power below this part of the level is an edge
+constexpr double kTrack = 0.15;      // key-down level tracking weight per tick
+constexpr double kDecayDbPerS = 40;  // key-down level decay while key up, dB/s
+constexpr double kEdgeGuardDb = kGuard.edge_db;  // weakest clear level beside a key edge, dB
+constexpr int kMaxClick = 40;                    // ticks, longest mark dropped when nowhere clear
+constexpr int kClearTicks = 4;                   // clear ticks that make a mark this cluster's own
+constexpr int kHoldBack = kMaxClick + 2;  // ticks a key state waits for its mark to be judged
 static_assert(kRisen.ticks < kHoldBack, "a risen noise is told before its marks leave");
 constexpr double kLevelFloorDb = -12;  // key-down level kept above the marks' carrier, dB
 constexpr double kToneTrack = 0.005;   // weight of a key-down tick in the phase advance
@@ -163,17 +162,6 @@ constexpr double kFitTrack = 0.02;      // weight of an edge tick in the misfit
 constexpr double kFitCleanHz =
     260;                            // models this close are taken out where the fit is measured, Hz
 constexpr double kHardHalf = 0.25;  // ticks, half the rise time of hard keying as modelled
-// Further away the edge guard eases where a cluster's power shows no more
-// where it would blank than elsewhere (no clicks of hard keying arrive), to
-// 9 dB over soft keying's sidebands (about -24 dB 100 Hz away and -30 dB
-// 150 Hz away in the channel): kSoftFarGuardDb - kSoftFarSlope * distance,
-// not under kSoftFarGuardMinDb.
-constexpr double kSoftFarGuardDb = -3;      // dB
-constexpr double kSoftFarSlope = 0.12;      // dB per Hz
-constexpr double kSoftFarGuardMinDb = -45;  // dB
-constexpr double kEvidenceTrack = 0.002;    // weight of a tick in the guarded/unguarded powers
-constexpr int kEvidenceTicks = 500;         // guarded ticks before the far guard may ease
-constexpr double kEvidenceDb = 1;           // guarded over unguarded power that keeps it, dB
 
 }  // namespace
 
@@ -245,9 +233,6 @@ struct FineFrontEnd::State {
     bool model = false;                  // subtracted from its neighbours now
     double tone = 0;                     // Hz, the tone the model stands on
     int model_age = 0;                   // ticks the model has been subtracted without a break
-    double guarded = 0;     // mean short-average power where a strict guard blanks, units^2
-    double unguarded = 0;   // the same where none does, units^2
-    int guarded_n = 0;      // ticks that measured `guarded` (saturates)
     std::vector<int> fitn;  // clusters whose models are taken from this one's when it fits
     std::vector<std::complex<double>> fit_turn;  // their constant phases, as sub_turn
     std::complex<double> own = 0;  // the model at the subtracted tick in this envelope, units
@@ -257,21 +242,23 @@ struct FineFrontEnd::State {
     double hardfit = 0;            // the same for a model with hard key edges, units^2
     bool fits = false;             // the model's soft edges fit better than hard ones
     std::complex<double> mod = 0;  // the model at the subtracted tick, turned back, units
-    std::vector<double> soft_far;  // [o]: the eased far edge guard beside cluster o
     std::vector<int> sub;          // clusters whose models are subtracted from this one
     // sub_turn[i]: the constant phase between this cluster's envelope and
     // that of sub[i] for what lies in both passbands.
     std::vector<std::complex<double>> sub_turn;
   };
   std::vector<Cluster> cl;
-  fine::GroupFloor group;       // the group's floor and typical mean power
-  fine::RisenNoise risen;       // whether the noise rose on every cluster
-  std::vector<double> v_noise;  // [q]: scratch, each cluster's own noise floor, units^2
-  std::vector<int> v_blocks;    // [q]: scratch, its noise blocks held
-  std::vector<double> v_slow;   // [q]: scratch, its mean power, units^2
-  std::vector<double> v_floor;  // [q]: scratch, the floor it keys against, units^2
-  std::vector<double> v_power;  // [q]: scratch, its short average at the tick judged, units^2
-  long long tick = 0;           // ticks since reset
+  fine::GroupFloor group;           // the group's floor and typical mean power
+  fine::RisenNoise risen;           // whether the noise rose on every cluster
+  fine::Guards guards;              // whether a tick is clear of the other clusters
+  std::vector<char> v_settled;      // [q]: scratch, its model subtracted, settled and fitting
+  std::vector<double> v_sub_guard;  // [q]: scratch, the edge guard beside its model
+  std::vector<double> v_noise;      // [q]: scratch, each cluster's own noise floor, units^2
+  std::vector<int> v_blocks;        // [q]: scratch, its noise blocks held
+  std::vector<double> v_slow;       // [q]: scratch, its mean power, units^2
+  std::vector<double> v_floor;      // [q]: scratch, the floor it keys against, units^2
+  std::vector<double> v_power;      // [q]: scratch, its short average at the tick judged, units^2
+  long long tick = 0;               // ticks since reset
 
   // --- output of the last run ---------------------------------------------
   int nticks = 0;              // ticks completed
@@ -343,12 +330,10 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     fine::DotLengthParams dp = kDots;
     dp.max_marks = kRunsMarks;
     c.dot.make(dp);
-    c.soft_far.resize(k);
     for (int n = 0; n < k; n++) {
       const double apart = std::abs(plan.centres_hz[n] - c.centre);
-      c.soft_far[n] = undb(std::max(kSoftFarGuardDb - kSoftFarSlope * apart, kSoftFarGuardMinDb));
       if (n == q) continue;
-      if (apart <= kNeighbourHz) c.near.push_back(n);
+      if (apart <= kGuard.neighbour_hz) c.near.push_back(n);
       if (apart <= kFitCleanHz) {
         const double wn = s.chan.mixing(plan.centres_hz[n]);
         c.fitn.push_back(n);
@@ -377,6 +362,11 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   gp.slow_blocks = kSlowBlocks;
   s.group.make(gp, k);
   s.risen.make(kRisen);
+  fine::GuardParams guard = kGuard;
+  guard.subtract_hz = kSubtractHz;
+  s.guards.make(guard, plan.centres_hz);
+  s.v_settled.resize(k);
+  s.v_sub_guard.resize(k);
   for (auto* v : {&s.v_noise, &s.v_slow, &s.v_floor, &s.v_power})
     v->resize(k);
   s.v_blocks.resize(k);
@@ -409,8 +399,6 @@ void FineFrontEnd::reset() {
     c.model = false;
     c.model_age = 0;
     c.misfit = 0;
-    c.guarded = c.unguarded = 0;
-    c.guarded_n = 0;
     c.hardfit = 0;
     c.fits = false;
     c.mod = 0;
@@ -445,6 +433,7 @@ void FineFrontEnd::reset() {
   for (int i = static_cast<int>(s.runs_pool.size()) - 1; i >= 0; i--)
     s.runs_free.push_back(i);
   s.group.reset();
+  s.guards.reset();
   s.risen.reset();
   s.tick = 0;
   s.nticks = 0;
@@ -705,19 +694,11 @@ void FineFrontEnd::State::judge(long long at, int out) {
   const int m = kRing - 1;
   const int k = static_cast<int>(cl.size());
   const bool valid = at >= kLong + kGuardReach;
-  const double edge_guard = undb(kEdgeGuardDb);
-  const double far_guard = undb(kFarEdgeGuardDb);
-  const double steady_guard = undb(kSteadyGuardDb);
-  const double far_steady_guard = undb(kFarSteadyGuardDb);
   const double decay = undb(-kDecayDbPerS / kTickRate);
-  for (auto& c : cl) {
-    c.hi = 0;
-    c.lo = HUGE_VAL;
-    for (int j = -kGuardReach; j <= kGuardReach; j++) {
-      const double v = c.power.shrt(at + j);
-      c.hi = std::max(c.hi, v);
-      c.lo = std::min(c.lo, v);
-    }
+  for (int q = 0; q < k; q++) {
+    guards.swing(q, cl[q].power, at);
+    v_settled[q] = cl[q].model_age >= kModelSettle && cl[q].fits;
+    v_sub_guard[q] = cl[q].sub_guard;
   }
   // The group's floor: white noise lies alike on every cluster, so a
   // cluster whose own estimate is young, or was taken while its station
@@ -761,36 +742,9 @@ void FineFrontEnd::State::judge(long long at, int out) {
     }
     const double ps = c.power.shrt(at);
     const double pl = c.power.lng(at);
-    // Another cluster's keying sidebands (and the clicks of hard keying,
-    // which reach across the band) come around its key edges: there its
-    // power swings; a neighbour's steady carrier leaks a little always.
     // Beside a subtracted station whose soft edges fit, the edge guard eases
-    // to kSubGuardDb. Whether the far guard matters here is learnt: the
-    // cluster's power where it would blank against its power elsewhere;
-    // where the other stations' clicks do not show, it eases towards the
-    // level of soft keying's sidebands.
-    const bool eased = c.guarded_n >= kEvidenceTicks && c.guarded < c.unguarded * undb(kEvidenceDb);
-    bool clear = true, strict = true;
-    for (int o = 0; o < k; o++) {
-      if (o == q) continue;
-      const double apart = std::abs(cl[o].centre - c.centre);
-      const bool near = apart <= kNeighbourHz;
-      const double swing = cl[o].hi - cl[o].lo;
-      const bool steady = ps >= (near ? steady_guard : far_steady_guard) * cl[o].hi;
-      strict = strict && steady && ps >= (near ? edge_guard : far_guard) * swing;
-      const bool sub = cl[o].model_age >= kModelSettle && cl[o].fits && apart <= kSubtractHz;
-      const double guard = sub     ? cl[o].sub_guard
-                           : near  ? edge_guard
-                           : eased ? c.soft_far[o]
-                                   : far_guard;
-      clear = clear && steady && ps >= guard * swing;
-    }
-    if (strict) {
-      c.unguarded += kEvidenceTrack * (ps - c.unguarded);
-    } else {
-      c.guarded += kEvidenceTrack * (ps - c.guarded);
-      c.guarded_n = std::min(c.guarded_n + 1, kEvidenceTicks);
-    }
+    // to its sub_guard.
+    const bool clear = guards.step(q, ps, v_settled, v_sub_guard).clear;
     // Ready to key: the long average stands clearly above the noise, and
     // the short one too (not a neighbour's key edge inside the long window).
     if (clear) c.slow += kSlowTrack * (c.power.raw(at) - c.slow);
