@@ -19,6 +19,7 @@
 #include "rx/fine/group_floor.h"
 #include "rx/fine/guards.h"
 #include "rx/fine/noise_floor.h"
+#include "rx/fine/subtractor.h"
 #include "rx/runs.h"
 
 namespace talvo {
@@ -63,16 +64,15 @@ constexpr double kReportUnit = 0.75;          // dots, shortest mark that measur
 constexpr int kReportMax = 200;               // ticks of a mark's end that measure it at most
 constexpr double kReportTrack = 0.25;         // weight of each mark in the carrier power
 constexpr double kStayFloorDb = 5;            // lowest key-up threshold over the element noise, dB
-constexpr double kFloorDb = 8;       // lowest key-down threshold over the element noise, dB
-constexpr double kFraction = 0.5;    // threshold: noise + this fraction of (level - noise)
-constexpr double kHystDb = 1.5;      // key-up threshold below key-down threshold, dB
-constexpr int kHold = 1000;          // ticks a cluster stays ready after the last acquisition
-constexpr double kInterior = 0.5;    // key-down power below this part of the level is an edge
-constexpr double kTrack = 0.15;      // key-down level tracking weight per tick
-constexpr double kDecayDbPerS = 40;  // key-down level decay while key up, dB/s
-constexpr double kEdgeGuardDb = kGuard.edge_db;  // weakest clear level beside a key edge, dB
-constexpr int kMaxClick = 40;                    // ticks, longest mark dropped when nowhere clear
-constexpr int kClearTicks = 4;                   // clear ticks that make a mark this cluster's own
+constexpr double kFloorDb = 8;            // lowest key-down threshold over the element noise, dB
+constexpr double kFraction = 0.5;         // threshold: noise + this fraction of (level - noise)
+constexpr double kHystDb = 1.5;           // key-up threshold below key-down threshold, dB
+constexpr int kHold = 1000;               // ticks a cluster stays ready after the last acquisition
+constexpr double kInterior = 0.5;         // key-down power below this part of the level is an edge
+constexpr double kTrack = 0.15;           // key-down level tracking weight per tick
+constexpr double kDecayDbPerS = 40;       // key-down level decay while key up, dB/s
+constexpr int kMaxClick = 40;             // ticks, longest mark dropped when nowhere clear
+constexpr int kClearTicks = 4;            // clear ticks that make a mark this cluster's own
 constexpr int kHoldBack = kMaxClick + 2;  // ticks a key state waits for its mark to be judged
 static_assert(kRisen.ticks < kHoldBack, "a risen noise is told before its marks leave");
 constexpr double kLevelFloorDb = -12;  // key-down level kept above the marks' carrier, dB
@@ -141,27 +141,8 @@ constexpr int kMinWin = 9;      // ticks, shortest coherent window, odd
 constexpr int kMaxWin = 41;     // ticks, longest coherent window, odd
 
 // Subtraction of strong stations.
-constexpr double kEdgeHalf = 1.25;      // ticks, half the rise time modelled (5 ms raised cosine)
-constexpr int kEdges = 16;              // key edges kept per cluster model
-constexpr int kEdgeSettle = 3;          // ticks from the newest edge-known tick to the carrier tick
-constexpr int kCarrierLead = 10;        // ticks of a mark's body measured before it is subtracted
-constexpr int kInteriorTicks = 2;       // ticks from a key edge to the body of a mark
-constexpr double kCarrierTrack = 0.05;  // weight of a body tick in the carrier estimate
-constexpr int kCarrierFirst = 8;        // body ticks before the carrier estimate is trusted
-constexpr double kModelDb = 12;         // carrier over the channel's noise that is modelled, dB
-constexpr double kOwnHz = 25;           // a station further off its centre is a neighbour's, Hz
-constexpr double kSpareHz = 5;          // and this much more before it is taken from another, Hz
-constexpr double kSameHz = 20;          // two clusters' tones this close are one station, Hz
-constexpr double kDominatedDb = 6;      // a neighbour this much stronger stops the model, dB
-constexpr double kSubGuardDb = -40;     // the edge guard beside a subtracted neighbour at most, dB
-constexpr double kResidueDb = 8;        // beside it a cluster this far over its noise is clear, dB
-constexpr int kModelSettle = 500;       // ticks a model runs before the guard beside it eases
-constexpr double kSubtractHz = 75;      // models are subtracted from clusters this close, Hz
-constexpr double kFitReach = 2;         // ticks either side of a key edge where the fit is measured
-constexpr double kFitTrack = 0.02;      // weight of an edge tick in the misfit
-constexpr double kFitCleanHz =
-    260;                            // models this close are taken out where the fit is measured, Hz
-constexpr double kHardHalf = 0.25;  // ticks, half the rise time of hard keying as modelled
+constexpr fine::SubtractorParams kSub{};
+constexpr int kModelSettle = kSub.model_settle;  // ticks a model runs before the guard eases
 
 }  // namespace
 
@@ -211,54 +192,19 @@ struct FineFrontEnd::State {
     std::vector<double> ys;          // ring: the envelope's part along the carrier, units
     double amp = 0;                  // its mean over the runs' key-down ticks, units
     int amp_n = 0;                   // key-down ticks in that mean (saturates at 1 / kAmpTrack)
-    std::vector<int> near;           // clusters close enough to guard this one as neighbours
-
-    // The model of this cluster's station, subtracted from its neighbours:
-    // key edges found on the undelayed envelope turned by the tone, and the
-    // key-down carrier as it stands in this cluster's envelope.
-    std::vector<cfloat> zin;        // ring: decimated envelope before the channel filter, units
-    std::vector<cfloat> turn;       // ring: the mixer's phasor at each tick
-    firfilt_crcf edge = nullptr;    // channel filter on zin turned by the tone's offset
-    std::complex<double> spin = 1;  // the tone's offset turned up to the newest tick
-    std::complex<double> step = 1;  // the tone's offset per tick (unit phasor)
-    std::complex<double> back = 1;  // step^-(carrier tick - subtracted tick)
-    double step_rad = 0;            // rad per tick that step turns by
-    std::complex<double> carrier_z = 0;  // key-down carrier at the carrier tick, units
-    int carrier_n = 0;                   // body ticks that measured carrier_z (saturates)
-    double aprev = 0;                    // edge filter magnitude at the previous tick, units
-    bool mdown = false;                  // the model's key state at the newest edge
-    double edge_at[kEdges] = {};         // ring: edge times, ticks (fractional)
-    bool edge_up[kEdges] = {};           // ring: key down (true) or key up at that edge
-    int nedges = 0;                      // edges ever found (the ring holds the last kEdges)
-    bool model = false;                  // subtracted from its neighbours now
-    double tone = 0;                     // Hz, the tone the model stands on
-    int model_age = 0;                   // ticks the model has been subtracted without a break
-    std::vector<int> fitn;  // clusters whose models are taken from this one's when it fits
-    std::vector<std::complex<double>> fit_turn;  // their constant phases, as sub_turn
-    std::complex<double> own = 0;  // the model at the subtracted tick in this envelope, units
-    double edge_apart = 0;         // ticks from there to the nearest key edge
-    double sub_guard = 1;          // the edge guard beside this model (power ratio)
-    double misfit = 0;             // power of envelope less model at the key edges, units^2
-    double hardfit = 0;            // the same for a model with hard key edges, units^2
-    bool fits = false;             // the model's soft edges fit better than hard ones
-    std::complex<double> mod = 0;  // the model at the subtracted tick, turned back, units
-    std::vector<int> sub;          // clusters whose models are subtracted from this one
-    // sub_turn[i]: the constant phase between this cluster's envelope and
-    // that of sub[i] for what lies in both passbands.
-    std::vector<std::complex<double>> sub_turn;
   };
   std::vector<Cluster> cl;
-  fine::GroupFloor group;           // the group's floor and typical mean power
-  fine::RisenNoise risen;           // whether the noise rose on every cluster
-  fine::Guards guards;              // whether a tick is clear of the other clusters
-  std::vector<char> v_settled;      // [q]: scratch, its model subtracted, settled and fitting
-  std::vector<double> v_sub_guard;  // [q]: scratch, the edge guard beside its model
-  std::vector<double> v_noise;      // [q]: scratch, each cluster's own noise floor, units^2
-  std::vector<int> v_blocks;        // [q]: scratch, its noise blocks held
-  std::vector<double> v_slow;       // [q]: scratch, its mean power, units^2
-  std::vector<double> v_floor;      // [q]: scratch, the floor it keys against, units^2
-  std::vector<double> v_power;      // [q]: scratch, its short average at the tick judged, units^2
-  long long tick = 0;               // ticks since reset
+  fine::GroupFloor group;                // the group's floor and typical mean power
+  fine::RisenNoise risen;                // whether the noise rose on every cluster
+  fine::Guards guards;                   // whether a tick is clear of the other clusters
+  fine::Subtractor sub;                  // strong stations' models, taken from their neighbours
+  std::vector<fine::StationView> views;  // [q]: scratch, what the subtractor sees of q
+  std::vector<double> v_noise;           // [q]: scratch, each cluster's own noise floor, units^2
+  std::vector<int> v_blocks;             // [q]: scratch, its noise blocks held
+  std::vector<double> v_slow;            // [q]: scratch, its mean power, units^2
+  std::vector<double> v_floor;           // [q]: scratch, the floor it keys against, units^2
+  std::vector<double> v_power;  // [q]: scratch, its short average at the tick judged, units^2
+  long long tick = 0;           // ticks since reset
 
   // --- output of the last run ---------------------------------------------
   int nticks = 0;              // ticks completed
@@ -267,20 +213,9 @@ struct FineFrontEnd::State {
   std::vector<double> levels;  // [q * max_ticks + t]
   int max_ticks = 0;           // ticks one run can complete
 
-  ~State() {
-    for (auto& c : cl) {
-      if (c.edge) firfilt_crcf_destroy(c.edge);
-    }
-  }
-
   void tick_done(int frame);
   void judge(long long c, int out);
   void learn_mark(Cluster& c, long long at, double n);
-  void track(Cluster& c, long long t);
-  void choose_models();
-  double envelope(const Cluster& c, double at, double* apart, double half = kEdgeHalf) const;
-  int edge_lag = 0;  // ticks from the newest input to the newest tick whose edges are known
-  int sub_lag = 0;   // ticks the subtracted envelope lags the input
   // The noise floor a cluster keys against, units^2 (0: none yet).
   double floor_of(const Cluster& c) const { return group.floor_of(c.nf.noise(), c.nf.blocks()); }
 };
@@ -317,12 +252,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   for (int q = 0; q < k; q++) {
     auto& c = s.cl[q];
     c.centre = plan.centres_hz[q];
-    const std::size_t len = s.chan.cluster_taps();
-    const double w = s.chan.mixing(c.centre);
     c.power.make(kChannel, s.chd);
-    c.edge = firfilt_crcf_create(s.chd.taps.data(), s.chd.taps.size());
-    c.zin.resize(kRing);
-    c.turn.resize(kRing);
     c.tent.resize(kRing);
     c.stat.resize(kRing);
     c.ys.resize(kRing);
@@ -330,31 +260,19 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     fine::DotLengthParams dp = kDots;
     dp.max_marks = kRunsMarks;
     c.dot.make(dp);
-    for (int n = 0; n < k; n++) {
-      const double apart = std::abs(plan.centres_hz[n] - c.centre);
-      if (n == q) continue;
-      if (apart <= kGuard.neighbour_hz) c.near.push_back(n);
-      if (apart <= kFitCleanHz) {
-        const double wn = s.chan.mixing(plan.centres_hz[n]);
-        c.fitn.push_back(n);
-        c.fit_turn.push_back(std::polar(1.0, (w - wn) * (static_cast<double>(len) - 1) / 2));
-      }
-      if (apart <= kSubtractHz) {
-        c.sub.push_back(n);
-        // What lies in both passbands stands in the two envelopes alike but
-        // for the mixers' phasors and the decimator's delay of (len - 1) / 2
-        // band samples, which turns by the difference of the two mixings.
-        const double wn = s.chan.mixing(plan.centres_hz[n]);
-        c.sub_turn.push_back(std::polar(1.0, (w - wn) * (static_cast<double>(len) - 1) / 2));
-      }
-    }
   }
   s.runs_pool.resize(std::min(k, kRunsPool));
   for (auto& r : s.runs_pool)
     r.make(kMaxUnit, kHoldBack);
   s.runs_free.reserve(s.runs_pool.size());
-  s.edge_lag = static_cast<int>(s.chd.taps.size() - 1) / 2 + kEdgeSettle;
-  s.sub_lag = s.edge_lag + kCarrierLead;
+  std::vector<double> mixing(k);
+  for (int q = 0; q < k; q++)
+    mixing[q] = s.chan.mixing(plan.centres_hz[q]);
+  fine::SubtractorParams sp = kSub;
+  sp.neighbour_hz = kGuard.neighbour_hz;
+  sp.edge_guard_db = kGuard.edge_db;
+  s.sub.make(sp, s.chd, plan.centres_hz, mixing, s.chan.cluster_taps(), plan.subtract);
+  s.views.resize(k);
   s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});
   fine::GroupFloorParams gp;
   gp.block_ticks = kNoise.block_ticks;
@@ -363,15 +281,13 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   s.group.make(gp, k);
   s.risen.make(kRisen);
   fine::GuardParams guard = kGuard;
-  guard.subtract_hz = kSubtractHz;
+  guard.subtract_hz = kSub.subtract_hz;
   s.guards.make(guard, plan.centres_hz);
-  s.v_settled.resize(k);
-  s.v_sub_guard.resize(k);
   for (auto* v : {&s.v_noise, &s.v_slow, &s.v_floor, &s.v_power})
     v->resize(k);
   s.v_blocks.resize(k);
-  s.delay = (s.chan.delay_frames() + (s.chd.taps.size() - 1) / 2.0 * s.spt) / s.spt + s.sub_lag +
-            s.decide_lag + kHoldBack;
+  s.delay = (s.chan.delay_frames() + (s.chd.taps.size() - 1) / 2.0 * s.spt) / s.spt +
+            s.sub.sub_lag() + s.decide_lag + kHoldBack;
   s.max_ticks = kMaxFrames / s.spt + 1;
   s.frames.resize(s.max_ticks);
   s.keys.resize(static_cast<std::size_t>(k) * s.max_ticks);
@@ -386,22 +302,6 @@ void FineFrontEnd::reset() {
   s.chan.reset();
   for (auto& c : s.cl) {
     c.power.reset();
-    firfilt_crcf_reset(c.edge);
-    std::fill(c.zin.begin(), c.zin.end(), cfloat{});
-    std::fill(c.turn.begin(), c.turn.end(), cfloat{});
-    c.spin = c.step = c.back = 1;
-    c.step_rad = 0;
-    c.carrier_z = 0;
-    c.carrier_n = 0;
-    c.aprev = 0;
-    c.mdown = false;
-    c.nedges = 0;
-    c.model = false;
-    c.model_age = 0;
-    c.misfit = 0;
-    c.hardfit = 0;
-    c.fits = false;
-    c.mod = 0;
     std::fill(c.tent.begin(), c.tent.end(), 0.0);
     std::fill(c.stat.begin(), c.stat.end(), 0.0);
     c.last_down = -(1 << 20);
@@ -434,6 +334,7 @@ void FineFrontEnd::reset() {
     s.runs_free.push_back(i);
   s.group.reset();
   s.guards.reset();
+  s.sub.reset();
   s.risen.reset();
   s.tick = 0;
   s.nticks = 0;
@@ -512,182 +413,37 @@ void FineFrontEnd::run(const float* in, int n) {
 // ticks back from that.
 void FineFrontEnd::State::tick_done(int frame) {
   const long long t = tick;
-  const int m = kRing - 1;
-  for (int q = 0; q < static_cast<int>(cl.size()); q++) {
-    auto& c = cl[q];
+  const int k = static_cast<int>(cl.size());
+  for (int q = 0; q < k; q++) {
     cfloat z, turn;
     chan.cluster(q, &z, &turn);
-    c.zin[t & m] = z * turn;
-    c.turn[t & m] = turn;
-    track(c, t);
+    sub.track(q, t, z, turn, floor_of(cl[q]));
   }
-  choose_models();
+  for (int q = 0; q < k; q++) {
+    const auto& c = cl[q];
+    auto& w = views[q];
+    w.floor = floor_of(c);
+    w.carrier = c.carrier;
+    w.toned = c.rot_n >= kToneTicks;
+    w.off = w.toned ? std::arg(c.rot) : 0.0;
+    w.ready = c.ready > 0;
+  }
+  sub.choose(views);
   frames[nticks] = frame;
-  if (t < sub_lag) {  // nothing has come through the subtraction's delay yet
-    const int k = static_cast<int>(cl.size());
+  if (t < sub.sub_lag()) {  // nothing has come through the subtraction's delay yet
     for (int q = 0; q < k; q++)
       keys[q * max_ticks + nticks] = levels[q * max_ticks + nticks] = 0;
     nticks++;
     tick++;
     return;
   }
-  const long long v = t - sub_lag;
-  for (auto& c : cl) {
-    if (!c.model) continue;
-    const cfloat tn = c.turn[v & m];
-    double apart = 0;
-    const std::complex<double> own =
-        envelope(c, static_cast<double>(v), &apart) * c.carrier_z * c.back;
-    c.mod = own * std::complex<double>(tn.real(), -tn.imag());
-    c.own = own;
-    c.edge_apart = apart;
-  }
-  // How well each model fits its own station at the key edges, where the
-  // neighbours' leakage comes from (hard keying does not fit), on its
-  // envelope less the other models nearby.
-  for (auto& c : cl) {
-    if (!c.model || c.edge_apart > kFitReach) continue;
-    const cfloat zz = c.zin[v & m];
-    const cfloat tn = c.turn[v & m];
-    std::complex<double> others = 0;
-    for (std::size_t i = 0; i < c.fitn.size(); i++)
-      if (cl[c.fitn[i]].model) others += cl[c.fitn[i]].mod * c.fit_turn[i];
-    const std::complex<double> z = std::complex<double>(zz.real(), zz.imag()) -
-                                   others * std::complex<double>(tn.real(), tn.imag());
-    double apart = 0;
-    const std::complex<double> hard =
-        envelope(c, static_cast<double>(v), &apart, kHardHalf) * c.carrier_z * c.back;
-    c.misfit += kFitTrack * (std::norm(z - c.own) - c.misfit);
-    c.hardfit += kFitTrack * (std::norm(z - hard) - c.hardfit);
-  }
-  const int k = static_cast<int>(cl.size());
-  for (int q = 0; q < k; q++) {
-    auto& c = cl[q];
-    const cfloat zv = c.zin[v & m];
-    std::complex<double> others = 0;
-    for (std::size_t i = 0; i < c.sub.size(); i++) {
-      const auto& o = cl[c.sub[i]];
-      // A station this cluster would copy itself is not taken from it.
-      if (o.model && std::abs(o.tone - c.centre) > kOwnHz + kSpareHz)
-        others += o.mod * c.sub_turn[i];
-    }
-    const cfloat tq = c.turn[v & m];
-    const std::complex<double> zc = std::complex<double>(zv.real(), zv.imag()) -
-                                    others * std::complex<double>(tq.real(), tq.imag());
-    c.power.step(v, cfloat(static_cast<float>(zc.real()), static_cast<float>(zc.imag())));
-  }
+  const long long v = t - sub.sub_lag();
+  sub.predict(v);
+  for (int q = 0; q < k; q++)
+    cl[q].power.step(v, sub.residue(q, v));
   judge(v - decide_lag, nticks);
   nticks++;
   tick++;
-}
-
-// The model of a cluster's station at the newest tick t. The envelope,
-// turned by the tone's measured offset so that the station stands still,
-// passes a copy of the channel filter; where its magnitude crosses half the
-// key-down carrier lies a key edge (the filter and the raised-cosine edge
-// are both symmetric), placed between ticks by linear interpolation and
-// dated back by the filter's delay. The key-down carrier (amplitude and
-// phase, turning by the offset) is measured on the body of the marks,
-// edge_lag ticks back, where every edge near it is known.
-void FineFrontEnd::State::track(Cluster& c, long long t) {
-  const int m = kRing - 1;
-  const int g = static_cast<int>(chd.taps.size() - 1) / 2;
-  c.spin *= c.step;
-  c.spin /= std::sqrt(std::norm(c.spin));
-  const cfloat z = c.zin[t & m];
-  const std::complex<double> r = std::complex<double>(z.real(), z.imag()) * std::conj(c.spin);
-  cfloat e;
-  firfilt_crcf_push(c.edge, cfloat(static_cast<float>(r.real()), static_cast<float>(r.imag())));
-  firfilt_crcf_execute(c.edge, &e);
-  const double a = std::sqrt(std::norm(std::complex<double>(e.real(), e.imag())));
-  const double n = floor_of(c);
-  const double half = std::max(0.5 * std::sqrt(std::norm(c.carrier_z)), 2 * std::sqrt(n));
-  if (half > 0 && (c.mdown ? a < half : a > half)) {
-    const double frac = std::clamp((half - c.aprev) / (a - c.aprev), 0.0, 1.0);
-    const int slot = c.nedges % kEdges;
-    c.edge_at[slot] = static_cast<double>(t - 1 - g) + frac;
-    c.edge_up[slot] = !c.mdown;
-    c.nedges++;
-    c.mdown = !c.mdown;
-  }
-  c.aprev = a;
-  // The carrier at tick u: a body tick when the last known edge keyed
-  // down at least kInteriorTicks before it.
-  c.carrier_z *= c.step;
-  const long long u = t - edge_lag;
-  if (c.nedges > 0) {
-    const int last = (c.nedges - 1) % kEdges;
-    if (c.edge_up[last] && c.edge_at[last] <= static_cast<double>(u - kInteriorTicks)) {
-      const cfloat b = c.zin[u & m];
-      const double w = std::max(kCarrierTrack, 1.0 / (c.carrier_n + 1));
-      c.carrier_z += w * (std::complex<double>(b.real(), b.imag()) - c.carrier_z);
-      c.carrier_n = std::min(c.carrier_n + 1, kCarrierFirst);
-    }
-  }
-}
-
-// The keying envelope of a cluster's model at tick `at` (0 .. 1): raised-
-// cosine edges of 2 kEdgeHalf ticks centred on the edges found.
-double FineFrontEnd::State::envelope(const Cluster& c, double at, double* apart,
-                                     double half) const {
-  const int held = std::min(c.nedges, kEdges);
-  *apart = HUGE_VAL;
-  for (int i = 1; i <= held; i++) {
-    const int slot = (c.nedges - i) % kEdges;
-    const double e = c.edge_at[slot];
-    *apart = std::min(*apart, std::abs(at - e));
-    if (e - half > at) continue;
-    if (at >= e + half) return c.edge_up[slot] ? 1 : 0;
-    const double x = (at - (e - half)) / (2 * half);
-    const double rc = 0.5 * (1 - std::cos(std::numbers::pi * x));
-    return c.edge_up[slot] ? rc : 1 - rc;
-  }
-  return 0;
-}
-
-// Which clusters' stations are subtracted from their neighbours: those
-// measured well over the noise, with a tone learnt near their own centre,
-// whose carrier estimate is settled. A station heard on two clusters is
-// modelled by the one nearer its tone only. The tone's offset turns the
-// model (updated when it moves).
-void FineFrontEnd::State::choose_models() {
-  const int k = static_cast<int>(cl.size());
-  const double own = 2 * std::numbers::pi * kOwnHz / kTickRate;
-  for (auto& c : cl) {
-    const double n = floor_of(c);
-    const double off = c.rot_n >= kToneTicks ? std::arg(c.rot) : 0.0;
-    if (std::abs(off - c.step_rad) > 1e-3) {
-      c.step_rad = off;
-      c.step = std::polar(1.0, off);
-      c.back = std::polar(1.0, -off * static_cast<double>(sub_lag - edge_lag));
-    }
-    c.tone = c.centre + off * kTickRate / (2 * std::numbers::pi);
-    c.model = plan.subtract && c.ready > 0 && n > 0 && c.carrier > n * undb(kModelDb) &&
-              c.rot_n >= kToneTicks && std::abs(off) <= own && c.carrier_n >= kCarrierFirst;
-  }
-  for (int q = 0; q < k; q++) {
-    auto& c = cl[q];
-    c.model_age = c.model ? c.model_age : 0;
-    if (!c.model) continue;
-    for (int o : c.near) {
-      const auto& d = cl[o];
-      // Beside a much stronger station the edges found are its sidebands'.
-      if (d.carrier > c.carrier * undb(kDominatedDb)) c.model = false;
-      if (!d.model) continue;
-      if (std::abs(c.tone - d.tone) >= kSameHz) continue;
-      if (std::abs(c.step_rad) > std::abs(d.step_rad) ||
-          (std::abs(c.step_rad) == std::abs(d.step_rad) && o < q))
-        c.model = false;
-    }
-    c.model_age = c.model ? std::min(c.model_age + 1, kModelSettle) : 0;
-    // What the subtraction leaves lies near the noise: beside it a cluster
-    // is clear where it stands kResidueDb over its noise.
-    const double snr = c.carrier / std::max(floor_of(c), 1e-30);
-    c.sub_guard = std::clamp(undb(kResidueDb) / snr, undb(kSubGuardDb), undb(kEdgeGuardDb));
-    // Soft edges fit better than hard ones (the noise and the neighbours
-    // weigh on both alike).
-    c.fits = c.misfit < c.hardfit;
-  }
 }
 
 void FineFrontEnd::State::judge(long long at, int out) {
@@ -697,8 +453,6 @@ void FineFrontEnd::State::judge(long long at, int out) {
   const double decay = undb(-kDecayDbPerS / kTickRate);
   for (int q = 0; q < k; q++) {
     guards.swing(q, cl[q].power, at);
-    v_settled[q] = cl[q].model_age >= kModelSettle && cl[q].fits;
-    v_sub_guard[q] = cl[q].sub_guard;
   }
   // The group's floor: white noise lies alike on every cluster, so a
   // cluster whose own estimate is young, or was taken while its station
@@ -744,7 +498,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     const double pl = c.power.lng(at);
     // Beside a subtracted station whose soft edges fit, the edge guard eases
     // to its sub_guard.
-    const bool clear = guards.step(q, ps, v_settled, v_sub_guard).clear;
+    const bool clear = guards.step(q, ps, sub.settled(), sub.sub_guard()).clear;
     // Ready to key: the long average stands clearly above the noise, and
     // the short one too (not a neighbour's key edge inside the long window).
     if (clear) c.slow += kSlowTrack * (c.power.raw(at) - c.slow);
