@@ -12,6 +12,7 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "rx/fine/carrier.h"
 #include "rx/fine/channel_power.h"
 #include "rx/fine/channeliser.h"
 #include "rx/fine/common.h"
@@ -59,10 +60,6 @@ constexpr double kSlowDb = 2.5;
 constexpr int kSlowBlocks = kBlocks / 2;  // noise blocks the floor needs first (a young one is low)
 constexpr fine::DotLengthParams kDots{};
 constexpr double kMaxUnit = kDots.max_ticks;  // ticks, longest dot followed (10 WPM)
-constexpr int kReportMin = 8;                 // ticks, shortest mark that measures the carrier
-constexpr double kReportUnit = 0.75;          // dots, shortest mark that measures the carrier
-constexpr int kReportMax = 200;               // ticks of a mark's end that measure it at most
-constexpr double kReportTrack = 0.25;         // weight of each mark in the carrier power
 constexpr double kStayFloorDb = 5;            // lowest key-up threshold over the element noise, dB
 constexpr double kFloorDb = 8;            // lowest key-down threshold over the element noise, dB
 constexpr double kFraction = 0.5;         // threshold: noise + this fraction of (level - noise)
@@ -76,27 +73,8 @@ constexpr int kClearTicks = 4;            // clear ticks that make a mark this c
 constexpr int kHoldBack = kMaxClick + 2;  // ticks a key state waits for its mark to be judged
 static_assert(kRisen.ticks < kHoldBack, "a risen noise is told before its marks leave");
 constexpr double kLevelFloorDb = -12;  // key-down level kept above the marks' carrier, dB
-constexpr double kToneTrack = 0.005;   // weight of a key-down tick in the phase advance
-constexpr int kToneTicks = 20;         // key-down ticks measured before the offset is used
-constexpr double kMaxOffsetHz = 30;    // offsets further out are not turned back, Hz
-constexpr double kMatch = 0.6;         // coherent window length over the dot length
-constexpr double kWeakMatch = 0.9;     // the same for a weak station
-constexpr double kStrongDb = 12;       // carrier over the channel noise of a strong station, dB
-constexpr double kWeakDb = 6;          // and of a weak one, dB (between: in proportion)
-constexpr double kFlat = 0.5;        // a window's halves this alike (in power) lie in a mark's body
-constexpr double kSlack = 8;         // element noise powers of a half window allowed in that test
-constexpr double kPhaseTrack = 0.1;  // weight of a key-down tick in the carrier's phase
-constexpr int kPhaseTicks = 60;      // key-down ticks measured before the phase is used
-// Once the phase is used, the offset `still` turns back by is its own: each
-// tick that learns the phase moves it by kFreqTrack of the phase error
-// (rad per tick per rad), so the carrier stays still on the marks; the
-// offset measured tick to tick (rot) is too noisy on a weak station, whose
-// phase then wandered off between the marks.
-constexpr double kFreqTrack = 0.0004;
-// The noise of the statistic along the carrier over that of the power: half
-// in theory; more keeps the gaps' noise peaks from keying, as the phase
-// learnt on a weak station's marks is itself noisy (measured).
-constexpr double kAlongNoise = 0.6;
+constexpr fine::CarrierParams kCarrier{};
+constexpr int kToneTicks = kCarrier.tone_ticks;  // key-down ticks before the offset is used
 // A mark once begun is dated back over the ticks before it whose statistic
 // stood over the half-way threshold less kBackDb (key down needs more on a
 // weak station), at most kBackWin windows and never nearer the previous
@@ -136,9 +114,8 @@ constexpr double kRunsEvidence = 3;
 // that long); over six weak signals at 20 and 30 WPM, -3 dB, 0.134 and 0.296
 // with the phase's magnitude instead, 0.113 and 0.260 with it.
 constexpr double kAmpTrack = 0.001;
-constexpr int kAmpTicks = 200;  // key-down ticks measured before the mean is used
-constexpr int kMinWin = 9;      // ticks, shortest coherent window, odd
-constexpr int kMaxWin = 41;     // ticks, longest coherent window, odd
+constexpr int kAmpTicks = 200;             // key-down ticks measured before the mean is used
+constexpr int kMaxWin = kCarrier.max_win;  // ticks, longest coherent window, odd
 
 // Subtraction of strong stations.
 constexpr fine::SubtractorParams kSub{};
@@ -163,35 +140,29 @@ struct FineFrontEnd::State {
 
   // --- clusters ------------------------------------------------------------
   struct Cluster {
-    double centre = 0;               // Hz
-    fine::ChannelPower power;        // channel filter, envelope, power and its averages
-    std::vector<double> tent;        // ring: key state as judged, before marks are checked
-    std::vector<double> stat;        // ring: element statistic of each tick judged, units^2
-    long long run_start = 0;         // tick the current key-down run began
-    long long last_down = 0;         // the last key-down tick of the previous run
-    int run_clear = 0;               // ticks of the current run clear of every guard
-    long long soft_start = -1;       // tick a run over the soft threshold began (key up); -1: none
-    double soft_sum = 0;             // that run's statistic over the start threshold, summed
-    int soft_clear = 0;              // that run's ticks clear of every guard
-    std::complex<double> rot;        // phase advance per tick over key-down ticks, units^2
-    std::complex<double> still = 1;  // the tone's offset turned back up to the tick judged
-    std::complex<double> phase = 0;  // the carrier at that phase on the marks, units
-    int phase_n = 0;                 // key-down ticks that measured phase (saturates)
-    double freq = 0;                 // rad per tick `still` turns back by (the loop's offset)
-    int rot_n = 0;                   // key-down ticks that measured rot (saturates)
-    fine::NoiseFloor nf;             // the cluster's own noise floor
-    double level = 0;                // key-down power (carrier + noise), units^2
-    double carrier = 0;              // carrier power of the recent marks, units^2 (0: none yet)
-    fine::DotLength dot;             // the dot length from the marks
-    int run = 0;                     // ticks of the current key-down run
-    double hi = 0, lo = 0;           // short average's extremes around the tick judged, units^2
-    int ready = 0;                   // ticks left in which the cluster may key
-    bool down = false;               // key state of the last tick judged
-    int runs = -1;                   // the follower of runs it holds (index in runs_pool), -1: none
-    double slow = 0;                 // power averaged over about a second, units^2
-    std::vector<double> ys;          // ring: the envelope's part along the carrier, units
-    double amp = 0;                  // its mean over the runs' key-down ticks, units
-    int amp_n = 0;                   // key-down ticks in that mean (saturates at 1 / kAmpTrack)
+    double centre = 0;          // Hz
+    fine::ChannelPower power;   // channel filter, envelope, power and its averages
+    std::vector<double> tent;   // ring: key state as judged, before marks are checked
+    std::vector<double> stat;   // ring: element statistic of each tick judged, units^2
+    long long run_start = 0;    // tick the current key-down run began
+    long long last_down = 0;    // the last key-down tick of the previous run
+    int run_clear = 0;          // ticks of the current run clear of every guard
+    long long soft_start = -1;  // tick a run over the soft threshold began (key up); -1: none
+    double soft_sum = 0;        // that run's statistic over the start threshold, summed
+    int soft_clear = 0;         // that run's ticks clear of every guard
+    fine::Carrier car;          // tone, phase loop and element statistic
+    fine::NoiseFloor nf;        // the cluster's own noise floor
+    double level = 0;           // key-down power (carrier + noise), units^2
+    fine::DotLength dot;        // the dot length from the marks
+    int run = 0;                // ticks of the current key-down run
+    double hi = 0, lo = 0;      // short average's extremes around the tick judged, units^2
+    int ready = 0;              // ticks left in which the cluster may key
+    bool down = false;          // key state of the last tick judged
+    int runs = -1;              // the follower of runs it holds (index in runs_pool), -1: none
+    double slow = 0;            // power averaged over about a second, units^2
+    std::vector<double> ys;     // ring: the envelope's part along the carrier, units
+    double amp = 0;             // its mean over the runs' key-down ticks, units
+    int amp_n = 0;              // key-down ticks in that mean (saturates at 1 / kAmpTrack)
   };
   std::vector<Cluster> cl;
   fine::GroupFloor group;                // the group's floor and typical mean power
@@ -248,6 +219,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
               kMaxFrames);
   s.chd = fine::design_channel(kChannel, kMaxWin);
 
+  s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});
   s.cl.resize(k);
   for (int q = 0; q < k; q++) {
     auto& c = s.cl[q];
@@ -260,6 +232,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     fine::DotLengthParams dp = kDots;
     dp.max_marks = kRunsMarks;
     c.dot.make(dp);
+    c.car.make(kCarrier, s.chd, s.decide_lag);
   }
   s.runs_pool.resize(std::min(k, kRunsPool));
   for (auto& r : s.runs_pool)
@@ -273,7 +246,6 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   sp.edge_guard_db = kGuard.edge_db;
   s.sub.make(sp, s.chd, plan.centres_hz, mixing, s.chan.cluster_taps(), plan.subtract);
   s.views.resize(k);
-  s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});
   fine::GroupFloorParams gp;
   gp.block_ticks = kNoise.block_ticks;
   gp.min_blocks = kNoise.min_blocks;
@@ -310,16 +282,10 @@ void FineFrontEnd::reset() {
     c.soft_start = -1;
     c.soft_sum = 0;
     c.soft_clear = 0;
-    c.rot = 0;
-    c.rot_n = 0;
-    c.still = 1;
-    c.phase = 0;
-    c.phase_n = 0;
-    c.freq = 0;
+    c.car.reset();
     c.nf.reset();
     c.dot.reset();
     c.level = 0;
-    c.carrier = 0;
     c.run = 0;
     c.ready = 0;
     c.down = false;
@@ -374,19 +340,19 @@ double FineFrontEnd::level(int q, int t) const {
 double FineFrontEnd::snr_db(int q) const {
   const auto& c = s_->cl[q];
   const double n = s_->floor_of(c);
-  if (c.carrier <= 0 || n <= 0) return -99;
-  return db(c.carrier / n) + db(s_->chd.bn / 500);
+  if (c.car.carrier() <= 0 || n <= 0) return -99;
+  return db(c.car.carrier() / n) + db(s_->chd.bn / 500);
 }
 
 double FineFrontEnd::tone_hz(int q) const {
   const auto& c = s_->cl[q];
-  if (std::norm(c.rot) <= 0) return c.centre;
-  return c.centre + std::arg(c.rot) * kTickRate / (2 * std::numbers::pi);
+  if (std::norm(c.car.rot()) <= 0) return c.centre;
+  return c.centre + std::arg(c.car.rot()) * kTickRate / (2 * std::numbers::pi);
 }
 
 double FineFrontEnd::key_level(int q) const {
   const auto& c = s_->cl[q];
-  const double p = c.carrier;
+  const double p = c.car.carrier();
   return s_->plan.iq ? std::sqrt(p) : 2 * std::sqrt(p);
 }
 
@@ -423,9 +389,9 @@ void FineFrontEnd::State::tick_done(int frame) {
     const auto& c = cl[q];
     auto& w = views[q];
     w.floor = floor_of(c);
-    w.carrier = c.carrier;
-    w.toned = c.rot_n >= kToneTicks;
-    w.off = w.toned ? std::arg(c.rot) : 0.0;
+    w.carrier = c.car.carrier();
+    w.toned = c.car.toned();
+    w.off = w.toned ? std::arg(c.car.rot()) : 0.0;
     w.ready = c.ready > 0;
   }
   sub.choose(views);
@@ -511,66 +477,19 @@ void FineFrontEnd::State::judge(long long at, int out) {
     // measured offset, averaged coherently over about a dot of this
     // cluster's speed (the filter matched to a dot), as power. Noise adds
     // nd to it on average.
-    // A weak station needs all the window its dots allow; a strong one
-    // keeps a shorter window, whose marks follow a fast fade more closely.
-    const double csnr = c.carrier > 0 ? db(c.carrier / n) : kStrongDb;
-    const double match =
-        kMatch +
-        (kWeakMatch - kMatch) * std::clamp((kStrongDb - csnr) / (kStrongDb - kWeakDb), 0.0, 1.0);
-    int win = std::clamp(static_cast<int>(c.dot.unit() * match), kMinWin, kMaxWin) | 1;
-    win = std::min(win, 2 * decide_lag + 1);
-    const int h = win / 2;
-    // The offset is used once enough of the marks measured it, and only
-    // within the channel filter (a wrong one would cancel the marks that
-    // measure it).
-    double wrot = c.rot_n >= kToneTicks ? std::arg(c.rot) : 0.0;
-    if (std::abs(wrot) > 2 * std::numbers::pi * kMaxOffsetHz / kTickRate) wrot = 0;
-    const std::complex<double> step = std::polar(1.0, -wrot);
-    std::complex<double> ph = std::polar(1.0, wrot * h), acc = 0, older = 0;
-    for (int j = -h; j <= h; j++) {
-      const cfloat e = c.power.env(at + j);
-      acc += std::complex<double>(e.real(), e.imag()) * ph;
-      ph *= step;
-      if (j == -1) older = acc;
-    }
-    double pd = std::norm(acc) / (static_cast<double>(win) * win);
-    // The window lies in a mark's body when both its halves hold the
-    // key-down level (on a key edge's ramp one half falls short).
-    const double pa = std::norm(older) / (static_cast<double>(h) * h);
-    const double pb = std::norm(acc - older) / (static_cast<double>(h + 1) * (h + 1));
-    const bool body =
-        std::min(pa, pb) + kSlack * n * chd.coh_noise[std::max(h, 1)] > kFlat * std::max(pa, pb);
-    double nd = n * chd.coh_noise[win];
-    // The carrier's phase, held still by turning back the tone's offset
-    // tick by tick, is learnt on the ticks whose power stands well over the
-    // noise and near the key-down level, once the cluster's own station has
-    // keyed (not from a neighbour's leakage before it); with it the
-    // statistic is the part of the window's average along the carrier
-    // (squared where positive): all of the carrier, half of the noise.
-    if (c.phase_n < kPhaseTicks) c.freq = wrot;
-    c.still *= std::polar(1.0, -c.freq);
-    c.still /= std::sqrt(std::norm(c.still));
-    const std::complex<double> zs = acc / static_cast<double>(win) * c.still;
-    if (clear && c.carrier > 0 && pd > kInterior * c.level && pd > nd * undb(kFloorDb)) {
-      if (c.phase_n >= kPhaseTicks) {
-        const double lim = 2 * std::numbers::pi * kMaxOffsetHz / kTickRate;
-        c.freq = std::clamp(c.freq + kFreqTrack * std::arg(zs * std::conj(c.phase)), -lim, lim);
-      }
-      c.phase += kPhaseTrack * (zs - c.phase);
-      c.phase_n = std::min(c.phase_n + 1, kPhaseTicks);
-    }
-    if (c.phase_n >= kPhaseTicks && std::norm(c.phase) > 0) {
-      const double x = (zs * std::conj(c.phase)).real() / std::sqrt(std::norm(c.phase));
-      pd = x > 0 ? x * x : 0;
-      nd *= kAlongNoise;
-    }
+    const fine::ElementStat es = c.car.step(at, clear, n, c.dot.unit(), c.level, c.power);
+    const double csnr = es.csnr;
+    const double pd = es.pd;
+    const double nd = es.nd;
+    const bool body = es.body;
+    const int win = es.win;
     c.stat[at & m] = pd;
     // A weak station's key state: the best sequence of whole runs, from
     // each tick's log-likelihood ratio of key down (the envelope's part along
     // the carrier, whose noise per component is half the floor, its ticks
     // alike over kappa of them).
-    const double along = c.phase_n >= kPhaseTicks ? std::sqrt(std::norm(c.phase)) : 0.0;
-    const bool weak = c.carrier > 0 && along > 0 && csnr < kRunsDb + kRunsSpareDb;
+    const double along = es.along;
+    const bool weak = c.car.carrier() > 0 && along > 0 && csnr < kRunsDb + kRunsSpareDb;
     if (weak && c.runs < 0 && !runs_free.empty()) {
       c.runs = runs_free.back();
       runs_free.pop_back();
@@ -584,8 +503,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
       KeyRuns& runs = runs_pool[c.runs];
       runs.set_unit(c.dot.unit());
       const cfloat e = c.power.env(at);
-      const double y =
-          (std::complex<double>(e.real(), e.imag()) * c.still * std::conj(c.phase)).real() / along;
+      const double y = c.car.along_part(e, along);
       // The carrier's amplitude along its phase: the mean of the ticks the
       // runs keyed down, once there are kAmpTicks of them (the phase's own
       // magnitude is learnt on the ticks standing high, and lies high), and
@@ -618,8 +536,8 @@ void FineFrontEnd::State::judge(long long at, int out) {
       // noise (whose statistic is exponential) to key often. The level
       // never sinks far below that of the recent marks, so that the noise
       // after a strong station does not key.
-      const double lv =
-          std::max({c.level, nd, c.carrier > 0 ? nd + c.carrier * undb(kLevelFloorDb) : 0.0});
+      const double lv = std::max(
+          {c.level, nd, c.car.carrier() > 0 ? nd + c.car.carrier() * undb(kLevelFloorDb) : 0.0});
       // Key down needs kFloorDb over the element noise; a mark already
       // running holds down to kStayFloorDb (a dip of noise does not split it).
       const double rel = nd + kFraction * (lv - nd);
@@ -675,13 +593,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
           c.level = std::max(c.level, pd);
         else if ((body || pd > c.level) && pd > kInterior * c.level)
           c.level += kTrack * (pd - c.level);
-        if (pd > kInterior * c.level) {
-          const cfloat a = c.power.env(at), b = c.power.env(at - 1);
-          const std::complex<double> v(a.real() * b.real() + a.imag() * b.imag(),
-                                       a.imag() * b.real() - a.real() * b.imag());
-          c.rot += kToneTrack * (v - c.rot);
-          c.rot_n = std::min(c.rot_n + 1, kToneTicks);
-        }
+        if (pd > kInterior * c.level) c.car.learn_tone(c.power, at);
       }
       key_out = std::max(1.0, 100 * db(std::max(pd / nd - 1, 1e-9)));
       c.run++;
@@ -716,16 +628,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
 // averaged over marks in dB.
 void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
   c.dot.step(c.run);
-  if (c.run >= std::max(static_cast<double>(kReportMin), kReportUnit * c.dot.unit())) {
-    const int len = std::min(c.run, kReportMax);
-    double a = 0;
-    int cnt = 0;
-    for (long long u = at - len + len / 4; u < at - len / 4; u++, cnt++)
-      a += c.power.raw(u);
-    const double carrier = a / cnt - n;
-    if (carrier > 0)
-      c.carrier = c.carrier > 0 ? c.carrier * std::pow(carrier / c.carrier, kReportTrack) : carrier;
-  }
+  c.car.learn_mark(c.run, c.dot.unit(), at, n, c.power);
 }
 
 }  // namespace talvo
