@@ -12,6 +12,7 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "rx/fine/acquisition.h"
 #include "rx/fine/carrier.h"
 #include "rx/fine/channel_power.h"
 #include "rx/fine/channeliser.h"
@@ -46,25 +47,15 @@ constexpr fine::NoiseFloorParams kNoise{};
 constexpr fine::RisenNoiseParams kRisen{};
 constexpr int kBlockTicks = kNoise.block_ticks;  // ticks per noise block (20 ms)
 constexpr int kBlocks = kNoise.blocks;           // noise blocks kept (3 s of clean ticks)
-constexpr double kAcquireDb = 7.5;               // long average over noise that starts keying, dB
-constexpr double kStayDb = 5.0;  // long average over noise that keeps a ready cluster ready, dB
-// A station too weak for the long average to stand kAcquireDb over the
-// noise (a dash at 6 dB over the channel's noise) is acquired by its mean
-// power over about a second (kSlowTrack per tick, clear ticks only),
-// kSlowDb over the noise (white noise's mean over a second lies within
-// 0.6 dB of it) and over the median of the other clusters' (where noise is
-// not white, noise alone stands over the floor: 2.5 dB on a wide I/Q
-// span), once the long average also holds kStayDb.
-constexpr double kSlowTrack = 0.002;
-constexpr double kSlowDb = 2.5;
-constexpr int kSlowBlocks = kBlocks / 2;  // noise blocks the floor needs first (a young one is low)
+constexpr fine::AcquisitionParams kAcquire{};
+constexpr int kSlowBlocks = kAcquire.slow_blocks;  // noise blocks before the mean power counts
+static_assert(kSlowBlocks == kBlocks / 2, "the mean power waits for half the noise blocks");
 constexpr fine::DotLengthParams kDots{};
 constexpr double kMaxUnit = kDots.max_ticks;  // ticks, longest dot followed (10 WPM)
 constexpr double kStayFloorDb = 5;            // lowest key-up threshold over the element noise, dB
 constexpr double kFloorDb = 8;            // lowest key-down threshold over the element noise, dB
 constexpr double kFraction = 0.5;         // threshold: noise + this fraction of (level - noise)
 constexpr double kHystDb = 1.5;           // key-up threshold below key-down threshold, dB
-constexpr int kHold = 1000;               // ticks a cluster stays ready after the last acquisition
 constexpr double kInterior = 0.5;         // key-down power below this part of the level is an edge
 constexpr double kTrack = 0.15;           // key-down level tracking weight per tick
 constexpr double kDecayDbPerS = 40;       // key-down level decay while key up, dB/s
@@ -156,10 +147,9 @@ struct FineFrontEnd::State {
     fine::DotLength dot;        // the dot length from the marks
     int run = 0;                // ticks of the current key-down run
     double hi = 0, lo = 0;      // short average's extremes around the tick judged, units^2
-    int ready = 0;              // ticks left in which the cluster may key
+    fine::Acquisition acq;      // whether the cluster may key
     bool down = false;          // key state of the last tick judged
     int runs = -1;              // the follower of runs it holds (index in runs_pool), -1: none
-    double slow = 0;            // power averaged over about a second, units^2
     std::vector<double> ys;     // ring: the envelope's part along the carrier, units
     double amp = 0;             // its mean over the runs' key-down ticks, units
     int amp_n = 0;              // key-down ticks in that mean (saturates at 1 / kAmpTrack)
@@ -232,6 +222,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     fine::DotLengthParams dp = kDots;
     dp.max_marks = kRunsMarks;
     c.dot.make(dp);
+    c.acq.make(kAcquire);
     c.car.make(kCarrier, s.chd, s.decide_lag);
   }
   s.runs_pool.resize(std::min(k, kRunsPool));
@@ -287,10 +278,9 @@ void FineFrontEnd::reset() {
     c.dot.reset();
     c.level = 0;
     c.run = 0;
-    c.ready = 0;
+    c.acq.reset();
     c.down = false;
     c.runs = -1;
-    c.slow = 0;
     std::fill(c.ys.begin(), c.ys.end(), 0.0);
     c.amp = 0;
     c.amp_n = 0;
@@ -392,7 +382,7 @@ void FineFrontEnd::State::tick_done(int frame) {
     w.carrier = c.car.carrier();
     w.toned = c.car.toned();
     w.off = w.toned ? std::arg(c.car.rot()) : 0.0;
-    w.ready = c.ready > 0;
+    w.ready = c.acq.ready();
   }
   sub.choose(views);
   frames[nticks] = frame;
@@ -426,7 +416,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
   for (int q = 0; q < k; q++) {
     v_noise[q] = cl[q].nf.noise();
     v_blocks[q] = cl[q].nf.blocks();
-    v_slow[q] = cl[q].slow;
+    v_slow[q] = cl[q].acq.slow();
   }
   group.step(at, v_noise, v_blocks, v_slow);
   // The noise rose (or came after near silence): then every cluster's ticks
@@ -465,14 +455,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     // Beside a subtracted station whose soft edges fit, the edge guard eases
     // to its sub_guard.
     const bool clear = guards.step(q, ps, sub.settled(), sub.sub_guard()).clear;
-    // Ready to key: the long average stands clearly above the noise, and
-    // the short one too (not a neighbour's key edge inside the long window).
-    if (clear) c.slow += kSlowTrack * (c.power.raw(at) - c.slow);
-    const bool slow = c.nf.blocks() >= kSlowBlocks && c.slow > n * group.slow() * undb(kSlowDb);
-    const double acq = n * undb(c.ready > 0 || slow ? kStayDb : kAcquireDb);
-    if (clear && pl > acq && ps > n * undb(kStayDb)) {
-      c.ready = kHold;
-    }
+    c.acq.step(clear, c.power.raw(at), pl, ps, n, c.nf.blocks(), group.slow());
     // The element statistic: the envelope, turned back by the tone's
     // measured offset, averaged coherently over about a dot of this
     // cluster's speed (the filter matched to a dot), as power. Noise adds
@@ -518,18 +501,17 @@ void FineFrontEnd::State::judge(long long at, int out) {
       }
       // Only while the station is there: its mean power stands over the
       // noise (in the gap after it, the runs would find marks in the noise).
-      if (csnr < kRunsDb && c.dot.marks() >= kRunsMarks && c.slow > n * undb(kSlowDb)) {
+      if (csnr < kRunsDb && c.dot.marks() >= kRunsMarks && c.acq.present(n)) {
         const double v = c.stat[(at - kHoldBack) & m];
         keys[q * max_ticks + out] =
-            kd && c.ready > 0 ? std::max(1.0, 100 * db(std::max(v / nd - 1, 1e-9))) : 0.0;
+            kd && c.acq.ready() ? std::max(1.0, 100 * db(std::max(v / nd - 1, 1e-9))) : 0.0;
       }
     }
     bool down = false;
     bool soft = false;  // over the soft threshold, key up
     double start = 0;   // the start threshold, units^2
     double back = 0;    // the statistic a mark's start is dated back over, units^2
-    if (c.ready > 0) {
-      c.ready--;
+    if (c.acq.spend()) {
       // The threshold sits at a fixed part of the way from the element
       // noise to the key-down level (the coherent average's edges are
       // ramps, so marks keep their length), never low enough for the
