@@ -22,7 +22,7 @@
 #include "rx/fine/guards.h"
 #include "rx/fine/noise_floor.h"
 #include "rx/fine/subtractor.h"
-#include "rx/runs.h"
+#include "rx/fine/weak_runs.h"
 
 namespace talvo {
 
@@ -81,32 +81,9 @@ constexpr double kBackGap = 1.0;
 constexpr double kSoftDb = 3;        // dB
 constexpr double kSoftLen = 0.6;     // dots
 constexpr double kSoftMeanDb = 1.5;  // dB
-// A station this weak (carrier over the channel's noise, dB) is keyed by
-// the most likely sequence of whole runs (KeyRuns) on the envelope's part
-// along its carrier; its runs are followed from kRunsSpareDb higher on.
-constexpr double kRunsDb = 10;
-constexpr double kRunsSpareDb = 3;
-constexpr int kRunsMarks = 30;  // marks learnt before the runs' lengths are trusted
-// Followers of runs (some 47 kB each) are shared: this many at most per
-// front end, taken by the clusters whose stations are weak, in turn; a
-// cluster that finds none free keys by its threshold.
-constexpr int kRunsPool = 8;
-// The evidence per tick is weighed this much over the log-likelihood ratio
-// of ticks alike over kappa. The search keeps the single best sequence, so
-// each run's ends pay for one tick's share of their lengths' probability,
-// where the probability of the run (summed over where its ends may lie)
-// is several times that; weighing the evidence up makes up for it. Measured
-// on synthetic keying 2 is best, on the weak stations of bench/pileup at 20
-// and 30 WPM 3 (2: 0.178 and 0.356, 3: 0.156 and 0.310, 4: 0.192 and 0.319
-// over six signals each); 1 merges dots into their gaps.
-constexpr double kRunsEvidence = 3;
-// The carrier's amplitude the runs weigh the evidence by is the mean of the
-// ticks they keyed down (kAmpTrack: the weight of one once the mean is
-// that long); over six weak signals at 20 and 30 WPM, -3 dB, 0.134 and 0.296
-// with the phase's magnitude instead, 0.113 and 0.260 with it.
-constexpr double kAmpTrack = 0.001;
-constexpr int kAmpTicks = 200;             // key-down ticks measured before the mean is used
-constexpr int kMaxWin = kCarrier.max_win;  // ticks, longest coherent window, odd
+constexpr fine::WeakRunsParams kWeak{};
+constexpr int kRunsMarks = kWeak.runs_marks;  // marks learnt before the runs' lengths are trusted
+constexpr int kMaxWin = kCarrier.max_win;     // ticks, longest coherent window, odd
 
 // Subtraction of strong stations.
 constexpr fine::SubtractorParams kSub{};
@@ -124,10 +101,7 @@ struct FineFrontEnd::State {
   // --- stages ------------------------------------------------------------
   fine::Channeliser chan;   // band mixing, decimation, per-cluster dot product
   fine::ChannelDesign chd;  // the channel filter, its noise bandwidth and correlation
-  // Followers of a weak station's key runs, decided kHoldBack ticks late,
-  // and the indices of those no cluster holds.
-  std::vector<KeyRuns> runs_pool;
-  std::vector<int> runs_free;
+  fine::RunsPool runs;      // followers of weak stations' key runs, decided kHoldBack ticks late
 
   // --- clusters ------------------------------------------------------------
   struct Cluster {
@@ -149,10 +123,7 @@ struct FineFrontEnd::State {
     double hi = 0, lo = 0;      // short average's extremes around the tick judged, units^2
     fine::Acquisition acq;      // whether the cluster may key
     bool down = false;          // key state of the last tick judged
-    int runs = -1;              // the follower of runs it holds (index in runs_pool), -1: none
-    std::vector<double> ys;     // ring: the envelope's part along the carrier, units
-    double amp = 0;             // its mean over the runs' key-down ticks, units
-    int amp_n = 0;              // key-down ticks in that mean (saturates at 1 / kAmpTrack)
+    fine::WeakRuns weak;        // a weak station keyed by whole runs
   };
   std::vector<Cluster> cl;
   fine::GroupFloor group;                // the group's floor and typical mean power
@@ -217,7 +188,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.power.make(kChannel, s.chd);
     c.tent.resize(kRing);
     c.stat.resize(kRing);
-    c.ys.resize(kRing);
+    c.weak.make(kWeak, kHoldBack);
     c.nf.make(kNoise, s.chd.bn / (12.0 * plan.sample_rate));
     fine::DotLengthParams dp = kDots;
     dp.max_marks = kRunsMarks;
@@ -225,10 +196,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.acq.make(kAcquire);
     c.car.make(kCarrier, s.chd, s.decide_lag);
   }
-  s.runs_pool.resize(std::min(k, kRunsPool));
-  for (auto& r : s.runs_pool)
-    r.make(kMaxUnit, kHoldBack);
-  s.runs_free.reserve(s.runs_pool.size());
+  s.runs.make(std::min(k, kWeak.pool), kMaxUnit, kHoldBack);
   std::vector<double> mixing(k);
   for (int q = 0; q < k; q++)
     mixing[q] = s.chan.mixing(plan.centres_hz[q]);
@@ -280,14 +248,9 @@ void FineFrontEnd::reset() {
     c.run = 0;
     c.acq.reset();
     c.down = false;
-    c.runs = -1;
-    std::fill(c.ys.begin(), c.ys.end(), 0.0);
-    c.amp = 0;
-    c.amp_n = 0;
+    c.weak.reset();
   }
-  s.runs_free.clear();
-  for (int i = static_cast<int>(s.runs_pool.size()) - 1; i >= 0; i--)
-    s.runs_free.push_back(i);
+  s.runs.reset();
   s.group.reset();
   s.guards.reset();
   s.sub.reset();
@@ -471,37 +434,10 @@ void FineFrontEnd::State::judge(long long at, int out) {
     // each tick's log-likelihood ratio of key down (the envelope's part along
     // the carrier, whose noise per component is half the floor, its ticks
     // alike over kappa of them).
-    const double along = es.along;
-    const bool weak = c.car.carrier() > 0 && along > 0 && csnr < kRunsDb + kRunsSpareDb;
-    if (weak && c.runs < 0 && !runs_free.empty()) {
-      c.runs = runs_free.back();
-      runs_free.pop_back();
-      runs_pool[c.runs].reset();
-      c.amp_n = 0;
-    } else if (!weak && c.runs >= 0) {
-      runs_free.push_back(c.runs);
-      c.runs = -1;
-    }
-    if (c.runs >= 0) {
-      KeyRuns& runs = runs_pool[c.runs];
-      runs.set_unit(c.dot.unit());
-      const cfloat e = c.power.env(at);
-      const double y = c.car.along_part(e, along);
-      // The carrier's amplitude along its phase: the mean of the ticks the
-      // runs keyed down, once there are kAmpTicks of them (the phase's own
-      // magnitude is learnt on the ticks standing high, and lies high), and
-      // while it stands over half that magnitude (runs keyed on noise alone
-      // average nothing).
-      c.ys[at & m] = y;
-      const double a = c.amp_n >= kAmpTicks && c.amp > 0.5 * along ? c.amp : along;
-      const bool kd = runs.step(kRunsEvidence * (2 * y * a - a * a) / (n * chd.kappa));
-      if (kd) {
-        c.amp_n = std::min(c.amp_n + 1, static_cast<int>(1 / kAmpTrack));
-        c.amp += (c.ys[(at - kHoldBack) & m] - c.amp) / c.amp_n;
-      }
-      // Only while the station is there: its mean power stands over the
-      // noise (in the gap after it, the runs would find marks in the noise).
-      if (csnr < kRunsDb && c.dot.marks() >= kRunsMarks && c.acq.present(n)) {
+    if (c.weak.claim(runs, c.car.carrier(), es.along, csnr)) {
+      const double y = c.car.along_part(c.power.env(at), es.along);
+      const bool kd = c.weak.step(at, runs, y, es.along, c.dot.unit(), n, chd.kappa);
+      if (c.weak.trusted(csnr, c.dot.marks(), c.acq.present(n))) {
         const double v = c.stat[(at - kHoldBack) & m];
         keys[q * max_ticks + out] =
             kd && c.acq.ready() ? std::max(1.0, 100 * db(std::max(v / nd - 1, 1e-9))) : 0.0;
