@@ -20,6 +20,7 @@
 #include "rx/fine/dot_length.h"
 #include "rx/fine/group_floor.h"
 #include "rx/fine/guards.h"
+#include "rx/fine/key_decision.h"
 #include "rx/fine/noise_floor.h"
 #include "rx/fine/subtractor.h"
 #include "rx/fine/weak_runs.h"
@@ -52,35 +53,12 @@ constexpr int kSlowBlocks = kAcquire.slow_blocks;  // noise blocks before the me
 static_assert(kSlowBlocks == kBlocks / 2, "the mean power waits for half the noise blocks");
 constexpr fine::DotLengthParams kDots{};
 constexpr double kMaxUnit = kDots.max_ticks;  // ticks, longest dot followed (10 WPM)
-constexpr double kStayFloorDb = 5;            // lowest key-up threshold over the element noise, dB
-constexpr double kFloorDb = 8;            // lowest key-down threshold over the element noise, dB
-constexpr double kFraction = 0.5;         // threshold: noise + this fraction of (level - noise)
-constexpr double kHystDb = 1.5;           // key-up threshold below key-down threshold, dB
-constexpr double kInterior = 0.5;         // key-down power below this part of the level is an edge
-constexpr double kTrack = 0.15;           // key-down level tracking weight per tick
-constexpr double kDecayDbPerS = 40;       // key-down level decay while key up, dB/s
-constexpr int kMaxClick = 40;             // ticks, longest mark dropped when nowhere clear
-constexpr int kClearTicks = 4;            // clear ticks that make a mark this cluster's own
-constexpr int kHoldBack = kMaxClick + 2;  // ticks a key state waits for its mark to be judged
+constexpr fine::KeyDecisionParams kKey{};
+constexpr int kHoldBack = kKey.hold_back;  // ticks a key state waits for its mark to be judged
+static_assert(kHoldBack == kKey.max_click + 2, "a mark is judged before its key states leave");
 static_assert(kRisen.ticks < kHoldBack, "a risen noise is told before its marks leave");
-constexpr double kLevelFloorDb = -12;  // key-down level kept above the marks' carrier, dB
 constexpr fine::CarrierParams kCarrier{};
 constexpr int kToneTicks = kCarrier.tone_ticks;  // key-down ticks before the offset is used
-// A mark once begun is dated back over the ticks before it whose statistic
-// stood over the half-way threshold less kBackDb (key down needs more on a
-// weak station), at most kBackWin windows and never nearer the previous
-// mark than kBackGap dots. kBackDb lies between 0 (a 1 Hz flutter loses
-// its weak marks' starts) and kHystDb (a strong station's marks grow long).
-constexpr double kBackDb = 0.5;
-constexpr double kBackWin = 0.75;
-constexpr double kBackGap = 1.0;
-// A run whose statistic stays over the start threshold less kSoftDb for
-// kSoftLen dots or more, key up all along, is a weak dot the noise kept
-// under the start threshold when its statistic averaged over the run stands
-// within kSoftMeanDb of that threshold.
-constexpr double kSoftDb = 3;        // dB
-constexpr double kSoftLen = 0.6;     // dots
-constexpr double kSoftMeanDb = 1.5;  // dB
 constexpr fine::WeakRunsParams kWeak{};
 constexpr int kRunsMarks = kWeak.runs_marks;  // marks learnt before the runs' lengths are trusted
 constexpr int kMaxWin = kCarrier.max_win;     // ticks, longest coherent window, odd
@@ -104,26 +82,18 @@ struct FineFrontEnd::State {
   fine::RunsPool runs;      // followers of weak stations' key runs, decided kHoldBack ticks late
 
   // --- clusters ------------------------------------------------------------
+  // Each cluster's own stages, in the order a tick passes them (the
+  // channeliser, the subtractor, the guards and the group's floor see all
+  // clusters at once and live beside).
   struct Cluster {
-    double centre = 0;          // Hz
-    fine::ChannelPower power;   // channel filter, envelope, power and its averages
-    std::vector<double> tent;   // ring: key state as judged, before marks are checked
-    std::vector<double> stat;   // ring: element statistic of each tick judged, units^2
-    long long run_start = 0;    // tick the current key-down run began
-    long long last_down = 0;    // the last key-down tick of the previous run
-    int run_clear = 0;          // ticks of the current run clear of every guard
-    long long soft_start = -1;  // tick a run over the soft threshold began (key up); -1: none
-    double soft_sum = 0;        // that run's statistic over the start threshold, summed
-    int soft_clear = 0;         // that run's ticks clear of every guard
-    fine::Carrier car;          // tone, phase loop and element statistic
-    fine::NoiseFloor nf;        // the cluster's own noise floor
-    double level = 0;           // key-down power (carrier + noise), units^2
-    fine::DotLength dot;        // the dot length from the marks
-    int run = 0;                // ticks of the current key-down run
-    double hi = 0, lo = 0;      // short average's extremes around the tick judged, units^2
-    fine::Acquisition acq;      // whether the cluster may key
-    bool down = false;          // key state of the last tick judged
-    fine::WeakRuns weak;        // a weak station keyed by whole runs
+    double centre = 0;         // Hz
+    fine::ChannelPower power;  // channel filter, envelope, power and its averages
+    fine::NoiseFloor nf;       // the cluster's own noise floor
+    fine::Acquisition acq;     // whether the cluster may key
+    fine::Carrier car;         // tone, phase loop and element statistic
+    fine::DotLength dot;       // the dot length from the marks
+    fine::WeakRuns weak;       // a weak station keyed by whole runs
+    fine::KeyDecision key;     // thresholds, soft dots, back-dating, take-back
   };
   std::vector<Cluster> cl;
   fine::GroupFloor group;                // the group's floor and typical mean power
@@ -147,7 +117,7 @@ struct FineFrontEnd::State {
 
   void tick_done(int frame);
   void judge(long long c, int out);
-  void learn_mark(Cluster& c, long long at, double n);
+  void judge_cluster(int q, long long at, int out, double n);
   // The noise floor a cluster keys against, units^2 (0: none yet).
   double floor_of(const Cluster& c) const { return group.floor_of(c.nf.noise(), c.nf.blocks()); }
 };
@@ -186,8 +156,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     auto& c = s.cl[q];
     c.centre = plan.centres_hz[q];
     c.power.make(kChannel, s.chd);
-    c.tent.resize(kRing);
-    c.stat.resize(kRing);
+    c.key.make(kKey);
     c.weak.make(kWeak, kHoldBack);
     c.nf.make(kNoise, s.chd.bn / (12.0 * plan.sample_rate));
     fine::DotLengthParams dp = kDots;
@@ -233,22 +202,12 @@ void FineFrontEnd::reset() {
   s.chan.reset();
   for (auto& c : s.cl) {
     c.power.reset();
-    std::fill(c.tent.begin(), c.tent.end(), 0.0);
-    std::fill(c.stat.begin(), c.stat.end(), 0.0);
-    c.last_down = -(1 << 20);
-    c.run_start = 0;
-    c.run_clear = 0;
-    c.soft_start = -1;
-    c.soft_sum = 0;
-    c.soft_clear = 0;
-    c.car.reset();
     c.nf.reset();
-    c.dot.reset();
-    c.level = 0;
-    c.run = 0;
     c.acq.reset();
-    c.down = false;
+    c.car.reset();
+    c.dot.reset();
     c.weak.reset();
+    c.key.reset();
   }
   s.runs.reset();
   s.group.reset();
@@ -366,17 +325,10 @@ void FineFrontEnd::State::tick_done(int frame) {
 }
 
 void FineFrontEnd::State::judge(long long at, int out) {
-  const int m = kRing - 1;
   const int k = static_cast<int>(cl.size());
   const bool valid = at >= kLong + kGuardReach;
-  const double decay = undb(-kDecayDbPerS / kTickRate);
   for (int q = 0; q < k; q++) {
     guards.swing(q, cl[q].power, at);
-  }
-  // The group's floor: white noise lies alike on every cluster, so a
-  // cluster whose own estimate is young, or was taken while its station
-  // keyed, is held to that of its quieter fellows.
-  for (int q = 0; q < k; q++) {
     v_noise[q] = cl[q].nf.noise();
     v_blocks[q] = cl[q].nf.blocks();
     v_slow[q] = cl[q].acq.slow();
@@ -393,8 +345,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
   if (risen.step(v_floor, v_power).forget) {
     for (auto& c : cl) {
       c.nf.forget();
-      for (long long u = at - kHoldBack + 1; u <= at; u++)
-        c.tent[u & m] = 0;
+      c.key.take_back(at);
     }
     group.forget();
   }
@@ -402,151 +353,53 @@ void FineFrontEnd::State::judge(long long at, int out) {
     auto& c = cl[q];
     // Key states leave kHoldBack ticks after their judgement, so that a
     // mark nowhere clear of the guards can still be taken back whole.
-    keys[q * max_ticks + out] = c.tent[(at - kHoldBack) & m];
+    keys[q * max_ticks + out] = c.key.held(at);
     levels[q * max_ticks + out] = valid ? c.power.shrt(at - kHoldBack) : 0;
-    double& key_out = c.tent[at & m];
-    key_out = 0;
-    c.stat[at & m] = 0;
+    c.key.open(at);
     const double n = floor_of(c);
     if (!valid || !(n > 0)) {
-      c.down = false;
-      c.nf.step(at, c.down, c.run, risen.rose(), c.power);
+      c.key.idle();
+      c.nf.step(at, false, c.key.run(), risen.rose(), c.power);
       continue;
     }
-    const double ps = c.power.shrt(at);
-    const double pl = c.power.lng(at);
-    // Beside a subtracted station whose soft edges fit, the edge guard eases
-    // to its sub_guard.
-    const bool clear = guards.step(q, ps, sub.settled(), sub.sub_guard()).clear;
-    c.acq.step(clear, c.power.raw(at), pl, ps, n, c.nf.blocks(), group.slow());
-    // The element statistic: the envelope, turned back by the tone's
-    // measured offset, averaged coherently over about a dot of this
-    // cluster's speed (the filter matched to a dot), as power. Noise adds
-    // nd to it on average.
-    const fine::ElementStat es = c.car.step(at, clear, n, c.dot.unit(), c.level, c.power);
-    const double csnr = es.csnr;
-    const double pd = es.pd;
-    const double nd = es.nd;
-    const bool body = es.body;
-    const int win = es.win;
-    c.stat[at & m] = pd;
-    // A weak station's key state: the best sequence of whole runs, from
-    // each tick's log-likelihood ratio of key down (the envelope's part along
-    // the carrier, whose noise per component is half the floor, its ticks
-    // alike over kappa of them).
-    if (c.weak.claim(runs, c.car.carrier(), es.along, csnr)) {
-      const double y = c.car.along_part(c.power.env(at), es.along);
-      const bool kd = c.weak.step(at, runs, y, es.along, c.dot.unit(), n, chd.kappa);
-      if (c.weak.trusted(csnr, c.dot.marks(), c.acq.present(n))) {
-        const double v = c.stat[(at - kHoldBack) & m];
-        keys[q * max_ticks + out] =
-            kd && c.acq.ready() ? std::max(1.0, 100 * db(std::max(v / nd - 1, 1e-9))) : 0.0;
-      }
-    }
-    bool down = false;
-    bool soft = false;  // over the soft threshold, key up
-    double start = 0;   // the start threshold, units^2
-    double back = 0;    // the statistic a mark's start is dated back over, units^2
-    if (c.acq.spend()) {
-      // The threshold sits at a fixed part of the way from the element
-      // noise to the key-down level (the coherent average's edges are
-      // ramps, so marks keep their length), never low enough for the
-      // noise (whose statistic is exponential) to key often. The level
-      // never sinks far below that of the recent marks, so that the noise
-      // after a strong station does not key.
-      const double lv = std::max(
-          {c.level, nd, c.car.carrier() > 0 ? nd + c.car.carrier() * undb(kLevelFloorDb) : 0.0});
-      // Key down needs kFloorDb over the element noise; a mark already
-      // running holds down to kStayFloorDb (a dip of noise does not split it).
-      const double rel = nd + kFraction * (lv - nd);
-      const double stay = std::max(nd * undb(kStayFloorDb), rel * undb(-kHystDb));
-      back = std::max(stay, rel * undb(-kBackDb));
-      start = std::max(nd * undb(kFloorDb), rel);
-      const double thr = c.down ? stay : start;
-      down = pd > thr;
-      soft = !c.down && !down && pd > std::max(nd * undb(kStayFloorDb), start * undb(-kSoftDb));
-    }
-    if (soft) {
-      if (c.soft_start < 0) {
-        c.soft_start = at;
-        c.soft_sum = 0;
-        c.soft_clear = 0;
-      }
-      c.soft_sum += pd / start;
-      c.soft_clear += clear;
-    } else if (c.soft_start >= 0) {
-      const long long len = at - c.soft_start;
-      if (!down && len >= kSoftLen * c.dot.unit() &&
-          c.soft_sum >= undb(-kSoftMeanDb) * static_cast<double>(len) &&
-          c.soft_clear >= kClearTicks && c.soft_start > at - kHoldBack &&
-          c.soft_start > c.last_down + static_cast<long long>(kBackGap * c.dot.unit())) {
-        for (long long u = c.soft_start; u < at; u++)
-          c.tent[u & m] = std::max(1.0, 100 * db(std::max(c.stat[u & m] / nd - 1, 1e-9)));
-        c.last_down = at - 1;
-      }
-      c.soft_start = -1;
-    }
-    if (down) {
-      if (!c.down) {
-        c.run_start = at;
-        c.run_clear = 0;
-        // Its start, late against the key-down floor on a weak station,
-        // goes back to where the statistic first stood near the threshold
-        // half way to the level (the key states still wait).
-        const long long lim = std::max(
-            {at - static_cast<long long>(kBackWin * win),
-             c.last_down + static_cast<long long>(kBackGap * c.dot.unit()), at - kHoldBack + 1});
-        while (c.run_start - 1 > lim && c.stat[(c.run_start - 1) & m] > back) {
-          c.run_start--;
-          c.tent[c.run_start & m] =
-              std::max(1.0, 100 * db(std::max(c.stat[c.run_start & m] / nd - 1, 1e-9)));
-          c.run++;
-        }
-      }
-      c.run_clear += clear;
-      // The level follows the mark's body, not its edges, and is learnt
-      // only where no other cluster can be what this one sees.
-      if (clear) {
-        if (!c.down)
-          c.level = std::max(c.level, pd);
-        else if ((body || pd > c.level) && pd > kInterior * c.level)
-          c.level += kTrack * (pd - c.level);
-        if (pd > kInterior * c.level) c.car.learn_tone(c.power, at);
-      }
-      key_out = std::max(1.0, 100 * db(std::max(pd / nd - 1, 1e-9)));
-      c.run++;
-      // A mark hardly clear in its first kMaxClick ticks is another
-      // station's leakage: silent until enough ticks are clear.
-      if (c.run_clear < kClearTicks && c.run >= kMaxClick) {
-        for (long long u = std::max(c.run_start, at - kHoldBack + 1); u <= at; u++)
-          c.tent[u & m] = 0;
-      }
-    } else {
-      c.level = std::max(nd, c.level * decay);
-      if (c.down) c.last_down = at - 1;
-      if (c.down && c.run_clear < kClearTicks && c.run <= kMaxClick) {
-        // A short mark hardly any tick of which was clear of the guards: another
-        // cluster's sidebands or clicks. Taken back whole.
-        for (long long u = c.run_start; u < at; u++)
-          c.tent[u & m] = 0;
-      } else if (c.down && c.run_clear >= kClearTicks) {
-        learn_mark(c, at, n);
-      }
-      c.run = 0;
-    }
-    c.down = down;
-    c.nf.step(at, c.down, c.run, risen.rose(), c.power);
+    judge_cluster(q, at, out, n);
   }
 }
 
-// A finished mark teaches the speed: it is counted by its length (older
-// marks weighing less), and the dot length is the one that best explains
-// the marks counted (DotLength). It also tells the carrier's power:
-// the middle half of the mark, away from the edges, less the noise;
-// averaged over marks in dB.
-void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
-  c.dot.step(c.run);
-  c.car.learn_mark(c.run, c.dot.unit(), at, n, c.power);
+// One cluster's tick at, judged against its noise floor n: the guards,
+// acquisition, the element statistic, a weak station's runs, the key
+// decision and what the tick and a finished mark teach.
+void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n) {
+  auto& c = cl[q];
+  const double ps = c.power.shrt(at);
+  const double pl = c.power.lng(at);
+  const bool clear = guards.step(q, ps, sub.settled(), sub.sub_guard()).clear;
+  c.acq.step(clear, c.power.raw(at), pl, ps, n, c.nf.blocks(), group.slow());
+  const fine::ElementStat es = c.car.step(at, clear, n, c.dot.unit(), c.key.level(), c.power);
+  if (c.weak.claim(runs, c.car.carrier(), es.along, es.csnr)) {
+    const double y = c.car.along_part(c.power.env(at), es.along);
+    const bool kd = c.weak.step(at, runs, y, es.along, c.dot.unit(), n, chd.kappa);
+    if (c.weak.trusted(es.csnr, c.dot.marks(), c.acq.present(n)))
+      keys[q * max_ticks + out] =
+          kd && c.acq.ready() ? fine::key_value(c.key.stat(at - kHoldBack), es.nd) : 0.0;
+  }
+  fine::KeyInput in;
+  in.clear = clear;
+  in.ready = c.acq.spend();
+  in.pd = es.pd;
+  in.nd = es.nd;
+  in.body = es.body;
+  in.win = es.win;
+  in.unit = c.dot.unit();
+  in.carrier = c.car.carrier();
+  const fine::KeyResult r = c.key.step(at, in);
+  if (r.tone) c.car.learn_tone(c.power, at);
+  if (r.mark > 0) {
+    // A finished mark teaches the speed (DotLength) and the carrier's power.
+    c.dot.step(r.mark);
+    c.car.learn_mark(r.mark, c.dot.unit(), at, n, c.power);
+  }
+  c.nf.step(at, c.key.down(), c.key.run(), risen.rose(), c.power);
 }
 
 }  // namespace talvo
