@@ -1,9 +1,8 @@
-// The fine receive front end (see fine.h for the account of the stages).
-//
-// Filter design and channelisation come from liquid-dsp: Kaiser low-passes
-// (liquid_firdes_kaiser, lengths from estimate_req_filter_len), decimators
-// (firdecim_crcf), the channel filter (firfilt_crcf) and the mixers
-// (nco_crcf). The key decision is this file's own.
+// The fine receive front end: the stages of src/rx/fine/ composed (see
+// fine.h for their order and each stage's header for its account). This
+// file holds the plan, the order of the stage calls each tick, the plain
+// per-cluster values the stages that see every cluster are given, and the
+// output.
 #include "rx/fine.h"
 
 #include <algorithm>
@@ -35,37 +34,28 @@ using fine::kRing;
 using fine::kTickRate;
 using fine::undb;
 
-// Stage design.
+// The stages' parameters (their defaults). Where two stages share a
+// figure, one takes it from the other in the constructor.
 constexpr fine::ChannelParams kChannel{};
-
-// Key decision.
-constexpr int kShort = kChannel.short_ticks;  // ticks in the short (element) power average
-constexpr int kLong = kChannel.long_ticks;    // ticks in the long (dash) power average
-constexpr fine::GuardParams kGuard{};
-constexpr int kGuardReach =
-    kGuard.reach_ticks;  // ticks either side searched for a neighbour's key edge
 constexpr fine::NoiseFloorParams kNoise{};
 constexpr fine::RisenNoiseParams kRisen{};
-constexpr int kBlockTicks = kNoise.block_ticks;  // ticks per noise block (20 ms)
-constexpr int kBlocks = kNoise.blocks;           // noise blocks kept (3 s of clean ticks)
+constexpr fine::GuardParams kGuard{};
+constexpr fine::SubtractorParams kSub{};
 constexpr fine::AcquisitionParams kAcquire{};
-constexpr int kSlowBlocks = kAcquire.slow_blocks;  // noise blocks before the mean power counts
-static_assert(kSlowBlocks == kBlocks / 2, "the mean power waits for half the noise blocks");
+constexpr fine::CarrierParams kCarrier{};
 constexpr fine::DotLengthParams kDots{};
-constexpr double kMaxUnit = kDots.max_ticks;  // ticks, longest dot followed (10 WPM)
+constexpr fine::WeakRunsParams kWeak{};
 constexpr fine::KeyDecisionParams kKey{};
-constexpr int kHoldBack = kKey.hold_back;  // ticks a key state waits for its mark to be judged
+
+constexpr int kShort = kChannel.short_ticks;     // ticks in the short power average
+constexpr int kLong = kChannel.long_ticks;       // ticks in the long power average
+constexpr int kGuardReach = kGuard.reach_ticks;  // ticks either side searched for a key edge
+constexpr int kMaxWin = kCarrier.max_win;        // ticks, longest coherent window
+constexpr int kHoldBack = kKey.hold_back;        // ticks a key state waits for its mark
 static_assert(kHoldBack == kKey.max_click + 2, "a mark is judged before its key states leave");
 static_assert(kRisen.ticks < kHoldBack, "a risen noise is told before its marks leave");
-constexpr fine::CarrierParams kCarrier{};
-constexpr int kToneTicks = kCarrier.tone_ticks;  // key-down ticks before the offset is used
-constexpr fine::WeakRunsParams kWeak{};
-constexpr int kRunsMarks = kWeak.runs_marks;  // marks learnt before the runs' lengths are trusted
-constexpr int kMaxWin = kCarrier.max_win;     // ticks, longest coherent window, odd
-
-// Subtraction of strong stations.
-constexpr fine::SubtractorParams kSub{};
-constexpr int kModelSettle = kSub.model_settle;  // ticks a model runs before the guard eases
+static_assert(kAcquire.slow_blocks == kNoise.blocks / 2,
+              "the mean power waits for half the noise blocks");
 
 }  // namespace
 
@@ -160,12 +150,12 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.weak.make(kWeak, kHoldBack);
     c.nf.make(kNoise, s.chd.bn / (12.0 * plan.sample_rate));
     fine::DotLengthParams dp = kDots;
-    dp.max_marks = kRunsMarks;
+    dp.max_marks = kWeak.runs_marks;
     c.dot.make(dp);
     c.acq.make(kAcquire);
     c.car.make(kCarrier, s.chd, s.decide_lag);
   }
-  s.runs.make(std::min(k, kWeak.pool), kMaxUnit, kHoldBack);
+  s.runs.make(std::min(k, kWeak.pool), kDots.max_ticks, kHoldBack);
   std::vector<double> mixing(k);
   for (int q = 0; q < k; q++)
     mixing[q] = s.chan.mixing(plan.centres_hz[q]);
@@ -177,7 +167,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   fine::GroupFloorParams gp;
   gp.block_ticks = kNoise.block_ticks;
   gp.min_blocks = kNoise.min_blocks;
-  gp.slow_blocks = kSlowBlocks;
+  gp.slow_blocks = kAcquire.slow_blocks;
   s.group.make(gp, k);
   s.risen.make(kRisen);
   fine::GuardParams guard = kGuard;
