@@ -141,36 +141,6 @@ void Channeliser::begin(const float* in, int n) {
   nco_crcf_mix_block_down(band_nco_, band_cplx_.data(), band_cplx_.data(), n);
 }
 
-bool Channeliser::step(const float* in, int i) {
-  cfloat u;
-  if (d1_ == 1) {
-    u = band_cplx_[i];
-  } else if (iq_) {
-    band_cplx_[band_fill_] = cfloat(in[2 * i], in[2 * i + 1]);
-    if (++band_fill_ < d1_) return false;
-    firdecim_cccf_execute(band_iq_, band_cplx_.data(), &u);
-    band_fill_ = 0;
-    nco_crcf_mix_down(band_nco_, u, &u);
-    nco_crcf_step(band_nco_);
-  } else {
-    band_real_[band_fill_] = in[i];
-    if (++band_fill_ < d1_) return false;
-    float re = 0, im = 0;
-    firdecim_rrrf_execute(band_re_, band_real_.data(), &re);
-    firdecim_rrrf_execute(band_im_, band_real_.data(), &im);
-    band_fill_ = 0;
-    nco_crcf_mix_down(band_nco_, cfloat(re, im), &u);
-    nco_crcf_step(band_nco_);
-  }
-  const int len = static_cast<int>(clu_taps_.size());
-  hist_[hist_pos_] = u;
-  hist_[hist_pos_ + len] = u;
-  if (++hist_pos_ == len) hist_pos_ = 0;
-  if (++fill2_ < d2_) return false;
-  fill2_ = 0;
-  return true;
-}
-
 void Channeliser::cluster(int q, cfloat* z, cfloat* turn) {
   dotprod_cccf_execute(dec_[q], hist_.data() + hist_pos_, z);
   nco_crcf_mix_down(nco_[q], cfloat(1.0f, 0.0f), turn);

@@ -102,4 +102,35 @@ class Channeliser {
   std::vector<nco_crcf> nco_;      // [q]: turns by -w d2 per tick
 };
 
+// Inline: it runs once per input frame.
+inline bool Channeliser::step(const float* in, int i) {
+  cfloat u;
+  if (d1_ == 1) {
+    u = band_cplx_[i];
+  } else if (iq_) {
+    band_cplx_[band_fill_] = cfloat(in[2 * i], in[2 * i + 1]);
+    if (++band_fill_ < d1_) return false;
+    firdecim_cccf_execute(band_iq_, band_cplx_.data(), &u);
+    band_fill_ = 0;
+    nco_crcf_mix_down(band_nco_, u, &u);
+    nco_crcf_step(band_nco_);
+  } else {
+    band_real_[band_fill_] = in[i];
+    if (++band_fill_ < d1_) return false;
+    float re = 0, im = 0;
+    firdecim_rrrf_execute(band_re_, band_real_.data(), &re);
+    firdecim_rrrf_execute(band_im_, band_real_.data(), &im);
+    band_fill_ = 0;
+    nco_crcf_mix_down(band_nco_, cfloat(re, im), &u);
+    nco_crcf_step(band_nco_);
+  }
+  const int len = static_cast<int>(clu_taps_.size());
+  hist_[hist_pos_] = u;
+  hist_[hist_pos_ + len] = u;
+  if (++hist_pos_ == len) hist_pos_ = 0;
+  if (++fill2_ < d2_) return false;
+  fill2_ = 0;
+  return true;
+}
+
 }  // namespace talvo::fine

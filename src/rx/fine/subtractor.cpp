@@ -11,6 +11,11 @@ void Subtractor::make(const SubtractorParams& p, const ChannelDesign& d,
                       bool on) {
   p_ = p;
   on_ = on;
+  model_ = undb(p.model_db);
+  dominated_ = undb(p.dominated_db);
+  residue_ = undb(p.residue_db);
+  sub_guard_min_ = undb(p.sub_guard_db);
+  sub_guard_max_ = undb(p.edge_guard_db);
   const int k = static_cast<int>(centres.size());
   sub_lag_ =
       static_cast<int>(d.taps.size() - 1) / 2 + p.model.edge_settle_ticks + p.carrier_lead_ticks;
@@ -74,7 +79,7 @@ void Subtractor::choose(std::span<const StationView> st) {
     const double off = st[q].off;
     md.set_offset(off);
     c.tone = c.centre + off * kTickRate / (2 * std::numbers::pi);
-    c.model = on_ && st[q].ready && n > 0 && st[q].carrier > n * undb(p_.model_db) && st[q].toned &&
+    c.model = on_ && st[q].ready && n > 0 && st[q].carrier > n * model_ && st[q].toned &&
               std::abs(off) <= own && md.carrier_n() >= p_.model.carrier_first;
   }
   for (int q = 0; q < k; q++) {
@@ -84,7 +89,7 @@ void Subtractor::choose(std::span<const StationView> st) {
       for (int o : c.near) {
         const auto& d = cl_[o];
         // Beside a much stronger station the edges found are its sidebands'.
-        if (st[o].carrier > st[q].carrier * undb(p_.dominated_db)) c.model = false;
+        if (st[o].carrier > st[q].carrier * dominated_) c.model = false;
         if (!d.model) continue;
         if (std::abs(c.tone - d.tone) >= p_.same_hz) continue;
         if (std::abs(models_[q].step_rad()) > std::abs(models_[o].step_rad()) ||
@@ -95,8 +100,7 @@ void Subtractor::choose(std::span<const StationView> st) {
       // What the subtraction leaves lies near the noise: beside it a cluster
       // is clear where it stands residue_db over its noise.
       const double snr = st[q].carrier / std::max(st[q].floor, 1e-30);
-      sub_guard_[q] =
-          std::clamp(undb(p_.residue_db) / snr, undb(p_.sub_guard_db), undb(p_.edge_guard_db));
+      sub_guard_[q] = std::clamp(residue_ / snr, sub_guard_min_, sub_guard_max_);
       // Soft edges fit better than hard ones (the noise and the neighbours
       // weigh on both alike).
       c.fits = c.misfit < c.hardfit;

@@ -110,12 +110,14 @@ class Subtractor {
     std::vector<std::complex<double>> sub_turn;
   };
   SubtractorParams p_;
-  bool on_ = true;                    // subtract at all
-  int sub_lag_ = 0;                   // ticks the subtracted envelope lags the input
-  std::vector<StationModel> models_;  // [q]
-  std::vector<Cluster> cl_;           // [q]
-  std::vector<char> settled_;         // [q]
-  std::vector<double> sub_guard_;     // [q]: the edge guard beside q's model (power ratio)
+  bool on_ = true;                                  // subtract at all
+  double model_ = 1, dominated_ = 1, residue_ = 1;  // model_db etc. as power ratios
+  double sub_guard_min_ = 1, sub_guard_max_ = 1;    // sub_guard_db, edge_guard_db as ratios
+  int sub_lag_ = 0;                                 // ticks the subtracted envelope lags the input
+  std::vector<StationModel> models_;                // [q]
+  std::vector<Cluster> cl_;                         // [q]
+  std::vector<char> settled_;                       // [q]
+  std::vector<double> sub_guard_;  // [q]: the edge guard beside q's model (power ratio)
 };
 
 }  // namespace talvo::fine
