@@ -13,13 +13,15 @@ void Guards::make(const GuardParams& p, std::span<const double> centres) {
   steady_ = undb(p.steady_db);
   far_steady_ = undb(p.far_steady_db);
   evidence_ = undb(p.evidence_db);
-  apart_.resize(static_cast<std::size_t>(k_) * k_);
+  kind_.resize(static_cast<std::size_t>(k_) * k_);
   soft_far_.resize(static_cast<std::size_t>(k_) * k_);
   for (int q = 0; q < k_; q++)
     for (int o = 0; o < k_; o++) {
-      apart_[q * k_ + o] = std::abs(centres[o] - centres[q]);
+      const double apart = std::abs(centres[o] - centres[q]);
+      kind_[q * k_ + o] = static_cast<unsigned char>((apart <= p.neighbour_hz ? kNear : 0) |
+                                                     (apart <= p.subtract_hz ? kReach : 0));
       soft_far_[q * k_ + o] =
-          undb(std::max(p.soft_far_db - p.soft_far_slope * apart_[q * k_ + o], p.soft_far_min_db));
+          undb(std::max(p.soft_far_db - p.soft_far_slope * apart, p.soft_far_min_db));
     }
   for (auto* v : {&hi_, &lo_, &guarded_, &unguarded_})
     v->resize(k_);
@@ -55,17 +57,23 @@ Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
   // stations' clicks do not show, it eases towards the level of soft
   // keying's sidebands.
   const bool eased = guarded_n_[q] >= p_.evidence_ticks && guarded_[q] < unguarded_[q] * evidence_;
-  const double* apart = apart_.data() + static_cast<std::size_t>(q) * k_;
-  const double* soft_far = soft_far_.data() + static_cast<std::size_t>(q) * k_;
+  const std::size_t row = static_cast<std::size_t>(q) * k_;
+  const unsigned char* kind = kind_.data() + row;
+  const double* soft_far = soft_far_.data() + row;
+  const double* hi = hi_.data();
+  const double* lo = lo_.data();
+  const char* settled_o = settled.data();
+  const double* sub_guard_o = sub_guard.data();
+  const double edge = edge_, far = far_, steady_near = steady_, steady_far = far_steady_;
   bool clear = true, strict = true;
-  for (int o = 0; o < k_; o++) {
+  for (int o = 0; o < k_ && (clear || strict); o++) {
     if (o == q) continue;
-    const bool near = apart[o] <= p_.neighbour_hz;
-    const double swing = hi_[o] - lo_[o];
-    const bool steady = ps >= (near ? steady_ : far_steady_) * hi_[o];
-    strict = strict && steady && ps >= (near ? edge_ : far_) * swing;
-    const bool sub = settled[o] && apart[o] <= p_.subtract_hz;
-    const double guard = sub ? sub_guard[o] : near ? edge_ : eased ? soft_far[o] : far_;
+    const bool near = kind[o] & kNear;
+    const double swing = hi[o] - lo[o];
+    const bool steady = ps >= (near ? steady_near : steady_far) * hi[o];
+    strict = strict && steady && ps >= (near ? edge : far) * swing;
+    const bool sub = settled_o[o] && (kind[o] & kReach);
+    const double guard = sub ? sub_guard_o[o] : near ? edge : eased ? soft_far[o] : far;
     clear = clear && steady && ps >= guard * swing;
   }
   if (strict) {

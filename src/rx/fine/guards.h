@@ -61,16 +61,18 @@ class Guards {
 
  private:
   GuardParams p_;
-  int k_ = 0;                           // clusters
-  double edge_ = 0, far_ = 0;           // edge guards as power ratios
-  double steady_ = 0, far_steady_ = 0;  // steady guards as power ratios
-  double evidence_ = 1;                 // evidence_db as a power ratio
-  std::vector<double> apart_;           // [q * k + o]: Hz between the centres
-  std::vector<double> soft_far_;        // [q * k + o]: the eased far edge guard (power ratio)
-  std::vector<double> hi_, lo_;         // [q]: short average's extremes around the tick, units^2
-  std::vector<double> guarded_;         // [q]: mean short-average power where a strict guard blanks
-  std::vector<double> unguarded_;       // [q]: the same where none does, units^2
-  std::vector<int> guarded_n_;          // [q]: ticks that measured guarded_ (saturates)
+  int k_ = 0;                                 // clusters
+  double edge_ = 0, far_ = 0;                 // edge guards as power ratios
+  double steady_ = 0, far_steady_ = 0;        // steady guards as power ratios
+  double evidence_ = 1;                       // evidence_db as a power ratio
+  static constexpr unsigned char kNear = 1;   // within neighbour_hz
+  static constexpr unsigned char kReach = 2;  // within subtract_hz
+  std::vector<unsigned char> kind_;           // [q * k + o]: kNear | kReach
+  std::vector<double> soft_far_;              // [q * k + o]: the eased far edge guard (power ratio)
+  std::vector<double> hi_, lo_;    // [q]: short average's extremes around the tick, units^2
+  std::vector<double> guarded_;    // [q]: mean short-average power where a strict guard blanks
+  std::vector<double> unguarded_;  // [q]: the same where none does, units^2
+  std::vector<int> guarded_n_;     // [q]: ticks that measured guarded_ (saturates)
 };
 
 }  // namespace talvo::fine
