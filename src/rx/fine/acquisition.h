@@ -16,6 +16,8 @@
 // tick decided.
 #pragma once
 
+#include "rx/fine/common.h"
+
 namespace talvo::fine {
 
 struct AcquisitionParams {
@@ -52,5 +54,16 @@ class Acquisition {
   int ready_ = 0;                                   // ticks left in which the cluster may key
   double slow_ = 0;                                 // power averaged over about a second, units^2
 };
+
+// Inline: it runs on every cluster every tick.
+inline void Acquisition::step(bool clear, double raw, double pl, double ps, double n, int blocks,
+                              double group_slow) {
+  // Ready to key: the long average stands clearly above the noise, and
+  // the short one too (not a neighbour's key edge inside the long window).
+  if (clear) slow_ += p_.slow_track * (raw - slow_);
+  const bool slow = blocks >= p_.slow_blocks && slow_ > n * group_slow * slow_ratio_;
+  const double acq = n * (ready_ > 0 || slow ? stay_ : acquire_);
+  if (clear && pl > acq && ps > n * stay_) ready_ = p_.hold_ticks;
+}
 
 }  // namespace talvo::fine

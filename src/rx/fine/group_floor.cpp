@@ -17,9 +17,8 @@ void GroupFloor::reset() {
   slow_ = 1;
 }
 
-void GroupFloor::step(long long at, std::span<const double> noise, std::span<const int> blocks,
-                      std::span<const double> slow) {
-  if (at % p_.block_ticks != 0) return;
+void GroupFloor::estimate(std::span<const double> noise, std::span<const int> blocks,
+                          std::span<const double> slow) {
   const int k = static_cast<int>(noise.size());
   int nf = 0;
   for (int q = 0; q < k; q++)

@@ -47,13 +47,18 @@ class GroupFloor {
   // are estimated afresh from each cluster's noise floor (units^2), its
   // blocks and its mean power (units^2).
   void step(long long at, std::span<const double> noise, std::span<const int> blocks,
-            std::span<const double> slow);
+            std::span<const double> slow) {
+    if (at % p_.block_ticks == 0) estimate(noise, blocks, slow);
+  }
   void forget() { floor_ = 0; }
 
   double floor() const { return floor_; }  // the lower quartile of the floors, units^2
   double slow() const { return slow_; }    // the median mean power over the floors (>= 1)
 
  private:
+  void estimate(std::span<const double> noise, std::span<const int> blocks,
+                std::span<const double> slow);
+
   GroupFloorParams p_;
   double cap_ = 1;              // floor_cap_db as a power ratio
   double floor_ = 0;            // the lower quartile of the clusters' noise floors, units^2

@@ -21,12 +21,8 @@ void NoiseFloor::reset() {
   since_down_ = 1 << 20;
 }
 
-void NoiseFloor::step(long long at, bool down, int run, bool rose, const ChannelPower& power) {
-  since_down_ = down ? 0 : since_down_ + 1;
-  const long long u = at - p_.clean_ticks;
-  const bool stuck = down && run > p_.stuck_ticks;
-  if ((since_down_ <= 2 * p_.clean_ticks && !stuck && !rose) || u < p_.settle_ticks) return;
-  block_acc_ += power.raw(u);
+void NoiseFloor::learn(double power) {
+  block_acc_ += power;
   if (++block_n_ < p_.block_ticks) return;
   blocks_[block_pos_] = block_acc_ / p_.block_ticks;
   block_acc_ = 0;

@@ -39,7 +39,16 @@ class NoiseFloor {
   void reset();
   // The tick `at` was judged: down its key state, run the ticks of its
   // key-down run, rose whether the noise has risen on every cluster.
-  void step(long long at, bool down, int run, bool rose, const ChannelPower& power);
+  void step(long long at, bool down, int run, bool rose, const ChannelPower& power) {
+    since_down_ = down ? 0 : since_down_ + 1;
+    const long long u = at - p_.clean_ticks;
+    // No Morse element lasts stuck_ticks: a cluster keyed that long has a
+    // floor too low (the noise rose, or came after near silence), and its
+    // ticks are noise again.
+    const bool stuck = down && run > p_.stuck_ticks;
+    if ((since_down_ <= 2 * p_.clean_ticks && !stuck && !rose) || u < p_.settle_ticks) return;
+    learn(power.raw(u));
+  }
   // The blocks learnt are forgotten (the noise rose).
   void forget() { nblocks_ = block_pos_ = 0; }
 
@@ -47,6 +56,8 @@ class NoiseFloor {
   int blocks() const { return nblocks_; }  // blocks held
 
  private:
+  void learn(double power);  // a clean tick's power, units^2
+
   NoiseFloorParams p_;
   double quiet_ = 0;             // lowest floor, units^2
   std::vector<double> blocks_;   // ring: noise block averages, units^2
