@@ -30,9 +30,7 @@ namespace {
 
 using fine::cfloat;
 using fine::db;
-using fine::kRing;
 using fine::kTickRate;
-using fine::undb;
 
 // The stages' parameters (their defaults). Where two stages share a
 // figure, one takes it from the other in the constructor.
@@ -66,15 +64,17 @@ struct FineFrontEnd::State {
   double delay = 0;    // ticks, input to key state
   int decide_lag = 0;  // ticks between the newest power and the tick judged
 
-  // --- stages ------------------------------------------------------------
+  // --- the stages that see every cluster ------------------------------------
   fine::Channeliser chan;   // band mixing, decimation, per-cluster dot product
   fine::ChannelDesign chd;  // the channel filter, its noise bandwidth and correlation
+  fine::Subtractor sub;     // strong stations' models, taken from their neighbours
+  fine::GroupFloor group;   // the group's floor and typical mean power
+  fine::RisenNoise risen;   // whether the noise rose on every cluster
+  fine::Guards guards;      // whether a tick is clear of the other clusters
   fine::RunsPool runs;      // followers of weak stations' key runs, decided kHoldBack ticks late
 
   // --- clusters ------------------------------------------------------------
-  // Each cluster's own stages, in the order a tick passes them (the
-  // channeliser, the subtractor, the guards and the group's floor see all
-  // clusters at once and live beside).
+  // Each cluster's own stages, in the order a tick passes them.
   struct Cluster {
     double centre = 0;         // Hz
     fine::ChannelPower power;  // channel filter, envelope, power and its averages
@@ -86,10 +86,7 @@ struct FineFrontEnd::State {
     fine::KeyDecision key;     // thresholds, soft dots, back-dating, take-back
   };
   std::vector<Cluster> cl;
-  fine::GroupFloor group;                // the group's floor and typical mean power
-  fine::RisenNoise risen;                // whether the noise rose on every cluster
-  fine::Guards guards;                   // whether a tick is clear of the other clusters
-  fine::Subtractor sub;                  // strong stations' models, taken from their neighbours
+  // The plain per-cluster values the stages that see every cluster are given.
   std::vector<fine::StationView> views;  // [q]: scratch, what the subtractor sees of q
   std::vector<double> v_noise;           // [q]: scratch, each cluster's own noise floor, units^2
   std::vector<int> v_blocks;             // [q]: scratch, its noise blocks held
@@ -106,7 +103,7 @@ struct FineFrontEnd::State {
   int max_ticks = 0;           // ticks one run can complete
 
   void tick_done(int frame);
-  void judge(long long c, int out);
+  void judge(long long at, int out);
   void judge_cluster(int q, long long at, int out, double n);
   // The noise floor a cluster keys against, units^2 (0: none yet).
   double floor_of(const Cluster& c) const { return group.floor_of(c.nf.noise(), c.nf.blocks()); }

@@ -33,8 +33,9 @@ class StationModel {
  public:
   static constexpr int kEdges = 16;  // key edges kept
 
-  // taps: the channel filter; sub_lag: ticks the subtracted envelope lags
-  // the input (the model's `back` turns the carrier over that less edge_lag).
+  // d: the channel filter (the edge filter copies it); sub_lag: ticks the
+  // subtracted envelope lags the input (`back` turns the carrier over that
+  // less edge_lag).
   void make(const StationModelParams& p, const ChannelDesign& d, int sub_lag);
   void reset();
   // The tone's offset, rad per tick (changed only when it moved 1e-3).
@@ -50,12 +51,12 @@ class StationModel {
   }
 
   int edge_lag() const { return edge_lag_; }  // ticks from the newest to the edge-known tick
-  cfloat zin(long long t) const { return zin_[t & kRingMask]; }
-  cfloat turn(long long t) const { return turn_[t & kRingMask]; }
-  std::complex<double> carrier_z() const { return carrier_z_; }  // at the carrier tick, units
+  cfloat zin(long long t) const { return zin_[t & kRingMask]; }    // envelope, units
+  cfloat turn(long long t) const { return turn_[t & kRingMask]; }  // mixer's phasor
+  std::complex<double> carrier_z() const { return carrier_z_; }    // at the carrier tick, units
   std::complex<double> back() const { return back_; }  // from there to the subtracted tick
-  int carrier_n() const { return carrier_n_; }
-  double step_rad() const { return step_rad_; }
+  int carrier_n() const { return carrier_n_; }         // body ticks that measured the carrier
+  double step_rad() const { return step_rad_; }        // rad per tick the model turns by
 
  private:
   StationModelParams p_;
