@@ -48,10 +48,11 @@ constexpr fine::KeyDecisionParams kKey{};
 constexpr int kShort = kChannel.short_ticks;     // ticks in the short power average
 constexpr int kLong = kChannel.long_ticks;       // ticks in the long power average
 constexpr int kGuardReach = kGuard.reach_ticks;  // ticks either side searched for a key edge
-constexpr int kMaxWin = kCarrier.max_win;        // ticks, longest coherent window
-constexpr int kHoldBack = kKey.hold_back;        // ticks a key state waits for its mark
-static_assert(kHoldBack == kKey.max_click + 2, "a mark is judged before its key states leave");
-static_assert(kRisen.ticks < kHoldBack, "a risen noise is told before its marks leave");
+constexpr int kMaxWin = kCarrier.max_win_ticks;  // ticks, longest coherent window
+constexpr int kHoldBack = kKey.hold_back_ticks;  // ticks a key state waits for its mark
+static_assert(kHoldBack == kKey.max_click_ticks + 2,
+              "a mark is judged before its key states leave");
+static_assert(kRisen.run_ticks < kHoldBack, "a risen noise is told before its marks leave");
 static_assert(kAcquire.slow_blocks == kNoise.blocks / 2,
               "the mean power waits for half the noise blocks");
 
@@ -324,7 +325,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
   // The noise rose (or came after near silence): then every cluster's ticks
   // teach its floor, keyed or not, and the floors learnt before are
   // forgotten. What they keyed since the noise rose has not left yet
-  // (kRisen.ticks is under kHoldBack): it is taken back.
+  // (kRisen.run_ticks is under kHoldBack): it is taken back.
   for (int q = 0; q < k; q++) {
     v_floor[q] = floor_of(cl[q]);
     v_power[q] = cl[q].power.shrt(at);

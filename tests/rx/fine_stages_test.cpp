@@ -213,7 +213,7 @@ TEST(FineSubtractorTest, SoftKeyedNeighbourLeavesAtMostMinus45Db) {
 // --- key decision --------------------------------------------------------------
 
 // Drives a key decision over a statistic given per tick (noise nd = 1) and
-// returns the key state of each tick as it leaves, hold_back ticks late.
+// returns the key state of each tick as it leaves, hold_back_ticks late.
 std::vector<double> decide(const std::vector<double>& pd, const std::vector<bool>& clear) {
   const KeyDecisionParams p;
   KeyDecision key;
@@ -221,8 +221,8 @@ std::vector<double> decide(const std::vector<double>& pd, const std::vector<bool
   key.reset();
   std::vector<double> out(pd.size(), 0.0);
   const long long n = static_cast<long long>(pd.size());
-  for (long long at = 0; at < n + p.hold_back; at++) {
-    if (at >= p.hold_back) out[at - p.hold_back] = key.held(at);
+  for (long long at = 0; at < n + p.hold_back_ticks; at++) {
+    if (at >= p.hold_back_ticks) out[at - p.hold_back_ticks] = key.held(at);
     key.open(at);
     KeyInput in;
     in.clear = at < n ? clear[at] : true;

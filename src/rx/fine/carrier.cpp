@@ -32,7 +32,7 @@ ElementStat Carrier::step(long long at, bool clear, double n, double unit, doubl
   const double match =
       p_.match + (p_.weak_match - p_.match) *
                      std::clamp((p_.strong_db - csnr) / (p_.strong_db - p_.weak_db), 0.0, 1.0);
-  int win = std::clamp(static_cast<int>(unit * match), p_.min_win, p_.max_win) | 1;
+  int win = std::clamp(static_cast<int>(unit * match), p_.min_win_ticks, p_.max_win_ticks) | 1;
   win = std::min(win, max_win_);
   const int h = win / 2;
   // The offset is used once enough of the marks measured it, and only
@@ -97,8 +97,8 @@ void Carrier::learn_tone(const ChannelPower& power, long long at) {
 }
 
 void Carrier::learn_mark(int run, double unit, long long at, double n, const ChannelPower& power) {
-  if (run >= std::max(static_cast<double>(p_.report_min), p_.report_unit * unit)) {
-    const int len = std::min(run, p_.report_max);
+  if (run >= std::max(static_cast<double>(p_.report_min_ticks), p_.report_dots * unit)) {
+    const int len = std::min(run, p_.report_max_ticks);
     double a = 0;
     int cnt = 0;
     for (long long u = at - len + len / 4; u < at - len / 4; u++, cnt++)

@@ -36,8 +36,8 @@ struct CarrierParams {
   double weak_match = 0.9;    // the same for a weak station
   double strong_db = 12;      // carrier over the channel noise of a strong station, dB
   double weak_db = 6;         // and of a weak one, dB (between: in proportion)
-  int min_win = 9;            // ticks, shortest coherent window, odd
-  int max_win = 41;           // ticks, longest coherent window, odd
+  int min_win_ticks = 9;      // ticks, shortest coherent window, odd
+  int max_win_ticks = 41;     // ticks, longest coherent window, odd
   double flat = 0.5;          // a window's halves this alike (in power) lie in a mark's body
   double slack = 8;           // element noise powers of a half window allowed in that test
   double interior = 0.5;      // key-down power below this part of the level is an edge
@@ -54,9 +54,9 @@ struct CarrierParams {
   // half in theory; more keeps the gaps' noise peaks from keying, as the
   // phase learnt on a weak station's marks is itself noisy (measured).
   double along_noise = 0.6;
-  int report_min = 8;          // ticks, shortest mark that measures the carrier
-  double report_unit = 0.75;   // dots, shortest mark that measures the carrier
-  int report_max = 200;        // ticks of a mark's end that measure it at most
+  int report_min_ticks = 8;    // ticks, shortest mark that measures the carrier
+  double report_dots = 0.75;   // dots, shortest mark that measures the carrier
+  int report_max_ticks = 200;  // ticks of a mark's end that measure it at most
   double report_track = 0.25;  // weight of each mark in the carrier power
 };
 

@@ -56,7 +56,7 @@ RisenNoise::Result RisenNoise::step(std::span<const double> floor, std::span<con
   for (int q = 0; q < k; q++)
     high += floor[q] > 0 && power[q] > floor[q] * rose_ratio_;
   rose_run_ = k >= p_.min_clusters && high >= p_.share * k ? rose_run_ + 1 : 0;
-  rose_ = rose_run_ >= p_.ticks;
+  rose_ = rose_run_ >= p_.run_ticks;
   Result r;
   r.rose = rose_;
   r.forget = rose_ && since_rose_ > p_.forget_ticks;

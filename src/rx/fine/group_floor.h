@@ -70,7 +70,7 @@ struct RisenNoiseParams {
   double rose_db = 10;     // over its floor, a cluster that counts towards a risen noise, dB
   double share = 0.9;      // part of the clusters that must, for the noise to have risen
   int min_clusters = 5;    // fewest clusters that tell a risen noise
-  int ticks = 40;          // ticks in a row that tell a risen noise
+  int run_ticks = 40;      // ticks in a row that tell a risen noise
   int forget_ticks = 500;  // ticks without a risen noise before one forgets the floors
 };
 

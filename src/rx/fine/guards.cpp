@@ -21,7 +21,7 @@ void Guards::make(const GuardParams& p, std::span<const double> centres) {
       kind_[q * k_ + o] = static_cast<unsigned char>((apart <= p.neighbour_hz ? kNear : 0) |
                                                      (apart <= p.subtract_hz ? kReach : 0));
       soft_far_[q * k_ + o] =
-          undb(std::max(p.soft_far_db - p.soft_far_slope * apart, p.soft_far_min_db));
+          undb(std::max(p.soft_far_db - p.soft_far_db_per_hz * apart, p.soft_far_min_db));
     }
   for (auto* v : {&hi_, &lo_, &guarded_, &unguarded_})
     v->resize(k_);

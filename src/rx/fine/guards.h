@@ -13,7 +13,7 @@
 // more where it would blank than elsewhere (no clicks arrive there), to
 // 9 dB over soft keying's sidebands at that distance (about -24 dB 100 Hz
 // away and -30 dB 150 Hz away in the channel): soft_far_db less
-// soft_far_slope per Hz, not under soft_far_min_db. The strict test (no
+// soft_far_db_per_hz per Hz, not under soft_far_min_db. The strict test (no
 // easing) tells where a guard would blank, for that evidence.
 //
 // Life cycle: make once, reset; per tick judged, swing() on every cluster,
@@ -28,19 +28,19 @@
 namespace talvo::fine {
 
 struct GuardParams {
-  int reach_ticks = 12;           // ticks either side searched for a key edge
-  double edge_db = -6;            // weakest clear level beside a neighbour's key edge, dB
-  double far_edge_db = -15;       // the same for a key edge further away, dB
-  double steady_db = -40;         // weakest clear level beside a steady neighbour, dB
-  double far_steady_db = -50;     // the same beside a steady carrier further away, dB
-  double neighbour_hz = 75;       // clusters this close are neighbours, Hz
-  double subtract_hz = 75;        // a subtracted model this close sets the guard, Hz
-  double soft_far_db = -3;        // eased far guard extrapolated to 0 Hz, dB
-  double soft_far_slope = 0.12;   // its fall, dB per Hz
-  double soft_far_min_db = -45;   // its lowest, dB
-  double evidence_track = 0.002;  // weight of a tick in the guarded/unguarded powers
-  int evidence_ticks = 500;       // guarded ticks before the far guard may ease
-  double evidence_db = 1;         // guarded over unguarded power that keeps it, dB
+  int reach_ticks = 12;              // ticks either side searched for a key edge
+  double edge_db = -6;               // weakest clear level beside a neighbour's key edge, dB
+  double far_edge_db = -15;          // the same for a key edge further away, dB
+  double steady_db = -40;            // weakest clear level beside a steady neighbour, dB
+  double far_steady_db = -50;        // the same beside a steady carrier further away, dB
+  double neighbour_hz = 75;          // clusters this close are neighbours, Hz
+  double subtract_hz = 75;           // a subtracted model this close sets the guard, Hz
+  double soft_far_db = -3;           // eased far guard extrapolated to 0 Hz, dB
+  double soft_far_db_per_hz = 0.12;  // its fall, dB per Hz
+  double soft_far_min_db = -45;      // its lowest, dB
+  double evidence_track = 0.002;     // weight of a tick in the guarded/unguarded powers
+  int evidence_ticks = 500;          // guarded ticks before the far guard may ease
+  double evidence_db = 1;            // guarded over unguarded power that keeps it, dB
 };
 
 class Guards {

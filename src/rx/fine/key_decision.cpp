@@ -33,7 +33,7 @@ void KeyDecision::reset() {
 }
 
 void KeyDecision::take_back(long long at) {
-  for (long long u = at - p_.hold_back + 1; u <= at; u++)
+  for (long long u = at - p_.hold_back_ticks + 1; u <= at; u++)
     tent_[u & kRingMask] = 0;
 }
 
@@ -82,10 +82,10 @@ void KeyDecision::soft_run(long long at, const KeyInput& in, bool on, bool down,
     soft_clear_ += in.clear;
   } else if (soft_start_ >= 0) {
     const long long len = at - soft_start_;
-    if (!down && len >= p_.soft_len * in.unit &&
+    if (!down && len >= p_.soft_len_dots * in.unit &&
         soft_sum_ >= soft_mean_ * static_cast<double>(len) && soft_clear_ >= p_.clear_ticks &&
-        soft_start_ > at - p_.hold_back &&
-        soft_start_ > last_down_ + static_cast<long long>(p_.back_gap * in.unit)) {
+        soft_start_ > at - p_.hold_back_ticks &&
+        soft_start_ > last_down_ + static_cast<long long>(p_.back_gap_dots * in.unit)) {
       for (long long u = soft_start_; u < at; u++)
         tent_[u & m] = key_value(stat_[u & m], in.nd);
       last_down_ = at - 1;
@@ -106,9 +106,9 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
     // Its start, late against the key-down floor on a weak station,
     // goes back to where the statistic first stood near the threshold
     // half way to the level (the key states still wait).
-    const long long lim = std::max({at - static_cast<long long>(p_.back_win * in.win),
-                                    last_down_ + static_cast<long long>(p_.back_gap * in.unit),
-                                    at - p_.hold_back + 1});
+    const long long lim = std::max({at - static_cast<long long>(p_.back_windows * in.win),
+                                    last_down_ + static_cast<long long>(p_.back_gap_dots * in.unit),
+                                    at - p_.hold_back_ticks + 1});
     while (run_start_ - 1 > lim && stat_[(run_start_ - 1) & m] > back) {
       run_start_--;
       tent_[run_start_ & m] = key_value(stat_[run_start_ & m], nd);
@@ -127,10 +127,10 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
   }
   tent_[at & m] = key_value(pd, nd);
   run_++;
-  // A mark hardly clear in its first max_click ticks is another
+  // A mark hardly clear in its first max_click_ticks is another
   // station's leakage: silent until enough ticks are clear.
-  if (run_clear_ < p_.clear_ticks && run_ >= p_.max_click) {
-    for (long long u = std::max(run_start_, at - p_.hold_back + 1); u <= at; u++)
+  if (run_clear_ < p_.clear_ticks && run_ >= p_.max_click_ticks) {
+    for (long long u = std::max(run_start_, at - p_.hold_back_ticks + 1); u <= at; u++)
       tent_[u & m] = 0;
   }
   return r;
@@ -142,7 +142,7 @@ KeyResult KeyDecision::gap(long long at, const KeyInput& in) {
   KeyResult r;
   level_ = std::max(in.nd, level_ * decay_);
   if (down_) last_down_ = at - 1;
-  if (down_ && run_clear_ < p_.clear_ticks && run_ <= p_.max_click) {
+  if (down_ && run_clear_ < p_.clear_ticks && run_ <= p_.max_click_ticks) {
     // A short mark hardly any tick of which was clear of the guards:
     // another cluster's sidebands or clicks. Taken back whole.
     for (long long u = run_start_; u < at; u++)

@@ -18,7 +18,7 @@
 // of it, is keyed as well (a weak dot that the noise kept under the start
 // threshold). A mark with fewer than four clear ticks in its first 40 is
 // another station's leakage and is taken back whole: key states wait
-// hold_back (42) ticks for that. The level, the tone and the speed are
+// hold_back_ticks (42) for that. The level, the tone and the speed are
 // learnt from clear ticks and clear marks only (the result says which).
 //
 // Life cycle: make once, reset; per tick judged held() (the key state
@@ -41,25 +41,25 @@ struct KeyDecisionParams {
   double track = 0.15;          // key-down level tracking weight per tick
   double decay_db_per_s = 40;   // key-down level decay while key up, dB/s
   double level_floor_db = -12;  // key-down level kept above the marks' carrier, dB
-  int max_click = 40;           // ticks, longest mark dropped when nowhere clear
+  int max_click_ticks = 40;     // ticks, longest mark dropped when nowhere clear
   int clear_ticks = 4;          // clear ticks that make a mark this cluster's own
-  int hold_back = 42;           // ticks a key state waits for its mark to be judged
+  int hold_back_ticks = 42;     // ticks a key state waits for its mark to be judged
   // A mark once begun is dated back over the ticks before it whose
   // statistic stood over the half-way threshold less back_db (key down
-  // needs more on a weak station), at most back_win windows and never
-  // nearer the previous mark than back_gap dots. back_db lies between 0 (a
+  // needs more on a weak station), at most back_windows windows and never
+  // nearer the previous mark than back_gap_dots dots. back_db lies between 0 (a
   // 1 Hz flutter loses its weak marks' starts) and hyst_db (a strong
   // station's marks grow long).
   double back_db = 0.5;
-  double back_win = 0.75;  // windows
-  double back_gap = 1.0;   // dots
+  double back_windows = 0.75;  // windows
+  double back_gap_dots = 1.0;  // dots
   // A run whose statistic stays over the start threshold less soft_db for
-  // soft_len dots or more, key up all along, is a weak dot the noise kept
+  // soft_len_dots dots or more, key up all along, is a weak dot the noise kept
   // under the start threshold when its statistic averaged over the run
   // stands within soft_mean_db of that threshold.
   double soft_db = 3;
-  double soft_len = 0.6;      // dots
-  double soft_mean_db = 1.5;  // dB
+  double soft_len_dots = 0.6;  // dots
+  double soft_mean_db = 1.5;   // dB
 };
 
 // What the key decision weighs at one tick.
@@ -89,8 +89,8 @@ class KeyDecision {
  public:
   void make(const KeyDecisionParams& p);
   void reset();
-  // The key state leaving at tick at (judged hold_back ticks before).
-  double held(long long at) const { return tent_[(at - p_.hold_back) & kRingMask]; }
+  // The key state leaving at tick at (judged hold_back_ticks before).
+  double held(long long at) const { return tent_[(at - p_.hold_back_ticks) & kRingMask]; }
   // Tick at is judged: its key state and statistic start at nothing.
   void open(long long at) {
     tent_[at & kRingMask] = 0;
@@ -99,7 +99,7 @@ class KeyDecision {
   // Nothing to judge at this tick (no floor yet): key up.
   void idle() { down_ = false; }
   KeyResult step(long long at, const KeyInput& in);
-  // The marks of the last hold_back ticks are taken back (the noise rose).
+  // The marks of the last hold_back_ticks ticks are taken back (the noise rose).
   void take_back(long long at);
 
   double stat(long long t) const { return stat_[t & kRingMask]; }  // statistic judged, units^2

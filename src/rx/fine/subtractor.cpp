@@ -96,7 +96,7 @@ void Subtractor::choose(std::span<const StationView> st) {
             (std::abs(models_[q].step_rad()) == std::abs(models_[o].step_rad()) && o < q))
           c.model = false;
       }
-      c.model_age = c.model ? std::min(c.model_age + 1, p_.model_settle) : 0;
+      c.model_age = c.model ? std::min(c.model_age + 1, p_.model_settle_ticks) : 0;
       // What the subtraction leaves lies near the noise: beside it a cluster
       // is clear where it stands residue_db over its noise.
       const double snr = st[q].carrier / std::max(st[q].floor, 1e-30);
@@ -105,7 +105,7 @@ void Subtractor::choose(std::span<const StationView> st) {
       // weigh on both alike).
       c.fits = c.misfit < c.hardfit;
     }
-    settled_[q] = c.model_age >= p_.model_settle && c.fits;
+    settled_[q] = c.model_age >= p_.model_settle_ticks && c.fits;
   }
 }
 
@@ -127,7 +127,7 @@ void Subtractor::predict(long long v) {
   // envelope less the other models nearby.
   for (std::size_t q = 0; q < cl_.size(); q++) {
     auto& c = cl_[q];
-    if (!c.model || c.edge_apart > p_.fit_reach) continue;
+    if (!c.model || c.edge_apart > p_.fit_reach_ticks) continue;
     const auto& md = models_[q];
     const cfloat zz = md.zin(v);
     const cfloat tn = md.turn(v);
@@ -138,7 +138,8 @@ void Subtractor::predict(long long v) {
                                    others * std::complex<double>(tn.real(), tn.imag());
     double apart = 0;
     const std::complex<double> hard =
-        md.envelope(static_cast<double>(v), &apart, p_.hard_half) * md.carrier_z() * md.back();
+        md.envelope(static_cast<double>(v), &apart, p_.hard_half_ticks) * md.carrier_z() *
+        md.back();
     c.misfit += p_.fit_track * (std::norm(z - c.own) - c.misfit);
     c.hardfit += p_.fit_track * (std::norm(z - hard) - c.hardfit);
   }

@@ -35,23 +35,23 @@
 namespace talvo::fine {
 
 struct SubtractorParams {
-  StationModelParams model;     // each cluster's model
-  int carrier_lead_ticks = 10;  // ticks of a mark's body measured before it is subtracted
-  double model_db = 12;         // carrier over the channel's noise that is modelled, dB
-  double own_hz = 25;           // a station further off its centre is a neighbour's, Hz
-  double spare_hz = 5;          // and this much more before it is taken from another, Hz
-  double same_hz = 20;          // two clusters' tones this close are one station, Hz
-  double dominated_db = 6;      // a neighbour this much stronger stops the model, dB
-  double neighbour_hz = 75;     // clusters this close may dominate a model, Hz
-  double edge_guard_db = -6;    // the edge guard beside a subtracted neighbour at least, dB
-  double sub_guard_db = -40;    // and at most, dB
-  double residue_db = 8;        // beside it a cluster this far over its noise is clear, dB
-  int model_settle = 500;       // ticks a model runs before the guard beside it eases
-  double subtract_hz = 75;      // models are subtracted from clusters this close, Hz
-  double fit_reach = 2;         // ticks either side of a key edge where the fit is measured
-  double fit_track = 0.02;      // weight of an edge tick in the misfit
-  double fit_clean_hz = 260;    // models this close are taken out where the fit is measured, Hz
-  double hard_half = 0.25;      // ticks, half the rise time of hard keying as modelled
+  StationModelParams model;       // each cluster's model
+  int carrier_lead_ticks = 10;    // ticks of a mark's body measured before it is subtracted
+  double model_db = 12;           // carrier over the channel's noise that is modelled, dB
+  double own_hz = 25;             // a station further off its centre is a neighbour's, Hz
+  double spare_hz = 5;            // and this much more before it is taken from another, Hz
+  double same_hz = 20;            // two clusters' tones this close are one station, Hz
+  double dominated_db = 6;        // a neighbour this much stronger stops the model, dB
+  double neighbour_hz = 75;       // clusters this close may dominate a model, Hz
+  double edge_guard_db = -6;      // the edge guard beside a subtracted neighbour at least, dB
+  double sub_guard_db = -40;      // and at most, dB
+  double residue_db = 8;          // beside it a cluster this far over its noise is clear, dB
+  int model_settle_ticks = 500;   // ticks a model runs before the guard beside it eases
+  double subtract_hz = 75;        // models are subtracted from clusters this close, Hz
+  double fit_reach_ticks = 2;     // ticks either side of a key edge where the fit is measured
+  double fit_track = 0.02;        // weight of an edge tick in the misfit
+  double fit_clean_hz = 260;      // models this close are taken out where the fit is measured, Hz
+  double hard_half_ticks = 0.25;  // ticks, half the rise time of hard keying as modelled
 };
 
 // What the subtractor needs to know of a cluster's station, once a tick.
@@ -83,7 +83,7 @@ class Subtractor {
   // Cluster q's envelope at tick v less its neighbours' models.
   cfloat residue(int q, long long v) const;
 
-  // Per cluster: its model is subtracted, has run model_settle ticks and
+  // Per cluster: its model is subtracted, has run model_settle_ticks and
   // fits (as char, 1: yes); the edge guard beside it (power ratio).
   std::span<const char> settled() const { return settled_; }
   std::span<const double> sub_guard() const { return sub_guard_; }
