@@ -13,6 +13,7 @@
 #include "rx/fine/channel_power.h"
 #include "rx/fine/channeliser.h"
 #include "rx/fine/dot_length.h"
+#include "rx/fine/guards.h"
 #include "rx/fine/key_decision.h"
 #include "rx/fine/noise_floor.h"
 #include "rx/fine/subtractor.h"
@@ -208,6 +209,71 @@ TEST(FineSubtractorTest, SoftKeyedNeighbourLeavesAtMostMinus45Db) {
   // What the subtraction takes away: the keying sidebands, well over that.
   EXPECT_GT(without.below, -40);
   EXPECT_GT(without.above, -40);
+}
+
+// --- guards --------------------------------------------------------------------
+
+// Clusters at 500, 550 and 700 Hz: the one at 500 Hz holds a steady tone
+// `own_db` under the key-down power of a station keying on cluster `keyed`
+// (its key going down at tick 300). Returns, per tick judged from 100 to
+// 599, whether the 500 Hz cluster is clear, the keyed one's model being
+// subtracted and settled (guard `sub_guard`) or not.
+std::vector<bool> clear_ticks(int keyed, double own_db, bool settled = false,
+                              double sub_guard = 1) {
+  const std::vector<double> centres = {500, 550, 700};
+  const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
+  std::vector<ChannelPower> power(3);
+  for (auto& p : power) {
+    p.make(ChannelParams{}, d);
+    p.reset();
+  }
+  Guards guards;
+  guards.make(GuardParams{}, centres);
+  guards.reset();
+  const std::vector<char> settle = {0, static_cast<char>(settled), static_cast<char>(settled)};
+  const std::vector<double> guard(3, sub_guard);
+  const float amp = 1000, own = static_cast<float>(amp * std::pow(10.0, own_db / 20));
+  const int lag = 20;  // ticks from the newest power to the tick judged
+  std::vector<bool> clear;
+  for (long long v = 0; v < 600 + lag; v++) {
+    power[0].step(v, cfloat(own, 0));
+    power[keyed].step(v, cfloat(v >= 300 ? amp : 0.0f, 0));
+    power[3 - keyed].step(v, cfloat(0, 0));
+    const long long at = v - lag;
+    if (at < 100) continue;
+    for (int q = 0; q < 3; q++)
+      guards.swing(q, power[q], at);
+    clear.push_back(guards.step(0, power[0].shrt(at), settle, guard).clear);
+  }
+  return clear;
+}
+
+int blanked(const std::vector<bool>& clear) {
+  return static_cast<int>(std::count(clear.begin(), clear.end(), false));
+}
+
+TEST(FineGuardsTest, NeighboursKeyEdgeBlanksWithinItsReachOnly) {
+  // 50 Hz away: blanked within -6 dB of the swing, around the edge only.
+  // The edge stands in the power the channel filter's delay late.
+  const int edge =
+      300 - 100 + static_cast<int>(design_channel(ChannelParams{}, kMaxWin).taps.size() - 1) / 2;
+  const std::vector<bool> under = clear_ticks(1, -10);
+  EXPECT_GT(blanked(under), 20);
+  EXPECT_LT(blanked(under), 80);
+  EXPECT_TRUE(under[edge - 50]) << "well before the edge";
+  EXPECT_FALSE(under[edge]) << "at the edge";
+  EXPECT_TRUE(under[edge + 50]) << "under a steady key-down carrier 10 dB over";
+  for (int t = 0; t < static_cast<int>(under.size()); t++)
+    if (!under[t]) {
+      EXPECT_LT(std::abs(t - edge), 40) << t;
+    }
+  EXPECT_EQ(blanked(clear_ticks(1, -3)), 0);
+  // Further away the edge must stand 15 dB over.
+  EXPECT_EQ(blanked(clear_ticks(2, -10)), 0);
+  EXPECT_GT(blanked(clear_ticks(2, -20)), 20);
+  // Beside a settled subtracted station the guard is the subtractor's.
+  EXPECT_EQ(blanked(clear_ticks(1, -10, true, std::pow(10.0, -2.0))), 0);
+  EXPECT_GT(blanked(clear_ticks(1, -25, true, std::pow(10.0, -2.0))), 20);
 }
 
 // --- key decision --------------------------------------------------------------
