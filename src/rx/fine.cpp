@@ -1,9 +1,8 @@
-// The fine receive front end (see fine.h for the account of the stages).
-//
-// Filter design and channelisation come from liquid-dsp: Kaiser low-passes
-// (liquid_firdes_kaiser, lengths from estimate_req_filter_len), decimators
-// (firdecim_crcf), the channel filter (firfilt_crcf) and the mixers
-// (nco_crcf). The key decision is this file's own.
+// The fine receive front end: the stages of src/rx/fine/ composed (see
+// fine.h for their order and each stage's header for its account). This
+// file holds the plan, the order of the stage calls each tick, the plain
+// per-cluster values the stages that see every cluster are given, and the
+// output.
 #include "rx/fine.h"
 
 #include <algorithm>
@@ -12,355 +11,90 @@
 #include <numbers>
 #include <stdexcept>
 
-#include "rx/runs.h"
-
-// liquid.h declares its complex type as std::complex<float> under C++.
-#include <liquid/liquid.h>
+#include "rx/fine/acquisition.h"
+#include "rx/fine/carrier.h"
+#include "rx/fine/channel_power.h"
+#include "rx/fine/channeliser.h"
+#include "rx/fine/common.h"
+#include "rx/fine/dot_length.h"
+#include "rx/fine/group_floor.h"
+#include "rx/fine/guards.h"
+#include "rx/fine/key_decision.h"
+#include "rx/fine/noise_floor.h"
+#include "rx/fine/subtractor.h"
+#include "rx/fine/weak_runs.h"
 
 namespace talvo {
 
 namespace {
 
-using cfloat = std::complex<float>;
+using fine::cfloat;
+using fine::db;
+using fine::kTickRate;
 
-constexpr int kTickRate = 500;  // ticks per second
+// The stages' parameters (their defaults). Where two stages share a
+// figure, one takes it from the other in the constructor.
+constexpr fine::ChannelParams kChannel{};
+constexpr fine::NoiseFloorParams kNoise{};
+constexpr fine::RisenNoiseParams kRisen{};
+constexpr fine::GuardParams kGuard{};
+constexpr fine::SubtractorParams kSub{};
+constexpr fine::AcquisitionParams kAcquire{};
+constexpr fine::CarrierParams kCarrier{};
+constexpr fine::DotLengthParams kDots{};
+constexpr fine::WeakRunsParams kWeak{};
+constexpr fine::KeyDecisionParams kKey{};
 
-// Stage design.
-constexpr double kBandMargin = 75;     // Hz kept clean beyond the outermost centres
-constexpr double kBandStop = 70;       // dB, band and cluster decimators' stop band
-constexpr double kMinBandSkirt = 200;  // Hz, narrowest transition the band filter may have
-constexpr double kChanCut = 29;        // Hz, channel filter's -6 dB point
-constexpr double kChanSkirt = 38;      // Hz, channel filter's transition width
-constexpr double kChanStop = 55;       // dB, channel filter's stop band (from 48 Hz)
-
-// Key decision.
-constexpr int kShort = 9;                  // ticks in the short (element) power average, odd
-constexpr int kLong = 41;                  // ticks in the long (dash) power average, odd
-constexpr int kGuardReach = 12;            // ticks either side searched for a neighbour's key edge
-constexpr int kRing = 256;                 // ticks kept per cluster (power of two)
-constexpr int kBlockTicks = 10;            // ticks per noise block (20 ms)
-constexpr int kBlocks = 150;               // noise blocks kept (3 s of clean ticks)
-constexpr int kClean = 20;                 // ticks from a key-down tick to a clean one
-constexpr int kMinBlocks = 25;             // blocks before a cluster trusts its own noise floor
-constexpr int kStartBlocks = 5;            // blocks before a cluster's floor counts for the group
-constexpr double kFloorCapDb = 6;          // own floor at most this far above the group's, dB
-constexpr double kGroupPercentile = 0.25;  // the group's floor: this fraction of floors below
-constexpr int kBlocksPerFloor = 5;         // blocks between two estimates of the noise floor
-constexpr double kRoseDb = 10;       // over its floor, a cluster that counts towards a risen noise
-constexpr double kRoseShare = 0.9;   // part of the clusters that must, for the noise to have risen
-constexpr int kRoseClusters = 5;     // fewest clusters that tell a risen noise
-constexpr int kRoseTicks = 40;       // ticks in a row that tell a risen noise (< kHoldBack)
-constexpr int kRoseForget = 500;     // ticks without a risen noise before one forgets the floors
-constexpr int kStuck = 1500;         // ticks keyed without a break that are noise again
-constexpr int kSettle = 40;          // ticks the filters take to fill after reset
-constexpr double kPercentile = 0.3;  // noise floor: this fraction of the blocks lies below
-constexpr double kNoiseCal = 1.97;   // mean noise power / that percentile, measured
-constexpr double kAcquireDb = 7.5;   // long average over noise that starts keying, dB
-constexpr double kStayDb = 5.0;      // long average over noise that keeps a ready cluster ready, dB
-// A station too weak for the long average to stand kAcquireDb over the
-// noise (a dash at 6 dB over the channel's noise) is acquired by its mean
-// power over about a second (kSlowTrack per tick, clear ticks only),
-// kSlowDb over the noise (white noise's mean over a second lies within
-// 0.6 dB of it) and over the median of the other clusters' (where noise is
-// not white, noise alone stands over the floor: 2.5 dB on a wide I/Q
-// span), once the long average also holds kStayDb.
-constexpr double kSlowTrack = 0.002;
-constexpr double kSlowDb = 2.5;
-constexpr int kSlowBlocks = kBlocks / 2;  // noise blocks the floor needs first (a young one is low)
-constexpr double kStartUnit = 12;         // ticks, dot length assumed before any mark (50 WPM)
-constexpr double kMinUnit = 10;           // ticks, shortest dot followed (60 WPM)
-constexpr double kMaxUnit = 60;           // ticks, longest dot followed (10 WPM)
-constexpr int kLengths = 4 * static_cast<int>(kMaxUnit);  // ticks, longest mark counted + 1
-constexpr double kLengthKeep = 0.96;  // weight a counted mark keeps per later mark
-constexpr double kDotReach = 0.45;    // a mark counts as a dot within this part of the dot length
-constexpr double kDashReach = 0.3;    // and as a dash within this part of three dots
-constexpr double kUnitStep = 0.5;     // ticks, the dot lengths tried
-constexpr int kUnits =
-    static_cast<int>((kMaxUnit - kMinUnit) / kUnitStep) + 1;  // dot lengths tried
-constexpr int kReportMin = 8;            // ticks, shortest mark that measures the carrier
-constexpr double kReportUnit = 0.75;     // dots, shortest mark that measures the carrier
-constexpr int kReportMax = 200;          // ticks of a mark's end that measure it at most
-constexpr double kReportTrack = 0.25;    // weight of each mark in the carrier power
-constexpr double kStayFloorDb = 5;       // lowest key-up threshold over the element noise, dB
-constexpr double kFloorDb = 8;           // lowest key-down threshold over the element noise, dB
-constexpr double kFraction = 0.5;        // threshold: noise + this fraction of (level - noise)
-constexpr double kHystDb = 1.5;          // key-up threshold below key-down threshold, dB
-constexpr int kHold = 1000;              // ticks a cluster stays ready after the last acquisition
-constexpr double kInterior = 0.5;        // key-down power below this part of the level is an edge
-constexpr double kTrack = 0.15;          // key-down level tracking weight per tick
-constexpr double kDecayDbPerS = 40;      // key-down level decay while key up, dB/s
-constexpr double kEdgeGuardDb = -6;      // weakest clear level beside a neighbour's key edge, dB
-constexpr double kFarEdgeGuardDb = -15;  // the same for a key edge further away, dB
-constexpr double kSteadyGuardDb = -40;  // weakest level beside a steady neighbour that is clear, dB
-constexpr double kFarSteadyGuardDb = -50;  // the same beside a steady carrier further away, dB
-constexpr double kNeighbourHz = 75;        // clusters this close are neighbours, Hz
-constexpr int kMaxClick = 40;              // ticks, longest mark dropped when nowhere clear
-constexpr int kClearTicks = 4;             // clear ticks that make a mark this cluster's own
-constexpr int kHoldBack = kMaxClick + 2;   // ticks a key state waits for its mark to be judged
-static_assert(kRoseTicks < kHoldBack, "a risen noise is told before its marks leave");
-constexpr double kLevelFloorDb = -12;  // key-down level kept above the marks' carrier, dB
-constexpr double kToneTrack = 0.005;   // weight of a key-down tick in the phase advance
-constexpr int kToneTicks = 20;         // key-down ticks measured before the offset is used
-constexpr double kMaxOffsetHz = 30;    // offsets further out are not turned back, Hz
-constexpr double kMatch = 0.6;         // coherent window length over the dot length
-constexpr double kWeakMatch = 0.9;     // the same for a weak station
-constexpr double kStrongDb = 12;       // carrier over the channel noise of a strong station, dB
-constexpr double kWeakDb = 6;          // and of a weak one, dB (between: in proportion)
-constexpr double kFlat = 0.5;        // a window's halves this alike (in power) lie in a mark's body
-constexpr double kSlack = 8;         // element noise powers of a half window allowed in that test
-constexpr double kPhaseTrack = 0.1;  // weight of a key-down tick in the carrier's phase
-constexpr int kPhaseTicks = 60;      // key-down ticks measured before the phase is used
-// Once the phase is used, the offset `still` turns back by is its own: each
-// tick that learns the phase moves it by kFreqTrack of the phase error
-// (rad per tick per rad), so the carrier stays still on the marks; the
-// offset measured tick to tick (rot) is too noisy on a weak station, whose
-// phase then wandered off between the marks.
-constexpr double kFreqTrack = 0.0004;
-// The noise of the statistic along the carrier over that of the power: half
-// in theory; more keeps the gaps' noise peaks from keying, as the phase
-// learnt on a weak station's marks is itself noisy (measured).
-constexpr double kAlongNoise = 0.6;
-// A mark once begun is dated back over the ticks before it whose statistic
-// stood over the half-way threshold less kBackDb (key down needs more on a
-// weak station), at most kBackWin windows and never nearer the previous
-// mark than kBackGap dots. kBackDb lies between 0 (a 1 Hz flutter loses
-// its weak marks' starts) and kHystDb (a strong station's marks grow long).
-constexpr double kBackDb = 0.5;
-constexpr double kBackWin = 0.75;
-constexpr double kBackGap = 1.0;
-// A run whose statistic stays over the start threshold less kSoftDb for
-// kSoftLen dots or more, key up all along, is a weak dot the noise kept
-// under the start threshold when its statistic averaged over the run stands
-// within kSoftMeanDb of that threshold.
-constexpr double kSoftDb = 3;        // dB
-constexpr double kSoftLen = 0.6;     // dots
-constexpr double kSoftMeanDb = 1.5;  // dB
-// A station this weak (carrier over the channel's noise, dB) is keyed by
-// the most likely sequence of whole runs (KeyRuns) on the envelope's part
-// along its carrier; its runs are followed from kRunsSpareDb higher on.
-constexpr double kRunsDb = 10;
-constexpr double kRunsSpareDb = 3;
-constexpr int kRunsMarks = 30;  // marks learnt before the runs' lengths are trusted
-// Followers of runs (some 47 kB each) are shared: this many at most per
-// front end, taken by the clusters whose stations are weak, in turn; a
-// cluster that finds none free keys by its threshold.
-constexpr int kRunsPool = 8;
-// The evidence per tick is weighed this much over the log-likelihood ratio
-// of ticks alike over kappa. The search keeps the single best sequence, so
-// each run's ends pay for one tick's share of their lengths' probability,
-// where the probability of the run (summed over where its ends may lie)
-// is several times that; weighing the evidence up makes up for it. Measured
-// on synthetic keying 2 is best, on the weak stations of bench/pileup at 20
-// and 30 WPM 3 (2: 0.178 and 0.356, 3: 0.156 and 0.310, 4: 0.192 and 0.319
-// over six signals each); 1 merges dots into their gaps.
-constexpr double kRunsEvidence = 3;
-// The carrier's amplitude the runs weigh the evidence by is the mean of the
-// ticks they keyed down (kAmpTrack: the weight of one once the mean is
-// that long); over six weak signals at 20 and 30 WPM, -3 dB, 0.134 and 0.296
-// with the phase's magnitude instead, 0.113 and 0.260 with it.
-constexpr double kAmpTrack = 0.001;
-constexpr int kAmpTicks = 200;  // key-down ticks measured before the mean is used
-constexpr int kMinWin = 9;      // ticks, shortest coherent window, odd
-constexpr int kMaxWin = 41;     // ticks, longest coherent window, odd
-
-// Subtraction of strong stations.
-constexpr double kEdgeHalf = 1.25;      // ticks, half the rise time modelled (5 ms raised cosine)
-constexpr int kEdges = 16;              // key edges kept per cluster model
-constexpr int kEdgeSettle = 3;          // ticks from the newest edge-known tick to the carrier tick
-constexpr int kCarrierLead = 10;        // ticks of a mark's body measured before it is subtracted
-constexpr int kInteriorTicks = 2;       // ticks from a key edge to the body of a mark
-constexpr double kCarrierTrack = 0.05;  // weight of a body tick in the carrier estimate
-constexpr int kCarrierFirst = 8;        // body ticks before the carrier estimate is trusted
-constexpr double kModelDb = 12;         // carrier over the channel's noise that is modelled, dB
-constexpr double kOwnHz = 25;           // a station further off its centre is a neighbour's, Hz
-constexpr double kSpareHz = 5;          // and this much more before it is taken from another, Hz
-constexpr double kSameHz = 20;          // two clusters' tones this close are one station, Hz
-constexpr double kDominatedDb = 6;      // a neighbour this much stronger stops the model, dB
-constexpr double kSubGuardDb = -40;     // the edge guard beside a subtracted neighbour at most, dB
-constexpr double kResidueDb = 8;        // beside it a cluster this far over its noise is clear, dB
-constexpr int kModelSettle = 500;       // ticks a model runs before the guard beside it eases
-constexpr double kSubtractHz = 75;      // models are subtracted from clusters this close, Hz
-constexpr double kFitReach = 2;         // ticks either side of a key edge where the fit is measured
-constexpr double kFitTrack = 0.02;      // weight of an edge tick in the misfit
-constexpr double kFitCleanHz =
-    260;                            // models this close are taken out where the fit is measured, Hz
-constexpr double kHardHalf = 0.25;  // ticks, half the rise time of hard keying as modelled
-// Further away the edge guard eases where a cluster's power shows no more
-// where it would blank than elsewhere (no clicks of hard keying arrive), to
-// 9 dB over soft keying's sidebands (about -24 dB 100 Hz away and -30 dB
-// 150 Hz away in the channel): kSoftFarGuardDb - kSoftFarSlope * distance,
-// not under kSoftFarGuardMinDb.
-constexpr double kSoftFarGuardDb = -3;      // dB
-constexpr double kSoftFarSlope = 0.12;      // dB per Hz
-constexpr double kSoftFarGuardMinDb = -45;  // dB
-constexpr double kEvidenceTrack = 0.002;    // weight of a tick in the guarded/unguarded powers
-constexpr int kEvidenceTicks = 500;         // guarded ticks before the far guard may ease
-constexpr double kEvidenceDb = 1;           // guarded over unguarded power that keeps it, dB
-
-double db(double x) {
-  return 10 * std::log10(x);
-}
-double undb(double x) {
-  return std::pow(10.0, x / 10);
-}
-
-// A Kaiser low-pass with unit gain at DC: -6 dB at fc, transition df (both
-// relative to the sample rate), stop band as dB down.
-std::vector<float> kaiser(double fc, double df, double as) {
-  unsigned n = estimate_req_filter_len(static_cast<float>(df), static_cast<float>(as));
-  n |= 1;  // odd: a whole-sample group delay
-  std::vector<float> h(n);
-  liquid_firdes_kaiser(n, static_cast<float>(fc), static_cast<float>(as), 0.0f, h.data());
-  double sum = 0;
-  for (float v : h)
-    sum += v;
-  for (float& v : h)
-    v = static_cast<float>(v / sum);
-  return h;
-}
+constexpr int kShort = kChannel.short_ticks;     // ticks in the short power average
+constexpr int kLong = kChannel.long_ticks;       // ticks in the long power average
+constexpr int kGuardReach = kGuard.reach_ticks;  // ticks either side searched for a key edge
+constexpr int kMaxWin = kCarrier.max_win_ticks;  // ticks, longest coherent window
+constexpr int kHoldBack = kKey.hold_back_ticks;  // ticks a key state waits for its mark
+static_assert(kHoldBack == kKey.max_click_ticks + 2,
+              "a mark is judged before its key states leave");
+static_assert(kRisen.run_ticks < kHoldBack, "a risen noise is told before its marks leave");
+static_assert(kAcquire.slow_blocks == kNoise.blocks / 2,
+              "the mean power waits for half the noise blocks");
 
 }  // namespace
 
 struct FineFrontEnd::State {
   // --- plan ----------------------------------------------------------------
   FinePlan plan;
-  int spt = 0;           // input frames per tick
-  int d1 = 1;            // band stage decimation (1: no band filter)
-  int d2 = 2;            // cluster stage decimation, d1 * d2 = spt
-  double band_rate = 0;  // Hz, band stage output rate
-  double band_mid = 0;   // Hz, frequency the band stage mixes to 0
-  double bn = 0;         // Hz, noise bandwidth of the channel filter
-  double delay = 0;      // ticks, input to key state
-  int decide_lag = 0;    // ticks between the newest power and the tick judged
+  int spt = 0;         // input frames per tick
+  double delay = 0;    // ticks, input to key state
+  int decide_lag = 0;  // ticks between the newest power and the tick judged
 
-  // --- band stage ----------------------------------------------------------
-  // With d1 > 1 the band filter's taps carry the mixing (h[k] exp(j w k)),
-  // and the decimated output is turned back by exp(-j w n) at the band rate:
-  // no oscillator runs at the input rate. With d1 = 1 the input is mixed.
-  nco_crcf band_nco = nullptr;      // turns by -band_mid (per band sample, or per frame)
-  firdecim_rrrf band_re = nullptr;  // real input: band filter, cosine-weighted taps
-  firdecim_rrrf band_im = nullptr;  // real input: band filter, sine-weighted taps
-  firdecim_cccf band_iq = nullptr;  // complex input: band filter, complex taps
-  std::vector<float> band_taps;     // the low-pass prototype, unit DC gain
-  std::vector<float> band_real;     // real input waiting for d1 frames
-  std::vector<cfloat> band_cplx;    // complex input waiting for d1 frames (or mixed, d1 = 1)
-  int band_fill = 0;                // frames waiting
-  std::vector<float> clu_taps;      // cluster decimator prototype, unit DC gain
-  // The last clu_taps.size() band samples, written twice (at pos and
-  // pos + length) so that they always stand oldest first at hist + pos.
-  std::vector<cfloat> hist;
-  int hist_pos = 0;              // slot of the oldest band sample
-  std::vector<float> chan_taps;  // channel filter coefficients
-  // coh_noise[w]: the mean power of the coherent average of w ticks of the
-  // channel filter's envelope over white noise, as a part of the noise
-  // power per tick (1 / w for independent ticks; more, as neighbouring
-  // ticks are alike).
-  std::vector<double> coh_noise;
-  double kappa = 1;  // ticks of the envelope's noise that count as one independent tick
-  // Followers of a weak station's key runs, decided kHoldBack ticks late,
-  // and the indices of those no cluster holds.
-  std::vector<KeyRuns> runs_pool;
-  std::vector<int> runs_free;
+  // --- the stages that see every cluster ------------------------------------
+  fine::Channeliser chan;   // band mixing, decimation, per-cluster dot product
+  fine::ChannelDesign chd;  // the channel filter, its noise bandwidth and correlation
+  fine::Subtractor sub;     // strong stations' models, taken from their neighbours
+  fine::GroupFloor group;   // the group's floor and typical mean power
+  fine::RisenNoise risen;   // whether the noise rose on every cluster
+  fine::Guards guards;      // whether a tick is clear of the other clusters
+  fine::RunsPool runs;      // followers of weak stations' key runs, decided kHoldBack ticks late
 
   // --- clusters ------------------------------------------------------------
+  // Each cluster's own stages, in the order a tick passes them.
   struct Cluster {
-    double centre = 0;  // Hz
-    // The cluster decimator is a dot product over the shared band history
-    // with taps that carry the mixing; its output is turned back once a tick.
-    dotprod_cccf dec = nullptr;   // taps h[k] exp(j w k), w = 2 pi (centre - band_mid) / band_rate
-    nco_crcf nco = nullptr;       // turns by -w d2 per tick
-    firfilt_crcf chan = nullptr;  // channel filter at the tick rate
-    std::vector<double> raw;      // ring: envelope power per tick, units^2
-    std::vector<double> shrt;     // ring: short average centred on the tick, units^2
-    std::vector<double> lng;      // ring: long average centred on the tick, units^2
-    std::vector<cfloat> env;      // ring: complex envelope per tick, units
-    std::vector<double> tent;     // ring: key state as judged, before marks are checked
-    std::vector<double> stat;     // ring: element statistic of each tick judged, units^2
-    long long run_start = 0;      // tick the current key-down run began
-    long long last_down = 0;      // the last key-down tick of the previous run
-    int run_clear = 0;            // ticks of the current run clear of every guard
-    long long soft_start = -1;    // tick a run over the soft threshold began (key up); -1: none
-    double soft_sum = 0;          // that run's statistic over the start threshold, summed
-    int soft_clear = 0;           // that run's ticks clear of every guard
-    std::complex<double> rot;     // phase advance per tick over key-down ticks, units^2
-    std::complex<double> still = 1;  // the tone's offset turned back up to the tick judged
-    std::complex<double> phase = 0;  // the carrier at that phase on the marks, units
-    int phase_n = 0;                 // key-down ticks that measured phase (saturates)
-    double freq = 0;                 // rad per tick `still` turns back by (the loop's offset)
-    int rot_n = 0;                   // key-down ticks that measured rot (saturates)
-    std::vector<double> blocks;      // ring: noise block averages, units^2
-    std::vector<double> scratch;     // copy of blocks for the percentile
-    int nblocks = 0;                 // blocks held, 0 .. kBlocks
-    int block_pos = 0;               // next block slot
-    double block_acc = 0;            // power summed in the current block, units^2
-    int block_n = 0;                 // ticks in the current block
-    double noise = 0;                // noise power per tick in the channel filter, units^2
-    double level = 0;                // key-down power (carrier + noise), units^2
-    double carrier = 0;              // carrier power of the recent marks, units^2 (0: none yet)
-    double sum_short = 0;            // the newest kShort raw powers summed, units^2
-    double sum_long = 0;             // the newest kLong raw powers summed, units^2
-    double unit = kStartUnit;        // dot length as estimated from the marks, ticks
-    // Per dot length tried (kMinUnit, kMinUnit + kUnitStep, ...): the
-    // counted marks lying near one dot and near three dots, older ones
-    // weighing less.
-    std::vector<double> dots, dashes;
-    int run = 0;               // ticks of the current key-down run
-    long long since_down = 0;  // ticks judged since the last key-down tick
-    double hi = 0, lo = 0;     // short average's extremes around the tick judged, units^2
-    int ready = 0;             // ticks left in which the cluster may key
-    bool down = false;         // key state of the last tick judged
-    int runs = -1;             // the follower of runs it holds (index in runs_pool), -1: none
-    int marks = 0;             // marks learnt from (saturates at kRunsMarks)
-    double slow = 0;           // power averaged over about a second, units^2
-    std::vector<double> ys;    // ring: the envelope's part along the carrier, units
-    double amp = 0;            // its mean over the runs' key-down ticks, units
-    int amp_n = 0;             // key-down ticks in that mean (saturates at 1 / kAmpTrack)
-    std::vector<int> near;     // clusters close enough to guard this one as neighbours
-
-    // The model of this cluster's station, subtracted from its neighbours:
-    // key edges found on the undelayed envelope turned by the tone, and the
-    // key-down carrier as it stands in this cluster's envelope.
-    std::vector<cfloat> zin;        // ring: decimated envelope before the channel filter, units
-    std::vector<cfloat> turn;       // ring: the mixer's phasor at each tick
-    firfilt_crcf edge = nullptr;    // channel filter on zin turned by the tone's offset
-    std::complex<double> spin = 1;  // the tone's offset turned up to the newest tick
-    std::complex<double> step = 1;  // the tone's offset per tick (unit phasor)
-    std::complex<double> back = 1;  // step^-(carrier tick - subtracted tick)
-    double step_rad = 0;            // rad per tick that step turns by
-    std::complex<double> carrier_z = 0;  // key-down carrier at the carrier tick, units
-    int carrier_n = 0;                   // body ticks that measured carrier_z (saturates)
-    double aprev = 0;                    // edge filter magnitude at the previous tick, units
-    bool mdown = false;                  // the model's key state at the newest edge
-    double edge_at[kEdges] = {};         // ring: edge times, ticks (fractional)
-    bool edge_up[kEdges] = {};           // ring: key down (true) or key up at that edge
-    int nedges = 0;                      // edges ever found (the ring holds the last kEdges)
-    bool model = false;                  // subtracted from its neighbours now
-    double tone = 0;                     // Hz, the tone the model stands on
-    int model_age = 0;                   // ticks the model has been subtracted without a break
-    double guarded = 0;     // mean short-average power where a strict guard blanks, units^2
-    double unguarded = 0;   // the same where none does, units^2
-    int guarded_n = 0;      // ticks that measured `guarded` (saturates)
-    std::vector<int> fitn;  // clusters whose models are taken from this one's when it fits
-    std::vector<std::complex<double>> fit_turn;  // their constant phases, as sub_turn
-    std::complex<double> own = 0;  // the model at the subtracted tick in this envelope, units
-    double edge_apart = 0;         // ticks from there to the nearest key edge
-    double sub_guard = 1;          // the edge guard beside this model (power ratio)
-    double misfit = 0;             // power of envelope less model at the key edges, units^2
-    double hardfit = 0;            // the same for a model with hard key edges, units^2
-    bool fits = false;             // the model's soft edges fit better than hard ones
-    std::complex<double> mod = 0;  // the model at the subtracted tick, turned back, units
-    std::vector<double> soft_far;  // [o]: the eased far edge guard beside cluster o
-    std::vector<int> sub;          // clusters whose models are subtracted from this one
-    // sub_turn[i]: the constant phase between this cluster's envelope and
-    // that of sub[i] for what lies in both passbands.
-    std::vector<std::complex<double>> sub_turn;
+    double centre = 0;         // Hz
+    fine::ChannelPower power;  // channel filter, envelope, power and its averages
+    fine::NoiseFloor nf;       // the cluster's own noise floor
+    fine::Acquisition acq;     // whether the cluster may key
+    fine::Carrier car;         // tone, phase loop and element statistic
+    fine::DotLength dot;       // the dot length from the marks
+    fine::WeakRuns weak;       // a weak station keyed by whole runs
+    fine::KeyDecision key;     // thresholds, soft dots, back-dating, take-back
   };
   std::vector<Cluster> cl;
-  int fill2 = 0;               // band samples since the last tick
-  double group_floor = 0;      // the lower quartile of the clusters' noise floors, units^2
-  double group_slow = 1;       // the median of the clusters' mean power over their floors
-  std::vector<double> floors;  // scratch for it
-  long long tick = 0;          // ticks since reset
+  // The plain per-cluster values the stages that see every cluster are given.
+  std::vector<fine::StationView> views;  // [q]: scratch, what the subtractor sees of q
+  std::vector<double> v_noise;           // [q]: scratch, each cluster's own noise floor, units^2
+  std::vector<int> v_blocks;             // [q]: scratch, its noise blocks held
+  std::vector<double> v_slow;            // [q]: scratch, its mean power, units^2
+  std::vector<double> v_floor;           // [q]: scratch, the floor it keys against, units^2
+  std::vector<double> v_power;  // [q]: scratch, its short average at the tick judged, units^2
+  long long tick = 0;           // ticks since reset
 
   // --- output of the last run ---------------------------------------------
   int nticks = 0;              // ticks completed
@@ -369,37 +103,11 @@ struct FineFrontEnd::State {
   std::vector<double> levels;  // [q * max_ticks + t]
   int max_ticks = 0;           // ticks one run can complete
 
-  ~State() {
-    if (band_nco) nco_crcf_destroy(band_nco);
-    if (band_re) firdecim_rrrf_destroy(band_re);
-    if (band_im) firdecim_rrrf_destroy(band_im);
-    if (band_iq) firdecim_cccf_destroy(band_iq);
-    for (auto& c : cl) {
-      if (c.nco) nco_crcf_destroy(c.nco);
-      if (c.dec) dotprod_cccf_destroy(c.dec);
-      if (c.chan) firfilt_crcf_destroy(c.chan);
-      if (c.edge) firfilt_crcf_destroy(c.edge);
-    }
-  }
-
   void tick_done(int frame);
-  void judge(long long c, int out);
-  void learn_mark(Cluster& c, long long at, double n);
-  void learn_noise(Cluster& c, long long at);
-  void track(Cluster& c, long long t);
-  void choose_models();
-  double envelope(const Cluster& c, double at, double* apart, double half = kEdgeHalf) const;
-  bool rose = false;         // the tick judged lies far over the floor on nearly every cluster
-  long long since_rose = 0;  // ticks judged since `rose` last held
-  int rose_run = 0;          // ticks in a row on which nearly every cluster stood high
-  int edge_lag = 0;          // ticks from the newest input to the newest tick whose edges are known
-  int sub_lag = 0;           // ticks the subtracted envelope lags the input
+  void judge(long long at, int out);
+  void judge_cluster(int q, long long at, int out, double n);
   // The noise floor a cluster keys against, units^2 (0: none yet).
-  double floor_of(const Cluster& c) const {
-    double n = c.nblocks >= kMinBlocks ? c.noise : group_floor;
-    if (group_floor > 0) n = std::min(n, group_floor * undb(kFloorCapDb));
-    return n;
-  }
+  double floor_of(const Cluster& c) const { return group.floor_of(c.nf.noise(), c.nf.blocks()); }
 };
 
 std::string FineFrontEnd::check(const FinePlan& p) {
@@ -424,146 +132,50 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   if (!why.empty()) throw std::invalid_argument(why);
   State& s = *s_;
   s.plan = plan;
-  const double rate = plan.sample_rate;
   s.spt = plan.sample_rate / kTickRate;
-  s.band_mid = (plan.centres_hz.front() + plan.centres_hz.back()) / 2;
-  const double pass = (plan.centres_hz.back() - plan.centres_hz.front()) / 2 + kBandMargin;
   const int k = static_cast<int>(plan.centres_hz.size());
+  s.chan.make(fine::ChanneliserParams{}, plan.sample_rate, s.spt, plan.iq, plan.centres_hz,
+              kMaxFrames);
+  s.chd = fine::design_channel(kChannel, kMaxWin);
 
-  // The band decimation: the cheapest divisor of a tick that leaves the
-  // band's passband clean, counting multiply-adds per second.
-  double best = 0;
-  for (int d = 1; d <= s.spt / 2; d++) {
-    if (s.spt % d != 0) continue;
-    const double r = rate / d;
-    double cost = 0;
-    if (d > 1) {
-      if (r - 2 * pass < kMinBandSkirt) continue;
-      cost +=
-          2.0 * estimate_req_filter_len(static_cast<float>((r - 2 * pass) / rate), kBandStop) * r;
-    }
-    const double l2 = estimate_req_filter_len(static_cast<float>(350 / r), kBandStop);
-    cost += k * 4 * l2 * kTickRate;  // complex taps on complex samples
-    if (best == 0 || cost < best) {
-      best = cost;
-      s.d1 = d;
-    }
-  }
-  s.d2 = s.spt / s.d1;
-  s.band_rate = rate / s.d1;
-
-  const double two_pi = 2 * std::numbers::pi;
-  s.band_nco = nco_crcf_create(LIQUID_NCO);
-  if (s.d1 > 1) {
-    s.band_taps = kaiser(0.5 / s.d1, (s.band_rate - 2 * pass) / rate, kBandStop);
-    const std::size_t len = s.band_taps.size();
-    const double w = two_pi * s.band_mid / rate;
-    std::vector<float> re(len), im(len);
-    std::vector<cfloat> cx(len);
-    for (std::size_t i = 0; i < len; i++) {
-      re[i] = static_cast<float>(s.band_taps[i] * std::cos(w * i));
-      im[i] = static_cast<float>(s.band_taps[i] * std::sin(w * i));
-      cx[i] = cfloat(re[i], im[i]);
-    }
-    if (plan.iq) {
-      s.band_iq = firdecim_cccf_create(s.d1, cx.data(), len);
-    } else {
-      s.band_re = firdecim_rrrf_create(s.d1, re.data(), len);
-      s.band_im = firdecim_rrrf_create(s.d1, im.data(), len);
-    }
-  }
-  s.band_real.resize(std::max(s.d1, 1));
-  s.band_cplx.resize(kMaxFrames);
-  s.clu_taps = kaiser(250 / s.band_rate, 350 / s.band_rate, kBandStop);
-  s.hist.resize(2 * s.clu_taps.size());
-  s.chan_taps = kaiser(kChanCut / kTickRate, kChanSkirt / kTickRate, kChanStop);
-  double sum2 = 0;
-  for (float v : s.chan_taps)
-    sum2 += static_cast<double>(v) * v;
-  s.bn = sum2 * kTickRate;  // taps sum to 1
-  {
-    // The envelope's noise at the tick rate is white before the channel
-    // filter, so its autocorrelation is that of the taps.
-    const int len = static_cast<int>(s.chan_taps.size());
-    std::vector<double> rho(kMaxWin, 0.0);
-    for (int lag = 0; lag < kMaxWin; lag++) {
-      for (int i = 0; i + lag < len; i++)
-        rho[lag] += static_cast<double>(s.chan_taps[i]) * s.chan_taps[i + lag];
-      rho[lag] /= sum2;
-    }
-    s.coh_noise.assign(kMaxWin + 1, 1.0);
-    for (int w = 1; w <= kMaxWin; w++) {
-      double v = 0;
-      for (int i = 0; i < w; i++)
-        for (int j = 0; j < w; j++)
-          v += rho[std::abs(i - j)];
-      s.coh_noise[w] = v / (static_cast<double>(w) * w);
-    }
-    s.kappa = kMaxWin * s.coh_noise[kMaxWin];
-  }
-
+  s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});
   s.cl.resize(k);
   for (int q = 0; q < k; q++) {
     auto& c = s.cl[q];
     c.centre = plan.centres_hz[q];
-    c.nco = nco_crcf_create(LIQUID_NCO);
-    // Oldest first: element i of the window is k = len - 1 - i samples old.
-    const std::size_t len = s.clu_taps.size();
-    const double w = two_pi * (c.centre - s.band_mid) / s.band_rate;
-    std::vector<cfloat> taps(len);
-    for (std::size_t i = 0; i < len; i++) {
-      const double k = static_cast<double>(len - 1 - i);
-      taps[i] = std::polar(s.clu_taps[len - 1 - i], static_cast<float>(w * k));
-    }
-    c.dec = dotprod_cccf_create(taps.data(), len);
-    c.chan = firfilt_crcf_create(s.chan_taps.data(), s.chan_taps.size());
-    c.edge = firfilt_crcf_create(s.chan_taps.data(), s.chan_taps.size());
-    c.zin.resize(kRing);
-    c.turn.resize(kRing);
-    c.raw.resize(kRing);
-    c.shrt.resize(kRing);
-    c.lng.resize(kRing);
-    c.env.resize(kRing);
-    c.tent.resize(kRing);
-    c.stat.resize(kRing);
-    c.ys.resize(kRing);
-    c.blocks.resize(kBlocks);
-    c.dots.resize(kUnits);
-    c.dashes.resize(kUnits);
-    c.scratch.resize(kBlocks);
-    c.soft_far.resize(k);
-    for (int n = 0; n < k; n++) {
-      const double apart = std::abs(plan.centres_hz[n] - c.centre);
-      c.soft_far[n] = undb(std::max(kSoftFarGuardDb - kSoftFarSlope * apart, kSoftFarGuardMinDb));
-      if (n == q) continue;
-      if (apart <= kNeighbourHz) c.near.push_back(n);
-      if (apart <= kFitCleanHz) {
-        const double wn = two_pi * (plan.centres_hz[n] - s.band_mid) / s.band_rate;
-        c.fitn.push_back(n);
-        c.fit_turn.push_back(std::polar(1.0, (w - wn) * (static_cast<double>(len) - 1) / 2));
-      }
-      if (apart <= kSubtractHz) {
-        c.sub.push_back(n);
-        // What lies in both passbands stands in the two envelopes alike but
-        // for the mixers' phasors and the decimator's delay of (len - 1) / 2
-        // band samples, which turns by the difference of the two mixings.
-        const double wn = two_pi * (plan.centres_hz[n] - s.band_mid) / s.band_rate;
-        c.sub_turn.push_back(std::polar(1.0, (w - wn) * (static_cast<double>(len) - 1) / 2));
-      }
-    }
+    c.power.make(kChannel, s.chd);
+    c.key.make(kKey);
+    c.weak.make(kWeak, kHoldBack);
+    c.nf.make(kNoise, s.chd.bn / (12.0 * plan.sample_rate));
+    fine::DotLengthParams dp = kDots;
+    dp.max_marks = kWeak.runs_marks;
+    c.dot.make(dp);
+    c.acq.make(kAcquire);
+    c.car.make(kCarrier, s.chd, s.decide_lag);
   }
-  s.runs_pool.resize(std::min(k, kRunsPool));
-  for (auto& r : s.runs_pool)
-    r.make(kMaxUnit, kHoldBack);
-  s.runs_free.reserve(s.runs_pool.size());
-  s.edge_lag = static_cast<int>(s.chan_taps.size() - 1) / 2 + kEdgeSettle;
-  s.sub_lag = s.edge_lag + kCarrierLead;
-  s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});
-  s.floors.resize(k);
-  s.delay = ((s.band_taps.empty() ? 0.0 : (s.band_taps.size() - 1) / 2.0) +
-             (s.clu_taps.size() - 1) / 2.0 * s.d1 + (s.chan_taps.size() - 1) / 2.0 * s.spt) /
-                s.spt +
-            s.sub_lag + s.decide_lag + kHoldBack;
+  s.runs.make(std::min(k, kWeak.pool), kDots.max_ticks, kHoldBack);
+  std::vector<double> mixing(k);
+  for (int q = 0; q < k; q++)
+    mixing[q] = s.chan.mixing(plan.centres_hz[q]);
+  fine::SubtractorParams sp = kSub;
+  sp.neighbour_hz = kGuard.neighbour_hz;
+  sp.edge_guard_db = kGuard.edge_db;
+  s.sub.make(sp, s.chd, plan.centres_hz, mixing, s.chan.cluster_taps(), plan.subtract);
+  s.views.resize(k);
+  fine::GroupFloorParams gp;
+  gp.block_ticks = kNoise.block_ticks;
+  gp.min_blocks = kNoise.min_blocks;
+  gp.slow_blocks = kAcquire.slow_blocks;
+  s.group.make(gp, k);
+  s.risen.make(kRisen);
+  fine::GuardParams guard = kGuard;
+  guard.subtract_hz = kSub.subtract_hz;
+  s.guards.make(guard, plan.centres_hz);
+  for (auto* v : {&s.v_noise, &s.v_slow, &s.v_floor, &s.v_power})
+    v->resize(k);
+  s.v_blocks.resize(k);
+  s.delay = (s.chan.delay_frames() + (s.chd.taps.size() - 1) / 2.0 * s.spt) / s.spt +
+            s.sub.sub_lag() + s.decide_lag + kHoldBack;
   s.max_ticks = kMaxFrames / s.spt + 1;
   s.frames.resize(s.max_ticks);
   s.keys.resize(static_cast<std::size_t>(k) * s.max_ticks);
@@ -575,92 +187,21 @@ FineFrontEnd::~FineFrontEnd() = default;
 
 void FineFrontEnd::reset() {
   State& s = *s_;
-  const double two_pi = 2 * std::numbers::pi;
-  nco_crcf_reset(s.band_nco);
-  nco_crcf_set_frequency(s.band_nco,
-                         static_cast<float>(two_pi * s.band_mid * s.d1 / s.plan.sample_rate));
-  if (s.band_re) firdecim_rrrf_reset(s.band_re);
-  if (s.band_im) firdecim_rrrf_reset(s.band_im);
-  if (s.band_iq) firdecim_cccf_reset(s.band_iq);
-  std::fill(s.band_real.begin(), s.band_real.end(), 0.0f);
-  std::fill(s.band_cplx.begin(), s.band_cplx.end(), cfloat{});
-  std::fill(s.hist.begin(), s.hist.end(), cfloat{});
-  s.hist_pos = 0;
-  s.band_fill = 0;
+  s.chan.reset();
   for (auto& c : s.cl) {
-    nco_crcf_reset(c.nco);
-    nco_crcf_set_frequency(
-        c.nco, static_cast<float>(two_pi * (c.centre - s.band_mid) / s.band_rate * s.d2));
-    firfilt_crcf_reset(c.chan);
-    firfilt_crcf_reset(c.edge);
-    std::fill(c.zin.begin(), c.zin.end(), cfloat{});
-    std::fill(c.turn.begin(), c.turn.end(), cfloat{});
-    c.spin = c.step = c.back = 1;
-    c.step_rad = 0;
-    c.carrier_z = 0;
-    c.carrier_n = 0;
-    c.aprev = 0;
-    c.mdown = false;
-    c.nedges = 0;
-    c.model = false;
-    c.model_age = 0;
-    c.misfit = 0;
-    c.guarded = c.unguarded = 0;
-    c.guarded_n = 0;
-    c.hardfit = 0;
-    c.fits = false;
-    c.mod = 0;
-    std::fill(c.raw.begin(), c.raw.end(), 0.0);
-    std::fill(c.shrt.begin(), c.shrt.end(), 0.0);
-    std::fill(c.lng.begin(), c.lng.end(), 0.0);
-    std::fill(c.env.begin(), c.env.end(), cfloat{});
-    std::fill(c.tent.begin(), c.tent.end(), 0.0);
-    std::fill(c.stat.begin(), c.stat.end(), 0.0);
-    c.last_down = -(1 << 20);
-    c.run_start = 0;
-    c.run_clear = 0;
-    c.soft_start = -1;
-    c.soft_sum = 0;
-    c.soft_clear = 0;
-    c.rot = 0;
-    c.rot_n = 0;
-    c.still = 1;
-    c.phase = 0;
-    c.phase_n = 0;
-    c.freq = 0;
-    std::fill(c.blocks.begin(), c.blocks.end(), 0.0);
-    std::fill(c.dots.begin(), c.dots.end(), 0.0);
-    std::fill(c.dashes.begin(), c.dashes.end(), 0.0);
-    c.nblocks = 0;
-    c.block_pos = 0;
-    c.block_acc = 0;
-    c.block_n = 0;
-    c.noise = 0;
-    c.level = 0;
-    c.carrier = 0;
-    c.sum_short = 0;
-    c.sum_long = 0;
-    c.unit = kStartUnit;
-    c.run = 0;
-    c.since_down = 1 << 20;
-    c.ready = 0;
-    c.down = false;
-    c.runs = -1;
-    c.marks = 0;
-    c.slow = 0;
-    std::fill(c.ys.begin(), c.ys.end(), 0.0);
-    c.amp = 0;
-    c.amp_n = 0;
+    c.power.reset();
+    c.nf.reset();
+    c.acq.reset();
+    c.car.reset();
+    c.dot.reset();
+    c.weak.reset();
+    c.key.reset();
   }
-  s.runs_free.clear();
-  for (int i = static_cast<int>(s.runs_pool.size()) - 1; i >= 0; i--)
-    s.runs_free.push_back(i);
-  s.fill2 = 0;
-  s.group_floor = 0;
-  s.group_slow = 1;
-  s.rose = false;
-  s.rose_run = 0;
-  s.since_rose = 1 << 20;
+  s.runs.reset();
+  s.group.reset();
+  s.guards.reset();
+  s.sub.reset();
+  s.risen.reset();
   s.tick = 0;
   s.nticks = 0;
 }
@@ -681,7 +222,7 @@ double FineFrontEnd::delay_ticks() const {
   return s_->delay;
 }
 double FineFrontEnd::noise_bandwidth_hz() const {
-  return s_->bn;
+  return s_->chd.bn;
 }
 int FineFrontEnd::ticks() const {
   return s_->nticks;
@@ -699,64 +240,34 @@ double FineFrontEnd::level(int q, int t) const {
 double FineFrontEnd::snr_db(int q) const {
   const auto& c = s_->cl[q];
   const double n = s_->floor_of(c);
-  if (c.carrier <= 0 || n <= 0) return -99;
-  return db(c.carrier / n) + db(s_->bn / 500);
+  if (c.car.carrier() <= 0 || n <= 0) return -99;
+  return db(c.car.carrier() / n) + db(s_->chd.bn / 500);
 }
 
 double FineFrontEnd::tone_hz(int q) const {
   const auto& c = s_->cl[q];
-  if (std::norm(c.rot) <= 0) return c.centre;
-  return c.centre + std::arg(c.rot) * kTickRate / (2 * std::numbers::pi);
+  if (std::norm(c.car.rot()) <= 0) return c.centre;
+  return c.centre + std::arg(c.car.rot()) * kTickRate / (2 * std::numbers::pi);
 }
 
 double FineFrontEnd::key_level(int q) const {
   const auto& c = s_->cl[q];
-  const double p = c.carrier;
+  const double p = c.car.carrier();
   return s_->plan.iq ? std::sqrt(p) : 2 * std::sqrt(p);
 }
 
 double FineFrontEnd::noise_floor(int q) const {
   const auto& c = s_->cl[q];
-  return std::sqrt(s_->floor_of(c) * s_->plan.sample_rate / s_->bn);
+  return std::sqrt(s_->floor_of(c) * s_->plan.sample_rate / s_->chd.bn);
 }
 
 void FineFrontEnd::run(const float* in, int n) {
   State& s = *s_;
   s.nticks = 0;
   n = std::clamp(n, 0, kMaxFrames);
-  if (s.d1 == 1) {
-    // No band filter: every frame is mixed down as it comes.
-    for (int i = 0; i < n; i++)
-      s.band_cplx[i] = s.plan.iq ? cfloat(in[2 * i], in[2 * i + 1]) : cfloat(in[i], 0.0f);
-    nco_crcf_mix_block_down(s.band_nco, s.band_cplx.data(), s.band_cplx.data(), n);
-  }
+  s.chan.begin(in, n);
   for (int i = 0; i < n; i++) {
-    cfloat u;
-    if (s.d1 == 1) {
-      u = s.band_cplx[i];
-    } else if (s.plan.iq) {
-      s.band_cplx[s.band_fill] = cfloat(in[2 * i], in[2 * i + 1]);
-      if (++s.band_fill < s.d1) continue;
-      firdecim_cccf_execute(s.band_iq, s.band_cplx.data(), &u);
-      s.band_fill = 0;
-      nco_crcf_mix_down(s.band_nco, u, &u);
-      nco_crcf_step(s.band_nco);
-    } else {
-      s.band_real[s.band_fill] = in[i];
-      if (++s.band_fill < s.d1) continue;
-      float re = 0, im = 0;
-      firdecim_rrrf_execute(s.band_re, s.band_real.data(), &re);
-      firdecim_rrrf_execute(s.band_im, s.band_real.data(), &im);
-      s.band_fill = 0;
-      nco_crcf_mix_down(s.band_nco, cfloat(re, im), &u);
-      nco_crcf_step(s.band_nco);
-    }
-    const int len = static_cast<int>(s.clu_taps.size());
-    s.hist[s.hist_pos] = u;
-    s.hist[s.hist_pos + len] = u;
-    if (++s.hist_pos == len) s.hist_pos = 0;
-    if (++s.fill2 < s.d2) continue;
-    s.fill2 = 0;
+    if (!s.chan.step(in, i)) continue;
     s.tick_done(i);
   }
 }
@@ -768,604 +279,115 @@ void FineFrontEnd::run(const float* in, int n) {
 // ticks back from that.
 void FineFrontEnd::State::tick_done(int frame) {
   const long long t = tick;
-  const int m = kRing - 1;
-  for (auto& c : cl) {
+  const int k = static_cast<int>(cl.size());
+  for (int q = 0; q < k; q++) {
     cfloat z, turn;
-    dotprod_cccf_execute(c.dec, hist.data() + hist_pos, &z);
-    nco_crcf_mix_down(c.nco, cfloat(1.0f, 0.0f), &turn);
-    nco_crcf_step(c.nco);
-    c.zin[t & m] = z * turn;
-    c.turn[t & m] = turn;
-    track(c, t);
+    chan.cluster(q, &z, &turn);
+    sub.track(q, t, z, turn, floor_of(cl[q]));
   }
-  choose_models();
+  for (int q = 0; q < k; q++) {
+    const auto& c = cl[q];
+    auto& w = views[q];
+    w.floor = floor_of(c);
+    w.carrier = c.car.carrier();
+    w.toned = c.car.toned();
+    w.off = w.toned ? std::arg(c.car.rot()) : 0.0;
+    w.ready = c.acq.ready();
+  }
+  sub.choose(views);
   frames[nticks] = frame;
-  if (t < sub_lag) {  // nothing has come through the subtraction's delay yet
-    const int k = static_cast<int>(cl.size());
+  if (t < sub.sub_lag()) {  // nothing has come through the subtraction's delay yet
     for (int q = 0; q < k; q++)
       keys[q * max_ticks + nticks] = levels[q * max_ticks + nticks] = 0;
     nticks++;
     tick++;
     return;
   }
-  const long long v = t - sub_lag;
-  for (auto& c : cl) {
-    if (!c.model) continue;
-    const cfloat tn = c.turn[v & m];
-    double apart = 0;
-    const std::complex<double> own =
-        envelope(c, static_cast<double>(v), &apart) * c.carrier_z * c.back;
-    c.mod = own * std::complex<double>(tn.real(), -tn.imag());
-    c.own = own;
-    c.edge_apart = apart;
-  }
-  // How well each model fits its own station at the key edges, where the
-  // neighbours' leakage comes from (hard keying does not fit), on its
-  // envelope less the other models nearby.
-  for (auto& c : cl) {
-    if (!c.model || c.edge_apart > kFitReach) continue;
-    const cfloat zz = c.zin[v & m];
-    const cfloat tn = c.turn[v & m];
-    std::complex<double> others = 0;
-    for (std::size_t i = 0; i < c.fitn.size(); i++)
-      if (cl[c.fitn[i]].model) others += cl[c.fitn[i]].mod * c.fit_turn[i];
-    const std::complex<double> z = std::complex<double>(zz.real(), zz.imag()) -
-                                   others * std::complex<double>(tn.real(), tn.imag());
-    double apart = 0;
-    const std::complex<double> hard =
-        envelope(c, static_cast<double>(v), &apart, kHardHalf) * c.carrier_z * c.back;
-    c.misfit += kFitTrack * (std::norm(z - c.own) - c.misfit);
-    c.hardfit += kFitTrack * (std::norm(z - hard) - c.hardfit);
-  }
-  const int k = static_cast<int>(cl.size());
-  for (int q = 0; q < k; q++) {
-    auto& c = cl[q];
-    const cfloat zv = c.zin[v & m];
-    std::complex<double> others = 0;
-    for (std::size_t i = 0; i < c.sub.size(); i++) {
-      const auto& o = cl[c.sub[i]];
-      // A station this cluster would copy itself is not taken from it.
-      if (o.model && std::abs(o.tone - c.centre) > kOwnHz + kSpareHz)
-        others += o.mod * c.sub_turn[i];
-    }
-    const cfloat tq = c.turn[v & m];
-    const std::complex<double> zc = std::complex<double>(zv.real(), zv.imag()) -
-                                    others * std::complex<double>(tq.real(), tq.imag());
-    cfloat y;
-    firfilt_crcf_push(c.chan, cfloat(static_cast<float>(zc.real()), static_cast<float>(zc.imag())));
-    firfilt_crcf_execute(c.chan, &y);
-    const double p = std::norm(std::complex<double>(y.real(), y.imag()));
-    c.sum_short += p - c.raw[(v - kShort) & m];
-    c.sum_long += p - c.raw[(v - kLong) & m];
-    c.raw[v & m] = p;
-    c.env[v & m] = y;
-    if ((v & m) == 0) {  // once round the ring, sum afresh: no rounding drift
-      c.sum_short = c.sum_long = 0;
-      for (int j = 0; j < kLong; j++)
-        (j < kShort ? c.sum_short : c.sum_long) += c.raw[(v - j) & m];
-      c.sum_long += c.sum_short;
-    }
-    c.shrt[(v - (kShort - 1) / 2) & m] = c.sum_short / kShort;
-    c.lng[(v - (kLong - 1) / 2) & m] = c.sum_long / kLong;
-  }
+  const long long v = t - sub.sub_lag();
+  sub.predict(v);
+  for (int q = 0; q < k; q++)
+    cl[q].power.step(v, sub.residue(q, v));
   judge(v - decide_lag, nticks);
   nticks++;
   tick++;
 }
 
-// The model of a cluster's station at the newest tick t. The envelope,
-// turned by the tone's measured offset so that the station stands still,
-// passes a copy of the channel filter; where its magnitude crosses half the
-// key-down carrier lies a key edge (the filter and the raised-cosine edge
-// are both symmetric), placed between ticks by linear interpolation and
-// dated back by the filter's delay. The key-down carrier (amplitude and
-// phase, turning by the offset) is measured on the body of the marks,
-// edge_lag ticks back, where every edge near it is known.
-void FineFrontEnd::State::track(Cluster& c, long long t) {
-  const int m = kRing - 1;
-  const int g = static_cast<int>(chan_taps.size() - 1) / 2;
-  c.spin *= c.step;
-  c.spin /= std::sqrt(std::norm(c.spin));
-  const cfloat z = c.zin[t & m];
-  const std::complex<double> r = std::complex<double>(z.real(), z.imag()) * std::conj(c.spin);
-  cfloat e;
-  firfilt_crcf_push(c.edge, cfloat(static_cast<float>(r.real()), static_cast<float>(r.imag())));
-  firfilt_crcf_execute(c.edge, &e);
-  const double a = std::sqrt(std::norm(std::complex<double>(e.real(), e.imag())));
-  const double n = floor_of(c);
-  const double half = std::max(0.5 * std::sqrt(std::norm(c.carrier_z)), 2 * std::sqrt(n));
-  if (half > 0 && (c.mdown ? a < half : a > half)) {
-    const double frac = std::clamp((half - c.aprev) / (a - c.aprev), 0.0, 1.0);
-    const int slot = c.nedges % kEdges;
-    c.edge_at[slot] = static_cast<double>(t - 1 - g) + frac;
-    c.edge_up[slot] = !c.mdown;
-    c.nedges++;
-    c.mdown = !c.mdown;
-  }
-  c.aprev = a;
-  // The carrier at tick u: a body tick when the last known edge keyed
-  // down at least kInteriorTicks before it.
-  c.carrier_z *= c.step;
-  const long long u = t - edge_lag;
-  if (c.nedges > 0) {
-    const int last = (c.nedges - 1) % kEdges;
-    if (c.edge_up[last] && c.edge_at[last] <= static_cast<double>(u - kInteriorTicks)) {
-      const cfloat b = c.zin[u & m];
-      const double w = std::max(kCarrierTrack, 1.0 / (c.carrier_n + 1));
-      c.carrier_z += w * (std::complex<double>(b.real(), b.imag()) - c.carrier_z);
-      c.carrier_n = std::min(c.carrier_n + 1, kCarrierFirst);
-    }
-  }
-}
-
-// The keying envelope of a cluster's model at tick `at` (0 .. 1): raised-
-// cosine edges of 2 kEdgeHalf ticks centred on the edges found.
-double FineFrontEnd::State::envelope(const Cluster& c, double at, double* apart,
-                                     double half) const {
-  const int held = std::min(c.nedges, kEdges);
-  *apart = HUGE_VAL;
-  for (int i = 1; i <= held; i++) {
-    const int slot = (c.nedges - i) % kEdges;
-    const double e = c.edge_at[slot];
-    *apart = std::min(*apart, std::abs(at - e));
-    if (e - half > at) continue;
-    if (at >= e + half) return c.edge_up[slot] ? 1 : 0;
-    const double x = (at - (e - half)) / (2 * half);
-    const double rc = 0.5 * (1 - std::cos(std::numbers::pi * x));
-    return c.edge_up[slot] ? rc : 1 - rc;
-  }
-  return 0;
-}
-
-// Which clusters' stations are subtracted from their neighbours: those
-// measured well over the noise, with a tone learnt near their own centre,
-// whose carrier estimate is settled. A station heard on two clusters is
-// modelled by the one nearer its tone only. The tone's offset turns the
-// model (updated when it moves).
-void FineFrontEnd::State::choose_models() {
-  const int k = static_cast<int>(cl.size());
-  const double own = 2 * std::numbers::pi * kOwnHz / kTickRate;
-  for (auto& c : cl) {
-    const double n = floor_of(c);
-    const double off = c.rot_n >= kToneTicks ? std::arg(c.rot) : 0.0;
-    if (std::abs(off - c.step_rad) > 1e-3) {
-      c.step_rad = off;
-      c.step = std::polar(1.0, off);
-      c.back = std::polar(1.0, -off * static_cast<double>(sub_lag - edge_lag));
-    }
-    c.tone = c.centre + off * kTickRate / (2 * std::numbers::pi);
-    c.model = plan.subtract && c.ready > 0 && n > 0 && c.carrier > n * undb(kModelDb) &&
-              c.rot_n >= kToneTicks && std::abs(off) <= own && c.carrier_n >= kCarrierFirst;
-  }
-  for (int q = 0; q < k; q++) {
-    auto& c = cl[q];
-    c.model_age = c.model ? c.model_age : 0;
-    if (!c.model) continue;
-    for (int o : c.near) {
-      const auto& d = cl[o];
-      // Beside a much stronger station the edges found are its sidebands'.
-      if (d.carrier > c.carrier * undb(kDominatedDb)) c.model = false;
-      if (!d.model) continue;
-      if (std::abs(c.tone - d.tone) >= kSameHz) continue;
-      if (std::abs(c.step_rad) > std::abs(d.step_rad) ||
-          (std::abs(c.step_rad) == std::abs(d.step_rad) && o < q))
-        c.model = false;
-    }
-    c.model_age = c.model ? std::min(c.model_age + 1, kModelSettle) : 0;
-    // What the subtraction leaves lies near the noise: beside it a cluster
-    // is clear where it stands kResidueDb over its noise.
-    const double snr = c.carrier / std::max(floor_of(c), 1e-30);
-    c.sub_guard = std::clamp(undb(kResidueDb) / snr, undb(kSubGuardDb), undb(kEdgeGuardDb));
-    // Soft edges fit better than hard ones (the noise and the neighbours
-    // weigh on both alike).
-    c.fits = c.misfit < c.hardfit;
-  }
-}
-
 void FineFrontEnd::State::judge(long long at, int out) {
-  const int m = kRing - 1;
   const int k = static_cast<int>(cl.size());
   const bool valid = at >= kLong + kGuardReach;
-  const double edge_guard = undb(kEdgeGuardDb);
-  const double far_guard = undb(kFarEdgeGuardDb);
-  const double steady_guard = undb(kSteadyGuardDb);
-  const double far_steady_guard = undb(kFarSteadyGuardDb);
-  const double decay = undb(-kDecayDbPerS / kTickRate);
-  for (auto& c : cl) {
-    c.hi = 0;
-    c.lo = HUGE_VAL;
-    for (int j = -kGuardReach; j <= kGuardReach; j++) {
-      const double v = c.shrt[(at + j) & m];
-      c.hi = std::max(c.hi, v);
-      c.lo = std::min(c.lo, v);
-    }
+  for (int q = 0; q < k; q++) {
+    guards.swing(q, cl[q].power, at);
+    v_noise[q] = cl[q].nf.noise();
+    v_blocks[q] = cl[q].nf.blocks();
+    v_slow[q] = cl[q].acq.slow();
   }
-  // The group's floor: white noise lies alike on every cluster, so a
-  // cluster whose own estimate is young, or was taken while its station
-  // keyed, is held to that of its quieter fellows.
-  if (at % kBlockTicks == 0) {
-    int nf = 0;
-    for (const auto& c : cl)
-      if (c.nblocks >= kStartBlocks && c.noise > 0) floors[nf++] = c.noise;
-    if (nf > 0) {
-      const int r = static_cast<int>(kGroupPercentile * nf);
-      std::nth_element(floors.begin(), floors.begin() + r, floors.begin() + nf);
-      group_floor = floors[r];
-    }
-    // The clusters' mean power over their floors, typically: where the
-    // noise is not white (or the floor lies low), noise alone stands over it.
-    int ns = 0;
-    for (const auto& c : cl) {
-      const double f = floor_of(c);
-      if (c.nblocks >= kSlowBlocks && f > 0) floors[ns++] = c.slow / f;
-    }
-    if (ns > 0) {
-      std::nth_element(floors.begin(), floors.begin() + ns / 2, floors.begin() + ns);
-      group_slow = std::max(1.0, floors[ns / 2]);
-    }
+  group.step(at, v_noise, v_blocks, v_slow);
+  // The noise rose (or came after near silence): then every cluster's ticks
+  // teach its floor, keyed or not, and the floors learnt before are
+  // forgotten. What they keyed since the noise rose has not left yet
+  // (kRisen.run_ticks is under kHoldBack): it is taken back.
+  for (int q = 0; q < k; q++) {
+    v_floor[q] = floor_of(cl[q]);
+    v_power[q] = cl[q].power.shrt(at);
   }
-  // The noise rose (or came after near silence): nearly every cluster
-  // stands far over its floor at once and stays there, which stations,
-  // keyed with gaps, do not do. Then every cluster's ticks teach its floor, keyed or not.
-  int high = 0;
-  for (const auto& c : cl) {
-    const double f = floor_of(c);
-    high += f > 0 && c.shrt[at & m] > f * undb(kRoseDb);
-  }
-  rose_run = k >= kRoseClusters && high >= kRoseShare * k ? rose_run + 1 : 0;
-  rose = rose_run >= kRoseTicks;
-  // The floors learnt before it are forgotten: the percentile over them
-  // would follow only slowly, and every cluster keys noise meanwhile.
-  // What they keyed since the noise rose has not left yet (kRoseTicks is
-  // under kHoldBack): it is taken back.
-  if (rose && since_rose > kRoseForget) {
+  if (risen.step(v_floor, v_power).forget) {
     for (auto& c : cl) {
-      c.nblocks = c.block_pos = 0;
-      for (long long u = at - kHoldBack + 1; u <= at; u++)
-        c.tent[u & m] = 0;
+      c.nf.forget();
+      c.key.take_back(at);
     }
-    group_floor = 0;
+    group.forget();
   }
-  since_rose = rose ? 0 : since_rose + 1;
   for (int q = 0; q < k; q++) {
     auto& c = cl[q];
     // Key states leave kHoldBack ticks after their judgement, so that a
     // mark nowhere clear of the guards can still be taken back whole.
-    keys[q * max_ticks + out] = c.tent[(at - kHoldBack) & m];
-    levels[q * max_ticks + out] = valid ? c.shrt[(at - kHoldBack) & m] : 0;
-    double& key_out = c.tent[at & m];
-    key_out = 0;
-    c.stat[at & m] = 0;
+    keys[q * max_ticks + out] = c.key.held(at);
+    levels[q * max_ticks + out] = valid ? c.power.shrt(at - kHoldBack) : 0;
+    c.key.open(at);
     const double n = floor_of(c);
     if (!valid || !(n > 0)) {
-      c.down = false;
-      learn_noise(c, at);
+      c.key.idle();
+      c.nf.step(at, false, c.key.run(), risen.rose(), c.power);
       continue;
     }
-    const double ps = c.shrt[at & m];
-    const double pl = c.lng[at & m];
-    // Another cluster's keying sidebands (and the clicks of hard keying,
-    // which reach across the band) come around its key edges: there its
-    // power swings; a neighbour's steady carrier leaks a little always.
-    // Beside a subtracted station whose soft edges fit, the edge guard eases
-    // to kSubGuardDb. Whether the far guard matters here is learnt: the
-    // cluster's power where it would blank against its power elsewhere;
-    // where the other stations' clicks do not show, it eases towards the
-    // level of soft keying's sidebands.
-    const bool eased = c.guarded_n >= kEvidenceTicks && c.guarded < c.unguarded * undb(kEvidenceDb);
-    bool clear = true, strict = true;
-    for (int o = 0; o < k; o++) {
-      if (o == q) continue;
-      const double apart = std::abs(cl[o].centre - c.centre);
-      const bool near = apart <= kNeighbourHz;
-      const double swing = cl[o].hi - cl[o].lo;
-      const bool steady = ps >= (near ? steady_guard : far_steady_guard) * cl[o].hi;
-      strict = strict && steady && ps >= (near ? edge_guard : far_guard) * swing;
-      const bool sub = cl[o].model_age >= kModelSettle && cl[o].fits && apart <= kSubtractHz;
-      const double guard = sub     ? cl[o].sub_guard
-                           : near  ? edge_guard
-                           : eased ? c.soft_far[o]
-                                   : far_guard;
-      clear = clear && steady && ps >= guard * swing;
-    }
-    if (strict) {
-      c.unguarded += kEvidenceTrack * (ps - c.unguarded);
-    } else {
-      c.guarded += kEvidenceTrack * (ps - c.guarded);
-      c.guarded_n = std::min(c.guarded_n + 1, kEvidenceTicks);
-    }
-    // Ready to key: the long average stands clearly above the noise, and
-    // the short one too (not a neighbour's key edge inside the long window).
-    if (clear) c.slow += kSlowTrack * (c.raw[at & m] - c.slow);
-    const bool slow = c.nblocks >= kSlowBlocks && c.slow > n * group_slow * undb(kSlowDb);
-    const double acq = n * undb(c.ready > 0 || slow ? kStayDb : kAcquireDb);
-    if (clear && pl > acq && ps > n * undb(kStayDb)) {
-      c.ready = kHold;
-    }
-    // The element statistic: the envelope, turned back by the tone's
-    // measured offset, averaged coherently over about a dot of this
-    // cluster's speed (the filter matched to a dot), as power. Noise adds
-    // nd to it on average.
-    // A weak station needs all the window its dots allow; a strong one
-    // keeps a shorter window, whose marks follow a fast fade more closely.
-    const double csnr = c.carrier > 0 ? db(c.carrier / n) : kStrongDb;
-    const double match =
-        kMatch +
-        (kWeakMatch - kMatch) * std::clamp((kStrongDb - csnr) / (kStrongDb - kWeakDb), 0.0, 1.0);
-    int win = std::clamp(static_cast<int>(c.unit * match), kMinWin, kMaxWin) | 1;
-    win = std::min(win, 2 * decide_lag + 1);
-    const int h = win / 2;
-    // The offset is used once enough of the marks measured it, and only
-    // within the channel filter (a wrong one would cancel the marks that
-    // measure it).
-    double wrot = c.rot_n >= kToneTicks ? std::arg(c.rot) : 0.0;
-    if (std::abs(wrot) > 2 * std::numbers::pi * kMaxOffsetHz / kTickRate) wrot = 0;
-    const std::complex<double> step = std::polar(1.0, -wrot);
-    std::complex<double> ph = std::polar(1.0, wrot * h), acc = 0, older = 0;
-    for (int j = -h; j <= h; j++) {
-      const cfloat e = c.env[(at + j) & m];
-      acc += std::complex<double>(e.real(), e.imag()) * ph;
-      ph *= step;
-      if (j == -1) older = acc;
-    }
-    double pd = std::norm(acc) / (static_cast<double>(win) * win);
-    // The window lies in a mark's body when both its halves hold the
-    // key-down level (on a key edge's ramp one half falls short).
-    const double pa = std::norm(older) / (static_cast<double>(h) * h);
-    const double pb = std::norm(acc - older) / (static_cast<double>(h + 1) * (h + 1));
-    const bool body =
-        std::min(pa, pb) + kSlack * n * coh_noise[std::max(h, 1)] > kFlat * std::max(pa, pb);
-    double nd = n * coh_noise[win];
-    // The carrier's phase, held still by turning back the tone's offset
-    // tick by tick, is learnt on the ticks whose power stands well over the
-    // noise and near the key-down level, once the cluster's own station has
-    // keyed (not from a neighbour's leakage before it); with it the
-    // statistic is the part of the window's average along the carrier
-    // (squared where positive): all of the carrier, half of the noise.
-    if (c.phase_n < kPhaseTicks) c.freq = wrot;
-    c.still *= std::polar(1.0, -c.freq);
-    c.still /= std::sqrt(std::norm(c.still));
-    const std::complex<double> zs = acc / static_cast<double>(win) * c.still;
-    if (clear && c.carrier > 0 && pd > kInterior * c.level && pd > nd * undb(kFloorDb)) {
-      if (c.phase_n >= kPhaseTicks) {
-        const double lim = 2 * std::numbers::pi * kMaxOffsetHz / kTickRate;
-        c.freq = std::clamp(c.freq + kFreqTrack * std::arg(zs * std::conj(c.phase)), -lim, lim);
-      }
-      c.phase += kPhaseTrack * (zs - c.phase);
-      c.phase_n = std::min(c.phase_n + 1, kPhaseTicks);
-    }
-    if (c.phase_n >= kPhaseTicks && std::norm(c.phase) > 0) {
-      const double x = (zs * std::conj(c.phase)).real() / std::sqrt(std::norm(c.phase));
-      pd = x > 0 ? x * x : 0;
-      nd *= kAlongNoise;
-    }
-    c.stat[at & m] = pd;
-    // A weak station's key state: the best sequence of whole runs, from
-    // each tick's log-likelihood ratio of key down (the envelope's part along
-    // the carrier, whose noise per component is half the floor, its ticks
-    // alike over kappa of them).
-    const double along = c.phase_n >= kPhaseTicks ? std::sqrt(std::norm(c.phase)) : 0.0;
-    const bool weak = c.carrier > 0 && along > 0 && csnr < kRunsDb + kRunsSpareDb;
-    if (weak && c.runs < 0 && !runs_free.empty()) {
-      c.runs = runs_free.back();
-      runs_free.pop_back();
-      runs_pool[c.runs].reset();
-      c.amp_n = 0;
-    } else if (!weak && c.runs >= 0) {
-      runs_free.push_back(c.runs);
-      c.runs = -1;
-    }
-    if (c.runs >= 0) {
-      KeyRuns& runs = runs_pool[c.runs];
-      runs.set_unit(c.unit);
-      const cfloat e = c.env[at & m];
-      const double y =
-          (std::complex<double>(e.real(), e.imag()) * c.still * std::conj(c.phase)).real() / along;
-      // The carrier's amplitude along its phase: the mean of the ticks the
-      // runs keyed down, once there are kAmpTicks of them (the phase's own
-      // magnitude is learnt on the ticks standing high, and lies high), and
-      // while it stands over half that magnitude (runs keyed on noise alone
-      // average nothing).
-      c.ys[at & m] = y;
-      const double a = c.amp_n >= kAmpTicks && c.amp > 0.5 * along ? c.amp : along;
-      const bool kd = runs.step(kRunsEvidence * (2 * y * a - a * a) / (n * kappa));
-      if (kd) {
-        c.amp_n = std::min(c.amp_n + 1, static_cast<int>(1 / kAmpTrack));
-        c.amp += (c.ys[(at - kHoldBack) & m] - c.amp) / c.amp_n;
-      }
-      // Only while the station is there: its mean power stands over the
-      // noise (in the gap after it, the runs would find marks in the noise).
-      if (csnr < kRunsDb && c.marks >= kRunsMarks && c.slow > n * undb(kSlowDb)) {
-        const double v = c.stat[(at - kHoldBack) & m];
-        keys[q * max_ticks + out] =
-            kd && c.ready > 0 ? std::max(1.0, 100 * db(std::max(v / nd - 1, 1e-9))) : 0.0;
-      }
-    }
-    bool down = false;
-    bool soft = false;  // over the soft threshold, key up
-    double start = 0;   // the start threshold, units^2
-    double back = 0;    // the statistic a mark's start is dated back over, units^2
-    if (c.ready > 0) {
-      c.ready--;
-      // The threshold sits at a fixed part of the way from the element
-      // noise to the key-down level (the coherent average's edges are
-      // ramps, so marks keep their length), never low enough for the
-      // noise (whose statistic is exponential) to key often. The level
-      // never sinks far below that of the recent marks, so that the noise
-      // after a strong station does not key.
-      const double lv =
-          std::max({c.level, nd, c.carrier > 0 ? nd + c.carrier * undb(kLevelFloorDb) : 0.0});
-      // Key down needs kFloorDb over the element noise; a mark already
-      // running holds down to kStayFloorDb (a dip of noise does not split it).
-      const double rel = nd + kFraction * (lv - nd);
-      const double stay = std::max(nd * undb(kStayFloorDb), rel * undb(-kHystDb));
-      back = std::max(stay, rel * undb(-kBackDb));
-      start = std::max(nd * undb(kFloorDb), rel);
-      const double thr = c.down ? stay : start;
-      down = pd > thr;
-      soft = !c.down && !down && pd > std::max(nd * undb(kStayFloorDb), start * undb(-kSoftDb));
-    }
-    if (soft) {
-      if (c.soft_start < 0) {
-        c.soft_start = at;
-        c.soft_sum = 0;
-        c.soft_clear = 0;
-      }
-      c.soft_sum += pd / start;
-      c.soft_clear += clear;
-    } else if (c.soft_start >= 0) {
-      const long long len = at - c.soft_start;
-      if (!down && len >= kSoftLen * c.unit &&
-          c.soft_sum >= undb(-kSoftMeanDb) * static_cast<double>(len) &&
-          c.soft_clear >= kClearTicks && c.soft_start > at - kHoldBack &&
-          c.soft_start > c.last_down + static_cast<long long>(kBackGap * c.unit)) {
-        for (long long u = c.soft_start; u < at; u++)
-          c.tent[u & m] = std::max(1.0, 100 * db(std::max(c.stat[u & m] / nd - 1, 1e-9)));
-        c.last_down = at - 1;
-      }
-      c.soft_start = -1;
-    }
-    if (down) {
-      if (!c.down) {
-        c.run_start = at;
-        c.run_clear = 0;
-        // Its start, late against the key-down floor on a weak station,
-        // goes back to where the statistic first stood near the threshold
-        // half way to the level (the key states still wait).
-        const long long lim =
-            std::max({at - static_cast<long long>(kBackWin * win),
-                      c.last_down + static_cast<long long>(kBackGap * c.unit), at - kHoldBack + 1});
-        while (c.run_start - 1 > lim && c.stat[(c.run_start - 1) & m] > back) {
-          c.run_start--;
-          c.tent[c.run_start & m] =
-              std::max(1.0, 100 * db(std::max(c.stat[c.run_start & m] / nd - 1, 1e-9)));
-          c.run++;
-        }
-      }
-      c.run_clear += clear;
-      // The level follows the mark's body, not its edges, and is learnt
-      // only where no other cluster can be what this one sees.
-      if (clear) {
-        if (!c.down)
-          c.level = std::max(c.level, pd);
-        else if ((body || pd > c.level) && pd > kInterior * c.level)
-          c.level += kTrack * (pd - c.level);
-        if (pd > kInterior * c.level) {
-          const cfloat a = c.env[at & m], b = c.env[(at - 1) & m];
-          const std::complex<double> v(a.real() * b.real() + a.imag() * b.imag(),
-                                       a.imag() * b.real() - a.real() * b.imag());
-          c.rot += kToneTrack * (v - c.rot);
-          c.rot_n = std::min(c.rot_n + 1, kToneTicks);
-        }
-      }
-      key_out = std::max(1.0, 100 * db(std::max(pd / nd - 1, 1e-9)));
-      c.run++;
-      // A mark hardly clear in its first kMaxClick ticks is another
-      // station's leakage: silent until enough ticks are clear.
-      if (c.run_clear < kClearTicks && c.run >= kMaxClick) {
-        for (long long u = std::max(c.run_start, at - kHoldBack + 1); u <= at; u++)
-          c.tent[u & m] = 0;
-      }
-    } else {
-      c.level = std::max(nd, c.level * decay);
-      if (c.down) c.last_down = at - 1;
-      if (c.down && c.run_clear < kClearTicks && c.run <= kMaxClick) {
-        // A short mark hardly any tick of which was clear of the guards: another
-        // cluster's sidebands or clicks. Taken back whole.
-        for (long long u = c.run_start; u < at; u++)
-          c.tent[u & m] = 0;
-      } else if (c.down && c.run_clear >= kClearTicks) {
-        learn_mark(c, at, n);
-      }
-      c.run = 0;
-    }
-    c.down = down;
-    learn_noise(c, at);
+    judge_cluster(q, at, out, n);
   }
 }
 
-namespace {
-
-// The dot length that best explains the marks counted: each mark counts
-// towards the dots it lies near (a triangle falling to nothing kDotReach
-// away) and towards those it is three of (kDashReach away), and the dot
-// with the most of both (the product of the two counts) wins. Text has dots
-// and dashes alike, while the short pieces of a weak signal's broken marks
-// have no dashes three times their length, and dashes taken for dots (marks
-// run together by a window too long) have none either. With no dot that has
-// both, the estimate stays where it is. The counts are kept per dot length
-// tried, so a mark costs one pass over them.
-double count_mark(std::vector<double>& dots, std::vector<double>& dashes, int len, double unit) {
-  double best = 0;
-  for (int j = 0; j < kUnits; j++) {
-    const double u = kMinUnit + j * kUnitStep;
-    dots[j] = kLengthKeep * dots[j] + std::max(0.0, 1 - std::abs(len / u - 1) / kDotReach);
-    dashes[j] =
-        kLengthKeep * dashes[j] + std::max(0.0, 1 - std::abs(len / (3 * u) - 1) / kDashReach);
-    if (dots[j] * dashes[j] > best) {
-      best = dots[j] * dashes[j];
-      unit = u;
-    }
+// One cluster's tick at, judged against its noise floor n: the guards,
+// acquisition, the element statistic, a weak station's runs, the key
+// decision and what the tick and a finished mark teach.
+void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n) {
+  auto& c = cl[q];
+  const double ps = c.power.shrt(at);
+  const double pl = c.power.lng(at);
+  const bool clear = guards.step(q, ps, sub.settled(), sub.sub_guard()).clear;
+  c.acq.step(clear, c.power.raw(at), pl, ps, n, c.nf.blocks(), group.slow());
+  const fine::ElementStat es = c.car.step(at, clear, n, c.dot.unit(), c.key.level(), c.power);
+  if (c.weak.claim(runs, c.car.carrier(), es.along, es.csnr)) {
+    const double y = c.car.along_part(c.power.env(at), es.along);
+    const bool kd = c.weak.step(at, runs, y, es.along, c.dot.unit(), n, chd.kappa);
+    if (c.weak.trusted(es.csnr, c.dot.marks(), c.acq.present(n)))
+      keys[q * max_ticks + out] =
+          kd && c.acq.ready() ? fine::key_value(c.key.stat(at - kHoldBack), es.nd) : 0.0;
   }
-  return unit;
-}
-
-}  // namespace
-
-// A finished mark teaches the speed: it is counted by its length (older
-// marks weighing less), and the dot length is the one that best explains
-// the marks counted (count_mark). It also tells the carrier's power:
-// the middle half of the mark, away from the edges, less the noise;
-// averaged over marks in dB.
-void FineFrontEnd::State::learn_mark(Cluster& c, long long at, double n) {
-  const int m = kRing - 1;
-  const double r = c.run;
-  if (r >= kMinUnit / 2 && c.run < kLengths) {
-    c.unit = count_mark(c.dots, c.dashes, c.run, c.unit);
-    c.marks = std::min(c.marks + 1, kRunsMarks);
+  fine::KeyInput in;
+  in.clear = clear;
+  in.ready = c.acq.spend();
+  in.pd = es.pd;
+  in.nd = es.nd;
+  in.body = es.body;
+  in.win = es.win;
+  in.unit = c.dot.unit();
+  in.carrier = c.car.carrier();
+  const fine::KeyResult r = c.key.step(at, in);
+  if (r.tone) c.car.learn_tone(c.power, at);
+  if (r.mark > 0) {
+    // A finished mark teaches the speed (DotLength) and the carrier's power.
+    c.dot.step(r.mark);
+    c.car.learn_mark(r.mark, c.dot.unit(), at, n, c.power);
   }
-  if (c.run >= std::max(static_cast<double>(kReportMin), kReportUnit * c.unit)) {
-    const int len = std::min(c.run, kReportMax);
-    double a = 0;
-    int cnt = 0;
-    for (long long u = at - len + len / 4; u < at - len / 4; u++, cnt++)
-      a += c.raw[u & m];
-    const double carrier = a / cnt - n;
-    if (carrier > 0)
-      c.carrier = c.carrier > 0 ? c.carrier * std::pow(carrier / c.carrier, kReportTrack) : carrier;
-  }
-}
-
-// The noise floor is learnt from the ticks that lie more than kClean ticks
-// from any key-down tick (so neither a mark nor the filters' spread of one
-// reaches them): their power in blocks of kBlockTicks, a low percentile of
-// the last kBlocks blocks, scaled to the mean (a low one, because a signal
-// too weak to key is counted clean too). Noise alone is all clean; a
-// continuous carrier keeps the floor it found before.
-void FineFrontEnd::State::learn_noise(Cluster& c, long long at) {
-  const int m = kRing - 1;
-  c.since_down = c.down ? 0 : c.since_down + 1;
-  const long long u = at - kClean;
-  // No Morse element lasts kStuck ticks: a cluster keyed that long has a
-  // floor too low (the noise rose, or came after near silence), and its
-  // ticks are noise again.
-  const bool stuck = c.down && c.run > kStuck;
-  if ((c.since_down <= 2 * kClean && !stuck && !rose) || u < kSettle) return;
-  c.block_acc += c.raw[u & m];
-  if (++c.block_n < kBlockTicks) return;
-  c.blocks[c.block_pos] = c.block_acc / kBlockTicks;
-  c.block_acc = 0;
-  c.block_n = 0;
-  c.block_pos = (c.block_pos + 1) % kBlocks;
-  c.nblocks = std::min(c.nblocks + 1, kBlocks);
-  if (c.nblocks >= kMinBlocks && c.block_pos % kBlocksPerFloor != 0) return;
-  std::copy(c.blocks.begin(), c.blocks.begin() + c.nblocks, c.scratch.begin());
-  const int r = static_cast<int>(kPercentile * c.nblocks);
-  std::nth_element(c.scratch.begin(), c.scratch.begin() + r, c.scratch.begin() + c.nblocks);
-  // The floor of the estimate: the rounding noise of 16-bit samples, which
-  // only digital silence undercuts.
-  const double quiet = bn / (12.0 * plan.sample_rate);
-  c.noise = std::max(c.scratch[r] * kNoiseCal, quiet);
+  c.nf.step(at, c.key.down(), c.key.run(), risen.rose(), c.power);
 }
 
 }  // namespace talvo

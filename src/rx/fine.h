@@ -1,97 +1,34 @@
 // The fine receive front end: audio in, a key state per cluster and tick out.
 //
-// Clusters sit on a grid of centre frequencies (50 Hz apart, typically). The
-// front end works in three stages that all run at fixed decimations, so every
-// cluster ticks at the same moment, once every samples_per_tick() input frames:
+// Clusters sit on a grid of centre frequencies (50 Hz apart, typically).
+// All decimations are fixed, so every cluster ticks at the same moment, once
+// every samples_per_tick() input frames (500 ticks a second). A tick passes
+// these stages (src/rx/fine/, each header opening with its account):
 //
-//  1. Band stage, shared by all clusters: the input (real, or complex I/Q) is
-//     mixed down by the middle of the clusters' span and decimated by a
-//     Kaiser low-pass to a rate that just holds the span.
-//  2. Cluster stage: each cluster mixes the band down by its own offset and
-//     decimates to the tick rate, then a sharp channel filter (a Kaiser
-//     low-pass about +-30 Hz wide, more than 45 dB down 50 Hz off) leaves the
-//     cluster's complex envelope; its power is taken once a tick.
-//  2a. Subtraction. Filtering cannot part a weak station from the keying
-//     sidebands of a strong one 50 Hz away (about -15 dB in the channel at
-//     the strong one's key edges). So each cluster whose station stands well
-//     over the noise (12 dB in the channel), is not itself beside a station
-//     6 dB stronger, and lies within 25 Hz of its centre, keeps a model of
-//     it: its key edges, found where its envelope (turned by the measured
-//     tone, through a copy of the channel filter) crosses half the key-down
-//     carrier, between ticks; the key-down carrier's amplitude and phase,
-//     measured on the bodies of its marks; raised-cosine edges of 5 ms. The
-//     model is subtracted, sub_lag ticks (62 ms) behind the input, from the
-//     envelope of every cluster within 75 Hz whose own reach (25 Hz and 5 Hz
-//     spare) does not hold the station, and the stages below judge what is
-//     left. A clean station leaves about -52 dB instead of -15 dB.
-//  3. Key decision: the complex envelope, turned back by the tone's offset
-//     from the centre as measured on the marks, is averaged coherently over
-//     0.6 of a dot of the speed the cluster has measured from its own marks
-//     (a strong station, 12 dB over the channel's noise) to 0.9 of one (a
-//     weak one, 6 dB), 9 to 41 ticks, centred on the tick being judged. The
-//     dot length is the one that best explains the recent marks' lengths as
-//     dots and dashes (the short pieces of broken marks have no dashes three
-//     times as long). Its power is the element statistic, whose noise part
-//     follows from the noise floor and the channel filter's autocorrelation;
-//     once the carrier's phase (held still by turning back the offset tick
-//     by tick, at a rate a slow loop keeps on the carrier) is learnt on the
-//     marks, the statistic is the average's part
-//     along the carrier, squared where positive: all of the carrier, half
-//     of the noise (taken as 0.6 of it, the phase being learnt in noise).
-//     The power is also averaged over a short (18 ms) and a dash-scale
-//     (82 ms) window for acquisition and the guards. Each cluster measures
-//     its own noise floor (the 30th percentile, scaled to the mean, of the
-//     power of the 20 ms blocks lying more than 40 ms from any key-down
-//     tick, over the last 3 s of such blocks) and its own key-down level
-//     (the element statistic while keyed, following the level within an
-//     element; it sinks only where both halves of the window hold alike, so
-//     a mark's falling edge does not pull it down and lengthen the mark).
-//     Nothing is absolute: decisions depend on power ratios alone, so the
-//     same audio at any level gives the same key states. A cluster starts
-//     keying only after both averages stand clearly above the noise (which
-//     noise alone practically never does), then keys while the element
-//     statistic stands above a threshold half way from its noise to
-//     the key-down level (at least 8 dB over its noise to start a mark,
-//     5 dB to hold one), with hysteresis. A new mark's start is dated back
-//     over the ticks just before it that stood nearly as high (at most
-//     0.75 of a window, never within a dot of the last mark). A run, key up
-//     all along, whose statistic stays within 3 dB of the start threshold
-//     for 0.6 of a dot and averages within 1.5 dB of it, is keyed as well (a
-//     weak dot that the noise kept under the start threshold).
-//     A weak station (under 10 dB over the channel's noise, once 30 of its
-//     marks have taught the dot length) is keyed instead by the most likely
-//     sequence of whole runs (KeyRuns, runs.h): dots and dashes, element,
-//     character and word gaps, each around its multiple of the dot, from
-//     each tick's log-likelihood ratio of key down along the carrier (its
-//     amplitude the mean of the ticks the runs keyed down). A
-//     dash the noise dips into stays one mark, and a dot the noise pulled
-//     under the threshold is found from all its ticks.
-//     A station whose dashes do not lift the long average 7.5 dB over the
-//     noise is acquired once its power over about a second stands 2.5 dB
-//     over the noise (and over the other clusters' typical mean) and the
-//     long average 5 dB.
-//     A young noise floor, or one spoilt by a station keying from the
-//     start, is held to 6 dB over the lower quartile of the floors of all
-//     the clusters.
-//  4. Guards. A tick is not clear when a cluster 50 Hz away swings (has a
-//     key edge within 24 ms) more than 6 dB over this cluster's power, or
-//     any other cluster more than 15 dB over it (the clicks of hard keying
-//     reach across the band), or a steady carrier is 40 dB (50 Hz away) or
-//     50 dB (further) over it. Beside a subtracted station whose model has
-//     run a second and whose soft edges fit it better than hard ones would
-//     (measured on its envelope less the other models), what is left lies
-//     near the noise: the guard then lets a cluster standing 8 dB over its
-//     own noise be clear (between -6 and -40 dB of the station's swing).
-//     Further away the guard eases where the cluster's power shows no more
-//     where it would blank than elsewhere (no clicks arrive there), to 9 dB
-//     over soft keying's sidebands at that distance. A mark with fewer than four clear ticks in
-//     its first 40 is taken back whole (key states wait 42 ticks for that).
-//     The key level, the speed, the carrier power and the tone frequency
-//     (the phase advance of the complex envelope over the middle of marks)
-//     are learnt from clear ticks and marks only.
+//  1. Channeliser (channeliser.h): the band mixed down and decimated once,
+//     then each cluster's envelope by its own dot product.
+//  2. Station model and subtractor (station_model.h, subtractor.h): each
+//     strong station's key edges and carrier, subtracted 62 ms late from
+//     its neighbours' envelopes.
+//  3. Channel power (channel_power.h): the channel filter, the power per
+//     tick and its short and long averages.
+//  4. Noise floor (noise_floor.h, group_floor.h): each cluster's floor, the
+//     group's, and a noise that rose on every cluster.
+//  5. Guards (guards.h): whether a tick is clear of the other clusters'
+//     key edges and carriers.
+//  6. Acquisition (acquisition.h): whether the cluster may key at all.
+//  7. Carrier (carrier.h): the tone, the phase loop and the element
+//     statistic over a coherent window of about a dot.
+//  8. Weak runs (weak_runs.h): a weak station keyed by the most likely
+//     sequence of whole runs (runs.h).
+//  9. Key decision (key_decision.h): thresholds, soft dots, back-dating,
+//     take-back and hold-back; the finished marks teach the dot length
+//     (dot_length.h) and the carrier's power.
 //
-// The key state of a tick is decided a fixed number of ticks after the input
-// that carried it (delay_ticks()); the decoder sees a constant delay.
+// Nothing is absolute: decisions depend on power ratios alone, so the same
+// audio at any level gives the same key states. The key state of a tick is
+// decided a fixed number of ticks after the input that carried it
+// (delay_ticks()); the decoder sees a constant delay.
 //
 // Life cycle: the constructor designs every filter and allocates everything;
 // reset() returns to the state after construction; run() processes a block

@@ -1,0 +1,112 @@
+#include "rx/fine/carrier.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace talvo::fine {
+
+void Carrier::make(const CarrierParams& p, const ChannelDesign& d, int max_half) {
+  p_ = p;
+  coh_noise_ = d.coh_noise.data();
+  max_win_ = 2 * max_half + 1;
+  learn_ = undb(p.learn_db);
+}
+
+void Carrier::reset() {
+  rot_ = 0;
+  rot_n_ = 0;
+  still_ = 1;
+  phase_ = 0;
+  phase_n_ = 0;
+  freq_ = 0;
+  carrier_ = 0;
+}
+
+ElementStat Carrier::step(long long at, bool clear, double n, double unit, double level,
+                          const ChannelPower& power) {
+  ElementStat r;
+  // A weak station needs all the window its dots allow; a strong one
+  // keeps a shorter window, whose marks follow a fast fade more closely.
+  const double csnr = carrier_ > 0 ? db(carrier_ / n) : p_.strong_db;
+  const double match =
+      p_.match + (p_.weak_match - p_.match) *
+                     std::clamp((p_.strong_db - csnr) / (p_.strong_db - p_.weak_db), 0.0, 1.0);
+  int win = std::clamp(static_cast<int>(unit * match), p_.min_win_ticks, p_.max_win_ticks) | 1;
+  win = std::min(win, max_win_);
+  const int h = win / 2;
+  // The offset is used once enough of the marks measured it, and only
+  // within the channel filter (a wrong one would cancel the marks that
+  // measure it).
+  double wrot = rot_n_ >= p_.tone_ticks ? std::arg(rot_) : 0.0;
+  if (std::abs(wrot) > 2 * std::numbers::pi * p_.max_offset_hz / kTickRate) wrot = 0;
+  const std::complex<double> step = std::polar(1.0, -wrot);
+  std::complex<double> ph = std::polar(1.0, wrot * h), acc = 0, older = 0;
+  for (int j = -h; j <= h; j++) {
+    const cfloat e = power.env(at + j);
+    acc += std::complex<double>(e.real(), e.imag()) * ph;
+    ph *= step;
+    if (j == -1) older = acc;
+  }
+  double pd = std::norm(acc) / (static_cast<double>(win) * win);
+  // The window lies in a mark's body when both its halves hold the
+  // key-down level (on a key edge's ramp one half falls short).
+  const double pa = std::norm(older) / (static_cast<double>(h) * h);
+  const double pb = std::norm(acc - older) / (static_cast<double>(h + 1) * (h + 1));
+  const bool body =
+      std::min(pa, pb) + p_.slack * n * coh_noise_[std::max(h, 1)] > p_.flat * std::max(pa, pb);
+  double nd = n * coh_noise_[win];
+  // The carrier's phase, held still by turning back the tone's offset
+  // tick by tick, is learnt on the ticks whose power stands well over the
+  // noise and near the key-down level, once the cluster's own station has
+  // keyed (not from a neighbour's leakage before it); with it the
+  // statistic is the part of the window's average along the carrier
+  // (squared where positive): all of the carrier, half of the noise.
+  if (phase_n_ < p_.phase_ticks) freq_ = wrot;
+  still_ *= std::polar(1.0, -freq_);
+  still_ /= std::sqrt(std::norm(still_));
+  const std::complex<double> zs = acc / static_cast<double>(win) * still_;
+  if (clear && carrier_ > 0 && pd > p_.interior * level && pd > nd * learn_) {
+    if (phase_n_ >= p_.phase_ticks) {
+      const double lim = 2 * std::numbers::pi * p_.max_offset_hz / kTickRate;
+      freq_ = std::clamp(freq_ + p_.freq_track * std::arg(zs * std::conj(phase_)), -lim, lim);
+    }
+    phase_ += p_.phase_track * (zs - phase_);
+    phase_n_ = std::min(phase_n_ + 1, p_.phase_ticks);
+  }
+  if (phase_n_ >= p_.phase_ticks && std::norm(phase_) > 0) {
+    const double x = (zs * std::conj(phase_)).real() / std::sqrt(std::norm(phase_));
+    pd = x > 0 ? x * x : 0;
+    nd *= p_.along_noise;
+  }
+  r.pd = pd;
+  r.nd = nd;
+  r.body = body;
+  r.win = win;
+  r.csnr = csnr;
+  r.along = phase_n_ >= p_.phase_ticks ? std::sqrt(std::norm(phase_)) : 0.0;
+  return r;
+}
+
+void Carrier::learn_tone(const ChannelPower& power, long long at) {
+  const cfloat a = power.env(at), b = power.env(at - 1);
+  const std::complex<double> v(a.real() * b.real() + a.imag() * b.imag(),
+                               a.imag() * b.real() - a.real() * b.imag());
+  rot_ += p_.tone_track * (v - rot_);
+  rot_n_ = std::min(rot_n_ + 1, p_.tone_ticks);
+}
+
+void Carrier::learn_mark(int run, double unit, long long at, double n, const ChannelPower& power) {
+  if (run >= std::max(static_cast<double>(p_.report_min_ticks), p_.report_dots * unit)) {
+    const int len = std::min(run, p_.report_max_ticks);
+    double a = 0;
+    int cnt = 0;
+    for (long long u = at - len + len / 4; u < at - len / 4; u++, cnt++)
+      a += power.raw(u);
+    const double carrier = a / cnt - n;
+    if (carrier > 0)
+      carrier_ = carrier_ > 0 ? carrier_ * std::pow(carrier / carrier_, p_.report_track) : carrier;
+  }
+}
+
+}  // namespace talvo::fine

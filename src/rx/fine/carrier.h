@@ -1,0 +1,108 @@
+// Carrier: a cluster's tone, the phase of its carrier and the element
+// statistic.
+//
+// The complex envelope, turned back by the tone's offset from the centre
+// (the phase advance of the envelope over the middle of marks, learnt from
+// clear key-down ticks only), is averaged coherently over 0.6 of a dot of
+// the speed the cluster has measured from its own marks (a strong station,
+// 12 dB over the channel's noise) to 0.9 of one (a weak one, 6 dB), 9 to
+// 41 ticks, centred on the tick being judged. Its power is the element
+// statistic, whose noise part follows from the noise floor and the channel
+// filter's autocorrelation. Once the carrier's phase (held still by turning
+// back the offset tick by tick, at a rate a slow loop keeps on the carrier)
+// is learnt on the marks, the statistic is the average's part along the
+// carrier, squared where positive: all of the carrier, half of the noise
+// (taken as 0.6 of it, the phase being learnt in noise). The window lies in
+// a mark's body when both its halves hold alike.
+//
+// The carrier's power is learnt from finished marks: the middle half of
+// each, away from the edges, less the noise; averaged over marks in dB.
+//
+// Life cycle: make once, reset; step once a tick judged, learn_tone on the
+// clear ticks of marks, learn_mark on each finished mark.
+#pragma once
+
+#include <complex>
+
+#include "rx/fine/channel_power.h"
+
+namespace talvo::fine {
+
+struct CarrierParams {
+  double tone_track = 0.005;  // weight of a key-down tick in the phase advance
+  int tone_ticks = 20;        // key-down ticks measured before the offset is used
+  double max_offset_hz = 30;  // offsets further out are not turned back, Hz
+  double match = 0.6;         // coherent window length over the dot length
+  double weak_match = 0.9;    // the same for a weak station
+  double strong_db = 12;      // carrier over the channel noise of a strong station, dB
+  double weak_db = 6;         // and of a weak one, dB (between: in proportion)
+  int min_win_ticks = 9;      // ticks, shortest coherent window, odd
+  int max_win_ticks = 41;     // ticks, longest coherent window, odd
+  double flat = 0.5;          // a window's halves this alike (in power) lie in a mark's body
+  double slack = 8;           // element noise powers of a half window allowed in that test
+  double interior = 0.5;      // key-down power below this part of the level is an edge
+  double learn_db = 8;        // statistic over the element noise that learns the phase, dB
+  double phase_track = 0.1;   // weight of a key-down tick in the carrier's phase
+  int phase_ticks = 60;       // key-down ticks measured before the phase is used
+  // Once the phase is used, the offset `still` turns back by is its own:
+  // each tick that learns the phase moves it by freq_track of the phase
+  // error (rad per tick per rad), so the carrier stays still on the marks;
+  // the offset measured tick to tick (rot) is too noisy on a weak station,
+  // whose phase then wandered off between the marks.
+  double freq_track = 0.0004;
+  // The noise of the statistic along the carrier over that of the power:
+  // half in theory; more keeps the gaps' noise peaks from keying, as the
+  // phase learnt on a weak station's marks is itself noisy (measured).
+  double along_noise = 0.6;
+  int report_min_ticks = 8;    // ticks, shortest mark that measures the carrier
+  double report_dots = 0.75;   // dots, shortest mark that measures the carrier
+  int report_max_ticks = 200;  // ticks of a mark's end that measure it at most
+  double report_track = 0.25;  // weight of each mark in the carrier power
+};
+
+// The element statistic of one tick.
+struct ElementStat {
+  double pd = 0;      // the statistic, units^2
+  double nd = 0;      // what noise adds to it on average, units^2
+  bool body = false;  // the window lies in a mark's body
+  int win = 0;        // ticks in the coherent window
+  double csnr = 0;    // carrier over the channel's noise, dB (strong_db before any)
+  double along = 0;   // the carrier's magnitude along its phase, units (0: phase not learnt)
+};
+
+class Carrier {
+ public:
+  void make(const CarrierParams& p, const ChannelDesign& d, int max_half);
+  void reset();
+  // Tick `at`: clear of the guards or not, n the noise floor (units^2),
+  // unit the dot length (ticks), level the key-down level (units^2).
+  ElementStat step(long long at, bool clear, double n, double unit, double level,
+                   const ChannelPower& power);
+  // A clear key-down tick inside a mark: the phase advance.
+  void learn_tone(const ChannelPower& power, long long at);
+  // A mark of `run` ticks ended at tick at (dot length unit, floor n).
+  void learn_mark(int run, double unit, long long at, double n, const ChannelPower& power);
+
+  // The envelope e's part along the carrier, over the carrier's magnitude.
+  double along_part(cfloat e, double along) const {
+    return (std::complex<double>(e.real(), e.imag()) * still_ * std::conj(phase_)).real() / along;
+  }
+  double carrier() const { return carrier_; }  // carrier power of the recent marks, units^2
+  bool toned() const { return rot_n_ >= p_.tone_ticks; }  // the offset is measured
+  std::complex<double> rot() const { return rot_; }       // phase advance per tick, units^2
+
+ private:
+  CarrierParams p_;
+  const double* coh_noise_ = nullptr;  // the channel's coherent noise per window length
+  int max_win_ = 41;                   // ticks, longest window the decision delay allows
+  double learn_ = 1;                   // learn_db as a power ratio
+  std::complex<double> rot_;           // phase advance per tick over key-down ticks, units^2
+  int rot_n_ = 0;                      // key-down ticks that measured rot (saturates)
+  std::complex<double> still_ = 1;     // the tone's offset turned back up to the tick judged
+  std::complex<double> phase_ = 0;     // the carrier at that phase on the marks, units
+  int phase_n_ = 0;                    // key-down ticks that measured phase (saturates)
+  double freq_ = 0;                    // rad per tick `still` turns back by (the loop's offset)
+  double carrier_ = 0;                 // carrier power of the recent marks, units^2 (0: none yet)
+};
+
+}  // namespace talvo::fine

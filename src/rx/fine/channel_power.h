@@ -1,0 +1,79 @@
+// Channel power: a cluster's decimated envelope through its channel filter,
+// and the power of what passes, once a tick.
+//
+// A sharp channel filter (a Kaiser low-pass about +-30 Hz wide, more than
+// 45 dB down 50 Hz off) leaves the cluster's complex envelope at the tick
+// rate; its power is taken once a tick and averaged over a short (18 ms)
+// and a dash-scale (82 ms) window, each centred on its tick, for
+// acquisition and the guards. Rings keep the last kRing ticks of the
+// envelope, its power and both averages. The filter's design (shared by
+// all clusters) also gives the noise bandwidth and the mean power of a
+// coherent average of w ticks of white noise through it.
+//
+// Life cycle: design once, make per cluster, reset, step once a tick.
+#pragma once
+
+#include <complex>
+#include <memory>
+#include <vector>
+
+#include "rx/fine/common.h"
+
+// liquid.h declares its complex type as std::complex<float> under C++.
+#include <liquid/liquid.h>
+
+namespace talvo::fine {
+
+struct ChannelParams {
+  double cut_hz = 29;    // Hz, channel filter's -6 dB point
+  double skirt_hz = 38;  // Hz, channel filter's transition width
+  double stop_db = 55;   // dB, channel filter's stop band (from 48 Hz)
+  int short_ticks = 9;   // ticks in the short (element) power average, odd
+  int long_ticks = 41;   // ticks in the long (dash) power average, odd
+};
+
+// The channel filter, as every cluster uses it.
+struct ChannelDesign {
+  std::vector<float> taps;  // coefficients at the tick rate, summing to 1
+  double bn = 0;            // Hz, noise bandwidth
+  // coh_noise[w]: the mean power of the coherent average of w ticks of the
+  // channel filter's envelope over white noise, as a part of the noise
+  // power per tick (1 / w for independent ticks; more, as neighbouring
+  // ticks are alike), w = 0 .. max_win.
+  std::vector<double> coh_noise;
+  double kappa = 1;  // ticks of the envelope's noise that count as one independent tick
+};
+ChannelDesign design_channel(const ChannelParams& p, int max_win);
+
+struct FirfiltDeleter {
+  void operator()(firfilt_crcf_s* f) const { firfilt_crcf_destroy(f); }
+};
+using Firfilt = std::unique_ptr<firfilt_crcf_s, FirfiltDeleter>;
+
+class ChannelPower {
+ public:
+  void make(const ChannelParams& p, const ChannelDesign& d);
+  void reset();
+  // Tick v's decimated envelope (less what is subtracted) in: filters it
+  // and returns its power, units^2. The short and long averages then stand
+  // (short_ticks - 1) / 2 and (long_ticks - 1) / 2 ticks back.
+  double step(long long v, cfloat z);
+
+  double raw(long long t) const { return raw_[t & kRingMask]; }    // power, units^2
+  double shrt(long long t) const { return shrt_[t & kRingMask]; }  // short average, units^2
+  double lng(long long t) const { return lng_[t & kRingMask]; }    // long average, units^2
+  cfloat env(long long t) const { return env_[t & kRingMask]; }    // envelope, units
+
+ private:
+  int short_ = 9;             // ticks in the short average
+  int long_ = 41;             // ticks in the long average
+  Firfilt chan_;              // channel filter at the tick rate
+  std::vector<double> raw_;   // ring: envelope power per tick, units^2
+  std::vector<double> shrt_;  // ring: short average centred on the tick, units^2
+  std::vector<double> lng_;   // ring: long average centred on the tick, units^2
+  std::vector<cfloat> env_;   // ring: complex envelope per tick, units
+  double sum_short_ = 0;      // the newest short_ raw powers summed, units^2
+  double sum_long_ = 0;       // the newest long_ raw powers summed, units^2
+};
+
+}  // namespace talvo::fine

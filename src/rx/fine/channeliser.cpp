@@ -1,0 +1,150 @@
+#include "rx/fine/channeliser.h"
+
+#include <algorithm>
+#include <numbers>
+
+namespace talvo::fine {
+
+std::vector<float> kaiser(double fc, double df, double as) {
+  unsigned n = estimate_req_filter_len(static_cast<float>(df), static_cast<float>(as));
+  n |= 1;  // odd: a whole-sample group delay
+  std::vector<float> h(n);
+  liquid_firdes_kaiser(n, static_cast<float>(fc), static_cast<float>(as), 0.0f, h.data());
+  double sum = 0;
+  for (float v : h)
+    sum += v;
+  for (float& v : h)
+    v = static_cast<float>(v / sum);
+  return h;
+}
+
+Channeliser::~Channeliser() {
+  if (band_nco_) nco_crcf_destroy(band_nco_);
+  if (band_re_) firdecim_rrrf_destroy(band_re_);
+  if (band_im_) firdecim_rrrf_destroy(band_im_);
+  if (band_iq_) firdecim_cccf_destroy(band_iq_);
+  for (auto n : nco_)
+    nco_crcf_destroy(n);
+  for (auto d : dec_)
+    dotprod_cccf_destroy(d);
+}
+
+void Channeliser::make(const ChanneliserParams& p, int sample_rate, int spt, bool iq,
+                       const std::vector<double>& centres, int max_frames) {
+  p_ = p;
+  sample_rate_ = sample_rate;
+  iq_ = iq;
+  centres_ = centres;
+  const double rate = sample_rate;
+  band_mid_ = (centres.front() + centres.back()) / 2;
+  const double pass = (centres.back() - centres.front()) / 2 + p.band_margin_hz;
+  const int k = static_cast<int>(centres.size());
+
+  // The band decimation: the cheapest divisor of a tick that leaves the
+  // band's passband clean, counting multiply-adds per second.
+  double best = 0;
+  for (int d = 1; d <= spt / 2; d++) {
+    if (spt % d != 0) continue;
+    const double r = rate / d;
+    double cost = 0;
+    if (d > 1) {
+      if (r - 2 * pass < p.min_band_skirt_hz) continue;
+      cost += 2.0 *
+              estimate_req_filter_len(static_cast<float>((r - 2 * pass) / rate),
+                                      static_cast<float>(p.stop_db)) *
+              r;
+    }
+    const double l2 = estimate_req_filter_len(static_cast<float>(p.cluster_skirt_hz / r),
+                                              static_cast<float>(p.stop_db));
+    cost += k * 4 * l2 * kTickRate;  // complex taps on complex samples
+    if (best == 0 || cost < best) {
+      best = cost;
+      d1_ = d;
+    }
+  }
+  d2_ = spt / d1_;
+  band_rate_ = rate / d1_;
+
+  const double two_pi = 2 * std::numbers::pi;
+  band_nco_ = nco_crcf_create(LIQUID_NCO);
+  if (d1_ > 1) {
+    band_taps_ = kaiser(0.5 / d1_, (band_rate_ - 2 * pass) / rate, p.stop_db);
+    const std::size_t len = band_taps_.size();
+    const double w = two_pi * band_mid_ / rate;
+    std::vector<float> re(len), im(len);
+    std::vector<cfloat> cx(len);
+    for (std::size_t i = 0; i < len; i++) {
+      re[i] = static_cast<float>(band_taps_[i] * std::cos(w * i));
+      im[i] = static_cast<float>(band_taps_[i] * std::sin(w * i));
+      cx[i] = cfloat(re[i], im[i]);
+    }
+    if (iq) {
+      band_iq_ = firdecim_cccf_create(d1_, cx.data(), len);
+    } else {
+      band_re_ = firdecim_rrrf_create(d1_, re.data(), len);
+      band_im_ = firdecim_rrrf_create(d1_, im.data(), len);
+    }
+  }
+  band_real_.resize(std::max(d1_, 1));
+  band_cplx_.resize(max_frames);
+  clu_taps_ = kaiser(p.cluster_cut_hz / band_rate_, p.cluster_skirt_hz / band_rate_, p.stop_db);
+  hist_.resize(2 * clu_taps_.size());
+  for (int q = 0; q < k; q++) {
+    nco_.push_back(nco_crcf_create(LIQUID_NCO));
+    // Oldest first: element i of the window is k = len - 1 - i samples old.
+    const std::size_t len = clu_taps_.size();
+    const double w = mixing(centres[q]);
+    std::vector<cfloat> taps(len);
+    for (std::size_t i = 0; i < len; i++) {
+      const double k = static_cast<double>(len - 1 - i);
+      taps[i] = std::polar(clu_taps_[len - 1 - i], static_cast<float>(w * k));
+    }
+    dec_.push_back(dotprod_cccf_create(taps.data(), len));
+  }
+}
+
+double Channeliser::mixing(double centre) const {
+  const double two_pi = 2 * std::numbers::pi;
+  return two_pi * (centre - band_mid_) / band_rate_;
+}
+
+double Channeliser::delay_frames() const {
+  return (band_taps_.empty() ? 0.0 : (band_taps_.size() - 1) / 2.0) +
+         (clu_taps_.size() - 1) / 2.0 * d1_;
+}
+
+void Channeliser::reset() {
+  const double two_pi = 2 * std::numbers::pi;
+  nco_crcf_reset(band_nco_);
+  nco_crcf_set_frequency(band_nco_, static_cast<float>(two_pi * band_mid_ * d1_ / sample_rate_));
+  if (band_re_) firdecim_rrrf_reset(band_re_);
+  if (band_im_) firdecim_rrrf_reset(band_im_);
+  if (band_iq_) firdecim_cccf_reset(band_iq_);
+  std::fill(band_real_.begin(), band_real_.end(), 0.0f);
+  std::fill(band_cplx_.begin(), band_cplx_.end(), cfloat{});
+  std::fill(hist_.begin(), hist_.end(), cfloat{});
+  hist_pos_ = 0;
+  band_fill_ = 0;
+  fill2_ = 0;
+  for (std::size_t q = 0; q < nco_.size(); q++) {
+    nco_crcf_reset(nco_[q]);
+    nco_crcf_set_frequency(
+        nco_[q], static_cast<float>(two_pi * (centres_[q] - band_mid_) / band_rate_ * d2_));
+  }
+}
+
+void Channeliser::begin(const float* in, int n) {
+  if (d1_ != 1) return;
+  // No band filter: every frame is mixed down as it comes.
+  for (int i = 0; i < n; i++)
+    band_cplx_[i] = iq_ ? cfloat(in[2 * i], in[2 * i + 1]) : cfloat(in[i], 0.0f);
+  nco_crcf_mix_block_down(band_nco_, band_cplx_.data(), band_cplx_.data(), n);
+}
+
+void Channeliser::cluster(int q, cfloat* z, cfloat* turn) {
+  dotprod_cccf_execute(dec_[q], hist_.data() + hist_pos_, z);
+  nco_crcf_mix_down(nco_[q], cfloat(1.0f, 0.0f), turn);
+  nco_crcf_step(nco_[q]);
+}
+
+}  // namespace talvo::fine

@@ -1,0 +1,136 @@
+// Channeliser: audio in, each cluster's decimated complex envelope out.
+//
+// Band stage, shared by all clusters: the input (real, or complex I/Q) is
+// mixed down by the middle of the clusters' span and decimated by a Kaiser
+// low-pass to a rate that just holds the span. Cluster stage: each cluster
+// mixes the band down by its own offset and decimates to the tick rate (one
+// dot product over the shared band history with taps that carry the
+// mixing, turned back once a tick). All decimations are fixed, so every
+// cluster ticks at the same moment, once every spt() input frames.
+//
+// Filter design and decimation come from liquid-dsp: Kaiser low-passes
+// (liquid_firdes_kaiser, lengths from estimate_req_filter_len), decimators
+// (firdecim), the dot products (dotprod_cccf) and the mixers (nco_crcf).
+//
+// Life cycle: make once (designs and allocates), reset, then per block
+// begin(); step() per frame, and at each completed tick cluster() once per
+// cluster in order. Nothing is allocated after make.
+#pragma once
+
+#include <complex>
+#include <vector>
+
+#include "rx/fine/common.h"
+
+// liquid.h declares its complex type as std::complex<float> under C++.
+
+// liquid.h declares its complex type as std::complex<float> under C++.
+#include <liquid/liquid.h>
+
+namespace talvo::fine {
+
+struct ChanneliserParams {
+  double band_margin_hz = 75;      // Hz kept clean beyond the outermost centres
+  double stop_db = 70;             // dB, band and cluster decimators' stop band
+  double min_band_skirt_hz = 200;  // Hz, narrowest transition the band filter may have
+  double cluster_cut_hz = 250;     // Hz, the cluster decimator's -6 dB point
+  double cluster_skirt_hz = 350;   // Hz, its transition width
+};
+
+// A Kaiser low-pass with unit gain at DC: -6 dB at fc, transition df (both
+// relative to the sample rate), stop band as dB down.
+std::vector<float> kaiser(double fc, double df, double as);
+
+class Channeliser {
+ public:
+  Channeliser() = default;
+  Channeliser(const Channeliser&) = delete;
+  Channeliser& operator=(const Channeliser&) = delete;
+  ~Channeliser();
+
+  // spt: input frames per tick; max_frames: most frames one block holds.
+  void make(const ChanneliserParams& p, int sample_rate, int spt, bool iq,
+            const std::vector<double>& centres, int max_frames);
+  void reset();
+
+  // A block of n frames begins (without a band filter it is mixed at once).
+  void begin(const float* in, int n);
+  // Frame i of the block; true when it completed a tick.
+  bool step(const float* in, int i);
+  // At a completed tick, cluster q's decimated envelope z and the mixer's
+  // phasor turn it was mixed with (call once per cluster, in order).
+  void cluster(int q, cfloat* z, cfloat* turn);
+
+  int d1() const { return d1_; }
+  int d2() const { return d2_; }
+  double band_rate() const { return band_rate_; }
+  double band_mid() const { return band_mid_; }
+  int cluster_taps() const { return static_cast<int>(clu_taps_.size()); }
+  // Input frames from the input to the decimated envelope (the two
+  // decimators' group delays).
+  double delay_frames() const;
+  // rad per band sample by which cluster stage for a centre mixes.
+  double mixing(double centre) const;
+
+ private:
+  ChanneliserParams p_;
+  int sample_rate_ = 0;          // input frames per second
+  bool iq_ = false;              // input is interleaved I/Q pairs
+  int d1_ = 1;                   // band stage decimation (1: no band filter)
+  int d2_ = 2;                   // cluster stage decimation, d1 * d2 = spt
+  double band_rate_ = 0;         // Hz, band stage output rate
+  double band_mid_ = 0;          // Hz, frequency the band stage mixes to 0
+  std::vector<double> centres_;  // Hz, cluster centres
+  // With d1 > 1 the band filter's taps carry the mixing (h[k] exp(j w k)),
+  // and the decimated output is turned back by exp(-j w n) at the band rate:
+  // no oscillator runs at the input rate. With d1 = 1 the input is mixed.
+  nco_crcf band_nco_ = nullptr;      // turns by -band_mid (per band sample, or per frame)
+  firdecim_rrrf band_re_ = nullptr;  // real input: band filter, cosine-weighted taps
+  firdecim_rrrf band_im_ = nullptr;  // real input: band filter, sine-weighted taps
+  firdecim_cccf band_iq_ = nullptr;  // complex input: band filter, complex taps
+  std::vector<float> band_taps_;     // the low-pass prototype, unit DC gain
+  std::vector<float> band_real_;     // real input waiting for d1 frames
+  std::vector<cfloat> band_cplx_;    // complex input waiting for d1 frames (or mixed, d1 = 1)
+  int band_fill_ = 0;                // frames waiting
+  std::vector<float> clu_taps_;      // cluster decimator prototype, unit DC gain
+  // The last clu_taps_.size() band samples, written twice (at pos and
+  // pos + length) so that they always stand oldest first at hist + pos.
+  std::vector<cfloat> hist_;
+  int hist_pos_ = 0;               // slot of the oldest band sample
+  int fill2_ = 0;                  // band samples since the last tick
+  std::vector<dotprod_cccf> dec_;  // [q]: taps h[k] exp(j w k), w = mixing(centre)
+  std::vector<nco_crcf> nco_;      // [q]: turns by -w d2 per tick
+};
+
+// Inline: it runs once per input frame.
+inline bool Channeliser::step(const float* in, int i) {
+  cfloat u;
+  if (d1_ == 1) {
+    u = band_cplx_[i];
+  } else if (iq_) {
+    band_cplx_[band_fill_] = cfloat(in[2 * i], in[2 * i + 1]);
+    if (++band_fill_ < d1_) return false;
+    firdecim_cccf_execute(band_iq_, band_cplx_.data(), &u);
+    band_fill_ = 0;
+    nco_crcf_mix_down(band_nco_, u, &u);
+    nco_crcf_step(band_nco_);
+  } else {
+    band_real_[band_fill_] = in[i];
+    if (++band_fill_ < d1_) return false;
+    float re = 0, im = 0;
+    firdecim_rrrf_execute(band_re_, band_real_.data(), &re);
+    firdecim_rrrf_execute(band_im_, band_real_.data(), &im);
+    band_fill_ = 0;
+    nco_crcf_mix_down(band_nco_, cfloat(re, im), &u);
+    nco_crcf_step(band_nco_);
+  }
+  const int len = static_cast<int>(clu_taps_.size());
+  hist_[hist_pos_] = u;
+  hist_[hist_pos_ + len] = u;
+  if (++hist_pos_ == len) hist_pos_ = 0;
+  if (++fill2_ < d2_) return false;
+  fill2_ = 0;
+  return true;
+}
+
+}  // namespace talvo::fine

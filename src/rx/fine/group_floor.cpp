@@ -1,0 +1,67 @@
+#include "rx/fine/group_floor.h"
+
+#include <algorithm>
+
+#include "rx/fine/common.h"
+
+namespace talvo::fine {
+
+void GroupFloor::make(const GroupFloorParams& p, int clusters) {
+  p_ = p;
+  cap_ = undb(p.floor_cap_db);
+  floors_.resize(clusters);
+}
+
+void GroupFloor::reset() {
+  floor_ = 0;
+  slow_ = 1;
+}
+
+void GroupFloor::estimate(std::span<const double> noise, std::span<const int> blocks,
+                          std::span<const double> slow) {
+  const int k = static_cast<int>(noise.size());
+  int nf = 0;
+  for (int q = 0; q < k; q++)
+    if (blocks[q] >= p_.start_blocks && noise[q] > 0) floors_[nf++] = noise[q];
+  if (nf > 0) {
+    const int r = static_cast<int>(p_.group_percentile * nf);
+    std::nth_element(floors_.begin(), floors_.begin() + r, floors_.begin() + nf);
+    floor_ = floors_[r];
+  }
+  int ns = 0;
+  for (int q = 0; q < k; q++) {
+    const double f = floor_of(noise[q], blocks[q]);
+    if (blocks[q] >= p_.slow_blocks && f > 0) floors_[ns++] = slow[q] / f;
+  }
+  if (ns > 0) {
+    std::nth_element(floors_.begin(), floors_.begin() + ns / 2, floors_.begin() + ns);
+    slow_ = std::max(1.0, floors_[ns / 2]);
+  }
+}
+
+void RisenNoise::make(const RisenNoiseParams& p) {
+  p_ = p;
+  rose_ratio_ = undb(p.rose_db);
+}
+
+void RisenNoise::reset() {
+  rose_ = false;
+  rose_run_ = 0;
+  since_rose_ = 1 << 20;
+}
+
+RisenNoise::Result RisenNoise::step(std::span<const double> floor, std::span<const double> power) {
+  const int k = static_cast<int>(floor.size());
+  int high = 0;
+  for (int q = 0; q < k; q++)
+    high += floor[q] > 0 && power[q] > floor[q] * rose_ratio_;
+  rose_run_ = k >= p_.min_clusters && high >= p_.share * k ? rose_run_ + 1 : 0;
+  rose_ = rose_run_ >= p_.run_ticks;
+  Result r;
+  r.rose = rose_;
+  r.forget = rose_ && since_rose_ > p_.forget_ticks;
+  since_rose_ = rose_ ? 0 : since_rose_ + 1;
+  return r;
+}
+
+}  // namespace talvo::fine

@@ -1,0 +1,98 @@
+// Group floor and risen noise: what the clusters' noise floors tell together.
+//
+// White noise lies alike on every cluster. A young noise floor, or one
+// spoilt by a station keying from the start, is held to 6 dB over the lower
+// quartile of the floors of all the clusters; before a cluster has a floor
+// of its own it keys against that quartile. The group also keeps the
+// clusters' typical mean power over their floors (where the noise is not
+// white, or the floor lies low, noise alone stands over it), which the
+// acquisition of weak stations must exceed.
+//
+// The noise rose (or came after near silence) when nearly every cluster
+// stands far over its floor at once and stays there, which stations, keyed
+// with gaps, do not do. Then every cluster's ticks teach its floor, keyed
+// or not, and the floors learnt before are forgotten: the percentile over
+// them would follow only slowly, and every cluster keys noise meanwhile.
+//
+// Both take plain per-cluster values, in cluster order.
+#pragma once
+
+#include <algorithm>
+#include <span>
+#include <vector>
+
+namespace talvo::fine {
+
+struct GroupFloorParams {
+  int block_ticks = 10;            // ticks between two estimates (one noise block)
+  int start_blocks = 5;            // blocks before a cluster's floor counts for the group
+  int min_blocks = 25;             // blocks before a cluster trusts its own noise floor
+  int slow_blocks = 75;            // blocks before a cluster's mean power counts
+  double floor_cap_db = 6;         // own floor at most this far above the group's, dB
+  double group_percentile = 0.25;  // the group's floor: this fraction of floors below
+};
+
+class GroupFloor {
+ public:
+  void make(const GroupFloorParams& p, int clusters);
+  void reset();
+  // The noise floor a cluster keys against, units^2 (0: none yet), from its
+  // own (noise, units^2, from `blocks` blocks).
+  double floor_of(double noise, int blocks) const {
+    double n = blocks >= p_.min_blocks ? noise : floor_;
+    if (floor_ > 0) n = std::min(n, floor_ * cap_);
+    return n;
+  }
+  // Tick `at` judged: every block_ticks the group's floor and mean power
+  // are estimated afresh from each cluster's noise floor (units^2), its
+  // blocks and its mean power (units^2).
+  void step(long long at, std::span<const double> noise, std::span<const int> blocks,
+            std::span<const double> slow) {
+    if (at % p_.block_ticks == 0) estimate(noise, blocks, slow);
+  }
+  void forget() { floor_ = 0; }
+
+  double floor() const { return floor_; }  // the lower quartile of the floors, units^2
+  double slow() const { return slow_; }    // the median mean power over the floors (>= 1)
+
+ private:
+  void estimate(std::span<const double> noise, std::span<const int> blocks,
+                std::span<const double> slow);
+
+  GroupFloorParams p_;
+  double cap_ = 1;              // floor_cap_db as a power ratio
+  double floor_ = 0;            // the lower quartile of the clusters' noise floors, units^2
+  double slow_ = 1;             // the median of the clusters' mean power over their floors
+  std::vector<double> floors_;  // scratch for both
+};
+
+struct RisenNoiseParams {
+  double rose_db = 10;     // over its floor, a cluster that counts towards a risen noise, dB
+  double share = 0.9;      // part of the clusters that must, for the noise to have risen
+  int min_clusters = 5;    // fewest clusters that tell a risen noise
+  int run_ticks = 40;      // ticks in a row that tell a risen noise
+  int forget_ticks = 500;  // ticks without a risen noise before one forgets the floors
+};
+
+class RisenNoise {
+ public:
+  struct Result {
+    bool rose = false;    // the tick judged lies far over the floor on nearly every cluster
+    bool forget = false;  // the floors learnt before are to be forgotten now
+  };
+  void make(const RisenNoiseParams& p);
+  void reset();
+  // One tick judged: each cluster's floor (units^2, 0: none) and short
+  // average power (units^2).
+  Result step(std::span<const double> floor, std::span<const double> power);
+  bool rose() const { return rose_; }
+
+ private:
+  RisenNoiseParams p_;
+  double rose_ratio_ = 1;     // rose_db as a power ratio
+  bool rose_ = false;         // the tick judged lies far over the floor on nearly every cluster
+  long long since_rose_ = 0;  // ticks judged since `rose_` last held
+  int rose_run_ = 0;          // ticks in a row on which nearly every cluster stood high
+};
+
+}  // namespace talvo::fine

@@ -1,0 +1,88 @@
+#include "rx/fine/guards.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace talvo::fine {
+
+void Guards::make(const GuardParams& p, std::span<const double> centres) {
+  p_ = p;
+  k_ = static_cast<int>(centres.size());
+  edge_ = undb(p.edge_db);
+  far_ = undb(p.far_edge_db);
+  steady_ = undb(p.steady_db);
+  far_steady_ = undb(p.far_steady_db);
+  evidence_ = undb(p.evidence_db);
+  kind_.resize(static_cast<std::size_t>(k_) * k_);
+  soft_far_.resize(static_cast<std::size_t>(k_) * k_);
+  for (int q = 0; q < k_; q++)
+    for (int o = 0; o < k_; o++) {
+      const double apart = std::abs(centres[o] - centres[q]);
+      kind_[q * k_ + o] = static_cast<unsigned char>((apart <= p.neighbour_hz ? kNear : 0) |
+                                                     (apart <= p.subtract_hz ? kReach : 0));
+      soft_far_[q * k_ + o] =
+          undb(std::max(p.soft_far_db - p.soft_far_db_per_hz * apart, p.soft_far_min_db));
+    }
+  for (auto* v : {&hi_, &lo_, &guarded_, &unguarded_})
+    v->resize(k_);
+  guarded_n_.resize(k_);
+}
+
+void Guards::reset() {
+  std::fill(hi_.begin(), hi_.end(), 0.0);
+  std::fill(lo_.begin(), lo_.end(), 0.0);
+  std::fill(guarded_.begin(), guarded_.end(), 0.0);
+  std::fill(unguarded_.begin(), unguarded_.end(), 0.0);
+  std::fill(guarded_n_.begin(), guarded_n_.end(), 0);
+}
+
+void Guards::swing(int q, const ChannelPower& power, long long at) {
+  double hi = 0, lo = HUGE_VAL;
+  for (int j = -p_.reach_ticks; j <= p_.reach_ticks; j++) {
+    const double v = power.shrt(at + j);
+    hi = std::max(hi, v);
+    lo = std::min(lo, v);
+  }
+  hi_[q] = hi;
+  lo_[q] = lo;
+}
+
+Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
+                            std::span<const double> sub_guard) {
+  // Another cluster's keying sidebands (and the clicks of hard keying,
+  // which reach across the band) come around its key edges: there its
+  // power swings; a neighbour's steady carrier leaks a little always.
+  // Whether the far guard matters here is learnt: the cluster's power
+  // where it would blank against its power elsewhere; where the other
+  // stations' clicks do not show, it eases towards the level of soft
+  // keying's sidebands.
+  const bool eased = guarded_n_[q] >= p_.evidence_ticks && guarded_[q] < unguarded_[q] * evidence_;
+  const std::size_t row = static_cast<std::size_t>(q) * k_;
+  const unsigned char* kind = kind_.data() + row;
+  const double* soft_far = soft_far_.data() + row;
+  const double* hi = hi_.data();
+  const double* lo = lo_.data();
+  const char* settled_o = settled.data();
+  const double* sub_guard_o = sub_guard.data();
+  const double edge = edge_, far = far_, steady_near = steady_, steady_far = far_steady_;
+  bool clear = true, strict = true;
+  for (int o = 0; o < k_ && (clear || strict); o++) {
+    if (o == q) continue;
+    const bool near = kind[o] & kNear;
+    const double swing = hi[o] - lo[o];
+    const bool steady = ps >= (near ? steady_near : steady_far) * hi[o];
+    strict = strict && steady && ps >= (near ? edge : far) * swing;
+    const bool sub = settled_o[o] && (kind[o] & kReach);
+    const double guard = sub ? sub_guard_o[o] : near ? edge : eased ? soft_far[o] : far;
+    clear = clear && steady && ps >= guard * swing;
+  }
+  if (strict) {
+    unguarded_[q] += p_.evidence_track * (ps - unguarded_[q]);
+  } else {
+    guarded_[q] += p_.evidence_track * (ps - guarded_[q]);
+    guarded_n_[q] = std::min(guarded_n_[q] + 1, p_.evidence_ticks);
+  }
+  return {clear, strict};
+}
+
+}  // namespace talvo::fine

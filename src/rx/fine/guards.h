@@ -1,0 +1,78 @@
+// Guards: whether a cluster's tick is its own, clear of the other clusters.
+//
+// A tick is not clear when a cluster 50 Hz away swings (has a key edge
+// within 24 ms) more than 6 dB over this cluster's power, or any other
+// cluster more than 15 dB over it (the clicks of hard keying reach across
+// the band), or a steady carrier is 40 dB (50 Hz away) or 50 dB (further)
+// over it. Beside a subtracted station whose model has run a second and
+// whose soft edges fit it better than hard ones would (measured on its
+// envelope less the other models), what is left lies near the noise: the
+// guard then lets a cluster standing 8 dB over its own noise be clear
+// (between -6 and -40 dB of the station's swing; the subtractor gives that
+// guard). Further away the guard eases where the cluster's power shows no
+// more where it would blank than elsewhere (no clicks arrive there), to
+// 9 dB over soft keying's sidebands at that distance (about -24 dB 100 Hz
+// away and -30 dB 150 Hz away in the channel): soft_far_db less
+// soft_far_db_per_hz per Hz, not under soft_far_min_db. The strict test (no
+// easing) tells where a guard would blank, for that evidence.
+//
+// Life cycle: make once, reset; per tick judged, swing() on every cluster,
+// then step() on each cluster judged.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "rx/fine/channel_power.h"
+
+namespace talvo::fine {
+
+struct GuardParams {
+  int reach_ticks = 12;              // ticks either side searched for a key edge
+  double edge_db = -6;               // weakest clear level beside a neighbour's key edge, dB
+  double far_edge_db = -15;          // the same for a key edge further away, dB
+  double steady_db = -40;            // weakest clear level beside a steady neighbour, dB
+  double far_steady_db = -50;        // the same beside a steady carrier further away, dB
+  double neighbour_hz = 75;          // clusters this close are neighbours, Hz
+  double subtract_hz = 75;           // a subtracted model this close sets the guard, Hz
+  double soft_far_db = -3;           // eased far guard extrapolated to 0 Hz, dB
+  double soft_far_db_per_hz = 0.12;  // its fall, dB per Hz
+  double soft_far_min_db = -45;      // its lowest, dB
+  double evidence_track = 0.002;     // weight of a tick in the guarded/unguarded powers
+  int evidence_ticks = 500;          // guarded ticks before the far guard may ease
+  double evidence_db = 1;            // guarded over unguarded power that keeps it, dB
+};
+
+class Guards {
+ public:
+  struct Result {
+    bool clear = true;   // clear of every guard, as eased
+    bool strict = true;  // clear of every guard without easing
+  };
+  void make(const GuardParams& p, std::span<const double> centres);
+  void reset();
+  // Cluster q's short average's extremes around the tick judged.
+  void swing(int q, const ChannelPower& power, long long at);
+  // Cluster q's tick, its short average ps (units^2), judged against the
+  // others' swings; settled[o]: cluster o's model is subtracted, settled
+  // and fits, sub_guard[o] the guard beside it (power ratio). Learns
+  // whether the far guard matters here.
+  Result step(int q, double ps, std::span<const char> settled, std::span<const double> sub_guard);
+
+ private:
+  GuardParams p_;
+  int k_ = 0;                                 // clusters
+  double edge_ = 0, far_ = 0;                 // edge guards as power ratios
+  double steady_ = 0, far_steady_ = 0;        // steady guards as power ratios
+  double evidence_ = 1;                       // evidence_db as a power ratio
+  static constexpr unsigned char kNear = 1;   // within neighbour_hz
+  static constexpr unsigned char kReach = 2;  // within subtract_hz
+  std::vector<unsigned char> kind_;           // [q * k + o]: kNear | kReach
+  std::vector<double> soft_far_;              // [q * k + o]: the eased far edge guard (power ratio)
+  std::vector<double> hi_, lo_;    // [q]: short average's extremes around the tick, units^2
+  std::vector<double> guarded_;    // [q]: mean short-average power where a strict guard blanks
+  std::vector<double> unguarded_;  // [q]: the same where none does, units^2
+  std::vector<int> guarded_n_;     // [q]: ticks that measured guarded_ (saturates)
+};
+
+}  // namespace talvo::fine

@@ -1,0 +1,157 @@
+#include "rx/fine/key_decision.h"
+
+#include <algorithm>
+
+namespace talvo::fine {
+
+void KeyDecision::make(const KeyDecisionParams& p) {
+  p_ = p;
+  stay_floor_ = undb(p.stay_floor_db);
+  floor_ = undb(p.floor_db);
+  hyst_ = undb(-p.hyst_db);
+  back_ = undb(-p.back_db);
+  soft_ = undb(-p.soft_db);
+  soft_mean_ = undb(-p.soft_mean_db);
+  level_floor_ = undb(p.level_floor_db);
+  decay_ = undb(-p.decay_db_per_s / kTickRate);
+  tent_.resize(kRing);
+  stat_.resize(kRing);
+}
+
+void KeyDecision::reset() {
+  std::fill(tent_.begin(), tent_.end(), 0.0);
+  std::fill(stat_.begin(), stat_.end(), 0.0);
+  last_down_ = -(1 << 20);
+  run_start_ = 0;
+  run_clear_ = 0;
+  soft_start_ = -1;
+  soft_sum_ = 0;
+  soft_clear_ = 0;
+  level_ = 0;
+  run_ = 0;
+  down_ = false;
+}
+
+void KeyDecision::take_back(long long at) {
+  for (long long u = at - p_.hold_back_ticks + 1; u <= at; u++)
+    tent_[u & kRingMask] = 0;
+}
+
+KeyResult KeyDecision::step(long long at, const KeyInput& in) {
+  const double pd = in.pd, nd = in.nd;
+  stat_[at & kRingMask] = pd;
+  bool down = false;
+  bool soft = false;  // over the soft threshold, key up
+  double start = 0;   // the start threshold, units^2
+  double back = 0;    // the statistic a mark's start is dated back over, units^2
+  if (in.ready) {
+    // The threshold sits at a fixed part of the way from the element
+    // noise to the key-down level (the coherent average's edges are
+    // ramps, so marks keep their length), never low enough for the
+    // noise (whose statistic is exponential) to key often. The level
+    // never sinks far below that of the recent marks, so that the noise
+    // after a strong station does not key.
+    const double lv = std::max({level_, nd, in.carrier > 0 ? nd + in.carrier * level_floor_ : 0.0});
+    // Key down needs floor_db over the element noise; a mark already
+    // running holds down to stay_floor_db (a dip of noise does not split it).
+    const double rel = nd + p_.fraction * (lv - nd);
+    const double stay = std::max(nd * stay_floor_, rel * hyst_);
+    back = std::max(stay, rel * back_);
+    start = std::max(nd * floor_, rel);
+    const double thr = down_ ? stay : start;
+    down = pd > thr;
+    soft = !down_ && !down && pd > std::max(nd * stay_floor_, start * soft_);
+  }
+  soft_run(at, in, soft, down, start);
+  const KeyResult r = down ? mark(at, in, back) : gap(at, in);
+  down_ = down;
+  return r;
+}
+
+// A run over the soft threshold, key up all along: keyed when it lasted
+// and averaged near the start threshold.
+void KeyDecision::soft_run(long long at, const KeyInput& in, bool on, bool down, double start) {
+  const int m = kRingMask;
+  if (on) {
+    if (soft_start_ < 0) {
+      soft_start_ = at;
+      soft_sum_ = 0;
+      soft_clear_ = 0;
+    }
+    soft_sum_ += in.pd / start;
+    soft_clear_ += in.clear;
+  } else if (soft_start_ >= 0) {
+    const long long len = at - soft_start_;
+    if (!down && len >= p_.soft_len_dots * in.unit &&
+        soft_sum_ >= soft_mean_ * static_cast<double>(len) && soft_clear_ >= p_.clear_ticks &&
+        soft_start_ > at - p_.hold_back_ticks &&
+        soft_start_ > last_down_ + static_cast<long long>(p_.back_gap_dots * in.unit)) {
+      for (long long u = soft_start_; u < at; u++)
+        tent_[u & m] = key_value(stat_[u & m], in.nd);
+      last_down_ = at - 1;
+    }
+    soft_start_ = -1;
+  }
+}
+
+// A key-down tick: a new mark's start dated back, the level learnt, a mark
+// hardly clear silenced.
+KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
+  const int m = kRingMask;
+  const double pd = in.pd, nd = in.nd;
+  KeyResult r;
+  if (!down_) {
+    run_start_ = at;
+    run_clear_ = 0;
+    // Its start, late against the key-down floor on a weak station,
+    // goes back to where the statistic first stood near the threshold
+    // half way to the level (the key states still wait).
+    const long long lim = std::max({at - static_cast<long long>(p_.back_windows * in.win),
+                                    last_down_ + static_cast<long long>(p_.back_gap_dots * in.unit),
+                                    at - p_.hold_back_ticks + 1});
+    while (run_start_ - 1 > lim && stat_[(run_start_ - 1) & m] > back) {
+      run_start_--;
+      tent_[run_start_ & m] = key_value(stat_[run_start_ & m], nd);
+      run_++;
+    }
+  }
+  run_clear_ += in.clear;
+  // The level follows the mark's body, not its edges, and is learnt
+  // only where no other cluster can be what this one sees.
+  if (in.clear) {
+    if (!down_)
+      level_ = std::max(level_, pd);
+    else if ((in.body || pd > level_) && pd > p_.interior * level_)
+      level_ += p_.track * (pd - level_);
+    r.tone = pd > p_.interior * level_;
+  }
+  tent_[at & m] = key_value(pd, nd);
+  run_++;
+  // A mark hardly clear in its first max_click_ticks is another
+  // station's leakage: silent until enough ticks are clear.
+  if (run_clear_ < p_.clear_ticks && run_ >= p_.max_click_ticks) {
+    for (long long u = std::max(run_start_, at - p_.hold_back_ticks + 1); u <= at; u++)
+      tent_[u & m] = 0;
+  }
+  return r;
+}
+
+// A key-up tick: the level decays; a mark just ended is taken back when
+// hardly any of it was clear, or teaches when it was.
+KeyResult KeyDecision::gap(long long at, const KeyInput& in) {
+  KeyResult r;
+  level_ = std::max(in.nd, level_ * decay_);
+  if (down_) last_down_ = at - 1;
+  if (down_ && run_clear_ < p_.clear_ticks && run_ <= p_.max_click_ticks) {
+    // A short mark hardly any tick of which was clear of the guards:
+    // another cluster's sidebands or clicks. Taken back whole.
+    for (long long u = run_start_; u < at; u++)
+      tent_[u & kRingMask] = 0;
+  } else if (down_ && run_clear_ >= p_.clear_ticks) {
+    r.mark = run_;
+  }
+  run_ = 0;
+  return r;
+}
+
+}  // namespace talvo::fine

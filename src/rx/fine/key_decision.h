@@ -1,0 +1,132 @@
+// Key decision: a cluster's key state from its element statistic.
+//
+// The cluster keys while the element statistic stands above a threshold
+// half way from its noise to the key-down level (at least 8 dB over its
+// noise to start a mark, 5 dB to hold one), with hysteresis. The key-down
+// level is the element statistic while keyed, following the level within
+// an element; it sinks only where both halves of the window hold alike, so
+// a mark's falling edge does not pull it down and lengthen the mark, never
+// far below the recent marks' carrier (the noise after a strong station
+// does not key), and decays while key up. Nothing is absolute: decisions
+// depend on power ratios alone, so the same audio at any level gives the
+// same key states.
+//
+// A new mark's start is dated back over the ticks just before it that
+// stood nearly as high (at most 0.75 of a window, never within a dot of
+// the last mark). A run, key up all along, whose statistic stays within
+// 3 dB of the start threshold for 0.6 of a dot and averages within 1.5 dB
+// of it, is keyed as well (a weak dot that the noise kept under the start
+// threshold). A mark with fewer than four clear ticks in its first 40 is
+// another station's leakage and is taken back whole: key states wait
+// hold_back_ticks (42) for that. The level, the tone and the speed are
+// learnt from clear ticks and clear marks only (the result says which).
+//
+// Life cycle: make once, reset; per tick judged held() (the key state
+// leaving), open(), then idle() or step().
+#pragma once
+
+#include <algorithm>
+#include <vector>
+
+#include "rx/fine/common.h"
+
+namespace talvo::fine {
+
+struct KeyDecisionParams {
+  double stay_floor_db = 5;     // lowest key-up threshold over the element noise, dB
+  double floor_db = 8;          // lowest key-down threshold over the element noise, dB
+  double fraction = 0.5;        // threshold: noise + this fraction of (level - noise)
+  double hyst_db = 1.5;         // key-up threshold below key-down threshold, dB
+  double interior = 0.5;        // key-down power below this part of the level is an edge
+  double track = 0.15;          // key-down level tracking weight per tick
+  double decay_db_per_s = 40;   // key-down level decay while key up, dB/s
+  double level_floor_db = -12;  // key-down level kept above the marks' carrier, dB
+  int max_click_ticks = 40;     // ticks, longest mark dropped when nowhere clear
+  int clear_ticks = 4;          // clear ticks that make a mark this cluster's own
+  int hold_back_ticks = 42;     // ticks a key state waits for its mark to be judged
+  // A mark once begun is dated back over the ticks before it whose
+  // statistic stood over the half-way threshold less back_db (key down
+  // needs more on a weak station), at most back_windows windows and never
+  // nearer the previous mark than back_gap_dots dots. back_db lies between 0 (a
+  // 1 Hz flutter loses its weak marks' starts) and hyst_db (a strong
+  // station's marks grow long).
+  double back_db = 0.5;
+  double back_windows = 0.75;  // windows
+  double back_gap_dots = 1.0;  // dots
+  // A run whose statistic stays over the start threshold less soft_db for
+  // soft_len_dots dots or more, key up all along, is a weak dot the noise kept
+  // under the start threshold when its statistic averaged over the run
+  // stands within soft_mean_db of that threshold.
+  double soft_db = 3;
+  double soft_len_dots = 0.6;  // dots
+  double soft_mean_db = 1.5;   // dB
+};
+
+// What the key decision weighs at one tick.
+struct KeyInput {
+  bool clear = false;  // the tick is clear of the guards
+  bool ready = false;  // the cluster may key (acquired)
+  double pd = 0;       // the element statistic, units^2
+  double nd = 0;       // its noise part, units^2
+  bool body = false;   // the window lies in a mark's body
+  int win = 0;         // ticks in the coherent window
+  double unit = 0;     // dot length, ticks
+  double carrier = 0;  // carrier power of the recent marks, units^2 (0: none yet)
+};
+
+struct KeyResult {
+  bool tone = false;  // a clear tick inside a mark: it teaches the tone
+  int mark = 0;       // > 0: a clear mark this many ticks long ended (it teaches the speed)
+};
+
+// The key state value of a tick whose statistic is p over noise nd: 100 *
+// the SNR in dB, at least 1.
+inline double key_value(double p, double nd) {
+  return std::max(1.0, 100 * db(std::max(p / nd - 1, 1e-9)));
+}
+
+class KeyDecision {
+ public:
+  void make(const KeyDecisionParams& p);
+  void reset();
+  // The key state leaving at tick at (judged hold_back_ticks before).
+  double held(long long at) const { return tent_[(at - p_.hold_back_ticks) & kRingMask]; }
+  // Tick at is judged: its key state and statistic start at nothing.
+  void open(long long at) {
+    tent_[at & kRingMask] = 0;
+    stat_[at & kRingMask] = 0;
+  }
+  // Nothing to judge at this tick (no floor yet): key up.
+  void idle() { down_ = false; }
+  KeyResult step(long long at, const KeyInput& in);
+  // The marks of the last hold_back_ticks ticks are taken back (the noise rose).
+  void take_back(long long at);
+
+  double stat(long long t) const { return stat_[t & kRingMask]; }  // statistic judged, units^2
+  bool down() const { return down_; }                              // key state of the last tick
+  int run() const { return run_; }                                 // ticks of the key-down run
+  double level() const { return level_; }                          // key-down level, units^2
+
+ private:
+  void soft_run(long long at, const KeyInput& in, bool on, bool down, double start);
+  KeyResult mark(long long at, const KeyInput& in, double back);
+  KeyResult gap(long long at, const KeyInput& in);
+
+  KeyDecisionParams p_;
+  double stay_floor_ = 1, floor_ = 1, hyst_ = 1, back_ = 1, soft_ = 1, soft_mean_ = 1;  // ratios
+  double level_floor_ = 1;     // level_floor_db as a power ratio
+  double decay_ = 1;           // the level's decay per tick
+  std::vector<double> tent_;   // ring: key state as judged, before marks are checked
+  std::vector<double> stat_;   // ring: element statistic of each tick judged, units^2
+  long long run_start_ = 0;    // tick the current key-down run began
+  long long last_down_ = 0;    // the last key-down tick of the previous run
+  int run_clear_ = 0;          // ticks of the current run clear of every guard
+  long long soft_start_ = -1;  // tick a run over the soft threshold began (key up); -1: none
+  double soft_sum_ = 0;        // that run's statistic over the start threshold, summed
+  int soft_clear_ = 0;         // that run's ticks clear of every guard
+  double level_ = 0;           // key-down power (carrier + noise), units^2
+  int run_ = 0;                // ticks of the current key-down run
+  bool down_ = false;          // key state of the last tick judged
+};
+
+}  // namespace talvo::fine

@@ -1,0 +1,82 @@
+// Station model: a cluster's own station as key edges and a carrier, to be
+// subtracted from its neighbours.
+//
+// The envelope, turned by the tone's measured offset so that the station
+// stands still, passes a copy of the channel filter; where its magnitude
+// crosses half the key-down carrier lies a key edge (the filter and the
+// raised-cosine edge are both symmetric), placed between ticks by linear
+// interpolation and dated back by the filter's delay. The key-down
+// carrier (amplitude and phase, turning by the offset) is measured on the
+// bodies of the marks, edge_lag ticks back, where every edge near it is
+// known. The keying envelope is modelled with raised-cosine edges of 5 ms
+// centred on the edges found.
+//
+// Life cycle: make once, reset, set_offset and step once a tick.
+#pragma once
+
+#include <complex>
+#include <vector>
+
+#include "rx/fine/channel_power.h"
+
+namespace talvo::fine {
+
+struct StationModelParams {
+  double edge_half_ticks = 1.25;  // ticks, half the rise time modelled (5 ms raised cosine)
+  int edge_settle_ticks = 3;      // ticks from the newest edge-known tick to the carrier tick
+  int interior_ticks = 2;         // ticks from a key edge to the body of a mark
+  double carrier_track = 0.05;    // weight of a body tick in the carrier estimate
+  int carrier_first = 8;          // body ticks before the carrier estimate is trusted
+};
+
+class StationModel {
+ public:
+  static constexpr int kEdges = 16;  // key edges kept
+
+  // d: the channel filter (the edge filter copies it); sub_lag: ticks the
+  // subtracted envelope lags the input (`back` turns the carrier over that
+  // less edge_lag).
+  void make(const StationModelParams& p, const ChannelDesign& d, int sub_lag);
+  void reset();
+  // The tone's offset, rad per tick (changed only when it moved 1e-3).
+  void set_offset(double off);
+  // The newest tick t: the decimated envelope z, mixed by the phasor turn,
+  // and the noise floor the cluster keys against (units^2).
+  void step(long long t, cfloat z, cfloat turn, double floor);
+  // The keying envelope (0 .. 1) at tick `at` with edges 2 half ticks
+  // long; *apart: ticks to the nearest edge held.
+  double envelope(double at, double* apart, double half) const;
+  double envelope(double at, double* apart) const {
+    return envelope(at, apart, p_.edge_half_ticks);
+  }
+
+  int edge_lag() const { return edge_lag_; }  // ticks from the newest to the edge-known tick
+  cfloat zin(long long t) const { return zin_[t & kRingMask]; }    // envelope, units
+  cfloat turn(long long t) const { return turn_[t & kRingMask]; }  // mixer's phasor
+  std::complex<double> carrier_z() const { return carrier_z_; }    // at the carrier tick, units
+  std::complex<double> back() const { return back_; }  // from there to the subtracted tick
+  int carrier_n() const { return carrier_n_; }         // body ticks that measured the carrier
+  double step_rad() const { return step_rad_; }        // rad per tick the model turns by
+
+ private:
+  StationModelParams p_;
+  int g_ = 0;                           // ticks, the channel filter's delay
+  int edge_lag_ = 0;                    // ticks from the newest input to the newest edge-known tick
+  int sub_lag_ = 0;                     // ticks the subtracted envelope lags the input
+  std::vector<cfloat> zin_;             // ring: decimated envelope before the channel filter, units
+  std::vector<cfloat> turn_;            // ring: the mixer's phasor at each tick
+  Firfilt edge_;                        // channel filter on zin turned by the tone's offset
+  std::complex<double> spin_ = 1;       // the tone's offset turned up to the newest tick
+  std::complex<double> step_ = 1;       // the tone's offset per tick (unit phasor)
+  std::complex<double> back_ = 1;       // step^-(carrier tick - subtracted tick)
+  double step_rad_ = 0;                 // rad per tick that step turns by
+  std::complex<double> carrier_z_ = 0;  // key-down carrier at the carrier tick, units
+  int carrier_n_ = 0;                   // body ticks that measured carrier_z_ (saturates)
+  double aprev_ = 0;                    // edge filter magnitude at the previous tick, units
+  bool mdown_ = false;                  // the model's key state at the newest edge
+  double edge_at_[kEdges] = {};         // ring: edge times, ticks (fractional)
+  bool edge_up_[kEdges] = {};           // ring: key down (true) or key up at that edge
+  int nedges_ = 0;                      // edges ever found (the ring holds the last kEdges)
+};
+
+}  // namespace talvo::fine

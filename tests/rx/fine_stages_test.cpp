@@ -1,0 +1,380 @@
+// The fine front end's stages driven alone with generated data: each holds
+// its own property without the others around it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "rx/fine.h"
+#include "rx/fine/channel_power.h"
+#include "rx/fine/channeliser.h"
+#include "rx/fine/dot_length.h"
+#include "rx/fine/guards.h"
+#include "rx/fine/key_decision.h"
+#include "rx/fine/noise_floor.h"
+#include "rx/fine/subtractor.h"
+#include "support/fine_run.h"
+#include "support/morse.h"
+#include "support/render.h"
+
+namespace talvo::fine {
+namespace {
+
+constexpr int kMaxWin = 41;  // ticks, the front end's longest coherent window
+
+double db_of(double ratio) {
+  return 10 * std::log10(ratio);
+}
+
+// --- noise floor ---------------------------------------------------------------
+
+// Complex white noise of power `power` per tick (units^2) at the tick rate,
+// through the channel filter, with a carrier `carrier_db` over the noise
+// keyed on for `on` ticks and off for `off` (no carrier when on is 0). The
+// noise floor learns from the key state as it stands in the filtered power.
+// Returns the floor after `ticks` ticks over the truth, dB.
+double floor_error_db(double power, int ticks, int on, int off, double carrier_db, uint32_t seed) {
+  const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
+  ChannelPower chan;
+  chan.make(ChannelParams{}, d);
+  chan.reset();
+  NoiseFloor floor;
+  floor.make(NoiseFloorParams{}, d.bn / (12.0 * 48000));
+  floor.reset();
+  const int g = static_cast<int>(d.taps.size() - 1) / 2;  // the filter's delay, ticks
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> gauss(0, std::sqrt(power / 2));
+  const double amp = std::sqrt(power * std::pow(10.0, carrier_db / 10));
+  auto keyed = [&](long long t) { return on > 0 && t >= 0 && t % (on + off) < on; };
+  int run = 0;
+  for (long long t = 0; t < ticks; t++) {
+    const double c = keyed(t) ? amp : 0.0;
+    chan.step(t, cfloat(static_cast<float>(c + gauss(rng)), static_cast<float>(gauss(rng))));
+    // The key state of the filtered tick: the carrier g ticks earlier.
+    const bool down = keyed(t - g);
+    run = down ? run + 1 : 0;
+    floor.step(t, down, run, false, chan);
+  }
+  // Through the channel filter (taps summing to 1) white noise keeps
+  // sum(h^2) of its power: bn / tick rate.
+  const double truth = power * d.bn / kTickRate;
+  return db_of(floor.noise() / truth);
+}
+
+TEST(FineNoiseFloorTest, WithinHalfADbOfTheTruthAtThreeLevels) {
+  for (double power : {1e-2, 1e2, 1e6}) {
+    const double err = floor_error_db(power, 10 * kTickRate, 0, 1, 0, 3);
+    EXPECT_LT(std::abs(err), 0.5) << "noise power " << power;
+  }
+}
+
+TEST(FineNoiseFloorTest, NotLiftedByAHalfKeyedCarrier) {
+  // Key down half the time (120 ms marks and gaps), 20 dB over the noise
+  // per tick: only the gaps' middles teach the floor.
+  for (uint32_t seed : {5u, 6u}) {
+    const double err = floor_error_db(100, 20 * kTickRate, 60, 60, 20, seed);
+    EXPECT_LT(std::abs(err), 0.5) << "seed " << seed;
+  }
+}
+
+// --- dot length ----------------------------------------------------------------
+
+// The marks of Morse text at `wpm` (ticks), each element's length jittered
+// by 8 %, and a quarter of the dashes broken into two pieces by a dip.
+std::vector<int> marks_of(const std::string& text, double wpm, uint32_t seed) {
+  const double unit = 600 / wpm;  // ticks: 1.2 / wpm seconds at 500 ticks per second
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> jitter(1, 0.08);
+  std::uniform_real_distribution<double> u01(0, 1);
+  std::vector<int> marks;
+  for (char ch : text) {
+    for (char e : test::morse_of(ch)) {
+      const double len = (e == '-' ? 3 : 1) * unit * jitter(rng);
+      if (e == '-' && u01(rng) < 0.25) {
+        const double cut = len * (0.3 + 0.4 * u01(rng));  // the dip's place
+        const double dip = 0.2 * unit;
+        marks.push_back(static_cast<int>(std::lround(cut - dip / 2)));
+        marks.push_back(static_cast<int>(std::lround(len - cut - dip / 2)));
+      } else {
+        marks.push_back(static_cast<int>(std::lround(len)));
+      }
+    }
+  }
+  return marks;
+}
+
+TEST(FineDotLengthTest, WithinFivePercentAt12To40WpmWithBrokenDashes) {
+  const std::string text = "cq cq de dl1abc dl1abc pse k r ur 599 5nn tu 73 qrz de ok2xyz k";
+  for (double wpm : {12.0, 25.0, 40.0}) {
+    DotLength dot;
+    dot.make(DotLengthParams{});
+    dot.reset();
+    EXPECT_EQ(dot.unit(), DotLengthParams{}.start_ticks);
+    for (int m : marks_of(text, wpm, static_cast<uint32_t>(wpm)))
+      dot.step(m);
+    const double truth = 600 / wpm;
+    EXPECT_NEAR(dot.unit(), truth, 0.05 * truth) << wpm << " WPM";
+    EXPECT_EQ(dot.marks(), DotLengthParams{}.max_marks);
+  }
+}
+
+// --- subtractor ----------------------------------------------------------------
+
+// The peak power left in the neighbours of a strong soft-keyed station 50 Hz
+// away (short average, over the station's key-down power), dB: the
+// channeliser, the subtractor and the channel power alone, the station's
+// cluster told its carrier power, its tone (on its centre) and its noise.
+struct Leak {
+  double below = 0, above = 0;  // dB, in the clusters 50 Hz below and above
+};
+
+Leak neighbour_leak(bool subtract) {
+  const std::vector<double> centres = {450, 500, 550, 600, 650};
+  const int k = static_cast<int>(centres.size());
+  const int station = 2;
+  const double amp = 8000, noise = 2;
+  test::MorseSignal m;
+  m.text = "cq cq de dl1abc dl1abc test 599 tu k qrz de dl1abc k";
+  m.freq = centres[station];
+  m.cpm = 125;
+  m.amp = amp;
+  m.start = 0.3;
+  const test::Keyed key = test::morse(m);  // 5 ms raised-cosine edges
+  const std::vector<float> audio = test::render({key.tone}, key.end + 0.3, noise, 9);
+
+  const int spt = 96;
+  Channeliser chan;
+  chan.make(ChanneliserParams{}, 48000, spt, false, centres, 4096);
+  chan.reset();
+  const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
+  std::vector<double> mixing(k);
+  for (int q = 0; q < k; q++)
+    mixing[q] = chan.mixing(centres[q]);
+  Subtractor sub;
+  sub.make(SubtractorParams{}, d, centres, mixing, chan.cluster_taps(), subtract);
+  sub.reset();
+  std::vector<ChannelPower> power(k);
+  for (auto& p : power) {
+    p.make(ChannelParams{}, d);
+    p.reset();
+  }
+  const double floor = noise * noise * d.bn / 48000;  // white noise in the channel, units^2
+  std::vector<StationView> views(k);
+  for (auto& v : views)
+    v.floor = floor;
+  views[station].carrier = (amp / 2) * (amp / 2);  // a real tone on the centre
+  views[station].toned = true;
+  views[station].ready = true;
+
+  double peak[3] = {0, 0, 0};  // short average: below, station, above
+  const int half = (ChannelParams{}.short_ticks - 1) / 2;
+  long long t = 0;
+  for (std::size_t b = 0; b < audio.size(); b += 4096) {
+    const float* in = audio.data() + b;
+    const int n = static_cast<int>(std::min<std::size_t>(4096, audio.size() - b));
+    chan.begin(in, n);
+    for (int i = 0; i < n; i++) {
+      if (!chan.step(in, i)) continue;
+      for (int q = 0; q < k; q++) {
+        cfloat z, turn;
+        chan.cluster(q, &z, &turn);
+        sub.track(q, t, z, turn, floor);
+      }
+      sub.choose(views);
+      const long long v = t - sub.sub_lag();
+      if (v >= 0) {
+        sub.predict(v);
+        for (int q = 0; q < k; q++)
+          power[q].step(v, sub.residue(q, v));
+        // After a second, once the model stands.
+        if (v - half > kTickRate)
+          for (int j = 0; j < 3; j++)
+            peak[j] = std::max(peak[j], power[station - 1 + j].shrt(v - half));
+      }
+      t++;
+    }
+  }
+  return {db_of(peak[0] / peak[1]), db_of(peak[2] / peak[1])};
+}
+
+TEST(FineSubtractorTest, SoftKeyedNeighbourLeavesAtMostMinus45Db) {
+  const Leak with = neighbour_leak(true);
+  const Leak without = neighbour_leak(false);
+  EXPECT_LE(with.below, -45);
+  EXPECT_LE(with.above, -45);
+  // What the subtraction takes away: the keying sidebands, well over that.
+  EXPECT_GT(without.below, -40);
+  EXPECT_GT(without.above, -40);
+}
+
+// --- guards --------------------------------------------------------------------
+
+// Clusters at 500, 550 and 700 Hz: the one at 500 Hz holds a steady tone
+// `own_db` under the key-down power of a station keying on cluster `keyed`
+// (its key going down at tick 300). Returns, per tick judged from 100 to
+// 599, whether the 500 Hz cluster is clear, the keyed one's model being
+// subtracted and settled (guard `sub_guard`) or not.
+std::vector<bool> clear_ticks(int keyed, double own_db, bool settled = false,
+                              double sub_guard = 1) {
+  const std::vector<double> centres = {500, 550, 700};
+  const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
+  std::vector<ChannelPower> power(3);
+  for (auto& p : power) {
+    p.make(ChannelParams{}, d);
+    p.reset();
+  }
+  Guards guards;
+  guards.make(GuardParams{}, centres);
+  guards.reset();
+  const std::vector<char> settle = {0, static_cast<char>(settled), static_cast<char>(settled)};
+  const std::vector<double> guard(3, sub_guard);
+  const float amp = 1000, own = static_cast<float>(amp * std::pow(10.0, own_db / 20));
+  const int lag = 20;  // ticks from the newest power to the tick judged
+  std::vector<bool> clear;
+  for (long long v = 0; v < 600 + lag; v++) {
+    power[0].step(v, cfloat(own, 0));
+    power[keyed].step(v, cfloat(v >= 300 ? amp : 0.0f, 0));
+    power[3 - keyed].step(v, cfloat(0, 0));
+    const long long at = v - lag;
+    if (at < 100) continue;
+    for (int q = 0; q < 3; q++)
+      guards.swing(q, power[q], at);
+    clear.push_back(guards.step(0, power[0].shrt(at), settle, guard).clear);
+  }
+  return clear;
+}
+
+int blanked(const std::vector<bool>& clear) {
+  return static_cast<int>(std::count(clear.begin(), clear.end(), false));
+}
+
+TEST(FineGuardsTest, NeighboursKeyEdgeBlanksWithinItsReachOnly) {
+  // 50 Hz away: blanked within -6 dB of the swing, around the edge only.
+  // The edge stands in the power the channel filter's delay late.
+  const int edge =
+      300 - 100 + static_cast<int>(design_channel(ChannelParams{}, kMaxWin).taps.size() - 1) / 2;
+  const std::vector<bool> under = clear_ticks(1, -10);
+  EXPECT_GT(blanked(under), 20);
+  EXPECT_LT(blanked(under), 80);
+  EXPECT_TRUE(under[edge - 50]) << "well before the edge";
+  EXPECT_FALSE(under[edge]) << "at the edge";
+  EXPECT_TRUE(under[edge + 50]) << "under a steady key-down carrier 10 dB over";
+  for (int t = 0; t < static_cast<int>(under.size()); t++)
+    if (!under[t]) {
+      EXPECT_LT(std::abs(t - edge), 40) << t;
+    }
+  EXPECT_EQ(blanked(clear_ticks(1, -3)), 0);
+  // Further away the edge must stand 15 dB over.
+  EXPECT_EQ(blanked(clear_ticks(2, -10)), 0);
+  EXPECT_GT(blanked(clear_ticks(2, -20)), 20);
+  // Beside a settled subtracted station the guard is the subtractor's.
+  EXPECT_EQ(blanked(clear_ticks(1, -10, true, std::pow(10.0, -2.0))), 0);
+  EXPECT_GT(blanked(clear_ticks(1, -25, true, std::pow(10.0, -2.0))), 20);
+}
+
+// --- key decision --------------------------------------------------------------
+
+// Drives a key decision over a statistic given per tick (noise nd = 1) and
+// returns the key state of each tick as it leaves, hold_back_ticks late.
+std::vector<double> decide(const std::vector<double>& pd, const std::vector<bool>& clear) {
+  const KeyDecisionParams p;
+  KeyDecision key;
+  key.make(p);
+  key.reset();
+  std::vector<double> out(pd.size(), 0.0);
+  const long long n = static_cast<long long>(pd.size());
+  for (long long at = 0; at < n + p.hold_back_ticks; at++) {
+    if (at >= p.hold_back_ticks) out[at - p.hold_back_ticks] = key.held(at);
+    key.open(at);
+    KeyInput in;
+    in.clear = at < n ? clear[at] : true;
+    in.ready = true;
+    in.pd = at < n ? pd[at] : 1.0;
+    in.nd = 1;
+    in.body = true;
+    in.win = 15;
+    in.unit = 20;
+    key.step(at, in);
+  }
+  return out;
+}
+
+TEST(FineKeyDecisionTest, HysteresisHoldsAMarkThroughADip) {
+  // A mark 20 dB over the noise sets the level (100): the start threshold
+  // lies half way from the noise (50.5), the hold threshold 1.5 dB under it
+  // (35.7). A dip to 42 inside the mark keeps it down; a dip to 30 splits it.
+  auto with_dip = [](double dip) {
+    std::vector<double> pd(400, 1.0);
+    for (int t = 100; t < 180; t++)
+      pd[t] = t >= 130 && t < 145 ? dip : 100;
+    return decide(pd, std::vector<bool>(pd.size(), true));
+  };
+  const std::vector<double> held = with_dip(42);
+  for (int t = 100; t < 180; t++)
+    EXPECT_GT(held[t], 0) << t;
+  EXPECT_EQ(held[99], 0);
+  EXPECT_EQ(held[180], 0);
+  // Key states carry the SNR: 100 * dB of (100 / 1 - 1).
+  EXPECT_NEAR(held[120], 100 * db_of(99), 1e-9);
+  const std::vector<double> split = with_dip(30);
+  EXPECT_GT(split[120], 0);
+  EXPECT_GT(split[160], 0);
+  int up = 0;
+  for (int t = 130; t < 145; t++)
+    up += split[t] == 0;
+  EXPECT_GT(up, 10);
+}
+
+TEST(FineKeyDecisionTest, ShortMarkNowhereClearIsTakenBackWhole) {
+  std::vector<double> pd(400, 1.0);
+  for (int t = 100; t < 130; t++)
+    pd[t] = 100;
+  // A leak: no tick of it clear of the guards.
+  std::vector<bool> clear(pd.size(), true);
+  for (int t = 95; t < 135; t++)
+    clear[t] = false;
+  const std::vector<double> leak = decide(pd, clear);
+  for (int t = 0; t < 400; t++)
+    EXPECT_EQ(leak[t], 0) << t;
+  // The same mark clear keys all its ticks.
+  const std::vector<double> own = decide(pd, std::vector<bool>(pd.size(), true));
+  for (int t = 100; t < 130; t++)
+    EXPECT_GT(own[t], 0) << t;
+  EXPECT_EQ(own[99], 0);
+  EXPECT_EQ(own[130], 0);
+}
+
+// --- the whole front end -------------------------------------------------------
+
+// The I/Q path (complex taps in the band filter, negative centres) gives the
+// same key states and levels whatever the blocks the input comes in.
+TEST(FineChunkTest, IqKeyStatesAlikeWhateverTheBlocks) {
+  const std::vector<test::KeyedTone> tones = test::random_tones(4, -900, 900, 2000, 6000, 4, 5);
+  const std::vector<float> audio = test::render(tones, 4, 150, 8, {}, true);
+  FinePlan plan;
+  plan.iq = true;
+  plan.centres_hz = test::grid(-1000, 1000);
+  FineFrontEnd fe(plan);
+  const test::FineRun big = test::run_fine(fe, audio, 4096, true);
+  for (int block : {1000, 333}) {
+    fe.reset();
+    const test::FineRun other = test::run_fine(fe, audio, block, true);
+    ASSERT_EQ(big.frame, other.frame) << block;
+    for (int q = 0; q < fe.clusters(); q++) {
+      EXPECT_EQ(big.key[q], other.key[q]) << block << " cluster " << q;
+      EXPECT_EQ(big.level[q], other.level[q]) << block << " cluster " << q;
+    }
+  }
+  // Something keyed: the check compares more than silence.
+  double keyed = 0;
+  for (const auto& k : big.key)
+    keyed += std::count_if(k.begin(), k.end(), [](double v) { return v > 0; });
+  EXPECT_GT(keyed, 500);
+}
+
+}  // namespace
+}  // namespace talvo::fine
