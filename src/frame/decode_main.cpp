@@ -13,12 +13,12 @@
 #include <thread>
 
 #include "frame/commands.h"
-#include "frame/diagnosis.h"
-#include "frame/input.h"
-#include "frame/interrupt.h"
-#include "frame/recording.h"
-#include "frame/sniff.h"
-#include "frame/telnet_server.h"
+#include "input/diagnosis.h"
+#include "input/input.h"
+#include "input/interrupt.h"
+#include "input/recording.h"
+#include "input/sniff.h"
+#include "net/telnet_server.h"
 #include "rx/receiver.h"
 
 namespace talvo {

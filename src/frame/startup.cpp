@@ -9,9 +9,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "engine/station.h"
 #include "frame/commands.h"
 #include "frame/datafiles.h"
-#include "frame/station.h"
 #include "rx/receiver.h"
 
 namespace talvo {

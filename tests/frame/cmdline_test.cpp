@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frame/station.h"
+#include "engine/station.h"
 
 namespace talvo {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/station.h"
+#include "engine/station.h"
 #include "support/headless.h"
 #include "support/morse.h"
 #include "support/process.h"

@@ -1,12 +1,12 @@
-#include "frame/input.h"
+#include "input/input.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "frame/interrupt.h"
-#include "frame/sniff.h"
+#include "input/interrupt.h"
+#include "input/sniff.h"
 #include "rx/chanarray.h"
 
 namespace talvo {

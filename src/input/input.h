@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "frame/diagnosis.h"
-#include "frame/recording.h"
+#include "input/diagnosis.h"
+#include "input/recording.h"
 
 namespace talvo {
 

@@ -15,7 +15,7 @@
 
 #include "decoder/walk.h"
 #include "display/screen_output.h"
-#include "frame/station.h"
+#include "engine/station.h"
 #include "rx/block.h"
 #include "rx/classic.h"
 #include "rx/fine_receiver.h"

@@ -1,4 +1,4 @@
-#include "frame/recording.h"
+#include "input/recording.h"
 
 #include <samplerate.h>
 #include <sndfile.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "frame/interrupt.h"
+#include "input/interrupt.h"
 #include "rx/block.h"
 #include "rx/receiver.h"
 

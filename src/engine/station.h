@@ -13,8 +13,8 @@
 
 #include "decoder/decoder.h"
 #include "display/screen.h"
+#include "engine/keyline.h"
 #include "frame/cmdline.h"
-#include "frame/keyline.h"
 #include "rx/frontend.h"
 #include "tx/keycontrol.h"
 #include "tx/keyer.h"

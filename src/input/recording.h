@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "frame/engine.h"
-#include "frame/opened.h"
+#include "engine/engine.h"
 #include "rx/chanarray.h"
 #include "spots/spot.h"
+#include "util/opened.h"
 
 namespace talvo {
 

@@ -1,4 +1,4 @@
-#include "frame/engine.h"
+#include "engine/engine.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,11 +10,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "decoder/textdiff.h"
 #include "decoder/walk.h"
 #include "rx/block.h"
 #include "rx/classic.h"
 #include "rx/fine_receiver.h"
+#include "util/textdiff.h"
 
 namespace talvo {
 

@@ -1,6 +1,6 @@
 // The spot server: one thread, poll() over the listening socket, a wake-up
 // pipe and the clients; see telnet_server.h for what clients see.
-#include "frame/telnet_server.h"
+#include "net/telnet_server.h"
 
 #include <fcntl.h>
 #include <netdb.h>
