@@ -16,11 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/receivers.h"
 #include "spots/call_finder.h"
 
 namespace talvo {
-
-enum class ReceiverKind { kFine, kClassic };
 
 struct EngineSettings {
   ReceiverKind receiver = ReceiverKind::kFine;
@@ -111,12 +110,6 @@ class Engine {
   std::vector<double> snr_db_;  // per cluster, when the input ended
   std::vector<double> tone_hz_;
 };
-
-// The fine clusters for a span of audio frequencies: every multiple of 50 Hz
-// from lo to hi (at least one).
-std::vector<int> span_centres(int lo_hz, int hi_hz);
-// Nine fine clusters 50 Hz apart around a centre.
-std::vector<int> nine_around(int centre_hz);
 
 // Of two neighbouring clusters that copied the same station (the same tone
 // within 20 Hz, texts alike), the one farther from the station's tone drops

@@ -13,10 +13,10 @@
 #include <thread>
 
 #include "frame/commands.h"
+#include "frame/report.h"
 #include "input/diagnosis.h"
 #include "input/input.h"
 #include "input/interrupt.h"
-#include "input/recording.h"
 #include "input/sniff.h"
 #include "net/telnet_server.h"
 #include "rx/receiver.h"

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "input/recording.h"
+#include "frame/report.h"
 
 namespace talvo::test {
 
