@@ -4,8 +4,9 @@
 //
 // The clusters are split into even groups of at most kGroupClusters neighbours,
 // each group with a front end (which also runs the nearest clusters of the
-// groups beside it, to guard against their stations) and decoders of its own; the split depends on
-// the clusters alone, never on the number of threads, so that any number of
+// groups beside it, to guard against their stations) and decoders of its own,
+// built by the receiver factory (receivers.h); the split depends on the
+// clusters alone, never on the number of threads, so that any number of
 // threads gives the very same output. The input comes in batches; every
 // thread walks its groups over the batch, and then the engine merges what
 // the groups decoded (strings, and calls found in them) by sample and

@@ -1,4 +1,4 @@
-// The sample loop: the program's only loop.
+// The sample loop: the window program's only loop.
 //
 // Every sample of the input drives everything else: the comb and the mixer
 // run on every sample for every channel, the receive stages on samples on

@@ -2,7 +2,8 @@
 // for standard input (recognised by sniff.h as a file format or raw). Every
 // sample read is shown to a ToneWatch for the diagnosis, and once SIGINT or
 // SIGTERM asked to stop (interrupt.h) the input ends at the next read, so
-// that the decoder finishes as at the end of a file.
+// that the decoder finishes as at the end of a file. A stream whose gain is
+// measured first reads its start twice (replay.h).
 #pragma once
 
 #include <memory>
