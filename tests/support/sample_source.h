@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "frame/report.h"
+#include "input/recording.h"
 
 namespace talvo::test {
 
