@@ -46,7 +46,7 @@
 #include <thread>
 #include <vector>
 
-#include "frame/engine.h"
+#include "engine/engine.h"
 #include "spots/spot.h"
 #include "support/loopback.h"
 #include "support/morse.h"

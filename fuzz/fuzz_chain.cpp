@@ -2,7 +2,7 @@
 // through talvo-decode's whole path, at a gain the first byte chooses.
 #include <cstdio>
 
-#include "frame/recording.h"
+#include "frame/report.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   if (size < 1) return 0;

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "frame/recording.h"
+#include "input/recording.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   static const std::string path = "/tmp/talvo-fuzz-recording-" + std::to_string(getpid());

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frame/station.h"
+#include "frame/startup.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   if (size < 2) return 0;

@@ -1,6 +1,8 @@
 // Start-up: parse the command line, open the audio input, fix the layout,
 // build the receiver, read the function-key texts, open the audio output and
 // the serial key line, then run the sample loop until the input ends.
+#include "frame/startup.h"
+
 #include <sys/stat.h>
 
 #include <csignal>
@@ -9,9 +11,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "frame/cmdline.h"
 #include "frame/commands.h"
 #include "frame/datafiles.h"
-#include "frame/station.h"
 #include "rx/receiver.h"
 
 namespace talvo {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "decoder/textdiff.h"
+#include "util/textdiff.h"
 
 namespace talvo::spots {
 

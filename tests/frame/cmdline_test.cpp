@@ -1,10 +1,12 @@
 // The command line, the layout that follows from it, and txtext.asc.
+#include "frame/cmdline.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "frame/station.h"
+#include "frame/startup.h"
 
 namespace talvo {
 namespace {

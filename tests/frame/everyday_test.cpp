@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "frame/diagnosis.h"
-#include "frame/sniff.h"
+#include "input/diagnosis.h"
+#include "input/sniff.h"
 #include "support/fakes.h"
 #include "support/morse.h"
 #include "support/morse_recording.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "frame/keyline.h"
+#include "engine/keyline.h"
 #include "support/fakes.h"
 #include "support/signal.h"
 

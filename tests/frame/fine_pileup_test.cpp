@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/recording.h"
+#include "frame/report.h"
 #include "support/morse.h"
 #include "support/render.h"
 #include "support/sample_source.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/station.h"
+#include "frame/startup.h"
 #include "support/headless.h"
 #include "support/morse.h"
 #include "support/process.h"

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <random>
 
-#include "decoder/textdiff.h"
+#include "util/textdiff.h"
 
 namespace talvo::test {
 

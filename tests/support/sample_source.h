@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "frame/recording.h"
+#include "input/recording.h"
 
 namespace talvo::test {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "decoder/decoder.h"
-#include "frame/station.h"
+#include "frame/startup.h"
 #include "rx/block.h"
 #include "rx/classic.h"
 #include "support/decode.h"

@@ -8,7 +8,7 @@
 
 #include "display/colours.h"
 #include "display/geometry.h"
-#include "frame/station.h"
+#include "frame/startup.h"
 #include "rx/classic.h"
 #include "support/headless.h"
 #include "support/screen_read.h"

@@ -1,10 +1,12 @@
-// The program frame: everything that wires the receiver to the world.
+// The window program's station: everything that wires the receiver to the
+// world.
 //
 // A Station holds what the program sets up at start-up (settings, layout,
 // streams, the key line), the front end it feeds and the clusters'
-// decoders. `talvo_main` builds one
-// from the command line and runs the sample loop over the whole input; tests
-// build one by hand, with their own streams and key line, and run the loop.
+// decoders. `talvo_main` (frame/startup.h) builds
+// one from the command line and runs the sample loop over the whole input;
+// tests build one by hand, with their own streams and key line, and run the
+// loop.
 #pragma once
 
 #include <cstdio>
@@ -13,8 +15,8 @@
 
 #include "decoder/decoder.h"
 #include "display/screen.h"
-#include "frame/cmdline.h"
-#include "frame/keyline.h"
+#include "engine/keyline.h"
+#include "engine/settings.h"
 #include "rx/frontend.h"
 #include "tx/keycontrol.h"
 #include "tx/keyer.h"
@@ -55,16 +57,10 @@ struct Station {
   char overflow = 0;  // 1 once a sample exceeded the overload level since the last column
 };
 
-// Sets the layout values that follow from the window width.
-void fix_layout(Station& st);
-
-// Reads the function-key texts: row i gets line i + 1, at most rowlimit - 1
-// characters per read (the rest of a longer line goes to the next row), its
-// newline removed. Rows past the 16th are ignored.
-void read_txtext(FILE* f, int rowlimit, char (&F_text)[16][255]);
-
-// Builds the classic front end and its decoders for the station's settings
-// (fix_layout first). Throws InitError where memory runs out.
+// Builds the front end and its decoders for the station's settings
+// (fix_layout first), through the receiver factory. Throws InitError where
+// memory runs out, std::invalid_argument for clusters the fine front end
+// cannot serve.
 void make_receiver(Station& st);
 
 // Runs the sample loop until the input ends or the operator quits.
@@ -73,9 +69,5 @@ void sample_loop(Station& st);
 // True on the tick sample on which the next waterfall column is due; counts
 // tick samples and restarts the count when it says so.
 bool waterfall_due(Station& st);
-
-// The whole program: start-up in its fixed order, then the sample loop.
-// Returns the exit status.
-int talvo_main(int argc, const char* const* argv);
 
 }  // namespace talvo

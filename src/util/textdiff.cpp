@@ -1,4 +1,4 @@
-#include "decoder/textdiff.h"
+#include "util/textdiff.h"
 
 #include <algorithm>
 #include <vector>

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "frame/telnet_server.h"
+#include "net/telnet_server.h"
 #include "support/loopback.h"
 #include "support/piped_child.h"
 #include "support/stopwatch.h"

@@ -4,8 +4,9 @@
 //
 // The clusters are split into even groups of at most kGroupClusters neighbours,
 // each group with a front end (which also runs the nearest clusters of the
-// groups beside it, to guard against their stations) and decoders of its own; the split depends on
-// the clusters alone, never on the number of threads, so that any number of
+// groups beside it, to guard against their stations) and decoders of its own,
+// built by the receiver factory (receivers.h); the split depends on the
+// clusters alone, never on the number of threads, so that any number of
 // threads gives the very same output. The input comes in batches; every
 // thread walks its groups over the batch, and then the engine merges what
 // the groups decoded (strings, and calls found in them) by sample and
@@ -16,11 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/receivers.h"
 #include "spots/call_finder.h"
 
 namespace talvo {
-
-enum class ReceiverKind { kFine, kClassic };
 
 struct EngineSettings {
   ReceiverKind receiver = ReceiverKind::kFine;
@@ -111,12 +111,6 @@ class Engine {
   std::vector<double> snr_db_;  // per cluster, when the input ended
   std::vector<double> tone_hz_;
 };
-
-// The fine clusters for a span of audio frequencies: every multiple of 50 Hz
-// from lo to hi (at least one).
-std::vector<int> span_centres(int lo_hz, int hi_hz);
-// Nine fine clusters 50 Hz apart around a centre.
-std::vector<int> nine_around(int centre_hz);
 
 // Of two neighbouring clusters that copied the same station (the same tone
 // within 20 Hz, texts alike), the one farther from the station's tone drops

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/station.h"
+#include "frame/startup.h"
 #include "rx/classic.h"
 #include "support/process.h"
 #include "support/signal.h"

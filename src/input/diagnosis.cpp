@@ -1,4 +1,4 @@
-#include "frame/diagnosis.h"
+#include "input/diagnosis.h"
 
 #include <algorithm>
 #include <cmath>

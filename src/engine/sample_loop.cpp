@@ -1,4 +1,4 @@
-// The sample loop: the program's only loop.
+// The sample loop: the window program's only loop.
 //
 // Every sample of the input drives everything else: the comb and the mixer
 // run on every sample for every channel, the receive stages on samples on
@@ -15,10 +15,9 @@
 
 #include "decoder/walk.h"
 #include "display/screen_output.h"
-#include "frame/station.h"
+#include "engine/receivers.h"
+#include "engine/station.h"
 #include "rx/block.h"
-#include "rx/classic.h"
-#include "rx/fine_receiver.h"
 #include "tx/keycontrol.h"
 
 namespace talvo {
@@ -127,20 +126,18 @@ class ProgramSteps : public WalkSteps {
 }  // namespace
 
 void make_receiver(Station& st) {
-  if (st.set.fine) {
-    FinePlan plan;
-    for (int q = -4; q <= 4; q++)
-      plan.centres_hz.push_back(st.set.centerfreq + 50 * q);
-    st.fe = std::make_unique<FineReceiver>(plan);
-    st.dec = std::make_unique<Decoder>(decoder_for(*st.fe, Rules::kFine, st.textbufwidth));
-    // The waterfall keeps its pace in time: the classic chain has about
-    // 15850 tick samples a second (any of its channels ticking), the fine
-    // one a tick sample per tick.
-    st.waterfall_scale = st.fe->ticks_per_second(0) / 15850.0;
-    return;
-  }
-  st.fe = std::make_unique<ClassicFrontEnd>(st.set.centerfreq);
-  st.dec = std::make_unique<Decoder>(decoder_for(*st.fe, Rules::kClassic, st.textbufwidth));
+  ReceiverPlan p;
+  p.kind = st.set.fine ? ReceiverKind::kFine : ReceiverKind::kClassic;
+  p.centerfreq = st.set.centerfreq;
+  p.centres = nine_around(st.set.centerfreq);
+  p.text_width = st.textbufwidth;
+  ReceiverParts r = make_receiver(p);
+  st.fe = std::move(r.fe);
+  st.dec = std::move(r.dec);
+  // The waterfall keeps its pace in time: the classic chain has about
+  // 15850 tick samples a second (any of its channels ticking), the fine
+  // one a tick sample per tick.
+  if (st.set.fine) st.waterfall_scale = st.fe->ticks_per_second(0) / 15850.0;
 }
 
 void sample_loop(Station& st) {

@@ -1,4 +1,4 @@
-#include "frame/sniff.h"
+#include "input/sniff.h"
 
 #include <poll.h>
 #include <sndfile.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "frame/interrupt.h"
+#include "input/interrupt.h"
 
 namespace talvo {
 namespace {

@@ -2,14 +2,15 @@
 // for standard input (recognised by sniff.h as a file format or raw). Every
 // sample read is shown to a ToneWatch for the diagnosis, and once SIGINT or
 // SIGTERM asked to stop (interrupt.h) the input ends at the next read, so
-// that the decoder finishes as at the end of a file.
+// that the decoder finishes as at the end of a file. A stream whose gain is
+// measured first reads its start twice (replay.h).
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "frame/diagnosis.h"
-#include "frame/recording.h"
+#include "input/diagnosis.h"
+#include "input/recording.h"
 
 namespace talvo {
 

@@ -1,6 +1,6 @@
 // The spot server: one thread, poll() over the listening socket, a wake-up
 // pipe and the clients; see telnet_server.h for what clients see.
-#include "frame/telnet_server.h"
+#include "net/telnet_server.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -47,19 +47,27 @@ std::string drop_notice(std::uint64_t n) {
   return "*** " + std::to_string(n) + " spots dropped: your connection is too slow\r\n";
 }
 
+// Where a client's input stands in telnet's command sequences.
+enum class Command {
+  kData,       // ordinary input
+  kAfterIac,   // IAC read: a command byte follows
+  kOption,     // WILL, WONT, DO or DONT read: its option byte follows
+  kSubneg,     // inside a subnegotiation (SB ... IAC SE)
+  kSubnegIac,  // IAC inside a subnegotiation: SE ends it
+};
+
 struct Client {
-  int fd = -1;                  // the connection
-  bool logged_in = false;       // it has given its call
-  std::string input;            // the line being typed, before login
-  bool cr = false;              // the last input byte was CR (a LF after it is no new line)
-  int iac = 0;                  // telnet command state: 0 data, 1 after IAC, 2 option
-                                // byte next, 3 in subnegotiation, 4 IAC in it
-  std::deque<Line> queue;       // lines waiting
-  std::size_t queue_bytes = 0;  // bytes in queue
-  std::uint64_t dropped = 0;    // lines dropped and not yet told
-  std::string out;              // bytes being sent
-  std::size_t out_pos = 0;      // bytes of out already sent
-  Clock::time_point progress;   // when it last took a byte or had nothing waiting
+  int fd = -1;                       // the connection
+  bool logged_in = false;            // it has given its call
+  std::string input;                 // the line being typed, before login
+  bool cr = false;                   // the last input byte was CR (a LF after it is no new line)
+  Command command = Command::kData;  // where its input stands in telnet commands
+  std::deque<Line> queue;            // lines waiting
+  std::size_t queue_bytes = 0;       // bytes in queue
+  std::uint64_t dropped = 0;         // lines dropped and not yet told
+  std::string out;                   // bytes being sent
+  std::size_t out_pos = 0;           // bytes of out already sent
+  Clock::time_point progress;        // when it last took a byte or had nothing waiting
   bool has_output() const { return out_pos < out.size() || !queue.empty() || dropped > 0; }
 };
 
@@ -166,24 +174,26 @@ void TelnetServer::Impl::distribute(std::deque<std::string>& lines, std::uint64_
 void TelnetServer::Impl::take_bytes(Client& c, const unsigned char* p, std::size_t n) {
   for (std::size_t i = 0; i < n; i++) {
     const unsigned char b = p[i];
-    switch (c.iac) {
-      case 1:
-        c.iac = b >= kWill && b <= kDont ? 2 : b == kSb ? 3 : 0;
+    switch (c.command) {
+      case Command::kAfterIac:
+        c.command = b >= kWill && b <= kDont ? Command::kOption
+                    : b == kSb               ? Command::kSubneg
+                                             : Command::kData;
         continue;
-      case 2:
-        c.iac = 0;
+      case Command::kOption:
+        c.command = Command::kData;
         continue;
-      case 3:
-        if (b == kIac) c.iac = 4;
+      case Command::kSubneg:
+        if (b == kIac) c.command = Command::kSubnegIac;
         continue;
-      case 4:
-        c.iac = b == kSe ? 0 : 3;
+      case Command::kSubnegIac:
+        c.command = b == kSe ? Command::kData : Command::kSubneg;
         continue;
-      default:
+      case Command::kData:
         break;
     }
     if (b == kIac) {
-      c.iac = 1;
+      c.command = Command::kAfterIac;
       continue;
     }
     if (c.logged_in) continue;  // input after login is ignored

@@ -1,4 +1,4 @@
-#include "frame/keyline.h"
+#include "engine/keyline.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>

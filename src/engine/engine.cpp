@@ -1,4 +1,4 @@
-#include "frame/engine.h"
+#include "engine/engine.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,11 +10,10 @@
 #include <stdexcept>
 #include <thread>
 
-#include "decoder/textdiff.h"
+#include "decoder/speed.h"
 #include "decoder/walk.h"
 #include "rx/block.h"
-#include "rx/classic.h"
-#include "rx/fine_receiver.h"
+#include "util/textdiff.h"
 
 namespace talvo {
 
@@ -52,7 +51,7 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
     e.cluster = first + q - lo;
     e.center_hz = fe->centre_hz(q);
     e.cpm = d.speed;
-    e.wpm = (d.speed + 2) / 5;
+    e.wpm = words_per_minute(d.speed);
     e.snr_db = fe->snr_db(q);
     e.tone_hz = fe->tone_hz(q);
     return e;
@@ -151,7 +150,6 @@ Engine::Engine(const EngineSettings& s) : set_(s) {
   std::vector<std::vector<int>> plans;
   std::vector<std::pair<int, int>> owns;  // per plan: first own cluster, own clusters
   if (s.receiver == ReceiverKind::kClassic) {
-    if (s.iq) throw std::invalid_argument("I/Q input needs the fine receiver");
     plans.push_back({});
   } else {
     if (s.centres.empty()) throw std::invalid_argument("no clusters");
@@ -173,22 +171,17 @@ Engine::Engine(const EngineSettings& s) : set_(s) {
   }
   int first = 0;
   for (std::size_t p = 0; p < plans.size(); p++) {
-    const auto& centres = plans[p];
     auto g = std::make_unique<Group>();
-    if (s.receiver == ReceiverKind::kClassic) {
-      g->fe = std::make_unique<ClassicFrontEnd>(s.centerfreq);
-      g->dec = std::make_unique<Decoder>(decoder_for(*g->fe, Rules::kClassic, 100));
-    } else {
-      FinePlan plan;
-      plan.sample_rate = s.rate;
-      plan.iq = s.iq;
-      plan.centres_hz.assign(centres.begin(), centres.end());
-      const std::string why = FineFrontEnd::check(plan);
-      if (!why.empty()) throw std::invalid_argument(why);
-      g->fe = std::make_unique<FineReceiver>(plan);
-      // Text rows wide enough for a line of text at a time.
-      g->dec = std::make_unique<Decoder>(decoder_for(*g->fe, Rules::kFine, 100));
-    }
+    ReceiverPlan rp;
+    rp.kind = s.receiver;
+    rp.centerfreq = s.centerfreq;
+    rp.centres = plans[p];
+    rp.rate = s.rate;
+    rp.iq = s.iq;
+    rp.text_width = 100;  // text rows wide enough for a line of text at a time
+    ReceiverParts r = make_receiver(rp);
+    g->fe = std::move(r.fe);
+    g->dec = std::move(r.dec);
     const auto n = static_cast<std::size_t>(g->fe->clusters());
     g->lo = p < owns.size() ? owns[p].first : 0;
     g->own = p < owns.size() ? owns[p].second : static_cast<int>(n);
@@ -284,7 +277,7 @@ std::vector<ClusterResult> Engine::results() const {
       ClusterResult c;
       c.center_hz = g->fe->centre_hz(q);
       c.cpm = (*g->dec)[q].speed;
-      c.wpm = (c.cpm + 2) / 5;
+      c.wpm = words_per_minute(c.cpm);
       // As measured on the input, not on the silence after it.
       const auto at = res.size();
       c.snr_db = measured_ ? snr_db_[at] : g->fe->snr_db(q);
@@ -297,23 +290,6 @@ std::vector<ClusterResult> Engine::results() const {
     }
   }
   return res;
-}
-
-std::vector<int> span_centres(int lo_hz, int hi_hz) {
-  std::vector<int> c;
-  // The multiples of 50 from lo up to hi.
-  int f = lo_hz >= 0 ? (lo_hz + 49) / 50 * 50 : -(-lo_hz / 50 * 50);
-  for (; f <= hi_hz; f += 50)
-    c.push_back(f);
-  if (c.empty()) c.push_back((lo_hz + hi_hz) / 2 / 50 * 50);
-  return c;
-}
-
-std::vector<int> nine_around(int centre_hz) {
-  std::vector<int> c;
-  for (int q = -4; q <= 4; q++)
-    c.push_back(centre_hz + 50 * q);
-  return c;
 }
 
 namespace {

@@ -1,6 +1,6 @@
 // The engine's choices that need no audio: which clusters a span gives, and
 // which of two neighbouring copies of a station the summary keeps.
-#include "frame/engine.h"
+#include "engine/engine.h"
 
 #include <gtest/gtest.h>
 

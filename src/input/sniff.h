@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "frame/recording.h"
+#include "input/recording.h"
 
 namespace talvo {
 

@@ -1,4 +1,4 @@
-#include "frame/interrupt.h"
+#include "input/interrupt.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -28,7 +28,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/opened.h"
+#include "util/opened.h"
 
 namespace talvo {
 

@@ -1,0 +1,252 @@
+#include "frame/decode_options.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <thread>
+
+#include "rx/receiver.h"
+
+namespace talvo {
+namespace {
+
+const char* const kHelp =
+    "Usage: talvo-decode [options] FILE|-\n"
+    "       talvo-decode [options] --live [DEVICE]\n"
+    "Decodes the Morse signals of a recording, a stream or the sound card on\n"
+    "clusters 50 Hz apart and prints each cluster's text; as a skimmer it picks\n"
+    "the callsigns out and spots them. FILE is any audio file libsndfile reads\n"
+    "(WAV, FLAC, Ogg/Vorbis, AIFF, ...), at any sample rate, or - for standard\n"
+    "input: a WAV, FLAC, Ogg or AIFF stream is recognised by its first bytes,\n"
+    "anything else is raw signed 16-bit little-endian mono at 48000 Hz.\n"
+    "When nothing was decoded it says why on standard error. Ctrl-C (SIGINT) or\n"
+    "SIGTERM ends decoding: the characters in progress are finished and the\n"
+    "summary printed; the exit status is then 130 or 143.\n"
+    "\n"
+    "  --receiver R      fine (default: separates neighbours, keys on each\n"
+    "                    cluster's own signal-to-noise ratio, any level) or\n"
+    "                    classic (the original chain, nine clusters, levels fixed\n"
+    "                    in sample units)\n"
+    "  --span LO-HI      fine: clusters every 50 Hz from LO to HI Hz (default: the\n"
+    "                    whole passband the input carries, up to 300-2700; with\n"
+    "                    --iq offsets from the dial, e.g. -20000-20000)\n"
+    "  --center HZ       nine clusters around HZ, a whole number of Hz from 460 to\n"
+    "                    23789 (classic: default 700)\n"
+    "  --threads N       decode on N threads (default: every core); the output is\n"
+    "                    the same for any N\n"
+    "  --iq              FILE has two channels, in-phase and quadrature (or - is\n"
+    "                    raw stereo S16LE at 48000 Hz): frequencies are offsets\n"
+    "                    from the dial, from -rate/2 to +rate/2\n"
+    "  --channel N       channel of a multi-channel file, from 1 (default: all\n"
+    "                    channels mixed to one)\n"
+    "  --format F        text (default), json, or events (one JSON line per\n"
+    "                    decoded string and per spot, as they come)\n"
+    "  --timestamps      text format: each cluster's line starts with the time\n"
+    "                    its first character was decoded, [hh:mm:ss.s] into the\n"
+    "                    recording\n"
+    "  --spots           print spot lines in the DX-cluster shape instead of the\n"
+    "                    text (fine receiver)\n"
+    "  --spotter CALL    the call spots are sent as, CALL-# (default TALVO)\n"
+    "  --dial KHZ        the radio's dial frequency, kHz, for the spots (default 0)\n"
+    "  --sideband S      usb (default) or lsb: the radio frequency is the dial\n"
+    "                    plus or minus the audio frequency\n"
+    "  --telnet PORT     serve the spots to loggers and DX-cluster software on\n"
+    "                    this TCP port\n"
+    "  --listen ADDR     the address the spot server listens on (default\n"
+    "                    127.0.0.1, this machine only)\n"
+    "  --live [DEVICE]   read the sound card through arecord (default device\n"
+    "                    sysdefault) until interrupted\n"
+    "  --gain G          classic: input gain, above 0 and at most 1000 (default 1.0)\n"
+    "  --auto-gain       classic: scale the input so the strongest signal lands\n"
+    "                    at the level the receiver decodes best\n"
+    "  --raw             standard input is raw S16LE 48 kHz mono, whatever it\n"
+    "                    starts with\n"
+    "  --help            this text\n";
+
+bool number(const char* s, double& v) {
+  char* end = nullptr;
+  v = std::strtod(s, &end);
+  return end != s && *end == '\0';
+}
+
+// "LO-HI" with either number negative, e.g. "300-2700" or "-20000-20000".
+bool span(const char* text, int& lo, int& hi) {
+  char* end = nullptr;
+  const long a = std::strtol(text, &end, 10);
+  if (end == text || *end != '-') return false;
+  const char* second = end + 1;
+  const long b = std::strtol(second, &end, 10);
+  if (end == second || *end != '\0') return false;
+  lo = static_cast<int>(a);
+  hi = static_cast<int>(b);
+  return lo < hi;
+}
+
+bool takes_value(const std::string& a) {
+  return a == "--center" || a == "--channel" || a == "--format" || a == "--gain" ||
+         a == "--receiver" || a == "--span" || a == "--threads" || a == "--spotter" ||
+         a == "--dial" || a == "--sideband" || a == "--telnet" || a == "--listen";
+}
+
+// The receiver's and the input's options with their value; "" when
+// accepted, else why not.
+std::string take_input(const std::string& a, const char* value, DecodeOptions& o) {
+  DecodeSettings& s = o.s;
+  double v = 0;
+  if (a == "--center") {
+    if (!number(value, v) || v != static_cast<int>(v) || v < kMinCenterfreq || v > kMaxCenterfreq)
+      return "--center must be a whole number of Hz from " + std::to_string(kMinCenterfreq) +
+             " to " + std::to_string(kMaxCenterfreq);
+    s.centerfreq = static_cast<int>(v);
+    o.centre_given = true;
+  } else if (a == "--receiver") {
+    const std::string r = value;
+    if (r == "fine")
+      s.receiver = ReceiverKind::kFine;
+    else if (r == "classic")
+      s.receiver = ReceiverKind::kClassic;
+    else
+      return "--receiver must be fine or classic";
+  } else if (a == "--span") {
+    if (!span(value, o.lo, o.hi))
+      return "--span must be LO-HI, two whole numbers of Hz, LO below HI";
+    o.span_given = true;
+  } else if (a == "--threads") {
+    if (!number(value, v) || v != static_cast<int>(v) || v < 1 || v > 256)
+      return "--threads must be a whole number from 1 to 256";
+    s.threads = static_cast<int>(v);
+  } else if (a == "--channel") {
+    if (!number(value, v) || v != static_cast<int>(v) || v < 1)
+      return "bad channel " + std::string(value);
+    o.channel = static_cast<int>(v);
+  } else if (a == "--format") {
+    const std::string f = value;
+    if (f == "text")
+      s.format = DecodeSettings::kText;
+    else if (f == "json")
+      s.format = DecodeSettings::kJson;
+    else if (f == "events")
+      s.format = DecodeSettings::kEvents;
+    else
+      return "unknown format " + f + " (text, json or events)";
+  } else if (a == "--gain") {
+    if (!number(value, v) || !(v > 0) || v > 1000) return "--gain must be above 0 and at most 1000";
+    s.gain = v;
+  }
+  return "";
+}
+
+// The skimmer's options with their value; "" when accepted, else why not.
+std::string take_spots(const std::string& a, const char* value, DecodeOptions& o) {
+  SpotSettings& sp = o.s.spots;
+  double v = 0;
+  if (a == "--spotter") {
+    sp.spotter = value;
+    for (char& c : sp.spotter)
+      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (sp.spotter.empty() || sp.spotter.size() > 12 ||
+        sp.spotter.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/") != std::string::npos)
+      return "--spotter must be a callsign (letters, digits and /)";
+  } else if (a == "--dial") {
+    if (!number(value, v) || v < 0 || v > 1e8)
+      return "--dial must be a frequency in kHz, 0 or more";
+    sp.dial_khz = v;
+  } else if (a == "--sideband") {
+    // The spots' own words; I/Q input has no sideband to name.
+    spots::Sideband sb = spots::Sideband::kUsb;
+    if (!spots::parse_sideband(value, sb) || sb == spots::Sideband::kIq)
+      return "--sideband must be usb or lsb";
+    sp.sideband = sb;
+  } else if (a == "--telnet") {
+    if (!number(value, v) || v != static_cast<int>(v) || v < 1 || v > 65535)
+      return "--telnet must be a TCP port from 1 to 65535";
+    o.telnet_port = static_cast<int>(v);
+  } else if (a == "--listen") {
+    o.listen = value;
+  }
+  return "";
+}
+
+// An option without a value; false when `a` is none.
+bool take_flag(const std::string& a, DecodeOptions& o) {
+  if (a == "--iq")
+    o.s.iq = true;
+  else if (a == "--spots")
+    o.s.spots.print = true;
+  else if (a == "--auto-gain")
+    o.s.auto_gain = true;
+  else if (a == "--timestamps")
+    o.timestamps = true;
+  else if (a == "--raw")
+    o.raw = true;
+  else
+    return false;
+  return true;
+}
+
+// What the options cannot do together; "" when they can.
+std::string check(const DecodeOptions& o, bool have_file) {
+  const DecodeSettings& s = o.s;
+  if (o.live && have_file) return "--live reads the sound card: no FILE with it";
+  if (!have_file && !o.live) return "no recording named";
+  const bool classic = s.receiver == ReceiverKind::kClassic;
+  if (classic && (o.span_given || s.iq || s.spots.print || o.telnet_port > 0)) {
+    const char* what = o.span_given    ? "--span"
+                       : s.iq          ? "--iq"
+                       : s.spots.print ? "--spots"
+                                       : "--telnet";
+    return std::string(what) + " needs --receiver fine";
+  }
+  if (o.span_given && o.centre_given) return "--span or --center, not both";
+  if (s.iq && o.live) return "--iq reads a file or standard input, not --live";
+  return "";
+}
+
+}  // namespace
+
+const char* decode_help() {
+  return kHelp;
+}
+
+ParsedOptions parse_decode_options(int argc, const char* const* argv) {
+  ParsedOptions p;
+  DecodeOptions& o = p.o;
+  o.s.receiver = ReceiverKind::kFine;
+  o.s.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  bool have_file = false;
+  for (int i = 1; i < argc; i++) {
+    const std::string a = argv[i];
+    if (takes_value(a)) {
+      if (i + 1 >= argc) {
+        p.error = a + " needs a value";
+        return p;
+      }
+      const char* value = argv[++i];
+      p.error = take_input(a, value, o);
+      if (p.error.empty()) p.error = take_spots(a, value, o);
+      if (!p.error.empty()) return p;
+    } else if (a == "--help" || a == "-h") {
+      o.help = true;
+      return p;
+    } else if (a == "--live") {
+      o.live = true;
+      // An optional device follows.
+      if (i + 1 < argc && argv[i + 1][0] != '-') o.device = argv[++i];
+    } else if (take_flag(a, o)) {
+      continue;
+    } else if (a.size() > 1 && a[0] == '-') {
+      p.error = "unknown option " + a;
+      return p;
+    } else if (have_file) {
+      p.error = "one recording at a time (" + a + ")";
+      return p;
+    } else {
+      o.file = a;
+      have_file = true;
+    }
+  }
+  p.error = check(o, have_file);
+  return p;
+}
+
+}  // namespace talvo
