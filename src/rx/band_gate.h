@@ -1,0 +1,115 @@
+// The band gate: judges each cluster's marks against the whole band.
+//
+// A front end that keys every cluster on its own signal-to-noise ratio keys
+// what is not a station: the products of a strong signal (codec products,
+// harmonics, its keying sidebands on clusters around it) follow that
+// signal's key edges; the two tones of frequency-shift keying key each
+// other's gaps; a static crash or a syllable of speech keys many clusters at
+// once. So a mark is "explained" when another cluster, at another tone and
+// at least about as strong, has an edge within kEdgeTicks of both its start
+// and its end, of one and the same mark or gap of that cluster: its rise and
+// its own fall (a product, a crash), or its fall and the rise that ends that
+// gap (FSK). Against a cluster of the same tone or a neighbouring centre
+// (one station seen on two clusters) the other must be kSameToneDb stronger.
+//
+// Independent stations explain each other's marks only by chance, now and
+// then; a cluster that keys products has nearly every mark explained. Each
+// cluster keeps the share of its recent marks that were explained; a mark is
+// dropped when it is explained and that share is above kDropExplained, or
+// when the share is above kDropAll whatever the mark (a product's own odd
+// fragments). A cluster starts with the share at kStartShare, so its first
+// explained marks already go.
+//
+// One cluster may be a reference: the power of the whole band, keyed where
+// a keyed signal dominates it (products of a station outside the front
+// end's clusters follow its edges). Its marks are never dropped, and it
+// explains a mark only when it stands kReferenceDb over that mark's level.
+//
+// Marks are judged kEdgeTicks after they end; the key states come out
+// kDelayTicks after they went in, with the dropped marks keyed up. A mark
+// longer than kDelayTicks - kEdgeTicks - 1 is judged unexplained (carriers,
+// the dashes of very slow Morse).
+//
+// Life cycle: the constructor allocates everything; push() allocates
+// nothing.
+#pragma once
+
+#include <vector>
+
+namespace talvo {
+
+class BandGate {
+ public:
+  static constexpr int kDelayTicks = 200;     // from a key state in to out, ticks
+  static constexpr int kEdgeTicks = 4;        // edges this close coincide, ticks
+  static constexpr double kLevelDb = 10;      // another tone's mark level over this one, at least
+  static constexpr double kSameToneDb = 10;    // the same tone's mark level over this one, at least
+  static constexpr double kSameToneHz = 20;   // tones closer than this are the same
+  static constexpr double kNearHz = 60;       // centres closer than this see one station
+  static constexpr double kReferenceDb = 10;  // the reference's level over a mark it explains
+  static constexpr double kShareStep = 0.2;   // weight of the newest mark in the share
+  static constexpr double kStartShare = 0.5;
+  static constexpr double kDropExplained = 0.3;
+  static constexpr double kDropAll = 0.6;
+
+  explicit BandGate(int clusters);
+
+  void reset();
+  int clusters() const { return n_; }
+  // Cluster q's centre frequency, Hz: clusters centred within kNearHz of
+  // each other see one station alike, and are held to kSameToneDb.
+  void set_centre(int q, double hz) { centre_[static_cast<std::size_t>(q)] = hz; }
+  // Cluster q is the reference (-1: none).
+  void set_reference(int q) { ref_ = q; }
+
+  // One tick: each cluster's key state (0 key up, else down) and power
+  // level (any units, the same for all clusters), and the tone it keys on,
+  // Hz. Returns each cluster's key state kDelayTicks ticks ago (zeros
+  // before that many ticks went in), with dropped marks keyed up.
+  const double* push(const double* key, const double* level, const double* tone_hz);
+
+  // Cluster q's share of recent marks explained by another cluster.
+  double share(int q) const { return share_[static_cast<std::size_t>(q)]; }
+  // Marks judged and dropped so far, over all clusters.
+  long long judged() const { return judged_; }
+  long long dropped() const { return dropped_; }
+
+ private:
+  static constexpr int kMarks = 32;  // marks each cluster remembers
+
+  struct Mark {
+    long long start = 0;  // its first tick
+    long long end = 0;    // its first key-up tick
+    double level = 0;     // its mean level
+  };
+  struct Cluster {
+    Mark marks[kMarks];    // its recent marks that ended, the newest at (count - 1) % kMarks
+    int count = 0;         // marks recorded
+    bool down = false;     // key down at the last tick
+    long long start = -1;  // the open or last mark's first tick
+    long long end = -1;    // the last mark's first key-up tick, -1 while open
+    bool judged = true;    // the last mark was judged
+    double sum = 0;        // level summed over the open or last mark
+  };
+
+  void edges(int q, double key, double level);
+  void judge(int q, long long end);
+  bool explained(int q, long long start, long long end, double level) const;
+  double& slot(long long t, int q) {
+    return ring_[static_cast<std::size_t>(t % kDelayTicks) * static_cast<std::size_t>(n_) +
+                 static_cast<std::size_t>(q)];
+  }
+
+  int n_;
+  int ref_ = -1;                // the reference cluster, -1 for none
+  long long t_ = 0;             // ticks pushed so far
+  std::vector<double> ring_;    // key states of the last kDelayTicks ticks, per cluster
+  std::vector<double> out_;     // the states handed out
+  std::vector<double> tone_;    // each cluster's tone at the last push, Hz
+  std::vector<double> centre_;  // each cluster's centre, Hz
+  std::vector<Cluster> c_;
+  std::vector<double> share_;  // per cluster, share of explained marks
+  long long judged_ = 0, dropped_ = 0;
+};
+
+}  // namespace talvo
