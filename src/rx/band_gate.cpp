@@ -36,9 +36,9 @@ const double* BandGate::push(const double* key, const double* level, const doubl
   for (int q = 0; q < n_; q++) {
     const Cluster& c = c_[static_cast<std::size_t>(q)];
     if (c.judged) continue;
-    if (c.end >= 0 && t_ - c.end >= kEdgeTicks)
+    if (c.end >= 0 && t_ - c.end >= kRefEndTicks)
       judge(q, c.end);
-    else if (c.end < 0 && t_ - c.start >= kDelayTicks - kEdgeTicks - 1)
+    else if (c.end < 0 && t_ - c.start >= kDelayTicks - kRefEndTicks - 1)
       judge(q, -1);
   }
   t_++;
@@ -65,33 +65,72 @@ void BandGate::edges(int q, double key, double level) {
 }
 
 bool BandGate::explained(int q, long long start, long long end, double level) const {
-  const double tone = tone_[static_cast<std::size_t>(q)];
+  const auto i_q = static_cast<std::size_t>(q);
   const auto close = [](long long a, long long b) { return std::llabs(a - b) <= kEdgeTicks; };
+  // A click: this mark from about an edge of a stronger signal to soon after it.
+  const auto click = [&](long long edge) {
+    return start >= edge - kEdgeTicks && end <= edge + kClickTicks;
+  };
+  const double product = level * std::pow(10.0, kProductDb / 10);
+  const double fsk = level * std::pow(10.0, kFskDb / 10);
+  const double crowd = level * std::pow(10.0, kCrowdDb / 10);
+  const double reference = level * std::pow(10.0, kReferenceDb / 10);
+  int alike = 0;  // other clusters, not beside this one, with the same mark
+  // The end of this cluster's mark before this one (-1 for none).
+  const Cluster& me = c_[i_q];
+  const long long prev_end = me.count >= 2 ? me.marks[(me.count - 2) % kMarks].end : -1;
   for (int r = 0; r < n_; r++) {
     if (r == q) continue;
-    const Cluster& o = c_[static_cast<std::size_t>(r)];
-    double over_db = kLevelDb;
-    if (r == ref_)
-      over_db = kReferenceDb;
-    else if (std::fabs(tone_[static_cast<std::size_t>(r)] - tone) < kSameToneHz ||
-             std::fabs(centre_[static_cast<std::size_t>(r)] -
-                       centre_[static_cast<std::size_t>(q)]) < kNearHz)
-      over_db = kSameToneDb;
-    const double need = level * std::pow(10.0, over_db / 10);
+    const auto i_r = static_cast<std::size_t>(r);
+    const Cluster& o = c_[i_r];
+    const bool ref = r == ref_;
+    const bool beside = !ref && (std::fabs(tone_[i_r] - tone_[i_q]) < kSameToneHz ||
+                                 std::fabs(centre_[i_r] - centre_[i_q]) < kNearHz);
+    // The rise of r's open mark may bring a click.
+    if (!ref && o.down && click(o.start) &&
+        o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start)) >= product)
+      return true;
     // r's marks, newest first, back to those that ended before this mark began.
     for (int i = 0; i < std::min(o.count, kMarks); i++) {
       const Mark& m = o.marks[(o.count - 1 - i) % kMarks];
-      if (m.end < start - kEdgeTicks) break;
-      // One mark of r over the same ticks: a product, a crash.
-      if (close(m.start, start) && close(m.end, end) && m.level >= need) return true;
-      // One gap of r over them, between this mark and the one after it: FSK.
-      if (r != ref_ && i > 0 && close(m.end, start)) {
-        const Mark& n = o.marks[(o.count - i) % kMarks];
-        if (close(n.start, end) && std::min(m.level, n.level) >= need) return true;
+      if (m.end < start - kRefStartTicks) break;
+      if (ref) {
+        // The band's keyed power, measured from the raw input, leads the
+        // clusters' decisions on weak products by up to kRefStartTicks.
+        if (std::llabs(m.start - start) <= kRefStartTicks &&
+            std::llabs(m.end - end) <= kRefEndTicks && m.level >= reference)
+          return true;
+        continue;
+      }
+      if (close(m.start, start) && close(m.end, end)) {
+        // One mark of r over the same ticks: a product of a stronger signal,
+        // or one of many clusters keyed at once (a crash, a syllable).
+        if (m.level >= product) return true;
+        if (!beside && m.level >= crowd) alike++;
+      }
+      if (m.level >= product && (click(m.start) || click(m.end))) return true;
+      // One gap of r over them, between the mark that ends where this one
+      // starts and the one after it: the other tone of FSK.
+      // (The mark after it may still be open.)
+      if (!beside && close(m.end, start)) {
+        Mark n;
+        if (i > 0) {
+          n = o.marks[(o.count - i) % kMarks];
+        } else if (o.down) {
+          n.start = o.start;
+          n.level = o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start));
+        } else {
+          continue;
+        }
+        // and the mark of r before the gap filled this cluster's gap before
+        // this mark: the tones take turns.
+        if (close(n.start, end) && std::min(m.level, n.level) >= fsk && prev_end >= 0 &&
+            close(m.start, prev_end))
+          return true;
       }
     }
   }
-  return false;
+  return alike >= kCrowd;
 }
 
 void BandGate::judge(int q, long long end) {

@@ -5,12 +5,22 @@
 // harmonics, its keying sidebands on clusters around it) follow that
 // signal's key edges; the two tones of frequency-shift keying key each
 // other's gaps; a static crash or a syllable of speech keys many clusters at
-// once. So a mark is "explained" when another cluster, at another tone and
-// at least about as strong, has an edge within kEdgeTicks of both its start
-// and its end, of one and the same mark or gap of that cluster: its rise and
-// its own fall (a product, a crash), or its fall and the rise that ends that
-// gap (FSK). Against a cluster of the same tone or a neighbouring centre
-// (one station seen on two clusters) the other must be kSameToneDb stronger.
+// once. So a mark is "explained" when other clusters' marks or gaps cover
+// the same ticks: an edge within kEdgeTicks of both its start and its end,
+// of one and the same mark or gap of the other cluster. That is
+//  - a product: one mark of a cluster kProductDb stronger;
+//  - a click: a mark from within kEdgeTicks before an edge of a cluster
+//    kProductDb stronger to at most kClickTicks after it (keying sidebands);
+//  - FSK: one gap of a cluster not beside it (the fall that starts the gap
+//    and the rise that ends it), whose marks are at most 3 dB weaker, and
+//    whose mark before that gap filled this cluster's gap before this mark
+//    (the two tones take turns);
+//  - a crowd (a crash, a syllable): marks of kCrowd clusters not beside it,
+//    at most 6 dB weaker.
+// Clusters are beside each other (may see one station alike) when their
+// tones lie within kSameToneHz or their centres within kNearHz. Two
+// stations of one speed and strength line up now and then by chance; they
+// explain each other only as products would, never at like levels.
 //
 // Independent stations explain each other's marks only by chance, now and
 // then; a cluster that keys products has nearly every mark explained. Each
@@ -23,11 +33,14 @@
 // One cluster may be a reference: the power of the whole band, keyed where
 // a keyed signal dominates it (products of a station outside the front
 // end's clusters follow its edges). Its marks are never dropped, and it
-// explains a mark only when it stands kReferenceDb over that mark's level.
+// explains a mark only as the source of a product kReferenceDb over it; its
+// rise may lead the mark's start by kRefStartTicks and its fall the mark's
+// end by kRefEndTicks (it is keyed on the raw input, the weak products'
+// marks on averages).
 //
-// Marks are judged kEdgeTicks after they end; the key states come out
+// Marks are judged kRefEndTicks after they end; the key states come out
 // kDelayTicks after they went in, with the dropped marks keyed up. A mark
-// longer than kDelayTicks - kEdgeTicks - 1 is judged unexplained (carriers,
+// longer than kDelayTicks - kRefEndTicks - 1 is judged unexplained (carriers,
 // the dashes of very slow Morse).
 //
 // Life cycle: the constructor allocates everything; push() allocates
@@ -42,22 +55,26 @@ class BandGate {
  public:
   static constexpr int kDelayTicks = 200;     // from a key state in to out, ticks
   static constexpr int kEdgeTicks = 4;        // edges this close coincide, ticks
-  static constexpr double kLevelDb = 10;      // another tone's mark level over this one, at least
-  static constexpr double kSameToneDb = 10;    // the same tone's mark level over this one, at least
+  static constexpr int kClickTicks = 20;      // a click lasts at most this after its edge, ticks
+  static constexpr int kRefStartTicks = 16;   // the reference's rise this close to a start, ticks
+  static constexpr int kRefEndTicks = 8;      // its fall this close to an end, ticks
+  static constexpr double kReferenceDb = 30;  // the reference over a mark it explains, at least
+  static constexpr double kProductDb = 10;    // a product's source over it, at least
+  static constexpr double kFskDb = -3;        // the other FSK tone's level over it, at least
+  static constexpr double kCrowdDb = -6;      // levels of a crowd's marks over it, at least
+  static constexpr int kCrowd = 3;            // other clusters keyed at once make a crowd
   static constexpr double kSameToneHz = 20;   // tones closer than this are the same
   static constexpr double kNearHz = 60;       // centres closer than this see one station
-  static constexpr double kReferenceDb = 10;  // the reference's level over a mark it explains
   static constexpr double kShareStep = 0.2;   // weight of the newest mark in the share
   static constexpr double kStartShare = 0.5;
-  static constexpr double kDropExplained = 0.3;
-  static constexpr double kDropAll = 0.6;
+  static constexpr double kDropExplained = 0.5;
+  static constexpr double kDropAll = 0.7;
 
   explicit BandGate(int clusters);
 
   void reset();
   int clusters() const { return n_; }
-  // Cluster q's centre frequency, Hz: clusters centred within kNearHz of
-  // each other see one station alike, and are held to kSameToneDb.
+  // Cluster q's centre frequency, Hz.
   void set_centre(int q, double hz) { centre_[static_cast<std::size_t>(q)] = hz; }
   // Cluster q is the reference (-1: none).
   void set_reference(int q) { ref_ = q; }

@@ -116,6 +116,12 @@ void FineReceiver::gate_block() {
       in_tone_[i] = fe_.tone_hz(q);
     }
     in_tone_[static_cast<std::size_t>(n)] = -1e9;
+    // The band stands for a signal outside the clusters only while it lies
+    // 10 dB over every cluster's power (a station on a cluster dominates
+    // the band as much as that cluster).
+    const double strongest = *std::max_element(in_level_.begin(), in_level_.begin() + n);
+    if (in_level_[static_cast<std::size_t>(n)] < 10 * strongest)
+      in_key_[static_cast<std::size_t>(n)] = 0.0;
     const double* out = gate_.push(in_key_.data(), in_level_.data(), in_tone_.data());
     std::copy(out, out + n, gated_.begin() + static_cast<std::ptrdiff_t>(t) * n);
   }
