@@ -69,8 +69,8 @@ class TimingSink {
 struct FineTimingConfig {
   double tick_rate = 500;  // ticks per second
   double start_wpm = 20;   // words per minute assumed before anything is heard
-  double min_wpm = 10;     // slowest sender followed, words per minute
-  double max_wpm = 50;     // fastest sender followed, words per minute
+  double min_wpm = 5;      // slowest sender followed, words per minute
+  double max_wpm = 60;     // fastest sender followed, words per minute
 };
 
 class FineTiming {

@@ -64,9 +64,45 @@ void BandGate::edges(int q, double key, double level) {
   c.down = down;
 }
 
+namespace {
+
+bool close(long long a, long long b) {
+  return std::llabs(a - b) <= BandGate::kEdgeTicks;
+}
+
+}  // namespace
+
+bool BandGate::takes_turns(int q, int r, double need) const {
+  const Cluster& me = c_[static_cast<std::size_t>(q)];
+  const Cluster& o = c_[static_cast<std::size_t>(r)];
+  if (me.count < kFskMarks + 1) return false;
+  for (int k = 0; k < kFskMarks; k++) {
+    const Mark& a = me.marks[(me.count - 1 - k) % kMarks];       // a mark of q
+    const Mark& before = me.marks[(me.count - 2 - k) % kMarks];  // q's mark before it
+    bool found = false;
+    for (int i = 0; i < std::min(o.count, kMarks) && !found; i++) {
+      const Mark& m = o.marks[(o.count - 1 - i) % kMarks];
+      if (m.end < before.end) break;
+      if (!close(m.start, before.end) || !close(m.end, a.start) || m.level < need) continue;
+      // The mark of r after the gap (the open one after its last).
+      long long next = -1;
+      double next_level = 0;
+      if (i > 0) {
+        next = o.marks[(o.count - i) % kMarks].start;
+        next_level = o.marks[(o.count - i) % kMarks].level;
+      } else if (o.down) {
+        next = o.start;
+        next_level = o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start));
+      }
+      found = next >= 0 && close(next, a.end) && next_level >= need;
+    }
+    if (!found) return false;
+  }
+  return true;
+}
+
 bool BandGate::explained(int q, long long start, long long end, double level) const {
   const auto i_q = static_cast<std::size_t>(q);
-  const auto close = [](long long a, long long b) { return std::llabs(a - b) <= kEdgeTicks; };
   // A click: this mark from about an edge of a stronger signal to soon after it.
   const auto click = [&](long long edge) {
     return start >= edge - kEdgeTicks && end <= edge + kClickTicks;
@@ -76,9 +112,6 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
   const double crowd = level * std::pow(10.0, kCrowdDb / 10);
   const double reference = level * std::pow(10.0, kReferenceDb / 10);
   int alike = 0;  // other clusters, not beside this one, with the same mark
-  // The end of this cluster's mark before this one (-1 for none).
-  const Cluster& me = c_[i_q];
-  const long long prev_end = me.count >= 2 ? me.marks[(me.count - 2) % kMarks].end : -1;
   for (int r = 0; r < n_; r++) {
     if (r == q) continue;
     const auto i_r = static_cast<std::size_t>(r);
@@ -109,26 +142,10 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
         if (!beside && m.level >= crowd) alike++;
       }
       if (m.level >= product && (click(m.start) || click(m.end))) return true;
-      // One gap of r over them, between the mark that ends where this one
-      // starts and the one after it: the other tone of FSK.
-      // (The mark after it may still be open.)
-      if (!beside && close(m.end, start)) {
-        Mark n;
-        if (i > 0) {
-          n = o.marks[(o.count - i) % kMarks];
-        } else if (o.down) {
-          n.start = o.start;
-          n.level = o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start));
-        } else {
-          continue;
-        }
-        // and the mark of r before the gap filled this cluster's gap before
-        // this mark: the tones take turns.
-        if (close(n.start, end) && std::min(m.level, n.level) >= fsk && prev_end >= 0 &&
-            close(m.start, prev_end))
-          return true;
-      }
     }
+    // The other tone of FSK: this cluster's last marks each fill a gap of r
+    // and r's marks fill the gaps between them.
+    if (!ref && !beside && takes_turns(q, r, fsk)) return true;
   }
   return alike >= kCrowd;
 }

@@ -11,10 +11,10 @@
 //  - a product: one mark of a cluster kProductDb stronger;
 //  - a click: a mark from within kEdgeTicks before an edge of a cluster
 //    kProductDb stronger to at most kClickTicks after it (keying sidebands);
-//  - FSK: one gap of a cluster not beside it (the fall that starts the gap
-//    and the rise that ends it), whose marks are at most 3 dB weaker, and
-//    whose mark before that gap filled this cluster's gap before this mark
-//    (the two tones take turns);
+//  - FSK: a cluster not beside it, its marks at most 3 dB weaker, takes
+//    turns with it: each of this cluster's last kFskMarks marks fills one
+//    gap of the other (its fall and rise), and the other's marks fill the
+//    gaps between them;
 //  - a crowd (a crash, a syllable): marks of kCrowd clusters not beside it,
 //    at most 6 dB weaker.
 // Clusters are beside each other (may see one station alike) when their
@@ -62,10 +62,11 @@ class BandGate {
   static constexpr double kProductDb = 10;    // a product's source over it, at least
   static constexpr double kFskDb = -3;        // the other FSK tone's level over it, at least
   static constexpr double kCrowdDb = -6;      // levels of a crowd's marks over it, at least
-  static constexpr int kCrowd = 3;            // other clusters keyed at once make a crowd
-  static constexpr double kSameToneHz = 20;   // tones closer than this are the same
-  static constexpr double kNearHz = 60;       // centres closer than this see one station
-  static constexpr double kShareStep = 0.2;   // weight of the newest mark in the share
+  static constexpr int kFskMarks = 3;  // marks of a cluster that take turns with FSK's other tone
+  static constexpr int kCrowd = 8;     // other clusters keyed at once make a crowd
+  static constexpr double kSameToneHz = 20;  // tones closer than this are the same
+  static constexpr double kNearHz = 60;      // centres closer than this see one station
+  static constexpr double kShareStep = 0.2;  // weight of the newest mark in the share
   static constexpr double kStartShare = 0.5;
   static constexpr double kDropExplained = 0.5;
   static constexpr double kDropAll = 0.7;
@@ -112,6 +113,7 @@ class BandGate {
   void edges(int q, double key, double level);
   void judge(int q, long long end);
   bool explained(int q, long long start, long long end, double level) const;
+  bool takes_turns(int q, int r, double need) const;
   double& slot(long long t, int q) {
     return ring_[static_cast<std::size_t>(t % kDelayTicks) * static_cast<std::size_t>(n_) +
                  static_cast<std::size_t>(q)];
