@@ -37,7 +37,7 @@ FineTiming::FineTiming(const FineTimingConfig& c) {
   // Ten per cent beyond the speed range, for uneven keying at its ends.
   dit_min_ = dit_ticks(c.max_wpm * 1.1, rate_);
   dit_max_ = dit_ticks(c.min_wpm / 1.1, rate_);
-  mark_abs_ = 0.5 * dit_ticks(c.max_wpm, rate_);
+  mark_abs_ = 0.3 * dit_ticks(c.max_wpm, rate_);
   mark_max_ = 6 * dit_ticks(c.min_wpm, rate_);
   glitch_max_ = std::max(2L, std::lround(0.010 * rate_));
   run_cap_ = std::lround(60 * rate_);
@@ -80,7 +80,8 @@ long FineTiming::glitch_ticks() const {
   return std::clamp(std::lround(0.25 * dit_), 2L, glitch_max_);
 }
 
-// Half the fastest dit always; up to 0.3 dit at slower speeds, but never so
+// 0.3 of the fastest dit always (the front end keys the dots of a fast sender
+// at +10 dB some ticks short); up to 0.3 dit at slower speeds, but never so
 // much that the dits of the fastest sender would vanish before the speed
 // estimate has followed them.
 double FineTiming::min_mark() const {
