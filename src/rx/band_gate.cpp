@@ -69,6 +69,9 @@ namespace {
 bool close(long long a, long long b) {
   return std::llabs(a - b) <= BandGate::kEdgeTicks;
 }
+bool turn(long long a, long long b) {
+  return std::llabs(a - b) <= BandGate::kTurnTicks;
+}
 
 }  // namespace
 
@@ -83,7 +86,7 @@ bool BandGate::takes_turns(int q, int r, double need) const {
     for (int i = 0; i < std::min(o.count, kMarks) && !found; i++) {
       const Mark& m = o.marks[(o.count - 1 - i) % kMarks];
       if (m.end < before.end) break;
-      if (!close(m.start, before.end) || !close(m.end, a.start) || m.level < need) continue;
+      if (!turn(m.start, before.end) || !turn(m.end, a.start) || m.level < need) continue;
       // The mark of r after the gap (the open one after its last).
       long long next = -1;
       double next_level = 0;
@@ -94,7 +97,7 @@ bool BandGate::takes_turns(int q, int r, double need) const {
         next = o.start;
         next_level = o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start));
       }
-      found = next >= 0 && close(next, a.end) && next_level >= need;
+      found = next >= 0 && turn(next, a.end) && next_level >= need;
     }
     if (!found) return false;
   }
@@ -140,6 +143,9 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
         // or one of many clusters keyed at once (a crash, a syllable).
         if (m.level >= product) return true;
         if (!beside && m.level >= crowd) alike++;
+        // The same signal, stronger beside it, on a cluster whose marks are
+        // explained (the other side of FSK's tone, say).
+        if (beside && m.level >= level && share_[i_r] >= kDropExplained) return true;
       }
       if (m.level >= product && (click(m.start) || click(m.end))) return true;
     }

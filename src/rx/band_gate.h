@@ -17,6 +17,8 @@
 //    gaps between them;
 //  - a crowd (a crash, a syllable): marks of kCrowd clusters not beside it,
 //    at most 6 dB weaker.
+//  - a copy: the same mark on a cluster beside it, as strong or stronger,
+//    whose own marks are mostly explained.
 // Clusters are beside each other (may see one station alike) when their
 // tones lie within kSameToneHz or their centres within kNearHz. Two
 // stations of one speed and strength line up now and then by chance; they
@@ -60,9 +62,10 @@ class BandGate {
   static constexpr int kRefEndTicks = 8;      // its fall this close to an end, ticks
   static constexpr double kReferenceDb = 30;  // the reference over a mark it explains, at least
   static constexpr double kProductDb = 10;    // a product's source over it, at least
-  static constexpr double kFskDb = -3;        // the other FSK tone's level over it, at least
+  static constexpr double kFskDb = -10;       // the other FSK tone's level over it, at least
   static constexpr double kCrowdDb = -6;      // levels of a crowd's marks over it, at least
-  static constexpr int kFskMarks = 3;  // marks of a cluster that take turns with FSK's other tone
+  static constexpr int kTurnTicks = 8;        // FSK's tones take turns this closely, ticks
+  static constexpr int kFskMarks = 2;  // marks of a cluster that take turns with FSK's other tone
   static constexpr int kCrowd = 8;     // other clusters keyed at once make a crowd
   static constexpr double kSameToneHz = 20;  // tones closer than this are the same
   static constexpr double kNearHz = 60;      // centres closer than this see one station
