@@ -160,15 +160,15 @@ void FineTiming::accept_mark(long gap, long mark) {
   if (!open_) {
     // A new character. The gap before it, if it followed a character and
     // was not a long pause, teaches the gap between characters: a gap that
-    // gave no word space, or one after the fourth one-character word in a
+    // gave no word space, or one after the second one-character word in a
     // row (the gaps of Farnsworth timing at very slow gap speeds at first
     // all look like word gaps; text is not made of single letters).
     if (after_char_ && gap <= learn_cap_ && gap <= 20 * dit_) {
       double sample = -1;
       if (!space_given_)
         sample = static_cast<double>(gap);
-      else if (lone_words_ >= 4)
-        sample = std::min(static_cast<double>(gap), 1.5 * cgap_);
+      else if (lone_words_ >= 2)
+        sample = std::min(static_cast<double>(gap), 2.0 * cgap_);
       if (sample > 0) {
         cgap_ += 0.5 * (sample - cgap_);
         cgap_ = std::clamp(cgap_, 2.5 * dit_, 12 * dit_);

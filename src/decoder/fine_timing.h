@@ -25,7 +25,8 @@
 //    gaps of common Farnsworth timings and below a word gap of 7), learns
 //    from the gaps that gave no word space, never from the silence before the
 //    first character or pauses over 3 s or 20 units, and from word gaps only
-//    after four one-character words in a row (very slow Farnsworth gaps).
+//    after two one-character words in a row, each at most twice the gap
+//    learned so far (very slow Farnsworth gaps).
 //
 // Speed: before anything has been read, marks far off the tracked dit move
 // it at once (a first mark under 1 dit is a dit of a faster sender, one
