@@ -118,5 +118,48 @@ TEST(BandGate, TheReferenceExplainsOnlyWhatItStandsWellOver) {
   EXPECT_EQ(b.out[0], as_double(far));
 }
 
+TEST(BandGate, TwoStationsOfOneSpeedInStepKeepTheirMarks) {
+  // Two stations as strong as each other, of one speed, their elements on
+  // one grid of ticks (computer keying, started in step): their marks often
+  // coincide, and some fill each other's gaps, but neither is the other's
+  // product.
+  const int ticks = 20000;
+  const auto a = keying(ticks, 5), b = keying(ticks, 6);
+  BandGate g(2);
+  g.set_centre(0, 700);
+  g.set_centre(1, 900);
+  const auto r = run(g, {a, b}, {1.0, 1.0}, {700, 900});
+  EXPECT_EQ(r.out[0], as_double(a));
+  EXPECT_EQ(r.out[1], as_double(b));
+}
+
+TEST(BandGate, TheTwoTonesOfFskGo) {
+  // FSK: 11-tick bits (45.45 Bd at 500 ticks/s), each tone keyed while the
+  // other is not, their edges a tick or two apart; a Morse station beside
+  // them passes.
+  const int ticks = 20000;
+  std::mt19937 rng(7);
+  std::vector<int> mark(static_cast<std::size_t>(ticks), 0), space(mark.size(), 0);
+  for (int t = 0; t < ticks; t += 11) {
+    const int bit = static_cast<int>(rng() % 2);
+    for (int k = t; k < std::min(ticks, t + 11); k++) {
+      mark[static_cast<std::size_t>(k)] = bit;
+      // The space tone's edges lag a tick.
+      if (k + 1 < ticks) space[static_cast<std::size_t>(k + 1)] = 1 - bit;
+    }
+  }
+  const auto morse = keying(ticks, 8, 37, 71);
+  BandGate g(3);
+  g.set_centre(0, 700);
+  g.set_centre(1, 850);
+  g.set_centre(2, 1000);
+  const auto r = run(g, {morse, space, mark}, {1.0, 1.0, 1.0}, {700, 830, 1000});
+  EXPECT_EQ(r.out[0], as_double(morse));
+  // Only the first few marks pass, before the tones are seen taking turns.
+  EXPECT_GT(marks(as_double(mark)), 300);
+  EXPECT_LT(marks(r.out[1]), 5);
+  EXPECT_LT(marks(r.out[2]), 5);
+}
+
 }  // namespace
 }  // namespace talvo
