@@ -111,6 +111,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
     return start >= edge - kEdgeTicks && end <= edge + kClickTicks;
   };
   const double product = level * std::pow(10.0, kProductDb / 10);
+  const double tail = level * std::pow(10.0, kTailDb / 10);
   const double fsk = level * std::pow(10.0, kFskDb / 10);
   const double crowd = level * std::pow(10.0, kCrowdDb / 10);
   const double reference = level * std::pow(10.0, kReferenceDb / 10);
@@ -129,7 +130,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
     // r's marks, newest first, back to those that ended before this mark began.
     for (int i = 0; i < std::min(o.count, kMarks); i++) {
       const Mark& m = o.marks[(o.count - 1 - i) % kMarks];
-      if (m.end < start - kRefStartTicks) break;
+      if (m.end < start - std::max(kRefStartTicks, kTailTicks)) break;
       if (ref) {
         // The band's keyed power, measured from the raw input, leads the
         // clusters' decisions on weak products by up to kRefStartTicks.
@@ -148,6 +149,11 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
         if (beside && m.level >= level && share_[i_r] >= kDropExplained) return true;
       }
       if (m.level >= product && (click(m.start) || click(m.end))) return true;
+      // What a strong signal leaves on the clusters beside it just after it
+      // keys up: a short mark starting up to kTailTicks after its fall.
+      if (beside && m.level >= tail && start >= m.end - kEdgeTicks && start <= m.end + kTailTicks &&
+          end - start <= kClickTicks)
+        return true;
     }
     // The other tone of FSK: this cluster's last marks each fill a gap of r
     // and r's marks fill the gaps between them.

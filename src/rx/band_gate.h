@@ -17,6 +17,9 @@
 //    gaps between them;
 //  - a crowd (a crash, a syllable): marks of kCrowd clusters not beside it,
 //    at most 6 dB weaker.
+//  - a tail: a mark of at most kClickTicks starting up to kTailTicks after
+//    the fall of a cluster beside it kTailDb stronger (what a strong
+//    station leaves 50 Hz away just after each key-up);
 //  - a copy: the same mark on a cluster beside it, as strong or stronger,
 //    whose own marks are mostly explained.
 // Clusters are beside each other (may see one station alike) when their
@@ -57,6 +60,8 @@ class BandGate {
  public:
   static constexpr int kDelayTicks = 200;     // from a key state in to out, ticks
   static constexpr int kEdgeTicks = 4;        // edges this close coincide, ticks
+  static constexpr int kTailTicks = 30;       // a tail starts at most this after a fall, ticks
+  static constexpr double kTailDb = 15;       // the strong signal over its tail, at least
   static constexpr int kClickTicks = 20;      // a click lasts at most this after its edge, ticks
   static constexpr int kRefStartTicks = 16;   // the reference's rise this close to a start, ticks
   static constexpr int kRefEndTicks = 8;      // its fall this close to an end, ticks
