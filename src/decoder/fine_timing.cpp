@@ -37,7 +37,7 @@ FineTiming::FineTiming(const FineTimingConfig& c) {
   // Ten per cent beyond the speed range, for uneven keying at its ends.
   dit_min_ = dit_ticks(c.max_wpm * 1.1, rate_);
   dit_max_ = dit_ticks(c.min_wpm / 1.1, rate_);
-  mark_abs_ = 0.5 * dit_ticks(c.max_wpm, rate_);
+  mark_abs_ = 0.3 * dit_ticks(c.max_wpm, rate_);
   mark_max_ = 6 * dit_ticks(c.min_wpm, rate_);
   glitch_max_ = std::max(2L, std::lround(0.010 * rate_));
   run_cap_ = std::lround(60 * rate_);
@@ -80,7 +80,8 @@ long FineTiming::glitch_ticks() const {
   return std::clamp(std::lround(0.25 * dit_), 2L, glitch_max_);
 }
 
-// Half the fastest dit always; up to 0.3 dit at slower speeds, but never so
+// 0.3 of the fastest dit always (the front end keys the dots of a fast sender
+// at +10 dB some ticks short); up to 0.3 dit at slower speeds, but never so
 // much that the dits of the fastest sender would vanish before the speed
 // estimate has followed them.
 double FineTiming::min_mark() const {
@@ -159,15 +160,15 @@ void FineTiming::accept_mark(long gap, long mark) {
   if (!open_) {
     // A new character. The gap before it, if it followed a character and
     // was not a long pause, teaches the gap between characters: a gap that
-    // gave no word space, or one after the fourth one-character word in a
+    // gave no word space, or one after the second one-character word in a
     // row (the gaps of Farnsworth timing at very slow gap speeds at first
     // all look like word gaps; text is not made of single letters).
     if (after_char_ && gap <= learn_cap_ && gap <= 20 * dit_) {
       double sample = -1;
       if (!space_given_)
         sample = static_cast<double>(gap);
-      else if (lone_words_ >= 4)
-        sample = std::min(static_cast<double>(gap), 1.5 * cgap_);
+      else if (lone_words_ >= 2)
+        sample = std::min(static_cast<double>(gap), 2.0 * cgap_);
       if (sample > 0) {
         cgap_ += 0.5 * (sample - cgap_);
         cgap_ = std::clamp(cgap_, 2.5 * dit_, 12 * dit_);

@@ -7,11 +7,11 @@
 //    held for a quarter of a dit (2 ticks at least, 10 ms at most); the
 //    change is then dated back to where it began, so runs keep their true
 //    lengths. Isolated wrong ticks vanish here.
-// 2. Runs. A mark shorter than the shortest plausible mark (half a 50 WPM
+// 2. Runs. A mark shorter than the shortest plausible mark (0.3 of a 50 WPM
 //    dit, up to 0.3 dit at slower speeds) is noise and becomes part of the
 //    gap around it; a gap inside a character shorter than 0.3 dit, or than
 //    0.15 of the mark before it, is a dropout and joins the marks on either
-//    side. A mark longer than two dahs at 10 WPM spoils its character, which
+//    side. A mark longer than two dahs at 5 WPM spoils its character, which
 //    then gives nothing.
 // 3. Characters. A character ends once its gap reaches two units. Its marks
 //    are told apart by the tracked threshold (the geometric mean of dit and
@@ -25,7 +25,8 @@
 //    gaps of common Farnsworth timings and below a word gap of 7), learns
 //    from the gaps that gave no word space, never from the silence before the
 //    first character or pauses over 3 s or 20 units, and from word gaps only
-//    after four one-character words in a row (very slow Farnsworth gaps).
+//    after two one-character words in a row, each at most twice the gap
+//    learned so far (very slow Farnsworth gaps).
 //
 // Speed: before anything has been read, marks far off the tracked dit move
 // it at once (a first mark under 1 dit is a dit of a faster sender, one
@@ -39,7 +40,7 @@
 // Characters with a unit within 0.6 to 1.7 dits move it by 0.3 of the
 // difference. A
 // move made on a mark is taken back when the mark proves to be the first part
-// of a mark split by a dropout. The dit stays within 10 to 50 WPM (10% margin).
+// of a mark split by a dropout. The dit stays within 5 to 50 WPM (10% margin).
 //
 // Noise: before a plausible character of three or more elements (every
 // mark and gap fitting one unit) has been read, shorter characters are held
@@ -69,7 +70,7 @@ class TimingSink {
 struct FineTimingConfig {
   double tick_rate = 500;  // ticks per second
   double start_wpm = 20;   // words per minute assumed before anything is heard
-  double min_wpm = 10;     // slowest sender followed, words per minute
+  double min_wpm = 5;      // slowest sender followed, words per minute
   double max_wpm = 50;     // fastest sender followed, words per minute
 };
 

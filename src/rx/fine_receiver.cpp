@@ -1,5 +1,6 @@
 #include "rx/fine_receiver.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -7,12 +8,25 @@ namespace talvo {
 
 FineReceiver::FineReceiver(const FinePlan& plan)
     : fe_(plan),
+      gate_(fe_.clusters() + 1),
+      gated_(static_cast<std::size_t>(fe_.clusters()) *
+             static_cast<std::size_t>(FineFrontEnd::kMaxFrames / fe_.samples_per_tick() + 2)),
+      in_key_(static_cast<std::size_t>(fe_.clusters() + 1)),
+      in_level_(static_cast<std::size_t>(fe_.clusters() + 1)),
+      in_tone_(static_cast<std::size_t>(fe_.clusters() + 1)),
       tick_rate_(static_cast<int>(std::lround(fe_.tick_rate()))),
       centre_(static_cast<std::size_t>(fe_.clusters())),
       buf_(static_cast<std::size_t>(2 * FineFrontEnd::kMaxFrames)),
       keys_(static_cast<std::size_t>(fe_.clusters()), 0.0),
       list_(static_cast<std::size_t>(fe_.clusters())),
       sample_rate_(plan.sample_rate) {
+  gate_.set_reference(fe_.clusters());
+  for (int q = 0; q < fe_.clusters(); q++)
+    gate_.set_centre(q, fe_.centre_hz(q));
+  gate_.set_centre(fe_.clusters(), -1e9);
+  band_delay_ = std::max(1, static_cast<int>(std::lround(fe_.delay_ticks())));
+  band_key_.assign(static_cast<std::size_t>(band_delay_), 0.0);
+  band_level_.assign(static_cast<std::size_t>(band_delay_), 0.0);
   for (int q = 0; q < fe_.clusters(); q++)
     centre_[static_cast<std::size_t>(q)] = static_cast<int>(std::lround(fe_.centre_hz(q)));
   iq_ = plan.iq;
@@ -25,6 +39,7 @@ void FineReceiver::run(const double* in, int n) {
   block_start_ += block_frames_;
   block_frames_ = n;
   fe_.run(buf_.data(), n);
+  gate_block();
   next_ = 0;
   current_ = -1;
   ticked_ = false;
@@ -46,8 +61,79 @@ void FineReceiver::settle(int) {
   if (current_ < 0) return;
   for (int q = 0; q < fe_.clusters(); q++) {
     const auto i = static_cast<std::size_t>(q);
-    keys_[i] = fe_.key(q, current_);
+    keys_[i] =
+        gated_[static_cast<std::size_t>(current_) * static_cast<std::size_t>(fe_.clusters()) + i];
     list_[i] = {q, keys_[i] != 0.0};
+  }
+}
+
+void FineReceiver::band_tick(double power) {
+  // The floor follows the lowest power, the peak the highest, each creeping
+  // back 20 dB in 10 s; the band is keyed down half way between them (in
+  // dB, with 1 dB either side) while they lie 10 dB apart or more: a keyed
+  // signal dominates it.
+  const double creep = std::pow(10.0, 2.0 / (10.0 * fe_.tick_rate()));
+  band_floor_ = band_floor_ <= 0 ? power : std::min(power, band_floor_ * creep);
+  band_peak_ = std::max(power, band_peak_ / creep);
+  const double mid = std::sqrt(band_floor_ * band_peak_);
+  const bool keyed = band_peak_ > 10 * band_floor_;
+  band_down_ = keyed && power > mid * (band_down_ ? 0.79 : 1.26);
+  const auto at = static_cast<std::size_t>(band_ticks_ % band_delay_);
+  // The ring hands out the tick band_delay_ ticks back, as the clusters'
+  // key states lag their input.
+  const int n = fe_.clusters();
+  in_key_[static_cast<std::size_t>(n)] = band_key_[at];
+  in_level_[static_cast<std::size_t>(n)] = band_level_[at];
+  band_key_[at] = band_down_ ? 1.0 : 0.0;
+  band_level_[at] = std::max(0.0, power - band_floor_);
+  band_ticks_++;
+}
+
+void FineReceiver::gate_block() {
+  const int n = fe_.clusters();
+  int frame = 0;
+  for (int t = 0; t < fe_.ticks(); t++) {
+    // The band's mean power over the frames up to this tick, as a cluster
+    // would see a tone: (amplitude / 2)^2 real, amplitude^2 I/Q.
+    for (; frame <= fe_.tick_frame(t); frame++) {
+      if (iq_) {
+        const float i = buf_[static_cast<std::size_t>(2 * frame)],
+                    q = buf_[static_cast<std::size_t>(2 * frame + 1)];
+        band_sum_ += static_cast<double>(i) * i + static_cast<double>(q) * q;
+      } else {
+        const float x = buf_[static_cast<std::size_t>(frame)];
+        band_sum_ += 0.5 * static_cast<double>(x) * x;
+      }
+      band_frames_++;
+    }
+    band_tick(band_sum_ / std::max(1, band_frames_));
+    band_sum_ = 0;
+    band_frames_ = 0;
+    for (int q = 0; q < n; q++) {
+      const auto i = static_cast<std::size_t>(q);
+      in_key_[i] = fe_.key(q, t);
+      in_level_[i] = fe_.level(q, t);
+      in_tone_[i] = fe_.tone_hz(q);
+    }
+    in_tone_[static_cast<std::size_t>(n)] = -1e9;
+    // The band stands for a signal outside the clusters only while it lies
+    // 10 dB over every cluster's power (a station on a cluster dominates
+    // the band as much as that cluster).
+    const double strongest = *std::max_element(in_level_.begin(), in_level_.begin() + n);
+    if (in_level_[static_cast<std::size_t>(n)] < 10 * strongest)
+      in_key_[static_cast<std::size_t>(n)] = 0.0;
+    const double* out = gate_.push(in_key_.data(), in_level_.data(), in_tone_.data());
+    std::copy(out, out + n, gated_.begin() + static_cast<std::ptrdiff_t>(t) * n);
+  }
+  // The frames after the last tick count towards the next.
+  for (; frame < block_frames_; frame++) {
+    const float x = buf_[static_cast<std::size_t>(iq_ ? 2 * frame : frame)];
+    band_sum_ += iq_ ? static_cast<double>(x) * x : 0.5 * static_cast<double>(x) * x;
+    if (iq_) {
+      const float y = buf_[static_cast<std::size_t>(2 * frame + 1)];
+      band_sum_ += static_cast<double>(y) * y;
+    }
+    band_frames_++;
   }
 }
 

@@ -6,12 +6,19 @@
 // and forms the transmit tone at a cluster's frequency from the sample
 // count, so its phase runs on without a break across blocks.
 //
+// Between the front end and the decoder stands the band gate (band_gate.h),
+// which judges each cluster's marks against all the others and against the
+// power of the whole band, and keys up the marks that follow another
+// signal's edges: the key states reach the decoder BandGate::kDelayTicks
+// later than the front end decides them.
+//
 // Input: n frames a block, real samples, or for I/Q 2n values (I first).
 #pragma once
 
 #include <memory>
 #include <vector>
 
+#include "rx/band_gate.h"
 #include "rx/fine.h"
 #include "rx/frontend.h"
 
@@ -38,9 +45,28 @@ class FineReceiver : public FrontEnd {
   double tone_hz(int q) const override { return fe_.tone_hz(q); }
 
   const FineFrontEnd& front_end() const { return fe_; }
+  const BandGate& gate() const { return gate_; }
 
  private:
+  void gate_block();
+  void band_tick(double power);
+
   FineFrontEnd fe_;
+  BandGate gate_;                 // the clusters, then the whole band's power
+  std::vector<double> gated_;     // the block's gated key states, tick by tick, per cluster
+  std::vector<double> in_key_;    // one tick's key states into the gate, per gate cluster
+  std::vector<double> in_level_;  // one tick's power levels, input units squared
+  std::vector<double> in_tone_;   // tones, Hz
+  // The whole band's power: summed since the last tick, its slow floor and
+  // peak, its key state, and a ring that delays it as the front end delays
+  // the clusters' key states.
+  double band_sum_ = 0;
+  int band_frames_ = 0;
+  double band_floor_ = 0, band_peak_ = 0;
+  bool band_down_ = false;
+  std::vector<double> band_key_, band_level_;  // ring, band_delay_ ticks
+  int band_delay_ = 1;
+  long long band_ticks_ = 0;
   int tick_rate_;                 // ticks per second
   std::vector<int> centre_;       // cluster centres, whole Hz
   std::vector<float> buf_;        // the block as the front end takes it

@@ -1,0 +1,185 @@
+#include "rx/band_gate.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace talvo {
+
+BandGate::BandGate(int clusters)
+    : n_(clusters),
+      ring_(static_cast<std::size_t>(kDelayTicks) * static_cast<std::size_t>(clusters), 0.0),
+      out_(static_cast<std::size_t>(clusters), 0.0),
+      tone_(static_cast<std::size_t>(clusters), 0.0),
+      centre_(static_cast<std::size_t>(clusters), 0.0),
+      c_(static_cast<std::size_t>(clusters)),
+      share_(static_cast<std::size_t>(clusters), kStartShare) {}
+
+void BandGate::reset() {
+  t_ = 0;
+  std::fill(ring_.begin(), ring_.end(), 0.0);
+  std::fill(out_.begin(), out_.end(), 0.0);
+  std::fill(tone_.begin(), tone_.end(), 0.0);
+  std::fill(c_.begin(), c_.end(), Cluster{});
+  std::fill(share_.begin(), share_.end(), kStartShare);
+  judged_ = dropped_ = 0;
+}
+
+const double* BandGate::push(const double* key, const double* level, const double* tone_hz) {
+  for (int q = 0; q < n_; q++) {
+    // The slot of tick t holds tick t - kDelayTicks until it is written.
+    double& s = slot(t_, q);
+    out_[static_cast<std::size_t>(q)] = t_ >= kDelayTicks ? s : 0.0;
+    s = key[q];
+    tone_[static_cast<std::size_t>(q)] = tone_hz[q];
+    edges(q, key[q], level[q]);
+  }
+  for (int q = 0; q < n_; q++) {
+    const Cluster& c = c_[static_cast<std::size_t>(q)];
+    if (c.judged) continue;
+    if (c.end >= 0 && t_ - c.end >= kRefEndTicks)
+      judge(q, c.end);
+    else if (c.end < 0 && t_ - c.start >= kDelayTicks - kRefEndTicks - 1)
+      judge(q, -1);
+  }
+  t_++;
+  return out_.data();
+}
+
+void BandGate::edges(int q, double key, double level) {
+  Cluster& c = c_[static_cast<std::size_t>(q)];
+  const bool down = key != 0.0;
+  if (down && !c.down) {
+    c.start = t_;
+    c.end = -1;
+    c.sum = 0;
+    c.judged = false;
+  } else if (!down && c.down) {
+    c.end = t_;
+    Mark& m = c.marks[c.count++ % kMarks];
+    m.start = c.start;
+    m.end = t_;
+    m.level = c.sum / static_cast<double>(std::max(1LL, t_ - c.start));
+  }
+  if (down) c.sum += level;
+  c.down = down;
+}
+
+namespace {
+
+bool close(long long a, long long b) {
+  return std::llabs(a - b) <= BandGate::kEdgeTicks;
+}
+bool turn(long long a, long long b) {
+  return std::llabs(a - b) <= BandGate::kTurnTicks;
+}
+
+}  // namespace
+
+bool BandGate::takes_turns(int q, int r, double need) const {
+  const Cluster& me = c_[static_cast<std::size_t>(q)];
+  const Cluster& o = c_[static_cast<std::size_t>(r)];
+  if (me.count < kFskMarks + 1) return false;
+  for (int k = 0; k < kFskMarks; k++) {
+    const Mark& a = me.marks[(me.count - 1 - k) % kMarks];       // a mark of q
+    const Mark& before = me.marks[(me.count - 2 - k) % kMarks];  // q's mark before it
+    bool found = false;
+    for (int i = 0; i < std::min(o.count, kMarks) && !found; i++) {
+      const Mark& m = o.marks[(o.count - 1 - i) % kMarks];
+      if (m.end < before.end) break;
+      if (!turn(m.start, before.end) || !turn(m.end, a.start) || m.level < need) continue;
+      // The mark of r after the gap (the open one after its last).
+      long long next = -1;
+      double next_level = 0;
+      if (i > 0) {
+        next = o.marks[(o.count - i) % kMarks].start;
+        next_level = o.marks[(o.count - i) % kMarks].level;
+      } else if (o.down) {
+        next = o.start;
+        next_level = o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start));
+      }
+      found = next >= 0 && turn(next, a.end) && next_level >= need;
+    }
+    if (!found) return false;
+  }
+  return true;
+}
+
+bool BandGate::explained(int q, long long start, long long end, double level) const {
+  const auto i_q = static_cast<std::size_t>(q);
+  // A click: this mark from about an edge of a stronger signal to soon after it.
+  const auto click = [&](long long edge) {
+    return start >= edge - kEdgeTicks && end <= edge + kClickTicks;
+  };
+  const double product = level * std::pow(10.0, kProductDb / 10);
+  const double tail = level * std::pow(10.0, kTailDb / 10);
+  const double fsk = level * std::pow(10.0, kFskDb / 10);
+  const double crowd = level * std::pow(10.0, kCrowdDb / 10);
+  const double reference = level * std::pow(10.0, kReferenceDb / 10);
+  int alike = 0;  // other clusters, not beside this one, with the same mark
+  for (int r = 0; r < n_; r++) {
+    if (r == q) continue;
+    const auto i_r = static_cast<std::size_t>(r);
+    const Cluster& o = c_[i_r];
+    const bool ref = r == ref_;
+    const bool beside = !ref && (std::fabs(tone_[i_r] - tone_[i_q]) < kSameToneHz ||
+                                 std::fabs(centre_[i_r] - centre_[i_q]) < kNearHz);
+    // The rise of r's open mark may bring a click.
+    if (!ref && o.down && click(o.start) &&
+        o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start)) >= product)
+      return true;
+    // r's marks, newest first, back to those that ended before this mark began.
+    for (int i = 0; i < std::min(o.count, kMarks); i++) {
+      const Mark& m = o.marks[(o.count - 1 - i) % kMarks];
+      if (m.end < start - std::max(kRefStartTicks, kTailTicks)) break;
+      if (ref) {
+        // The band's keyed power, measured from the raw input, leads the
+        // clusters' decisions on weak products by up to kRefStartTicks.
+        if (std::llabs(m.start - start) <= kRefStartTicks &&
+            std::llabs(m.end - end) <= kRefEndTicks && m.level >= reference)
+          return true;
+        continue;
+      }
+      if (close(m.start, start) && close(m.end, end)) {
+        // One mark of r over the same ticks: a product of a stronger signal,
+        // or one of many clusters keyed at once (a crash, a syllable).
+        if (m.level >= product) return true;
+        if (!beside && m.level >= crowd) alike++;
+        // The same signal, stronger beside it, on a cluster whose marks are
+        // explained (the other side of FSK's tone, say).
+        if (beside && m.level >= level && share_[i_r] >= kDropExplained) return true;
+      }
+      if (m.level >= product && (click(m.start) || click(m.end))) return true;
+      // What a strong signal leaves on the clusters beside it just after it
+      // keys up: a short mark starting up to kTailTicks after its fall.
+      if (beside && m.level >= tail && start >= m.end - kEdgeTicks && start <= m.end + kTailTicks &&
+          end - start <= kClickTicks)
+        return true;
+    }
+    // The other tone of FSK: this cluster's last marks each fill a gap of r
+    // and r's marks fill the gaps between them.
+    if (!ref && !beside && takes_turns(q, r, fsk)) return true;
+  }
+  return alike >= kCrowd;
+}
+
+void BandGate::judge(int q, long long end) {
+  Cluster& c = c_[static_cast<std::size_t>(q)];
+  c.judged = true;
+  const long long len = (end >= 0 ? end : t_ + 1) - c.start;
+  const double level = c.sum / static_cast<double>(std::max(1LL, len));
+  if (q != ref_ && end >= 0) {
+    const bool x = explained(q, c.start, end, level);
+    double& share = share_[static_cast<std::size_t>(q)];
+    const bool drop = (x && share >= kDropExplained) || share >= kDropAll;
+    share += kShareStep * ((x ? 1.0 : 0.0) - share);
+    judged_++;
+    if (drop) {
+      dropped_++;
+      // Key up over the mark's ticks not yet handed out.
+      for (long long t = std::max(c.start, t_ - kDelayTicks + 1); t < end; t++)
+        slot(t, q) = 0.0;
+    }
+  }
+}
+
+}  // namespace talvo

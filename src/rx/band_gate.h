@@ -1,0 +1,142 @@
+// The band gate: judges each cluster's marks against the whole band.
+//
+// A front end that keys every cluster on its own signal-to-noise ratio keys
+// what is not a station: the products of a strong signal (codec products,
+// harmonics, its keying sidebands on clusters around it) follow that
+// signal's key edges; the two tones of frequency-shift keying key each
+// other's gaps; a static crash or a syllable of speech keys many clusters at
+// once. So a mark is "explained" when other clusters' marks or gaps cover
+// the same ticks: an edge within kEdgeTicks of both its start and its end,
+// of one and the same mark or gap of the other cluster. That is
+//  - a product: one mark of a cluster kProductDb stronger;
+//  - a click: a mark from within kEdgeTicks before an edge of a cluster
+//    kProductDb stronger to at most kClickTicks after it (keying sidebands);
+//  - FSK: a cluster not beside it, its marks at most 3 dB weaker, takes
+//    turns with it: each of this cluster's last kFskMarks marks fills one
+//    gap of the other (its fall and rise), and the other's marks fill the
+//    gaps between them;
+//  - a crowd (a crash, a syllable): marks of kCrowd clusters not beside it,
+//    at most 6 dB weaker.
+//  - a tail: a mark of at most kClickTicks starting up to kTailTicks after
+//    the fall of a cluster beside it kTailDb stronger (what a strong
+//    station leaves 50 Hz away just after each key-up);
+//  - a copy: the same mark on a cluster beside it, as strong or stronger,
+//    whose own marks are mostly explained.
+// Clusters are beside each other (may see one station alike) when their
+// tones lie within kSameToneHz or their centres within kNearHz. Two
+// stations of one speed and strength line up now and then by chance; they
+// explain each other only as products would, never at like levels.
+//
+// Independent stations explain each other's marks only by chance, now and
+// then; a cluster that keys products has nearly every mark explained. Each
+// cluster keeps the share of its recent marks that were explained; a mark is
+// dropped when it is explained and that share is above kDropExplained, or
+// when the share is above kDropAll whatever the mark (a product's own odd
+// fragments). A cluster starts with the share at kStartShare, so its first
+// explained marks already go.
+//
+// One cluster may be a reference: the power of the whole band, keyed where
+// a keyed signal dominates it (products of a station outside the front
+// end's clusters follow its edges). Its marks are never dropped, and it
+// explains a mark only as the source of a product kReferenceDb over it; its
+// rise may lead the mark's start by kRefStartTicks and its fall the mark's
+// end by kRefEndTicks (it is keyed on the raw input, the weak products'
+// marks on averages).
+//
+// Marks are judged kRefEndTicks after they end; the key states come out
+// kDelayTicks after they went in, with the dropped marks keyed up. A mark
+// longer than kDelayTicks - kRefEndTicks - 1 is judged unexplained (carriers,
+// the dashes of very slow Morse).
+//
+// Life cycle: the constructor allocates everything; push() allocates
+// nothing.
+#pragma once
+
+#include <vector>
+
+namespace talvo {
+
+class BandGate {
+ public:
+  static constexpr int kDelayTicks = 200;     // from a key state in to out, ticks
+  static constexpr int kEdgeTicks = 4;        // edges this close coincide, ticks
+  static constexpr int kTailTicks = 30;       // a tail starts at most this after a fall, ticks
+  static constexpr double kTailDb = 15;       // the strong signal over its tail, at least
+  static constexpr int kClickTicks = 20;      // a click lasts at most this after its edge, ticks
+  static constexpr int kRefStartTicks = 16;   // the reference's rise this close to a start, ticks
+  static constexpr int kRefEndTicks = 8;      // its fall this close to an end, ticks
+  static constexpr double kReferenceDb = 30;  // the reference over a mark it explains, at least
+  static constexpr double kProductDb = 10;    // a product's source over it, at least
+  static constexpr double kFskDb = -10;       // the other FSK tone's level over it, at least
+  static constexpr double kCrowdDb = -6;      // levels of a crowd's marks over it, at least
+  static constexpr int kTurnTicks = 8;        // FSK's tones take turns this closely, ticks
+  static constexpr int kFskMarks = 2;  // marks of a cluster that take turns with FSK's other tone
+  static constexpr int kCrowd = 8;     // other clusters keyed at once make a crowd
+  static constexpr double kSameToneHz = 20;  // tones closer than this are the same
+  static constexpr double kNearHz = 60;      // centres closer than this see one station
+  static constexpr double kShareStep = 0.2;  // weight of the newest mark in the share
+  static constexpr double kStartShare = 0.5;
+  static constexpr double kDropExplained = 0.5;
+  static constexpr double kDropAll = 0.7;
+
+  explicit BandGate(int clusters);
+
+  void reset();
+  int clusters() const { return n_; }
+  // Cluster q's centre frequency, Hz.
+  void set_centre(int q, double hz) { centre_[static_cast<std::size_t>(q)] = hz; }
+  // Cluster q is the reference (-1: none).
+  void set_reference(int q) { ref_ = q; }
+
+  // One tick: each cluster's key state (0 key up, else down) and power
+  // level (any units, the same for all clusters), and the tone it keys on,
+  // Hz. Returns each cluster's key state kDelayTicks ticks ago (zeros
+  // before that many ticks went in), with dropped marks keyed up.
+  const double* push(const double* key, const double* level, const double* tone_hz);
+
+  // Cluster q's share of recent marks explained by another cluster.
+  double share(int q) const { return share_[static_cast<std::size_t>(q)]; }
+  // Marks judged and dropped so far, over all clusters.
+  long long judged() const { return judged_; }
+  long long dropped() const { return dropped_; }
+
+ private:
+  static constexpr int kMarks = 32;  // marks each cluster remembers
+
+  struct Mark {
+    long long start = 0;  // its first tick
+    long long end = 0;    // its first key-up tick
+    double level = 0;     // its mean level
+  };
+  struct Cluster {
+    Mark marks[kMarks];    // its recent marks that ended, the newest at (count - 1) % kMarks
+    int count = 0;         // marks recorded
+    bool down = false;     // key down at the last tick
+    long long start = -1;  // the open or last mark's first tick
+    long long end = -1;    // the last mark's first key-up tick, -1 while open
+    bool judged = true;    // the last mark was judged
+    double sum = 0;        // level summed over the open or last mark
+  };
+
+  void edges(int q, double key, double level);
+  void judge(int q, long long end);
+  bool explained(int q, long long start, long long end, double level) const;
+  bool takes_turns(int q, int r, double need) const;
+  double& slot(long long t, int q) {
+    return ring_[static_cast<std::size_t>(t % kDelayTicks) * static_cast<std::size_t>(n_) +
+                 static_cast<std::size_t>(q)];
+  }
+
+  int n_;
+  int ref_ = -1;                // the reference cluster, -1 for none
+  long long t_ = 0;             // ticks pushed so far
+  std::vector<double> ring_;    // key states of the last kDelayTicks ticks, per cluster
+  std::vector<double> out_;     // the states handed out
+  std::vector<double> tone_;    // each cluster's tone at the last push, Hz
+  std::vector<double> centre_;  // each cluster's centre, Hz
+  std::vector<Cluster> c_;
+  std::vector<double> share_;  // per cluster, share of explained marks
+  long long judged_ = 0, dropped_ = 0;
+};
+
+}  // namespace talvo

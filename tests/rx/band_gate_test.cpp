@@ -1,0 +1,165 @@
+// The band gate: marks that follow a much stronger cluster's edges are keyed
+// up, everything else comes out as it went in, kDelayTicks later.
+#include "rx/band_gate.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace talvo {
+namespace {
+
+// Random Morse-like keying from a seed: dots and dashes, gaps of one or
+// three dots (dot in ticks; 30 ticks is 40 WPM at 500 ticks/s), after a lead.
+std::vector<int> keying(int ticks, uint32_t seed, int kDot = 30, int lead = 60) {
+  std::mt19937 g(seed);
+  std::vector<int> k;
+  k.assign(static_cast<std::size_t>(lead), 0);
+  while (static_cast<int>(k.size()) < ticks) {
+    const int mark = (g() % 2 ? 3 : 1) * kDot, gap = (g() % 3 ? 1 : 3) * kDot;
+    k.insert(k.end(), static_cast<std::size_t>(mark), 1);
+    k.insert(k.end(), static_cast<std::size_t>(gap), 0);
+  }
+  k.resize(static_cast<std::size_t>(ticks));
+  return k;
+}
+
+struct Run {
+  std::vector<std::vector<double>> out;  // per cluster, the gated states in tick order
+};
+
+// Pushes the clusters' key states (levels per cluster while keyed, tones
+// per cluster) and then kDelayTicks of key up, and collects what comes out.
+Run run(BandGate& g, const std::vector<std::vector<int>>& keys, const std::vector<double>& level,
+        const std::vector<double>& tone) {
+  const int n = g.clusters();
+  const int ticks = static_cast<int>(keys[0].size());
+  Run r;
+  r.out.assign(static_cast<std::size_t>(n), {});
+  std::vector<double> k(static_cast<std::size_t>(n)), l(static_cast<std::size_t>(n));
+  for (int t = 0; t < ticks + BandGate::kDelayTicks; t++) {
+    for (std::size_t q = 0; q < static_cast<std::size_t>(n); q++) {
+      const bool down = t < ticks && keys[q][static_cast<std::size_t>(t)] != 0;
+      k[q] = down ? 1.0 : 0.0;
+      l[q] = down ? level[q] : 1.0;
+    }
+    const double* o = g.push(k.data(), l.data(), tone.data());
+    if (t < BandGate::kDelayTicks) {
+      for (int q = 0; q < n; q++)
+        EXPECT_EQ(o[q], 0.0);
+      continue;
+    }
+    for (std::size_t q = 0; q < static_cast<std::size_t>(n); q++)
+      r.out[q].push_back(o[q]);
+  }
+  return r;
+}
+
+int marks(const std::vector<double>& s) {
+  int m = 0;
+  for (std::size_t i = 0; i < s.size(); i++)
+    m += s[i] != 0 && (i == 0 || s[i - 1] == 0);
+  return m;
+}
+
+std::vector<double> as_double(const std::vector<int>& k) {
+  return {k.begin(), k.end()};
+}
+
+TEST(BandGate, ProductsOfAStrongStationGoAndTheStationStays) {
+  // Cluster 0: a station 40 dB over cluster 2, which keys its products a
+  // tick or two late and early; cluster 1: an independent station as strong
+  // as the products, keyed on its own.
+  const int ticks = 20000;
+  const auto station = keying(ticks, 1), other = keying(ticks, 2, 37, 71);
+  std::vector<int> product(station.size(), 0);
+  for (std::size_t t = 2; t + 1 < station.size(); t++)
+    product[t] = station[t - 2] && station[t + 1];
+  BandGate g(3);
+  for (int q = 0; q < 3; q++)
+    g.set_centre(q, 700 + 300 * q);
+  const auto r = run(g, {station, other, product}, {1e4, 1.0, 1.0}, {700, 1000, 1300});
+  EXPECT_EQ(r.out[0], as_double(station));
+  EXPECT_EQ(r.out[1], as_double(other));
+  EXPECT_GT(marks(as_double(product)), 150);
+  EXPECT_EQ(marks(r.out[2]), 0);
+  EXPECT_GT(g.share(2), 0.9);
+  EXPECT_LT(g.share(1), BandGate::kDropExplained);
+}
+
+TEST(BandGate, AStationBesideAWeakerCopyOfItselfKeepsItsMarks) {
+  // One station seen on two neighbouring clusters, 3 dB apart (a station
+  // between their centres): neither is the other's product, both pass.
+  const int ticks = 6000;
+  const auto station = keying(ticks, 3);
+  BandGate g(2);
+  g.set_centre(0, 700);
+  g.set_centre(1, 750);
+  const auto r = run(g, {station, station}, {2.0, 1.0}, {724, 726});
+  EXPECT_EQ(r.out[0], as_double(station));
+  EXPECT_EQ(r.out[1], as_double(station));
+}
+
+TEST(BandGate, TheReferenceExplainsOnlyWhatItStandsWellOver) {
+  // The whole band's power keyed by a station outside the clusters: its
+  // products on a cluster go, a station on a cluster as strong as it stays.
+  const int ticks = 8000;
+  const auto far = keying(ticks, 4);
+  BandGate weak(2), strong(2);
+  for (BandGate* g : {&weak, &strong}) {
+    g->set_centre(0, 2100);
+    g->set_centre(1, -1e9);
+    g->set_reference(1);
+  }
+  const auto a = run(weak, {far, far}, {1.0, 1e5}, {2100, -1e9});
+  EXPECT_EQ(marks(a.out[0]), 0);
+  const auto b = run(strong, {far, far}, {1e5, 2e5}, {2100, -1e9});
+  EXPECT_EQ(b.out[0], as_double(far));
+}
+
+TEST(BandGate, TwoStationsOfOneSpeedInStepKeepTheirMarks) {
+  // Two stations as strong as each other, of one speed, their elements on
+  // one grid of ticks (computer keying, started in step): their marks often
+  // coincide, and some fill each other's gaps, but neither is the other's
+  // product.
+  const int ticks = 20000;
+  const auto a = keying(ticks, 5), b = keying(ticks, 6);
+  BandGate g(2);
+  g.set_centre(0, 700);
+  g.set_centre(1, 900);
+  const auto r = run(g, {a, b}, {1.0, 1.0}, {700, 900});
+  EXPECT_EQ(r.out[0], as_double(a));
+  EXPECT_EQ(r.out[1], as_double(b));
+}
+
+TEST(BandGate, TheTwoTonesOfFskGo) {
+  // FSK: 11-tick bits (45.45 Bd at 500 ticks/s), each tone keyed while the
+  // other is not, their edges a tick or two apart; a Morse station beside
+  // them passes.
+  const int ticks = 20000;
+  std::mt19937 rng(7);
+  std::vector<int> mark(static_cast<std::size_t>(ticks), 0), space(mark.size(), 0);
+  for (int t = 0; t < ticks; t += 11) {
+    const int bit = static_cast<int>(rng() % 2);
+    for (int k = t; k < std::min(ticks, t + 11); k++) {
+      mark[static_cast<std::size_t>(k)] = bit;
+      // The space tone's edges lag a tick.
+      if (k + 1 < ticks) space[static_cast<std::size_t>(k + 1)] = 1 - bit;
+    }
+  }
+  const auto morse = keying(ticks, 8, 37, 71);
+  BandGate g(3);
+  g.set_centre(0, 700);
+  g.set_centre(1, 850);
+  g.set_centre(2, 1000);
+  const auto r = run(g, {morse, space, mark}, {1.0, 1.0, 1.0}, {700, 830, 1000});
+  EXPECT_EQ(r.out[0], as_double(morse));
+  // Only the first few marks pass, before the tones are seen taking turns.
+  EXPECT_GT(marks(as_double(mark)), 300);
+  EXPECT_LT(marks(r.out[1]), 5);
+  EXPECT_LT(marks(r.out[2]), 5);
+}
+
+}  // namespace
+}  // namespace talvo
