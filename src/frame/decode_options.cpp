@@ -41,9 +41,12 @@ const char* const kHelp =
     "                    channels mixed to one)\n"
     "  --format F        text (default), json, or events (one JSON line per\n"
     "                    decoded string and per spot, as they come)\n"
-    "  --timestamps      text format: each cluster's line starts with the time\n"
-    "                    its first character was decoded, [hh:mm:ss.s] into the\n"
-    "                    recording\n"
+    "  --timestamps      text format: each cluster's text cut into lines by over\n"
+    "                    (at \"k\", \"kn\" or \"sk\", after 5 s without a character, or\n"
+    "                    at 80 characters), each starting with the time its first\n"
+    "                    character was decoded, [hh:mm:ss.s] into the recording.\n"
+    "                    A live or piped input (--live, -) prints its lines so as\n"
+    "                    they end\n"
     "  --spots           print spot lines in the DX-cluster shape instead of the\n"
     "                    text (fine receiver)\n"
     "  --spotter CALL    the call spots are sent as, CALL-# (default TALVO)\n"
@@ -61,6 +64,9 @@ const char* const kHelp =
     "                    at the level the receiver decodes best\n"
     "  --raw             standard input is raw S16LE 48 kHz mono, whatever it\n"
     "                    starts with\n"
+    "  --summary         fine: at the end (or on Ctrl-C) the stations heard, by\n"
+    "                    frequency: call, frequency, first and last time, spots,\n"
+    "                    SNR and speed\n"
     "  --help            this text\n";
 
 bool number(const char* s, double& v) {
@@ -132,6 +138,7 @@ std::string take_input(const std::string& a, const char* value, DecodeOptions& o
   } else if (a == "--gain") {
     if (!number(value, v) || !(v > 0) || v > 1000) return "--gain must be above 0 and at most 1000";
     s.gain = v;
+    o.gain_given = true;
   }
   return "";
 }
@@ -163,6 +170,7 @@ std::string take_spots(const std::string& a, const char* value, DecodeOptions& o
     o.telnet_port = static_cast<int>(v);
   } else if (a == "--listen") {
     o.listen = value;
+    o.listen_given = true;
   }
   return "";
 }
@@ -179,9 +187,40 @@ bool take_flag(const std::string& a, DecodeOptions& o) {
     o.timestamps = true;
   else if (a == "--raw")
     o.raw = true;
+  else if (a == "--summary")
+    o.summary = true;
   else
     return false;
   return true;
+}
+
+// Options that mean nothing beside others: refused with the reason rather
+// than ignored. "" when every option given does something.
+std::string check_together(const DecodeOptions& o) {
+  const DecodeSettings& s = o.s;
+  const bool classic = s.receiver == ReceiverKind::kClassic;
+  const bool text = s.format == DecodeSettings::kText;
+  if (o.listen_given && o.telnet_port <= 0)
+    return "--listen sets the spot server's address: it needs --telnet PORT";
+  if (s.spots.print && !text)
+    return "--spots prints spot lines in the text format (--format events carries the spots "
+           "as JSON lines; json has none)";
+  if (o.timestamps && s.spots.print)
+    return "--timestamps times the text lines, which --spots replaces by spot lines (they "
+           "carry their own time)";
+  if (o.timestamps && !text)
+    return "--timestamps is for the text format (json has no times; events carry their own)";
+  if (classic && (o.summary || s.spots.spotter != "TALVO" || s.spots.dial_khz != 0))
+    return "--summary, --spotter and --dial need --receiver fine (the classic receiver "
+           "picks out no calls)";
+  if (o.summary && !text) return "--summary is for the text format";
+  if (!classic && (o.gain_given || s.auto_gain))
+    return "--gain and --auto-gain are for --receiver classic (the fine receiver keys on "
+           "each cluster's signal-to-noise ratio, at any level)";
+  if (o.raw && (o.live || o.file != "-"))
+    return "--raw is for standard input (-): a file names its own format";
+  if (o.live && o.channel > 0) return "--channel picks a channel of a file; --live is mono";
+  return "";
 }
 
 // What the options cannot do together; "" when they can.
@@ -199,7 +238,7 @@ std::string check(const DecodeOptions& o, bool have_file) {
   }
   if (o.span_given && o.centre_given) return "--span or --center, not both";
   if (s.iq && o.live) return "--iq reads a file or standard input, not --live";
-  return "";
+  return check_together(o);
 }
 
 }  // namespace
