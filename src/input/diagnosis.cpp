@@ -19,6 +19,12 @@ constexpr double kProminenceDb = 12.0;
 // Below this (after the gain) the receiver's fixed thresholds lose the
 // short marks: a tone of 6000 (-14.7 dBFS) decodes best.
 constexpr double kDecodableDbfs = -20.0;
+// Audio whose loudest bin reaches this without a tone standing out (speech,
+// music, loud noise) is signal, not the quiet of an empty input.
+constexpr double kLoudDbfs = -35.0;
+
+// Loud audio in which no tone stands out, or "" when the input is quiet.
+std::string loud_without_tone(const LoudestTone& t);
 
 // A level as a whole number of dB with the Unicode minus sign.
 std::string db(double v) {
@@ -87,8 +93,21 @@ LoudestTone ToneWatch::loudest() const {
   return t;
 }
 
+namespace {
+
+std::string loud_without_tone(const LoudestTone& t) {
+  if (t.dbfs < kLoudDbfs || t.above_floor_db >= kProminenceDb) return "";
+  return "signals found but no Morse decoded: the loudest, at " +
+         std::to_string(static_cast<int>(std::lround(t.hz))) + " Hz and " + db(t.dbfs) +
+         " dBFS, stands only " + std::to_string(static_cast<int>(std::lround(t.above_floor_db))) +
+         " dB above the rest (speech, music or noise, not a keyed tone)";
+}
+
+}  // namespace
+
 std::string diagnose(const LoudestTone& t, int centerfreq, double gain, bool auto_gain) {
   if (t.silent) return "no signal found: the input is silent";
+  if (const std::string loud = loud_without_tone(t); !loud.empty()) return loud;
   if (t.dbfs < kWeakestDbfs || t.above_floor_db < kProminenceDb)
     return "no signal found: the loudest tone was at " + db(t.dbfs) + " dBFS";
   const int hz = static_cast<int>(std::lround(t.hz));
@@ -111,6 +130,7 @@ std::string diagnose(const LoudestTone& t, int centerfreq, double gain, bool aut
 
 std::string diagnose_span(const LoudestTone& t, int lo_hz, int hi_hz) {
   if (t.silent) return "no signal found: the input is silent";
+  if (const std::string loud = loud_without_tone(t); !loud.empty()) return loud;
   if (t.dbfs < kWeakestDbfs || t.above_floor_db < kProminenceDb)
     return "no signal found: the loudest tone was at " + db(t.dbfs) + " dBFS";
   const int hz = static_cast<int>(std::lround(t.hz));
