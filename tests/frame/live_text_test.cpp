@@ -225,10 +225,10 @@ TEST(Listen, AHostNameIsResolved) {
   for (int i = 0; i < 20 && got.find("call:") == std::string::npos; i++) {
     test::RunOptions o;
     o.seconds = 2;
-    got =
-        run({"/bin/sh", "-c", "printf 'dl0tst\\r\\n' | nc -q 1 -w 1 127.0.0.1 " + std::to_string(port)},
-            o)
-            .out;
+    got = run({"/bin/sh", "-c",
+               "printf 'dl0tst\\r\\n' | nc -q 1 -w 1 127.0.0.1 " + std::to_string(port)},
+              o)
+              .out;
   }
   EXPECT_NE(got.find("Please enter your call:"), std::string::npos) << got << prog.out;
   prog.close_in();
@@ -244,10 +244,10 @@ TEST(Listen, AHostNameIsResolved) {
 TEST(Stdin, Mp3IsDecodedPipedAndAsAFile) {
   TempDir dir;
   dir.write("t.txt", "cq de dl1abc dl1abc k\n");
-  ASSERT_EQ(
-      run({"/bin/sh", "-c", "cd " + dir.path() + " && ebook2cw -w 20 -f 700 -s 44100 -b 64 -o cw t.txt"})
-          .status,
-      0);
+  ASSERT_EQ(run({"/bin/sh", "-c",
+                 "cd " + dir.path() + " && ebook2cw -w 20 -f 700 -s 44100 -b 64 -o cw t.txt"})
+                .status,
+            0);
   const std::string mp3 = dir.file("cw0000.mp3");
   ASSERT_TRUE(dir.exists("cw0000.mp3"));
   const std::string bytes = TempDir::contents(mp3);
