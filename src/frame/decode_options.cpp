@@ -16,12 +16,15 @@ const char* const kHelp =
     "Decodes the Morse signals of a recording, a stream or the sound card on\n"
     "clusters 50 Hz apart and prints each cluster's text; as a skimmer it picks\n"
     "the callsigns out and spots them. FILE is any audio file libsndfile reads\n"
-    "(WAV, FLAC, Ogg/Vorbis, AIFF, ...), at any sample rate, or - for standard\n"
-    "input: a WAV, FLAC, Ogg or AIFF stream is recognised by its first bytes,\n"
-    "anything else is raw signed 16-bit little-endian mono at 48000 Hz.\n"
+    "(WAV, FLAC, Ogg/Vorbis, AIFF, MP3, ...), at any sample rate, or - for\n"
+    "standard input: a WAV, FLAC, Ogg, AIFF or MP3 stream is recognised by its\n"
+    "first bytes, text and other files are refused as not audio, anything else\n"
+    "is raw signed 16-bit little-endian mono at 48000 Hz. A live or piped\n"
+    "input prints each cluster's text a line at a time as each over ends; a\n"
+    "file prints a line per cluster at its end.\n"
     "When nothing was decoded it says why on standard error. Ctrl-C (SIGINT) or\n"
-    "SIGTERM ends decoding: the characters in progress are finished and the\n"
-    "summary printed; the exit status is then 130 or 143.\n"
+    "SIGTERM ends decoding: the complete characters are printed (the one in\n"
+    "progress is dropped) with the summary; the exit status is then 130 or 143.\n"
     "\n"
     "  --receiver R      fine (default: separates neighbours, keys on each\n"
     "                    cluster's own signal-to-noise ratio, any level) or\n"
@@ -55,8 +58,8 @@ const char* const kHelp =
     "                    plus or minus the audio frequency\n"
     "  --telnet PORT     serve the spots to loggers and DX-cluster software on\n"
     "                    this TCP port\n"
-    "  --listen ADDR     the address the spot server listens on (default\n"
-    "                    127.0.0.1, this machine only)\n"
+    "  --listen ADDR     with --telnet: the address or host name the spot server\n"
+    "                    listens on (default 127.0.0.1, this machine only)\n"
     "  --live [DEVICE]   read the sound card through arecord (default device\n"
     "                    sysdefault) until interrupted\n"
     "  --gain G          classic: input gain, above 0 and at most 1000 (default 1.0)\n"
@@ -147,6 +150,7 @@ std::string take_input(const std::string& a, const char* value, DecodeOptions& o
 std::string take_spots(const std::string& a, const char* value, DecodeOptions& o) {
   SpotSettings& sp = o.s.spots;
   double v = 0;
+  if (a == "--spotter" || a == "--dial" || a == "--sideband") o.spot_set = true;
   if (a == "--spotter") {
     sp.spotter = value;
     for (char& c : sp.spotter)
@@ -210,9 +214,13 @@ std::string check_together(const DecodeOptions& o) {
            "carry their own time)";
   if (o.timestamps && !text)
     return "--timestamps is for the text format (json has no times; events carry their own)";
-  if (classic && (o.summary || s.spots.spotter != "TALVO" || s.spots.dial_khz != 0))
-    return "--summary, --spotter and --dial need --receiver fine (the classic receiver "
-           "picks out no calls)";
+  if (classic && (o.summary || o.spot_set))
+    return "--summary, --spotter, --dial and --sideband need --receiver fine (the classic "
+           "receiver picks out no calls)";
+  if (o.spot_set && !s.spots.print && o.telnet_port <= 0 && !o.summary &&
+      s.format != DecodeSettings::kEvents)
+    return "--spotter, --dial and --sideband shape the spots: they need --spots, --telnet, "
+           "--summary or --format events";
   if (o.summary && !text) return "--summary is for the text format";
   if (!classic && (o.gain_given || s.auto_gain))
     return "--gain and --auto-gain are for --receiver classic (the fine receiver keys on "

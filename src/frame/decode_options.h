@@ -26,6 +26,7 @@ struct DecodeOptions {
   bool summary = false;               // the stations heard, at the end
   bool listen_given = false;          // --listen was given
   bool gain_given = false;            // --gain was given
+  bool spot_set = false;              // --spotter, --dial or --sideband was given
 };
 
 struct ParsedOptions {
