@@ -68,8 +68,8 @@ std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, E
   es.threads = s.threads;
   // Text is kept only for the summary: events and spot lines go out as they
   // come, and a stream may run for days.
-  es.keep_text =
-      s.format != DecodeSettings::kEvents && !(s.spots.print && s.format == DecodeSettings::kText);
+  es.keep_text = s.keep_text && s.format != DecodeSettings::kEvents &&
+                 !(s.spots.print && s.format == DecodeSettings::kText);
   es.find_calls = s.receiver == ReceiverKind::kFine;
   Engine engine(es);
   const int per_frame = s.iq ? 2 : 1;

@@ -207,6 +207,7 @@ Outcome run(DecodeOptions& o) {
   t.stream = text && stream;
   t.timestamps = text && !stream && o.timestamps;
   t.summary = o.summary;
+  s.keep_text = !t.stream;
   Gathered g;
   std::vector<ClusterResult> results;
   try {
