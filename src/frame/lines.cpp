@@ -22,7 +22,9 @@ bool over_ends(const std::string& raw) {
   const std::size_t space = raw.find_last_of(' ', e);
   const std::size_t b = space == std::string::npos ? 0 : space + 1;
   const std::string word = raw.substr(b, e - b + 1);
-  return word == "k" || word == "kn" || word == "sk";
+  // "bk" hands over too, unless it opens the over ("bk ur 599 ...").
+  const bool first = raw.find_first_not_of(' ') == b;
+  return word == "k" || word == "kn" || word == "sk" || (word == "bk" && !first);
 }
 
 }  // namespace

@@ -4,8 +4,9 @@
 // log with a time on every line.
 //
 // A line ends when
-// - the over ends: a word "k", "kn" or "sk" (the prosigns that hand the
-//   frequency over) followed by a word space;
+// - the over ends: a word "k", "kn", "sk" or "bk" (the prosigns that hand
+//   the frequency over; "bk" not as the line's first word, where it opens
+//   an over) followed by a word space;
 // - the cluster has decoded nothing for kPauseSeconds (a station that stops
 //   without a prosign);
 // - it holds kWidth characters: it breaks at its last word space, and the

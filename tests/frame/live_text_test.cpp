@@ -84,6 +84,12 @@ TEST(OverLines, ALineEndsWithTheOverAPauseOrItsWidth) {
   lines.advanced(static_cast<long long>(15.1 * 48000));
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[1].text, "de");
+  // "bk" hands over at the end of an over, not where it opens one.
+  for (const char* str : {"b", "k", " ", "u", "r", " ", "b", "k", " "})
+    lines.text(text_at(16.0, str));
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[2].text, "bk ur bk");
+  got.pop_back();
   // Past 80 characters the line breaks at its last word space and the word
   // in progress starts the next one, at the time it grew too long.
   const std::string word = "abcdefghi ";  // ten characters a word
