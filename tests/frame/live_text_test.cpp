@@ -319,6 +319,29 @@ TEST(Diagnosis, LoudAudioWithoutAToneIsSignalsWithoutMorse) {
   loud.dbfs = -35.5;
   EXPECT_EQ(diagnose_span(loud, 300, 2700),
             "no signal found: the loudest tone was at \u221236 dBFS");
+  // A tone that stands out, but among sound as loud over 650 Hz (speech):
+  // no keyed tone either. Over 150 Hz (five stations side by side) it is.
+  loud.dbfs = -16;
+  loud.hz = 417;
+  loud.above_floor_db = 40;
+  loud.wide_hz = 650;
+  EXPECT_EQ(diagnose(loud, 700, 1.0, false),
+            "signals found but no Morse decoded: the loudest, at 417 Hz and \u221216 dBFS, is as "
+            "loud as sound over 650 Hz of the spectrum (speech, music or noise, not a keyed tone)");
+  loud.wide_hz = 150;
+  EXPECT_EQ(diagnose(loud, 700, 1.0, false).rfind("signals found at 417 Hz, outside the", 0), 0u);
+  // End to end: speech, loud, without Morse.
+  TempDir dir;
+  ASSERT_EQ(run({"/bin/sh", "-c",
+                 "espeak-ng -w " + dir.file("s.wav") +
+                     " 'this is speech with no morse code in it at all, said loudly'"})
+                .status,
+            0);
+  const auto r = test::run_decode({"--receiver", "classic", dir.file("s.wav")});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("talvo-decode: signals found but no Morse decoded: the loudest, at ", 0),
+            0u)
+      << r.err;
 }
 
 // The README's sample commands: each "$ talvo-decode ARGS" in an indented
