@@ -68,8 +68,8 @@ std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, E
   es.threads = s.threads;
   // Text is kept only for the summary: events and spot lines go out as they
   // come, and a stream may run for days.
-  es.keep_text =
-      s.format != DecodeSettings::kEvents && !(s.spots.print && s.format == DecodeSettings::kText);
+  es.keep_text = s.keep_text && s.format != DecodeSettings::kEvents &&
+                 !(s.spots.print && s.format == DecodeSettings::kText);
   es.find_calls = s.receiver == ReceiverKind::kFine;
   Engine engine(es);
   const int per_frame = s.iq ? 2 : 1;
@@ -81,10 +81,15 @@ std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, E
   // its gap has reached the end-of-character length, behind the receiver's
   // smoothing.
   long long tail = static_cast<long long>(s.tail * s.rate);
+  bool cut = false;
   for (int n;; pos += n) {
     n = src.read(in.data(), Engine::kBatch);
     if (n <= 0) {
       engine.input_ended();
+      if (!cut && s.cut_off && s.cut_off()) {
+        cut = true;
+        tail = 0;
+      }
       if (tail <= 0) break;
       n = static_cast<int>(std::min<long long>(Engine::kBatch, tail));
       std::fill(in.begin(), in.begin() + n * per_frame, 0.0);
@@ -94,6 +99,7 @@ std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, E
       for (int k = 0; k < n; k++)
         in[static_cast<std::size_t>(k)] *= s.gain;
     engine.feed(in.data(), n, &sink);
+    sink.advanced(pos + n);
     if (s.progress && total > 0) {
       const int pct = static_cast<int>(100 * std::min(pos + n, total) / total);
       if (pct != shown) {
@@ -103,7 +109,7 @@ std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, E
       }
     }
   }
-  engine.finish(&sink);
+  engine.finish(&sink, !cut);
   if (s.progress && total > 0) std::fputs("\n", stderr);
   return engine.results();
 }

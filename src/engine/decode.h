@@ -30,6 +30,13 @@ struct DecodeSettings {
   // and its word space complete.
   double tail = 1.0;
   SpotSettings spots;  // fine: calls picked out of the text and spotted
+  // Asked when the input ends: true when it was cut off (Ctrl-C) rather
+  // than ended. Then no silence follows it and the characters in progress
+  // are dropped, not finished as something they were not.
+  bool (*cut_off)() = nullptr;
+  // The clusters' text is kept for a summary at the end; a stream whose
+  // lines are printed as they come needs none (and may run for days).
+  bool keep_text = true;
 };
 
 // The input gain that brings the strongest signal of the source to the

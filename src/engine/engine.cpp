@@ -248,7 +248,8 @@ void Engine::merge(EngineSink* sink) {
     sink->event(e);
 }
 
-void Engine::finish(EngineSink* sink) {
+void Engine::finish(EngineSink* sink, bool close) {
+  if (!close) return;
   for (auto& g : groups_) {
     g->want_events = sink != nullptr;
     g->block_start = frames_;

@@ -63,6 +63,9 @@ class EngineSink {
  public:
   virtual ~EngineSink() = default;
   virtual void event(const EngineEvent& e) = 0;
+  // `frames` input frames have been decoded and every event before them
+  // handed out.
+  virtual void advanced(long long frames) { (void)frames; }
 };
 
 class Engine {
@@ -91,8 +94,9 @@ class Engine {
   // The input ended (what is fed from now on is the silence that lets the
   // last characters end): the clusters' measurements are taken as they stand.
   void input_ended();
-  // Closes what the decoders hold back.
-  void finish(EngineSink* sink);
+  // Closes what the decoders hold back; with `close` false (the input was
+  // cut off) a character in progress is dropped instead.
+  void finish(EngineSink* sink, bool close = true);
 
   // Every cluster, lowest first.
   std::vector<ClusterResult> results() const;

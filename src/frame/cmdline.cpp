@@ -12,7 +12,8 @@ namespace talvo {
 std::string usage_text(const char* progname) {
   std::string u = "Usage: ";
   u += progname;
-  u += " centerfrequency [width] [notone|rxtone|txtone] [stdin|pipe] [serial device]  \n";
+  u += " [--receiver fine|classic] centerfrequency [width] [notone|rxtone|txtone] [stdin|pipe] "
+       "[serial device]  \n";
   u += "\tDetects and transmits cw.\n";
   u += "\tWindow width default 1200\n";
   u += "\tInput from pipe with\n";

@@ -5,6 +5,8 @@
 // The steps (the spot server, the input, the clusters, the decoding) hand
 // back what stops the program as an Outcome; main alone prints it and ends
 // with its status.
+#include <netdb.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,10 +60,32 @@ struct SpotServer {
   std::unique_ptr<TelnetPublisher> publisher;
 };
 
+// The numeric address of a host name or address ("localhost" gives
+// 127.0.0.1: an IPv4 address first, as loggers mostly connect to one), or
+// "" when it names none.
+std::string numeric_address(const std::string& host) {
+  for (const int family : {AF_INET, AF_UNSPEC}) {
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* ai = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &ai) != 0 || !ai) continue;
+    char name[NI_MAXHOST];
+    const int r =
+        getnameinfo(ai->ai_addr, ai->ai_addrlen, name, sizeof name, nullptr, 0, NI_NUMERICHOST);
+    freeaddrinfo(ai);
+    if (r == 0) return name;
+  }
+  return "";
+}
+
 std::optional<Outcome> start_server(DecodeOptions& o, SpotServer& out) {
   if (o.telnet_port <= 0) return std::nullopt;
   TelnetOptions t;
-  t.address = o.listen;
+  t.address = numeric_address(o.listen);
+  if (t.address.empty())
+    return failure("talvo-decode: spot server: --listen " + o.listen + ": no such host or address");
   t.port = o.telnet_port;
   Opened<TelnetServer> started = TelnetServer::start(t);
   if (!started) return failure("talvo-decode: spot server: " + started.error);
@@ -175,15 +199,28 @@ Outcome run(DecodeOptions& o) {
 
   if (s.receiver == ReceiverKind::kClassic && s.auto_gain)
     s.gain *= measure_auto_gain(*src.audio, s.centerfreq);
-  s.progress = !o.live && o.file != "-" && isatty(2);
+  const bool stream = o.live || o.file == "-";
+  s.progress = !stream && isatty(2);
+  s.cut_off = [] { return interrupted() != 0; };
+  const bool text = s.format == DecodeSettings::kText && !s.spots.print;
+  TextOutput t;
+  t.stream = text && stream;
+  t.timestamps = text && !stream && o.timestamps;
+  t.summary = o.summary;
+  s.keep_text = !t.stream;
+  Gathered g;
   std::vector<ClusterResult> results;
   try {
-    results = s.iq ? decode_iq(*src.iq, s, stdout) : decode_recording(*src.audio, s, stdout);
+    results =
+        s.iq ? decode_iq(*src.iq, s, stdout, t, g) : decode_recording(*src.audio, s, stdout, t, g);
   } catch (const std::invalid_argument& e) {
     return usage_error(e.what());
   }
-  if (s.format != DecodeSettings::kEvents && !(s.spots.print && s.format == DecodeSettings::kText))
-    std::fputs(format_results(results, s, o.timestamps).c_str(), stdout);
+  if (t.timestamps)
+    std::fputs(format_lines(g.lines, results, s).c_str(), stdout);
+  else if (s.format == DecodeSettings::kJson || (text && !stream))
+    std::fputs(format_results(results, s).c_str(), stdout);
+  if (o.summary) std::fputs(g.stations.format(s.spots.dial_khz == 0).c_str(), stdout);
   std::fflush(stdout);
   if (server.server) server.server->stop();
   // A recorder that failed is the reason, whatever the audio held.

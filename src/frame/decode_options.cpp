@@ -16,12 +16,15 @@ const char* const kHelp =
     "Decodes the Morse signals of a recording, a stream or the sound card on\n"
     "clusters 50 Hz apart and prints each cluster's text; as a skimmer it picks\n"
     "the callsigns out and spots them. FILE is any audio file libsndfile reads\n"
-    "(WAV, FLAC, Ogg/Vorbis, AIFF, ...), at any sample rate, or - for standard\n"
-    "input: a WAV, FLAC, Ogg or AIFF stream is recognised by its first bytes,\n"
-    "anything else is raw signed 16-bit little-endian mono at 48000 Hz.\n"
+    "(WAV, FLAC, Ogg/Vorbis, AIFF, MP3, ...), at any sample rate, or - for\n"
+    "standard input: a WAV, FLAC, Ogg, AIFF or MP3 stream is recognised by its\n"
+    "first bytes, text and other files are refused as not audio, anything else\n"
+    "is raw signed 16-bit little-endian mono at 48000 Hz. A live or piped\n"
+    "input prints each cluster's text a line at a time as each over ends; a\n"
+    "file prints a line per cluster at its end.\n"
     "When nothing was decoded it says why on standard error. Ctrl-C (SIGINT) or\n"
-    "SIGTERM ends decoding: the characters in progress are finished and the\n"
-    "summary printed; the exit status is then 130 or 143.\n"
+    "SIGTERM ends decoding: the complete characters are printed (the one in\n"
+    "progress is dropped) with the summary; the exit status is then 130 or 143.\n"
     "\n"
     "  --receiver R      fine (default: separates neighbours, keys on each\n"
     "                    cluster's own signal-to-noise ratio, any level) or\n"
@@ -41,9 +44,13 @@ const char* const kHelp =
     "                    channels mixed to one)\n"
     "  --format F        text (default), json, or events (one JSON line per\n"
     "                    decoded string and per spot, as they come)\n"
-    "  --timestamps      text format: each cluster's line starts with the time\n"
-    "                    its first character was decoded, [hh:mm:ss.s] into the\n"
-    "                    recording\n"
+    "  --timestamps      text format: each cluster's text cut into lines by over\n"
+    "                    (at \"k\", \"kn\", \"sk\" or \"bk\", after 5 s without a\n"
+    "                    character, or\n"
+    "                    at 80 characters), each starting with the time its first\n"
+    "                    character was decoded, [hh:mm:ss.s] into the recording.\n"
+    "                    A live or piped input (--live, -) prints its lines so as\n"
+    "                    they end\n"
     "  --spots           print spot lines in the DX-cluster shape instead of the\n"
     "                    text (fine receiver)\n"
     "  --spotter CALL    the call spots are sent as, CALL-# (default TALVO)\n"
@@ -52,8 +59,8 @@ const char* const kHelp =
     "                    plus or minus the audio frequency\n"
     "  --telnet PORT     serve the spots to loggers and DX-cluster software on\n"
     "                    this TCP port\n"
-    "  --listen ADDR     the address the spot server listens on (default\n"
-    "                    127.0.0.1, this machine only)\n"
+    "  --listen ADDR     with --telnet: the address or host name the spot server\n"
+    "                    listens on (default 127.0.0.1, this machine only)\n"
     "  --live [DEVICE]   read the sound card through arecord (default device\n"
     "                    sysdefault) until interrupted\n"
     "  --gain G          classic: input gain, above 0 and at most 1000 (default 1.0)\n"
@@ -61,6 +68,9 @@ const char* const kHelp =
     "                    at the level the receiver decodes best\n"
     "  --raw             standard input is raw S16LE 48 kHz mono, whatever it\n"
     "                    starts with\n"
+    "  --summary         fine: at the end (or on Ctrl-C) the stations heard, by\n"
+    "                    frequency: call, frequency, first and last time, spots,\n"
+    "                    SNR and speed\n"
     "  --help            this text\n";
 
 bool number(const char* s, double& v) {
@@ -132,6 +142,7 @@ std::string take_input(const std::string& a, const char* value, DecodeOptions& o
   } else if (a == "--gain") {
     if (!number(value, v) || !(v > 0) || v > 1000) return "--gain must be above 0 and at most 1000";
     s.gain = v;
+    o.gain_given = true;
   }
   return "";
 }
@@ -140,6 +151,7 @@ std::string take_input(const std::string& a, const char* value, DecodeOptions& o
 std::string take_spots(const std::string& a, const char* value, DecodeOptions& o) {
   SpotSettings& sp = o.s.spots;
   double v = 0;
+  if (a == "--spotter" || a == "--dial" || a == "--sideband") o.spot_set = true;
   if (a == "--spotter") {
     sp.spotter = value;
     for (char& c : sp.spotter)
@@ -163,6 +175,7 @@ std::string take_spots(const std::string& a, const char* value, DecodeOptions& o
     o.telnet_port = static_cast<int>(v);
   } else if (a == "--listen") {
     o.listen = value;
+    o.listen_given = true;
   }
   return "";
 }
@@ -179,9 +192,44 @@ bool take_flag(const std::string& a, DecodeOptions& o) {
     o.timestamps = true;
   else if (a == "--raw")
     o.raw = true;
+  else if (a == "--summary")
+    o.summary = true;
   else
     return false;
   return true;
+}
+
+// Options that mean nothing beside others: refused with the reason rather
+// than ignored. "" when every option given does something.
+std::string check_together(const DecodeOptions& o) {
+  const DecodeSettings& s = o.s;
+  const bool classic = s.receiver == ReceiverKind::kClassic;
+  const bool text = s.format == DecodeSettings::kText;
+  if (o.listen_given && o.telnet_port <= 0)
+    return "--listen sets the spot server's address: it needs --telnet PORT";
+  if (s.spots.print && !text)
+    return "--spots prints spot lines in the text format (--format events carries the spots "
+           "as JSON lines; json has none)";
+  if (o.timestamps && s.spots.print)
+    return "--timestamps times the text lines, which --spots replaces by spot lines (they "
+           "carry their own time)";
+  if (o.timestamps && !text)
+    return "--timestamps is for the text format (json has no times; events carry their own)";
+  if (classic && (o.summary || o.spot_set))
+    return "--summary, --spotter, --dial and --sideband need --receiver fine (the classic "
+           "receiver picks out no calls)";
+  if (o.spot_set && !s.spots.print && o.telnet_port <= 0 && !o.summary &&
+      s.format != DecodeSettings::kEvents)
+    return "--spotter, --dial and --sideband shape the spots: they need --spots, --telnet, "
+           "--summary or --format events";
+  if (o.summary && !text) return "--summary is for the text format";
+  if (!classic && (o.gain_given || s.auto_gain))
+    return "--gain and --auto-gain are for --receiver classic (the fine receiver keys on "
+           "each cluster's signal-to-noise ratio, at any level)";
+  if (o.raw && (o.live || o.file != "-"))
+    return "--raw is for standard input (-): a file names its own format";
+  if (o.live && o.channel > 0) return "--channel picks a channel of a file; --live is mono";
+  return "";
 }
 
 // What the options cannot do together; "" when they can.
@@ -199,7 +247,7 @@ std::string check(const DecodeOptions& o, bool have_file) {
   }
   if (o.span_given && o.centre_given) return "--span or --center, not both";
   if (s.iq && o.live) return "--iq reads a file or standard input, not --live";
-  return "";
+  return check_together(o);
 }
 
 }  // namespace

@@ -23,6 +23,10 @@ struct DecodeOptions {
   int telnet_port = -1;               // the spot server's TCP port; -1 for none
   std::string listen = "127.0.0.1";   // the address it listens on
   bool help = false;                  // --help: print the help text and end
+  bool summary = false;               // the stations heard, at the end
+  bool listen_given = false;          // --listen was given
+  bool gain_given = false;            // --gain was given
+  bool spot_set = false;              // --spotter, --dial or --sideband was given
 };
 
 struct ParsedOptions {

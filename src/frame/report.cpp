@@ -23,19 +23,25 @@ std::string json_escape(const std::string& s) {
 // What the engine decodes as it comes: in events format one JSON line per
 // string; the calls found become spots (once per call and frequency in ten
 // minutes), as lines on standard output, to the spot server, and as events.
+// With a TextOutput, the text is cut into lines, printed as they end or
+// gathered, and the stations heard are gathered.
 class EventPrinter : public EngineSink {
  public:
-  EventPrinter(const DecodeSettings& s, FILE* out)
+  EventPrinter(const DecodeSettings& s, FILE* out, const TextOutput& t, Gathered& g)
       : s_(s),
         out_(out),
+        t_(t),
+        g_(g),
         start_utc_(static_cast<std::int64_t>(std::time(nullptr))),
-        spotter_(s.spots) {}
+        spotter_(s.spots),
+        lines_(s.rate, [this](const TextLine& l) { line(l); }) {}
   void event(const EngineEvent& e) override {
     const double t = static_cast<double>(e.sample) / s_.rate;
     if (e.is_call) {
       spot(e, t);
       return;
     }
+    if (t_.stream || t_.timestamps) lines_.text(e);
     if (s_.format != DecodeSettings::kEvents) return;
     if (s_.receiver == ReceiverKind::kClassic) {
       std::fprintf(out_, "{\"t\": %.3f, \"center_hz\": %d, \"cpm\": %d, \"text\": \"%s\"}\n", t,
@@ -48,8 +54,25 @@ class EventPrinter : public EngineSink {
     }
     std::fflush(out_);
   }
+  void advanced(long long frames) override { lines_.advanced(frames); }
+  // The input ended: the open lines end.
+  void finish() { lines_.finish(); }
 
  private:
+  void line(const TextLine& l) {
+    if (!t_.stream) {
+      g_.lines.push_back(l);
+      return;
+    }
+    // A station keyed into a neighbouring cluster too shows where its tone
+    // lies: within 25 Hz of the cluster's centre.
+    if (s_.receiver == ReceiverKind::kFine && l.tone_hz > 0 &&
+        std::fabs(l.tone_hz - l.center_hz) > 25)
+      return;
+    std::fputs(format_line(l, s_).c_str(), out_);
+    std::fflush(out_);
+  }
+
   void spot(const EngineEvent& e, double t) {
     spots::Heard h;
     h.call = e.call;
@@ -61,6 +84,11 @@ class EventPrinter : public EngineSink {
     // ten-minute windows (for a live stream this is the clock).
     h.utc = start_utc_ + static_cast<std::int64_t>(t);
     const std::optional<spots::Made> made = spotter_.heard(h);
+    if (t_.summary)
+      g_.stations.heard(h.call.call,
+                        made ? made->spot.freq_hz
+                             : spots::radio_hz(s_.spots.dial_khz, s_.spots.sideband, h.tone_hz),
+                        t, h.snr_db, h.wpm, made.has_value());
     if (!made) return;
     const spots::Spot& sp = made->spot;
     const std::string& line = made->line;
@@ -79,29 +107,69 @@ class EventPrinter : public EngineSink {
 
   const DecodeSettings& s_;
   FILE* out_;
+  const TextOutput& t_;
+  Gathered& g_;
   std::int64_t start_utc_;  // when decoding began, seconds since 1970 UTC
   spots::Spotter spotter_;
+  OverLines lines_;
 };
 
-// Seconds into the recording as [hh:mm:ss.s].
-std::string timestamp(double t) {
-  const long tenths = std::lround(std::max(t, 0.0) * 10);
-  char b[32];
-  std::snprintf(b, sizeof b, "[%02ld:%02ld:%02ld.%ld]", tenths / 36000, tenths / 600 % 60,
-                tenths / 10 % 60, tenths % 10);
-  return b;
+template <typename Source>
+std::vector<ClusterResult> decode(Source& src, const DecodeSettings& s, FILE* out,
+                                  const TextOutput& t, Gathered& g) {
+  EventPrinter printer(s, out, t, g);
+  std::vector<ClusterResult> r = run_decode(src, s, printer);
+  printer.finish();
+  return r;
+}
+
+// The clusters the summary shows: a station in two neighbouring clusters
+// once (fine), and only those that decoded something.
+std::vector<ClusterResult> shown(const std::vector<ClusterResult>& all, const DecodeSettings& s) {
+  std::vector<ClusterResult> res = all;
+  if (s.receiver == ReceiverKind::kFine) drop_neighbour_copies(res);
+  std::erase_if(res, [](const ClusterResult& c) { return c.text.empty(); });
+  return res;
 }
 
 }  // namespace
 
 std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettings& s, FILE* out) {
-  EventPrinter printer(s, out);
-  return run_decode(src, s, printer);
+  Gathered g;
+  return decode(src, s, out, {}, g);
 }
 
 std::vector<ClusterResult> decode_iq(IqSource& src, const DecodeSettings& s, FILE* out) {
-  EventPrinter printer(s, out);
-  return run_decode(src, s, printer);
+  Gathered g;
+  return decode(src, s, out, {}, g);
+}
+
+std::vector<ClusterResult> decode_recording(AudioSource& src, const DecodeSettings& s, FILE* out,
+                                            const TextOutput& t, Gathered& g) {
+  return decode(src, s, out, t, g);
+}
+
+std::vector<ClusterResult> decode_iq(IqSource& src, const DecodeSettings& s, FILE* out,
+                                     const TextOutput& t, Gathered& g) {
+  return decode(src, s, out, t, g);
+}
+
+std::string format_line(const TextLine& l, const DecodeSettings& s) {
+  char buf[80];
+  if (s.receiver == ReceiverKind::kFine)
+    std::snprintf(buf, sizeof buf, "%6d Hz %3d wpm %3.0f dB  ", l.center_hz, l.wpm, l.snr_db);
+  else
+    std::snprintf(buf, sizeof buf, "%5d Hz %4d cpm  ", l.center_hz, l.cpm);
+  return clock_time(l.t) + " " + buf + l.text + "\n";
+}
+
+std::string format_lines(const std::vector<TextLine>& lines, const std::vector<ClusterResult>& r,
+                         const DecodeSettings& s) {
+  std::string o;
+  for (const ClusterResult& c : shown(r, s))
+    for (const TextLine& l : lines)
+      if (l.center_hz == c.center_hz) o += format_line(l, s);
+  return o;
 }
 
 std::string format_results(const std::vector<ClusterResult>& all, const DecodeSettings& s,
@@ -109,11 +177,7 @@ std::string format_results(const std::vector<ClusterResult>& all, const DecodeSe
   std::string o;
   char buf[200];
   const bool fine = s.receiver == ReceiverKind::kFine;
-  std::vector<ClusterResult> res = all;
-  if (fine) {
-    drop_neighbour_copies(res);
-    std::erase_if(res, [](const ClusterResult& c) { return c.text.empty(); });
-  }
+  const std::vector<ClusterResult> res = fine ? shown(all, s) : all;
   if (s.format == DecodeSettings::kJson) {
     o = "{\"clusters\": [";
     for (std::size_t i = 0; i < res.size(); i++) {
@@ -133,7 +197,7 @@ std::string format_results(const std::vector<ClusterResult>& all, const DecodeSe
   }
   for (const auto& c : res) {
     if (c.text.empty()) continue;
-    if (timestamps) o += timestamp(c.first_t) + " ";
+    if (timestamps) o += clock_time(c.first_t) + " ";
     if (fine)
       std::snprintf(buf, sizeof buf, "%6d Hz %3d wpm %3.0f dB  ", c.center_hz, c.wpm, c.snr_db);
     else

@@ -71,7 +71,7 @@ int talvo_main(int argc, const char* const* argv) {
 
   // The font and the function-key texts: here, beside the program, or installed.
   const std::string font = find_data_file(kFontFile);
-  if (const FontLoad f = psfloadfont(st.screen.psf, font.c_str(), stdout); f.ok())
+  if (const FontLoad f = psfloadfont(st.screen.psf, font.c_str(), stderr); f.ok())
     std::fprintf(stderr, "font: %s\n", font.c_str());
   else
     std::fputs(f.message.c_str(), stderr);

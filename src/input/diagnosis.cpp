@@ -19,6 +19,19 @@ constexpr double kProminenceDb = 12.0;
 // Below this (after the gain) the receiver's fixed thresholds lose the
 // short marks: a tone of 6000 (-14.7 dBFS) decodes best.
 constexpr double kDecodableDbfs = -20.0;
+// Audio whose loudest bin reaches this without a tone standing out (speech,
+// music, loud noise) is signal, not the quiet of an empty input.
+constexpr double kLoudDbfs = -35.0;
+// Bins within this of the loudest count as as loud as it (LoudestTone::wide_hz).
+constexpr double kWideDb = 10.0;
+// Sound as loud as the loudest tone over more of the spectrum than this is
+// no keyed tone: measured, the bundled sample's five stations spread over
+// 150 Hz (main lobes and key clicks), speech over 650 Hz, pink noise over
+// 730 Hz, white noise over all of it.
+constexpr double kWideHz = 400.0;
+
+// Loud audio in which no tone stands out, or "" when the input is quiet.
+std::string loud_without_tone(const LoudestTone& t);
 
 // A level as a whole number of dB with the Unicode minus sign.
 std::string db(double v) {
@@ -84,11 +97,36 @@ LoudestTone ToneWatch::loudest() const {
   std::nth_element(bins.begin(), bins.begin() + static_cast<long>(bins.size() / 2), bins.end());
   const double median = bins[bins.size() / 2];
   t.above_floor_db = median > 0 ? b - 10 * std::log10(median) : 300.0;
+  // How much of the spectrum reaches within kWideDb of the loudest bin,
+  // its own main lobe (two bins either side) aside.
+  const double near = hold_[best] * std::pow(10.0, -kWideDb / 10);
+  for (int k = first; k <= last; k++)
+    if (std::abs(k - best) > 2 && hold_[k] >= near) t.wide_hz += double(samplefreq) / kSize;
   return t;
 }
 
+namespace {
+
+std::string loud_without_tone(const LoudestTone& t) {
+  if (t.dbfs < kLoudDbfs) return "";
+  const std::string said = "signals found but no Morse decoded: the loudest, at " +
+                           std::to_string(static_cast<int>(std::lround(t.hz))) + " Hz and " +
+                           db(t.dbfs) + " dBFS, ";
+  const char* what = " (speech, music or noise, not a keyed tone)";
+  if (t.above_floor_db < kProminenceDb)
+    return said + "stands only " + std::to_string(static_cast<int>(std::lround(t.above_floor_db))) +
+           " dB above the rest" + what;
+  if (t.wide_hz > kWideHz)
+    return said + "is as loud as sound over " +
+           std::to_string(static_cast<int>(std::lround(t.wide_hz))) + " Hz of the spectrum" + what;
+  return "";
+}
+
+}  // namespace
+
 std::string diagnose(const LoudestTone& t, int centerfreq, double gain, bool auto_gain) {
   if (t.silent) return "no signal found: the input is silent";
+  if (const std::string loud = loud_without_tone(t); !loud.empty()) return loud;
   if (t.dbfs < kWeakestDbfs || t.above_floor_db < kProminenceDb)
     return "no signal found: the loudest tone was at " + db(t.dbfs) + " dBFS";
   const int hz = static_cast<int>(std::lround(t.hz));
@@ -111,6 +149,7 @@ std::string diagnose(const LoudestTone& t, int centerfreq, double gain, bool aut
 
 std::string diagnose_span(const LoudestTone& t, int lo_hz, int hi_hz) {
   if (t.silent) return "no signal found: the input is silent";
+  if (const std::string loud = loud_without_tone(t); !loud.empty()) return loud;
   if (t.dbfs < kWeakestDbfs || t.above_floor_db < kProminenceDb)
     return "no signal found: the loudest tone was at " + db(t.dbfs) + " dBFS";
   const int hz = static_cast<int>(std::lround(t.hz));

@@ -22,6 +22,7 @@ struct LoudestTone {
   double hz = 0;              // its frequency, Hz (interpolated between bins)
   double dbfs = 0;            // its peak level: 0 dBFS is a sine of amplitude 32768
   double above_floor_db = 0;  // how far it stands above the median bin, dB
+  double wide_hz = 0;         // spectrum within 10 dB of it, its own main lobe aside, Hz
 };
 
 class ToneWatch {

@@ -174,6 +174,80 @@ bool starts(const unsigned char* head, std::size_t n, std::size_t at, const char
 
 }  // namespace
 
+namespace {
+
+// The bytes of an MPEG audio frame header at h (4 bytes), or 0 when none.
+std::size_t mpeg_frame_bytes(const unsigned char* h) {
+  if (h[0] != 0xff || (h[1] & 0xe0) != 0xe0) return 0;
+  const int version = (h[1] >> 3) & 3;  // 0: 2.5, 2: 2, 3: 1; 1 is reserved
+  const int layer = (h[1] >> 1) & 3;    // 1: III, 2: II, 3: I; 0 is reserved
+  const int rate_index = (h[2] >> 2) & 3, bitrate_index = h[2] >> 4;
+  if (version == 1 || layer == 0 || rate_index == 3 || bitrate_index == 0 || bitrate_index == 15)
+    return 0;
+  static const int kbps[2][3][15] = {
+      {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+       {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+       {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+      {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+  static const int hz[3] = {44100, 48000, 32000};
+  const int v1 = version == 3 ? 0 : 1;
+  const int l = 3 - layer;  // 0: I, 1: II, 2: III
+  const int rate = hz[rate_index] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+  const long bps = kbps[v1][l][bitrate_index] * 1000L;
+  const int pad = (h[2] >> 1) & 1;
+  if (l == 0) return static_cast<std::size_t>((12 * bps / rate + pad) * 4);
+  const long per = l == 2 && v1 ? 72 : 144;
+  return static_cast<std::size_t>(per * bps / rate + pad);
+}
+
+bool mp3(const unsigned char* h, std::size_t n) {
+  if (starts(h, n, 0, "ID3")) return true;
+  if (n < 4) return false;
+  const std::size_t len = mpeg_frame_bytes(h);
+  // A second header where the first frame ends: two in a row are no accident.
+  return len >= 4 && len + 4 <= n && mpeg_frame_bytes(h + len) > 0;
+}
+
+// Printable ASCII, tab and line ends, and well-formed UTF-8 sequences.
+bool text(const unsigned char* h, std::size_t n) {
+  for (std::size_t i = 0; i < n; i++) {
+    const unsigned char c = h[i];
+    if (c == '\t' || c == '\n' || c == '\r' || (c >= 0x20 && c < 0x7f)) continue;
+    const int more = (c & 0xe0) == 0xc0 ? 1 : (c & 0xf0) == 0xe0 ? 2 : (c & 0xf8) == 0xf0 ? 3 : -1;
+    if (more < 0 || c == 0xc0 || c == 0xc1) return false;
+    for (int k = 1; k <= more; k++)
+      // A sequence cut by the end of the head is given the benefit.
+      if (i + static_cast<std::size_t>(k) < n &&
+          (h[i + static_cast<std::size_t>(k)] & 0xc0) != 0x80)
+        return false;
+    i += static_cast<std::size_t>(more);
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* not_audio_name(const unsigned char* h, std::size_t n) {
+  if (n >= 2 && h[0] == 0x1f && h[1] == 0x8b) return "a gzip file";
+  if (starts(h, n, 0, "BZh")) return "a bzip2 file";
+  if (starts(h, n, 0,
+             "\xfd"
+             "7zXZ"))
+    return "an xz file";
+  if (starts(h, n, 0, "PK\x03\x04")) return "a zip file";
+  if (starts(h, n, 0, "%PDF")) return "a PDF file";
+  if (starts(h, n, 0,
+             "\x7f"
+             "ELF"))
+    return "a program (ELF)";
+  if (starts(h, n, 0, "\x89PNG")) return "a PNG image";
+  if (n >= 3 && h[0] == 0xff && h[1] == 0xd8 && h[2] == 0xff) return "a JPEG image";
+  if (n >= 32 && text(h, n)) return "text";
+  return nullptr;
+}
+
 StreamKind sniff(const unsigned char* h, std::size_t n) {
   if ((starts(h, n, 0, "RIFF") || starts(h, n, 0, "RF64")) && starts(h, n, 8, "WAVE"))
     return StreamKind::kWav;
@@ -181,6 +255,8 @@ StreamKind sniff(const unsigned char* h, std::size_t n) {
   if (starts(h, n, 0, "OggS")) return StreamKind::kOgg;
   if (starts(h, n, 0, "FORM") && (starts(h, n, 8, "AIFF") || starts(h, n, 8, "AIFC")))
     return StreamKind::kAiff;
+  if (mp3(h, n)) return StreamKind::kMp3;
+  if (not_audio_name(h, n)) return StreamKind::kNotAudio;
   return StreamKind::kRaw;
 }
 
@@ -194,6 +270,10 @@ const char* kind_name(StreamKind k) {
       return "Ogg";
     case StreamKind::kAiff:
       return "AIFF";
+    case StreamKind::kMp3:
+      return "MP3";
+    case StreamKind::kNotAudio:
+      return "not audio";
     case StreamKind::kRaw:
       break;
   }
@@ -204,10 +284,15 @@ StreamInput open_stream(int fd, bool force_raw, int channel) {
   StreamInput in;
   auto bytes = std::make_unique<ByteStream>(fd);
   if (!force_raw) {
-    unsigned char head[12];
+    unsigned char head[kHeadBytes];
     const std::size_t n = bytes->read(head, sizeof head);
     in.kind = sniff(head, n);
     bytes->seek(0, SEEK_SET);
+    if (in.kind == StreamKind::kNotAudio) {
+      in.error = std::string("not audio: it starts like ") + not_audio_name(head, n) +
+                 " (--raw reads it as raw S16LE all the same)";
+      return in;
+    }
   }
   if (in.kind == StreamKind::kRaw) {
     in.source = std::make_unique<RawStreamSource>(std::move(bytes));

@@ -16,14 +16,22 @@
 
 namespace talvo {
 
-enum class StreamKind { kRaw, kWav, kFlac, kOgg, kAiff };
+enum class StreamKind { kRaw, kWav, kFlac, kOgg, kAiff, kMp3, kNotAudio };
 
-// What the first bytes of a stream say it is (12 bytes are enough; fewer
-// give kRaw).
+// What the first bytes of a stream say it is (12 bytes are enough for the
+// file formats; fewer give kRaw). MP3 is known by its ID3 tag or by two
+// MPEG audio frame headers in a row (kHeadBytes suffice). kNotAudio is
+// text (kHeadBytes of printable characters, line ends and UTF-8, which raw
+// audio never is) or a known file that holds no sound (gzip, bzip2, xz,
+// zip, PDF, ELF, PNG, JPEG).
 StreamKind sniff(const unsigned char* head, std::size_t n);
+constexpr std::size_t kHeadBytes = 512;
 
-// The name of a kind, for messages: "raw", "WAV", "FLAC", "Ogg", "AIFF".
+// The name of a kind, for messages: "raw", "WAV", "FLAC", "Ogg", "AIFF",
+// "MP3"; for kNotAudio what it starts like ("text", "a gzip file", ...).
 const char* kind_name(StreamKind k);
+// What non-audio bytes start like: "text", "a gzip file", ...
+const char* not_audio_name(const unsigned char* head, std::size_t n);
 
 struct StreamInput {
   std::unique_ptr<AudioSource> source;  // null when it cannot be read

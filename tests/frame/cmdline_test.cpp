@@ -18,8 +18,8 @@ std::string parse(std::vector<const char*> args, Settings& s) {
 
 TEST(CommandLine, UsageTextIsTheTenLines) {
   EXPECT_EQ(usage_text("./talvo"),
-            "Usage: ./talvo centerfrequency [width] [notone|rxtone|txtone] [stdin|pipe] [serial "
-            "device]  \n"
+            "Usage: ./talvo [--receiver fine|classic] centerfrequency [width] "
+            "[notone|rxtone|txtone] [stdin|pipe] [serial device]  \n"
             "\tDetects and transmits cw.\n"
             "\tWindow width default 1200\n"
             "\tInput from pipe with\n"

@@ -13,13 +13,13 @@
 
 namespace talvo::test {
 
-// What every headless run of talvo in its station writes: on standard error
-// the font it loaded, named as found in the working directory, then the
-// display layer's word that no window opened; on standard output the command
-// it reads its font with.
+// What every headless run of talvo in its station writes on standard error:
+// the command it reads its font with, the font it loaded, named as found in
+// the working directory, then the display layer's word that no window
+// opened. Standard output carries only the selected clusters' text.
 inline const std::string kNoWindow = "ggiOpen returned errorcode.\n";
-inline const std::string kHeadless = "font: velquin-font.psf.gz\n" + kNoWindow;
 inline const std::string kFontCommand = "gunzip -c  velquin-font.psf.gz\n";
+inline const std::string kHeadless = kFontCommand + "font: velquin-font.psf.gz\n" + kNoWindow;
 
 class Station {
  public:

@@ -21,14 +21,18 @@ Run run_classic_decode(const std::vector<std::string>& args, const std::string& 
 
 std::string cluster_text(const std::string& out, int hz) {
   std::istringstream lines(out);
+  std::string text;
+  bool found = false;
   for (std::string l; std::getline(lines, l);) {
     const std::size_t at = l[0] == '[' ? l.find(']') + 1 : 0;
     int f = 0, cpm = 0, used = 0;
     if (std::sscanf(l.c_str() + at, "%d Hz %d cpm  %n", &f, &cpm, &used) == 2 && f == hz &&
-        used > 0)
-      return l.substr(at + static_cast<std::size_t>(used));
+        used > 0) {
+      text += (found ? " " : "") + l.substr(at + static_cast<std::size_t>(used));
+      found = true;
+    }
   }
-  return "?";
+  return found ? text : "?";
 }
 
 }  // namespace talvo::test

@@ -17,7 +17,8 @@ Run run_classic_decode(const std::vector<std::string>& args, const std::string& 
 
 // The text of the `hz` cluster's line of the classic receiver's text output
 // ("HZ Hz CPM cpm  TEXT", after a timestamp if there is one); "?" when it
-// has none.
+// has none. A cluster's lines (a live or piped input prints one per over)
+// are joined with a blank.
 std::string cluster_text(const std::string& out, int hz);
 
 }  // namespace talvo::test
