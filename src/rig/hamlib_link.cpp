@@ -2,6 +2,7 @@
 #include <hamlib/rig.h>
 
 #include <mutex>
+#include <string>
 
 #include "rig/rig_link.h"
 
@@ -13,6 +14,14 @@ namespace {
 void quiet_hamlib() {
   static std::once_flag once;
   std::call_once(once, [] { rig_set_debug(RIG_DEBUG_NONE); });
+}
+
+// hamlib's text for an error code, without its line end.
+std::string error_text(int code) {
+  std::string s = rigerror2(code);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
+    s.pop_back();
+  return s;
 }
 
 RigMode mode_of(rmode_t m) {
@@ -42,7 +51,7 @@ class HamlibLink final : public RigLink {
     rig_set_conf(rig_, rig_token_lookup(rig_, "retry"), "0");
     const int r = rig_open(rig_);
     if (r != RIG_OK) {
-      error = std::string("cannot open ") + describe(spec_) + ": " + rigerror(r);
+      error = std::string("cannot open ") + describe(spec_) + ": " + error_text(r);
       rig_cleanup(rig_);
       rig_ = nullptr;
       return false;
@@ -58,14 +67,14 @@ class HamlibLink final : public RigLink {
     freq_t f = 0;
     int r = rig_get_freq(rig_, RIG_VFO_CURR, &f);
     if (r != RIG_OK) {
-      error = std::string("reading the frequency: ") + rigerror(r);
+      error = "reading the frequency: " + error_text(r);
       return false;
     }
     rmode_t m = RIG_MODE_NONE;
     pbwidth_t width = 0;
     r = rig_get_mode(rig_, RIG_VFO_CURR, &m, &width);
     if (r != RIG_OK) {
-      error = std::string("reading the mode: ") + rigerror(r);
+      error = "reading the mode: " + error_text(r);
       return false;
     }
     a.dial_hz = f;
