@@ -1,7 +1,9 @@
 // The common part of the MQTT clients; see mqtt_client.h.
 #include "mqtt/mqtt_client.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -31,23 +33,49 @@ mosquitto* new_client(const MqttUrl& broker, const ClientOptions& o, void* owner
   return m;
 }
 
-std::string start_connecting(mosquitto* m, const MqttUrl& broker, const ClientOptions& o,
-                             bool& fatal) {
+Connection::Connection(mosquitto* m, const MqttUrl& broker, const ClientOptions& o)
+    : m_(m), broker_(broker), o_(o) {}
+
+std::string Connection::start(bool& fatal) {
   fatal = false;
-  const int rc = mosquitto_connect_async(m, broker.host.c_str(), broker.port, o.keepalive_seconds);
-  const std::string first = rc == MOSQ_ERR_SUCCESS ? "" : error_text(rc);
-  const int lrc = mosquitto_loop_start(m);
-  if (lrc != MOSQ_ERR_SUCCESS) {
-    fatal = true;
-    return "cannot start the MQTT network thread: " + error_text(lrc);
+  const int rc =
+      mosquitto_connect_async(m_, broker_.host.c_str(), broker_.port, o_.keepalive_seconds);
+  if (rc == MOSQ_ERR_SUCCESS) {
+    const int lrc = mosquitto_loop_start(m_);
+    if (lrc != MOSQ_ERR_SUCCESS) {
+      fatal = true;
+      return "cannot start the MQTT network thread: " + error_text(lrc);
+    }
+    looping_ = true;
+    return "";
   }
-  return first;
+  const std::string why = error_text(rc);
+  retry_ = std::thread([this] { retry(); });
+  return why;
 }
 
-void end_client(mosquitto* m) {
-  mosquitto_disconnect(m);
-  mosquitto_loop_stop(m, false);
-  mosquitto_destroy(m);
+void Connection::retry() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (int pause = 1;; pause = std::min(pause * 2, std::max(1, o_.reconnect_max_seconds))) {
+    if (wake_.wait_for(lock, std::chrono::seconds(pause), [&] { return stop_; })) return;
+    if (mosquitto_connect_async(m_, broker_.host.c_str(), broker_.port, o_.keepalive_seconds) !=
+        MOSQ_ERR_SUCCESS)
+      continue;
+    looping_ = mosquitto_loop_start(m_) == MOSQ_ERR_SUCCESS;
+    return;
+  }
+}
+
+Connection::~Connection() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+    wake_.notify_all();
+  }
+  if (retry_.joinable()) retry_.join();
+  mosquitto_disconnect(m_);
+  if (looping_) mosquitto_loop_stop(m_, false);
+  mosquitto_destroy(m_);
 }
 
 std::string error_text(int rc) {

@@ -15,7 +15,8 @@ using Clock = std::chrono::steady_clock;
 
 struct SpotFeed::Impl {
   SpotFeedOptions o;
-  mosquitto* client = nullptr;
+  mosquitto* client = nullptr;  // the connection's client
+  std::unique_ptr<Connection> connection;
 
   mutable std::mutex mutex;
   std::condition_variable wake;          // the sender: spots, a connection, an ack or the stop
@@ -136,12 +137,10 @@ SpotFeedStart SpotFeed::start(const SpotFeedOptions& o) {
   mosquitto_publish_callback_set(impl->client, on_publish);
   // libmosquitto's own limit is ours: it never holds spots waiting itself.
   mosquitto_int_option(impl->client, MOSQ_OPT_SEND_MAXIMUM, static_cast<int>(impl->o.in_flight));
+  impl->connection = std::make_unique<Connection>(impl->client, o.broker, o.client);
   bool fatal = false;
-  const std::string first = start_connecting(impl->client, o.broker, o.client, fatal);
-  if (fatal) {
-    mosquitto_destroy(impl->client);
-    return {nullptr, first};
-  }
+  const std::string first = impl->connection->start(fatal);
+  if (fatal) return {nullptr, first};
   if (!first.empty()) {
     impl->notice("mqtt: cannot reach the broker at " + where(o.broker) + " (" + first +
                  "); trying again");
@@ -164,7 +163,7 @@ SpotFeed::~SpotFeed() {
     f.wake.notify_all();
   }
   f.sender.join();
-  end_client(f.client);
+  f.connection.reset();
 }
 
 void SpotFeed::publish(const SpotMessage& m) {

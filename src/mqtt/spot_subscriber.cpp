@@ -12,7 +12,8 @@ using Clock = std::chrono::steady_clock;
 struct SpotSubscriber::Impl {
   SpotSubscriberOptions o;
   OnSpot on_spot;
-  mosquitto* client = nullptr;
+  mosquitto* client = nullptr;  // the connection's client
+  std::unique_ptr<Connection> connection;
 
   mutable std::mutex mutex;
   std::deque<std::string> notices;
@@ -117,12 +118,10 @@ SpotSubscriberStart SpotSubscriber::start(const SpotSubscriberOptions& o, OnSpot
   mosquitto_disconnect_callback_set(impl->client, on_disconnect);
   mosquitto_subscribe_callback_set(impl->client, on_subscribe);
   mosquitto_message_callback_set(impl->client, on_message);
+  impl->connection = std::make_unique<Connection>(impl->client, o.broker, o.client);
   bool fatal = false;
-  const std::string first = start_connecting(impl->client, o.broker, o.client, fatal);
-  if (fatal) {
-    mosquitto_destroy(impl->client);
-    return {nullptr, first};
-  }
+  const std::string first = impl->connection->start(fatal);
+  if (fatal) return {nullptr, first};
   if (!first.empty()) {
     std::lock_guard<std::mutex> lock(impl->mutex);
     impl->notice("mqtt: cannot reach the broker at " + where(o.broker) + " (" + first +
@@ -135,7 +134,7 @@ SpotSubscriberStart SpotSubscriber::start(const SpotSubscriberOptions& o, OnSpot
 SpotSubscriber::SpotSubscriber(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 SpotSubscriber::~SpotSubscriber() {
-  end_client(impl_->client);
+  impl_->connection.reset();
 }
 
 SpotSubscriberStats SpotSubscriber::stats() const {
