@@ -281,5 +281,41 @@ TEST(SpotSubscriber, CountsAndIgnoresWhatIsNotASpot) {
   EXPECT_EQ(to_json(got[0]), to_json(spot(5)));
 }
 
+TEST(SpotSubscriber, SubscribesAgainWhenTheBrokerComesBack) {
+  Broker b;
+  ASSERT_TRUE(b.start());
+  std::mutex m;
+  std::vector<std::string> calls;
+  SpotSubscriberOptions so;
+  so.broker = *parse_mqtt_url(b.url()).url;
+  so.client.reconnect_max_seconds = 2;
+  auto s = SpotSubscriber::start(so, [&](const SpotMessage& x) {
+    std::lock_guard<std::mutex> lock(m);
+    calls.push_back(x.call);
+  });
+  ASSERT_TRUE(s.subscriber) << s.error;
+  ASSERT_TRUE(wait_for([&] { return s.subscriber->stats().subscribed; }, 10));
+  auto feed = feed_to(b.url());
+  feed->publish(spot(1));
+  ASSERT_TRUE(wait_for([&] { return s.subscriber->stats().received == 1; }, 10));
+
+  ASSERT_TRUE(b.stop());
+  ASSERT_TRUE(wait_for([&] { return !s.subscriber->stats().connected; }, 10));
+  ASSERT_TRUE(b.start());
+  ASSERT_TRUE(wait_for([&] { return s.subscriber->stats().subscribed; }, 10));
+  // The feed may come back before the subscriber subscribed: spots sent then
+  // are the broker's to drop. Those published after reach it.
+  ASSERT_TRUE(wait_for([&] { return feed->stats().connected; }, 10));
+  feed->publish(spot(2));
+  ASSERT_TRUE(wait_for([&] { return s.subscriber->stats().received == 2; }, 10));
+  std::vector<std::string> ns;
+  for (std::string n; !(n = s.subscriber->take_notice()).empty();)
+    ns.push_back(n);
+  EXPECT_TRUE(any_has(ns, "lost the broker at 127.0.0.1:"));
+  EXPECT_TRUE(any_has(ns, "connected again to 127.0.0.1:"));
+  std::lock_guard<std::mutex> lock(m);
+  EXPECT_EQ(calls, (std::vector<std::string>{"K1MR", "K2MR"}));
+}
+
 }  // namespace
 }  // namespace talvo::mqtt
