@@ -155,6 +155,23 @@ TEST(SpotFeed, EverySpotReachesBothReaders) {
   EXPECT_TRUE(any_has(notices(*feed), "mqtt: connected to 127.0.0.1:"));
 }
 
+TEST(SpotFeed, SpotsQueuedAtTheEndStillGoOut) {
+  Broker b;
+  ASSERT_TRUE(b.start());
+  auto sub = mosquitto_sub(b);
+  ASSERT_TRUE(sub->read_until_has("SUBACK", 10)) << sub->out;
+  auto feed = feed_to(b.url());
+  ASSERT_TRUE(wait_for([&] { return feed->stats().connected; }, 10));
+  for (int i = 0; i < 200; ++i)
+    feed->publish(spot(i));
+  const auto t0 = std::chrono::steady_clock::now();
+  feed.reset();  // a recording decoded to its end: the program ends
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+  ASSERT_TRUE(sub->read_until(
+      [&](const std::string& o) { return numbers(spot_lines(o)).size() == 200; }, 10))
+      << numbers(spot_lines(sub->out)).size();
+}
+
 TEST(SpotFeed, BrokerStoppedAndStartedLosesOnlyWhatOverflowsTheQueue) {
   Broker b(true);
   ASSERT_TRUE(b.start());
