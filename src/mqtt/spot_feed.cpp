@@ -112,9 +112,14 @@ void SpotFeed::Impl::send_loop() {
       const int rc = mosquitto_publish(client, &mid, topic.c_str(),
                                        static_cast<int>(payload.size()), payload.data(), 1, false);
       lock.lock();
-      if (rc != MOSQ_ERR_SUCCESS) {  // not connected after all: it waits again
-        queue.push_front(std::move(m));
+      if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO) {
+        queue.push_front(std::move(m));  // not connected after all: it waits again
         break;
+      }
+      if (rc != MOSQ_ERR_SUCCESS) {  // a spot libmosquitto will never send: it goes
+        if (stats.refused++ == 0)
+          notice("mqtt: a spot of " + m.call + " cannot be sent (" + error_text(rc) + "); dropped");
+        continue;
       }
       if (early_acks.erase(mid) != 0)
         ++stats.acknowledged;

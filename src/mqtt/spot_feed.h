@@ -38,6 +38,7 @@ struct SpotFeedStats {
   std::uint64_t published = 0;     // spots given to publish()
   std::uint64_t acknowledged = 0;  // spots the broker acknowledged
   std::uint64_t dropped = 0;       // spots dropped from a full queue
+  std::uint64_t refused = 0;       // spots libmosquitto would not send (the first is told)
   std::size_t waiting = 0;         // spots in the queue now
   std::size_t in_flight = 0;       // spots sent and not acknowledged now
   bool connected = false;          // whether the broker is connected now

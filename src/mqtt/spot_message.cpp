@@ -31,8 +31,10 @@ std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
 std::string topic_level(std::string_view s) {
   if (s.empty()) return "unknown";
   std::string out(s);
-  for (char& c : out)
-    if (c == '/' || c == '+' || c == '#') c = '_';
+  for (char& c : out) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '/' || c == '+' || c == '#' || u < 0x20 || u >= 0x7F) c = '_';
+  }
   return out;
 }
 

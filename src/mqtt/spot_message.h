@@ -49,7 +49,8 @@ std::string band_name(double freq_khz);
 
 // The topic of `m` under `prefix` ("talvo/spots"). The spotter and call are
 // one topic level each: characters MQTT gives a meaning in topics ('/',
-// '+', '#') become '_' (DL/K5MR -> DL_K5MR); the payload keeps the call.
+// '+', '#'), control characters and bytes outside ASCII become '_'
+// (DL/K5MR -> DL_K5MR); the payload keeps the call.
 std::string spot_topic(const SpotMessage& m, std::string_view prefix = "talvo/spots");
 
 }  // namespace talvo::mqtt

@@ -186,6 +186,8 @@ TEST(SpotMessage, TimesBandsAndTopics) {
   EXPECT_EQ(spot_topic(m, "club/x"), "club/x/unknown/G4__X/DL_K5MR");
   m.spotter = "";
   EXPECT_EQ(spot_topic(m), "talvo/spots/unknown/unknown/DL_K5MR");
+  m.spotter = "G4\xff\xc3X\n";  // not UTF-8, a line end: MQTT refuses such topics
+  EXPECT_EQ(spot_topic(m), "talvo/spots/unknown/G4__X_/DL_K5MR");
 }
 
 }  // namespace
