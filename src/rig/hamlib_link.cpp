@@ -73,7 +73,10 @@ class HamlibLink final : public RigLink {
     rmode_t m = RIG_MODE_NONE;
     pbwidth_t width = 0;
     r = rig_get_mode(rig_, RIG_VFO_CURR, &m, &width);
-    if (r != RIG_OK) {
+    // A radio that cannot tell its mode still tells its dial: "other".
+    if (r == -RIG_ENIMPL || r == -RIG_ENAVAIL)
+      m = RIG_MODE_NONE;
+    else if (r != RIG_OK) {
       error = "reading the mode: " + error_text(r);
       return false;
     }

@@ -255,6 +255,26 @@ TEST(RigPoller, FollowsARealRigctldThroughQsyAndARestart) {
               mode_name(r.mode), r.pitch_hz);
 }
 
+TEST(RigPoller, OpensAHamlibModelDirectly) {
+  // Model 1, the dummy rig, in this process: the MODEL:DEVICE path without
+  // a rigctld. It answers with its own frequency at once.
+  const auto spec = parse_rig_spec("1:/dev/null");
+  ASSERT_TRUE(spec.spec) << spec.error;
+  RigPollOptions o;
+  o.pitch_hz = 650;
+  RigPoller p(hamlib_link(*spec.spec), o);
+  ASSERT_TRUE(wait_for([&] { return p.latest().answering; }, 3)) << p.take_notice();
+  EXPECT_GT(p.latest().dial_hz, 0);
+  EXPECT_EQ(p.latest().pitch_hz, 650);
+  EXPECT_EQ(p.take_notice(), "");
+  const auto bad = parse_rig_spec("999999:/dev/null");
+  ASSERT_TRUE(bad.spec);
+  RigPoller q(hamlib_link(*bad.spec), o);
+  std::string n;
+  ASSERT_TRUE(wait_for([&] { return !(n = q.take_notice()).empty(); }, 3));
+  EXPECT_EQ(n, "rig: hamlib has no rig model 999999; trying again every poll");
+}
+
 TEST(RigPoller, UnreachableAtStartIsReportedAndPollingGoesOn) {
   const int port = talvo::test::free_port();
   ASSERT_GT(port, 0);
