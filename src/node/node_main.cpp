@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "frame/telnet_server.h"
+#include "net/telnet_server.h"
 #include "mqtt/spot_subscriber.h"
 #include "node/node.h"
 
