@@ -123,9 +123,13 @@ std::string to_json(const SpotMessage& m) {
   j += ",\"type\":" + json_string(m.type);
   j += ",\"spotter\":" + json_string(m.spotter);
   j += ",\"time\":" + json_string(iso8601(m.utc));
-  j += ",\"confidence\":{\"copies\":" + std::to_string(m.copies);
-  j += std::string(",\"known\":") + (m.known ? "true" : "false") + "}}";
-  return j;
+  // A sender that does not count its copies (copies 0) says nothing of its
+  // confidence rather than claim none.
+  if (m.copies > 0) {
+    j += ",\"confidence\":{\"copies\":" + std::to_string(m.copies);
+    j += std::string(",\"known\":") + (m.known ? "true" : "false") + "}";
+  }
+  return j + "}";
 }
 
 SpotMessageOrError from_json(std::string_view json) {

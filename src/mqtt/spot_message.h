@@ -6,7 +6,8 @@
 //    "type":"CQ","spotter":"ZF9CW","time":"2026-12-08T06:12:00Z",
 //    "confidence":{"copies":3,"known":true}}
 // Readers ignore fields they do not know; call, spotter, freq_khz and time
-// must be there.
+// must be there. "confidence" is left out by a sender that does not count
+// its copies (talvo-decode does not).
 #pragma once
 
 #include <cstdint>
@@ -25,7 +26,7 @@ struct SpotMessage {
   std::string type;      // "CQ" or "DX"
   std::string spotter;   // the receiver's call, without "-#"
   std::int64_t utc = 0;  // time heard, seconds since 1970-01-01 00:00 UTC
-  int copies = 0;        // confidence: times the call was copied
+  int copies = 0;        // confidence: times the call was copied (0: not counted)
   bool known = false;    // confidence: whether the call is in the known-calls list
 };
 

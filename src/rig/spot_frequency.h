@@ -6,24 +6,36 @@
 #pragma once
 
 #include "rig/reading.h"
+#include "spots/spot.h"
 
 namespace talvo::rig {
 
-// Radio frequency in Hz of a signal at `audio_hz` in the audio, with the
-// radio as `r` reads.
-inline double spot_hz(const RigReading& r, double audio_hz) {
+// The tuning the spots reckon with (spots::radio_hz) for the radio as `r` reads.
+inline spots::Tuning tuning_of(const RigReading& r) {
+  spots::Tuning t;
+  t.dial_hz = r.dial_hz;
   switch (r.mode) {
     case RigMode::kLsb:
-      return r.dial_hz - audio_hz;
+      t.sideband = spots::Sideband::kLsb;
+      break;
     case RigMode::kCw:
-      return r.dial_hz + (audio_hz - r.pitch_hz);
+      t.pitch_hz = r.pitch_hz;
+      break;
     case RigMode::kCwr:
-      return r.dial_hz - (audio_hz - r.pitch_hz);
+      t.sideband = spots::Sideband::kLsb;
+      t.pitch_hz = r.pitch_hz;
+      break;
     case RigMode::kUsb:
     case RigMode::kOther:
       break;
   }
-  return r.dial_hz + audio_hz;
+  return t;
+}
+
+// Radio frequency in Hz of a signal at `audio_hz` in the audio, with the
+// radio as `r` reads.
+inline double spot_hz(const RigReading& r, double audio_hz) {
+  return spots::radio_hz(tuning_of(r), audio_hz);
 }
 
 }  // namespace talvo::rig

@@ -96,6 +96,17 @@ TEST(SpotMessage, WritesTheAgreedJsonAndReadsItBack) {
   EXPECT_EQ(b.utc, 1796710320);
   EXPECT_EQ(b.copies, 3);
   EXPECT_TRUE(b.known);
+
+  // A sender that does not count copies leaves the confidence out.
+  SpotMessage u = k5mr();
+  u.copies = 0;
+  u.known = true;
+  EXPECT_EQ(to_json(u), R"({"call":"K5MR","freq_khz":14042.6,"audio_hz":612,"snr_db":18,"wpm":38,)"
+                        R"("type":"CQ","spotter":"ZF9CW","time":"2026-12-08T06:12:00Z"})");
+  const auto ru = from_json(to_json(u));
+  ASSERT_TRUE(ru.message) << ru.error;
+  EXPECT_EQ(ru.message->copies, 0);
+  EXPECT_FALSE(ru.message->known);
 }
 
 TEST(SpotMessage, EscapesStringsBothWays) {
