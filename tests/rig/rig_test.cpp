@@ -16,6 +16,7 @@
 
 #include "rig/rig_poller.h"
 #include "rig/rig_spec.h"
+#include "rig/rigctld.h"
 #include "rig/spot_frequency.h"
 #include "support/find_program.h"
 #include "support/loopback.h"
@@ -182,31 +183,9 @@ TEST(RigPoller, ReportsSilenceOnceKeepsTheDialAndReopens) {
   EXPECT_GT(radio->opens, 10);  // opened again on every silent poll
 }
 
-// rigctld with hamlib's dummy rig on 127.0.0.1:port.
-std::unique_ptr<PipedChild> start_rigctld(int port) {
-  auto c = std::make_unique<PipedChild>(
-      std::vector<std::string>{"rigctld", "-m", "1", "-T", "127.0.0.1", "-t", std::to_string(port)},
-      talvo::test::ChildOptions{false, true, ""});
-  return c;
-}
-
-// Sets the dummy rig with rigctl as a program beside the skimmer would.
-talvo::test::Run rigctl(int port, const std::vector<std::string>& command) {
-  std::vector<std::string> argv = {talvo::test::find_program("rigctl"), "-m", "2", "-r",
-                                   "127.0.0.1:" + std::to_string(port)};
-  argv.insert(argv.end(), command.begin(), command.end());
-  talvo::test::RunOptions o;
-  o.seconds = 10;
-  return talvo::test::run(argv, o);
-}
-
-// Sets the dial and mode, retrying while rigctld is still starting.
-bool set_rig(int port, const std::vector<std::string>& command) {
-  talvo::test::Run last;
-  const bool ok = wait_for([&] { return (last = rigctl(port, command)).status == 0; }, 5);
-  if (!ok) ADD_FAILURE() << "rigctl: status " << last.status << ": " << last.out << last.err;
-  return ok;
-}
+using talvo::test::rigctl;
+using talvo::test::set_rig;
+using talvo::test::start_rigctld;
 
 TEST(RigPoller, FollowsARealRigctldThroughQsyAndARestart) {
   const int port = talvo::test::free_port();
