@@ -75,9 +75,8 @@ SpotLinks::~SpotLinks() {
   printer_.join();
   print_notices();
   if (const long n = held(); n > 0)
-    std::fprintf(
-        stderr,
-        "talvo-decode: rig: %ld calls heard before the radio first answered were not spotted\n", n);
+    std::fprintf(stderr,
+                 "talvo-decode: rig: spots held back before the radio first answered: %ld\n", n);
   sink_.reset();
   feed_.reset();
   dial_.reset();

@@ -185,7 +185,7 @@ TEST(DecodeRig, ARadioThatNeverAnswersHoldsTheSpotsAndDecodingGoesOn) {
   EXPECT_EQ(r.out.find("\"call\""), std::string::npos) << r.out;
   EXPECT_EQ(count_of(r.err, "talvo-decode: rig: "), 2u) << r.err;
   EXPECT_NE(r.err.find("trying again every poll"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("rig: 1 calls heard before the radio first answered were not spotted"),
+  EXPECT_NE(r.err.find("rig: spots held back before the radio first answered: 1\n"),
             std::string::npos)
       << r.err;
 }
