@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "net/telnet_server.h"
 #include "mqtt/spot_subscriber.h"
+#include "net/telnet_server.h"
 #include "node/node.h"
 
 namespace {
