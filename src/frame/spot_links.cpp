@@ -2,6 +2,7 @@
 #include "frame/spot_links.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 #include "rig/spot_frequency.h"
@@ -22,8 +23,9 @@ mqtt::SpotMessage spot_message(const std::string& spotter, const spots::Heard& h
                                const spots::Made& m) {
   mqtt::SpotMessage s;
   s.call = m.spot.call;
-  s.freq_khz = m.spot.freq_hz / 1000.0;
-  s.audio_hz = h.tone_hz;
+  // To the hertz: the tone is measured no closer than that.
+  s.freq_khz = std::round(m.spot.freq_hz) / 1000.0;
+  s.audio_hz = std::round(h.tone_hz);
   s.snr_db = m.spot.snr_db;
   s.wpm = m.spot.wpm;
   s.type = spots::type_name(m.spot.type);

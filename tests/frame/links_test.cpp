@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "frame/spot_links.h"
 #include "mqtt/broker.h"
 #include "mqtt/spot_message.h"
 #include "rig/rigctld.h"
@@ -269,6 +270,24 @@ std::string expected(const std::string& line, const std::string& spotter) {
     call = w;
   return "talvo/spots/" + mqtt::band_name(std::stod(f)) + "/" + spotter + "/" + call + " " + f +
          " " + call + " " + spotter;
+}
+
+TEST(DecodeMqtt, TheMessageOfASpotCarriesItsFieldsToTheHertz) {
+  spots::Heard h;
+  h.call = {"DL1ABC", spots::SpotType::kCq};
+  h.tone_hz = 700.0203;
+  spots::Made m;
+  m.spot.call = "DL1ABC";
+  m.spot.freq_hz = 14025100.0203;
+  m.spot.snr_db = 23;
+  m.spot.wpm = 20;
+  m.spot.type = spots::SpotType::kCq;
+  m.spot.utc = 1796712473;  // 2026-12-08 06:47:53Z
+  const mqtt::SpotMessage s = spot_message("ZF9CW", h, m);
+  EXPECT_EQ(mqtt::to_json(s),
+            R"({"call":"DL1ABC","freq_khz":14025.1,"audio_hz":700,"snr_db":23,"wpm":20,)"
+            R"("type":"CQ","spotter":"ZF9CW","time":"2026-12-08T06:47:53Z"})");
+  EXPECT_EQ(mqtt::spot_topic(s), "talvo/spots/20m/ZF9CW/DL1ABC");
 }
 
 TEST(DecodeMqtt, ASubscriberGetsEverySpotOfARun) {
