@@ -1,6 +1,8 @@
 // talvo-decode: decodes a recording, a stream on standard input or the sound
 // card on clusters 50 Hz apart, prints what each decoded, and as a skimmer
-// spots the calls it finds, on standard output and to a telnet spot server.
+// spots the calls it finds, on standard output, to a telnet spot server and
+// to an MQTT broker, on the frequency of the radio's dial (given, or read
+// from the radio through hamlib).
 //
 // The steps (the spot server, the input, the clusters, the decoding) hand
 // back what stops the program as an Outcome; main alone prints it and ends
@@ -20,6 +22,7 @@
 #include "frame/commands.h"
 #include "frame/decode_options.h"
 #include "frame/report.h"
+#include "frame/spot_links.h"
 #include "input/diagnosis.h"
 #include "input/input.h"
 #include "input/interrupt.h"
@@ -92,6 +95,18 @@ std::optional<Outcome> start_server(DecodeOptions& o, SpotServer& out) {
   out.server = std::move(started.source);
   out.publisher = std::make_unique<TelnetPublisher>(*out.server);
   o.s.spots.publisher = out.publisher.get();
+  return std::nullopt;
+}
+
+// The radio (--rig) and the broker (--mqtt), when asked for: the spotter
+// takes its dial from the one and hands its spots to the other.
+std::optional<Outcome> start_links(DecodeOptions& o, std::unique_ptr<SpotLinks>& out) {
+  if (!o.rig && !o.mqtt) return std::nullopt;
+  std::string error;
+  out = SpotLinks::start(o.rig, o.pitch_hz, o.mqtt, o.s.spots.spotter, error);
+  if (!out) return failure("talvo-decode: " + error);
+  o.s.spots.dial = out->dial();
+  o.s.spots.sink = out->sink();
   return std::nullopt;
 }
 
@@ -192,6 +207,8 @@ Outcome run(DecodeOptions& o) {
   // The spot server, before anything is decoded.
   SpotServer server;
   if (auto stop = start_server(o, server)) return *stop;
+  std::unique_ptr<SpotLinks> links;
+  if (auto stop = start_links(o, links)) return *stop;
   ToneWatch watch;
   Source src;
   if (auto stop = open_source(o, watch, src)) return *stop;
@@ -223,6 +240,7 @@ Outcome run(DecodeOptions& o) {
   if (o.summary) std::fputs(g.stations.format(s.spots.dial_khz == 0).c_str(), stdout);
   std::fflush(stdout);
   if (server.server) server.server->stop();
+  links.reset();
   // A recorder that failed is the reason, whatever the audio held.
   if (src.recorder) {
     const int ws = pclose(src.recorder);

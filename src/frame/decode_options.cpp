@@ -61,6 +61,16 @@ const char* const kHelp =
     "                    this TCP port\n"
     "  --listen ADDR     with --telnet: the address or host name the spot server\n"
     "                    listens on (default 127.0.0.1, this machine only)\n"
+    "  --rig SPEC        follow the radio's dial and mode through hamlib: HOST:PORT\n"
+    "                    of a rigctld, or MODEL:DEVICE of a radio on a cable\n"
+    "                    (e.g. 3073:/dev/ttyUSB0); read about once a second, each\n"
+    "                    spot takes the frequency read last; spots wait for the\n"
+    "                    radio's first answer (not with --dial or --sideband)\n"
+    "  --pitch HZ        with --rig: the CW pitch of a radio that reports none,\n"
+    "                    100 to 3000 Hz (default 600)\n"
+    "  --mqtt URL        send each spot as JSON to an MQTT broker,\n"
+    "                    mqtt://[USER[:PASSWORD]@]HOST[:PORT], on the topic\n"
+    "                    talvo/spots/BAND/SPOTTER/CALL\n"
     "  --live [DEVICE]   read the sound card through arecord (default device\n"
     "                    sysdefault) until interrupted\n"
     "  --gain G          classic: input gain, above 0 and at most 1000 (default 1.0)\n"
@@ -95,7 +105,8 @@ bool span(const char* text, int& lo, int& hi) {
 bool takes_value(const std::string& a) {
   return a == "--center" || a == "--channel" || a == "--format" || a == "--gain" ||
          a == "--receiver" || a == "--span" || a == "--threads" || a == "--spotter" ||
-         a == "--dial" || a == "--sideband" || a == "--telnet" || a == "--listen";
+         a == "--dial" || a == "--sideband" || a == "--telnet" || a == "--listen" || a == "--rig" ||
+         a == "--pitch" || a == "--mqtt";
 }
 
 // The receiver's and the input's options with their value; "" when
@@ -163,12 +174,14 @@ std::string take_spots(const std::string& a, const char* value, DecodeOptions& o
     if (!number(value, v) || v < 0 || v > 1e8)
       return "--dial must be a frequency in kHz, 0 or more";
     sp.dial_khz = v;
+    o.dial_given = true;
   } else if (a == "--sideband") {
     // The spots' own words; I/Q input has no sideband to name.
     spots::Sideband sb = spots::Sideband::kUsb;
     if (!spots::parse_sideband(value, sb) || sb == spots::Sideband::kIq)
       return "--sideband must be usb or lsb";
     sp.sideband = sb;
+    o.dial_given = true;
   } else if (a == "--telnet") {
     if (!number(value, v) || v != static_cast<int>(v) || v < 1 || v > 65535)
       return "--telnet must be a TCP port from 1 to 65535";
@@ -177,6 +190,36 @@ std::string take_spots(const std::string& a, const char* value, DecodeOptions& o
     o.listen = value;
     o.listen_given = true;
   }
+  return "";
+}
+
+// The radio's and the broker's options with their value; "" when accepted,
+// else why not.
+std::string take_links(const std::string& a, const char* value, DecodeOptions& o) {
+  double v = 0;
+  if (a == "--rig") {
+    rig::RigSpecOrError r = rig::parse_rig_spec(value);
+    if (!r.spec) return "--rig: " + r.error;
+    o.rig = *r.spec;
+  } else if (a == "--pitch") {
+    if (!number(value, v) || !(v >= 100 && v <= 3000))
+      return "--pitch must be a CW pitch from 100 to 3000 Hz";
+    o.pitch_hz = v;
+    o.pitch_given = true;
+  } else if (a == "--mqtt") {
+    mqtt::MqttUrlOrError u = mqtt::parse_mqtt_url(value);
+    if (!u.url) return "--mqtt: " + u.error;
+    o.mqtt = *u.url;
+  }
+  return "";
+}
+
+// What --rig cannot go with; "" when nothing.
+std::string check_rig(const DecodeOptions& o) {
+  if (o.pitch_given && !o.rig) return "--pitch is the radio's CW pitch: it needs --rig";
+  if (!o.rig) return "";
+  if (o.dial_given) return "--rig reads the dial and mode from the radio: no --dial or --sideband";
+  if (o.s.iq) return "--rig follows a radio's audio, not --iq (an I/Q centre is no radio's dial)";
   return "";
 }
 
@@ -218,10 +261,10 @@ std::string check_together(const DecodeOptions& o) {
   if (classic && (o.summary || o.spot_set))
     return "--summary, --spotter, --dial and --sideband need --receiver fine (the classic "
            "receiver picks out no calls)";
-  if (o.spot_set && !s.spots.print && o.telnet_port <= 0 && !o.summary &&
+  if (o.spot_set && !s.spots.print && o.telnet_port <= 0 && !o.summary && !o.mqtt &&
       s.format != DecodeSettings::kEvents)
     return "--spotter, --dial and --sideband shape the spots: they need --spots, --telnet, "
-           "--summary or --format events";
+           "--mqtt, --summary or --format events";
   if (o.summary && !text) return "--summary is for the text format";
   if (!classic && (o.gain_given || s.auto_gain))
     return "--gain and --auto-gain are for --receiver classic (the fine receiver keys on "
@@ -238,15 +281,19 @@ std::string check(const DecodeOptions& o, bool have_file) {
   if (o.live && have_file) return "--live reads the sound card: no FILE with it";
   if (!have_file && !o.live) return "no recording named";
   const bool classic = s.receiver == ReceiverKind::kClassic;
-  if (classic && (o.span_given || s.iq || s.spots.print || o.telnet_port > 0)) {
-    const char* what = o.span_given    ? "--span"
-                       : s.iq          ? "--iq"
-                       : s.spots.print ? "--spots"
-                                       : "--telnet";
+  if (classic && (o.span_given || s.iq || s.spots.print || o.telnet_port > 0 || o.rig || o.mqtt)) {
+    const char* what = o.span_given        ? "--span"
+                       : s.iq              ? "--iq"
+                       : s.spots.print     ? "--spots"
+                       : o.telnet_port > 0 ? "--telnet"
+                       : o.rig             ? "--rig"
+                                           : "--mqtt";
     return std::string(what) + " needs --receiver fine";
   }
   if (o.span_given && o.centre_given) return "--span or --center, not both";
   if (s.iq && o.live) return "--iq reads a file or standard input, not --live";
+  const std::string rig = check_rig(o);
+  if (!rig.empty()) return rig;
   return check_together(o);
 }
 
@@ -272,6 +319,7 @@ ParsedOptions parse_decode_options(int argc, const char* const* argv) {
       const char* value = argv[++i];
       p.error = take_input(a, value, o);
       if (p.error.empty()) p.error = take_spots(a, value, o);
+      if (p.error.empty()) p.error = take_links(a, value, o);
       if (!p.error.empty()) return p;
     } else if (a == "--help" || a == "-h") {
       o.help = true;

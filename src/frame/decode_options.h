@@ -3,9 +3,12 @@
 // with a hint to --help and ends with status 2).
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "engine/decode.h"
+#include "mqtt/mqtt_url.h"
+#include "rig/rig_spec.h"
 
 namespace talvo {
 
@@ -27,6 +30,11 @@ struct DecodeOptions {
   bool listen_given = false;          // --listen was given
   bool gain_given = false;            // --gain was given
   bool spot_set = false;              // --spotter, --dial or --sideband was given
+  std::optional<rig::RigSpec> rig;    // --rig: the radio whose dial the spots follow
+  double pitch_hz = 600;              // --pitch: CW pitch of a radio that reports none, Hz
+  bool pitch_given = false;           // --pitch was given
+  bool dial_given = false;            // --dial or --sideband was given
+  std::optional<mqtt::MqttUrl> mqtt;  // --mqtt: the broker the spots go to
 };
 
 struct ParsedOptions {

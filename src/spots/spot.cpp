@@ -82,4 +82,9 @@ double radio_hz(double dial_khz, Sideband sb, double audio_hz) {
   return sb == Sideband::kLsb ? dial - audio_hz : dial + audio_hz;
 }
 
+double radio_hz(const Tuning& t, double audio_hz) {
+  const double off = audio_hz - t.pitch_hz;
+  return t.sideband == Sideband::kLsb ? t.dial_hz - off : t.dial_hz + off;
+}
+
 }  // namespace talvo::spots

@@ -83,4 +83,18 @@ bool parse_sideband(std::string_view s, Sideband& sb);
 // offset from the centre) with the dial at `dial_khz`.
 double radio_hz(double dial_khz, Sideband sb, double audio_hz);
 
+// Where the radio is tuned at one moment. A signal heard at `pitch_hz` in
+// the audio is on the dial; any other is off it by its distance from the
+// pitch: above in USB and with I/Q, below in LSB. A radio in CW mode shows
+// the frequency of a signal at its CW pitch (CW: upper sideband, CWR:
+// lower); in USB and LSB the pitch is 0 and the dial is the carrier.
+struct Tuning {
+  double dial_hz = 0;  // the frequency the radio shows, Hz
+  Sideband sideband = Sideband::kUsb;
+  double pitch_hz = 0;  // the audio frequency the dial stands for, Hz
+};
+
+// The radio frequency in Hz of a signal at `audio_hz` with the radio tuned as `t`.
+double radio_hz(const Tuning& t, double audio_hz);
+
 }  // namespace talvo::spots

@@ -20,12 +20,35 @@ class SpotPublisher {
   virtual void publish(const std::string& line) = 0;
 };
 
+struct Heard;
+struct Made;
+
+// The radio's tuning at the moment of a spot, for a receiver whose dial
+// moves (the programs read the radio; this folder does no I/O).
+class DialSource {
+ public:
+  virtual ~DialSource() = default;
+  // The tuning now; empty while it is not known (the radio has not yet
+  // answered): the spot is then held back. Must not wait for the radio.
+  virtual std::optional<Tuning> tuning() = 0;
+};
+
+// Where spots go as values besides their lines (the MQTT feed). Must not
+// wait for the network.
+class SpotSink {
+ public:
+  virtual ~SpotSink() = default;
+  virtual void spotted(const Heard& h, const Made& m) = 0;
+};
+
 struct SpotSettings {
   bool print = false;             // spot lines on standard output (text format)
   std::string spotter = "TALVO";  // the skimmer operator's call
   double dial_khz = 0;            // the radio's dial, kHz
   Sideband sideband = Sideband::kUsb;
   SpotPublisher* publisher = nullptr;  // the telnet server, when one runs
+  DialSource* dial = nullptr;  // the radio's tuning as it moves; null: dial_khz and sideband
+  SpotSink* sink = nullptr;    // the spots as values (the MQTT feed), when one runs
 };
 
 // A call as the decoder heard it.
@@ -47,7 +70,8 @@ class Spotter {
  public:
   explicit Spotter(const SpotSettings& s) : s_(s) {}
   // The spot of a heard call, published; nothing when it is held back as
-  // a repeat.
+  // a repeat or while the dial source does not know the tuning. Its
+  // frequency is the dial source's tuning at this call.
   std::optional<Made> heard(const Heard& h);
 
  private:
