@@ -17,6 +17,7 @@
 #include "rx/fine/channeliser.h"
 #include "rx/fine/common.h"
 #include "rx/fine/dot_length.h"
+#include "rx/fine/filter_bank.h"
 #include "rx/fine/group_floor.h"
 #include "rx/fine/guards.h"
 #include "rx/fine/key_decision.h"
@@ -115,6 +116,9 @@ std::string FineFrontEnd::check(const FinePlan& p) {
     return "the sample rate must be a positive multiple of 500 Hz";
   if (p.sample_rate / kTickRate < 2) return "the sample rate must be at least 1000 Hz";
   if (p.centres_hz.empty()) return "no cluster centres";
+  if (p.bank && !p.iq) return "a shared filter bank takes I/Q input only";
+  if (p.bank && std::lround(p.bank->rate() * p.bank->decimation()) != p.sample_rate)
+    return "the shared filter bank runs at another rate";
   const double half = p.sample_rate / 2.0;
   for (std::size_t i = 0; i < p.centres_hz.size(); i++) {
     const double c = p.centres_hz[i];
@@ -134,8 +138,11 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   s.plan = plan;
   s.spt = plan.sample_rate / kTickRate;
   const int k = static_cast<int>(plan.centres_hz.size());
-  s.chan.make(fine::ChanneliserParams{}, plan.sample_rate, s.spt, plan.iq, plan.centres_hz,
-              kMaxFrames);
+  if (plan.bank)
+    s.chan.make(fine::ChanneliserParams{}, *plan.bank, s.spt, plan.centres_hz);
+  else
+    s.chan.make(fine::ChanneliserParams{}, plan.sample_rate, s.spt, plan.iq, plan.centres_hz,
+                kMaxFrames);
   s.chd = fine::design_channel(kChannel, kMaxWin);
 
   s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});

@@ -1,6 +1,7 @@
 #include "rx/fine/channeliser.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numbers>
 
 namespace talvo::fine {
@@ -103,12 +104,48 @@ void Channeliser::make(const ChanneliserParams& p, int sample_rate, int spt, boo
   }
 }
 
+void Channeliser::make(const ChanneliserParams& p, const FilterBank& bank, int spt,
+                       const std::vector<double>& centres) {
+  p_ = p;
+  bank_ = &bank;
+  iq_ = true;
+  centres_ = centres;
+  sample_rate_ = static_cast<int>(std::lround(bank.rate() * bank.decimation()));
+  d1_ = bank.decimation();
+  d2_ = spt / d1_;
+  band_rate_ = bank.rate();
+  band_mid_ = 0;
+  band_nco_ = nco_crcf_create(LIQUID_NCO);
+  clu_taps_ = kaiser(p.cluster_cut_hz / band_rate_, p.cluster_skirt_hz / band_rate_, p.stop_db);
+  const std::size_t len = clu_taps_.size();
+  const int k = static_cast<int>(centres.size());
+  for (int q = 0; q < k; q++) {
+    const int ch = bank.channel_of(centres[q]);
+    const auto it = std::find(bank_ch_.begin(), bank_ch_.end(), ch);
+    clu_ch_.push_back(static_cast<int>(it - bank_ch_.begin()));
+    if (it == bank_ch_.end()) bank_ch_.push_back(ch);
+    nco_.push_back(nco_crcf_create(LIQUID_NCO));
+    const double w = mixing(centres[q]);
+    std::vector<cfloat> taps(len);
+    for (std::size_t i = 0; i < len; i++) {
+      const double kk = static_cast<double>(len - 1 - i);
+      taps[i] = std::polar(clu_taps_[len - 1 - i], static_cast<float>(w * kk));
+    }
+    dec_.push_back(dotprod_cccf_create(taps.data(), len));
+  }
+  bank_hist_.resize(bank_ch_.size() * 2 * len);
+}
+
 double Channeliser::mixing(double centre) const {
   const double two_pi = 2 * std::numbers::pi;
+  // Behind the bank a channel's samples stand at the band's own frequencies
+  // folded by its rate: the cluster mixes by its centre, whole turns left out.
+  if (bank_) return two_pi * std::remainder(centre / band_rate_, 1.0);
   return two_pi * (centre - band_mid_) / band_rate_;
 }
 
 double Channeliser::delay_frames() const {
+  if (bank_) return bank_->delay_frames() + (clu_taps_.size() - 1) / 2.0 * d1_;
   return (band_taps_.empty() ? 0.0 : (band_taps_.size() - 1) / 2.0) +
          (clu_taps_.size() - 1) / 2.0 * d1_;
 }
@@ -123,6 +160,8 @@ void Channeliser::reset() {
   std::fill(band_real_.begin(), band_real_.end(), 0.0f);
   std::fill(band_cplx_.begin(), band_cplx_.end(), cfloat{});
   std::fill(hist_.begin(), hist_.end(), cfloat{});
+  std::fill(bank_hist_.begin(), bank_hist_.end(), cfloat{});
+  frame_ = 0;
   hist_pos_ = 0;
   band_fill_ = 0;
   fill2_ = 0;
@@ -134,7 +173,7 @@ void Channeliser::reset() {
 }
 
 void Channeliser::begin(const float* in, int n) {
-  if (d1_ != 1) return;
+  if (d1_ != 1 || bank_) return;
   // No band filter: every frame is mixed down as it comes.
   for (int i = 0; i < n; i++)
     band_cplx_[i] = iq_ ? cfloat(in[2 * i], in[2 * i + 1]) : cfloat(in[i], 0.0f);
@@ -142,7 +181,10 @@ void Channeliser::begin(const float* in, int n) {
 }
 
 void Channeliser::cluster(int q, cfloat* z, cfloat* turn) {
-  dotprod_cccf_execute(dec_[q], hist_.data() + hist_pos_, z);
+  cfloat* h = bank_
+                  ? bank_hist_.data() + static_cast<std::size_t>(clu_ch_[q]) * 2 * clu_taps_.size()
+                  : hist_.data();
+  dotprod_cccf_execute(dec_[q], h + hist_pos_, z);
   nco_crcf_mix_down(nco_[q], cfloat(1.0f, 0.0f), turn);
   nco_crcf_step(nco_[q]);
 }
