@@ -272,6 +272,11 @@ void FineFrontEnd::run(const float* in, int n) {
   State& s = *s_;
   s.nticks = 0;
   n = std::clamp(n, 0, kMaxFrames);
+  if (s.chan.banked()) {
+    for (int i = s.chan.next_tick(0, n); i < n; i = s.chan.next_tick(i + 1, n))
+      s.tick_done(i);
+    return;
+  }
   s.chan.begin(in, n);
   for (int i = 0; i < n; i++) {
     if (!s.chan.step(in, i)) continue;

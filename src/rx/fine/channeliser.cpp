@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <stdexcept>
 
 namespace talvo::fine {
 
@@ -108,6 +109,7 @@ void Channeliser::make(const ChanneliserParams& p, const FilterBank& bank, int s
                        const std::vector<double>& centres) {
   p_ = p;
   bank_ = &bank;
+  lead_ = bank.lead();
   iq_ = true;
   centres_ = centres;
   sample_rate_ = static_cast<int>(std::lround(bank.rate() * bank.decimation()));
@@ -134,6 +136,34 @@ void Channeliser::make(const ChanneliserParams& p, const FilterBank& bank, int s
     dec_.push_back(dotprod_cccf_create(taps.data(), len));
   }
   bank_hist_.resize(bank_ch_.size() * 2 * len);
+  turns_.resize(1000);
+  for (int i = 0; i < 1000; i++)
+    turns_[static_cast<std::size_t>(i)] =
+        std::polar(1.0f, static_cast<float>(-2 * std::numbers::pi * i / 1000));
+  for (int q = 0; q < k; q++) {
+    // w d2 / 2 pi = centre / ticks per second, in thousandths of a turn.
+    const double th = centres[q] * 1000 / (band_rate_ / d2_);
+    if (th != std::round(th))
+      throw std::invalid_argument("behind a filter bank cluster centres are whole Hz");
+    turn_step_.push_back(static_cast<int>(((std::lround(th) % 1000) + 1000) % 1000));
+  }
+  turn_at_.assign(static_cast<std::size_t>(k), 0);
+}
+
+int Channeliser::next_tick(int from, int n) {
+  for (int i = from; i < n;) {
+    // Frames to the next bank sample.
+    const int to = frame_ < lead_ ? static_cast<int>(lead_ - frame_) + d1_
+                                  : static_cast<int>(d1_ - (frame_ - lead_) % d1_);
+    if (i + to > n) {
+      frame_ += n - i;
+      return n;
+    }
+    frame_ += to;
+    i += to;
+    if (bank_sample()) return i - 1;
+  }
+  return n;
 }
 
 double Channeliser::mixing(double centre) const {
@@ -162,6 +192,7 @@ void Channeliser::reset() {
   std::fill(hist_.begin(), hist_.end(), cfloat{});
   std::fill(bank_hist_.begin(), bank_hist_.end(), cfloat{});
   frame_ = 0;
+  std::fill(turn_at_.begin(), turn_at_.end(), 0);
   hist_pos_ = 0;
   band_fill_ = 0;
   fill2_ = 0;
@@ -185,6 +216,13 @@ void Channeliser::cluster(int q, cfloat* z, cfloat* turn) {
                   ? bank_hist_.data() + static_cast<std::size_t>(clu_ch_[q]) * 2 * clu_taps_.size()
                   : hist_.data();
   dotprod_cccf_execute(dec_[q], h + hist_pos_, z);
+  if (bank_) {
+    int& at = turn_at_[static_cast<std::size_t>(q)];
+    *turn = turns_[static_cast<std::size_t>(at)];
+    at += turn_step_[static_cast<std::size_t>(q)];
+    if (at >= 1000) at -= 1000;
+    return;
+  }
   nco_crcf_mix_down(nco_[q], cfloat(1.0f, 0.0f), turn);
   nco_crcf_step(nco_[q]);
 }

@@ -60,6 +60,11 @@ class Channeliser {
 
   // A block of n frames begins (without a band filter it is mixed at once).
   void begin(const float* in, int n);
+  // Behind a shared bank: the frame of the block (from `from`, below n) that
+  // completes the next tick, or n when none does; the channels' samples up
+  // to it are taken. Frames need not be stepped one by one.
+  int next_tick(int from, int n);
+  bool banked() const { return bank_ != nullptr; }
   // Frame i of the block; true when it completed a tick.
   bool step(const float* in, int i);
   // At a completed tick, cluster q's decimated envelope z and the mixer's
@@ -96,7 +101,15 @@ class Channeliser {
   std::vector<int> clu_ch_;   // [q]: cluster q's local channel
   std::vector<cfloat> bank_hist_;
   long long frame_ = 0;  // input frames since reset
+  int lead_ = 0;         // frames the bank's samples lag the input
+  // Behind the bank each cluster turns by a whole number of thousandths of
+  // a turn per tick (centres are whole Hz, ticks 500 a second): the turns
+  // from a table instead of an oscillator.
+  std::vector<cfloat> turns_;   // [i]: exp(-j 2 pi i / 1000)
+  std::vector<int> turn_step_;  // [q]: thousandths of a turn per tick
+  std::vector<int> turn_at_;    // [q]: the table entry of the next tick
   bool bank_step();
+  bool bank_sample();
   nco_crcf band_nco_ = nullptr;      // turns by -band_mid (per band sample, or per frame)
   firdecim_rrrf band_re_ = nullptr;  // real input: band filter, cosine-weighted taps
   firdecim_rrrf band_im_ = nullptr;  // real input: band filter, sine-weighted taps
@@ -150,8 +163,13 @@ inline bool Channeliser::step(const float* in, int i) {
 // A frame behind the shared bank: at each of its samples every channel
 // taken is pushed into its history.
 inline bool Channeliser::bank_step() {
-  if (++frame_ % d1_ != 0) return false;
-  const long long j = frame_ / d1_ - 1;
+  if (++frame_ <= lead_ || (frame_ - lead_) % d1_ != 0) return false;
+  return bank_sample();
+}
+
+// The bank's sample made by the frame just counted.
+inline bool Channeliser::bank_sample() {
+  const long long j = (frame_ - lead_) / d1_ - 1;
   const int len = static_cast<int>(clu_taps_.size());
   for (std::size_t c = 0; c < bank_ch_.size(); c++) {
     const cfloat u = bank_->at(bank_ch_[c], j);

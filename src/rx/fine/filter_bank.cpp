@@ -63,8 +63,10 @@ void FilterBank::make(int sample_rate, int max_frames, const FilterBankParams& p
         std::polar(1.0f, static_cast<float>(-2 * std::numbers::pi * turns));
   }
   fft_ = std::make_unique<Fft>(m_);
+  bal_.make(IqBalanceParams{});
+  pending_.resize(2 * static_cast<std::size_t>(IqBalanceParams{}.block_frames));
   ring_ = 1;
-  while (ring_ < 2 * (max_frames / d_ + 2))
+  while (ring_ < 2 * ((max_frames + lead()) / d_ + 2))
     ring_ *= 2;
   out_.resize(static_cast<std::size_t>(m_) * ring_);
   reset();
@@ -89,17 +91,30 @@ void FilterBank::reset() {
   pos_ = 0;
   fill_ = 0;
   made_ = 0;
+  waiting_ = 0;
+  bal_.reset();
 }
 
 void FilterBank::run(const double* iq, int n) {
-  for (int i = 0; i < n; i++) {
-    const cfloat x(static_cast<float>(iq[2 * i]), static_cast<float>(iq[2 * i + 1]));
-    hist_[static_cast<std::size_t>(pos_)] = x;
-    hist_[static_cast<std::size_t>(pos_ + len_)] = x;
-    if (++pos_ == len_) pos_ = 0;
-    if (++fill_ < d_) continue;
-    fill_ = 0;
-    sample();
+  const int block = static_cast<int>(pending_.size() / 2);
+  for (int i = 0; i < n;) {
+    const int take = std::min(n - i, block - waiting_);
+    std::copy(iq + 2 * i, iq + 2 * (i + take), pending_.begin() + 2 * waiting_);
+    waiting_ += take;
+    i += take;
+    if (waiting_ < block) break;
+    waiting_ = 0;
+    bal_.learn(pending_.data(), block);
+    for (int f = 0; f < block; f++) {
+      const cfloat x = bal_.apply(pending_[2 * static_cast<std::size_t>(f)],
+                                  pending_[2 * static_cast<std::size_t>(f) + 1]);
+      hist_[static_cast<std::size_t>(pos_)] = x;
+      hist_[static_cast<std::size_t>(pos_ + len_)] = x;
+      if (++pos_ == len_) pos_ = 0;
+      if (++fill_ < d_) continue;
+      fill_ = 0;
+      sample();
+    }
   }
 }
 

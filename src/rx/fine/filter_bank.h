@@ -15,6 +15,8 @@
 // each cluster down from there exactly as it does behind its own band
 // filter.
 //
+// The input's DC offset and mirror images are taken out first (IqBalance).
+//
 // It is shared by every group of clusters of a span: run() once over a
 // block, then each group's front end reads the samples it needs by their
 // number. The samples of the last ring() ticks' worth are kept.
@@ -26,6 +28,8 @@
 #include <complex>
 #include <memory>
 #include <vector>
+
+#include "rx/fine/iq_balance.h"
 
 namespace talvo::fine {
 
@@ -56,6 +60,7 @@ class FilterBank {
 
   // n frames of interleaved I/Q (2n values, I first).
   void run(const double* iq, int n);
+  const IqBalance& balance() const { return bal_; }
 
   int channels() const { return m_; }
   int decimation() const { return d_; }  // input frames per channel sample
@@ -64,11 +69,13 @@ class FilterBank {
   // The channel nearest a frequency (Hz, negative below 0) and its centre.
   int channel_of(double hz) const;
   double channel_hz(int c) const;
-  // Input frames from the input to a channel's sample (the prototype's
-  // group delay).
-  double delay_frames() const { return (static_cast<double>(len_) - 1) / 2; }
+  // Input frames from the input to a channel's sample: the balance's block
+  // and the prototype's group delay.
+  double delay_frames() const { return lead() + (static_cast<double>(taps_) - 1) / 2; }
+  // Frames the channels lag the input: a block waits for its balance.
+  int lead() const { return static_cast<int>(pending_.size() / 2); }
   // Channel samples made since reset; sample j is made by input frame
-  // (j + 1) * decimation() - 1.
+  // lead() + (j + 1) * decimation() - 1.
   long long made() const { return made_; }
   // Channel c's sample j (one of the last ring() made).
   cfloat at(int c, long long j) const {
@@ -89,9 +96,12 @@ class FilterBank {
   int fill_ = 0;              // frames since the last channel sample
   std::vector<cfloat> fix_;   // [c]: each channel's constant phase, taken out
   std::unique_ptr<Fft> fft_;
-  int ring_ = 1;             // samples kept per channel (power of two)
-  std::vector<cfloat> out_;  // [c * ring_ + j % ring_]
-  long long made_ = 0;       // channel samples made since reset
+  IqBalance bal_;                // the receiver's DC offset and I/Q imbalance taken out
+  std::vector<double> pending_;  // a block of I/Q waiting for its balance
+  int waiting_ = 0;              // frames in it
+  int ring_ = 1;                 // samples kept per channel (power of two)
+  std::vector<cfloat> out_;      // [c * ring_ + j % ring_]
+  long long made_ = 0;           // channel samples made since reset
 
   void sample();  // one channel sample of every channel from the history
 };
