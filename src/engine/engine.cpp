@@ -33,7 +33,9 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
   bool find_calls = false;
   std::vector<std::string> text;  // per cluster
   std::vector<double> first_t;    // per cluster: seconds of its first character, -1 before
-  std::vector<spots::CallFinder> finders;
+  // Per cluster, made when its first text comes (most clusters of a wide
+  // span never print).
+  std::vector<std::unique_ptr<spots::CallFinder>> finders;
   std::vector<spots::FoundCall> found;  // scratch
   std::vector<EngineEvent> events;      // of the batch being walked, in time order
   bool want_events = false;
@@ -71,7 +73,8 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
     }
     if (find_calls) {
       found.clear();
-      finders[i].feed(s, found);
+      if (!finders[i]) finders[i] = std::make_unique<spots::CallFinder>();
+      finders[i]->feed(s, found);
       for (auto& c : found) {
         EngineEvent e = make(d, q);
         e.is_call = true;

@@ -117,7 +117,6 @@ void Channeliser::make(const ChanneliserParams& p, const FilterBank& bank, int s
   d2_ = spt / d1_;
   band_rate_ = bank.rate();
   band_mid_ = 0;
-  band_nco_ = nco_crcf_create(LIQUID_NCO);
   clu_taps_ = kaiser(p.cluster_cut_hz / band_rate_, p.cluster_skirt_hz / band_rate_, p.stop_db);
   const std::size_t len = clu_taps_.size();
   const int k = static_cast<int>(centres.size());
@@ -126,7 +125,6 @@ void Channeliser::make(const ChanneliserParams& p, const FilterBank& bank, int s
     const auto it = std::find(bank_ch_.begin(), bank_ch_.end(), ch);
     clu_ch_.push_back(static_cast<int>(it - bank_ch_.begin()));
     if (it == bank_ch_.end()) bank_ch_.push_back(ch);
-    nco_.push_back(nco_crcf_create(LIQUID_NCO));
     const double w = mixing(centres[q]);
     std::vector<cfloat> taps(len);
     for (std::size_t i = 0; i < len; i++) {
@@ -182,8 +180,10 @@ double Channeliser::delay_frames() const {
 
 void Channeliser::reset() {
   const double two_pi = 2 * std::numbers::pi;
-  nco_crcf_reset(band_nco_);
-  nco_crcf_set_frequency(band_nco_, static_cast<float>(two_pi * band_mid_ * d1_ / sample_rate_));
+  if (band_nco_) {
+    nco_crcf_reset(band_nco_);
+    nco_crcf_set_frequency(band_nco_, static_cast<float>(two_pi * band_mid_ * d1_ / sample_rate_));
+  }
   if (band_re_) firdecim_rrrf_reset(band_re_);
   if (band_im_) firdecim_rrrf_reset(band_im_);
   if (band_iq_) firdecim_cccf_reset(band_iq_);
