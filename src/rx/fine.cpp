@@ -23,6 +23,7 @@
 #include "rx/fine/key_decision.h"
 #include "rx/fine/noise_floor.h"
 #include "rx/fine/subtractor.h"
+#include "rx/fine/watch.h"
 #include "rx/fine/weak_runs.h"
 
 namespace talvo {
@@ -74,6 +75,8 @@ struct FineFrontEnd::State {
   fine::RisenNoise risen;   // whether the noise rose on every cluster
   fine::Guards guards;      // whether a tick is clear of the other clusters
   fine::RunsPool runs;      // followers of weak stations' key runs, decided kHoldBack ticks late
+  fine::Watch watch;        // which clusters are awake
+  bool sleeps = false;      // clusters sleep while quiet (I/Q behind a shared bank)
 
   // --- clusters ------------------------------------------------------------
   // Each cluster's own stages, in the order a tick passes them.
@@ -175,6 +178,8 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   gp.slow_blocks = kAcquire.slow_blocks;
   s.group.make(gp, k);
   s.risen.make(kRisen);
+  s.watch.make(fine::WatchParams{}, k);
+  s.sleeps = plan.bank != nullptr;
   fine::GuardParams guard = kGuard;
   guard.subtract_hz = kSub.subtract_hz;
   s.guards.make(guard, plan.centres_hz);
@@ -209,6 +214,7 @@ void FineFrontEnd::reset() {
   s.guards.reset();
   s.sub.reset();
   s.risen.reset();
+  s.watch.reset();
   s.tick = 0;
   s.nticks = 0;
 }
@@ -295,12 +301,17 @@ void FineFrontEnd::State::tick_done(int frame) {
   for (int q = 0; q < k; q++) {
     cfloat z, turn;
     chan.cluster(q, &z, &turn);
-    sub.track(q, t, z, turn, floor_of(cl[q]));
+    if (sleeps && !watch.awake(q))
+      sub.rest(q, t, z, turn);
+    else
+      sub.track(q, t, z, turn, floor_of(cl[q]));
   }
   for (int q = 0; q < k; q++) {
     const auto& c = cl[q];
     auto& w = views[q];
     w.floor = floor_of(c);
+    // Asleep, its carrier and tone stand as they were (and it is not ready).
+    if (sleeps && !watch.awake(q) && !w.ready) continue;
     w.carrier = c.car.carrier();
     w.toned = c.car.toned();
     w.off = w.toned ? std::arg(c.car.rot()) : 0.0;
@@ -319,6 +330,14 @@ void FineFrontEnd::State::tick_done(int frame) {
   sub.predict(v);
   for (int q = 0; q < k; q++)
     cl[q].power.step(v, sub.residue(q, v));
+  if (sleeps) {
+    for (int q = 0; q < k; q++) {
+      const auto& c = cl[q];
+      const double n = floor_of(c);
+      const bool busy = c.acq.ready() || c.key.down() || c.key.run() > 0 || c.acq.present(n);
+      watch.step(q, c.power.shrt(v - (kShort - 1) / 2), c.power.lng(v - (kLong - 1) / 2), n, busy);
+    }
+  }
   judge(v - decide_lag, nticks);
   nticks++;
   tick++;
@@ -357,7 +376,9 @@ void FineFrontEnd::State::judge(long long at, int out) {
     levels[q * max_ticks + out] = valid ? c.power.shrt(at - kHoldBack) : 0;
     c.key.open(at);
     const double n = floor_of(c);
-    if (!valid || !(n > 0)) {
+    const bool asleep = sleeps && !watch.awake(q);
+    if (!valid || !(n > 0) || asleep) {
+      if (valid && asleep) c.acq.rest(c.power.raw(at));
       c.key.idle();
       c.nf.step(at, false, c.key.run(), risen.rose(), c.power);
       continue;
