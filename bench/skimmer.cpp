@@ -20,6 +20,8 @@
 // audio time) so that the spot frequency is seen before it is rounded to
 // 0.1 kHz for the spot line. The other cases run talvo-decode itself, timed
 // with wait4() (wall clock, CPU time, peak resident memory).
+#include "skimmer.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -61,9 +63,9 @@ using test::Clock;
 using test::since;
 using test::Station;
 
-namespace {
+namespace bench {
 
-std::string decoder_path = TALVO_DECODE;
+std::vector<std::string> decoders;  // talvo-decode programs measured, side by side
 
 // The call in upper case, as spots name it.
 std::string upper(std::string call) {
@@ -123,18 +125,10 @@ double cpu_seconds(const rusage& ru) {
          static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-// A finished run of talvo-decode.
-struct Measured {
-  int status = -1;
-  double wall = 0, cpu = 0;  // seconds
-  long max_rss_kb = 0;
-  std::string out;
-};
-
 // Runs argv with standard input from `in` (or a pipe fed by `feed`) and
 // standard output to a file; times it with wait4.
 Measured measure(const std::vector<std::string>& argv, const std::string& dir,
-                 const std::string& in = "/dev/null") {
+                 const std::string& in) {
   Measured m;
   const std::string out = dir + "/stdout";
   std::fflush(stdout);
@@ -165,6 +159,16 @@ double load_average() {
 
 const char* pass(bool ok) {
   return ok ? "pass" : "FAIL";
+}
+
+}  // namespace bench
+
+using namespace bench;
+
+namespace {
+
+const std::string& decoder_path() {
+  return decoders.front();
 }
 
 // ------------------------------------------------------------ five stations
@@ -319,7 +323,7 @@ bool case_speed() {
   bool ok = true;
   for (const char* threads : {"2", "1"}) {
     const double load = load_average();
-    const auto m = measure({decoder_path, "--threads", threads, "--span", "300-2700", wav}, dir);
+    const auto m = measure({decoder_path(), "--threads", threads, "--span", "300-2700", wav}, dir);
     const double mb = static_cast<double>(m.max_rss_kb) / 1024;
     std::printf("%-9s %8.2f %8.2f %9.1f %9.1f %9.1f %6.2f%s\n", threads, m.wall, m.cpu,
                 seconds / m.wall, seconds / m.cpu, mb, load, m.status ? "  (exit status!)" : "");
@@ -339,105 +343,6 @@ bool case_speed() {
 }
 
 // ----------------------------------------------------------------- I/Q
-
-bool case_iq() {
-  constexpr double kAmp = 3000, kSnr = 10;
-  constexpr int kStations = 30;
-  std::vector<Station> st;
-  std::mt19937 g(29);
-  for (int i = 0; i < kStations; i++) {
-    const double hz = -19500 + 1340.0 * i + static_cast<double>(g() % 400) - 200;
-    const std::string call = call_for(100 + 37 * i);
-    st.push_back({std::round(hz), 20 + static_cast<double>(g() % 11), cq_text(call, 2, i),
-                  0.5 + 0.1 * (i % 10), call});
-  }
-  const double seconds = test::stations_end(st) + 2;
-  const std::string dir = tmp_dir();
-  const std::string wav = dir + "/iq.wav";
-  test::write_float_wav(
-      wav, test::render(tones_of(st, kAmp), seconds, test::noise_for_snr(kAmp, kSnr), 4, {}, true),
-      2);
-  const double load = load_average();
-  const auto m = measure({decoder_path, "--iq", "--span", "-20000-20000", "--threads", "2",
-                          "--dial", "14000", "--format", "events", wav},
-                         dir);
-  // Text per cluster and the spots, from the events.
-  std::map<int, std::string> text;
-  struct Sp {
-    std::string call;
-    double khz;
-  };
-  std::vector<Sp> spots;
-  std::istringstream in(m.out);
-  for (std::string l; std::getline(in, l);) {
-    const auto num = [&](const char* key) {
-      const std::size_t p = l.find(key);
-      return p == std::string::npos ? 0.0 : std::atof(l.c_str() + p + std::strlen(key));
-    };
-    const std::size_t c = l.find("\"call\": \"");
-    if (c != std::string::npos) {
-      spots.push_back({l.substr(c + 9, l.find('"', c + 9) - c - 9), num("\"freq_khz\": ")});
-    } else {
-      const std::size_t t = l.find("\"text\": \"");
-      if (t == std::string::npos) continue;
-      text[static_cast<int>(num("\"center_hz\": "))] += l.substr(t + 9, l.rfind('"') - t - 9);
-    }
-  }
-  int decoded = 0, spotted = 0, stray = 0;
-  std::string strays;  // centre:text of each
-  double worst = 0;
-  for (const auto& [hz, t] : text) {
-    bool near = false;
-    for (const auto& s : st)
-      near = near || std::abs(hz - s.hz) <= 50;
-    if (!near && !t.empty()) {
-      stray += static_cast<int>(t.size());
-      strays += " " + std::to_string(hz) + ":" + t;
-    }
-  }
-  std::printf(
-      "\n40 kHz of I/Q (--span -20000-20000: 801 clusters), %d stations 20-30 WPM at "
-      "+10 dB, %.0f s, --threads 2\n",
-      kStations, seconds);
-  std::printf("%8s %4s %-8s %6s %-10s\n", "offset", "wpm", "call", "CER", "spot kHz");
-  for (const auto& s : st) {
-    double best = 1;
-    for (const auto& [hz, t] : text)
-      if (std::abs(hz - s.hz) <= 50) best = std::min(best, cer(t, s.text));
-    worst = std::max(worst, best);
-    if (best <= 0.03) decoded++;
-    double khz = 0;
-    for (const auto& p : spots)
-      if (p.call == upper(s.call) && std::abs(p.khz - (14000 + s.hz / 1000)) <= 0.1) khz = p.khz;
-    if (khz > 0) spotted++;
-    char shown[32] = "(none)";
-    if (khz > 0) std::snprintf(shown, sizeof shown, "%.1f", khz);
-    std::printf("%8.0f %4.0f %-8s %6.3f %-10s\n", s.hz, s.wpm, s.call.c_str(), best, shown);
-  }
-  int false_spots = 0;
-  for (const auto& p : spots) {
-    bool sent = false;
-    for (const auto& s : st)
-      sent = sent || p.call == upper(s.call);
-    if (!sent) false_spots++;
-  }
-  std::printf(
-      "decoded (CER <= 0.03): %d of %d (worst CER %.3f); spotted within 100 Hz: %d of %d: "
-      "%s\n",
-      decoded, kStations, worst, spotted, kStations,
-      pass(decoded == kStations && spotted == kStations));
-  std::printf("false spots %d; characters on clusters more than 50 Hz from a station: %d%s\n",
-              false_spots, stray, strays.c_str());
-  std::printf(
-      "wall %.2f s, cpu %.2f s: %.1fx real time (%.1fx per CPU second); peak %.1f MB; "
-      "load %.2f%s\n",
-      m.wall, m.cpu, seconds / m.wall, seconds / m.cpu, static_cast<double>(m.max_rss_kb) / 1024,
-      load, m.status ? "; exit status not 0!" : "");
-  std::remove(wav.c_str());
-  std::remove((dir + "/stdout").c_str());
-  rmdir(dir.c_str());
-  return decoded == kStations && spotted == kStations;
-}
 
 // -------------------------------------------------------------- telnet
 
@@ -499,7 +404,7 @@ bool case_telnet(double hours, bool real_pace) {
     close(fds[0]);
     close(fds[1]);
     freopen((dir + "/stdout").c_str(), "w", stdout);
-    execl(decoder_path.c_str(), decoder_path.c_str(), "--spots", "--spotter", "bench", "--dial",
+    execl(decoder_path().c_str(), decoder_path().c_str(), "--spots", "--spotter", "bench", "--dial",
           "7000", "--telnet", std::to_string(port).c_str(), "--threads", "2", "--raw", "-",
           static_cast<char*>(nullptr));
     _exit(127);
@@ -666,17 +571,18 @@ int main(int argc, char** argv) {
       }
       real_pace = p == "real";
     } else if (a == "--decoder" && i + 1 < argc) {
-      decoder_path = argv[++i];
+      decoders.push_back(argv[++i]);
     } else {
       std::fprintf(stderr,
-                   "usage: skimmer [--case five|speed|iq|telnet]... [--hours H] "
-                   "[--pace real|fast] [--decoder PATH]\n");
+                   "usage: skimmer [--case five|speed|iq|span192|noise192|mirror|telnet]... "
+                   "[--hours H] [--pace real|fast] [--decoder PATH]...\n");
       return 2;
     }
   }
-  if (cases.empty()) cases = {"five", "speed", "iq", "telnet"};
+  if (cases.empty()) cases = {"five", "speed", "iq", "span192", "noise192", "mirror", "telnet"};
+  if (decoders.empty()) decoders.push_back(TALVO_DECODE);
   std::printf("skimmer benchmark, %u cores, talvo-decode %s\n", std::thread::hardware_concurrency(),
-              decoder_path.c_str());
+              decoder_path().c_str());
   int failed = 0;
   for (const auto& c : cases) {
     bool ok = false;
@@ -684,8 +590,8 @@ int main(int argc, char** argv) {
       ok = case_five();
     else if (c == "speed")
       ok = case_speed();
-    else if (c == "iq")
-      ok = case_iq();
+    else if (is_iq_case(c))
+      ok = case_iq_span(c);
     else if (c == "telnet")
       ok = case_telnet(hours, real_pace);
     else

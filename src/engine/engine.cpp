@@ -13,6 +13,7 @@
 #include "decoder/speed.h"
 #include "decoder/walk.h"
 #include "rx/block.h"
+#include "rx/fine/filter_bank.h"
 #include "util/textdiff.h"
 
 namespace talvo {
@@ -32,7 +33,9 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
   bool find_calls = false;
   std::vector<std::string> text;  // per cluster
   std::vector<double> first_t;    // per cluster: seconds of its first character, -1 before
-  std::vector<spots::CallFinder> finders;
+  // Per cluster, made when its first text comes (most clusters of a wide
+  // span never print).
+  std::vector<std::unique_ptr<spots::CallFinder>> finders;
   std::vector<spots::FoundCall> found;  // scratch
   std::vector<EngineEvent> events;      // of the batch being walked, in time order
   bool want_events = false;
@@ -70,7 +73,8 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
     }
     if (find_calls) {
       found.clear();
-      finders[i].feed(s, found);
+      if (!finders[i]) finders[i] = std::make_unique<spots::CallFinder>();
+      finders[i]->feed(s, found);
       for (auto& c : found) {
         EngineEvent e = make(d, q);
         e.is_call = true;
@@ -169,6 +173,10 @@ Engine::Engine(const EngineSettings& s) : set_(s) {
       owns.push_back({static_cast<int>(a - from), static_cast<int>(b - a)});
     }
   }
+  if (s.receiver == ReceiverKind::kFine && s.iq && !fine::FilterBank::check(s.rate)) {
+    bank_ = std::make_unique<fine::FilterBank>();
+    bank_->make(s.rate, kBatch);
+  }
   int first = 0;
   for (std::size_t p = 0; p < plans.size(); p++) {
     auto g = std::make_unique<Group>();
@@ -178,6 +186,7 @@ Engine::Engine(const EngineSettings& s) : set_(s) {
     rp.centres = plans[p];
     rp.rate = s.rate;
     rp.iq = s.iq;
+    rp.bank = bank_.get();
     rp.text_width = 100;  // text rows wide enough for a line of text at a time
     ReceiverParts r = make_receiver(rp);
     g->fe = std::move(r.fe);
@@ -223,6 +232,7 @@ void Engine::feed(const double* in, int n, EngineSink* sink) {
   const long long start = frames_;
   for (auto& g : groups_)
     g->want_events = sink != nullptr;
+  if (bank_) bank_->run(in, n);
   pool_->run([&](int w) {
     for (std::size_t i = static_cast<std::size_t>(w); i < groups_.size();
          i += static_cast<std::size_t>(threads))

@@ -109,6 +109,10 @@ class Engine {
   EngineSettings set_;
   std::vector<std::unique_ptr<Group>> groups_;
   std::unique_ptr<Pool> pool_;
+  // I/Q at a rate it serves: one filter bank cuts the whole span into
+  // channels for every group's front end, run on the calling thread before
+  // the groups walk the batch.
+  std::unique_ptr<fine::FilterBank> bank_;
   long long frames_ = 0;  // frames fed so far
   std::vector<EngineEvent> merged_;
   bool measured_ = false;       // input_ended() took the measurements

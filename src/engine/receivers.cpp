@@ -21,6 +21,7 @@ ReceiverParts make_receiver(const ReceiverPlan& p) {
   FinePlan plan;
   plan.sample_rate = p.rate;
   plan.iq = p.iq;
+  plan.bank = p.bank;
   plan.centres_hz.assign(p.centres.begin(), p.centres.end());
   const std::string why = FineFrontEnd::check(plan);
   if (!why.empty()) throw std::invalid_argument(why);

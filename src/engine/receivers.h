@@ -12,6 +12,10 @@
 
 namespace talvo {
 
+namespace fine {
+class FilterBank;
+}
+
 enum class ReceiverKind { kFine, kClassic };
 
 struct ReceiverPlan {
@@ -21,6 +25,9 @@ struct ReceiverPlan {
   int rate = samplefreq;     // fine: input frames per second
   bool iq = false;           // fine: input frames are I/Q pairs
   int text_width = 100;      // characters per text row of each decoder
+  // fine, I/Q: a filter bank over the whole span shared by every group's
+  // front end (run over each block before them), or null.
+  const fine::FilterBank* bank = nullptr;
 };
 
 struct ReceiverParts {

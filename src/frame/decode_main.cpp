@@ -122,7 +122,7 @@ struct Source {
 std::optional<Outcome> open_iq(DecodeOptions& o, Source& src) {
   std::string error;
   if (o.file == "-") {
-    src.iq = open_raw_iq(stdin);
+    src.iq = open_raw_iq(stdin, o.iq_format, o.iq_rate);
   } else {
     Opened<IqSource> r = open_iq_recording(o.file);
     src.iq = std::move(r.source);

@@ -38,8 +38,13 @@ const char* const kHelp =
     "  --threads N       decode on N threads (default: every core); the output is\n"
     "                    the same for any N\n"
     "  --iq              FILE has two channels, in-phase and quadrature (or - is\n"
-    "                    raw stereo S16LE at 48000 Hz): frequencies are offsets\n"
-    "                    from the dial, from -rate/2 to +rate/2\n"
+    "                    raw I/Q pairs, S16LE at 48000 Hz unless --iq-format and\n"
+    "                    --rate say otherwise): frequencies are offsets from the\n"
+    "                    dial, from -rate/2 to +rate/2\n"
+    "  --iq-format F     --iq on standard input: its pairs as s16 (signed 16-bit\n"
+    "                    little-endian, the default), u8 (unsigned 8-bit, as\n"
+    "                    rtl_sdr writes them) or f32 (32-bit float, as csdr)\n"
+    "  --rate HZ         --iq on standard input: pairs a second (default 48000)\n"
     "  --channel N       channel of a multi-channel file, from 1 (default: all\n"
     "                    channels mixed to one)\n"
     "  --format F        text (default), json, or events (one JSON line per\n"
@@ -106,7 +111,7 @@ bool takes_value(const std::string& a) {
   return a == "--center" || a == "--channel" || a == "--format" || a == "--gain" ||
          a == "--receiver" || a == "--span" || a == "--threads" || a == "--spotter" ||
          a == "--dial" || a == "--sideband" || a == "--telnet" || a == "--listen" || a == "--rig" ||
-         a == "--pitch" || a == "--mqtt";
+         a == "--pitch" || a == "--mqtt" || a == "--iq-format" || a == "--rate";
 }
 
 // The receiver's and the input's options with their value; "" when
@@ -128,6 +133,24 @@ std::string take_input(const std::string& a, const char* value, DecodeOptions& o
       s.receiver = ReceiverKind::kClassic;
     else
       return "--receiver must be fine or classic";
+  } else if (a == "--iq-format") {
+    const std::string f = value;
+    if (f == "s16")
+      o.iq_format = IqFormat::kS16;
+    else if (f == "u8")
+      o.iq_format = IqFormat::kU8;
+    else if (f == "f32")
+      o.iq_format = IqFormat::kF32;
+    else
+      return "--iq-format must be s16, u8 or f32";
+    o.iq_raw_given = true;
+  } else if (a == "--rate") {
+    if (!number(value, v) || v != static_cast<int>(v) || v < 1000 || v > 10000000 ||
+        static_cast<int>(v) % 500 != 0)
+      return "--rate must be a whole number of I/Q pairs a second, a multiple of 500 from 1000 "
+             "to 10000000";
+    o.iq_rate = static_cast<int>(v);
+    o.iq_raw_given = true;
   } else if (a == "--span") {
     if (!span(value, o.lo, o.hi))
       return "--span must be LO-HI, two whole numbers of Hz, LO below HI";
@@ -292,6 +315,9 @@ std::string check(const DecodeOptions& o, bool have_file) {
   }
   if (o.span_given && o.centre_given) return "--span or --center, not both";
   if (s.iq && o.live) return "--iq reads a file or standard input, not --live";
+  if (o.iq_raw_given && !s.iq) return "--iq-format and --rate describe --iq input";
+  if (o.iq_raw_given && o.file != "-")
+    return "--iq-format and --rate describe raw I/Q on standard input (-); a file names its own";
   const std::string rig = check_rig(o);
   if (!rig.empty()) return rig;
   return check_together(o);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
@@ -162,26 +163,41 @@ class IqFile : public IqSource {
   SF_INFO info_;
 };
 
-// Raw stereo S16LE pairs from a stream.
+// Raw I/Q pairs from a stream, in any of the formats.
 class RawIq : public IqSource {
  public:
-  explicit RawIq(FILE* f) : f_(f) {}
+  RawIq(FILE* f, IqFormat format, int rate) : f_(f), format_(format), rate_(rate) {}
   int read(double* out, int n) override {
-    const std::size_t got = std::fread(buf_, 4, static_cast<std::size_t>(std::min(n, kMax)), f_);
+    if (interrupted()) return 0;
+    const std::size_t size = format_ == IqFormat::kU8 ? 2 : format_ == IqFormat::kS16 ? 4 : 8;
+    const std::size_t got = std::fread(buf_, size, static_cast<std::size_t>(std::min(n, kMax)), f_);
+    const auto* b = reinterpret_cast<const unsigned char*>(buf_);
     for (std::size_t i = 0; i < 2 * got; i++) {
-      const auto lo = static_cast<unsigned char>(buf_[2 * i]);
-      const auto hi = static_cast<signed char>(buf_[2 * i + 1]);
-      out[i] = hi * 256 + lo;
+      if (format_ == IqFormat::kU8) {
+        out[i] = (b[i] - 127.5) * 256.0;
+      } else if (format_ == IqFormat::kS16) {
+        out[i] = static_cast<signed char>(b[2 * i + 1]) * 256 + b[2 * i];
+      } else {
+        const std::uint32_t u = static_cast<std::uint32_t>(b[4 * i]) |
+                                static_cast<std::uint32_t>(b[4 * i + 1]) << 8 |
+                                static_cast<std::uint32_t>(b[4 * i + 2]) << 16 |
+                                static_cast<std::uint32_t>(b[4 * i + 3]) << 24;
+        float v = 0;
+        std::memcpy(&v, &u, sizeof v);
+        out[i] = std::isfinite(v) ? v * 32768.0 : 0.0;
+      }
     }
     return static_cast<int>(got);
   }
   long long length() const override { return -1; }
-  int rate() const override { return samplefreq; }
+  int rate() const override { return rate_; }
 
  private:
   static constexpr int kMax = 4096;
   FILE* f_;
-  char buf_[4 * kMax];
+  IqFormat format_;
+  int rate_;  // pairs a second
+  char buf_[8 * kMax];
 };
 
 Opened<IqSource> open_iq_recording(const std::string& path) {
@@ -202,8 +218,8 @@ Opened<IqSource> open_iq_recording(const std::string& path) {
   return o;
 }
 
-std::unique_ptr<IqSource> open_raw_iq(FILE* f) {
-  return std::make_unique<RawIq>(f);
+std::unique_ptr<IqSource> open_raw_iq(FILE* f, IqFormat format, int rate) {
+  return std::make_unique<RawIq>(f, format, rate);
 }
 
 Opened<AudioSource> open_recording(const std::string& path, int channel) {

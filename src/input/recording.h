@@ -42,8 +42,14 @@ class IqSource {
 
 // A two-channel recording as I/Q, or why it cannot be read.
 Opened<IqSource> open_iq_recording(const std::string& path);
-// Raw stereo S16LE at 48 kHz from a stream as I/Q.
-std::unique_ptr<IqSource> open_raw_iq(FILE* f);
+// How raw I/Q pairs come on a stream: signed 16-bit little-endian, unsigned
+// 8-bit (offset 127.5, as rtl_sdr writes them) or 32-bit little-endian float
+// (full scale 1, as csdr writes them). Every format is read in 16-bit
+// sample units (full scale 32768).
+enum class IqFormat { kS16, kU8, kF32 };
+// Raw I/Q pairs from a stream, `rate` pairs a second.
+std::unique_ptr<IqSource> open_raw_iq(FILE* f, IqFormat format = IqFormat::kS16,
+                                      int rate = samplefreq);
 
 // Opens a recording, or says why it cannot be read. `channel` counts from
 // 1; 0 mixes all channels to one.

@@ -17,11 +17,13 @@
 #include "rx/fine/channeliser.h"
 #include "rx/fine/common.h"
 #include "rx/fine/dot_length.h"
+#include "rx/fine/filter_bank.h"
 #include "rx/fine/group_floor.h"
 #include "rx/fine/guards.h"
 #include "rx/fine/key_decision.h"
 #include "rx/fine/noise_floor.h"
 #include "rx/fine/subtractor.h"
+#include "rx/fine/watch.h"
 #include "rx/fine/weak_runs.h"
 
 namespace talvo {
@@ -73,6 +75,8 @@ struct FineFrontEnd::State {
   fine::RisenNoise risen;   // whether the noise rose on every cluster
   fine::Guards guards;      // whether a tick is clear of the other clusters
   fine::RunsPool runs;      // followers of weak stations' key runs, decided kHoldBack ticks late
+  fine::Watch watch;        // which clusters are awake
+  bool sleeps = false;      // clusters sleep while quiet (I/Q behind a shared bank)
 
   // --- clusters ------------------------------------------------------------
   // Each cluster's own stages, in the order a tick passes them.
@@ -115,6 +119,9 @@ std::string FineFrontEnd::check(const FinePlan& p) {
     return "the sample rate must be a positive multiple of 500 Hz";
   if (p.sample_rate / kTickRate < 2) return "the sample rate must be at least 1000 Hz";
   if (p.centres_hz.empty()) return "no cluster centres";
+  if (p.bank && !p.iq) return "a shared filter bank takes I/Q input only";
+  if (p.bank && std::lround(p.bank->rate() * p.bank->decimation()) != p.sample_rate)
+    return "the shared filter bank runs at another rate";
   const double half = p.sample_rate / 2.0;
   for (std::size_t i = 0; i < p.centres_hz.size(); i++) {
     const double c = p.centres_hz[i];
@@ -134,8 +141,11 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   s.plan = plan;
   s.spt = plan.sample_rate / kTickRate;
   const int k = static_cast<int>(plan.centres_hz.size());
-  s.chan.make(fine::ChanneliserParams{}, plan.sample_rate, s.spt, plan.iq, plan.centres_hz,
-              kMaxFrames);
+  if (plan.bank)
+    s.chan.make(fine::ChanneliserParams{}, *plan.bank, s.spt, plan.centres_hz);
+  else
+    s.chan.make(fine::ChanneliserParams{}, plan.sample_rate, s.spt, plan.iq, plan.centres_hz,
+                kMaxFrames);
   s.chd = fine::design_channel(kChannel, kMaxWin);
 
   s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});
@@ -168,6 +178,8 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   gp.slow_blocks = kAcquire.slow_blocks;
   s.group.make(gp, k);
   s.risen.make(kRisen);
+  s.watch.make(fine::WatchParams{}, k);
+  s.sleeps = plan.bank != nullptr;
   fine::GuardParams guard = kGuard;
   guard.subtract_hz = kSub.subtract_hz;
   s.guards.make(guard, plan.centres_hz);
@@ -202,6 +214,7 @@ void FineFrontEnd::reset() {
   s.guards.reset();
   s.sub.reset();
   s.risen.reset();
+  s.watch.reset();
   s.tick = 0;
   s.nticks = 0;
 }
@@ -265,6 +278,11 @@ void FineFrontEnd::run(const float* in, int n) {
   State& s = *s_;
   s.nticks = 0;
   n = std::clamp(n, 0, kMaxFrames);
+  if (s.chan.banked()) {
+    for (int i = s.chan.next_tick(0, n); i < n; i = s.chan.next_tick(i + 1, n))
+      s.tick_done(i);
+    return;
+  }
   s.chan.begin(in, n);
   for (int i = 0; i < n; i++) {
     if (!s.chan.step(in, i)) continue;
@@ -283,12 +301,17 @@ void FineFrontEnd::State::tick_done(int frame) {
   for (int q = 0; q < k; q++) {
     cfloat z, turn;
     chan.cluster(q, &z, &turn);
-    sub.track(q, t, z, turn, floor_of(cl[q]));
+    if (sleeps && !watch.awake(q))
+      sub.rest(q, t, z, turn);
+    else
+      sub.track(q, t, z, turn, floor_of(cl[q]));
   }
   for (int q = 0; q < k; q++) {
     const auto& c = cl[q];
     auto& w = views[q];
     w.floor = floor_of(c);
+    // Asleep, its carrier and tone stand as they were (and it is not ready).
+    if (sleeps && !watch.awake(q) && !w.ready) continue;
     w.carrier = c.car.carrier();
     w.toned = c.car.toned();
     w.off = w.toned ? std::arg(c.car.rot()) : 0.0;
@@ -307,6 +330,14 @@ void FineFrontEnd::State::tick_done(int frame) {
   sub.predict(v);
   for (int q = 0; q < k; q++)
     cl[q].power.step(v, sub.residue(q, v));
+  if (sleeps) {
+    for (int q = 0; q < k; q++) {
+      const auto& c = cl[q];
+      const double n = floor_of(c);
+      const bool busy = c.acq.ready() || c.key.down() || c.key.run() > 0 || c.acq.present(n);
+      watch.step(q, c.power.shrt(v - (kShort - 1) / 2), c.power.lng(v - (kLong - 1) / 2), n, busy);
+    }
+  }
   judge(v - decide_lag, nticks);
   nticks++;
   tick++;
@@ -345,7 +376,9 @@ void FineFrontEnd::State::judge(long long at, int out) {
     levels[q * max_ticks + out] = valid ? c.power.shrt(at - kHoldBack) : 0;
     c.key.open(at);
     const double n = floor_of(c);
-    if (!valid || !(n > 0)) {
+    const bool asleep = sleeps && !watch.awake(q);
+    if (!valid || !(n > 0) || asleep) {
+      if (valid && asleep) c.acq.rest(c.power.raw(at));
       c.key.idle();
       c.nf.step(at, false, c.key.run(), risen.rose(), c.power);
       continue;

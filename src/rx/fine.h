@@ -41,11 +41,20 @@
 
 namespace talvo {
 
+namespace fine {
+class FilterBank;
+}
+
 struct FinePlan {
   int sample_rate = 48000;         // input frames per second
   std::vector<double> centres_hz;  // cluster centre frequencies, Hz, ascending (negative with iq)
   bool iq = false;                 // input is interleaved I/Q pairs (complex), else real
   bool subtract = true;            // strong stations are subtracted from their neighbours
+  // I/Q only: a filter bank over the whole span, shared with other front
+  // ends and run over each block before this one (rx/fine/filter_bank.h);
+  // the clusters take their channels from it instead of filtering the band
+  // themselves. Null: this front end filters its own band.
+  const fine::FilterBank* bank = nullptr;
 };
 
 class FineFrontEnd {

@@ -30,10 +30,12 @@ FineReceiver::FineReceiver(const FinePlan& plan)
   for (int q = 0; q < fe_.clusters(); q++)
     centre_[static_cast<std::size_t>(q)] = static_cast<int>(std::lround(fe_.centre_hz(q)));
   iq_ = plan.iq;
+  banked_ = plan.bank != nullptr;
 }
 
 void FineReceiver::run(const double* in, int n) {
-  const int values = iq_ ? 2 * n : n;
+  // Behind a shared filter bank the front end reads the bank, not the input.
+  const int values = banked_ ? 0 : iq_ ? 2 * n : n;
   for (int i = 0; i < values; i++)
     buf_[static_cast<std::size_t>(i)] = static_cast<float>(in[i]);
   block_start_ += block_frames_;

@@ -79,6 +79,7 @@ class FineReceiver : public FrontEnd {
   int block_frames_ = 0;          // frames in the current block
   int sample_rate_;               // input frames per second
   bool iq_ = false;               // the input is I/Q pairs
+  bool banked_ = false;           // the front end reads a shared filter bank
 };
 
 }  // namespace talvo

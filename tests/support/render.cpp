@@ -38,17 +38,17 @@ class EnvelopeWalk {
 }  // namespace
 
 std::vector<float> render(const std::vector<KeyedTone>& tones, double seconds, double noise,
-                          uint32_t seed, const std::vector<Fading>& fading, bool iq) {
-  const auto n = static_cast<std::size_t>(seconds * 48000);
+                          uint32_t seed, const std::vector<Fading>& fading, bool iq, int rate) {
+  const auto n = static_cast<std::size_t>(seconds * rate);
   const int w = iq ? 2 : 1;
   std::vector<double> acc(n * w, 0.0);
   for (std::size_t k = 0; k < tones.size(); k++) {
     const KeyedTone& tone = tones[k];
     const Fading f = k < fading.size() ? fading[k] : Fading{};
     EnvelopeWalk env(tone);
-    const double dw = 2 * std::numbers::pi * tone.freq / 48000;
+    const double dw = 2 * std::numbers::pi * tone.freq / rate;
     for (std::size_t i = 0; i < n; i++) {
-      const double t = static_cast<double>(i) / 48000;
+      const double t = static_cast<double>(i) / rate;
       double e = env.at(t);
       if (e <= 0) continue;
       if (f.depth_db > 0)

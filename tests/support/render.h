@@ -24,9 +24,10 @@ struct Fading {
 // noise of standard deviation `noise`, over `seconds`. With iq the tones are
 // complex exponentials amp * exp(j (2 pi f t + phase)) (f may be negative)
 // and the noise has `noise` in each component; the result is interleaved I/Q.
+// rate: frames per second.
 std::vector<float> render(const std::vector<KeyedTone>& tones, double seconds, double noise = 0,
                           uint32_t seed = 1, const std::vector<Fading>& fading = {},
-                          bool iq = false);
+                          bool iq = false, int rate = 48000);
 
 // Noise standard deviation that puts a carrier of amplitude amp at snr_db
 // over the noise in 500 Hz (48 kHz real samples): sqrt(24 amp^2 / 10^(snr/10)).

@@ -9,9 +9,9 @@
 namespace talvo::test {
 
 std::string write_float_wav(const std::string& path, const std::vector<float>& samples,
-                            int channels) {
+                            int channels, int rate) {
   SF_INFO info{};
-  info.samplerate = 48000;
+  info.samplerate = rate;
   info.channels = channels;
   info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
   SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);

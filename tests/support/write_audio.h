@@ -9,9 +9,9 @@
 namespace talvo::test {
 
 // Writes the samples, `channels` interleaved, scaled to full scale 1.0, as a
-// 48 kHz float WAV at `path`. Returns "" or what went wrong.
+// float WAV at `path` (rate frames per second). Returns "" or what went wrong.
 std::string write_float_wav(const std::string& path, const std::vector<float>& samples,
-                            int channels = 1);
+                            int channels = 1, int rate = 48000);
 
 // The samples as raw S16LE bytes, rounded and clipped to 16 bits.
 std::string s16le(const std::vector<float>& samples);

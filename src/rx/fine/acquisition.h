@@ -37,6 +37,8 @@ class Acquisition {
   // averages pl and ps, the noise floor n (units^2) from `blocks` blocks,
   // and the group's typical mean power over the floors.
   void step(bool clear, double raw, double pl, double ps, double n, int blocks, double group_slow);
+  // A tick of a cluster asleep (rx/fine/watch.h): its mean power follows.
+  void rest(double raw) { slow_ += p_.slow_track * (raw - slow_); }
   // Ready this tick (one tick of readiness is used up).
   bool spend() {
     if (ready_ <= 0) return false;

@@ -1,7 +1,9 @@
 #include "rx/fine/channeliser.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numbers>
+#include <stdexcept>
 
 namespace talvo::fine {
 
@@ -103,26 +105,94 @@ void Channeliser::make(const ChanneliserParams& p, int sample_rate, int spt, boo
   }
 }
 
+void Channeliser::make(const ChanneliserParams& p, const FilterBank& bank, int spt,
+                       const std::vector<double>& centres) {
+  p_ = p;
+  bank_ = &bank;
+  lead_ = bank.lead();
+  iq_ = true;
+  centres_ = centres;
+  sample_rate_ = static_cast<int>(std::lround(bank.rate() * bank.decimation()));
+  d1_ = bank.decimation();
+  d2_ = spt / d1_;
+  band_rate_ = bank.rate();
+  band_mid_ = 0;
+  clu_taps_ = kaiser(p.cluster_cut_hz / band_rate_, p.cluster_skirt_hz / band_rate_, p.stop_db);
+  const std::size_t len = clu_taps_.size();
+  const int k = static_cast<int>(centres.size());
+  for (int q = 0; q < k; q++) {
+    const int ch = bank.channel_of(centres[q]);
+    const auto it = std::find(bank_ch_.begin(), bank_ch_.end(), ch);
+    clu_ch_.push_back(static_cast<int>(it - bank_ch_.begin()));
+    if (it == bank_ch_.end()) bank_ch_.push_back(ch);
+    const double w = mixing(centres[q]);
+    std::vector<cfloat> taps(len);
+    for (std::size_t i = 0; i < len; i++) {
+      const double kk = static_cast<double>(len - 1 - i);
+      taps[i] = std::polar(clu_taps_[len - 1 - i], static_cast<float>(w * kk));
+    }
+    dec_.push_back(dotprod_cccf_create(taps.data(), len));
+  }
+  bank_hist_.resize(bank_ch_.size() * 2 * len);
+  turns_.resize(1000);
+  for (int i = 0; i < 1000; i++)
+    turns_[static_cast<std::size_t>(i)] =
+        std::polar(1.0f, static_cast<float>(-2 * std::numbers::pi * i / 1000));
+  for (int q = 0; q < k; q++) {
+    // w d2 / 2 pi = centre / ticks per second, in thousandths of a turn.
+    const double th = centres[q] * 1000 / (band_rate_ / d2_);
+    if (th != std::round(th))
+      throw std::invalid_argument("behind a filter bank cluster centres are whole Hz");
+    turn_step_.push_back(static_cast<int>(((std::lround(th) % 1000) + 1000) % 1000));
+  }
+  turn_at_.assign(static_cast<std::size_t>(k), 0);
+}
+
+int Channeliser::next_tick(int from, int n) {
+  for (int i = from; i < n;) {
+    // Frames to the next bank sample.
+    const int to = frame_ < lead_ ? static_cast<int>(lead_ - frame_) + d1_
+                                  : static_cast<int>(d1_ - (frame_ - lead_) % d1_);
+    if (i + to > n) {
+      frame_ += n - i;
+      return n;
+    }
+    frame_ += to;
+    i += to;
+    if (bank_sample()) return i - 1;
+  }
+  return n;
+}
+
 double Channeliser::mixing(double centre) const {
   const double two_pi = 2 * std::numbers::pi;
+  // Behind the bank a channel's samples stand at the band's own frequencies
+  // folded by its rate: the cluster mixes by its centre, whole turns left out.
+  if (bank_) return two_pi * std::remainder(centre / band_rate_, 1.0);
   return two_pi * (centre - band_mid_) / band_rate_;
 }
 
 double Channeliser::delay_frames() const {
+  if (bank_) return bank_->delay_frames() + (clu_taps_.size() - 1) / 2.0 * d1_;
   return (band_taps_.empty() ? 0.0 : (band_taps_.size() - 1) / 2.0) +
          (clu_taps_.size() - 1) / 2.0 * d1_;
 }
 
 void Channeliser::reset() {
   const double two_pi = 2 * std::numbers::pi;
-  nco_crcf_reset(band_nco_);
-  nco_crcf_set_frequency(band_nco_, static_cast<float>(two_pi * band_mid_ * d1_ / sample_rate_));
+  if (band_nco_) {
+    nco_crcf_reset(band_nco_);
+    nco_crcf_set_frequency(band_nco_, static_cast<float>(two_pi * band_mid_ * d1_ / sample_rate_));
+  }
   if (band_re_) firdecim_rrrf_reset(band_re_);
   if (band_im_) firdecim_rrrf_reset(band_im_);
   if (band_iq_) firdecim_cccf_reset(band_iq_);
   std::fill(band_real_.begin(), band_real_.end(), 0.0f);
   std::fill(band_cplx_.begin(), band_cplx_.end(), cfloat{});
   std::fill(hist_.begin(), hist_.end(), cfloat{});
+  std::fill(bank_hist_.begin(), bank_hist_.end(), cfloat{});
+  frame_ = 0;
+  std::fill(turn_at_.begin(), turn_at_.end(), 0);
   hist_pos_ = 0;
   band_fill_ = 0;
   fill2_ = 0;
@@ -134,7 +204,7 @@ void Channeliser::reset() {
 }
 
 void Channeliser::begin(const float* in, int n) {
-  if (d1_ != 1) return;
+  if (d1_ != 1 || bank_) return;
   // No band filter: every frame is mixed down as it comes.
   for (int i = 0; i < n; i++)
     band_cplx_[i] = iq_ ? cfloat(in[2 * i], in[2 * i + 1]) : cfloat(in[i], 0.0f);
@@ -142,7 +212,17 @@ void Channeliser::begin(const float* in, int n) {
 }
 
 void Channeliser::cluster(int q, cfloat* z, cfloat* turn) {
-  dotprod_cccf_execute(dec_[q], hist_.data() + hist_pos_, z);
+  cfloat* h = bank_
+                  ? bank_hist_.data() + static_cast<std::size_t>(clu_ch_[q]) * 2 * clu_taps_.size()
+                  : hist_.data();
+  dotprod_cccf_execute(dec_[q], h + hist_pos_, z);
+  if (bank_) {
+    int& at = turn_at_[static_cast<std::size_t>(q)];
+    *turn = turns_[static_cast<std::size_t>(at)];
+    at += turn_step_[static_cast<std::size_t>(q)];
+    if (at >= 1000) at -= 1000;
+    return;
+  }
   nco_crcf_mix_down(nco_[q], cfloat(1.0f, 0.0f), turn);
   nco_crcf_step(nco_[q]);
 }

@@ -23,9 +23,9 @@
 #include "rx/fine/common.h"
 
 // liquid.h declares its complex type as std::complex<float> under C++.
-
-// liquid.h declares its complex type as std::complex<float> under C++.
 #include <liquid/liquid.h>
+
+#include "rx/fine/filter_bank.h"
 
 namespace talvo::fine {
 
@@ -51,10 +51,20 @@ class Channeliser {
   // spt: input frames per tick; max_frames: most frames one block holds.
   void make(const ChanneliserParams& p, int sample_rate, int spt, bool iq,
             const std::vector<double>& centres, int max_frames);
+  // The same cluster stage behind a filter bank shared with other front
+  // ends (I/Q only): each cluster takes the channel nearest its centre, and
+  // the bank's samples stand in for the band stage's.
+  void make(const ChanneliserParams& p, const FilterBank& bank, int spt,
+            const std::vector<double>& centres);
   void reset();
 
   // A block of n frames begins (without a band filter it is mixed at once).
   void begin(const float* in, int n);
+  // Behind a shared bank: the frame of the block (from `from`, below n) that
+  // completes the next tick, or n when none does; the channels' samples up
+  // to it are taken. Frames need not be stepped one by one.
+  int next_tick(int from, int n);
+  bool banked() const { return bank_ != nullptr; }
   // Frame i of the block; true when it completed a tick.
   bool step(const float* in, int i);
   // At a completed tick, cluster q's decimated envelope z and the mixer's
@@ -84,6 +94,22 @@ class Channeliser {
   // With d1 > 1 the band filter's taps carry the mixing (h[k] exp(j w k)),
   // and the decimated output is turned back by exp(-j w n) at the band rate:
   // no oscillator runs at the input rate. With d1 = 1 the input is mixed.
+  // With a shared bank: the channels the clusters take, each with a
+  // history like hist_ (at ch * 2 * len), and the frames since reset.
+  const FilterBank* bank_ = nullptr;
+  std::vector<int> bank_ch_;  // [i]: the bank's channel of local channel i
+  std::vector<int> clu_ch_;   // [q]: cluster q's local channel
+  std::vector<cfloat> bank_hist_;
+  long long frame_ = 0;  // input frames since reset
+  int lead_ = 0;         // frames the bank's samples lag the input
+  // Behind the bank each cluster turns by a whole number of thousandths of
+  // a turn per tick (centres are whole Hz, ticks 500 a second): the turns
+  // from a table instead of an oscillator.
+  std::vector<cfloat> turns_;   // [i]: exp(-j 2 pi i / 1000)
+  std::vector<int> turn_step_;  // [q]: thousandths of a turn per tick
+  std::vector<int> turn_at_;    // [q]: the table entry of the next tick
+  bool bank_step();
+  bool bank_sample();
   nco_crcf band_nco_ = nullptr;      // turns by -band_mid (per band sample, or per frame)
   firdecim_rrrf band_re_ = nullptr;  // real input: band filter, cosine-weighted taps
   firdecim_rrrf band_im_ = nullptr;  // real input: band filter, sine-weighted taps
@@ -104,6 +130,7 @@ class Channeliser {
 
 // Inline: it runs once per input frame.
 inline bool Channeliser::step(const float* in, int i) {
+  if (bank_) return bank_step();
   cfloat u;
   if (d1_ == 1) {
     u = band_cplx_[i];
@@ -127,6 +154,29 @@ inline bool Channeliser::step(const float* in, int i) {
   const int len = static_cast<int>(clu_taps_.size());
   hist_[hist_pos_] = u;
   hist_[hist_pos_ + len] = u;
+  if (++hist_pos_ == len) hist_pos_ = 0;
+  if (++fill2_ < d2_) return false;
+  fill2_ = 0;
+  return true;
+}
+
+// A frame behind the shared bank: at each of its samples every channel
+// taken is pushed into its history.
+inline bool Channeliser::bank_step() {
+  if (++frame_ <= lead_ || (frame_ - lead_) % d1_ != 0) return false;
+  return bank_sample();
+}
+
+// The bank's sample made by the frame just counted.
+inline bool Channeliser::bank_sample() {
+  const long long j = (frame_ - lead_) / d1_ - 1;
+  const int len = static_cast<int>(clu_taps_.size());
+  for (std::size_t c = 0; c < bank_ch_.size(); c++) {
+    const cfloat u = bank_->at(bank_ch_[c], j);
+    cfloat* h = bank_hist_.data() + c * 2 * len;
+    h[hist_pos_] = u;
+    h[hist_pos_ + len] = u;
+  }
   if (++hist_pos_ == len) hist_pos_ = 0;
   if (++fill2_ < d2_) return false;
   fill2_ = 0;

@@ -11,6 +11,7 @@ void StationModel::make(const StationModelParams& p, const ChannelDesign& d, int
   edge_lag_ = g_ + p.edge_settle_ticks;
   sub_lag_ = sub_lag;
   edge_.reset(firfilt_crcf_create(const_cast<float*>(d.taps.data()), d.taps.size()));
+  taps_ = static_cast<int>(d.taps.size());
   zin_.resize(kRing);
   turn_.resize(kRing);
 }
@@ -26,6 +27,32 @@ void StationModel::reset() {
   aprev_ = 0;
   mdown_ = false;
   nedges_ = 0;
+  resting_ = false;
+}
+
+// After rest(): the edge filter holds the kept envelope of the last taps
+// ticks, each turned back by the tone's offset as it stood then, and the
+// model's key state is what the filter shows now.
+void StationModel::wake(long long t, double floor) {
+  resting_ = false;
+  spin_ /= std::sqrt(std::norm(spin_));
+  firfilt_crcf_reset(edge_.get());
+  const std::complex<double> back = std::conj(step_);
+  std::complex<double> s = spin_;  // the offset turned up to tick t - 1
+  for (int j = 1; j < taps_; j++)
+    s *= back;
+  for (int j = taps_; j >= 1; j--) {
+    const cfloat z = zin_[(t - j) & kRingMask];
+    const std::complex<double> r = std::complex<double>(z.real(), z.imag()) * std::conj(s);
+    firfilt_crcf_push(edge_.get(),
+                      cfloat(static_cast<float>(r.real()), static_cast<float>(r.imag())));
+    s *= step_;
+  }
+  cfloat e;
+  firfilt_crcf_execute(edge_.get(), &e);
+  aprev_ = std::sqrt(std::norm(std::complex<double>(e.real(), e.imag())));
+  const double half = std::max(0.5 * std::sqrt(std::norm(carrier_z_)), 2 * std::sqrt(floor));
+  mdown_ = aprev_ > half;
 }
 
 void StationModel::set_offset(double off) {
@@ -37,6 +64,7 @@ void StationModel::set_offset(double off) {
 }
 
 void StationModel::step(long long t, cfloat z_in, cfloat turn, double floor) {
+  if (resting_) wake(t, floor);
   const int m = kRingMask;
   zin_[t & m] = z_in * turn;
   turn_[t & m] = turn;

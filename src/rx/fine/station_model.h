@@ -43,6 +43,17 @@ class StationModel {
   // The newest tick t: the decimated envelope z, mixed by the phasor turn,
   // and the noise floor the cluster keys against (units^2).
   void step(long long t, cfloat z, cfloat turn, double floor);
+  // The newest tick of a cluster asleep (rx/fine/watch.h, never modelled
+  // then): the envelope is kept and the phasors turn on, but no edges are
+  // sought; the next step() first fills the edge filter from the kept
+  // envelope.
+  void rest(long long t, cfloat z, cfloat turn) {
+    zin_[t & kRingMask] = z * turn;
+    turn_[t & kRingMask] = turn;
+    spin_ *= step_;
+    carrier_z_ *= step_;
+    resting_ = true;
+  }
   // The keying envelope (0 .. 1) at tick `at` with edges 2 half ticks
   // long; *apart: ticks to the nearest edge held.
   double envelope(double at, double* apart, double half) const;
@@ -77,6 +88,9 @@ class StationModel {
   double edge_at_[kEdges] = {};         // ring: edge times, ticks (fractional)
   bool edge_up_[kEdges] = {};           // ring: key down (true) or key up at that edge
   int nedges_ = 0;                      // edges ever found (the ring holds the last kEdges)
+  int taps_ = 0;                        // the edge filter's length, ticks
+  bool resting_ = false;                // the last ticks were rest()ed
+  void wake(long long t, double floor);
 };
 
 }  // namespace talvo::fine

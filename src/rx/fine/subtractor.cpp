@@ -62,6 +62,7 @@ void Subtractor::reset() {
     c.mod = 0;
   }
   std::fill(settled_.begin(), settled_.end(), 0);
+  any_model_ = false;
 }
 
 // Which clusters' stations are subtracted from their neighbours: those
@@ -107,6 +108,9 @@ void Subtractor::choose(std::span<const StationView> st) {
     }
     settled_[q] = c.model_age >= p_.model_settle_ticks && c.fits;
   }
+  any_model_ = false;
+  for (const auto& c : cl_)
+    any_model_ = any_model_ || c.model;
 }
 
 void Subtractor::predict(long long v) {
@@ -148,6 +152,7 @@ void Subtractor::predict(long long v) {
 cfloat Subtractor::residue(int q, long long v) const {
   const auto& c = cl_[q];
   const cfloat zv = models_[q].zin(v);
+  if (!any_model_) return zv;  // nothing is subtracted anywhere
   std::complex<double> others = 0;
   for (std::size_t i = 0; i < c.sub.size(); i++) {
     const auto& o = cl_[c.sub[i]];

@@ -76,6 +76,8 @@ class Subtractor {
   void track(int q, long long t, cfloat z, cfloat turn, double floor) {
     models_[q].step(t, z, turn, floor);
   }
+  // The same for a cluster asleep (StationModel::rest).
+  void rest(int q, long long t, cfloat z, cfloat turn) { models_[q].rest(t, z, turn); }
   // Which clusters' stations are subtracted now.
   void choose(std::span<const StationView> st);
   // The models at the subtracted tick v, and how well each fits.
@@ -86,6 +88,7 @@ class Subtractor {
   // Per cluster: its model is subtracted, has run model_settle_ticks and
   // fits (as char, 1: yes); the edge guard beside it (power ratio).
   std::span<const char> settled() const { return settled_; }
+  bool any_model() const { return any_model_; }  // some cluster's station is subtracted
   std::span<const double> sub_guard() const { return sub_guard_; }
   const StationModel& model(int q) const { return models_[q]; }
 
@@ -116,6 +119,7 @@ class Subtractor {
   int sub_lag_ = 0;                                 // ticks the subtracted envelope lags the input
   std::vector<StationModel> models_;                // [q]
   std::vector<Cluster> cl_;                         // [q]
+  bool any_model_ = false;                          // some cluster's station is subtracted now
   std::vector<char> settled_;                       // [q]
   std::vector<double> sub_guard_;  // [q]: the edge guard beside q's model (power ratio)
 };
