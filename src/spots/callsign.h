@@ -10,7 +10,7 @@
 //
 // Around the base call a word may carry a location prefix ("hb9/dl7xyz",
 // "vp2v/w1aw": one to four letters or digits with a letter) and a suffix
-// ("/p", "/m", "/mm", "/am", "/qrp", "/a", a single digit "/1", or a
+// ("/p", "/m", "/mm", "/am", "/qrp", "/a", "/b" of a beacon, a single digit "/1", or a
 // country prefix ending in its digit, "/hb9"). Look-alikes without this
 // shape (5nn, 599, 73, tu, cq, 100w, 14mhz, 5w, 1a, a1, tttt, "~") are not
 // calls.
@@ -30,5 +30,16 @@ std::string callsign_of(std::string_view word);
 
 // Whether `word` is a callsign.
 bool is_callsign(std::string_view word);
+
+// Whether `spotter` may stand before "-#" in a spot line: a call of letters,
+// digits and "/" (at most 12 characters), optionally with an SSID from 1 to
+// 15 ("W1NT-6").
+bool valid_spotter(std::string_view spotter);
+
+// Whether an upper case call is a beacon's ("DL0ABC/B").
+bool beacon_call(std::string_view call);
+
+// Whether an upper case call is one of the NCDXF/IARU beacons (4U1UN, YV5B, ...).
+bool ncdxf_beacon(std::string_view call);
 
 }  // namespace talvo::spots
