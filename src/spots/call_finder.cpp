@@ -108,9 +108,15 @@ void CallFinder::hold(const char* call) {
   }
 }
 
+void CallFinder::report_now(const Word& w, std::vector<FoundCall>& found, int& n) {
+  found.push_back(FoundCall{w.call, held_.type, 1, held_.clean});
+  n++;
+}
+
 void CallFinder::decide(const Word* next, std::vector<FoundCall>& found, int& n) {
   Held& h = held_;
   h.active = false;
+  if (h.reason == Reason::kDe) return;  // reported copy by copy
   bool sender = h.reason != Reason::kNone;
   SpotType type = h.type;
   if (next != nullptr) {
@@ -171,13 +177,17 @@ void CallFinder::end_word(std::vector<FoundCall>& found, int& n) {
   if (held_.active) {
     if (word.kind == Kind::kCall && std::strcmp(word.call, held_.call) == 0) {
       held_.copies++;  // "g3xyz g3xyz": the same sending
+      if (held_.reason == Reason::kDe) report_now(word, found, n);
       remember(word);
       words_++;
       return;
     }
     decide(&word, found, n);
   }
-  if (word.kind == Kind::kCall) hold(word.call);
+  if (word.kind == Kind::kCall) {
+    hold(word.call);
+    if (held_.reason == Reason::kDe) report_now(word, found, n);
+  }
   remember(word);
   words_++;
 }

@@ -22,8 +22,9 @@
 // before "test"; BEACON after "vvv" or "beacon" and for calls ending "/B";
 // NCDXF B for the NCDXF/IARU beacons; DX for a call after "de" in a contact.
 //
-// A call is decided when the next different word ends, so the finder holds
-// one call back; flush() decides it at the end of the text. Memory is fixed:
+// A call after "de" is reported at once, each copy as it comes; any other
+// is decided when the next different word ends, so the finder holds one
+// call back, and flush() decides it at the end of the text. Memory is fixed:
 // the word being collected, the last few words and the call held back. A
 // stream may run for days.
 #pragma once
@@ -99,6 +100,9 @@ class CallFinder {
   const Word& before(int back) const;
   // Starts holding `call`, which has just ended.
   void hold(const char* call);
+  // Reports a copy of the held call at once: after "de" nothing that
+  // follows can make it another's, and a stream may fall silent after it.
+  void report_now(const Word& w, std::vector<FoundCall>& found, int& n);
   // Decides the held call with `next` (its following word; null at the end).
   void decide(const Word* next, std::vector<FoundCall>& found, int& n);
   void remember(const Word& w);

@@ -138,14 +138,15 @@ TEST(CallFinder, CallAfterDeIsTheSender) {
 }
 
 TEST(CallFinder, CallAfterCqTestOrQrzIsACq) {
-  EXPECT_EQ(find_calls("cq cq de dl1abc dl1abc k "), V{"DL1ABC:CQx2"});
+  // After "de" each copy is reported as it comes.
+  EXPECT_EQ(find_calls("cq cq de dl1abc dl1abc k "), V({"DL1ABC:CQ", "DL1ABC:CQ"}));
   EXPECT_EQ(find_calls("cq cq cq de dl1abc "), V{"DL1ABC:CQ"});
   EXPECT_EQ(find_calls("cq dl1abc k"), V{"DL1ABC:CQ"});
   EXPECT_EQ(find_calls("test dl1abc k"), V{"DL1ABC:CQ"});
-  EXPECT_EQ(find_calls("qrz de g4abc g4abc k"), V{"G4ABC:CQx2"});
+  EXPECT_EQ(find_calls("qrz de g4abc g4abc k"), V({"G4ABC:CQ", "G4ABC:CQ"}));
   EXPECT_EQ(find_calls("qrz? g4abc k"), V{"G4ABC:CQ"});
   EXPECT_EQ(find_calls("test test de ok1xyz k"), V{"OK1XYZ:CQ"});
-  EXPECT_EQ(find_calls("cq dx de hb9/dl7xyz hb9/dl7xyz k "), V{"HB9/DL7XYZ:CQx2"});
+  EXPECT_EQ(find_calls("cq dx de hb9/dl7xyz k "), V{"HB9/DL7XYZ:CQ"});
   // At most one word between.
   EXPECT_EQ(find_calls("cq dx dl1abc k"), V{"DL1ABC:CQ"});
   EXPECT_EQ(find_calls("cq test dl1abc k"), V{"DL1ABC:CQ"});
@@ -208,7 +209,7 @@ TEST(CallFinder, GarbledWordsAroundMakeACopyUnclean) {
 TEST(CallFinder, DecoderStringsOfAnyLength) {
   CallFinder f;
   std::vector<FoundCall> found;
-  for (const char* s : {"c", "q", " ", "cq", " ", "d", "e", " ", "d", "l", "1", "a", "b", "c", " "})
+  for (const char* s : {"c", "q", " ", "t", "e", "s", "t", " ", "d", "l", "1", "a", "b", "c", " "})
     f.feed(s, found);
   EXPECT_TRUE(found.empty());  // held until the next word decides it
   EXPECT_EQ(f.feed("k", found), 0);
@@ -216,6 +217,13 @@ TEST(CallFinder, DecoderStringsOfAnyLength) {
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].call, "DL1ABC");
   EXPECT_EQ(found[0].type, SpotType::kCq);
+  // After "de" the call is out at its word space: nothing may follow.
+  found.clear();
+  for (const char* s : {"d", "e", " ", "w", "1", "a", "w"})
+    f.feed(s, found);
+  EXPECT_TRUE(found.empty());  // not before its word space
+  EXPECT_EQ(f.feed(" ", found), 1);
+  EXPECT_EQ(found.at(0).call, "W1AW");
   // Whole strings, upper case and line ends work as well.
   CallFinder g;
   found.clear();
