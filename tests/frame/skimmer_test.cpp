@@ -488,7 +488,7 @@ TEST(SkimmerTelnet, ClientsOfTheProgramReceiveTheSpotsOfAStream) {
 
   // The second station after the leavers are gone: decoding goes on.
   ASSERT_TRUE(
-      prog.write_in(s16le(render({{1200, 25, "test ok1xyz ok1xyz test"}}, 10.0, 4000, 15))));
+      prog.write_in(s16le(render({{1200, 25, "test ok1xyz ok1xyz test"}}, 14.0, 4000, 15))));
   ASSERT_TRUE(prog.read_until(
       [](const std::string& o) { return o.find("OK1XYZ") != std::string::npos; }, 20))
       << prog.out;
