@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "decoder/textdiff.h"
+
 namespace talvo::spots {
 namespace {
 
@@ -11,12 +13,28 @@ bool separator(char c) {
   return c == ' ' || c == '\n' || c == '\r' || c == '\t';
 }
 
-// A signal report: "5nn", "599", "559", "5nnn", "enn" (cut numbers).
+// Whether three characters are one character off "5nn" or "599", or an RST.
+bool report3(std::string_view w) {
+  int nn = 0, nines = 0;
+  for (std::size_t i = 0; i < 3; i++) {
+    nn += w[i] == "5nn"[i];
+    nines += w[i] == "599"[i];
+  }
+  if (nn >= 2 || nines >= 2 || w == "enn") return true;
+  const auto rst = [](char c) { return (c >= '1' && c <= '9') || c == 'n'; };
+  return w[0] >= '1' && w[0] <= '5' && rst(w[1]) && rst(w[2]);
+}
+
+// A signal report as copied: "5nn", "599", "559", "enn" (cut numbers), one
+// character off ("5mn", "~nn"), a character short ("nn", "5n"), with the
+// serial run on ("5nn267", "5ng1382"), or run on to the call ("w3zx5nn").
 bool report(std::string_view w) {
-  if (w.size() < 3 || w.size() > 4) return false;
-  if (!(w[0] >= '1' && w[0] <= '5') && w[0] != 'e') return false;
-  for (std::size_t i = 1; i < w.size(); i++)
-    if (!(w[i] >= '1' && w[i] <= '9') && w[i] != 'n') return false;
+  if (w == "5n" || w == "nn" || w == "59" || w == "99") return true;
+  if (w.find("5nn") != std::string_view::npos || w.find("599") != std::string_view::npos)
+    return true;
+  if (w.size() < 3 || !report3(w.substr(0, 3))) return false;
+  for (char c : w.substr(3))
+    if (c < '0' || c > '9') return false;
   return true;
 }
 
@@ -37,7 +55,7 @@ void CallFinder::reset() {
   words_ = 0;
   for (Word& w : history_)
     w = Word{Kind::kOther, {}};
-  held_ = Held{false, {}, Reason::kNone, SpotType::kDx, 0, true};
+  held_ = Held{false, Reason::kNone, SpotType::kDx, true, {}, 0};
 }
 
 const CallFinder::Word& CallFinder::before(int back) const {
@@ -79,8 +97,9 @@ void CallFinder::hold(const char* call) {
   const auto beacon = [](const Word& w) { return w.kind == Kind::kVvv; };
   Held& h = held_;
   h.active = true;
-  std::strcpy(h.call, call);
-  h.copies = 1;
+  std::strcpy(h.v[0].call, call);
+  h.v[0].copies = 1;
+  h.nv = 1;
   h.clean = h1.kind != Kind::kGarbled && h2.kind != Kind::kGarbled;
   h.type = SpotType::kCq;
   if (h1.kind == Kind::kDe) {
@@ -108,9 +127,34 @@ void CallFinder::hold(const char* call) {
   }
 }
 
-void CallFinder::report_now(const Word& w, std::vector<FoundCall>& found, int& n) {
+void CallFinder::report_now(const Word& w, std::vector<FoundCall>& found, int& n) const {
   found.push_back(FoundCall{w.call, held_.type, 1, held_.clean});
   n++;
+}
+
+bool CallFinder::same_sending(const char* call) {
+  Held& h = held_;
+  for (int i = 0; i < h.nv; i++) {
+    if (std::strcmp(h.v[i].call, call) == 0) {
+      h.v[i].copies++;  // "g3xyz g3xyz": another copy
+      return true;
+    }
+  }
+  // "kf7f kf7h": the same call copied another way, while there is room.
+  if (h.nv == kVariants || !near(call)) return false;
+  std::strcpy(h.v[h.nv].call, call);
+  h.v[h.nv].copies = 1;
+  h.nv++;
+  return true;
+}
+
+bool CallFinder::near(const char* word) const {
+  const std::size_t n = std::strlen(word), m = std::strlen(held_.v[0].call);
+  if (n < 3 || (n > m ? n - m : m - n) > static_cast<std::size_t>(kVariantEdits)) return false;
+  char upper[kMaxCallLength + 1];
+  for (std::size_t i = 0; i <= n; i++)
+    upper[i] = word[i] >= 'a' && word[i] <= 'z' ? static_cast<char>(word[i] - 'a' + 'A') : word[i];
+  return edit_distance(held_.v[0].call, upper) <= kVariantEdits;
 }
 
 void CallFinder::decide(const Word* next, std::vector<FoundCall>& found, int& n) {
@@ -141,8 +185,10 @@ void CallFinder::decide(const Word* next, std::vector<FoundCall>& found, int& n)
   }
   if (!sender) return;
   const bool clean = h.clean && (next == nullptr || next->kind != Kind::kGarbled);
-  found.push_back(FoundCall{h.call, type, h.copies, clean});
-  n++;
+  for (int i = 0; i < h.nv; i++) {
+    found.push_back(FoundCall{h.v[i].call, type, h.v[i].copies, clean});
+    n++;
+  }
 }
 
 void CallFinder::end_word(std::vector<FoundCall>& found, int& n) {
@@ -175,9 +221,15 @@ void CallFinder::end_word(std::vector<FoundCall>& found, int& n) {
     word.kind = Kind::kGarbled;
 
   if (held_.active) {
-    if (word.kind == Kind::kCall && std::strcmp(word.call, held_.call) == 0) {
-      held_.copies++;  // "g3xyz g3xyz": the same sending
+    if (word.kind == Kind::kCall && same_sending(word.call)) {
       if (held_.reason == Reason::kDe) report_now(word, found, n);
+      remember(word);
+      words_++;
+      return;
+    }
+    // "dlzat", "kc3t~u": a copy of the held call too garbled to be a call.
+    if ((word.kind == Kind::kOther || word.kind == Kind::kGarbled) && !was_long &&
+        near(std::string(w).c_str())) {
       remember(word);
       words_++;
       return;

@@ -12,10 +12,14 @@
 // or it is one of the NCDXF/IARU beacons, which send their call alone.
 // A call is never reported when what follows it is a report ("5nn", "599"),
 // "tu", "r" or "ur": that call is the one the text is sent to (unless "de"
-// stands right before it: "ve3xyz de w1aw 5nn" is W1AW's). Copies of the
-// call right after it ("g3xyz g3xyz test") are one sending: the word after
-// them decides, and they are reported as that many copies. A call that
-// meets none of these rules - a caller, or a call merely repeated - is not
+// stands right before it: "ve3xyz de w1aw 5nn" is W1AW's). A report is
+// taken as copied, one character off or short ("5mn", "~nn", "nn") or run
+// on to the serial or the call ("5nn267", "w3zx5nn"). Copies of the call
+// right after it ("g3xyz g3xyz test"), and words within two characters of
+// it ("kf7f kf7h 5nn", "dl7at dlzat 5nn": the same call copied another
+// way), are one sending: the word after them decides, and each way it was
+// copied as a call is reported with its copies. A call that meets
+// none of these rules - a caller, or a call merely repeated - is not
 // reported.
 //
 // The type: CQ after "cq", "test", "qrz" (also "cq dx de ..."), "tu" and
@@ -48,7 +52,9 @@ struct FoundCall {
 
 class CallFinder {
  public:
-  static constexpr int kHistory = 4;  // words remembered before the current one
+  static constexpr int kHistory = 4;       // words remembered before the current one
+  static constexpr int kVariants = 3;      // ways one sending of a call is kept in
+  static constexpr int kVariantEdits = 2;  // edits within which a call is a copy of the held one
 
   CallFinder() { reset(); }
 
@@ -86,13 +92,17 @@ class CallFinder {
   };
   // Why the held call would be the sender's.
   enum class Reason : std::uint8_t { kNone, kDe, kCue, kTu, kNcdxf };
+  struct Variant {
+    char call[kMaxCallLength + 1];  // upper case
+    int copies;                     // copies in this sending
+  };
   struct Held {
     bool active;
-    char call[kMaxCallLength + 1];  // upper case
     Reason reason;
-    SpotType type;  // its type if it is the sender's
-    int copies;     // copies in a row so far
-    bool clean;     // no garbled word among the words that made it count
+    SpotType type;         // its type if it is the sender's
+    bool clean;            // no garbled word among the words that made it count
+    Variant v[kVariants];  // the call as first copied, then other copies of it
+    int nv;                // variants in v
   };
 
   void end_word(std::vector<FoundCall>& found, int& n);
@@ -102,7 +112,13 @@ class CallFinder {
   void hold(const char* call);
   // Reports a copy of the held call at once: after "de" nothing that
   // follows can make it another's, and a stream may fall silent after it.
-  void report_now(const Word& w, std::vector<FoundCall>& found, int& n);
+  void report_now(const Word& w, std::vector<FoundCall>& found, int& n) const;
+  // Whether `call`, right after the held call, is a copy of it (the same, or
+  // within kVariantEdits: copied another way); counts it.
+  bool same_sending(const char* call);
+  // Whether `word` (any case, 3 characters or more) is within kVariantEdits
+  // of the held call.
+  bool near(const char* word) const;
   // Decides the held call with `next` (its following word; null at the end).
   void decide(const Word* next, std::vector<FoundCall>& found, int& n);
   void remember(const Word& w);

@@ -8,16 +8,16 @@
 
 namespace talvo::spots {
 
-int SpotJudge::copies_needed(bool known, double snr_db, bool clean) {
-  int n = known ? kKnownCopies : kUnknownCopies;
-  if (snr_db < kWeakSnrDb) n++;
-  if (!clean) n++;
-  return std::min(n, kMaxCopies);
+int SpotJudge::copies_needed(bool known, double snr_db, bool clean) const {
+  int n = known ? policy_.known_copies : policy_.unknown_copies;
+  if (snr_db < policy_.weak_snr_db) n++;
+  if (!clean && policy_.unclean_more) n++;
+  return std::min(n, std::max(policy_.max_copies, 1));
 }
 
 double SpotJudge::confidence(int copies, bool known, double snr_db, bool clean) {
   double p = known ? kKnownCopyRight : kUnknownCopyRight;
-  if (snr_db < kWeakSnrDb) p -= kWeakPenalty;
+  if (snr_db < JudgePolicy{}.weak_snr_db) p -= kWeakPenalty;
   if (!clean) p -= kGarbledPenalty;
   return 1.0 - std::pow(1.0 - p, std::max(copies, 0));
 }
@@ -78,7 +78,7 @@ int SpotJudge::hear(const FoundCall& c, double freq_hz, double snr_db, int wpm, 
   if (k.spotted && t - k.spot_t < kHoldSeconds) return 0;
   const bool confirmed =
       k.copies >= copies_needed(k.known, k.snr_db, k.clean) || spotted_elsewhere(k, t);
-  if (!confirmed || beaten(k, t)) return 0;
+  if (!confirmed || (policy_.rivals && beaten(k, t))) return 0;
 
   k.spotted = true;
   k.spot_t = t;

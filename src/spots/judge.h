@@ -4,10 +4,10 @@
 // judge gathers them per call and frequency - a candidate - and spots a
 // candidate when
 //   - its prefix belongs to an entity (when a country file is loaded),
-//   - it has enough identical copies: kKnownCopies for a call in the list
-//     of active calls, kUnknownCopies for another, one more when the signal
-//     is weak (under kWeakSnrDb) or the words around a copy were garbled
-//     (never more than kMaxCopies); a call spotted within kHoldSeconds on
+//   - it has enough identical copies (JudgePolicy): two for a call in the
+//     list of active calls, three for another, one more when the signal is
+//     weak (under 6 dB) and one more when the words around a copy were
+//     garbled, never more than four; a call spotted within kHoldSeconds on
 //     another frequency needs one copy (it moved),
 //   - no rival beats it: a candidate within kSameHz and kRivalEdits
 //     characters of it (a bust of it, or it a bust of the rival) with more
@@ -39,12 +39,19 @@
 
 namespace talvo::spots {
 
+// The copies asked of a call and whether rivals compete: the defaults are
+// the judge's; other settings are for measuring.
+struct JudgePolicy {
+  int known_copies = 2;      // copies a known call needs
+  int unknown_copies = 3;    // copies an unknown call needs
+  int max_copies = 4;        // copies any call needs at most
+  double weak_snr_db = 6;    // SNR under which one more copy is asked, dB
+  bool unclean_more = true;  // one more copy when words around were garbled
+  bool rivals = true;        // calls within kRivalEdits on one frequency compete
+};
+
 class SpotJudge {
  public:
-  static constexpr int kKnownCopies = 2;       // copies a known call needs
-  static constexpr int kUnknownCopies = 3;     // copies an unknown call needs
-  static constexpr int kMaxCopies = 4;         // copies any call needs at most
-  static constexpr double kWeakSnrDb = 6;      // SNR under which one more copy is asked, dB
   static constexpr int kKnownBonus = 2;        // support a known call has over its copies
   static constexpr int kRivalEdits = 2;        // edits within which two calls compete
   static constexpr double kSameHz = 100;       // candidates this close (Hz) share a frequency
@@ -58,7 +65,8 @@ class SpotJudge {
   // `book` (may be null: every call-shaped call is valid and unknown) must
   // outlive the judge; `start_utc` is the UTC time (seconds since 1970) of
   // audio time 0, to stamp the spots.
-  SpotJudge(const CallBook* book, std::int64_t start_utc) : book_(book), start_utc_(start_utc) {}
+  SpotJudge(const CallBook* book, std::int64_t start_utc, JudgePolicy policy = {})
+      : book_(book), start_utc_(start_utc), policy_(policy) {}
 
   // A sending `c` heard at `freq_hz` (radio frequency) with `snr_db` and
   // `wpm` at `t` seconds of audio (never decreasing). Appends the spots it
@@ -67,7 +75,7 @@ class SpotJudge {
            std::vector<Spot>& out);
 
   // Copies a call needs.
-  static int copies_needed(bool known, double snr_db, bool clean);
+  int copies_needed(bool known, double snr_db, bool clean) const;
   // The confidence of a spot made of `copies` copies.
   static double confidence(int copies, bool known, double snr_db, bool clean);
 
@@ -93,6 +101,7 @@ class SpotJudge {
 
   const CallBook* book_;
   std::int64_t start_utc_;
+  JudgePolicy policy_;
   std::vector<Candidate> cands_;
 };
 

@@ -175,6 +175,29 @@ TEST(CallFinder, TheCallSentToIsNeverTheSender) {
   EXPECT_EQ(find_calls("tu w1aw de dl1abc k"), V{"DL1ABC:DX"});
 }
 
+TEST(CallFinder, AReportCopiedBadlyStillMarksTheCallSentTo) {
+  for (const char* report :
+       {"5mn", "5rn", "~nn", "5in", "hnn", "6nn", "5n", "5nn267", "5nd", "589", "enn", "559"})
+    EXPECT_EQ(find_calls(std::string("cq test n3bbi n3bbi ") + report + " 983 "), V{}) << report;
+  // Not reports: the call before them is the runner's.
+  for (const char* word : {"k", "test", "e5", "73"})
+    EXPECT_EQ(find_calls(std::string("cq test n3bbi ") + word + " "), V{"N3BBI:CQ"}) << word;
+}
+
+TEST(CallFinder, ACallCopiedTwoWaysIsOneSending) {
+  // The caller's call and the runner's bust of it, then the report.
+  EXPECT_EQ(find_calls("tu s53xm test kf7f kf7h 5nn 13 "), V{"S53XM:CQ"});
+  // The runner's call copied two ways: both reported, each with its copies.
+  EXPECT_EQ(find_calls("cq test g3xyg g3xyz g3xyz test "), V({"G3XYG:CQ", "G3XYZ:CQx2"}));
+  // A copy too garbled to be a call is part of the sending too.
+  EXPECT_EQ(find_calls("cq test dl7at dlzat 5nn 853 "), V{});
+  EXPECT_EQ(find_calls("cq test kc3txu kc3t~u 5nn 550 "), V{});
+  // The report run on to the call.
+  EXPECT_EQ(find_calls("cq test w3zx w3zx5nn 715 "), V{});
+  // Three characters apart: another station, and the first one's over ends.
+  EXPECT_EQ(find_calls("cq test g3xyz dl1abc 5nn "), V{"G3XYZ:CQ"});
+}
+
 TEST(CallFinder, ACallMerelyRepeatedIsNotSpotted) {
   EXPECT_EQ(find_calls("ve3xyz 5nn 14 ve3xyz "), V{});
   EXPECT_EQ(find_calls("g4abc g4abc "), V{});

@@ -42,15 +42,19 @@ FoundCall sending(const char* call, int copies = 1, bool clean = true) {
 }
 
 TEST(SpotJudge, CopiesAskedOfACall) {
-  EXPECT_EQ(SpotJudge::copies_needed(true, 20, true), 2);
-  EXPECT_EQ(SpotJudge::copies_needed(false, 20, true), 3);
-  EXPECT_EQ(SpotJudge::copies_needed(false, 5.9, true), 4);
-  EXPECT_EQ(SpotJudge::copies_needed(true, 6.0, true), 2);
-  EXPECT_EQ(SpotJudge::copies_needed(true, 3, false), 4);
-  EXPECT_EQ(SpotJudge::copies_needed(false, 3, false), 4);  // never more than four
-
   const CallBook b = book();
   SpotJudge j(&b, 0);
+  EXPECT_EQ(j.copies_needed(true, 20, true), 2);
+  EXPECT_EQ(j.copies_needed(false, 20, true), 3);
+  EXPECT_EQ(j.copies_needed(false, 5.9, true), 4);
+  EXPECT_EQ(j.copies_needed(true, 6.0, true), 2);
+  EXPECT_EQ(j.copies_needed(true, 3, false), 4);
+  EXPECT_EQ(j.copies_needed(false, 3, false), 4);  // never more than four
+  JudgePolicy p;
+  p.known_copies = 1;
+  p.unclean_more = false;
+  EXPECT_EQ(SpotJudge(&b, 0, p).copies_needed(true, 20, false), 1);
+
   std::vector<Spot> out;
   // Known: out on the second copy.
   EXPECT_EQ(j.hear(sending("K5MR"), 14042600, 18, 38, 1, out), 0);
