@@ -16,8 +16,8 @@
 // Usage: bench_spots [runners] [seed]
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <random>
@@ -173,6 +173,12 @@ Result run(const Scenario& s, const CallBook& book, const JudgePolicy& p) {
   std::map<int, std::vector<double>> runner_spots;
   Result r;
   for (const Over& o : s.overs) {
+    out.clear();
+    judge.tick(o.t, out);
+    for (const Spot& sp : out)
+      for (std::size_t st = 0; st < s.runners.size(); st++)
+        if (sp.call == s.runners[st] && std::fabs(sp.freq_hz - (14000000 + 1000.0 * st)) < 1)
+          runner_spots[static_cast<int>(st)].push_back(static_cast<double>(sp.utc));
     found.clear();
     finders[static_cast<std::size_t>(o.station)].feed((o.text + " ").c_str(), found);
     for (const auto& c : found) {
@@ -180,14 +186,15 @@ Result run(const Scenario& s, const CallBook& book, const JudgePolicy& p) {
       const double hz = 14000000 + 1000.0 * o.station;
       if (judge.hear(c, hz, o.snr_db, 28, o.t, out) == 0) continue;
       r.spots++;
-      if (std::getenv("BENCH_SPOTS_SHOW") && out[0].call != s.runners[static_cast<std::size_t>(o.station)] &&
+      if (std::getenv("BENCH_SPOTS_SHOW") &&
+          out[0].call != s.runners[static_cast<std::size_t>(o.station)] &&
           !distinct.count({out[0].call, o.station}))
         std::printf("  wrong %s (runner %s, %s x%d): %s\n", out[0].call.c_str(),
                     s.runners[static_cast<std::size_t>(o.station)].c_str(), type_name(c.type),
                     c.copies, o.text.c_str());
       distinct.insert({out[0].call, o.station});
       if (out[0].call == s.runners[static_cast<std::size_t>(o.station)])
-        runner_spots[o.station].push_back(o.t);
+        runner_spots[o.station].push_back(static_cast<double>(out[0].utc));
     }
   }
   r.distinct = static_cast<int>(distinct.size());

@@ -74,26 +74,46 @@ int SpotJudge::hear(const FoundCall& c, double freq_hz, double snr_db, int wpm, 
   k.copies += c.copies;
   k.clean = k.clean && c.clean;
   k.snr_db = std::max(k.snr_db, snr_db);
+  k.last_snr_db = snr_db;
+  k.wpm = wpm;
+  k.type = c.type;
 
   if (k.spotted && t - k.spot_t < kHoldSeconds) return 0;
   const bool confirmed =
       k.copies >= copies_needed(k.known, k.snr_db, k.clean) || spotted_elsewhere(k, t);
   if (!confirmed || (policy_.rivals && beaten(k, t))) return 0;
 
+  out.push_back(make_spot(k, t));
+  return 1;
+}
+
+Spot SpotJudge::make_spot(Candidate& k, double t) {
   k.spotted = true;
   k.spot_t = t;
   Spot s;
   s.call = k.call;
-  s.freq_hz = freq_hz;
-  s.snr_db = static_cast<int>(std::lround(snr_db));
-  s.wpm = wpm;
-  s.type = c.type;
+  s.freq_hz = k.freq_hz;
+  s.snr_db = static_cast<int>(std::lround(k.last_snr_db));
+  s.wpm = k.wpm;
+  s.type = k.type;
   s.utc = start_utc_ + static_cast<std::int64_t>(std::floor(t));
   s.copies = k.copies;
   s.known = k.known;
   s.confidence = confidence(k.copies, k.known, k.snr_db, k.clean);
-  out.push_back(std::move(s));
-  return 1;
+  return s;
+}
+
+int SpotJudge::tick(double t, std::vector<Spot>& out) {
+  int n = 0;
+  for (Candidate& k : cands_) {
+    if (!k.spotted || t - k.spot_t < kHoldSeconds) continue;
+    const double due = k.spot_t + kHoldSeconds;
+    if (k.last_t < due - kStillCalling) continue;
+    if (policy_.rivals && beaten(k, due)) continue;
+    out.push_back(make_spot(k, due));
+    n++;
+  }
+  return n;
 }
 
 }  // namespace talvo::spots

@@ -15,8 +15,8 @@
 //     and already spotted. So a bust heard first does not block the right
 //     call once the right call has more support, and
 //   - it was not spotted on this frequency in the last kHoldSeconds of audio
-//     time: a station still calling is spotted again at its first sending
-//     600 s or more after its last spot, and at once on another frequency.
+//     time: a station still calling is spotted again 600 s after its last
+//     spot (tick()), and at once on another frequency.
 //
 // Each spot carries its copies, whether the call is known, and a confidence:
 // 1 - (1 - p)^copies, where p, the chance that one copy is right, is
@@ -56,6 +56,7 @@ class SpotJudge {
   static constexpr int kRivalEdits = 2;        // edits within which two calls compete
   static constexpr double kSameHz = 100;       // candidates this close (Hz) share a frequency
   static constexpr double kHoldSeconds = 600;  // seconds between spots of a call on a frequency
+  static constexpr double kStillCalling = 90;  // heard this long before a re-spot is due: calling
   static constexpr std::size_t kMaxCandidates = 4000;  // candidates kept at most
   static constexpr double kKnownCopyRight = 0.8;       // p of one copy of a known call
   static constexpr double kUnknownCopyRight = 0.5;     // p of one copy of an unknown call
@@ -74,6 +75,14 @@ class SpotJudge {
   int hear(const FoundCall& c, double freq_hz, double snr_db, int wpm, double t,
            std::vector<Spot>& out);
 
+  // Audio time has reached `t` (seconds, never decreasing): appends the
+  // re-spots due by then to `out` - each call spotted kHoldSeconds before
+  // and heard in the kStillCalling seconds before that, timed exactly
+  // kHoldSeconds after its last spot - and returns how many. Without calls
+  // to tick(), a call is re-spotted at its first sending kHoldSeconds or
+  // more after its spot.
+  int tick(double t, std::vector<Spot>& out);
+
   // Copies a call needs.
   int copies_needed(bool known, double snr_db, bool clean) const;
   // The confidence of a spot made of `copies` copies.
@@ -83,21 +92,25 @@ class SpotJudge {
 
  private:
   struct Candidate {
-    std::string call;      // upper case
-    double freq_hz = 0;    // last heard at, Hz
-    double last_t = 0;     // last heard, seconds of audio
-    int copies = 0;        // identical copies so far
-    bool clean = true;     // every copy came with clean words around
-    double snr_db = -99;   // strongest copy, dB
-    bool known = false;    // in the list of active calls
-    bool spotted = false;  // spotted on this frequency
-    double spot_t = 0;     // when last spotted, seconds of audio
+    std::string call;               // upper case
+    double freq_hz = 0;             // last heard at, Hz
+    double last_t = 0;              // last heard, seconds of audio
+    int copies = 0;                 // identical copies so far
+    bool clean = true;              // every copy came with clean words around
+    double snr_db = -99;            // strongest copy, dB
+    bool known = false;             // in the list of active calls
+    bool spotted = false;           // spotted on this frequency
+    double spot_t = 0;              // when last spotted, seconds of audio
+    double last_snr_db = 0;         // last copy's SNR, dB
+    int wpm = 0;                    // last copy's speed, WPM
+    SpotType type = SpotType::kDx;  // last sending's type
     int support() const { return copies + (known ? kKnownBonus : 0); }
   };
 
   Candidate& candidate(const FoundCall& c, double freq_hz, double t);
   bool beaten(const Candidate& me, double t) const;
   bool spotted_elsewhere(const Candidate& me, double t) const;
+  Spot make_spot(Candidate& k, double t);
 
   const CallBook* book_;
   std::int64_t start_utc_;

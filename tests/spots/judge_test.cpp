@@ -148,6 +148,28 @@ TEST(SpotJudge, RespottedAtTenMinutesAndOnANewFrequency) {
   EXPECT_EQ(j.hear(sending("W1AW"), 7031000, 20, 25, 1410, out), 1);
 }
 
+TEST(SpotJudge, ACallStillCallingIsRespottedExactlyAtTenMinutes) {
+  const CallBook b = book();
+  SpotJudge j(&b, 1000);
+  std::vector<Spot> out;
+  ASSERT_EQ(j.hear(sending("W1AW", 2), 7030000, 20, 25, 100, out), 1);
+  EXPECT_EQ(j.hear(sending("W1AW"), 7030020, 18, 26, 650, out), 0);  // still calling
+  EXPECT_EQ(j.tick(699.9, out), 0);
+  ASSERT_EQ(j.tick(703, out), 1);
+  EXPECT_EQ(out.back().utc, 1700);  // due at 700 s, not when the tick came
+  EXPECT_EQ(out.back().freq_hz, 7030020);
+  EXPECT_EQ(out.back().snr_db, 18);
+  EXPECT_EQ(out.back().wpm, 26);
+  EXPECT_EQ(j.tick(704, out), 0);
+  EXPECT_EQ(j.hear(sending("W1AW"), 7030000, 20, 25, 705, out), 0);  // held again
+  // Last heard 130 s before the next is due (1300 s): it stopped calling.
+  EXPECT_EQ(j.tick(1300, out), 0);
+  EXPECT_EQ(j.tick(1400, out), 0);
+  // A station that calls again is spotted at its sending.
+  EXPECT_EQ(j.hear(sending("W1AW"), 7030000, 20, 25, 1250, out), 0);
+  EXPECT_EQ(out.size(), 2u);
+}
+
 TEST(SpotJudge, ConfidenceGrowsWithCopiesAndKnownCalls) {
   EXPECT_DOUBLE_EQ(SpotJudge::confidence(1, true, 20, true), 0.8);
   EXPECT_DOUBLE_EQ(SpotJudge::confidence(2, true, 20, true), 0.96);
