@@ -201,6 +201,10 @@ Result run(const Scenario& s, const CallBook& book, const JudgePolicy& p) {
   for (const auto& [call, st] : distinct)
     if (call != s.runners[static_cast<std::size_t>(st)]) r.wrong++;
   r.spotted_runners = static_cast<int>(runner_spots.size());
+  for (std::size_t st = 0; st < s.runners.size(); st++)
+    if (std::getenv("BENCH_SPOTS_SHOW") && !runner_spots.count(static_cast<int>(st)))
+      std::printf("  missed %s (%s, %.1f dB)\n", s.runners[st].c_str(),
+                  book.known(s.runners[st]) ? "known" : "unknown", s.runner_snr[st]);
   std::vector<double> first, gaps;
   for (const auto& [st, ts] : runner_spots) {
     first.push_back(ts[0]);

@@ -56,7 +56,12 @@ bool base_call(std::string_view s) {
     if (!letter(c)) return false;
   if (!all_alnum_with_letter(prefix)) return false;
   if (prefix[0] == 'q' || prefix[0] == '0') return false;
-  if (prefix.size() == 1 && !single_letter_prefix(prefix[0])) return false;
+  // A single letter outside the single-letter blocks makes a prefix with
+  // the digit (a4a, c6aab, e7x, s5dx, j8ny) - unless the call is nothing but
+  // e and t, what noise keys as.
+  if (prefix.size() == 1 && !single_letter_prefix(prefix[0]) &&
+      s.find_first_not_of("et0123456789") == std::string_view::npos)
+    return false;
   return true;
 }
 

@@ -4,9 +4,11 @@
 // A base call is ITU-shaped: a prefix of one to three letters or digits with
 // at least one letter, a digit, and a suffix of one to four letters (w1aw,
 // dl1abc, 2e0abc, 9a2aa, 3da0rs). The digit is the last digit of the word,
-// so the split is unique. A prefix of a single letter must be one of the
-// single-letter ITU blocks (B F G I K M N R W): that keeps garbled copy such
-// as "e5ee" or "t5tt" out. No prefix begins with Q (the Q codes) or 0.
+// so the split is unique. A single letter outside the single-letter ITU
+// blocks (B F G I K M N R W) is a prefix with the digit after it (A4A of
+// Oman, C6AAB of the Bahamas, S5DX, E7X, J8NY); such a call made of e and t
+// alone ("e5ee", "t5tt": noise keyed as dots and dashes) is no call. No
+// prefix begins with Q (the Q codes) or 0.
 //
 // Around the base call a word may carry a location prefix ("hb9/dl7xyz",
 // "vp2v/w1aw": one to four letters or digits with a letter) and a suffix

@@ -40,7 +40,14 @@ TEST(Callsign, RealShapedCallsAreCallsInUpperCase) {
                                   {"hb9/dl7xyz/p", "HB9/DL7XYZ/P"},
                                   {"DL1ABC", "DL1ABC"},
                                   {"f/g4abc", "F/G4ABC"},
-                                  {"dl0abc/b", "DL0ABC/B"}};
+                                  {"dl0abc/b", "DL0ABC/B"},
+                                  {"a4a", "A4A"},
+                                  {"c6aab", "C6AAB"},
+                                  {"e7x", "E7X"},
+                                  {"s5dx", "S5DX"},
+                                  {"j8ny", "J8NY"},
+                                  {"p3a", "P3A"},
+                                  {"t6a", "T6A"}};
   for (const auto& c : calls) {
     EXPECT_EQ(callsign_of(c[0]), c[1]) << c[0];
     EXPECT_TRUE(is_callsign(c[0])) << c[0];
@@ -48,35 +55,17 @@ TEST(Callsign, RealShapedCallsAreCallsInUpperCase) {
 }
 
 TEST(Callsign, LookAlikesAreNotCalls) {
-  const char* const words[] = {"5nn",        "599",
-                               "tu",         "rst",
-                               "73",         "88",
-                               "cq",         "de",
-                               "test",       "qrz",
-                               "k",          "bk",
-                               "sk",         "ur",
-                               "es",         "gl",
-                               "fer",        "pse",
-                               "tnx",        "qsl",
-                               "agn",        "r",
-                               "hw",         "dr",
-                               "om",         "wx",
-                               "rig",        "ant",
-                               "op",         "name",
-                               "qth",        "100w",
-                               "14mhz",      "5w",
-                               "1a",         "a1",
-                               "e5ee",       "tttt",
-                               "~",          "_",
-                               "",           "dl1",
-                               "dl1abcde",   "dlab1abc",
-                               "1234",       "abc",
-                               "q5abc",      "t5tt",
-                               "0a1aa",      "dl1abc/",
-                               "/dl1abc",    "dl1abc//p",
-                               "dl1abc/xyz", "a/b/c/d",
-                               "dl1a_c",     "dl1abc~",
-                               "599dl1abc",  "qrp/dl1abc/p/p"};
+  const char* const words[] = {
+      "5nn",        "599",     "tu",       "rst",      "73",        "88",
+      "cq",         "de",      "test",     "qrz",      "k",         "bk",
+      "sk",         "ur",      "es",       "gl",       "fer",       "pse",
+      "tnx",        "qsl",     "agn",      "r",        "hw",        "dr",
+      "om",         "wx",      "rig",      "ant",      "op",        "name",
+      "qth",        "100w",    "14mhz",    "5w",       "1a",        "a1",
+      "e5ee",       "tttt",    "e5et",     "t2te",     "~",         "_",
+      "",           "dl1",     "dl1abcde", "dlab1abc", "1234",      "abc",
+      "q5abc",      "t5tt",    "0a1aa",    "dl1abc/",  "/dl1abc",   "dl1abc//p",
+      "dl1abc/xyz", "a/b/c/d", "dl1a_c",   "dl1abc~",  "599dl1abc", "qrp/dl1abc/p/p"};
   for (const char* w : words) {
     EXPECT_EQ(callsign_of(w), "") << w;
     EXPECT_FALSE(is_callsign(w)) << w;
