@@ -189,9 +189,9 @@ Result run(const Scenario& s, const CallBook& book, const JudgePolicy& p) {
       if (std::getenv("BENCH_SPOTS_SHOW") &&
           out[0].call != s.runners[static_cast<std::size_t>(o.station)] &&
           !distinct.count({out[0].call, o.station}))
-        std::printf("  wrong %s (runner %s, %s x%d): %s\n", out[0].call.c_str(),
+        std::printf("  wrong %s (runner %s, %s x%d, %.1f dB): %s\n", out[0].call.c_str(),
                     s.runners[static_cast<std::size_t>(o.station)].c_str(), type_name(c.type),
-                    c.copies, o.text.c_str());
+                    c.copies, o.snr_db, o.text.c_str());
       distinct.insert({out[0].call, o.station});
       if (out[0].call == s.runners[static_cast<std::size_t>(o.station)])
         runner_spots[o.station].push_back(static_cast<double>(out[0].utc));
