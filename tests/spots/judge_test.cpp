@@ -170,6 +170,25 @@ TEST(SpotJudge, ACallStillCallingIsRespottedExactlyAtTenMinutes) {
   EXPECT_EQ(out.size(), 2u);
 }
 
+TEST(SpotJudge, NeighbouringClustersCopyOneCandidate) {
+  // Two clusters 50 Hz apart hear the same unknown station: their copies
+  // add up, and it is spotted once.
+  const CallBook b = book();
+  SpotJudge j(&b, 0);
+  std::vector<Spot> out;
+  EXPECT_EQ(j.hear(sending("DL1ABC"), 7018300, 20, 25, 1, out), 0);
+  EXPECT_EQ(j.hear(sending("DL1ABC"), 7018350, 14, 25, 1, out), 0);
+  EXPECT_EQ(j.hear(sending("DL1ABC"), 7018300, 20, 25, 8, out), 1);
+  EXPECT_EQ(j.hear(sending("DL1ABC"), 7018350, 14, 25, 8, out), 0);
+  EXPECT_EQ(j.candidates(), 1u);
+  EXPECT_EQ(out.at(0).copies, 3);
+  // The type and figures are the sending's.
+  EXPECT_EQ(j.hear(FoundCall{"W1AW", SpotType::kDx, 2, true}, 14025000, 9, 31, 9, out), 1);
+  EXPECT_EQ(out.back().type, SpotType::kDx);
+  EXPECT_EQ(out.back().snr_db, 9);
+  EXPECT_EQ(out.back().wpm, 31);
+}
+
 TEST(SpotJudge, ConfidenceGrowsWithCopiesAndKnownCalls) {
   EXPECT_DOUBLE_EQ(SpotJudge::confidence(1, true, 20, true), 0.8);
   EXPECT_DOUBLE_EQ(SpotJudge::confidence(2, true, 20, true), 0.96);
