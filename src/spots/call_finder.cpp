@@ -43,6 +43,22 @@ bool garbled(std::string_view w) {
   return w.find_first_of("~_*#") != std::string_view::npos;
 }
 
+// Short words that end or fill an over, never a garbled report.
+bool over_word(std::string_view w) {
+  for (std::string_view v : {"kn", "bk", "sk", "ar", "pse", "es", "gl",  "gm",  "ge",  "ga", "gd",
+                             "om", "dr", "hw", "fb", "agn", "nr", "qrl", "qsl", "qsy", "hi", "73",
+                             "88", "up", "dx", "na", "eu",  "as", "af",  "oc",  "sa",  "ok", "bcn"})
+    if (w == v) return true;
+  return false;
+}
+
+// A serial number as copied: digits, perhaps in cut numbers or garbled
+// ("1160", "2~4", "1t5").
+bool serial(std::string_view w) {
+  if (w.find_first_of("0123456789") == std::string_view::npos) return false;
+  return w.find_first_not_of("0123456789tnaeo~") == std::string_view::npos;
+}
+
 void put(char* dst, const std::string& s) {
   std::memcpy(dst, s.c_str(), s.size() + 1);
 }
@@ -55,7 +71,8 @@ void CallFinder::reset() {
   words_ = 0;
   for (Word& w : history_)
     w = Word{Kind::kOther, {}};
-  held_ = Held{false, Reason::kNone, SpotType::kDx, true, {}, 0};
+  held_ = Held{false, Reason::kNone, SpotType::kDx, true, {}, 0, false};
+  doubt_ = Word{Kind::kOther, {}};
 }
 
 const CallFinder::Word& CallFinder::before(int back) const {
@@ -87,7 +104,11 @@ int CallFinder::feed(const char* s, std::vector<FoundCall>& found) {
 int CallFinder::flush(std::vector<FoundCall>& found) {
   int n = 0;
   if (len_ > 0 || long_) end_word(found, n);
-  if (held_.active) decide(nullptr, found, n);
+  if (held_.active) {
+    const bool doubt = held_.doubt;
+    held_.doubt = false;
+    decide(doubt ? &doubt_ : nullptr, found, n);
+  }
   return n;
 }
 
@@ -220,6 +241,16 @@ void CallFinder::end_word(std::vector<FoundCall>& found, int& n) {
   } else if (garbled(w))
     word.kind = Kind::kGarbled;
 
+  if (held_.active && held_.doubt) {
+    // "yo3wu nm 730": a report too garbled to tell, then a serial - an
+    // exchange sent to the held call; anything else, and the short word
+    // was an ordinary word.
+    held_.doubt = false;
+    if (serial(w) && word.kind != Kind::kCall)
+      held_.active = false;
+    else
+      decide(&doubt_, found, n);
+  }
   if (held_.active) {
     if (word.kind == Kind::kCall && same_sending(word.call)) {
       if (held_.reason == Reason::kDe) report_now(word, found, n);
@@ -230,6 +261,15 @@ void CallFinder::end_word(std::vector<FoundCall>& found, int& n) {
     // "dlzat", "kc3t~u": a copy of the held call too garbled to be a call.
     if ((word.kind == Kind::kOther || word.kind == Kind::kGarbled) && !was_long &&
         near(std::string(w).c_str())) {
+      remember(word);
+      words_++;
+      return;
+    }
+    if ((held_.reason == Reason::kCue || held_.reason == Reason::kTu) &&
+        (word.kind == Kind::kOther || word.kind == Kind::kGarbled) && w.size() >= 2 &&
+        w.size() <= 3 && !over_word(w)) {
+      held_.doubt = true;  // the word after decides
+      doubt_ = word;
       remember(word);
       words_++;
       return;

@@ -18,9 +18,11 @@
 // right after it ("g3xyz g3xyz test"), and words within two characters of
 // it ("kf7f kf7h 5nn", "dl7at dlzat 5nn": the same call copied another
 // way), are one sending: the word after them decides, and each way it was
-// copied as a call is reported with its copies. A call that meets
-// none of these rules - a caller, or a call merely repeated - is not
-// reported.
+// copied as a call is reported with its copies. A short unknown word after
+// a call that came after a cue ("yo3wu nm 730") may be a report copied
+// past recognition: a serial number after it makes the call the one sent
+// to. A call that meets none of these rules - a caller, or a call merely
+// repeated - is not reported.
 //
 // The type: CQ after "cq", "test", "qrz" (also "cq dx de ..."), "tu" and
 // before "test"; BEACON after "vvv" or "beacon" and for calls ending "/B";
@@ -103,6 +105,7 @@ class CallFinder {
     bool clean;            // no garbled word among the words that made it count
     Variant v[kVariants];  // the call as first copied, then other copies of it
     int nv;                // variants in v
+    bool doubt;            // a short unknown word followed: the next word decides
   };
 
   void end_word(std::vector<FoundCall>& found, int& n);
@@ -129,6 +132,7 @@ class CallFinder {
   std::int64_t words_;             // words completed
   Word history_[kHistory];         // the last words, history_[0] the latest
   Held held_;                      // the call waiting for its next word
+  Word doubt_;                     // the short unknown word after it, while in doubt
 };
 
 }  // namespace talvo::spots

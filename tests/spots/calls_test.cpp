@@ -173,6 +173,22 @@ TEST(CallFinder, AReportCopiedBadlyStillMarksTheCallSentTo) {
     EXPECT_EQ(find_calls(std::string("cq test n3bbi ") + word + " "), V{"N3BBI:CQ"}) << word;
 }
 
+TEST(CallFinder, AShortWordThenASerialIsAnExchange) {
+  for (const char* text : {"cq test yo3wu nm 730 ", "tu lz1kw test dd6vl 5mm 1179 ",
+                           "test w2rtm hn 443 ", "test oh8r hdn 742 ", "test k3pg 5im 2~4 "}) {
+    const auto found = find_calls(text);
+    for (const auto& c : found)
+      EXPECT_EQ(c, "LZ1KW:CQ") << text;
+  }
+  // Without a serial after it the short word is an ordinary one.
+  EXPECT_EQ(find_calls("cq test yo3wu nm k "), V{"YO3WU:CQ"});
+  EXPECT_EQ(find_calls("cq test yo3wu nm"), V{"YO3WU:CQ"});
+  EXPECT_EQ(find_calls("cq test yo3wu xy yo3wu test "), V({"YO3WU:CQ", "YO3WU:CQ"}));
+  // Words of an over are no doubt: decided at once.
+  CallFinder f;
+  EXPECT_EQ(find_calls(f, "cq test yo3wu pse ", false), V{"YO3WU:CQ"});
+}
+
 TEST(CallFinder, ACallCopiedTwoWaysIsOneSending) {
   // The caller's call and the runner's bust of it, then the report.
   EXPECT_EQ(find_calls("tu s53xm test kf7f kf7h 5nn 13 "), V{"S53XM:CQ"});
@@ -213,6 +229,7 @@ TEST(CallFinder, GarbledWordsAroundMakeACopyUnclean) {
   CallFinder f;
   std::vector<FoundCall> found;
   f.feed("cq test dl1abc k tu~ cq dl1abc t_t ", found);
+  f.flush(found);
   ASSERT_EQ(found.size(), 2u);
   EXPECT_TRUE(found[0].clean);
   EXPECT_FALSE(found[1].clean);
