@@ -27,9 +27,12 @@ bool report3(std::string_view w) {
 
 // A signal report as copied: "5nn", "599", "559", "enn" (cut numbers), one
 // character off ("5mn", "~nn"), a character short ("nn", "5n"), with the
-// serial run on ("5nn267", "5ng1382"), or run on to the call ("w3zx5nn").
+// serial run on ("5nn267", "5ng1382", "nn127"), or run on to the call
+// ("w3zx5nn").
 bool report(std::string_view w) {
-  if (w == "5n" || w == "nn" || w == "59" || w == "99") return true;
+  if (w == "5n" || w == "59" || w == "99") return true;
+  if (w.substr(0, 2) == "nn" && w.find_first_not_of("0123456789", 2) == std::string_view::npos)
+    return true;  // "nn", "nn127"
   if (w.find("5nn") != std::string_view::npos || w.find("599") != std::string_view::npos)
     return true;
   if (w.size() < 3 || !report3(w.substr(0, 3))) return false;
@@ -45,9 +48,9 @@ bool garbled(std::string_view w) {
 
 // Short words that end or fill an over, never a garbled report.
 bool over_word(std::string_view w) {
-  for (std::string_view v : {"kn", "bk", "sk", "ar", "pse", "es", "gl",  "gm",  "ge",  "ga", "gd",
-                             "om", "dr", "hw", "fb", "agn", "nr", "qrl", "qsl", "qsy", "hi", "73",
-                             "88", "up", "dx", "na", "eu",  "as", "af",  "oc",  "sa",  "ok", "bcn"})
+  for (std::string_view v : {"kn", "bk", "sk", "ar", "pse", "es",  "gl",  "gm",  "ge", "ga", "gd",
+                             "om", "dr", "hw", "fb", "agn", "qrl", "qsl", "qsy", "hi", "73", "88",
+                             "up", "dx", "na", "eu", "as",  "af",  "oc",  "sa",  "ok", "bcn"})
     if (w == v) return true;
   return false;
 }
@@ -233,7 +236,7 @@ void CallFinder::end_word(std::vector<FoundCall>& found, int& n) {
     word.kind = Kind::kTu;
   else if (w == "vvv" || w == "beacon")
     word.kind = Kind::kVvv;
-  else if (report(w) || w == "r" || w == "rr" || w == "ur" || w == "tnx" || w == "tks")
+  else if (report(w) || w == "r" || w == "rr" || w == "ur" || w == "nr" || w == "tnx" || w == "tks")
     word.kind = Kind::kToCall;
   else if (!call.empty()) {
     word.kind = Kind::kCall;

@@ -165,8 +165,8 @@ TEST(CallFinder, TheCallSentToIsNeverTheSender) {
 }
 
 TEST(CallFinder, AReportCopiedBadlyStillMarksTheCallSentTo) {
-  for (const char* report :
-       {"5mn", "5rn", "~nn", "5in", "hnn", "6nn", "5n", "5nn267", "5nd", "589", "enn", "559"})
+  for (const char* report : {"5mn", "5rn", "~nn", "5in", "hnn", "6nn", "5n", "5nn267", "5nd", "589",
+                             "enn", "559", "nn", "nn127", "5ng1382", "nr"})
     EXPECT_EQ(find_calls(std::string("cq test n3bbi n3bbi ") + report + " 983 "), V{}) << report;
   // Not reports: the call before them is the runner's.
   for (const char* word : {"k", "test", "e5", "73"})
