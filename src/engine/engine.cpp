@@ -71,12 +71,27 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
     if (find_calls) {
       found.clear();
       finders[i].feed(s, found);
-      for (auto& c : found) {
-        EngineEvent e = make(d, q);
-        e.is_call = true;
-        e.call = c;
-        events.push_back(std::move(e));
-      }
+      calls(d, q);
+    }
+  }
+
+  // The calls in `found` as events of cluster q.
+  void calls(const ClusterDecoder& d, int q) {
+    for (auto& c : found) {
+      EngineEvent e = make(d, q);
+      e.is_call = true;
+      e.call = c;
+      events.push_back(std::move(e));
+    }
+  }
+
+  // The end of the text: each finder decides the call it holds back.
+  void flush_calls() {
+    if (!find_calls) return;
+    for (int q = lo; q < lo + own; q++) {
+      found.clear();
+      finders[static_cast<std::size_t>(q)].flush(found);
+      calls((*dec)[q], q);
     }
   }
 
@@ -254,6 +269,7 @@ void Engine::finish(EngineSink* sink) {
     g->block_start = frames_;
     g->k = 0;
     g->dec->flush(*g);
+    g->flush_calls();
   }
   merge(sink);
 }

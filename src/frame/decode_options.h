@@ -3,6 +3,7 @@
 // with a hint to --help and ends with status 2).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "engine/decode.h"
@@ -23,6 +24,8 @@ struct DecodeOptions {
   int telnet_port = -1;               // the spot server's TCP port; -1 for none
   std::string listen = "127.0.0.1";   // the address it listens on
   bool help = false;                  // --help: print the help text and end
+  bool start_given = false;           // --start-time was given
+  std::int64_t start_utc = 0;         // --start-time: UTC of the audio's start, seconds since 1970
 };
 
 struct ParsedOptions {

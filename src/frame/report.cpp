@@ -11,6 +11,16 @@
 namespace talvo {
 namespace {
 
+// "2026-12-08T18:54:00Z" of seconds since 1970.
+std::string iso_utc(std::int64_t utc) {
+  const std::time_t tt = static_cast<std::time_t>(utc);
+  std::tm tm{};
+  gmtime_r(&tt, &tm);
+  char b[32];
+  std::strftime(b, sizeof b, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return b;
+}
+
 std::string json_escape(const std::string& s) {
   std::string e;
   for (char c : s) {
@@ -21,17 +31,18 @@ std::string json_escape(const std::string& s) {
 }
 
 // What the engine decodes as it comes: in events format one JSON line per
-// string; the calls found become spots (once per call and frequency in ten
-// minutes), as lines on standard output, to the spot server, and as events.
+// string; the calls found go to the spotter, whose spots (a call confirmed
+// by enough copies, once per call and frequency in ten minutes, again while
+// it still calls) become lines on standard output, go to the spot server,
+// and become events with their copies and confidence.
 class EventPrinter : public EngineSink {
  public:
-  EventPrinter(const DecodeSettings& s, FILE* out)
-      : s_(s),
-        out_(out),
-        start_utc_(static_cast<std::int64_t>(std::time(nullptr))),
-        spotter_(s.spots) {}
+  EventPrinter(const DecodeSettings& s, FILE* out) : s_(s), out_(out), spotter_(s.spots) {}
   void event(const EngineEvent& e) override {
     const double t = static_cast<double>(e.sample) / s_.rate;
+    made_.clear();
+    spotter_.tick(t, made_);
+    emit(e, t);
     if (e.is_call) {
       spot(e, t);
       return;
@@ -56,31 +67,39 @@ class EventPrinter : public EngineSink {
     h.tone_hz = e.tone_hz;
     h.snr_db = e.snr_db;
     h.wpm = e.wpm;
-    // The time of the audio: the start plus how far into it the call was
-    // heard, so that a recording decoded faster than real time keeps its
-    // ten-minute windows (for a live stream this is the clock).
-    h.utc = start_utc_ + static_cast<std::int64_t>(t);
-    const std::optional<spots::Made> made = spotter_.heard(h);
-    if (!made) return;
-    const spots::Spot& sp = made->spot;
-    const std::string& line = made->line;
-    if (s_.format == DecodeSettings::kEvents) {
-      std::fprintf(out_,
-                   "{\"t\": %.3f, \"center_hz\": %d, \"freq_khz\": %.1f, \"call\": \"%s\", "
-                   "\"spot_type\": \"%s\", \"snr_db\": %d, \"wpm\": %d}\n",
-                   t, e.center_hz, sp.freq_hz / 1000.0, json_escape(sp.call).c_str(),
-                   spots::type_name(sp.type), sp.snr_db, sp.wpm);
-      std::fflush(out_);
-    } else if (s_.spots.print && s_.format == DecodeSettings::kText) {
-      std::fprintf(out_, "%s\n", line.c_str());
-      std::fflush(out_);
+    // Audio time: the spot's UTC is the start plus how far into the audio
+    // it was heard, so that a recording decoded faster than real time keeps
+    // its ten-minute windows (for a live stream this is the clock).
+    h.t = t;
+    made_.clear();
+    spotter_.heard(h, made_);
+    emit(e, t);
+  }
+
+  // Prints the spots in made_ as events or spot lines.
+  void emit(const EngineEvent& e, double t) {
+    for (const spots::Made& m : made_) {
+      const spots::Spot& sp = m.spot;
+      if (s_.format == DecodeSettings::kEvents) {
+        std::fprintf(out_,
+                     "{\"t\": %.3f, \"center_hz\": %d, \"freq_khz\": %.1f, \"call\": \"%s\", "
+                     "\"spot_type\": \"%s\", \"snr_db\": %d, \"wpm\": %d, \"copies\": %d, "
+                     "\"known\": %s, \"confidence\": %.2f, \"utc\": \"%s\"}\n",
+                     t, e.center_hz, sp.freq_hz / 1000.0, json_escape(sp.call).c_str(),
+                     spots::type_name(sp.type), sp.snr_db, sp.wpm, sp.copies,
+                     sp.known ? "true" : "false", sp.confidence, iso_utc(sp.utc).c_str());
+        std::fflush(out_);
+      } else if (s_.spots.print && s_.format == DecodeSettings::kText) {
+        std::fprintf(out_, "%s\n", m.line.c_str());
+        std::fflush(out_);
+      }
     }
   }
 
   const DecodeSettings& s_;
   FILE* out_;
-  std::int64_t start_utc_;  // when decoding began, seconds since 1970 UTC
   spots::Spotter spotter_;
+  std::vector<spots::Made> made_;  // the spots of the event being handled
 };
 
 // Seconds into the recording as [hh:mm:ss.s].

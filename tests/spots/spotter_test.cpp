@@ -1,5 +1,6 @@
-// The Spotter: calls the decoder heard become spots on the radio frequency,
-// published once per call and frequency in ten minutes.
+// The Spotter: calls the decoder heard become spots on the radio frequency
+// once the judge has enough copies, published once per call and frequency
+// in ten minutes and again while the station still calls.
 #include "spots/spotter.h"
 
 #include <gtest/gtest.h>
@@ -17,41 +18,73 @@ class Lines : public SpotPublisher {
   std::vector<std::string> got;
 };
 
-Heard heard(const std::string& call, SpotType type, double tone_hz, double snr_db,
-            std::int64_t utc) {
+// A sending of `call` with `copies` copies at `t` seconds of audio.
+Heard heard(const std::string& call, SpotType type, double tone_hz, double snr_db, double t,
+            int copies = 3) {
   Heard h;
-  h.call = {call, type};
+  h.call = {call, type, copies};
   h.tone_hz = tone_hz;
   h.snr_db = snr_db;
   h.wpm = 18;
-  h.utc = utc;
+  h.t = t;
   return h;
 }
 
 constexpr std::int64_t kT = 1709333940;  // 2024-03-01 22:59Z
 
+// The spots one sending makes.
+std::vector<Made> hear(Spotter& sp, const Heard& h) {
+  std::vector<Made> out;
+  sp.heard(h, out);
+  return out;
+}
+
 TEST(Spotter, HeardCallBecomesTheSpotLinePublishedOnce) {
   SpotSettings s;
   s.spotter = "MYCALL";
   s.dial_khz = 7017.6;
+  s.start_utc = kT;
   Lines lines;
   s.publisher = &lines;
   Spotter spotter(s);
-  const auto m = spotter.heard(heard("DL1ABC", SpotType::kCq, 700, 18.6, kT));
-  ASSERT_TRUE(m.has_value());
-  EXPECT_DOUBLE_EQ(m->spot.freq_hz, 7018300);  // 7017.6 kHz + 700 Hz, upper sideband
-  EXPECT_EQ(m->spot.snr_db, 19);               // rounded
-  EXPECT_EQ(m->line,
-            "DX de MYCALL-#:    7018.3  DL1ABC         CW    19 dB  18 WPM  CQ      2259Z");
+  // Without a call book every call is unknown: two copies are not enough,
+  // a third makes the spot.
+  EXPECT_TRUE(hear(spotter, heard("DL1ABC", SpotType::kCq, 700, 18.6, 0, 2)).empty());
+  const auto m = hear(spotter, heard("DL1ABC", SpotType::kCq, 700, 18.6, 5, 1));
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_DOUBLE_EQ(m[0].spot.freq_hz, 7018300);  // 7017.6 kHz + 700 Hz, upper sideband
+  EXPECT_EQ(m[0].spot.snr_db, 19);               // rounded
+  EXPECT_EQ(m[0].spot.copies, 3);
+  EXPECT_FALSE(m[0].spot.known);
+  EXPECT_DOUBLE_EQ(m[0].spot.confidence, 1 - 0.5 * 0.5 * 0.5);
+  EXPECT_EQ(m[0].line,
+            "DX de MYCALL-#:   7018.3  DL1ABC         CW    19 dB  18 WPM  CQ      2259Z");
   ASSERT_EQ(lines.got.size(), 1u);
-  EXPECT_EQ(lines.got[0], m->line);
-  // The same call 30 Hz off five minutes later is held back; a miscopy too.
-  EXPECT_FALSE(spotter.heard(heard("DL1ABC", SpotType::kDx, 730, 20, kT + 300)).has_value());
-  EXPECT_FALSE(spotter.heard(heard("DL1ABD", SpotType::kDx, 700, 20, kT + 300)).has_value());
-  // Another call goes out; so does the first after ten minutes.
-  EXPECT_TRUE(spotter.heard(heard("W1AW", SpotType::kDx, 1200, 9, kT + 301)).has_value());
-  EXPECT_TRUE(spotter.heard(heard("DL1ABC", SpotType::kCq, 700, 20, kT + 601)).has_value());
-  EXPECT_EQ(lines.got.size(), 3u);
+  EXPECT_EQ(lines.got[0], m[0].line);
+  // The same call 30 Hz off five minutes later is held back.
+  EXPECT_TRUE(hear(spotter, heard("DL1ABC", SpotType::kDx, 730, 20, 300)).empty());
+  // Another call goes out.
+  EXPECT_EQ(hear(spotter, heard("W1AW", SpotType::kDx, 1200, 9, 301)).size(), 1u);
+  EXPECT_EQ(lines.got.size(), 2u);
+}
+
+TEST(Spotter, StillCallingIsRespottedExactlyTenMinutesAfterItsSpot) {
+  SpotSettings s;
+  s.start_utc = kT;  // 22:59:00
+  Lines lines;
+  s.publisher = &lines;
+  Spotter spotter(s);
+  ASSERT_EQ(hear(spotter, heard("DL1ABC", SpotType::kCq, 700, 20, 10)).size(), 1u);
+  hear(spotter, heard("DL1ABC", SpotType::kCq, 700, 20, 560));  // still calling
+  std::vector<Made> out;
+  EXPECT_EQ(spotter.tick(609.9, out), 0);
+  EXPECT_EQ(spotter.tick(610, out), 1);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].spot.utc, kT + 610);  // 23:09:10
+  EXPECT_NE(out[0].line.find(" 2309Z"), std::string::npos) << out[0].line;
+  EXPECT_EQ(lines.got.size(), 2u);
+  // Silent since: no third spot.
+  EXPECT_EQ(spotter.tick(1300, out), 0);
 }
 
 TEST(Spotter, LowerSidebandCountsDownFromTheDialAndNoPublisherIsNeeded) {
@@ -59,11 +92,13 @@ TEST(Spotter, LowerSidebandCountsDownFromTheDialAndNoPublisherIsNeeded) {
   s.dial_khz = 14020;
   s.sideband = Sideband::kLsb;
   Spotter spotter(s);
-  const auto m = spotter.heard(heard("G4ABC", SpotType::kDx, 650, -2.4, kT));
-  ASSERT_TRUE(m.has_value());
-  EXPECT_DOUBLE_EQ(m->spot.freq_hz, 14019350);
-  EXPECT_EQ(m->spot.snr_db, -2);
-  EXPECT_EQ(m->line.rfind("DX de TALVO-#:", 0), 0u) << m->line;
+  // A weak signal needs a fourth copy.
+  EXPECT_TRUE(hear(spotter, heard("G4ABC", SpotType::kDx, 650, -2.4, 0)).empty());
+  const auto m = hear(spotter, heard("G4ABC", SpotType::kDx, 650, -2.4, 1, 1));
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_DOUBLE_EQ(m[0].spot.freq_hz, 14019350);
+  EXPECT_EQ(m[0].spot.snr_db, -2);
+  EXPECT_EQ(m[0].line.rfind("DX de TALVO-#:", 0), 0u) << m[0].line;
 }
 
 }  // namespace
