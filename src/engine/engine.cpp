@@ -245,6 +245,7 @@ void Engine::feed(const double* in, int n, EngineSink* sink) {
   });
   frames_ += n;
   merge(sink);
+  if (sink) sink->reached(frames_);
 }
 
 void Engine::merge(EngineSink* sink) {

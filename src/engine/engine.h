@@ -63,6 +63,9 @@ class EngineSink {
  public:
   virtual ~EngineSink() = default;
   virtual void event(const EngineEvent& e) = 0;
+  // The input has been walked up to `sample` frames (after each batch's
+  // events): for what is due by a time rather than an event.
+  virtual void reached(long long /*sample*/) {}
 };
 
 class Engine {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <unordered_map>
 
 #include "decoder/speed.h"
 
@@ -40,9 +41,7 @@ class EventPrinter : public EngineSink {
   EventPrinter(const DecodeSettings& s, FILE* out) : s_(s), out_(out), spotter_(s.spots) {}
   void event(const EngineEvent& e) override {
     const double t = static_cast<double>(e.sample) / s_.rate;
-    made_.clear();
-    spotter_.tick(t, made_);
-    emit(e, t);
+    respots(t);
     if (e.is_call) {
       spot(e, t);
       return;
@@ -59,6 +58,9 @@ class EventPrinter : public EngineSink {
     }
     std::fflush(out_);
   }
+  // The input has been decoded this far: re-spots due by now go out even
+  // when no station is heard.
+  void reached(long long sample) override { respots(static_cast<double>(sample) / s_.rate); }
 
  private:
   void spot(const EngineEvent& e, double t) {
@@ -76,30 +78,51 @@ class EventPrinter : public EngineSink {
     emit(e, t);
   }
 
-  // Prints the spots in made_ as events or spot lines.
-  void emit(const EngineEvent& e, double t) {
+  // The re-spots due by audio time t, on their own call's cluster.
+  void respots(double t) {
+    made_.clear();
+    spotter_.tick(t, made_);
     for (const spots::Made& m : made_) {
-      const spots::Spot& sp = m.spot;
-      if (s_.format == DecodeSettings::kEvents) {
-        std::fprintf(out_,
-                     "{\"t\": %.3f, \"center_hz\": %d, \"freq_khz\": %.1f, \"call\": \"%s\", "
-                     "\"spot_type\": \"%s\", \"snr_db\": %d, \"wpm\": %d, \"copies\": %d, "
-                     "\"known\": %s, \"confidence\": %.2f, \"utc\": \"%s\"}\n",
-                     t, e.center_hz, sp.freq_hz / 1000.0, json_escape(sp.call).c_str(),
-                     spots::type_name(sp.type), sp.snr_db, sp.wpm, sp.copies,
-                     sp.known ? "true" : "false", sp.confidence, iso_utc(sp.utc).c_str());
-        std::fflush(out_);
-      } else if (s_.spots.print && s_.format == DecodeSettings::kText) {
-        std::fprintf(out_, "%s\n", m.line.c_str());
-        std::fflush(out_);
-      }
+      EngineEvent e;
+      const auto c = cluster_.find(m.spot.call);
+      e.center_hz = c == cluster_.end() ? 0 : c->second;
+      print(e, t, m);
     }
   }
+
+  // Prints the spots in made_, made of what `e` heard, as events or spot lines.
+  void emit(const EngineEvent& e, double t) {
+    for (const spots::Made& m : made_) {
+      if (cluster_.size() >= kMaxRemembered) cluster_.clear();
+      cluster_[m.spot.call] = e.center_hz;
+      print(e, t, m);
+    }
+  }
+
+  void print(const EngineEvent& e, double t, const spots::Made& m) {
+    const spots::Spot& sp = m.spot;
+    if (s_.format == DecodeSettings::kEvents) {
+      std::fprintf(out_,
+                   "{\"t\": %.3f, \"center_hz\": %d, \"freq_khz\": %.1f, \"call\": \"%s\", "
+                   "\"spot_type\": \"%s\", \"snr_db\": %d, \"wpm\": %d, \"copies\": %d, "
+                   "\"known\": %s, \"confidence\": %.2f, \"utc\": \"%s\"}\n",
+                   t, e.center_hz, sp.freq_hz / 1000.0, json_escape(sp.call).c_str(),
+                   spots::type_name(sp.type), sp.snr_db, sp.wpm, sp.copies,
+                   sp.known ? "true" : "false", sp.confidence, iso_utc(sp.utc).c_str());
+      std::fflush(out_);
+    } else if (s_.spots.print && s_.format == DecodeSettings::kText) {
+      std::fprintf(out_, "%s\n", m.line.c_str());
+      std::fflush(out_);
+    }
+  }
+
+  static constexpr std::size_t kMaxRemembered = 10000;  // calls whose cluster is kept at most
 
   const DecodeSettings& s_;
   FILE* out_;
   spots::Spotter spotter_;
-  std::vector<spots::Made> made_;  // the spots of the event being handled
+  std::vector<spots::Made> made_;                 // the spots of the event being handled
+  std::unordered_map<std::string, int> cluster_;  // spotted call -> its cluster's centre, Hz
 };
 
 // Seconds into the recording as [hh:mm:ss.s].

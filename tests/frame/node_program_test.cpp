@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <sndfile.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -139,6 +141,47 @@ TEST(NodeProgram, SpotsTakeTheTimeTheWavRecordsOrTheStartTimeGiven) {
   EXPECT_EQ(live.err,
             "talvo-decode: --start-time is for recordings: --live spots at the clock\n"
             "Try 'talvo-decode --help'.\n");
+}
+
+TEST(NodeProgram, AStationStillCallingIsRespottedExactlyTenMinutesOnWithoutWaitingForIt) {
+  // K5MR (a known call: two copies) calls at 0 s and 560 s and again at
+  // 640 s, silence between: an 8 kHz WAV of 660 s.
+  const std::vector<float> cq =
+      test::render(test::station_tones({{700, 28, "cq test k5mr k5mr test"}}, 4000, 0.7), 10.0,
+                   test::noise_for_snr(4000, 25), 5, {}, false);
+  std::vector<short> s(660 * 8000, 0);
+  for (int start : {0, 560, 640})
+    for (std::size_t i = 0; i * 6 < cq.size(); i++)
+      s[static_cast<std::size_t>(start) * 8000 + i] = static_cast<short>(cq[i * 6]);
+  TempDir dir;
+  const std::string wav = dir.file("long.wav");
+  SF_INFO info{};
+  info.samplerate = 8000;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(wav.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr);
+  sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
+  sf_close(f);
+  const auto r = test::run_decode({"--threads", "1", "--span", "600-800", "--format", "events",
+                                   "--start-time", "2026-12-08T18:54:00Z", wav});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::int64_t> utc;
+  std::vector<double> at;
+  for (std::size_t p = 0; (p = r.out.find("\"call\": \"K5MR\"", p)) != std::string::npos; p++) {
+    const std::size_t line = r.out.rfind('\n', p) + 1;
+    at.push_back(std::atof(r.out.c_str() + line + 6));  // {"t": ...
+    const std::size_t u = r.out.find("\"utc\": \"", p) + 8;
+    std::int64_t t = 0;
+    ASSERT_TRUE(parse_utc(r.out.substr(u, 20), t)) << r.out.substr(u, 20);
+    utc.push_back(t);
+  }
+  ASSERT_EQ(utc.size(), 2u) << r.out;
+  EXPECT_EQ(utc[1] - utc[0], 600);
+  EXPECT_LT(utc[0] - 1796756040, 10);  // in its first sending
+  // Out when the audio reached it, before K5MR was heard again at 640 s.
+  EXPECT_GE(at[1], 600.0);
+  EXPECT_LT(at[1], 615.0);
 }
 
 }  // namespace
