@@ -28,7 +28,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kOutChunk = 16384;    // bytes moved from the queue to the socket at a time
+constexpr std::size_t kOutChunk = 16384;  // bytes moved from the queue to the socket at a time
+// Answers (sh/dx ...) waiting for a client beyond which its input is not
+// read until they have gone: a client that asks and never reads is held
+// back by its own socket, and dropped when it stalls.
+constexpr std::size_t kMaxAnswerBytes = 256 * 1024;
 constexpr std::size_t kMaxPending = 10000;  // published lines the thread may fall behind by
 constexpr int kTickMs = 100;                // poll timeout, for stall and drain checks
 
@@ -53,6 +57,7 @@ struct Client {
   std::size_t out_pos = 0;      // bytes of out already sent
   Clock::time_point progress;   // when it last took a byte or had nothing waiting
   bool has_output() const { return out_pos < out.size() || !queue.empty() || dropped > 0; }
+  bool reads() const { return out.size() - out_pos < kMaxAnswerBytes; }
 };
 
 std::string errno_text(int e) {
@@ -172,6 +177,7 @@ void TelnetServer::Impl::take_bytes(Client& c, const unsigned char* p, std::size
 bool TelnetServer::Impl::read_input(Client& c) {
   unsigned char buf[4096];
   for (;;) {
+    if (!c.reads()) return true;  // the rest waits until its answers have gone
     const ssize_t n = recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n > 0) {
       take_bytes(c, buf, static_cast<std::size_t>(n));
@@ -228,7 +234,8 @@ void TelnetServer::Impl::run() {
     fds.push_back({wake[0], POLLIN, 0});
     fds.push_back({draining ? -1 : listen_fd, POLLIN, 0});
     for (auto it = clients.begin(); it != clients.end(); ++it) {
-      fds.push_back({it->fd, static_cast<short>(POLLIN | (it->has_output() ? POLLOUT : 0)), 0});
+      const int in = it->reads() ? POLLIN : 0;
+      fds.push_back({it->fd, static_cast<short>(in | (it->has_output() ? POLLOUT : 0)), 0});
       polled.push_back(it);
     }
     poll(fds.data(), fds.size(), kTickMs);
@@ -258,7 +265,9 @@ void TelnetServer::Impl::run() {
       Client& c = *polled[i];
       const short ev = fds[i + 2].revents;
       bool alive = true;
-      if (ev & (POLLIN | POLLHUP | POLLERR)) alive = read_input(c);
+      // A client whose answers pile up is not read (a hang-up still ends it).
+      if (ev & (POLLIN | POLLHUP | POLLERR))
+        alive = c.reads() ? read_input(c) : !(ev & (POLLHUP | POLLERR));
       if (alive && (ev & POLLERR)) alive = false;
       if (alive) alive = flush(c, now);
       // A client that said bye goes once its answer is out.
