@@ -50,14 +50,13 @@ bool callsign_like(std::string_view c) {
   return digit && letter && base.front() != '/' && base.back() != '/';
 }
 
-// "8-Dec-2026" and "1854Z" of a UTC time.
+// "08-Dec-2026" and "1854Z" of a UTC time.
 std::string cluster_date(std::int64_t utc) {
   static const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   const std::string iso = format_utc(utc);  // YYYY-MM-DDTHH:MM:SSZ
   const int month = std::atoi(iso.substr(5, 2).c_str());
-  return std::to_string(std::atoi(iso.substr(8, 2).c_str())) + "-" + kMonths[month - 1] + "-" +
-         iso.substr(0, 4);
+  return iso.substr(8, 2) + "-" + kMonths[month - 1] + "-" + iso.substr(0, 4);
 }
 
 std::string prompt_line(const std::string& call, std::int64_t now_utc) {

@@ -47,7 +47,7 @@ class SpotHistory {
 };
 
 // The CC11 line (without line end) of a spot line in the network's shape:
-// CC11^freq kHz^call^date (8-Dec-2026)^time (1854Z)^comment^spotter-#^^^TALVO
+// CC11^freq kHz^call^date (08-Dec-2026)^time (1854Z)^comment^spotter-#^^^TALVO
 // - the fields CC Cluster fills from its country data (entity numbers,
 // zones) are left empty, the origin is the node. Empty when `line` is not a
 // spot line.

@@ -140,7 +140,7 @@ TEST(TelnetNode, ALateClientGetsTheBandAndItsCommandsAnswered) {
   EXPECT_EQ(step(out, "unknown"), "*** unknown command: rm -rf /\n");
   EXPECT_EQ(step(out, "set/ve7cc"), "CC11 spot format set for K1ABC\n");
   EXPECT_EQ(step(out, "cc11 spot"),
-            "CC11^14040.0^DL40ABC^8-Dec-2026^1854Z^CW 40 dB 28 WPM CQ^DL0TST-#^^^TALVO\n");
+            "CC11^14040.0^DL40ABC^08-Dec-2026^1854Z^CW 40 dB 28 WPM CQ^DL0TST-#^^^TALVO\n");
   EXPECT_EQ(step(out, "bye"), "73 de TALVO, K1ABC\n");
   EXPECT_EQ(step(out, "closed"), "EOF\n");
 }

@@ -49,9 +49,9 @@ TEST(TelnetSession, KeepalivesAndSkimmerCommandsAreAnswered) {
   Typed t;
   t.type("k1abc\n");
   // flcluster's keepalives and N1MM's CR.
-  EXPECT_EQ(t.type("sh/time\r\n"), "8-Dec-2026 18:54:12 UTC\r\n");
-  EXPECT_EQ(t.type("SHOW/TIME\n"), "8-Dec-2026 18:54:12 UTC\r\n");
-  EXPECT_EQ(t.type("\r"), "K1ABC de TALVO 8-Dec-2026 1854Z >\r\n");
+  EXPECT_EQ(t.type("sh/time\r\n"), "08-Dec-2026 18:54:12 UTC\r\n");
+  EXPECT_EQ(t.type("SHOW/TIME\n"), "08-Dec-2026 18:54:12 UTC\r\n");
+  EXPECT_EQ(t.type("\r"), "K1ABC de TALVO 08-Dec-2026 1854Z >\r\n");
   EXPECT_EQ(t.type("\n"), "");  // the LF of that CR
   EXPECT_EQ(t.type("set/skimmer\n"), "Skimmer spots enabled for K1ABC\r\n");
   EXPECT_EQ(t.type("set/nofilter\n"), "No filter set for K1ABC: every spot passes\r\n");
@@ -93,7 +93,7 @@ TEST(TelnetSession, Ve7ccSwitchesToCc11Lines) {
   EXPECT_EQ(t.s.render(s), s.line + "\r\n");
   EXPECT_EQ(t.type("set/ve7cc\n"), "CC11 spot format set for K1ABC\r\n");
   EXPECT_EQ(t.s.render(s),
-            "CC11^21150.0^YV5B^8-Dec-2026^1854Z^CW 11 dB 22 WPM NCDXF B^W1NT-6-#^^^TALVO\r\n");
+            "CC11^21150.0^YV5B^08-Dec-2026^1854Z^CW 11 dB 22 WPM NCDXF B^W1NT-6-#^^^TALVO\r\n");
   t.type("unset/ve7cc\n");
   EXPECT_EQ(t.s.render(s), s.line + "\r\n");
   // Not a spot line: sent as it is.
