@@ -14,7 +14,7 @@ its spots are scored:
   missed  a runner never spotted
 Precision = right / (right + caller + bust), recall = right / runners.
 
-Usage: contest.py TALVO_DECODE [--seeds N] [--runners N] [--callers N]
+Usage: contest.py TALVO_DECODE [--seeds N] [--first SEED] [--runners N] [--callers N]
                    [--seconds S] [--keep DIR]
 """
 import argparse
@@ -140,10 +140,11 @@ def band(tmp, seed, n_runners, n_callers, seconds):
         tracks.append(frequency_track(tmp, i, r, mine, seconds, rng, counter))
     noise = os.path.join(tmp, 'noise.wav')
     # synth whitenoise is uniform in [-v, v]: RMS v / sqrt(3).
-    run(['sox', '-n', '-r', str(RATE), '-c', '1', '-e', 'float', '-b', '32', noise,
+    # -R: the same noise on every run, so that a band is the same for each decoder.
+    run(['sox', '-R', '-n', '-r', str(RATE), '-c', '1', '-e', 'float', '-b', '32', noise,
          'synth', '%.3f' % seconds, 'whitenoise', 'vol', '%.6f' % (NOISE_RMS * 3 ** 0.5)])
     mix = os.path.join(tmp, 'band-%d.wav' % seed)
-    cmd = ['sox', '-m']
+    cmd = ['sox', '-R', '-m']
     for f in tracks + [noise]:
         cmd += ['-v', '1', f]
     run(cmd + ['-b', '16', '-e', 'signed-integer', mix])
@@ -185,6 +186,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('decode')
     ap.add_argument('--seeds', type=int, default=3)
+    ap.add_argument('--first', type=int, default=1, help='first seed')
     ap.add_argument('--runners', type=int, default=8)
     ap.add_argument('--callers', type=int, default=12)
     ap.add_argument('--seconds', type=float, default=120)
@@ -196,7 +198,7 @@ def main():
                                                  'missed', 'precision', 'recall', 'missed runners (SNR dB, WPM)'))
     tot = [0, 0, 0, 0, 0]
     wrong_list = []
-    for seed in range(1, a.seeds + 1):
+    for seed in range(a.first, a.first + a.seeds):
         tmp = tempfile.mkdtemp(prefix='contest-')
         try:
             mix, runners, callers = band(tmp, seed, a.runners, a.callers, a.seconds)
