@@ -99,7 +99,6 @@ std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, E
       for (int k = 0; k < n; k++)
         in[static_cast<std::size_t>(k)] *= s.gain;
     engine.feed(in.data(), n, &sink);
-    sink.advanced(pos + n);
     if (s.progress && total > 0) {
       const int pct = static_cast<int>(100 * std::min(pos + n, total) / total);
       if (pct != shown) {

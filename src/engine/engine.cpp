@@ -75,12 +75,28 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
       found.clear();
       if (!finders[i]) finders[i] = std::make_unique<spots::CallFinder>();
       finders[i]->feed(s, found);
-      for (auto& c : found) {
-        EngineEvent e = make(d, q);
-        e.is_call = true;
-        e.call = c;
-        events.push_back(std::move(e));
-      }
+      calls(d, q);
+    }
+  }
+
+  // The calls in `found` as events of cluster q.
+  void calls(const ClusterDecoder& d, int q) {
+    for (auto& c : found) {
+      EngineEvent e = make(d, q);
+      e.is_call = true;
+      e.call = c;
+      events.push_back(std::move(e));
+    }
+  }
+
+  // The end of the text: each finder decides the call it holds back.
+  void flush_calls() {
+    if (!find_calls) return;
+    for (int q = lo; q < lo + own; q++) {
+      found.clear();
+      auto& finder = finders[static_cast<std::size_t>(q)];
+      if (finder) finder->flush(found);
+      calls((*dec)[q], q);
     }
   }
 
@@ -240,6 +256,7 @@ void Engine::feed(const double* in, int n, EngineSink* sink) {
   });
   frames_ += n;
   merge(sink);
+  if (sink) sink->advanced(frames_);
 }
 
 void Engine::merge(EngineSink* sink) {
@@ -265,6 +282,7 @@ void Engine::finish(EngineSink* sink, bool close) {
     g->block_start = frames_;
     g->k = 0;
     g->dec->flush(*g);
+    g->flush_calls();
   }
   merge(sink);
 }

@@ -63,8 +63,9 @@ class EngineSink {
  public:
   virtual ~EngineSink() = default;
   virtual void event(const EngineEvent& e) = 0;
-  // `frames` input frames have been decoded and every event before them
-  // handed out.
+  // The input has been decoded up to `frames` frames and every event before
+  // them handed out (after each batch): for what is due by a time rather
+  // than an event.
   virtual void advanced(long long frames) { (void)frames; }
 };
 

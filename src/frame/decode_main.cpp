@@ -12,22 +12,27 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "frame/commands.h"
 #include "frame/decode_options.h"
 #include "frame/report.h"
 #include "frame/spot_links.h"
+#include "input/audio_time.h"
 #include "input/diagnosis.h"
 #include "input/input.h"
 #include "input/interrupt.h"
 #include "input/sniff.h"
 #include "net/telnet_server.h"
+#include "spots/call_book.h"
 
 namespace talvo {
 namespace {
@@ -52,6 +57,9 @@ class TelnetPublisher : public SpotPublisher {
  public:
   explicit TelnetPublisher(TelnetServer& s) : s_(s) {}
   void publish(const std::string& line) override { s_.publish(line); }
+  void publish_spot(const std::string& line, const spots::Spot& spot) override {
+    s_.publish(line, spot.utc);
+  }
 
  private:
   TelnetServer& s_;
@@ -199,6 +207,35 @@ std::string nothing_decoded(const DecodeOptions& o, const std::vector<ClusterRes
   return "talvo-decode: " + why;
 }
 
+// The country file and call list the spotter checks calls against; a
+// notice on standard error when either cannot be read.
+void load_call_book(spots::CallBook& book) {
+  const std::optional<std::string> cty = read_text_file(spots::kCtyPath);
+  const std::optional<std::string> scp = read_text_file(spots::kScpPath);
+  const std::string notice = book.load(cty ? &*cty : nullptr, scp ? &*scp : nullptr);
+  if (!notice.empty()) std::fprintf(stderr, "talvo-decode: %s\n", notice.c_str());
+}
+
+// The UTC time of the audio's start: --start-time, else what the recording
+// says, else the clock now (always the clock for a live input).
+std::int64_t audio_start_utc(const DecodeOptions& o) {
+  if (o.start_given) return o.start_utc;
+  if (!o.live && o.file != "-" && !o.s.iq) {
+    if (const std::optional<std::int64_t> t = recorded_start_utc(o.file)) return *t;
+  }
+  return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+// With a named file decoded to the end, the spot server keeps serving its spots
+// (sh/dx) until SIGINT or SIGTERM.
+void serve_until_interrupted(const DecodeOptions& o, TelnetServer& server) {
+  if (o.live || o.file == "-" || interrupted()) return;
+  std::fprintf(stderr, "talvo-decode: decoded; serving %zu spots on port %d until Ctrl-C\n",
+               server.stats().spots, server.port());
+  while (!interrupted())
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
 // Decodes what the options name and prints it.
 Outcome run(DecodeOptions& o) {
   DecodeSettings& s = o.s;
@@ -213,6 +250,12 @@ Outcome run(DecodeOptions& o) {
   Source src;
   if (auto stop = open_source(o, watch, src)) return *stop;
   if (auto stop = choose_clusters(o, src.native_rate)) return *stop;
+  spots::CallBook book;
+  if (s.receiver == ReceiverKind::kFine) {
+    load_call_book(book);
+    s.spots.book = &book;
+  }
+  s.spots.start_utc = audio_start_utc(o);
 
   if (s.receiver == ReceiverKind::kClassic && s.auto_gain)
     s.gain *= measure_auto_gain(*src.audio, s.centerfreq);
@@ -239,8 +282,13 @@ Outcome run(DecodeOptions& o) {
     std::fputs(format_results(results, s).c_str(), stdout);
   if (o.summary) std::fputs(g.stations.format(s.spots.dial_khz == 0).c_str(), stdout);
   std::fflush(stdout);
-  if (server.server) server.server->stop();
   links.reset();
+  bool served = false;
+  if (server.server) {
+    served = !o.live && o.file != "-" && !interrupted();
+    serve_until_interrupted(o, *server.server);
+    server.server->stop();
+  }
   // A recorder that failed is the reason, whatever the audio held.
   if (src.recorder) {
     const int ws = pclose(src.recorder);
@@ -251,7 +299,8 @@ Outcome run(DecodeOptions& o) {
   }
   Outcome end;
   end.message = nothing_decoded(o, results, watch);
-  if (const int sig = interrupted()) end.status = 128 + sig;
+  // Ctrl-C that ends serving a decoded file is the normal end.
+  if (const int sig = interrupted(); sig && !served) end.status = 128 + sig;
   return end;
 }
 

@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "rx/receiver.h"
+#include "spots/callsign.h"
+#include "util/utc_time.h"
 
 namespace talvo {
 namespace {
@@ -62,8 +64,15 @@ const char* const kHelp =
     "  --dial KHZ        the radio's dial frequency, kHz, for the spots (default 0)\n"
     "  --sideband S      usb (default) or lsb: the radio frequency is the dial\n"
     "                    plus or minus the audio frequency\n"
+    "  --start-time T    the UTC time the recording began, YYYY-MM-DDTHH:MM[:SS]Z\n"
+    "                    (ISO 8601), for the spots' times (default: the time\n"
+    "                    the file records - a WAV's Broadcast Wave date and\n"
+    "                    time, or a date tag with a time of day - else the\n"
+    "                    clock when decoding starts; --live always the clock)\n"
     "  --telnet PORT     serve the spots to loggers and DX-cluster software on\n"
-    "                    this TCP port\n"
+    "                    this TCP port (a DX-cluster node: sh/dx, set/skimmer,\n"
+    "                    sh/time, set/ve7cc, bye); with a FILE it keeps serving\n"
+    "                    the spots after the end until Ctrl-C\n"
     "  --listen ADDR     with --telnet: the address or host name the spot server\n"
     "                    listens on (default 127.0.0.1, this machine only)\n"
     "  --rig SPEC        follow the radio's dial and mode through hamlib: HOST:PORT\n"
@@ -111,7 +120,8 @@ bool takes_value(const std::string& a) {
   return a == "--center" || a == "--channel" || a == "--format" || a == "--gain" ||
          a == "--receiver" || a == "--span" || a == "--threads" || a == "--spotter" ||
          a == "--dial" || a == "--sideband" || a == "--telnet" || a == "--listen" || a == "--rig" ||
-         a == "--pitch" || a == "--mqtt" || a == "--iq-format" || a == "--rate";
+         a == "--pitch" || a == "--mqtt" || a == "--iq-format" || a == "--rate" ||
+         a == "--start-time";
 }
 
 // The receiver's and the input's options with their value; "" when
@@ -190,9 +200,8 @@ std::string take_spots(const std::string& a, const char* value, DecodeOptions& o
     sp.spotter = value;
     for (char& c : sp.spotter)
       c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (sp.spotter.empty() || sp.spotter.size() > 12 ||
-        sp.spotter.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/") != std::string::npos)
-      return "--spotter must be a callsign (letters, digits and /)";
+    if (!spots::valid_spotter(sp.spotter))
+      return "--spotter must be a callsign (letters, digits and /, an SSID -1 to -15 may follow)";
   } else if (a == "--dial") {
     if (!number(value, v) || v < 0 || v > 1e8)
       return "--dial must be a frequency in kHz, 0 or more";
@@ -212,6 +221,10 @@ std::string take_spots(const std::string& a, const char* value, DecodeOptions& o
   } else if (a == "--listen") {
     o.listen = value;
     o.listen_given = true;
+  } else if (a == "--start-time") {
+    if (!parse_utc(value, o.start_utc))
+      return "--start-time must be a UTC time YYYY-MM-DDTHH:MM[:SS]Z, e.g. 2026-12-08T18:54:00Z";
+    o.start_given = true;
   }
   return "";
 }
@@ -315,6 +328,7 @@ std::string check(const DecodeOptions& o, bool have_file) {
   }
   if (o.span_given && o.centre_given) return "--span or --center, not both";
   if (s.iq && o.live) return "--iq reads a file or standard input, not --live";
+  if (o.start_given && o.live) return "--start-time is for recordings: --live spots at the clock";
   if (o.iq_raw_given && !s.iq) return "--iq-format and --rate describe --iq input";
   if (o.iq_raw_given && o.file != "-")
     return "--iq-format and --rate describe raw I/Q on standard input (-); a file names its own";

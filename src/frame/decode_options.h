@@ -3,6 +3,7 @@
 // with a hint to --help and ends with status 2).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -39,6 +40,8 @@ struct DecodeOptions {
   bool pitch_given = false;             // --pitch was given
   bool dial_given = false;              // --dial or --sideband was given
   std::optional<mqtt::MqttUrl> mqtt;    // --mqtt: the broker the spots go to
+  bool start_given = false;             // --start-time was given
+  std::int64_t start_utc = 0;  // --start-time: UTC of the audio's start, seconds since 1970
 };
 
 struct ParsedOptions {

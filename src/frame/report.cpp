@@ -5,11 +5,22 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <unordered_map>
 
 #include "decoder/speed.h"
 
 namespace talvo {
 namespace {
+
+// "2026-12-08T18:54:00Z" of seconds since 1970.
+std::string iso_utc(std::int64_t utc) {
+  const std::time_t tt = static_cast<std::time_t>(utc);
+  std::tm tm{};
+  gmtime_r(&tt, &tm);
+  char b[32];
+  std::strftime(b, sizeof b, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return b;
+}
 
 std::string json_escape(const std::string& s) {
   std::string e;
@@ -21,10 +32,12 @@ std::string json_escape(const std::string& s) {
 }
 
 // What the engine decodes as it comes: in events format one JSON line per
-// string; the calls found become spots (once per call and frequency in ten
-// minutes), as lines on standard output, to the spot server, and as events.
-// With a TextOutput, the text is cut into lines, printed as they end or
-// gathered, and the stations heard are gathered.
+// string; the calls found go to the spotter, whose spots (a call confirmed
+// by enough copies, once per call and frequency in ten minutes, again while
+// it still calls) become lines on standard output, go to the spot server,
+// and become events with their copies and confidence. With a TextOutput,
+// the text is cut into lines, printed as they end or gathered, and the
+// stations heard are gathered.
 class EventPrinter : public EngineSink {
  public:
   EventPrinter(const DecodeSettings& s, FILE* out, const TextOutput& t, Gathered& g)
@@ -32,11 +45,11 @@ class EventPrinter : public EngineSink {
         out_(out),
         t_(t),
         g_(g),
-        start_utc_(static_cast<std::int64_t>(std::time(nullptr))),
         spotter_(s.spots),
         lines_(s.rate, [this](const TextLine& l) { line(l); }) {}
   void event(const EngineEvent& e) override {
     const double t = static_cast<double>(e.sample) / s_.rate;
+    respots(t);
     if (e.is_call) {
       spot(e, t);
       return;
@@ -54,7 +67,12 @@ class EventPrinter : public EngineSink {
     }
     std::fflush(out_);
   }
-  void advanced(long long frames) override { lines_.advanced(frames); }
+  // The input has been decoded this far: lines whose station fell silent
+  // end, and re-spots due by now go out even when no station is heard.
+  void advanced(long long frames) override {
+    lines_.advanced(frames);
+    respots(static_cast<double>(frames) / s_.rate);
+  }
   // The input ended: the open lines end.
   void finish() { lines_.finish(); }
 
@@ -79,39 +97,69 @@ class EventPrinter : public EngineSink {
     h.tone_hz = e.tone_hz;
     h.snr_db = e.snr_db;
     h.wpm = e.wpm;
-    // The time of the audio: the start plus how far into it the call was
-    // heard, so that a recording decoded faster than real time keeps its
-    // ten-minute windows (for a live stream this is the clock).
-    h.utc = start_utc_ + static_cast<std::int64_t>(t);
-    const std::optional<spots::Made> made = spotter_.heard(h);
+    // Audio time: the spot's UTC is the start plus how far into the audio
+    // it was heard, so that a recording decoded faster than real time keeps
+    // its ten-minute windows (for a live stream this is the clock).
+    h.t = t;
+    made_.clear();
+    spotter_.heard(h, made_);
     if (t_.summary)
       g_.stations.heard(h.call.call,
-                        made ? made->spot.freq_hz
-                             : spots::radio_hz(s_.spots.dial_khz, s_.spots.sideband, h.tone_hz),
-                        t, h.snr_db, h.wpm, made.has_value());
-    if (!made) return;
-    const spots::Spot& sp = made->spot;
-    const std::string& line = made->line;
+                        !made_.empty()
+                            ? made_.front().spot.freq_hz
+                            : spots::radio_hz(s_.spots.dial_khz, s_.spots.sideband, h.tone_hz),
+                        t, h.snr_db, h.wpm, !made_.empty());
+    emit(e, t);
+  }
+
+  // The re-spots due by audio time t, on their own call's cluster.
+  void respots(double t) {
+    made_.clear();
+    spotter_.tick(t, made_);
+    for (const spots::Made& m : made_) {
+      EngineEvent e;
+      const auto c = cluster_.find(m.spot.call);
+      e.center_hz = c == cluster_.end() ? 0 : c->second;
+      print(e, t, m);
+    }
+  }
+
+  // Prints the spots in made_, made of what `e` heard, as events or spot lines.
+  void emit(const EngineEvent& e, double t) {
+    for (const spots::Made& m : made_) {
+      if (cluster_.size() >= kMaxRemembered) cluster_.clear();
+      cluster_[m.spot.call] = e.center_hz;
+      print(e, t, m);
+    }
+  }
+
+  void print(const EngineEvent& e, double t, const spots::Made& m) {
+    const spots::Spot& sp = m.spot;
     if (s_.format == DecodeSettings::kEvents) {
       std::fprintf(out_,
                    "{\"t\": %.3f, \"center_hz\": %d, \"freq_khz\": %.1f, \"call\": \"%s\", "
-                   "\"spot_type\": \"%s\", \"snr_db\": %d, \"wpm\": %d}\n",
+                   "\"spot_type\": \"%s\", \"snr_db\": %d, \"wpm\": %d, \"copies\": %d, "
+                   "\"known\": %s, \"confidence\": %.2f, \"utc\": \"%s\"}\n",
                    t, e.center_hz, sp.freq_hz / 1000.0, json_escape(sp.call).c_str(),
-                   spots::type_name(sp.type), sp.snr_db, sp.wpm);
+                   spots::type_name(sp.type), sp.snr_db, sp.wpm, sp.copies,
+                   sp.known ? "true" : "false", sp.confidence, iso_utc(sp.utc).c_str());
       std::fflush(out_);
     } else if (s_.spots.print && s_.format == DecodeSettings::kText) {
-      std::fprintf(out_, "%s\n", line.c_str());
+      std::fprintf(out_, "%s\n", m.line.c_str());
       std::fflush(out_);
     }
   }
+
+  static constexpr std::size_t kMaxRemembered = 10000;  // calls whose cluster is kept at most
 
   const DecodeSettings& s_;
   FILE* out_;
   const TextOutput& t_;
   Gathered& g_;
-  std::int64_t start_utc_;  // when decoding began, seconds since 1970 UTC
   spots::Spotter spotter_;
   OverLines lines_;
+  std::vector<spots::Made> made_;                 // the spots of the event being handled
+  std::unordered_map<std::string, int> cluster_;  // spotted call -> its cluster's centre, Hz
 };
 
 template <typename Source>

@@ -19,18 +19,19 @@ std::optional<spots::Tuning> RigDial::tuning() {
   return rig::tuning_of(r);
 }
 
-mqtt::SpotMessage spot_message(const std::string& spotter, const spots::Heard& h,
-                               const spots::Made& m) {
+mqtt::SpotMessage spot_message(const std::string& spotter, const spots::Made& m) {
   mqtt::SpotMessage s;
   s.call = m.spot.call;
   // To the hertz: the tone is measured no closer than that.
   s.freq_khz = std::round(m.spot.freq_hz) / 1000.0;
-  s.audio_hz = std::round(h.tone_hz);
+  s.audio_hz = std::round(m.spot.audio_hz);
   s.snr_db = m.spot.snr_db;
   s.wpm = m.spot.wpm;
   s.type = spots::type_name(m.spot.type);
   s.spotter = spotter;
   s.utc = m.spot.utc;
+  s.copies = m.spot.copies;
+  s.known = m.spot.known;
   return s;
 }
 

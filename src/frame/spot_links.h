@@ -36,16 +36,13 @@ class RigDial : public spots::DialSource {
 };
 
 // The message of a spot as it goes to the broker.
-mqtt::SpotMessage spot_message(const std::string& spotter, const spots::Heard& h,
-                               const spots::Made& m);
+mqtt::SpotMessage spot_message(const std::string& spotter, const spots::Made& m);
 
 // The spot feed as the spotter's sink.
 class FeedSink : public spots::SpotSink {
  public:
   FeedSink(mqtt::SpotFeed& feed, std::string spotter) : feed_(feed), spotter_(std::move(spotter)) {}
-  void spotted(const spots::Heard& h, const spots::Made& m) override {
-    feed_.publish(spot_message(spotter_, h, m));
-  }
+  void spotted(const spots::Made& m) override { feed_.publish(spot_message(spotter_, m)); }
 
  private:
   mqtt::SpotFeed& feed_;

@@ -7,7 +7,7 @@
 //    "confidence":{"copies":3,"known":true}}
 // Readers ignore fields they do not know; call, spotter, freq_khz and time
 // must be there. "confidence" is left out by a sender that does not count
-// its copies (talvo-decode does not).
+// its copies.
 #pragma once
 
 #include <cstdint>

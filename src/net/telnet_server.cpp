@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <list>
 #include <mutex>
@@ -27,15 +28,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kPrompt = "Please enter your call: ";
-constexpr std::size_t kMaxInputLine = 256;  // longest line kept of a client's input, bytes
-constexpr std::size_t kMaxCall = 32;        // longest call taken at login, characters
-constexpr std::size_t kOutChunk = 16384;    // bytes moved from the queue to the socket at a time
+constexpr std::size_t kOutChunk = 16384;  // bytes moved from the queue to the socket at a time
+// Answers (sh/dx ...) waiting for a client beyond which its input is not
+// read until they have gone: a client that asks and never reads is held
+// back by its own socket, and dropped when it stalls.
+constexpr std::size_t kMaxAnswerBytes = 256 * 1024;
 constexpr std::size_t kMaxPending = 10000;  // published lines the thread may fall behind by
 constexpr int kTickMs = 100;                // poll timeout, for stall and drain checks
-
-// Telnet command bytes.
-constexpr unsigned char kIac = 255, kSb = 250, kSe = 240, kWill = 251, kDont = 254;
 
 // A line waiting for a client.
 struct Line {
@@ -47,28 +46,18 @@ std::string drop_notice(std::uint64_t n) {
   return "*** " + std::to_string(n) + " spots dropped: your connection is too slow\r\n";
 }
 
-// Where a client's input stands in telnet's command sequences.
-enum class Command {
-  kData,       // ordinary input
-  kAfterIac,   // IAC read: a command byte follows
-  kOption,     // WILL, WONT, DO or DONT read: its option byte follows
-  kSubneg,     // inside a subnegotiation (SB ... IAC SE)
-  kSubnegIac,  // IAC inside a subnegotiation: SE ends it
-};
-
 struct Client {
-  int fd = -1;                       // the connection
-  bool logged_in = false;            // it has given its call
-  std::string input;                 // the line being typed, before login
-  bool cr = false;                   // the last input byte was CR (a LF after it is no new line)
-  Command command = Command::kData;  // where its input stands in telnet commands
-  std::deque<Line> queue;            // lines waiting
-  std::size_t queue_bytes = 0;       // bytes in queue
-  std::uint64_t dropped = 0;         // lines dropped and not yet told
-  std::string out;                   // bytes being sent
-  std::size_t out_pos = 0;           // bytes of out already sent
-  Clock::time_point progress;        // when it last took a byte or had nothing waiting
+  int fd = -1;                  // the connection
+  TelnetSession session;        // what it typed and asked for
+  bool logged_in = false;       // counted as logged in
+  std::deque<Line> queue;       // lines waiting
+  std::size_t queue_bytes = 0;  // bytes in queue
+  std::uint64_t dropped = 0;    // lines dropped and not yet told
+  std::string out;              // bytes being sent
+  std::size_t out_pos = 0;      // bytes of out already sent
+  Clock::time_point progress;   // when it last took a byte or had nothing waiting
   bool has_output() const { return out_pos < out.size() || !queue.empty() || dropped > 0; }
+  bool reads() const { return out.size() - out_pos < kMaxAnswerBytes; }
 };
 
 std::string errno_text(int e) {
@@ -85,15 +74,17 @@ struct TelnetServer::Impl {
   std::thread thread;
 
   std::mutex m;                       // guards pending, stopping, stopped
-  std::deque<std::string> pending;    // published lines not yet handed to the clients
+  std::deque<HeldSpot> pending;       // published spots not yet handed to the clients
   std::uint64_t pending_dropped = 0;  // lines lost because pending was full
   bool stopping = false;              // stop() was called
   bool stopped = false;               // the thread has been joined
 
   std::atomic<int> connected{0}, logged_in{0};
   std::atomic<std::uint64_t> dropped{0}, stalled_out{0};
+  std::atomic<std::size_t> published{0};
 
   std::list<Client> clients;  // server thread only
+  SpotHistory history{0};     // server thread only: the last spots, for sh/dx
 
   ~Impl() {
     if (listen_fd >= 0) close(listen_fd);
@@ -109,7 +100,7 @@ struct TelnetServer::Impl {
 
   void run();
   void accept_clients(Clock::time_point now);
-  void distribute(std::deque<std::string>& lines, std::uint64_t lost);
+  void distribute(std::deque<HeldSpot>& lines, std::uint64_t lost);
   bool read_input(Client& c);
   void take_bytes(Client& c, const unsigned char* p, std::size_t n);
   bool flush(Client& c, Clock::time_point now);
@@ -137,23 +128,26 @@ void TelnetServer::Impl::accept_clients(Clock::time_point now) {
       setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &opt.send_buffer, sizeof opt.send_buffer);
     Client& c = clients.emplace_back();
     c.fd = fd;
-    c.out = kPrompt;
+    c.out = TelnetSession::kPrompt;
     c.progress = now;
     connected++;
   }
 }
 
-void TelnetServer::Impl::distribute(std::deque<std::string>& lines, std::uint64_t lost) {
+void TelnetServer::Impl::distribute(std::deque<HeldSpot>& lines, std::uint64_t lost) {
+  for (const HeldSpot& l : lines)
+    history.add(l);
   for (Client& c : clients) {
-    if (!c.logged_in) continue;
+    if (!c.session.wants_spots()) continue;
     // Lines lost before they reached the clients are newer than every
     // waiting line and older than these: the notice goes before the first.
     std::uint64_t before = lost;
     dropped += lost;
-    for (const std::string& l : lines) {
-      c.queue.push_back(Line{l, before});
-      before = 0;
+    for (const HeldSpot& h : lines) {
+      std::string l = c.session.render(h);
       c.queue_bytes += l.size();
+      c.queue.push_back(Line{std::move(l), before});
+      before = 0;
       while (!c.queue.empty() &&
              (c.queue.size() > opt.queue_lines || c.queue_bytes > opt.queue_bytes)) {
         // The oldest goes; what was lost before it is now lost before the next.
@@ -172,58 +166,10 @@ void TelnetServer::Impl::distribute(std::deque<std::string>& lines, std::uint64_
 }
 
 void TelnetServer::Impl::take_bytes(Client& c, const unsigned char* p, std::size_t n) {
-  for (std::size_t i = 0; i < n; i++) {
-    const unsigned char b = p[i];
-    switch (c.command) {
-      case Command::kAfterIac:
-        c.command = b >= kWill && b <= kDont ? Command::kOption
-                    : b == kSb               ? Command::kSubneg
-                                             : Command::kData;
-        continue;
-      case Command::kOption:
-        c.command = Command::kData;
-        continue;
-      case Command::kSubneg:
-        if (b == kIac) c.command = Command::kSubnegIac;
-        continue;
-      case Command::kSubnegIac:
-        c.command = b == kSe ? Command::kData : Command::kSubneg;
-        continue;
-      case Command::kData:
-        break;
-    }
-    if (b == kIac) {
-      c.command = Command::kAfterIac;
-      continue;
-    }
-    if (c.logged_in) continue;  // input after login is ignored
-    if (b == 0) continue;       // telnet's CR NUL
-    const bool after_cr = c.cr;
-    c.cr = b == '\r';
-    if (b == '\n' && after_cr) continue;
-    if (b == '\r' || b == '\n') {
-      const std::size_t a = c.input.find_first_not_of(' ');
-      if (a == std::string::npos) {
-        // An empty answer: ask again.
-        c.out += kPrompt;
-        c.input.clear();
-        continue;
-      }
-      std::string call = c.input.substr(a, c.input.find_last_not_of(' ') - a + 1);
-      if (call.size() > kMaxCall) call.resize(kMaxCall);
-      for (char& ch : call)
-        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-      c.out += "Hello " + call + ", this is TALVO, a CW skimmer.\r\n";
-      c.input.clear();
-      c.logged_in = true;
-      logged_in++;
-      continue;
-    }
-    if (b == 8 || b == 127) {
-      if (!c.input.empty()) c.input.pop_back();
-    } else if (b >= 32 && b < 127 && c.input.size() < kMaxInputLine) {
-      c.input.push_back(static_cast<char>(b));
-    }
+  c.session.take(p, n, history, static_cast<std::int64_t>(std::time(nullptr)), c.out);
+  if (c.session.logged_in() && !c.logged_in) {
+    c.logged_in = true;
+    logged_in++;
   }
 }
 
@@ -231,6 +177,7 @@ void TelnetServer::Impl::take_bytes(Client& c, const unsigned char* p, std::size
 bool TelnetServer::Impl::read_input(Client& c) {
   unsigned char buf[4096];
   for (;;) {
+    if (!c.reads()) return true;  // the rest waits until its answers have gone
     const ssize_t n = recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n > 0) {
       take_bytes(c, buf, static_cast<std::size_t>(n));
@@ -278,7 +225,7 @@ bool TelnetServer::Impl::flush(Client& c, Clock::time_point now) {
 void TelnetServer::Impl::run() {
   std::vector<pollfd> fds;
   std::vector<std::list<Client>::iterator> polled;
-  std::deque<std::string> lines;
+  std::deque<HeldSpot> lines;
   bool draining = false;
   Clock::time_point drain_end;
   for (;;) {
@@ -287,7 +234,8 @@ void TelnetServer::Impl::run() {
     fds.push_back({wake[0], POLLIN, 0});
     fds.push_back({draining ? -1 : listen_fd, POLLIN, 0});
     for (auto it = clients.begin(); it != clients.end(); ++it) {
-      fds.push_back({it->fd, static_cast<short>(POLLIN | (it->has_output() ? POLLOUT : 0)), 0});
+      const int in = it->reads() ? POLLIN : 0;
+      fds.push_back({it->fd, static_cast<short>(in | (it->has_output() ? POLLOUT : 0)), 0});
       polled.push_back(it);
     }
     poll(fds.data(), fds.size(), kTickMs);
@@ -317,9 +265,13 @@ void TelnetServer::Impl::run() {
       Client& c = *polled[i];
       const short ev = fds[i + 2].revents;
       bool alive = true;
-      if (ev & (POLLIN | POLLHUP | POLLERR)) alive = read_input(c);
+      // A client whose answers pile up is not read (a hang-up still ends it).
+      if (ev & (POLLIN | POLLHUP | POLLERR))
+        alive = c.reads() ? read_input(c) : !(ev & (POLLHUP | POLLERR));
       if (alive && (ev & POLLERR)) alive = false;
       if (alive) alive = flush(c, now);
+      // A client that said bye goes once its answer is out.
+      if (alive && c.session.leaving() && c.out_pos >= c.out.size()) alive = false;
       if (alive && c.has_output() &&
           now - c.progress > std::chrono::duration<double>(opt.stall_seconds)) {
         alive = false;
@@ -371,6 +323,7 @@ Opened<TelnetServer> TelnetServer::start(const TelnetOptions& o) {
   }
   auto impl = std::make_unique<Impl>();
   impl->opt = o;
+  impl->history = SpotHistory(o.history);
   const std::string where = o.address + " port " + std::to_string(o.port);
   impl->listen_fd = socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (impl->listen_fd < 0) {
@@ -420,16 +373,16 @@ int TelnetServer::port() const {
   return impl_->port;
 }
 
-void TelnetServer::publish(std::string_view line) {
+void TelnetServer::publish(std::string_view line, std::int64_t utc) {
   std::string l;
   l.reserve(line.size() + 2);
   for (char c : line)
     if (c != '\r' && c != '\n') l.push_back(c);
-  l += "\r\n";
   {
     std::lock_guard<std::mutex> lock(impl_->m);
     if (impl_->stopping) return;
-    impl_->pending.push_back(std::move(l));
+    impl_->pending.push_back(HeldSpot{std::move(l), utc});
+    impl_->published++;
     // The thread takes pending at every wake-up; should it fall behind, the
     // oldest lines go, counted as dropped for every client.
     if (impl_->pending.size() > std::max<std::size_t>(impl_->opt.queue_lines, kMaxPending)) {
@@ -446,6 +399,7 @@ TelnetStats TelnetServer::stats() const {
   s.logged_in = impl_->logged_in;
   s.dropped = impl_->dropped;
   s.stalled_out = impl_->stalled_out;
+  s.spots = impl_->published;
   return s;
 }
 

@@ -1,11 +1,11 @@
 // The spot server: loggers and DX cluster software connect to it as to any
 // skimmer or cluster node and receive the spot lines.
 //
-// A client that connects is asked "Please enter your call: "; once it has
-// answered with a line (CR, LF or both) it is greeted and receives every
-// line published from then on, each ended by CR LF. Telnet option
-// negotiation (IAC ...) in its input is skipped, and what it types after
-// logging in is read and ignored.
+// A client that connects is asked "Please enter your call: " until it
+// answers with a callsign; it is greeted and receives every line published
+// from then on, each ended by CR LF, and may use a node's commands (sh/dx
+// for the last spots, kept in a history of `history` spots, set/skimmer,
+// sh/time, set/ve7cc, bye; see telnet_session.h).
 //
 // One server thread serves all clients with poll() on non-blocking sockets;
 // publish() only hands the line over under a short lock and never waits for
@@ -28,6 +28,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/telnet_session.h"
 #include "util/opened.h"
 
 namespace talvo {
@@ -41,6 +42,7 @@ struct TelnetOptions {
   double stall_seconds = 60;             // seconds a client may take nothing while lines wait
   double drain_seconds = 2;              // seconds stop() lets queued lines go out
   int send_buffer = 0;                   // kernel send buffer per client, bytes (0: the system's)
+  std::size_t history = 1000;            // spots kept for sh/dx
 };
 
 struct TelnetStats {
@@ -48,6 +50,7 @@ struct TelnetStats {
   int logged_in = 0;              // of them, those that gave their call
   std::uint64_t dropped = 0;      // lines dropped for slow clients, all told
   std::uint64_t stalled_out = 0;  // clients disconnected for taking nothing
+  std::size_t spots = 0;          // lines published, all told
 };
 
 class TelnetServer {
@@ -62,8 +65,10 @@ class TelnetServer {
   int port() const;
 
   // Queues `line` (without line end; CR and LF in it are dropped) for every
-  // logged-in client. Never waits for a client; does nothing once stopped.
-  void publish(std::string_view line);
+  // logged-in client and keeps it for sh/dx; `utc` is the spot's time
+  // (seconds since 1970; -1 unknown), for the CC11 format's date. Never
+  // waits for a client; does nothing once stopped.
+  void publish(std::string_view line, std::int64_t utc = -1);
 
   TelnetStats stats() const;
 

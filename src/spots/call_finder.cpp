@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "util/textdiff.h"
+
 namespace talvo::spots {
 namespace {
 
@@ -11,9 +13,53 @@ bool separator(char c) {
   return c == ' ' || c == '\n' || c == '\r' || c == '\t';
 }
 
-// Words that end an over, and with it any open CQ.
-bool end_of_over(std::string_view w) {
-  return w == "k" || w == "kn" || w == "bk" || w == "sk" || w == "ar" || w == "+" || w == "(";
+// Whether three characters are one character off "5nn" or "599", or an RST.
+bool report3(std::string_view w) {
+  int nn = 0, nines = 0;
+  for (std::size_t i = 0; i < 3; i++) {
+    nn += w[i] == "5nn"[i];
+    nines += w[i] == "599"[i];
+  }
+  if (nn >= 2 || nines >= 2 || w == "enn") return true;
+  const auto rst = [](char c) { return (c >= '1' && c <= '9') || c == 'n'; };
+  return w[0] >= '1' && w[0] <= '5' && rst(w[1]) && rst(w[2]);
+}
+
+// A signal report as copied: "5nn", "599", "559", "enn" (cut numbers), one
+// character off ("5mn", "~nn"), a character short ("nn", "5n"), with the
+// serial run on ("5nn267", "5ng1382", "nn127"), or run on to the call
+// ("w3zx5nn").
+bool report(std::string_view w) {
+  if (w == "5n" || w == "59" || w == "99") return true;
+  if (w.substr(0, 2) == "nn" && w.find_first_not_of("0123456789", 2) == std::string_view::npos)
+    return true;  // "nn", "nn127"
+  if (w.find("5nn") != std::string_view::npos || w.find("599") != std::string_view::npos)
+    return true;
+  if (w.size() < 3 || !report3(w.substr(0, 3))) return false;
+  for (char c : w.substr(3))
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// Characters the decoder prints for what it could not read.
+bool garbled(std::string_view w) {
+  return w.find_first_of("~_*#") != std::string_view::npos;
+}
+
+// Short words that end or fill an over, never a garbled report.
+bool over_word(std::string_view w) {
+  for (std::string_view v : {"kn", "bk", "sk", "ar", "pse", "es",  "gl",  "gm",  "ge", "ga", "gd",
+                             "om", "dr", "hw", "fb", "agn", "qrl", "qsl", "qsy", "hi", "73", "88",
+                             "up", "dx", "na", "eu", "as",  "af",  "oc",  "sa",  "ok", "bcn"})
+    if (w == v) return true;
+  return false;
+}
+
+// A serial number as copied: digits, perhaps in cut numbers or garbled
+// ("1160", "2~4", "1t5").
+bool serial(std::string_view w) {
+  if (w.find_first_of("0123456789") == std::string_view::npos) return false;
+  return w.find_first_not_of("0123456789tnaeo~") == std::string_view::npos;
 }
 
 void put(char* dst, const std::string& s) {
@@ -26,27 +72,20 @@ void CallFinder::reset() {
   len_ = 0;
   long_ = false;
   words_ = 0;
-  after_de_ = false;
-  cq_word_ = -1;
-  cq_open_ = false;
-  cq_call_[0] = '\0';
-  for (Entry& e : seen_)
-    e = Entry{{}, -1, SpotType::kDx};
-  for (Entry& e : reported_)
-    e = Entry{{}, -1, SpotType::kDx};
-  seen_next_ = 0;
-  reported_next_ = 0;
+  for (Word& w : history_)
+    w = Word{Kind::kOther, {}};
+  held_ = Held{false, Reason::kNone, SpotType::kDx, true, {}, 0, false};
+  doubt_ = Word{Kind::kOther, {}};
 }
 
-const CallFinder::Entry* CallFinder::find(const Entry* r, const char* call) const {
-  const Entry* best = nullptr;
-  for (int i = 0; i < kWindowWords; i++) {
-    const Entry& e = r[i];
-    if (e.word < 0 || words_ - e.word > kWindowWords) continue;
-    if (std::strcmp(e.call, call) != 0) continue;
-    if (best == nullptr || e.word > best->word) best = &e;
-  }
-  return best;
+const CallFinder::Word& CallFinder::before(int back) const {
+  return history_[back - 1];
+}
+
+void CallFinder::remember(const Word& w) {
+  for (int i = kHistory - 1; i > 0; i--)
+    history_[i] = history_[i - 1];
+  history_[0] = w;
 }
 
 int CallFinder::feed(const char* s, std::vector<FoundCall>& found) {
@@ -65,49 +104,186 @@ int CallFinder::feed(const char* s, std::vector<FoundCall>& found) {
   return n;
 }
 
-void CallFinder::end_word(std::vector<FoundCall>& found, int& n) {
-  const std::string_view w(word_, long_ ? 0 : len_);
-  const std::int64_t here = words_;
-  const bool after_de = after_de_;
-  len_ = 0;
-  after_de_ = false;
-  if (cq_open_ && here - cq_word_ > kCqReach) cq_open_ = false;
+int CallFinder::flush(std::vector<FoundCall>& found) {
+  int n = 0;
+  if (len_ > 0 || long_) end_word(found, n);
+  if (held_.active) {
+    const bool doubt = held_.doubt;
+    held_.doubt = false;
+    decide(doubt ? &doubt_ : nullptr, found, n);
+  }
+  return n;
+}
 
-  const std::string call = long_ ? std::string() : callsign_of(w);
-  long_ = false;
-  if (w == "cq" || w == "test") {
-    cq_word_ = here;
-    if (!cq_open_) cq_call_[0] = '\0';
-    cq_open_ = true;
-  } else if (w == "de") {
-    after_de_ = true;
-  } else if (end_of_over(w)) {
-    cq_open_ = false;
-  } else if (!call.empty()) {
-    // A second call closes the CQ: whoever it is, the over is now a contact.
-    if (cq_open_ && cq_call_[0] != '\0' && call != cq_call_) cq_open_ = false;
-    if (cq_open_ && cq_call_[0] == '\0') put(cq_call_, call);
-    const SpotType type = cq_open_ ? SpotType::kCq : SpotType::kDx;
-    const bool counts = after_de || cq_open_ || find(seen_, call.c_str()) != nullptr;
+void CallFinder::hold(const char* call) {
+  const Word &h1 = before(1), &h2 = before(2), &h3 = before(3);
+  const auto cue = [](const Word& w) { return w.kind == Kind::kCq || w.kind == Kind::kTest; };
+  const auto beacon = [](const Word& w) { return w.kind == Kind::kVvv; };
+  Held& h = held_;
+  h.active = true;
+  std::strcpy(h.v[0].call, call);
+  h.v[0].copies = 1;
+  h.nv = 1;
+  h.clean = h1.kind != Kind::kGarbled && h2.kind != Kind::kGarbled;
+  h.type = SpotType::kCq;
+  if (h1.kind == Kind::kDe) {
+    h.reason = Reason::kDe;
+    // "cq de", "cq dx de", "cq cq de": a CQ; "vvv de", "vvv vvv de": a beacon.
+    if (beacon(h2) || beacon(h3))
+      h.type = SpotType::kBeacon;
+    else if (!(cue(h2) || (cue(h3) && h2.kind != Kind::kCall)))
+      h.type = SpotType::kDx;
+  } else if (cue(h1) || (cue(h2) && h1.kind != Kind::kCall && h1.kind != Kind::kDe)) {
+    h.reason = Reason::kCue;
+    if (beacon(h2) || beacon(h3)) h.type = SpotType::kBeacon;
+  } else if (h1.kind == Kind::kTu) {
+    h.reason = Reason::kTu;
+  } else if (beacon(h1)) {
+    h.reason = Reason::kCue;  // "vvv dl0abc/b"
+    h.type = SpotType::kBeacon;
+  } else {
+    h.reason = Reason::kNone;
+  }
+  if (beacon_call(call)) h.type = SpotType::kBeacon;
+  if (ncdxf_beacon(call)) {
+    h.type = SpotType::kNcdxf;
+    if (h.reason == Reason::kNone) h.reason = Reason::kNcdxf;
+  }
+}
 
-    Entry& s = seen_[seen_next_];
-    put(s.call, call);
-    s.word = here;
-    seen_next_ = (seen_next_ + 1) % kWindowWords;
+void CallFinder::report_now(const Word& w, std::vector<FoundCall>& found, int& n) const {
+  found.push_back(FoundCall{w.call, held_.type, 1, held_.clean});
+  n++;
+}
 
-    if (counts) {
-      const Entry* r = find(reported_, call.c_str());
-      if (r == nullptr || (r->type == SpotType::kDx && type == SpotType::kCq)) {
-        Entry& e = reported_[reported_next_];
-        put(e.call, call);
-        e.word = here;
-        e.type = type;
-        reported_next_ = (reported_next_ + 1) % kWindowWords;
-        found.push_back(FoundCall{call, type});
-        n++;
-      }
+bool CallFinder::same_sending(const char* call) {
+  Held& h = held_;
+  for (int i = 0; i < h.nv; i++) {
+    if (std::strcmp(h.v[i].call, call) == 0) {
+      h.v[i].copies++;  // "g3xyz g3xyz": another copy
+      return true;
     }
   }
+  // "kf7f kf7h": the same call copied another way, while there is room.
+  if (h.nv == kVariants || !near(call)) return false;
+  std::strcpy(h.v[h.nv].call, call);
+  h.v[h.nv].copies = 1;
+  h.nv++;
+  return true;
+}
+
+bool CallFinder::near(const char* word) const {
+  const std::size_t n = std::strlen(word), m = std::strlen(held_.v[0].call);
+  if (n < 3 || (n > m ? n - m : m - n) > static_cast<std::size_t>(kVariantEdits)) return false;
+  char upper[kMaxCallLength + 1];
+  for (std::size_t i = 0; i <= n; i++)
+    upper[i] = word[i] >= 'a' && word[i] <= 'z' ? static_cast<char>(word[i] - 'a' + 'A') : word[i];
+  return edit_distance(held_.v[0].call, upper) <= kVariantEdits;
+}
+
+void CallFinder::decide(const Word* next, std::vector<FoundCall>& found, int& n) {
+  Held& h = held_;
+  h.active = false;
+  if (h.reason == Reason::kDe) return;  // reported copy by copy
+  bool sender = h.reason != Reason::kNone;
+  SpotType type = h.type;
+  if (next != nullptr) {
+    switch (next->kind) {
+      case Kind::kToCall:
+      case Kind::kTu:
+        // "dk9iw 5nn", "dl1abc tu": sent to that call - unless after "de".
+        if (h.reason != Reason::kDe) sender = false;
+        break;
+      case Kind::kDe:
+        // "w1aw de dl1abc": W1AW is the one called.
+        if (h.reason != Reason::kDe && h.reason != Reason::kNcdxf) sender = false;
+        break;
+      case Kind::kTest:
+        // "s53xm test": the runner calls again.
+        sender = true;
+        if (type == SpotType::kDx) type = SpotType::kCq;
+        break;
+      default:
+        break;
+    }
+  }
+  if (!sender) return;
+  const bool clean = h.clean && (next == nullptr || next->kind != Kind::kGarbled);
+  for (int i = 0; i < h.nv; i++) {
+    found.push_back(FoundCall{h.v[i].call, type, h.v[i].copies, clean});
+    n++;
+  }
+}
+
+void CallFinder::end_word(std::vector<FoundCall>& found, int& n) {
+  std::string_view w(word_, long_ ? 0 : len_);
+  const bool was_long = long_;
+  len_ = 0;
+  long_ = false;
+  if (w.size() > 1 && w.back() == '?') w.remove_suffix(1);  // "qrz?"
+
+  Word word{Kind::kOther, {}};
+  const std::string call = was_long ? std::string() : callsign_of(w);
+  if (was_long)
+    word.kind = Kind::kOther;
+  else if (w == "cq" || w == "qrz")
+    word.kind = Kind::kCq;
+  else if (w == "test")
+    word.kind = Kind::kTest;
+  else if (w == "de")
+    word.kind = Kind::kDe;
+  else if (w == "tu")
+    word.kind = Kind::kTu;
+  else if (w == "vvv" || w == "beacon")
+    word.kind = Kind::kVvv;
+  else if (report(w) || w == "r" || w == "rr" || w == "ur" || w == "nr" || w == "tnx" || w == "tks")
+    word.kind = Kind::kToCall;
+  else if (!call.empty()) {
+    word.kind = Kind::kCall;
+    put(word.call, call);
+  } else if (garbled(w))
+    word.kind = Kind::kGarbled;
+
+  if (held_.active && held_.doubt) {
+    // "yo3wu nm 730": a report too garbled to tell, then a serial - an
+    // exchange sent to the held call; anything else, and the short word
+    // was an ordinary word.
+    held_.doubt = false;
+    if (serial(w) && word.kind != Kind::kCall)
+      held_.active = false;
+    else
+      decide(&doubt_, found, n);
+  }
+  if (held_.active) {
+    if (word.kind == Kind::kCall && same_sending(word.call)) {
+      if (held_.reason == Reason::kDe) report_now(word, found, n);
+      remember(word);
+      words_++;
+      return;
+    }
+    // "dlzat", "kc3t~u": a copy of the held call too garbled to be a call.
+    if ((word.kind == Kind::kOther || word.kind == Kind::kGarbled) && !was_long &&
+        near(std::string(w).c_str())) {
+      remember(word);
+      words_++;
+      return;
+    }
+    if ((held_.reason == Reason::kCue || held_.reason == Reason::kTu) &&
+        (word.kind == Kind::kOther || word.kind == Kind::kGarbled) && w.size() >= 2 &&
+        w.size() <= 3 && !over_word(w)) {
+      held_.doubt = true;  // the word after decides
+      doubt_ = word;
+      remember(word);
+      words_++;
+      return;
+    }
+    decide(&word, found, n);
+  }
+  if (word.kind == Kind::kCall) {
+    hold(word.call);
+    if (held_.reason == Reason::kDe) report_now(word, found, n);
+  }
+  remember(word);
   words_++;
 }
 

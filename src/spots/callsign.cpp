@@ -1,6 +1,8 @@
 // Callsign recognition by shape; see callsign.h for the rules.
 #include "spots/callsign.h"
 
+#include <string>
+
 namespace talvo::spots {
 namespace {
 
@@ -54,7 +56,12 @@ bool base_call(std::string_view s) {
     if (!letter(c)) return false;
   if (!all_alnum_with_letter(prefix)) return false;
   if (prefix[0] == 'q' || prefix[0] == '0') return false;
-  if (prefix.size() == 1 && !single_letter_prefix(prefix[0])) return false;
+  // A single letter outside the single-letter blocks makes a prefix with
+  // the digit (a4a, c6aab, e7x, s5dx, j8ny) - unless the call is nothing but
+  // e and t, what noise keys as.
+  if (prefix.size() == 1 && !single_letter_prefix(prefix[0]) &&
+      s.find_first_not_of("et0123456789") == std::string_view::npos)
+    return false;
   return true;
 }
 
@@ -65,7 +72,8 @@ bool location_prefix(std::string_view s) {
 
 // An indicator written after the call.
 bool call_suffix(std::string_view s) {
-  if (s == "p" || s == "m" || s == "mm" || s == "am" || s == "qrp" || s == "a") return true;
+  if (s == "p" || s == "m" || s == "mm" || s == "am" || s == "qrp" || s == "a" || s == "b")
+    return true;
   if (s.size() == 1 && digit(s[0])) return true;
   // A country prefix ending in its digit: /hb9, /ea8, /w6.
   return s.size() >= 2 && s.size() <= 4 && digit(s.back()) && location_prefix(s) &&
@@ -102,6 +110,35 @@ std::string callsign_of(std::string_view word) {
 
 bool is_callsign(std::string_view word) {
   return !callsign_of(word).empty();
+}
+
+bool valid_spotter(std::string_view spotter) {
+  const std::size_t dash = spotter.find('-');
+  const std::string_view call = spotter.substr(0, dash);
+  if (call.empty() || call.size() > 12) return false;
+  for (char c : call)
+    if (!(letter(lower(c)) || digit(c) || c == '/')) return false;
+  if (dash == std::string_view::npos) return true;
+  // An SSID: 1 to 15, as on packet radio (W1NT-6).
+  const std::string_view ssid = spotter.substr(dash + 1);
+  if (ssid.empty() || ssid.size() > 2 || ssid[0] == '0') return false;
+  for (char c : ssid)
+    if (!digit(c)) return false;
+  return std::stoi(std::string(ssid)) <= 15;
+}
+
+bool beacon_call(std::string_view call) {
+  return call.size() > 2 && call.substr(call.size() - 2) == "/B";
+}
+
+bool ncdxf_beacon(std::string_view call) {
+  // The International Beacon Project's eighteen stations, in time-slot order.
+  static constexpr std::string_view kBeacons[] = {
+      "4U1UN", "VE8AT", "W6WX", "KH6RS", "ZL6B", "VK6RBP", "JA2IGY", "RR9O", "VR2B",
+      "4S7B",  "ZS6DN", "5Z4B", "4X6TU", "OH2B", "CS3B",   "LU4AA",  "OA4B", "YV5B"};
+  for (std::string_view b : kBeacons)
+    if (call == b) return true;
+  return false;
 }
 
 }  // namespace talvo::spots

@@ -5,12 +5,20 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "util/textdiff.h"
-
 namespace talvo::spots {
 
 const char* type_name(SpotType t) {
-  return t == SpotType::kCq ? "CQ" : "DX";
+  switch (t) {
+    case SpotType::kCq:
+      return "CQ";
+    case SpotType::kBeacon:
+      return "BEACON";
+    case SpotType::kNcdxf:
+      return "NCDXF B";
+    case SpotType::kDx:
+      break;
+  }
+  return "DX";
 }
 
 std::string utc_hhmmz(std::int64_t utc) {
@@ -33,35 +41,31 @@ std::string spot_line(std::string_view spotter, const Spot& s) {
   std::string line = "DX de ";
   line += spotter;
   line += "-#:";
-  const std::size_t freq_end = 25;  // column after the frequency's last digit
+  const std::size_t freq_end = 24;  // column after the frequency's last digit
   const std::size_t flen = std::string_view(freq).size();
   line.append(line.size() + flen < freq_end ? freq_end - line.size() - flen : 1, ' ');
   line += freq;
   line += "  ";
 
   line += s.call;
-  const std::size_t call_width = 13;  // the call's field, before two blanks
-  line.append(s.call.size() < call_width ? call_width - s.call.size() + 2 : 1, ' ');
+  const std::size_t call_width = 15;  // the call's field
+  line.append(s.call.size() < call_width ? call_width - s.call.size() : 1, ' ');
 
   char rest[96];
-  std::snprintf(rest, sizeof rest, "CW %5d dB %3d WPM  %-6s  %s", s.snr_db, s.wpm,
-                type_name(s.type), utc_hhmmz(s.utc).c_str());
+  std::snprintf(rest, sizeof rest, "CW %5d dB %3d WPM  %-7s %s", s.snr_db, s.wpm, type_name(s.type),
+                utc_hhmmz(s.utc).c_str());
   line += rest;
   return line;
 }
 
-bool SpotDedup::admit(std::string_view call, double freq_hz, std::int64_t utc) {
-  while (!spots_.empty() && utc - spots_.front().utc > kHoldSeconds)
+bool SpotDedup::admit(std::string_view call, double freq_hz, double t) {
+  while (!spots_.empty() && t - spots_.front().t >= kHoldSeconds)
     spots_.pop_front();
-  for (const Sent& p : spots_) {
-    if (std::fabs(p.freq_hz - freq_hz) > kSameHz || utc - p.utc > kHoldSeconds) continue;
-    // The same call, or a miscopy of it: one or two characters off a call
-    // just spotted on the same frequency (a neighbouring cluster that heard
-    // the station less well) is taken for it.
-    if (p.call == call || edit_distance(p.call, call) <= kMiscopy) return false;
-  }
+  for (const Sent& p : spots_)
+    if (p.call == call && std::fabs(p.freq_hz - freq_hz) <= kSameHz && t - p.t < kHoldSeconds)
+      return false;
   if (spots_.size() >= kMaxRemembered) spots_.pop_front();
-  spots_.push_back(Sent{std::string(call), freq_hz, utc});
+  spots_.push_back(Sent{std::string(call), freq_hz, t});
   return true;
 }
 

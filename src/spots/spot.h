@@ -1,17 +1,19 @@
 // Spots: what goes out to loggers and DX clusters about a call heard.
 //
-// A spot line has the shape skimmers send over telnet, e.g.
-//   DX de MYCALL-#:    7018.3  DL1ABC         CW    19 dB  18 WPM  CQ      2259Z
-// The spotter's call ends in "-#" (how loggers tell a skimmer); the
-// frequency in kHz with one decimal ends at column 25; the spotted call
-// starts at column 28 (1-based) in a field of 13 characters and two blanks;
-// then the mode, the SNR right-aligned in 6 characters with " dB", the
-// speed right-aligned in 4 with " WPM", two blanks, the type in 6 and two
-// blanks, and the UTC time as HHMMZ. Longer values push the rest right but
-// always leave a blank between tokens: clusters parse by tokens.
+// A spot line has the shape of the Reverse Beacon Network's telnet feed,
+// which loggers and cluster nodes read by column (0-based):
+//   DX de ZF9CW-#:   14042.6  K5MR           CW    18 dB  38 WPM  CQ      1854Z
+//   DX de W1NT-6-#:  21150.0  YV5B           CW    11 dB  22 WPM  NCDXF B 1854Z
+// "DX de " 0-5, the spotter (an SSID may follow its call) and "-#:" from 6,
+// the frequency in kHz with one decimal ending at 23, two blanks, the call
+// at 26-40 (15 wide), "CW" 41-42, the SNR ending at 48, " dB", the speed
+// ending at 55, " WPM", two blanks, the type at 62-69 and the UTC time as
+// HHMMZ at 70-74: 75 characters. Longer values push the rest right but
+// always leave a blank between tokens.
 //
 // The dedup holds back the same call on the same frequency (within 100 Hz)
-// within 10 minutes of its spot, and forgets spots older than that.
+// for 10 minutes of audio time after its spot: a station still calling is
+// spotted again when 600 s have passed, and at once on another frequency.
 //
 // The radio frequency of a signal comes from the receiver's dial and the
 // signal's audio frequency: upper sideband adds, lower sideband subtracts,
@@ -26,41 +28,45 @@
 
 namespace talvo::spots {
 
-enum class SpotType { kCq, kDx };
+// What the spotted station was doing: calling CQ (or running a contest),
+// in a contact, a beacon, or one of the NCDXF/IARU beacons.
+enum class SpotType { kCq, kDx, kBeacon, kNcdxf };
 
-// "CQ" or "DX".
+// "CQ", "DX", "BEACON" or "NCDXF B".
 const char* type_name(SpotType t);
 
 struct Spot {
-  std::string call;    // upper case, e.g. "DL1ABC"
-  double freq_hz = 0;  // radio frequency, Hz
-  int snr_db = 0;      // signal to noise, dB
-  int wpm = 0;         // speed, words per minute
+  std::string call;     // upper case, e.g. "DL1ABC"
+  double freq_hz = 0;   // radio frequency, Hz
+  double audio_hz = 0;  // the audio frequency it was heard on, Hz (0: not known)
+  int snr_db = 0;       // signal to noise, dB
+  int wpm = 0;          // speed, words per minute
   SpotType type = SpotType::kDx;
-  std::int64_t utc = 0;  // time, seconds since 1970-01-01 00:00 UTC
+  std::int64_t utc = 0;   // time, seconds since 1970-01-01 00:00 UTC
+  int copies = 0;         // identical copies of the call behind the spot
+  bool known = false;     // the call is in the list of active calls
+  double confidence = 0;  // 0..1: how sure the spot is (see SpotJudge)
 };
 
 // "HHMMZ" of a UTC time in seconds since the epoch (times before 1970 too).
 std::string utc_hhmmz(std::int64_t utc);
 
 // The spot line for `s` as sent by `spotter` (the skimmer operator's call,
-// without "-#"), with no line end.
+// perhaps with an SSID, without "-#"), with no line end.
 std::string spot_line(std::string_view spotter, const Spot& s);
 
 class SpotDedup {
  public:
-  static constexpr std::int64_t kHoldSeconds = 600;  // a repeat within this many seconds is held
-  static constexpr int kMiscopy = 2;  // characters a miscopy of a spotted call differs by, at most
-  static constexpr double kSameHz = 100;  // spots this close (Hz) are the same frequency
+  static constexpr double kHoldSeconds = 600;  // a repeat this soon after a spot is held
+  static constexpr double kSameHz = 100;       // spots this close (Hz) are the same frequency
   static constexpr std::size_t kMaxRemembered = 20000;  // spots remembered at most
 
-  // Whether a spot of `call` on `freq_hz` at time `utc` (seconds, never
-  // decreasing) goes out: not when the same call, or one differing from it
-  // by at most kMiscopy characters (a miscopy), went out within kSameHz and
-  // at most kHoldSeconds before. A spot that goes out is remembered;
-  // a held one is not (a station that keeps calling is spotted again every
-  // 10 minutes).
-  bool admit(std::string_view call, double freq_hz, std::int64_t utc);
+  // Whether a spot of `call` on `freq_hz` at `t` (seconds of audio, never
+  // decreasing) goes out: not when the same call went out within kSameHz
+  // less than kHoldSeconds before. A spot that goes out is remembered; a
+  // held one is not, so a station that keeps calling is spotted again at
+  // its first sighting kHoldSeconds or more after its last spot.
+  bool admit(std::string_view call, double freq_hz, double t);
 
   // Spots remembered now.
   std::size_t remembered() const { return spots_.size(); }
@@ -69,7 +75,7 @@ class SpotDedup {
   struct Sent {
     std::string call;  // upper case
     double freq_hz;    // Hz
-    std::int64_t utc;  // seconds
+    double t;          // seconds
   };
   std::deque<Sent> spots_;  // spots that went out, oldest first
 };

@@ -1,14 +1,20 @@
-// The skimmer's spotter: takes the calls the decoder heard and turns each
-// into a spot (once per call and frequency in ten minutes, see SpotDedup),
-// hands its line to the spot publisher (the telnet server, behind a seam so
-// that tests can see every line) and gives it back to the caller to print.
+// The skimmer's spotter: takes the calls the decoder heard, lets the spot
+// judge decide which become spots (enough copies, a valid prefix, no better
+// supported rival, once per call and frequency in ten minutes, re-spotted
+// while still calling; see judge.h), hands each spot's line to the spot
+// publisher (the telnet server, behind a seam so that tests can see every
+// line) and gives it back to the caller to print.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
+#include "spots/call_book.h"
 #include "spots/call_finder.h"
+#include "spots/judge.h"
 #include "spots/spot.h"
 
 namespace talvo::spots {
@@ -18,6 +24,9 @@ class SpotPublisher {
  public:
   virtual ~SpotPublisher() = default;
   virtual void publish(const std::string& line) = 0;
+  // The line with the spot it was made of (for its date and fields); by
+  // default the line alone.
+  virtual void publish_spot(const std::string& line, const Spot& /*spot*/) { publish(line); }
 };
 
 struct Heard;
@@ -38,7 +47,7 @@ class DialSource {
 class SpotSink {
  public:
   virtual ~SpotSink() = default;
-  virtual void spotted(const Heard& h, const Made& m) = 0;
+  virtual void spotted(const Made& m) = 0;
 };
 
 struct SpotSettings {
@@ -47,6 +56,8 @@ struct SpotSettings {
   double dial_khz = 0;            // the radio's dial, kHz
   Sideband sideband = Sideband::kUsb;
   SpotPublisher* publisher = nullptr;  // the telnet server, when one runs
+  const CallBook* book = nullptr;      // country file and call list; null: shape alone
+  std::int64_t start_utc = 0;          // UTC of audio time 0, seconds since 1970
   DialSource* dial = nullptr;  // the radio's tuning as it moves; null: dial_khz and sideband
   SpotSink* sink = nullptr;    // the spots as values (the MQTT feed), when one runs
 };
@@ -54,10 +65,10 @@ struct SpotSettings {
 // A call as the decoder heard it.
 struct Heard {
   FoundCall call;
-  double tone_hz = 0;    // the audio frequency it was keyed on, Hz
-  double snr_db = 0;     // signal to noise, dB
-  int wpm = 0;           // speed, words per minute
-  std::int64_t utc = 0;  // when, seconds since 1970-01-01 00:00 UTC
+  double tone_hz = 0;  // the audio frequency it was keyed on, Hz
+  double snr_db = 0;   // signal to noise, dB
+  int wpm = 0;         // speed, words per minute
+  double t = 0;        // when, seconds of audio (never decreasing)
 };
 
 // A spot that went out, with its line.
@@ -68,15 +79,23 @@ struct Made {
 
 class Spotter {
  public:
-  explicit Spotter(const SpotSettings& s) : s_(s) {}
-  // The spot of a heard call, published; nothing when it is held back as
-  // a repeat or while the dial source does not know the tuning. Its
-  // frequency is the dial source's tuning at this call.
-  std::optional<Made> heard(const Heard& h);
+  explicit Spotter(const SpotSettings& s) : s_(s), judge_(s.book, s.start_utc) {}
+  // Hears a call: appends the spot it makes, if any, published, to `out`.
+  // Returns how many it appended. With a dial source that does not know the
+  // tuning yet, the call is not heard at all (its spot is held back).
+  int heard(const Heard& h, std::vector<Made>& out);
+  // Audio time has reached `t`: appends the re-spots due by then (calls
+  // still calling ten minutes after their last spot), published, to `out`.
+  // Returns how many it appended.
+  int tick(double t, std::vector<Made>& out);
 
  private:
+  int emit(std::vector<Made>& out);
+
   const SpotSettings& s_;
-  SpotDedup dedup_;
+  SpotJudge judge_;
+  std::vector<Spot> made_;                            // scratch
+  std::unordered_map<std::string, double> audio_hz_;  // per call: its tone when last heard, Hz
 };
 
 }  // namespace talvo::spots

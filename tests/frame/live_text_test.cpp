@@ -185,7 +185,9 @@ TEST(Summary, ListsTheStationsHeardByFrequency) {
         << l[static_cast<std::size_t>(i) + 1];
     EXPECT_STREQ(call, calls[i]);
     EXPECT_NEAR(f, 7000.5 + 0.1 * i, 0.01);  // sorted by frequency
-    EXPECT_EQ(spots, 1);
+    // The sample sends each call twice: enough for a call in the list of
+    // active calls, one short of the three copies any other call needs.
+    EXPECT_EQ(spots, 0);
     EXPECT_GT(snr, 15);
     EXPECT_EQ(wpm, wpms[i]);
   }

@@ -1,7 +1,7 @@
 #!/bin/bash
 # talvo-decode's outputs held byte for byte: text, json, events, timestamps
 # and spot lines on the bundled sample and on five generated stations that
-# call CQ, by both receivers. The spot lines' wall-clock time is masked.
+# call CQ, by both receivers. The spots' wall-clock time (HHMMZ, "utc") is masked.
 #
 # Usage: decode_golden.sh TALVO_DECODE FINE_GOLDEN SAMPLE GOLDEN_DIR [--write]
 set -u
@@ -14,7 +14,7 @@ five=$scratch/five.wav
 run() {  # name, then talvo-decode's arguments
   local name=$1
   shift
-  "$decode" "$@" 2>"$scratch/$name.err" | sed -E 's/ [0-9]{4}Z$/ HHMMZ/' >"$scratch/$name.out"
+  "$decode" "$@" 2>"$scratch/$name.err" | sed -E 's/ [0-9]{4}Z$/ HHMMZ/; s/"utc": "[^"]*"/"utc": "UTC"/' >"$scratch/$name.out"
   echo "status $?" >>"$scratch/$name.out"
   cat "$scratch/$name.err" >>"$scratch/$name.out"
 }

@@ -1,6 +1,7 @@
 // Callsign recognition and the call finder: real-shaped calls against the
-// look-alikes of ordinary CW traffic, the rules that make a call count, its
-// CQ/DX type, and text arriving a character at a time as the decoder sends it.
+// look-alikes of ordinary CW traffic, the rules that make a call the
+// sender's, its type, and text arriving a character at a time as the
+// decoder sends it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -38,7 +39,15 @@ TEST(Callsign, RealShapedCallsAreCallsInUpperCase) {
                                   {"dl7xyz/hb9", "DL7XYZ/HB9"},
                                   {"hb9/dl7xyz/p", "HB9/DL7XYZ/P"},
                                   {"DL1ABC", "DL1ABC"},
-                                  {"f/g4abc", "F/G4ABC"}};
+                                  {"f/g4abc", "F/G4ABC"},
+                                  {"dl0abc/b", "DL0ABC/B"},
+                                  {"a4a", "A4A"},
+                                  {"c6aab", "C6AAB"},
+                                  {"e7x", "E7X"},
+                                  {"s5dx", "S5DX"},
+                                  {"j8ny", "J8NY"},
+                                  {"p3a", "P3A"},
+                                  {"t6a", "T6A"}};
   for (const auto& c : calls) {
     EXPECT_EQ(callsign_of(c[0]), c[1]) << c[0];
     EXPECT_TRUE(is_callsign(c[0])) << c[0];
@@ -46,45 +55,44 @@ TEST(Callsign, RealShapedCallsAreCallsInUpperCase) {
 }
 
 TEST(Callsign, LookAlikesAreNotCalls) {
-  const char* const words[] = {"5nn",        "599",
-                               "tu",         "rst",
-                               "73",         "88",
-                               "cq",         "de",
-                               "test",       "qrz",
-                               "k",          "bk",
-                               "sk",         "ur",
-                               "es",         "gl",
-                               "fer",        "pse",
-                               "tnx",        "qsl",
-                               "agn",        "r",
-                               "hw",         "dr",
-                               "om",         "wx",
-                               "rig",        "ant",
-                               "op",         "name",
-                               "qth",        "100w",
-                               "14mhz",      "5w",
-                               "1a",         "a1",
-                               "e5ee",       "tttt",
-                               "~",          "_",
-                               "",           "dl1",
-                               "dl1abcde",   "dlab1abc",
-                               "1234",       "abc",
-                               "q5abc",      "t5tt",
-                               "0a1aa",      "dl1abc/",
-                               "/dl1abc",    "dl1abc//p",
-                               "dl1abc/xyz", "a/b/c/d",
-                               "dl1a_c",     "dl1abc~",
-                               "599dl1abc",  "qrp/dl1abc/p/p"};
+  const char* const words[] = {
+      "5nn",        "599",     "tu",       "rst",      "73",        "88",
+      "cq",         "de",      "test",     "qrz",      "k",         "bk",
+      "sk",         "ur",      "es",       "gl",       "fer",       "pse",
+      "tnx",        "qsl",     "agn",      "r",        "hw",        "dr",
+      "om",         "wx",      "rig",      "ant",      "op",        "name",
+      "qth",        "100w",    "14mhz",    "5w",       "1a",        "a1",
+      "e5ee",       "tttt",    "e5et",     "t2te",     "~",         "_",
+      "",           "dl1",     "dl1abcde", "dlab1abc", "1234",      "abc",
+      "q5abc",      "t5tt",    "0a1aa",    "dl1abc/",  "/dl1abc",   "dl1abc//p",
+      "dl1abc/xyz", "a/b/c/d", "dl1a_c",   "dl1abc~",  "599dl1abc", "qrp/dl1abc/p/p"};
   for (const char* w : words) {
     EXPECT_EQ(callsign_of(w), "") << w;
     EXPECT_FALSE(is_callsign(w)) << w;
   }
 }
 
+TEST(Callsign, SpotterMayCarryAnSsid) {
+  for (const char* s : {"ZF9CW", "W1NT-6", "W1NT-15", "DL0XX", "TALVO", "HB9/DL7XYZ", "W1NT-1"})
+    EXPECT_TRUE(valid_spotter(s)) << s;
+  for (const char* s : {"", "W1NT-", "W1NT-0", "W1NT-16", "W1NT-06", "W1NT-6-7", "-6", "W1 NT",
+                        "W1NT#", "ABCDEFGHIJKLM", "W1NT-A"})
+    EXPECT_FALSE(valid_spotter(s)) << s;
+}
+
+TEST(Callsign, Beacons) {
+  EXPECT_TRUE(beacon_call("DL0ABC/B"));
+  EXPECT_FALSE(beacon_call("DL0ABC"));
+  EXPECT_FALSE(beacon_call("/B"));
+  EXPECT_TRUE(ncdxf_beacon("YV5B"));
+  EXPECT_TRUE(ncdxf_beacon("4U1UN"));
+  EXPECT_FALSE(ncdxf_beacon("YV5BB"));
+}
+
 // Feeds `text` a character at a time, as the decoder sends it (with "cq"
-// as one string where it stands for the run-together pattern), and returns
-// what the finder reported, as "CALL:CQ" / "CALL:DX".
-std::vector<std::string> find_calls(CallFinder& f, const std::string& text) {
+// as one string where it stands for the run-together pattern), ends it, and
+// returns what the finder reported, as "CALL:TYPE" ("xN" after N copies).
+std::vector<std::string> find_calls(CallFinder& f, const std::string& text, bool end = true) {
   std::vector<FoundCall> found;
   for (std::size_t i = 0; i < text.size(); i++) {
     if (text.compare(i, 2, "cq") == 0) {
@@ -95,9 +103,11 @@ std::vector<std::string> find_calls(CallFinder& f, const std::string& text) {
     const char s[2] = {text[i], '\0'};
     f.feed(s, found);
   }
+  if (end) f.flush(found);
   std::vector<std::string> r;
   for (const auto& c : found)
-    r.push_back(c.call + ":" + type_name(c.type));
+    r.push_back(c.call + ":" + type_name(c.type) +
+                (c.copies > 1 ? "x" + std::to_string(c.copies) : ""));
   return r;
 }
 
@@ -108,64 +118,141 @@ std::vector<std::string> find_calls(const std::string& text) {
 
 using V = std::vector<std::string>;
 
-TEST(CallFinder, CallAfterDeCounts) {
+TEST(CallFinder, CallAfterDeIsTheSender) {
   EXPECT_EQ(find_calls("ve3xyz de w1aw 5nn tu "), V{"W1AW:DX"});
-  EXPECT_EQ(find_calls("qrz de dl1abc/p k "), V{"DL1ABC/P:DX"});
-}
-
-TEST(CallFinder, CallAfterCqOrTestCountsAsCq) {
-  EXPECT_EQ(find_calls("cq cq de dl1abc dl1abc k "), V{"DL1ABC:CQ"});
-  EXPECT_EQ(find_calls("cq cq cq de dl1abc "), V{"DL1ABC:CQ"});
-  EXPECT_EQ(find_calls("cq dl1abc "), V{"DL1ABC:CQ"});
-  EXPECT_EQ(find_calls("test dl1abc "), V{"DL1ABC:CQ"});
-  EXPECT_EQ(find_calls("test test de ok1xyz "), V{"OK1XYZ:CQ"});
-  EXPECT_EQ(find_calls("cq dx de hb9/dl7xyz hb9/dl7xyz k "), V{"HB9/DL7XYZ:CQ"});
-}
-
-TEST(CallFinder, CallSeenTwiceCounts) {
-  EXPECT_EQ(find_calls("ve3xyz 5nn tu ve3xyz "), V{"VE3XYZ:DX"});
-  EXPECT_EQ(find_calls("g4abc g4abc "), V{"G4ABC:DX"});
-}
-
-TEST(CallFinder, CallSeenOnceAloneDoesNotCount) {
-  EXPECT_EQ(find_calls("ve3xyz 5nn tu "), V{});
-  EXPECT_EQ(find_calls("dl1abc es w1aw ur rst 599 "), V{});
+  EXPECT_EQ(find_calls("ve3xyz de w1aw"), V{"W1AW:DX"});
+  EXPECT_EQ(find_calls("w1aw de dl1abc/p k "), V{"DL1ABC/P:DX"});
   // "de" must come right before the call.
-  EXPECT_EQ(find_calls("de es dl1abc "), V{});
+  EXPECT_EQ(find_calls("de es dl1abc k "), V{});
 }
 
-TEST(CallFinder, AnsweringStationIsDxEvenRightAfterACq) {
-  // The CQ is taken up without an end-of-over word: the second call closes it.
-  EXPECT_EQ(find_calls("cq de dl1abc dl1abc dl1abc de w1aw w1aw "), V({"DL1ABC:CQ", "W1AW:DX"}));
-  // k ends the over: the next "de" is an answer.
-  EXPECT_EQ(find_calls("cq de dl1abc k de w1aw "), V({"DL1ABC:CQ", "W1AW:DX"}));
+TEST(CallFinder, CallAfterCqTestOrQrzIsACq) {
+  // After "de" each copy is reported as it comes.
+  EXPECT_EQ(find_calls("cq cq de dl1abc dl1abc k "), V({"DL1ABC:CQ", "DL1ABC:CQ"}));
+  EXPECT_EQ(find_calls("cq cq cq de dl1abc "), V{"DL1ABC:CQ"});
+  EXPECT_EQ(find_calls("cq dl1abc k"), V{"DL1ABC:CQ"});
+  EXPECT_EQ(find_calls("test dl1abc k"), V{"DL1ABC:CQ"});
+  EXPECT_EQ(find_calls("qrz de g4abc g4abc k"), V({"G4ABC:CQ", "G4ABC:CQ"}));
+  EXPECT_EQ(find_calls("qrz? g4abc k"), V{"G4ABC:CQ"});
+  EXPECT_EQ(find_calls("test test de ok1xyz k"), V{"OK1XYZ:CQ"});
+  EXPECT_EQ(find_calls("cq dx de hb9/dl7xyz k "), V{"HB9/DL7XYZ:CQ"});
+  // At most one word between.
+  EXPECT_EQ(find_calls("cq dx dl1abc k"), V{"DL1ABC:CQ"});
+  EXPECT_EQ(find_calls("cq test dl1abc k"), V{"DL1ABC:CQ"});
+  EXPECT_EQ(find_calls("cq dx na dl1abc k"), V{});
+  EXPECT_EQ(find_calls("cq a b de dl1abc k"), V{"DL1ABC:DX"});
 }
 
-TEST(CallFinder, CqReachIsBounded) {
-  // More than kCqReach words after "cq", a call after "de" is DX.
-  EXPECT_EQ(find_calls("cq a b c d e de dl1abc "), V{"DL1ABC:DX"});
-  EXPECT_EQ(find_calls("cq a b c d de dl1abc "), V{"DL1ABC:CQ"});
+TEST(CallFinder, TheRunnerOfAContestIsACq) {
+  // The runner's call after "tu" and before "test"; the caller it sends a
+  // report to is never a sender, however it is placed or repeated.
+  EXPECT_EQ(find_calls("tu s53xm test  dk9iw 5nn 39 "), V{"S53XM:CQ"});
+  EXPECT_EQ(find_calls("tu lz1kw test ok1xyz ok1xyz 5nn 14 "), V{"LZ1KW:CQ"});
+  EXPECT_EQ(find_calls("s53xm test "), V{"S53XM:CQ"});
+  EXPECT_EQ(find_calls("s53xm s53xm test "), V{"S53XM:CQx2"});
+  EXPECT_EQ(find_calls("tu s53xm "), V{"S53XM:CQ"});
+  EXPECT_EQ(find_calls("cq test g3xyz g3xyz test "), V{"G3XYZ:CQx2"});
 }
 
-TEST(CallFinder, ReportedOnceThenAgainOnlyWhenItTurnsCq) {
+TEST(CallFinder, TheCallSentToIsNeverTheSender) {
+  EXPECT_EQ(find_calls("test dk9iw 5nn 39 "), V{});
+  EXPECT_EQ(find_calls("tu dl1abc tu "), V{});
+  EXPECT_EQ(find_calls("cq dk9iw 599 "), V{});
+  EXPECT_EQ(find_calls("cq dl1abc r 5nn "), V{});
+  EXPECT_EQ(find_calls("test dl1abc ur 599 "), V{});
+  // A call followed by "de" is the one called.
+  EXPECT_EQ(find_calls("tu w1aw de dl1abc k"), V{"DL1ABC:DX"});
+}
+
+TEST(CallFinder, AReportCopiedBadlyStillMarksTheCallSentTo) {
+  for (const char* report : {"5mn", "5rn", "~nn", "5in", "hnn", "6nn", "5n", "5nn267", "5nd", "589",
+                             "enn", "559", "nn", "nn127", "5ng1382", "nr"})
+    EXPECT_EQ(find_calls(std::string("cq test n3bbi n3bbi ") + report + " 983 "), V{}) << report;
+  // Not reports: the call before them is the runner's.
+  for (const char* word : {"k", "test", "e5", "73"})
+    EXPECT_EQ(find_calls(std::string("cq test n3bbi ") + word + " "), V{"N3BBI:CQ"}) << word;
+}
+
+TEST(CallFinder, AShortWordThenASerialIsAnExchange) {
+  for (const char* text : {"cq test yo3wu nm 730 ", "tu lz1kw test dd6vl 5mm 1179 ",
+                           "test w2rtm hn 443 ", "test oh8r hdn 742 ", "test k3pg 5im 2~4 "}) {
+    const auto found = find_calls(text);
+    for (const auto& c : found)
+      EXPECT_EQ(c, "LZ1KW:CQ") << text;
+  }
+  // Without a serial after it the short word is an ordinary one.
+  EXPECT_EQ(find_calls("cq test yo3wu nm k "), V{"YO3WU:CQ"});
+  EXPECT_EQ(find_calls("cq test yo3wu nm"), V{"YO3WU:CQ"});
+  EXPECT_EQ(find_calls("cq test yo3wu xy yo3wu test "), V({"YO3WU:CQ", "YO3WU:CQ"}));
+  // Words of an over are no doubt: decided at once.
   CallFinder f;
-  EXPECT_EQ(find_calls(f, "ve3xyz de w1aw 5nn tu "), V{"W1AW:DX"});
-  EXPECT_EQ(find_calls(f, "w1aw w1aw "), V{});
-  EXPECT_EQ(find_calls(f, "cq cq de w1aw w1aw k "), V{"W1AW:CQ"});
-  EXPECT_EQ(find_calls(f, "cq de w1aw k "), V{});
-  EXPECT_EQ(find_calls(f, "dl1abc de w1aw "), V{});
+  EXPECT_EQ(find_calls(f, "cq test yo3wu pse ", false), V{"YO3WU:CQ"});
+}
+
+TEST(CallFinder, ACallCopiedTwoWaysIsOneSending) {
+  // The caller's call and the runner's bust of it, then the report.
+  EXPECT_EQ(find_calls("tu s53xm test kf7f kf7h 5nn 13 "), V{"S53XM:CQ"});
+  // The runner's call copied two ways: both reported, each with its copies.
+  EXPECT_EQ(find_calls("cq test g3xyg g3xyz g3xyz test "), V({"G3XYG:CQ", "G3XYZ:CQx2"}));
+  // A copy too garbled to be a call is part of the sending too.
+  EXPECT_EQ(find_calls("cq test dl7at dlzat 5nn 853 "), V{});
+  EXPECT_EQ(find_calls("cq test kc3txu kc3t~u 5nn 550 "), V{});
+  // The report run on to the call.
+  EXPECT_EQ(find_calls("cq test w3zx w3zx5nn 715 "), V{});
+  // Three characters apart: another station, and the first one's over ends.
+  EXPECT_EQ(find_calls("cq test g3xyz dl1abc 5nn "), V{"G3XYZ:CQ"});
+}
+
+TEST(CallFinder, ACallMerelyRepeatedIsNotSpotted) {
+  EXPECT_EQ(find_calls("ve3xyz 5nn 14 ve3xyz "), V{});
+  EXPECT_EQ(find_calls("g4abc g4abc "), V{});
+  EXPECT_EQ(find_calls("dl1abc es w1aw ur rst 599 "), V{});
+  EXPECT_EQ(find_calls("dk9iw dk9iw dk9iw k dk9iw "), V{});
+}
+
+TEST(CallFinder, Beacons) {
+  EXPECT_EQ(find_calls("vvv de dl0abc/b"), V{"DL0ABC/B:BEACON"});
+  EXPECT_EQ(find_calls("vvv vvv de db0abc locator jo31 "), V{"DB0ABC:BEACON"});
+  EXPECT_EQ(find_calls("beacon dk0abc "), V{"DK0ABC:BEACON"});
+  EXPECT_EQ(find_calls("de dl0abc/b "), V{"DL0ABC/B:BEACON"});
+  // The NCDXF/IARU beacons send their call alone.
+  EXPECT_EQ(find_calls("yv5b ------- "), V{"YV5B:NCDXF B"});
+}
+
+TEST(CallFinder, TheBustAndTheRightCallAreBothReported) {
+  // The finder reports what was sent; the judge picks between them.
+  EXPECT_EQ(find_calls("cq test g3xyg g3xyg test e e cq test g3xyz g3xyz test "),
+            V({"G3XYG:CQx2", "G3XYZ:CQx2"}));
+}
+
+TEST(CallFinder, GarbledWordsAroundMakeACopyUnclean) {
+  CallFinder f;
+  std::vector<FoundCall> found;
+  f.feed("cq test dl1abc k tu~ cq dl1abc t_t ", found);
+  f.flush(found);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_TRUE(found[0].clean);
+  EXPECT_FALSE(found[1].clean);
 }
 
 TEST(CallFinder, DecoderStringsOfAnyLength) {
   CallFinder f;
   std::vector<FoundCall> found;
-  for (const char* s : {"c", "q", " ", "cq", " ", "d", "e", " ", "d", "l", "1", "a", "b", "c"})
+  for (const char* s : {"c", "q", " ", "t", "e", "s", "t", " ", "d", "l", "1", "a", "b", "c", " "})
     f.feed(s, found);
-  EXPECT_TRUE(found.empty());  // the call is not complete before its word space
+  EXPECT_TRUE(found.empty());  // held until the next word decides it
+  EXPECT_EQ(f.feed("k", found), 0);
   EXPECT_EQ(f.feed(" ", found), 1);
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].call, "DL1ABC");
   EXPECT_EQ(found[0].type, SpotType::kCq);
+  // After "de" the call is out at its word space: nothing may follow.
+  found.clear();
+  for (const char* s : {"d", "e", " ", "w", "1", "a", "w"})
+    f.feed(s, found);
+  EXPECT_TRUE(found.empty());  // not before its word space
+  EXPECT_EQ(f.feed(" ", found), 1);
+  EXPECT_EQ(found.at(0).call, "W1AW");
   // Whole strings, upper case and line ends work as well.
   CallFinder g;
   found.clear();
@@ -180,49 +267,28 @@ TEST(CallFinder, GarbageBetweenDoesNotMakeCalls) {
   EXPECT_EQ(find_calls("de eeeeeeeeeeeeeeeeeeeeeeeeeeedl1abc "), V{});
 }
 
-TEST(CallFinder, SightingsExpireAfterTheWindow) {
-  std::string filler;
-  for (int i = 0; i < CallFinder::kWindowWords; i++)
-    filler += "e ";
-  EXPECT_EQ(find_calls("dl1abc " + filler + "dl1abc "), V{});
-  // One word less between them and the two sightings meet.
-  EXPECT_EQ(find_calls("dl1abc " + filler.substr(2) + "dl1abc "), V{"DL1ABC:DX"});
-}
-
-TEST(CallFinder, ReportedAgainOnceTheReportLeftTheWindow) {
-  CallFinder f;
-  std::string filler;
-  for (int i = 0; i < CallFinder::kWindowWords; i++)
-    filler += "e ";
-  EXPECT_EQ(find_calls(f, "cq de dl1abc k "), V{"DL1ABC:CQ"});
-  EXPECT_EQ(find_calls(f, filler + "cq de dl1abc k "), V{"DL1ABC:CQ"});
-}
-
-TEST(CallFinder, MemoryStaysBoundedOnAnEndlessStream) {
-  // Thousands of different calls, each counted: the finder's size is fixed,
-  // it keeps reporting, and old calls come back after the window.
+TEST(CallFinder, EverySendingIsReported) {
+  // A station calling for hours: each sending, for the judge to count.
   CallFinder f;
   std::vector<FoundCall> found;
   int reported = 0;
   for (int i = 0; i < 20000; i++) {
-    const std::string call = "dl" + std::to_string(i % 10) + static_cast<char>('a' + i / 10 % 26) +
-                             static_cast<char>('a' + i / 260 % 26);
     found.clear();
-    reported += f.feed(("de " + call + " ").c_str(), found);
+    reported += f.feed("cq test dl1abc test ", found);
   }
-  EXPECT_EQ(f.words(), 40000);
-  // 6760 different calls in turn: each one's earlier report is long gone.
   EXPECT_EQ(reported, 20000);
-  static_assert(sizeof(CallFinder) < 32 * 1024, "fixed size");
+  EXPECT_EQ(f.words(), 80000);
+  static_assert(sizeof(CallFinder) < 1024, "fixed size");
 }
 
 TEST(CallFinder, ResetForgetsTheText) {
   CallFinder f;
   std::vector<FoundCall> found;
-  f.feed("dl1abc de", found);
+  f.feed("cq de dl1abc", found);
   f.reset();
-  EXPECT_EQ(find_calls(f, " dl1abc "), V{});
+  EXPECT_EQ(find_calls(f, " k "), V{});
   EXPECT_EQ(f.words(), 1);
+  EXPECT_EQ(find_calls(f, "dl1abc k "), V{});
 }
 
 }  // namespace
