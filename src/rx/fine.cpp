@@ -346,8 +346,15 @@ void FineFrontEnd::State::tick_done(int frame) {
 void FineFrontEnd::State::judge(long long at, int out) {
   const int k = static_cast<int>(cl.size());
   const bool valid = at >= kLong + kGuardReach;
+  // The guards' swings are read only by clusters judged awake: while every
+  // cluster sleeps they are not taken.
+  bool any_awake = !sleeps;
+  for (int q = 0; q < k && !any_awake; q++)
+    any_awake = watch.awake(q);
+  if (any_awake)
+    for (int q = 0; q < k; q++)
+      guards.swing(q, cl[q].power, at);
   for (int q = 0; q < k; q++) {
-    guards.swing(q, cl[q].power, at);
     v_noise[q] = cl[q].nf.noise();
     v_blocks[q] = cl[q].nf.blocks();
     v_slow[q] = cl[q].acq.slow();
