@@ -328,15 +328,13 @@ void FineFrontEnd::State::tick_done(int frame) {
   }
   const long long v = t - sub.sub_lag();
   sub.predict(v);
-  for (int q = 0; q < k; q++)
-    cl[q].power.step(v, sub.residue(q, v));
-  if (sleeps) {
-    for (int q = 0; q < k; q++) {
-      const auto& c = cl[q];
-      const double n = floor_of(c);
-      const bool busy = c.acq.ready() || c.key.down() || c.key.run() > 0 || c.acq.present(n);
-      watch.step(q, c.power.shrt(v - (kShort - 1) / 2), c.power.lng(v - (kLong - 1) / 2), n, busy);
-    }
+  for (int q = 0; q < k; q++) {
+    auto& c = cl[q];
+    c.power.step(v, sub.residue(q, v));
+    if (!sleeps) continue;
+    const double n = floor_of(c);
+    const bool busy = c.acq.ready() || c.key.down() || c.key.run() > 0 || c.acq.present(n);
+    watch.step(q, c.power.shrt(v - (kShort - 1) / 2), c.power.lng(v - (kLong - 1) / 2), n, busy);
   }
   judge(v - decide_lag, nticks);
   nticks++;
