@@ -21,10 +21,6 @@ void Subtractor::make(const SubtractorParams& p, const ChannelDesign& d,
       static_cast<int>(d.taps.size() - 1) / 2 + p.model.edge_settle_ticks + p.carrier_lead_ticks;
   models_.resize(k);
   cl_.resize(k);
-  lag_ring_ = 1;
-  while (lag_ring_ <= sub_lag_)
-    lag_ring_ *= 2;
-  zin_.assign(static_cast<std::size_t>(lag_ring_) * k, cfloat{});
   settled_.resize(k);
   sub_guard_.assign(k, 1.0);
   const std::size_t len = taps;
@@ -57,7 +53,6 @@ void Subtractor::make(const SubtractorParams& p, const ChannelDesign& d,
 void Subtractor::reset() {
   for (auto& m : models_)
     m.reset();
-  std::fill(zin_.begin(), zin_.end(), cfloat{});
   for (auto& c : cl_) {
     c.model = false;
     c.model_age = 0;
@@ -156,7 +151,7 @@ void Subtractor::predict(long long v) {
 
 cfloat Subtractor::residue(int q, long long v) const {
   const auto& c = cl_[q];
-  const cfloat zv = zin_[static_cast<std::size_t>(v & (lag_ring_ - 1)) * cl_.size() + q];
+  const cfloat zv = models_[q].zin(v);
   if (!any_model_) return zv;  // nothing is subtracted anywhere
   std::complex<double> others = 0;
   for (std::size_t i = 0; i < c.sub.size(); i++) {

@@ -75,13 +75,9 @@ class Subtractor {
   // The newest tick t on cluster q: its decimated envelope and mixer phasor.
   void track(int q, long long t, cfloat z, cfloat turn, double floor) {
     models_[q].step(t, z, turn, floor);
-    keep(q, t);
   }
   // The same for a cluster asleep (StationModel::rest).
-  void rest(int q, long long t, cfloat z, cfloat turn) {
-    models_[q].rest(t, z, turn);
-    keep(q, t);
-  }
+  void rest(int q, long long t, cfloat z, cfloat turn) { models_[q].rest(t, z, turn); }
   // Which clusters' stations are subtracted now.
   void choose(std::span<const StationView> st);
   // The models at the subtracted tick v, and how well each fits.
@@ -126,14 +122,6 @@ class Subtractor {
   bool any_model_ = false;                          // some cluster's station is subtracted now
   std::vector<char> settled_;                       // [q]
   std::vector<double> sub_guard_;  // [q]: the edge guard beside q's model (power ratio)
-  // Every cluster's envelope as its model took it, the last lag_ring_
-  // ticks, all clusters of a tick side by side (read back sub_lag ticks
-  // later without touching each model's own ring).
-  int lag_ring_ = 1;         // ticks kept (a power of two over sub_lag_)
-  std::vector<cfloat> zin_;  // [(t % lag_ring_) * clusters + q], units
-  void keep(int q, long long t) {
-    zin_[static_cast<std::size_t>(t & (lag_ring_ - 1)) * cl_.size() + q] = models_[q].zin(t);
-  }
 };
 
 }  // namespace talvo::fine
