@@ -328,15 +328,13 @@ void FineFrontEnd::State::tick_done(int frame) {
   }
   const long long v = t - sub.sub_lag();
   sub.predict(v);
-  for (int q = 0; q < k; q++)
-    cl[q].power.step(v, sub.residue(q, v));
-  if (sleeps) {
-    for (int q = 0; q < k; q++) {
-      const auto& c = cl[q];
-      const double n = floor_of(c);
-      const bool busy = c.acq.ready() || c.key.down() || c.key.run() > 0 || c.acq.present(n);
-      watch.step(q, c.power.shrt(v - (kShort - 1) / 2), c.power.lng(v - (kLong - 1) / 2), n, busy);
-    }
+  for (int q = 0; q < k; q++) {
+    auto& c = cl[q];
+    c.power.step(v, sub.residue(q, v));
+    if (!sleeps) continue;
+    const double n = floor_of(c);
+    const bool busy = c.acq.ready() || c.key.down() || c.key.run() > 0 || c.acq.present(n);
+    watch.step(q, c.power.shrt(v - (kShort - 1) / 2), c.power.lng(v - (kLong - 1) / 2), n, busy);
   }
   judge(v - decide_lag, nticks);
   nticks++;
@@ -346,8 +344,15 @@ void FineFrontEnd::State::tick_done(int frame) {
 void FineFrontEnd::State::judge(long long at, int out) {
   const int k = static_cast<int>(cl.size());
   const bool valid = at >= kLong + kGuardReach;
+  // The guards' swings are read only by clusters judged awake: while every
+  // cluster sleeps they are not taken.
+  bool any_awake = !sleeps;
+  for (int q = 0; q < k && !any_awake; q++)
+    any_awake = watch.awake(q);
+  if (any_awake)
+    for (int q = 0; q < k; q++)
+      guards.swing(q, cl[q].power, at);
   for (int q = 0; q < k; q++) {
-    guards.swing(q, cl[q].power, at);
     v_noise[q] = cl[q].nf.noise();
     v_blocks[q] = cl[q].nf.blocks();
     v_slow[q] = cl[q].acq.slow();

@@ -81,6 +81,57 @@ TEST(FineNoiseFloorTest, NotLiftedByAHalfKeyedCarrier) {
   }
 }
 
+TEST(FineNoiseFloorTest, PercentileOfTheBlocksHeldThroughWrapsRepeatsAndForgetting) {
+  // Ticks of noise whose level jumps by decades, runs of digital silence
+  // (blocks of equal power), 6 s of blocks (twice round the ring) and a
+  // forget(): after each block the floor is the 30th percentile, times the
+  // calibration, of the blocks held, taken afresh from all of them.
+  const NoiseFloorParams p{};
+  const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
+  ChannelPower chan;
+  chan.make(ChannelParams{}, d);
+  chan.reset();
+  NoiseFloor floor;
+  floor.make(p, 1e-12);
+  floor.reset();
+  std::mt19937 rng(11);
+  std::normal_distribution<double> gauss(0, 1);
+  std::vector<double> held;  // the blocks held, oldest first
+  double acc = 0, expect = 0;
+  int n = 0, pos = 0, estimates = 0;
+  for (long long t = 0; t < 3 * p.blocks * p.block_ticks; t++) {
+    const double scale = (t / 700) % 4 == 3 ? 0.0 : std::pow(10.0, (t / 900) % 3);
+    chan.step(
+        t, cfloat(static_cast<float>(scale * gauss(rng)), static_cast<float>(scale * gauss(rng))));
+    if (t == 1905) {  // mid-block: the block being summed stays
+      floor.forget();
+      held.clear();
+      pos = 0;
+    }
+    floor.step(t, false, 0, false, chan);
+    const long long u = t - p.clean_ticks;
+    if (u < p.settle_ticks) continue;
+    acc += chan.raw(u);
+    if (++n < p.block_ticks) continue;
+    held.push_back(acc / p.block_ticks);
+    acc = 0;
+    n = 0;
+    if (static_cast<int>(held.size()) > p.blocks) held.erase(held.begin());
+    pos = (pos + 1) % p.blocks;
+    const int nb = static_cast<int>(held.size());
+    if (nb < p.min_blocks || pos % p.blocks_per_floor == 0) {
+      std::vector<double> v = held;
+      const int r = static_cast<int>(p.percentile * nb);
+      std::nth_element(v.begin(), v.begin() + r, v.end());
+      expect = std::max(v[r] * p.noise_cal, 1e-12);
+      estimates++;
+    }
+    ASSERT_EQ(floor.noise(), expect) << "tick " << t << ", " << nb << " blocks";
+  }
+  EXPECT_EQ(floor.blocks(), p.blocks);
+  EXPECT_GT(estimates, 2 * p.blocks / p.blocks_per_floor);
+}
+
 // --- dot length ----------------------------------------------------------------
 
 // The marks of Morse text at `wpm` (ticks), each element's length jittered

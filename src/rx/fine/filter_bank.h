@@ -2,11 +2,12 @@
 //
 // A polyphase analysis bank (weighted overlap-add with an FFT): channel c
 // is centred on c * spacing_hz() (channels above half the rate stand for
-// negative frequencies), spaced 2 kHz apart and sampled twice as fast as
-// that spacing (4000 samples a second), so that any cluster lies within
-// 1 kHz of a channel's centre and its own decimator sees nothing folded
-// into its passband. One prototype low-pass serves every channel: flat to
-// pass_hz, stop_db down from stop_hz.
+// negative frequencies), spaced 1 kHz apart and sampled twice as fast as
+// that spacing (2000 samples a second), so that any cluster lies within
+// 500 Hz of a channel's centre and its own decimator (at 2000 samples a
+// second about half as long as at 4000) sees nothing folded into its
+// passband. One prototype low-pass serves every channel: flat to pass_hz,
+// stop_db down from stop_hz.
 //
 // Each channel's samples are its band-pass output as it stands (not mixed
 // down) with every channel's constant phase taken out, so a tone shows the
@@ -34,9 +35,9 @@
 namespace talvo::fine {
 
 struct FilterBankParams {
-  double spacing_hz = 2000;  // Hz between channel centres
-  double pass_hz = 1500;     // Hz either side of a centre kept flat
-  double stop_hz = 2400;     // Hz either side where the stop band begins
+  double spacing_hz = 1000;  // Hz between channel centres
+  double pass_hz = 750;      // Hz either side of a centre kept flat
+  double stop_hz = 1200;     // Hz either side where the stop band begins
   double stop_db = 70;       // dB, the prototype's stop band
 };
 

@@ -8,7 +8,7 @@ void NoiseFloor::make(const NoiseFloorParams& p, double quiet) {
   p_ = p;
   quiet_ = quiet;
   blocks_.resize(p.blocks);
-  scratch_.resize(p.blocks);
+  sorted_.resize(p.blocks);
 }
 
 void NoiseFloor::reset() {
@@ -21,19 +21,27 @@ void NoiseFloor::reset() {
   since_down_ = 1 << 20;
 }
 
-void NoiseFloor::learn(double power) {
-  block_acc_ += power;
-  if (++block_n_ < p_.block_ticks) return;
-  blocks_[block_pos_] = block_acc_ / p_.block_ticks;
+void NoiseFloor::close_block() {
+  const double b = block_acc_ / p_.block_ticks;
   block_acc_ = 0;
   block_n_ = 0;
+  // The blocks held stand sorted beside the ring: the oldest leaves it when
+  // the ring is full, the new one goes in its place by value.
+  auto first = sorted_.begin();
+  auto last = first + nblocks_;
+  if (nblocks_ == p_.blocks) {
+    const auto old = std::lower_bound(first, last, blocks_[block_pos_]);
+    last = std::copy(old + 1, last, old);
+  }
+  const auto at = std::upper_bound(first, last, b);
+  std::copy_backward(at, last, last + 1);
+  *at = b;
+  blocks_[block_pos_] = b;
   block_pos_ = (block_pos_ + 1) % p_.blocks;
   nblocks_ = std::min(nblocks_ + 1, p_.blocks);
   if (nblocks_ >= p_.min_blocks && block_pos_ % p_.blocks_per_floor != 0) return;
-  std::copy(blocks_.begin(), blocks_.begin() + nblocks_, scratch_.begin());
   const int r = static_cast<int>(p_.percentile * nblocks_);
-  std::nth_element(scratch_.begin(), scratch_.begin() + r, scratch_.begin() + nblocks_);
-  noise_ = std::max(scratch_[r] * p_.noise_cal, quiet_);
+  noise_ = std::max(sorted_[r] * p_.noise_cal, quiet_);
 }
 
 }  // namespace talvo::fine

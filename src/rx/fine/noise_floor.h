@@ -47,7 +47,8 @@ class NoiseFloor {
     // ticks are noise again.
     const bool stuck = down && run > p_.stuck_ticks;
     if ((since_down_ <= 2 * p_.clean_ticks && !stuck && !rose) || u < p_.settle_ticks) return;
-    learn(power.raw(u));
+    block_acc_ += power.raw(u);
+    if (++block_n_ == p_.block_ticks) close_block();
   }
   // The blocks learnt are forgotten (the noise rose).
   void forget() { nblocks_ = block_pos_ = 0; }
@@ -56,18 +57,18 @@ class NoiseFloor {
   int blocks() const { return nblocks_; }  // blocks held
 
  private:
-  void learn(double power);  // a clean tick's power, units^2
+  void close_block();  // block_ticks clean ticks summed: a block, and the floor afresh
 
   NoiseFloorParams p_;
-  double quiet_ = 0;             // lowest floor, units^2
-  std::vector<double> blocks_;   // ring: noise block averages, units^2
-  std::vector<double> scratch_;  // copy of blocks_ for the percentile
-  int nblocks_ = 0;              // blocks held, 0 .. p_.blocks
-  int block_pos_ = 0;            // next block slot
-  double block_acc_ = 0;         // power summed in the current block, units^2
-  int block_n_ = 0;              // ticks in the current block
-  double noise_ = 0;             // noise power per tick in the channel filter, units^2
-  long long since_down_ = 0;     // ticks judged since the last key-down tick
+  double quiet_ = 0;            // lowest floor, units^2
+  std::vector<double> blocks_;  // ring: noise block averages, units^2
+  std::vector<double> sorted_;  // the blocks held, ascending, units^2
+  int nblocks_ = 0;             // blocks held, 0 .. p_.blocks
+  int block_pos_ = 0;           // next block slot
+  double block_acc_ = 0;        // power summed in the current block, units^2
+  int block_n_ = 0;             // ticks in the current block
+  double noise_ = 0;            // noise power per tick in the channel filter, units^2
+  long long since_down_ = 0;    // ticks judged since the last key-down tick
 };
 
 }  // namespace talvo::fine
