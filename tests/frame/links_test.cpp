@@ -388,6 +388,15 @@ TEST(DecodeNode, TwoSkimmersReachOneNodesTelnetClientLive) {
   EXPECT_EQ(lines[1].rfind("DX de DL0CCC-#:", 0), 0u) << lines[1];
   EXPECT_EQ(freq_of(lines[0]), "7020.7");
   EXPECT_EQ(freq_of(lines[1]), "14020.5");
+
+  // A logger that connects late gets both receivers' spots through sh/dx.
+  PipedChild late(test::netcat(port));
+  ASSERT_TRUE(late.read_until_has("Please enter your call: ", 10)) << late.out;
+  ASSERT_TRUE(late.write_in("N0LATE\r\n"));
+  ASSERT_TRUE(late.read_until_has("Hello N0LATE", 10)) << late.out;
+  ASSERT_TRUE(late.write_in("sh/dx\r\n"));
+  ASSERT_TRUE(late.read_until_has(" OK1RR ", 10)) << late.out;
+  EXPECT_EQ(test::dx_lines(late.out, "\r\n"), lines) << late.out;
   kill(node.pid(), SIGTERM);
   EXPECT_EQ(node.wait(10), 0) << node.out;
 }
