@@ -189,8 +189,8 @@ void rig_follow() {
     std::printf("rig: rigctld did not start\n");
     return;
   }
-  auto spec = talvo::rig::parse_rig_spec("127.0.0.1:" + std::to_string(port));
-  talvo::rig::RigPoller p(talvo::rig::hamlib_link(*spec.spec));
+  auto address = talvo::rig::parse_rig_address("127.0.0.1:" + std::to_string(port));
+  talvo::rig::RigPoller p(talvo::rig::hamlib_link(*address.address));
   talvo::test::wait_for([&] { return p.latest().dial_hz == 7000000; }, 5);
   std::printf("\nrig: QSY with rigctl, until RigPoller::latest() has it (polls once a second)\n");
   std::printf("%10s %10s\n", "dial Hz", "after ms");

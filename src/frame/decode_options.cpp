@@ -75,7 +75,7 @@ const char* const kHelp =
     "                    the spots after the end until Ctrl-C\n"
     "  --listen ADDR     with --telnet: the address or host name the spot server\n"
     "                    listens on (default 127.0.0.1, this machine only)\n"
-    "  --rig SPEC        follow the radio's dial and mode through hamlib: HOST:PORT\n"
+    "  --rig ADDRESS     follow the radio's dial and mode through hamlib: HOST:PORT\n"
     "                    of a rigctld, or MODEL:DEVICE of a radio on a cable\n"
     "                    (e.g. 3073:/dev/ttyUSB0); read about once a second, each\n"
     "                    spot takes the frequency read last; spots wait for the\n"
@@ -234,9 +234,9 @@ std::string take_spots(const std::string& a, const char* value, DecodeOptions& o
 std::string take_links(const std::string& a, const char* value, DecodeOptions& o) {
   double v = 0;
   if (a == "--rig") {
-    rig::RigSpecOrError r = rig::parse_rig_spec(value);
-    if (!r.spec) return "--rig: " + r.error;
-    o.rig = *r.spec;
+    rig::RigAddressOrError r = rig::parse_rig_address(value);
+    if (!r.address) return "--rig: " + r.error;
+    o.rig = *r.address;
   } else if (a == "--pitch") {
     if (!number(value, v) || !(v >= 100 && v <= 3000))
       return "--pitch must be a CW pitch from 100 to 3000 Hz";

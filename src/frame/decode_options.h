@@ -10,7 +10,7 @@
 #include "engine/decode.h"
 #include "input/recording.h"
 #include "mqtt/mqtt_url.h"
-#include "rig/rig_spec.h"
+#include "rig/rig_address.h"
 
 namespace talvo {
 
@@ -35,7 +35,7 @@ struct DecodeOptions {
   bool listen_given = false;            // --listen was given
   bool gain_given = false;              // --gain was given
   bool spot_set = false;                // --spotter, --dial or --sideband was given
-  std::optional<rig::RigSpec> rig;      // --rig: the radio whose dial the spots follow
+  std::optional<rig::RigAddress> rig;   // --rig: the radio whose dial the spots follow
   double pitch_hz = 600;                // --pitch: CW pitch of a radio that reports none, Hz
   bool pitch_given = false;             // --pitch was given
   bool dial_given = false;              // --dial or --sideband was given

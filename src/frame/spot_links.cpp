@@ -35,7 +35,8 @@ mqtt::SpotMessage spot_message(const std::string& spotter, const spots::Made& m)
   return s;
 }
 
-std::unique_ptr<SpotLinks> SpotLinks::start(const std::optional<rig::RigSpec>& rig, double pitch_hz,
+std::unique_ptr<SpotLinks> SpotLinks::start(const std::optional<rig::RigAddress>& rig,
+                                            double pitch_hz,
                                             const std::optional<mqtt::MqttUrl>& broker,
                                             const std::string& spotter, std::string& error) {
   std::unique_ptr<SpotLinks> l(new SpotLinks);

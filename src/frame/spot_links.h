@@ -15,8 +15,8 @@
 
 #include "mqtt/mqtt_url.h"
 #include "mqtt/spot_feed.h"
+#include "rig/rig_address.h"
 #include "rig/rig_poller.h"
-#include "rig/rig_spec.h"
 #include "spots/spotter.h"
 
 namespace talvo {
@@ -59,7 +59,8 @@ class SpotLinks {
   // receiver's call. A radio or broker that cannot be reached is no error:
   // it is told and tried again. Null with the reason when the feed cannot
   // start at all.
-  static std::unique_ptr<SpotLinks> start(const std::optional<rig::RigSpec>& rig, double pitch_hz,
+  static std::unique_ptr<SpotLinks> start(const std::optional<rig::RigAddress>& rig,
+                                          double pitch_hz,
                                           const std::optional<mqtt::MqttUrl>& broker,
                                           const std::string& spotter, std::string& error);
   // Stops the printing thread and prints what is left, lets the feed's

@@ -34,7 +34,7 @@ RigMode mode_of(rmode_t m) {
 
 class HamlibLink final : public RigLink {
  public:
-  HamlibLink(const RigSpec& s, int timeout_ms) : spec_(s), timeout_ms_(timeout_ms) {}
+  HamlibLink(const RigAddress& s, int timeout_ms) : spec_(s), timeout_ms_(timeout_ms) {}
   ~HamlibLink() override { close(); }
 
   bool open(std::string& error) override {
@@ -98,14 +98,14 @@ class HamlibLink final : public RigLink {
   }
 
  private:
-  RigSpec spec_;
+  RigAddress spec_;
   int timeout_ms_;      // per call, ms
   RIG* rig_ = nullptr;  // open connection, or null
 };
 
 }  // namespace
 
-std::unique_ptr<RigLink> hamlib_link(const RigSpec& s, int timeout_ms) {
+std::unique_ptr<RigLink> hamlib_link(const RigAddress& s, int timeout_ms) {
   return std::make_unique<HamlibLink>(s, timeout_ms);
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "rig/reading.h"
-#include "rig/rig_spec.h"
+#include "rig/rig_address.h"
 
 namespace talvo::rig {
 
@@ -30,6 +30,6 @@ class RigLink {
 
 // A link through hamlib to the radio `s` names. Each call gives up after
 // about `timeout_ms` milliseconds.
-std::unique_ptr<RigLink> hamlib_link(const RigSpec& s, int timeout_ms = 800);
+std::unique_ptr<RigLink> hamlib_link(const RigAddress& s, int timeout_ms = 800);
 
 }  // namespace talvo::rig

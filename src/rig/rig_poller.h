@@ -31,7 +31,7 @@ struct RigPollOptions {
 
 class RigPoller {
  public:
-  // Starts polling `link` (hamlib_link(spec) for a real radio).
+  // Starts polling `link` (hamlib_link(address) for a real radio).
   RigPoller(std::unique_ptr<RigLink> link, const RigPollOptions& o = {});
   // Stops the thread, waiting at most stop_seconds (a radio call that hangs
   // longer is left to end on its own).

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "rig/rig_address.h"
 #include "rig/rig_poller.h"
-#include "rig/rig_spec.h"
 #include "rig/rigctld.h"
 #include "rig/spot_frequency.h"
 #include "support/find_program.h"
@@ -38,35 +38,35 @@ bool wait_for(const std::function<bool()>& done, double seconds) {
   return true;
 }
 
-TEST(RigSpec, ReadsRigctldAndModelDevice) {
-  auto r = parse_rig_spec("localhost:4532");
-  ASSERT_TRUE(r.spec) << r.error;
-  EXPECT_EQ(r.spec->model, kNetRigctlModel);
-  EXPECT_EQ(r.spec->device, "localhost:4532");
-  r = parse_rig_spec("192.168.1.20:4533");
-  ASSERT_TRUE(r.spec) << r.error;
-  EXPECT_EQ(r.spec->model, 2);
-  EXPECT_EQ(r.spec->device, "192.168.1.20:4533");
-  r = parse_rig_spec("[::1]:4532");
-  ASSERT_TRUE(r.spec) << r.error;
-  EXPECT_EQ(r.spec->device, "[::1]:4532");
+TEST(RigAddress, ReadsRigctldAndModelDevice) {
+  auto r = parse_rig_address("localhost:4532");
+  ASSERT_TRUE(r.address) << r.error;
+  EXPECT_EQ(r.address->model, kNetRigctlModel);
+  EXPECT_EQ(r.address->device, "localhost:4532");
+  r = parse_rig_address("192.168.1.20:4533");
+  ASSERT_TRUE(r.address) << r.error;
+  EXPECT_EQ(r.address->model, 2);
+  EXPECT_EQ(r.address->device, "192.168.1.20:4533");
+  r = parse_rig_address("[::1]:4532");
+  ASSERT_TRUE(r.address) << r.error;
+  EXPECT_EQ(r.address->device, "[::1]:4532");
 
-  r = parse_rig_spec("1035:/dev/ttyUSB0");
-  ASSERT_TRUE(r.spec) << r.error;
-  EXPECT_EQ(r.spec->model, 1035);
-  EXPECT_EQ(r.spec->device, "/dev/ttyUSB0");
-  r = parse_rig_spec("3073,/dev/ttyACM1");
-  ASSERT_TRUE(r.spec) << r.error;
-  EXPECT_EQ(r.spec->model, 3073);
-  EXPECT_EQ(r.spec->device, "/dev/ttyACM1");
-  r = parse_rig_spec("1:none");
-  ASSERT_TRUE(r.spec) << r.error;
-  EXPECT_EQ(r.spec->model, 1);
-  EXPECT_EQ(describe(*r.spec), "hamlib model 1 on none");
-  EXPECT_EQ(describe(*parse_rig_spec("host:1").spec), "rigctld at host:1");
+  r = parse_rig_address("1035:/dev/ttyUSB0");
+  ASSERT_TRUE(r.address) << r.error;
+  EXPECT_EQ(r.address->model, 1035);
+  EXPECT_EQ(r.address->device, "/dev/ttyUSB0");
+  r = parse_rig_address("3073,/dev/ttyACM1");
+  ASSERT_TRUE(r.address) << r.error;
+  EXPECT_EQ(r.address->model, 3073);
+  EXPECT_EQ(r.address->device, "/dev/ttyACM1");
+  r = parse_rig_address("1:none");
+  ASSERT_TRUE(r.address) << r.error;
+  EXPECT_EQ(r.address->model, 1);
+  EXPECT_EQ(describe(*r.address), "hamlib model 1 on none");
+  EXPECT_EQ(describe(*parse_rig_address("host:1").address), "rigctld at host:1");
 }
 
-TEST(RigSpec, RefusesWithTheReason) {
+TEST(RigAddress, RefusesWithTheReason) {
   const std::vector<std::pair<std::string, std::string>> bad = {
       {"", "empty"},
       {"localhost", "expected HOST:PORT"},
@@ -84,8 +84,8 @@ TEST(RigSpec, RefusesWithTheReason) {
       {"my host:4532", "host name"},
   };
   for (const auto& [text, why] : bad) {
-    const auto r = parse_rig_spec(text);
-    EXPECT_FALSE(r.spec) << text;
+    const auto r = parse_rig_address(text);
+    EXPECT_FALSE(r.address) << text;
     EXPECT_NE(r.error.find(why), std::string::npos) << text << " -> " << r.error;
     EXPECT_NE(r.error.find("'" + text + "'"), std::string::npos) << r.error;
   }
@@ -193,9 +193,9 @@ TEST(RigPoller, FollowsARealRigctldThroughQsyAndARestart) {
   auto rigctld = start_rigctld(port);
   ASSERT_TRUE(set_rig(port, {"F", "14025000", "M", "CW", "500"}));
 
-  const auto spec = parse_rig_spec("127.0.0.1:" + std::to_string(port));
-  ASSERT_TRUE(spec.spec) << spec.error;
-  RigPoller p(hamlib_link(*spec.spec));  // polls once a second, pitch 600 Hz
+  const auto address = parse_rig_address("127.0.0.1:" + std::to_string(port));
+  ASSERT_TRUE(address.address) << address.error;
+  RigPoller p(hamlib_link(*address.address));  // polls once a second, pitch 600 Hz
   ASSERT_TRUE(wait_for([&] { return p.latest().dial_hz == 14025000; }, 3));
   RigReading r = p.latest();
   EXPECT_TRUE(r.answering);
@@ -237,18 +237,18 @@ TEST(RigPoller, FollowsARealRigctldThroughQsyAndARestart) {
 TEST(RigPoller, OpensAHamlibModelDirectly) {
   // Model 1, the dummy rig, in this process: the MODEL:DEVICE path without
   // a rigctld. It answers with its own frequency at once.
-  const auto spec = parse_rig_spec("1:/dev/null");
-  ASSERT_TRUE(spec.spec) << spec.error;
+  const auto address = parse_rig_address("1:/dev/null");
+  ASSERT_TRUE(address.address) << address.error;
   RigPollOptions o;
   o.pitch_hz = 650;
-  RigPoller p(hamlib_link(*spec.spec), o);
+  RigPoller p(hamlib_link(*address.address), o);
   ASSERT_TRUE(wait_for([&] { return p.latest().answering; }, 3)) << p.take_notice();
   EXPECT_GT(p.latest().dial_hz, 0);
   EXPECT_EQ(p.latest().pitch_hz, 650);
   EXPECT_EQ(p.take_notice(), "");
-  const auto bad = parse_rig_spec("999999:/dev/null");
-  ASSERT_TRUE(bad.spec);
-  RigPoller q(hamlib_link(*bad.spec), o);
+  const auto bad = parse_rig_address("999999:/dev/null");
+  ASSERT_TRUE(bad.address);
+  RigPoller q(hamlib_link(*bad.address), o);
   std::string n;
   ASSERT_TRUE(wait_for([&] { return !(n = q.take_notice()).empty(); }, 3));
   EXPECT_EQ(n, "rig: hamlib has no rig model 999999; trying again every poll");
@@ -257,11 +257,11 @@ TEST(RigPoller, OpensAHamlibModelDirectly) {
 TEST(RigPoller, UnreachableAtStartIsReportedAndPollingGoesOn) {
   const int port = talvo::test::free_port();
   ASSERT_GT(port, 0);
-  const auto spec = parse_rig_spec("127.0.0.1:" + std::to_string(port));
+  const auto address = parse_rig_address("127.0.0.1:" + std::to_string(port));
   RigPollOptions o;
   o.poll_seconds = 0.3;
   const auto t0 = std::chrono::steady_clock::now();
-  auto p = std::make_unique<RigPoller>(hamlib_link(*spec.spec), o);
+  auto p = std::make_unique<RigPoller>(hamlib_link(*address.address), o);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
   std::string n;
   ASSERT_TRUE(wait_for([&] { return !(n = p->take_notice()).empty(); }, 5));

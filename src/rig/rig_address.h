@@ -4,7 +4,7 @@
 //   MODEL:DEVICE     a hamlib model number and the radio's serial device,
 //   MODEL,DEVICE     e.g. 1035:/dev/ttyUSB0 (model 1, the dummy rig, needs
 //                    no real device: 1:none)
-// A spec whose part before the colon is a number and whose part after it is
+// A address whose part before the colon is a number and whose part after it is
 // not a port number is a MODEL:DEVICE; one ending in a port number is a
 // HOST:PORT.
 #pragma once
@@ -18,19 +18,19 @@ namespace talvo::rig {
 // hamlib's model number of its network client of a rigctld.
 constexpr int kNetRigctlModel = 2;
 
-struct RigSpec {
+struct RigAddress {
   int model = kNetRigctlModel;  // hamlib model number
   std::string device;           // serial device, or HOST:PORT of a rigctld for model 2
 };
 
-struct RigSpecOrError {
-  std::optional<RigSpec> spec;  // empty when the text is refused
-  std::string error;            // why it was refused
+struct RigAddressOrError {
+  std::optional<RigAddress> address;  // empty when the text is refused
+  std::string error;                  // why it was refused
 };
 
-RigSpecOrError parse_rig_spec(std::string_view text);
+RigAddressOrError parse_rig_address(std::string_view text);
 
-// How a spec reads in messages: "rigctld at HOST:PORT" or "hamlib model N on DEVICE".
-std::string describe(const RigSpec& s);
+// How a address reads in messages: "rigctld at HOST:PORT" or "hamlib model N on DEVICE".
+std::string describe(const RigAddress& s);
 
 }  // namespace talvo::rig

@@ -1,5 +1,5 @@
-// Parsing the operator's name of a radio; see rig_spec.h.
-#include "rig/rig_spec.h"
+// Parsing the operator's name of a radio; see rig_address.h.
+#include "rig/rig_address.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,30 +22,30 @@ std::optional<long> number_in(std::string_view s, long lo, long hi) {
   return v;
 }
 
-RigSpecOrError refuse(std::string_view text, const std::string& why) {
+RigAddressOrError refuse(std::string_view text, const std::string& why) {
   return {std::nullopt, "rig '" + std::string(text) + "': " + why};
 }
 
-RigSpecOrError model_device(std::string_view text, std::string_view model,
-                            std::string_view device) {
+RigAddressOrError model_device(std::string_view text, std::string_view model,
+                               std::string_view device) {
   const auto m = number_in(model, 1, 999999);
   if (!m) return refuse(text, "the model must be a hamlib model number (rigctl -l lists them)");
   if (device.empty()) return refuse(text, "no device after the model number");
-  return {RigSpec{static_cast<int>(*m), std::string(device)}, ""};
+  return {RigAddress{static_cast<int>(*m), std::string(device)}, ""};
 }
 
-RigSpecOrError host_port(std::string_view text, std::string_view host, std::string_view port) {
+RigAddressOrError host_port(std::string_view text, std::string_view host, std::string_view port) {
   if (host.empty()) return refuse(text, "no host before the port");
   if (!number_in(port, 1, 65535)) return refuse(text, "the port must be a number from 1 to 65535");
   for (const char c : host)
     if (std::isspace(static_cast<unsigned char>(c)) || c == '/' || c == ',')
       return refuse(text, "the host name has a character no host name has");
-  return {RigSpec{kNetRigctlModel, std::string(text)}, ""};
+  return {RigAddress{kNetRigctlModel, std::string(text)}, ""};
 }
 
 }  // namespace
 
-RigSpecOrError parse_rig_spec(std::string_view text) {
+RigAddressOrError parse_rig_address(std::string_view text) {
   if (text.empty()) return refuse(text, "empty; give HOST:PORT of a rigctld or MODEL:DEVICE");
   const std::size_t comma = text.find(',');
   if (comma != std::string_view::npos)
@@ -65,7 +65,7 @@ RigSpecOrError parse_rig_spec(std::string_view text) {
   return host_port(text, before, after);
 }
 
-std::string describe(const RigSpec& s) {
+std::string describe(const RigAddress& s) {
   if (s.model == kNetRigctlModel) return "rigctld at " + s.device;
   return "hamlib model " + std::to_string(s.model) + " on " + s.device;
 }
