@@ -26,16 +26,9 @@
 namespace talvo {
 namespace {
 
+using test::lines_of;
 using test::run;
 using test::TempDir;
-
-std::vector<std::string> lines_of(const std::string& s) {
-  std::vector<std::string> r;
-  std::istringstream in(s);
-  for (std::string l; std::getline(in, l);)
-    r.push_back(l);
-  return r;
-}
 
 // "[hh:mm:ss.s]" as seconds; -1 when the line has none.
 double line_time(const std::string& l) {

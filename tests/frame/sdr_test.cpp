@@ -22,25 +22,10 @@
 namespace talvo {
 namespace {
 
+using test::field;
+using test::lines_of;
 using test::Station;
 using test::TempDir;
-
-std::vector<std::string> lines_of(const std::string& s) {
-  std::vector<std::string> r;
-  std::istringstream in(s);
-  for (std::string l; std::getline(in, l);)
-    r.push_back(l);
-  return r;
-}
-
-std::string field(const std::string& line, const std::string& name) {
-  const std::string key = "\"" + name + "\": ";
-  std::size_t p = line.find(key);
-  if (p == std::string::npos) return "";
-  p += key.size();
-  if (line[p] == '"') return line.substr(p + 1, line.find('"', p + 1) - p - 1);
-  return line.substr(p, line.find_first_of(",}", p) - p);
-}
 
 // The amplitude of a complex tone `snr_db` over complex noise of `noise`
 // per component in 500 Hz.

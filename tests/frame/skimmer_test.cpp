@@ -35,6 +35,8 @@ namespace talvo {
 namespace {
 
 using test::Clock;
+using test::field;
+using test::lines_of;
 using test::run;
 using test::s16le;
 using test::since;
@@ -61,14 +63,6 @@ std::string write_wav(const TempDir& dir, const std::string& name, const std::ve
 
 test::Run decode(const std::vector<std::string>& args, const test::RunOptions& o = {}) {
   return test::run_decode(args, o);
-}
-
-std::vector<std::string> lines_of(const std::string& s) {
-  std::vector<std::string> r;
-  std::istringstream in(s);
-  for (std::string l; std::getline(in, l);)
-    r.push_back(l);
-  return r;
 }
 
 std::vector<std::string> tokens_of(const std::string& line) {
@@ -99,16 +93,6 @@ std::vector<Line> summary(const std::string& out) {
     }
   }
   return r;
-}
-
-// The values of a numeric or string field of an events line ("" if absent).
-std::string field(const std::string& line, const std::string& name) {
-  const std::string key = "\"" + name + "\": ";
-  std::size_t p = line.find(key);
-  if (p == std::string::npos) return "";
-  p += key.size();
-  if (line[p] == '"') return line.substr(p + 1, line.find('"', p + 1) - p - 1);
-  return line.substr(p, line.find_first_of(",}", p) - p);
 }
 
 // ---------------------------------------------------------------- the span

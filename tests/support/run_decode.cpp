@@ -35,4 +35,21 @@ std::string cluster_text(const std::string& out, int hz) {
   return found ? text : "?";
 }
 
+std::vector<std::string> lines_of(const std::string& s) {
+  std::vector<std::string> r;
+  std::istringstream in(s);
+  for (std::string l; std::getline(in, l);)
+    r.push_back(l);
+  return r;
+}
+
+std::string field(const std::string& line, const std::string& name) {
+  const std::string key = "\"" + name + "\": ";
+  std::size_t p = line.find(key);
+  if (p == std::string::npos) return "";
+  p += key.size();
+  if (line[p] == '"') return line.substr(p + 1, line.find('"', p + 1) - p - 1);
+  return line.substr(p, line.find_first_of(",}", p) - p);
+}
+
 }  // namespace talvo::test

@@ -21,4 +21,10 @@ Run run_classic_decode(const std::vector<std::string>& args, const std::string& 
 // are joined with a blank.
 std::string cluster_text(const std::string& out, int hz);
 
+// The lines of a program's output, without their line ends.
+std::vector<std::string> lines_of(const std::string& s);
+
+// The value of a numeric or string field of an events or json line ("" if absent).
+std::string field(const std::string& line, const std::string& name);
+
 }  // namespace talvo::test
