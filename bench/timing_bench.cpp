@@ -165,7 +165,8 @@ int main(int argc, char** argv) {
             }));
     }
   const std::pair<double, double> farnsworth[] = {{25, 12}, {20, 10}, {18, 12}, {30, 15}};
-  for (const auto& [chars, gaps] : farnsworth) {
+  for (const auto& speeds : farnsworth) {
+    const double chars = speeds.first, gaps = speeds.second;
     std::snprintf(name, sizeof name, "Farnsworth %2.0f/%2.0f WPM", chars, gaps);
     print(name, score(1, kText, rate, [&](uint32_t) {
             MorseSignal m;
@@ -178,7 +179,8 @@ int main(int argc, char** argv) {
   const std::pair<double, double> changes[] = {{14, 38}, {38, 14}, {20, 45}, {45, 12}};
   const std::string a = "cq cq de ok2xyz ok2xyz k";
   const std::string b = "ok2xyz de dl1abc ur rst 599 name tom qth berlin hw? k";
-  for (const auto& [s1, s2] : changes) {
+  for (const auto& speeds : changes) {
+    const double s1 = speeds.first, s2 = speeds.second;
     std::snprintf(name, sizeof name, "speed change %2.0f -> %2.0f WPM", s1, s2);
     print(name, score(1, a + " " + b, rate, [&](uint32_t) {
             MorseSignal m1, m2;
