@@ -295,6 +295,10 @@ StreamInput open_stream(int fd, bool force_raw, int channel) {
     }
   }
   if (in.kind == StreamKind::kRaw) {
+    if (channel > 1) {  // raw S16LE carries one channel
+      in.error = "has no channel " + std::to_string(channel) + " (it has 1)";
+      return in;
+    }
     in.source = std::make_unique<RawStreamSource>(std::move(bytes));
     return in;
   }

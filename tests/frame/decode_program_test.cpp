@@ -151,6 +151,9 @@ TEST(TalvoDecode, ErrorsNameTheFileAndTheReason) {
   const auto mono = decode({"--channel", "2", f.make("m.wav")});
   EXPECT_EQ(mono.status, 1);
   EXPECT_NE(mono.err.find("has no channel 2 (it has 1)"), std::string::npos);
+  const auto raw = decode({"--channel", "2", "-"}, TempDir::contents(f.make("m.raw")));
+  EXPECT_EQ(raw.status, 1);
+  EXPECT_EQ(raw.err, "talvo-decode: -: has no channel 2 (it has 1)\n");
   const auto help = decode({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--auto-gain"), std::string::npos);
