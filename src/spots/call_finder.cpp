@@ -74,7 +74,7 @@ void CallFinder::reset() {
   words_ = 0;
   for (Word& w : history_)
     w = Word{Kind::kOther, {}};
-  held_ = Held{false, Reason::kNone, SpotType::kDx, true, {}, 0, false};
+  held_ = Held{false, Reason::kNone, SpotType::kDx, true, false, {}, 0, false};
   doubt_ = Word{Kind::kOther, {}};
 }
 
@@ -125,6 +125,8 @@ void CallFinder::hold(const char* call) {
   h.v[0].copies = 1;
   h.nv = 1;
   h.clean = h1.kind != Kind::kGarbled && h2.kind != Kind::kGarbled;
+  const auto cq = [](const Word& w) { return w.kind == Kind::kCq; };
+  h.after_cq = cq(h1) || (cq(h2) && h1.kind != Kind::kCall);
   h.type = SpotType::kCq;
   if (h1.kind == Kind::kDe) {
     h.reason = Reason::kDe;
@@ -133,6 +135,10 @@ void CallFinder::hold(const char* call) {
       h.type = SpotType::kBeacon;
     else if (!(cue(h2) || (cue(h3) && h2.kind != Kind::kCall)))
       h.type = SpotType::kDx;
+  } else if (h1.kind == Kind::kTest && h2.kind == Kind::kCall &&
+             edit_distance(h2.call, call) > kVariantEdits) {
+    // "tu s53xm test ag5dt": the runner's "test", then a caller's call.
+    h.reason = Reason::kNone;
   } else if (cue(h1) || (cue(h2) && h1.kind != Kind::kCall && h1.kind != Kind::kDe)) {
     h.reason = Reason::kCue;
     if (beacon(h2) || beacon(h3)) h.type = SpotType::kBeacon;
@@ -152,7 +158,7 @@ void CallFinder::hold(const char* call) {
 }
 
 void CallFinder::report_now(const Word& w, std::vector<FoundCall>& found, int& n) const {
-  found.push_back(FoundCall{w.call, held_.type, 1, held_.clean});
+  found.push_back(FoundCall{w.call, held_.type, 1, held_.clean, held_.after_cq});
   n++;
 }
 
@@ -210,7 +216,7 @@ void CallFinder::decide(const Word* next, std::vector<FoundCall>& found, int& n)
   if (!sender) return;
   const bool clean = h.clean && (next == nullptr || next->kind != Kind::kGarbled);
   for (int i = 0; i < h.nv; i++) {
-    found.push_back(FoundCall{h.v[i].call, type, h.v[i].copies, clean});
+    found.push_back(FoundCall{h.v[i].call, type, h.v[i].copies, clean, h.after_cq});
     n++;
   }
 }

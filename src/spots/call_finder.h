@@ -6,7 +6,8 @@
 // callsign.h) is the sender's, and is reported, when
 //   - it follows "de" ("ve3xyz de w1aw" reports W1AW),
 //   - it follows "cq", "test" or "qrz" with at most one word between
-//     ("cq dl1abc", "cq test dl1abc", "cq dx dl1abc"),
+//     ("cq dl1abc", "cq test dl1abc", "cq dx dl1abc") - but not "test" that
+//     ends another call's over ("tu s53xm test ag5dt": a caller answers),
 //   - it follows "tu" ("tu s53xm test": the runner ends a contact), or
 //   - "test" follows it ("s53xm test": the runner calls again),
 // or it is one of the NCDXF/IARU beacons, which send their call alone.
@@ -46,10 +47,11 @@ namespace talvo::spots {
 
 // The sender's call as the finder reports it: one sending of it.
 struct FoundCall {
-  std::string call;   // upper case, e.g. "DL1ABC", "HB9/DL7XYZ"
-  SpotType type;      // CQ, DX, BEACON or NCDXF B
-  int copies = 1;     // identical copies of the call in a row in this sending
-  bool clean = true;  // every word around it was copied without unknown characters
+  std::string call;       // upper case, e.g. "DL1ABC", "HB9/DL7XYZ"
+  SpotType type;          // CQ, DX, BEACON or NCDXF B
+  int copies = 1;         // identical copies of the call in a row in this sending
+  bool clean = true;      // every word around it was copied without unknown characters
+  bool after_cq = false;  // "cq" or "qrz" came before it (not "test" alone)
 };
 
 class CallFinder {
@@ -103,6 +105,7 @@ class CallFinder {
     Reason reason;
     SpotType type;         // its type if it is the sender's
     bool clean;            // no garbled word among the words that made it count
+    bool after_cq;         // "cq" or "qrz" among the words that made it count
     Variant v[kVariants];  // the call as first copied, then other copies of it
     int nv;                // variants in v
     bool doubt;            // a short unknown word followed: the next word decides

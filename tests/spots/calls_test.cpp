@@ -154,6 +154,32 @@ TEST(CallFinder, TheRunnerOfAContestIsACq) {
   EXPECT_EQ(find_calls("cq test g3xyz g3xyz test "), V{"G3XYZ:CQx2"});
 }
 
+TEST(CallFinder, ACallerAfterTheRunnersTestIsNotACq) {
+  // The runner's "test" ends its over; the call after it is a caller's,
+  // even when the runner's report to it was copied on another cluster.
+  EXPECT_EQ(find_calls("tu sq6we test ag5dt "), V{"SQ6WE:CQ"});
+  EXPECT_EQ(find_calls("sq6we test ag5dt ag5dt k "), V{"SQ6WE:CQ"});
+  // The runner's own call again, or copied another way, is still its own.
+  EXPECT_EQ(find_calls("tu sq6we test sq6we "), V({"SQ6WE:CQ", "SQ6WE:CQ"}));
+  EXPECT_EQ(find_calls("tu sq6we test sq6ve "), V({"SQ6WE:CQ", "SQ6VE:CQ"}));
+  // With "cq" before "test", or no call before it, the cue stands.
+  EXPECT_EQ(find_calls("tu sq6we cq test ag5dt k "), V({"SQ6WE:CQ", "AG5DT:CQ"}));
+  EXPECT_EQ(find_calls("e test ag5dt k "), V{"AG5DT:CQ"});
+}
+
+TEST(CallFinder, TheCueSaysWhetherCqCameBefore) {
+  CallFinder f;
+  std::vector<FoundCall> found;
+  f.feed("cq test dl1abc dl1abc k tu dl1abc test ", found);
+  f.feed("test dl1abc dl1abc k cq dx dl1abc ", found);
+  f.flush(found);
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_TRUE(found[0].after_cq);   // "cq test dl1abc"
+  EXPECT_FALSE(found[1].after_cq);  // "tu dl1abc test"
+  EXPECT_FALSE(found[2].after_cq);  // "test dl1abc"
+  EXPECT_TRUE(found[3].after_cq);   // "cq dx dl1abc"
+}
+
 TEST(CallFinder, TheCallSentToIsNeverTheSender) {
   EXPECT_EQ(find_calls("test dk9iw 5nn 39 "), V{});
   EXPECT_EQ(find_calls("tu dl1abc tu "), V{});
