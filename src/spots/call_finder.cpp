@@ -62,6 +62,42 @@ bool serial(std::string_view w) {
   return w.find_first_not_of("0123456789tnaeo~") == std::string_view::npos;
 }
 
+bool call_shaped(std::string_view w) {
+  return !callsign_of(w).empty();
+}
+
+// The words of a word the decoder ran together: a call twice, the word
+// space between lost or copied as a dit or a dah ("bh4wpnebh4wpn"), or a
+// cue and a call with the word space lost ("testdl1abc", "tudl1abc",
+// "dl1abctest"). Fills `parts`; returns how many (0: not such a word). A
+// word space copied as a character next to a single call is not taken
+// apart: "testedl1abc" may as well be "test edl1abc".
+int split_run_on(std::string_view w, std::string_view parts[2]) {
+  if (w.size() < 5 || call_shaped(w) || w.find_first_of("~_*#") != std::string_view::npos) return 0;
+  const std::size_t half = w.size() / 2;
+  const std::string_view a = w.substr(0, half);
+  const bool odd = w.size() % 2 == 1;
+  if (w.substr(w.size() - half) == a && (!odd || w[half] == 'e' || w[half] == 't') &&
+      call_shaped(a)) {
+    parts[0] = parts[1] = a;
+    return 2;
+  }
+  for (std::string_view cue : {"test", "cq", "tu"}) {
+    if (w.size() > cue.size() && w.substr(0, cue.size()) == cue &&
+        call_shaped(w.substr(cue.size()))) {
+      parts[0] = cue;
+      parts[1] = w.substr(cue.size());
+      return 2;
+    }
+  }
+  if (w.substr(w.size() - 4) == "test" && call_shaped(w.substr(0, w.size() - 4))) {
+    parts[0] = w.substr(0, w.size() - 4);
+    parts[1] = w.substr(w.size() - 4);
+    return 2;
+  }
+  return 0;
+}
+
 void put(char* dst, const std::string& s) {
   std::memcpy(dst, s.c_str(), s.size() + 1);
 }
@@ -222,10 +258,22 @@ void CallFinder::decide(const Word* next, std::vector<FoundCall>& found, int& n)
 }
 
 void CallFinder::end_word(std::vector<FoundCall>& found, int& n) {
-  std::string_view w(word_, long_ ? 0 : len_);
+  const std::string_view w(word_, long_ ? 0 : len_);
   const bool was_long = long_;
   len_ = 0;
   long_ = false;
+  std::string_view parts[2];
+  const int np = was_long ? 0 : split_run_on(w, parts);
+  if (np == 0) {
+    take_word(w, was_long, found, n);
+    return;
+  }
+  for (int i = 0; i < np; i++)
+    take_word(parts[i], false, found, n);
+}
+
+void CallFinder::take_word(std::string_view w, bool was_long, std::vector<FoundCall>& found,
+                           int& n) {
   if (w.size() > 1 && w.back() == '?') w.remove_suffix(1);  // "qrz?"
 
   Word word{Kind::kOther, {}};

@@ -38,6 +38,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "spots/callsign.h"
@@ -111,7 +112,10 @@ class CallFinder {
     bool doubt;            // a short unknown word followed: the next word decides
   };
 
+  // Ends the word being collected: takes it, or the words it ran together.
   void end_word(std::vector<FoundCall>& found, int& n);
+  // Takes one word (lower case; `was_long`: it ran over kMaxCallLength).
+  void take_word(std::string_view w, bool was_long, std::vector<FoundCall>& found, int& n);
   // The word `back` words before the current one (1: the last).
   const Word& before(int back) const;
   // Starts holding `call`, which has just ended.

@@ -229,6 +229,20 @@ TEST(CallFinder, ACallCopiedTwoWaysIsOneSending) {
   EXPECT_EQ(find_calls("cq test g3xyz dl1abc 5nn "), V{"G3XYZ:CQ"});
 }
 
+TEST(CallFinder, WordsRunTogetherAreTakenApart) {
+  // A word space lost, or copied as a dit or a dah.
+  EXPECT_EQ(find_calls("cq test bh4wpnebh4wpn kd2bpj "), V{"BH4WPN:CQx2"});
+  EXPECT_EQ(find_calls("cq test bh4wpnbh4wpn k "), V{"BH4WPN:CQx2"});
+  EXPECT_EQ(find_calls("cq testdl1abc k "), V{"DL1ABC:CQ"});
+  EXPECT_EQ(find_calls("tu 5nn 23 tuve7fh test "), V{"VE7FH:CQ"});
+  EXPECT_EQ(find_calls("tu ve7fhtest "), V{"VE7FH:CQ"});
+  // The parts keep their rules: a run-on call sent to is still sent to.
+  EXPECT_EQ(find_calls("tu s53xm test dk9iwedk9iw 5nn 14 "), V{"S53XM:CQ"});
+  // Not two copies of one call, or another character between: no split.
+  EXPECT_EQ(find_calls("cq test dl1abcxdl1abc k "), V{});
+  EXPECT_EQ(find_calls("cq test dl1abcedl1abd k "), V{});
+}
+
 TEST(CallFinder, ACallMerelyRepeatedIsNotSpotted) {
   EXPECT_EQ(find_calls("ve3xyz 5nn 14 ve3xyz "), V{});
   EXPECT_EQ(find_calls("g4abc g4abc "), V{});
