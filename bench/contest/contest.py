@@ -283,6 +283,7 @@ def main():
     print('%-5s %7s %6s %6s %5s %6s %9s %7s  %s' % ('seed', 'runners', 'right', 'caller', 'bust',
                                                  'missed', 'precision', 'recall', 'missed runners (SNR dB, WPM)'))
     tot = [0, 0, 0, 0, 0]
+    strong = [0, 0]  # runners at +3 dB or more: in all, spotted
     wrong_list = []
     for seed in range(a.first, a.first + a.seeds):
         tmp = tempfile.mkdtemp(prefix='contest-')
@@ -304,14 +305,17 @@ def main():
             wrong_list += [(seed, 'caller', c) for c in wc] + [(seed, 'bust', b) for b in bust]
             for i, v in enumerate([len(runners), len(right), len(wc), len(bust), len(missed)]):
                 tot[i] += v
+            strong[0] += sum(1 for r in runners if r.snr >= 3)
+            strong[1] += sum(1 for r in runners if r.snr >= 3 and r.call in right)
             if a.keep:
                 os.makedirs(a.keep, exist_ok=True)
                 shutil.copy(mix, a.keep)
         finally:
             shutil.rmtree(tmp)
     prec = 100.0 * tot[1] / max(1, tot[1] + tot[2] + tot[3])
-    print('%-5s %7d %6d %6d %5d %6d %8.1f%% %6.1f%%' % ('all', tot[0], tot[1], tot[2], tot[3],
-                                                     tot[4], prec, 100.0 * tot[1] / max(1, tot[0])))
+    print('%-5s %7d %6d %6d %5d %6d %8.1f%% %6.1f%%  runners at +3 dB or more: %d of %d (%.1f%%)'
+          % ('all', tot[0], tot[1], tot[2], tot[3], tot[4], prec, 100.0 * tot[1] / max(1, tot[0]),
+             strong[1], strong[0], 100.0 * strong[1] / max(1, strong[0])))
     for seed, kind, (call, conf) in wrong_list:
         print('wrong spot, seed %d: %s %s (confidence %.2f)' % (seed, kind, call, conf))
 
