@@ -272,6 +272,12 @@ int main(int argc, char** argv) {
                       {"2/2 copies", policy(2, 2, false, true)},
                       {"2/3 copies", policy(2, 3, false, true)},
                       {"2/3 +weak +garbled (default)", JudgePolicy{}},
+                      {"default, no near copies",
+                       [] {
+                         JudgePolicy p;
+                         p.near_known = false;
+                         return p;
+                       }()},
                       {"default, doubled known +weak",
                        [] {
                          JudgePolicy p;

@@ -194,7 +194,7 @@ void CallFinder::hold(const char* call) {
 }
 
 void CallFinder::report_now(const Word& w, std::vector<FoundCall>& found, int& n) const {
-  found.push_back(FoundCall{w.call, held_.type, 1, held_.clean, held_.after_cq});
+  found.push_back(FoundCall{w.call, held_.type, 1, held_.clean, held_.after_cq, {}, 0});
   n++;
 }
 
@@ -252,7 +252,13 @@ void CallFinder::decide(const Word* next, std::vector<FoundCall>& found, int& n)
   if (!sender) return;
   const bool clean = h.clean && (next == nullptr || next->kind != Kind::kGarbled);
   for (int i = 0; i < h.nv; i++) {
-    found.push_back(FoundCall{h.v[i].call, type, h.v[i].copies, clean, h.after_cq});
+    found.push_back(FoundCall{h.v[i].call, type, h.v[i].copies, clean, h.after_cq, {}, 0});
+    for (int j = 0; j < h.nv; j++)
+      if (j != i && h.v[j].copies > found.back().near_copies &&
+          edit_distance(h.v[i].call, h.v[j].call) == 1) {
+        found.back().near_call = h.v[j].call;
+        found.back().near_copies = h.v[j].copies;
+      }
     n++;
   }
 }

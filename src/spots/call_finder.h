@@ -53,6 +53,10 @@ struct FoundCall {
   int copies = 1;         // identical copies of the call in a row in this sending
   bool clean = true;      // every word around it was copied without unknown characters
   bool after_cq = false;  // "cq" or "qrz" came before it (not "test" alone)
+  // The reading of this sending one character off this one with the most
+  // copies ("af1s" beside "uf1s af1s"), and its copies; empty, 0: none.
+  std::string near_call = {};
+  int near_copies = 0;
 };
 
 class CallFinder {

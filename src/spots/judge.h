@@ -9,8 +9,11 @@
 //     weak (under 6 dB) and one more when the words around a copy were
 //     garbled, never more than four; a known call heard twice in one clean
 //     sending after "cq" ("cq test dl1abc dl1abc") is asked no more for a
-//     weak signal; a call spotted within kHoldSeconds on
-//     another frequency needs one copy (it moved),
+//     weak signal; a known call's sending after "cq" counts, beside its own
+//     copies, as many copies of a reading one character off it in the same
+//     sending ("cq test uf1s af1s") as it has itself, when that reading is
+//     no known call, a call spotted within
+//     kHoldSeconds on another frequency needs one copy (it moved),
 //   - no rival beats it: a candidate within kSameHz and kRivalEdits
 //     characters of it (a bust of it, or it a bust of the rival) with more
 //     support (copies, plus kKnownBonus for a known call), or with as much
@@ -50,6 +53,7 @@ struct JudgePolicy {
   double weak_snr_db = 6;     // SNR under which one more copy is asked, dB
   bool unclean_more = true;   // one more copy when words around were garbled
   bool doubled_known = true;  // a known call twice in one clean sending: no more when weak
+  bool near_known = true;     // a known call counts its sending's readings one off it
   bool rivals = true;         // calls within kRivalEdits on one frequency compete
 };
 
@@ -100,6 +104,7 @@ class SpotJudge {
     double freq_hz = 0;             // last heard at, Hz
     double last_t = 0;              // last heard, seconds of audio
     int copies = 0;                 // identical copies so far
+    int near = 0;                   // copies one character off, counted for a known call
     bool clean = true;              // every copy came with clean words around
     bool doubled = false;           // a clean sending after "cq" held two identical copies
     double snr_db = -99;            // strongest copy, dB

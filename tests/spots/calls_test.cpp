@@ -180,6 +180,24 @@ TEST(CallFinder, TheCueSaysWhetherCqCameBefore) {
   EXPECT_TRUE(found[3].after_cq);   // "cq dx dl1abc"
 }
 
+TEST(CallFinder, EachReadingOfASendingNamesTheOneOneCharacterOff) {
+  CallFinder f;
+  std::vector<FoundCall> found;
+  f.feed("cq test uf1s af1s af1s k cq test g0mbit g0mbv k ", found);
+  f.flush(found);
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_EQ(found[0].call, "UF1S");
+  EXPECT_EQ(found[0].near_call, "AF1S");
+  EXPECT_EQ(found[0].near_copies, 2);
+  EXPECT_EQ(found[1].call, "AF1S");
+  EXPECT_EQ(found[1].near_call, "UF1S");
+  EXPECT_EQ(found[1].near_copies, 1);
+  // Two characters off: another reading, not a near one.
+  EXPECT_EQ(found[2].near_copies, 0);
+  EXPECT_EQ(found[3].near_copies, 0);
+  EXPECT_TRUE(found[3].near_call.empty());
+}
+
 TEST(CallFinder, TheCallSentToIsNeverTheSender) {
   EXPECT_EQ(find_calls("test dk9iw 5nn 39 "), V{});
   EXPECT_EQ(find_calls("tu dl1abc tu "), V{});

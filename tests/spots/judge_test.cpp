@@ -98,6 +98,31 @@ TEST(SpotJudge, AWeakKnownCallTwiceAfterCqIsSpotted) {
   EXPECT_EQ(out.size(), 1u);
 }
 
+TEST(SpotJudge, AKnownCallCountsAReadingOneOffItInItsCq) {
+  const CallBook b = book();
+  std::vector<Spot> out;
+  const auto near = [](const char* call, const char* other, int copies, bool after_cq) {
+    return FoundCall{call, SpotType::kCq, copies, true, after_cq, other, 1};
+  };
+  SpotJudge j(&b, 0);
+  // "cq test k5mq k5mr": one copy and one a character off, no known call.
+  EXPECT_EQ(j.hear(near("K5MR", "K5MQ", 1, true), 14042600, 20, 30, 5, out), 1);
+  // The other reading a known call: it does not count.
+  EXPECT_EQ(j.hear(near("G3XYZ", "W1AW", 1, true), 14025000, 20, 30, 5, out), 0);
+  // Not after "cq" ("test g3xyz g3xyg": a caller perhaps): it does not count.
+  EXPECT_EQ(j.hear(near("G3XYZ", "G3XYG", 1, false), 7025000, 20, 30, 5, out), 0);
+  // An unknown call never counts the other reading.
+  EXPECT_EQ(j.hear(near("DL1ABC", "DL1ABD", 2, true), 7030000, 20, 30, 5, out), 0);
+  EXPECT_EQ(out.size(), 1u);
+  // Each near copy only beside a copy of its own: one copy and two near
+  // ones are still two.
+  SpotJudge weak(&b, 0);
+  out.clear();
+  FoundCall c = near("K5MR", "K5MQ", 1, true);
+  c.near_copies = 2;
+  EXPECT_EQ(weak.hear(c, 14042600, 4, 30, 5, out), 0);  // weak: three needed
+}
+
 TEST(SpotJudge, ACallOfNoEntityIsNeverSpotted) {
   const CallBook b = book();
   SpotJudge j(&b, 0);
@@ -256,6 +281,8 @@ TEST(SpotJudge, ContestRunsSpotTheRunnerOnly) {
   EXPECT_EQ(spots_of(b, {"cq test g3xyg g3xyg test", "cq test g3xyz g3xyz test"}), V{"G3XYZ:CQ"});
   // Weak (4 dB): a known runner's first CQ is enough.
   EXPECT_EQ(spots_of(b, {"cq test k5mr k5mr", "e e"}, 4), V{"K5MR:CQ"});
+  // A known runner's CQ copied once right, once a character off.
+  EXPECT_EQ(spots_of(b, {"cq test k5mq k5mr", "e e"}), V{"K5MR:CQ"});
   // A known caller after the runner's "test", its report copied elsewhere.
   EXPECT_EQ(
       spots_of(b, {"tu s53xm test w1aw w1aw", "e e", "tu s53xm test", "e e", "tu s53xm test"}),
