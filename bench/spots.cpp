@@ -13,7 +13,8 @@
 // ones (a caller, or a bust), precision, recall (runners spotted), the
 // median seconds to a runner's first spot, and the spacing of re-spots.
 //
-// Usage: bench_spots [runners] [seed]
+// Usage: bench_spots [runners] [seed]; BENCH_SPOTS_SHOW=NAME prints the wrong
+// spots and missed runners of the rows whose name starts with NAME.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -164,7 +165,14 @@ struct Result {
   double median_first = 0, min_gap = 0, max_gap = 0;
 };
 
-Result run(const Scenario& s, const CallBook& book, const JudgePolicy& p) {
+// Whether to print the wrong spots and missed runners of the row `name`:
+// BENCH_SPOTS_SHOW set to the start of its name.
+bool show(const char* name) {
+  const char* v = std::getenv("BENCH_SPOTS_SHOW");
+  return v != nullptr && std::string(name).rfind(v, 0) == 0;
+}
+
+Result run(const Scenario& s, const CallBook& book, const JudgePolicy& p, bool verbose) {
   std::vector<CallFinder> finders(s.runners.size());
   SpotJudge judge(&book, 0, p);
   std::vector<FoundCall> found;
@@ -186,8 +194,7 @@ Result run(const Scenario& s, const CallBook& book, const JudgePolicy& p) {
       const double hz = 14000000 + 1000.0 * o.station;
       if (judge.hear(c, hz, o.snr_db, 28, o.t, out) == 0) continue;
       r.spots++;
-      if (std::getenv("BENCH_SPOTS_SHOW") &&
-          out[0].call != s.runners[static_cast<std::size_t>(o.station)] &&
+      if (verbose && out[0].call != s.runners[static_cast<std::size_t>(o.station)] &&
           !distinct.count({out[0].call, o.station}))
         std::printf("  wrong %s (runner %s, %s x%d, %.1f dB): %s\n", out[0].call.c_str(),
                     s.runners[static_cast<std::size_t>(o.station)].c_str(), type_name(c.type),
@@ -202,7 +209,7 @@ Result run(const Scenario& s, const CallBook& book, const JudgePolicy& p) {
     if (call != s.runners[static_cast<std::size_t>(st)]) r.wrong++;
   r.spotted_runners = static_cast<int>(runner_spots.size());
   for (std::size_t st = 0; st < s.runners.size(); st++)
-    if (std::getenv("BENCH_SPOTS_SHOW") && !runner_spots.count(static_cast<int>(st)))
+    if (verbose && !runner_spots.count(static_cast<int>(st)))
       std::printf("  missed %s (%s, %.1f dB)\n", s.runners[st].c_str(),
                   book.known(s.runners[st]) ? "known" : "unknown", s.runner_snr[st]);
   std::vector<double> first, gaps;
@@ -265,12 +272,24 @@ int main(int argc, char** argv) {
                       {"2/2 copies", policy(2, 2, false, true)},
                       {"2/3 copies", policy(2, 3, false, true)},
                       {"2/3 +weak +garbled (default)", JudgePolicy{}},
+                      {"default, no near copies",
+                       [] {
+                         JudgePolicy p;
+                         p.near_known = false;
+                         return p;
+                       }()},
+                      {"default, doubled known +weak",
+                       [] {
+                         JudgePolicy p;
+                         p.doubled_known = false;
+                         return p;
+                       }()},
                       {"2/3 +weak +garbled, no rivals", policy(2, 3, true, false)},
                       {"3/4 copies", policy(3, 4, false, true)}};
   std::printf("%-31s %8s %6s %9s %7s %10s %13s\n", "judge (known/unknown copies)", "distinct",
               "wrong", "precision", "recall", "first s", "re-spot s");
   for (const Row& row : rows) {
-    const Result r = run(s, book, row.p);
+    const Result r = run(s, book, row.p, show(row.name));
     std::printf("%-31s %8d %6d %8.1f%% %6.1f%% %10.0f %6.0f-%-6.0f\n", row.name, r.distinct,
                 r.wrong, r.distinct ? 100.0 * (r.distinct - r.wrong) / r.distinct : 0.0,
                 100.0 * r.spotted_runners / n, r.median_first, r.min_gap, r.max_gap);

@@ -15,7 +15,8 @@ its spots are scored:
 Precision = right / (right + caller + bust), recall = right / runners.
 
 Usage: contest.py TALVO_DECODE [--seeds N] [--first SEED] [--runners N] [--callers N]
-                   [--seconds S] [--keep DIR]
+                   [--seconds S] [--keep DIR] [-v]
+-v prints the decoded text of the clusters within 60 Hz of each missed runner.
 """
 import argparse
 import os
@@ -151,17 +152,96 @@ def band(tmp, seed, n_runners, n_callers, seconds):
     return mix, runners, callers
 
 
-def spots_of(decode, wav):
+def cq_band(tmp, seed, n, seconds):
+    """`n` runners with known calls calling "cq test <call> <call>" for
+    `seconds`, +6..+25 dB, 22-36 WPM: the mix, and per runner its station and
+    the second's end of its second CQ."""
+    rng = random.Random(1000 + seed)
+    calls = known_calls(rng, n)
+    span = (2400 - 500) / max(1, n - 1)
+    runners, tracks, ends, counter = [], [], [], [0]
+    for i, call in enumerate(calls):
+        st = Station(call, int(500 + i * span + rng.uniform(-30, 30)), rng.randint(22, 36),
+                     rng.uniform(6, 25))
+        runners.append(st)
+        counter[0] += 1
+        start = rng.uniform(0.2, 4.0)
+        parts, t, cq_ends = [silence(tmp, counter[0], start)], start, []
+        while t < seconds:
+            counter[0] += 1
+            wav, secs = render_over(tmp, counter[0], 'cq test %s %s' % (call, call), st)
+            t += secs
+            cq_ends.append(t)
+            gap = rng.uniform(1.5, 3.0)  # listening between CQs
+            counter[0] += 1
+            parts += [wav, silence(tmp, counter[0], gap)]
+            t += gap
+        ends.append(cq_ends[1])
+        track = os.path.join(tmp, 'cq%02d.wav' % i)
+        run(['sox'] + parts + [track, 'trim', '0', '%.3f' % seconds])
+        tracks.append(track)
+    noise = os.path.join(tmp, 'noise.wav')
+    run(['sox', '-R', '-n', '-r', str(RATE), '-c', '1', '-e', 'float', '-b', '32', noise,
+         'synth', '%.3f' % seconds, 'whitenoise', 'vol', '%.6f' % (NOISE_RMS * 3 ** 0.5)])
+    mix = os.path.join(tmp, 'cq-%d.wav' % seed)
+    cmd = ['sox', '-R', '-m']
+    for f in tracks + [noise]:
+        cmd += ['-v', '1', f]
+    run(cmd + ['-b', '16', '-e', 'signed-integer', mix])
+    return mix, runners, ends
+
+
+def five_cqs(decode, seeds, first, keep):
+    """The five-CQ row: when each runner is first spotted against the end of
+    its second CQ."""
+    print('Five runners calling CQ for 60 s (known calls, +6..+25 dB, 22-36 WPM): '
+          'first spot vs the end of the second CQ')
+    print('%-5s %-8s %5s %4s %8s %8s  %s' % ('seed', 'call', 'SNR', 'WPM', 'spot s', '2nd CQ s',
+                                           'in time'))
+    in_time = total = wrong = 0
+    for seed in range(first, first + seeds):
+        tmp = tempfile.mkdtemp(prefix='cq5-')
+        try:
+            mix, runners, ends = cq_band(tmp, seed, 5, 60)
+            spots, _ = spots_of(decode, mix, times=True)
+            for r, end in zip(runners, ends):
+                ts = [t for call, khz, _, _, _, t in spots
+                      if call == r.call and abs(khz * 1000 - (14000000 + r.pitch)) <= 100]
+                ok = bool(ts) and min(ts) <= end
+                in_time += ok
+                total += 1
+                print('%-5d %-8s %5.0f %4d %8s %8.1f  %s' % (
+                    seed, r.call, r.snr, r.wpm, '%.1f' % min(ts) if ts else '-', end,
+                    'yes' if ok else 'NO'))
+            names = {r.call for r in runners}
+            wrong += sum(1 for s in spots if s[0] not in names)
+            if keep:
+                os.makedirs(keep, exist_ok=True)
+                shutil.copy(mix, keep)
+        finally:
+            shutil.rmtree(tmp)
+    print('all   %d of %d spotted within their first two CQs; %d wrong spots' %
+          (in_time, total, wrong))
+    return in_time == total and wrong == 0
+
+
+def spots_of(decode, wav, times=False):
     out = run([decode, '--format', 'events', '--dial', '14000', '--threads', '2',
                '--start-time', '2026-12-08T18:00:00Z', wav]).stdout
-    spots = []
+    spots, texts = [], {}
     for line in out.splitlines():
+        t = re.search(r'"center_hz": ([0-9]+), .*"text": "((?:[^"\\]|\\.)*)"', line)
+        if t:
+            texts[int(t.group(1))] = texts.get(int(t.group(1)), '') + t.group(2)
         m = re.search(r'"freq_khz": ([0-9.]+), "call": "([^"]+)".*"copies": (\d+), '
                       r'"known": (\w+), "confidence": ([0-9.]+)', line)
         if m:
-            spots.append((m.group(2), float(m.group(1)), int(m.group(3)), m.group(4) == 'true',
-                          float(m.group(5))))
-    return spots
+            spot = (m.group(2), float(m.group(1)), int(m.group(3)), m.group(4) == 'true',
+                    float(m.group(5)))
+            if times:
+                spot += (float(re.search(r'"t": ([0-9.]+)', line).group(1)),)
+            spots.append(spot)
+    return spots, texts
 
 
 def score(spots, runners, callers):
@@ -191,18 +271,25 @@ def main():
     ap.add_argument('--callers', type=int, default=12)
     ap.add_argument('--seconds', type=float, default=120)
     ap.add_argument('--keep', default='')
+    ap.add_argument('-v', '--verbose', action='store_true',
+                    help="print the text of the clusters near each missed runner")
+    ap.add_argument('--five', action='store_true',
+                    help='the five-CQ row instead: five runners calling CQ for a minute')
     a = ap.parse_args()
+    if a.five:
+        return 0 if five_cqs(a.decode, a.seeds, a.first, a.keep) else 1
     print('Contest band: %d runners, %d callers, %.0f s, 22-36 WPM, 0..+25 dB (ebook2cw, sox)'
           % (a.runners, a.callers, a.seconds))
     print('%-5s %7s %6s %6s %5s %6s %9s %7s  %s' % ('seed', 'runners', 'right', 'caller', 'bust',
                                                  'missed', 'precision', 'recall', 'missed runners (SNR dB, WPM)'))
     tot = [0, 0, 0, 0, 0]
+    strong = [0, 0]  # runners at +3 dB or more: in all, spotted
     wrong_list = []
     for seed in range(a.first, a.first + a.seeds):
         tmp = tempfile.mkdtemp(prefix='contest-')
         try:
             mix, runners, callers = band(tmp, seed, a.runners, a.callers, a.seconds)
-            spots = spots_of(a.decode, mix)
+            spots, texts = spots_of(a.decode, mix)
             right, wc, bust, missed = score(spots, runners, callers)
             n_wrong = len(wc) + len(bust)
             prec = 100.0 * len(right) / max(1, len(right) + n_wrong)
@@ -210,17 +297,25 @@ def main():
             print('%-5d %7d %6d %6d %5d %6d %8.1f%% %6.1f%%  %s' % (
                 seed, len(runners), len(right), len(wc), len(bust), len(missed), prec, rec,
                 ' '.join('%s(%.0f,%d)' % (r.call, r.snr, r.wpm) for r in missed)))
+            if a.verbose:
+                for r in missed:
+                    for hz in sorted(texts):
+                        if abs(hz - r.pitch) <= 60:
+                            print('  %s at %d Hz, cluster %d Hz: %s' % (r.call, r.pitch, hz, texts[hz]))
             wrong_list += [(seed, 'caller', c) for c in wc] + [(seed, 'bust', b) for b in bust]
             for i, v in enumerate([len(runners), len(right), len(wc), len(bust), len(missed)]):
                 tot[i] += v
+            strong[0] += sum(1 for r in runners if r.snr >= 3)
+            strong[1] += sum(1 for r in runners if r.snr >= 3 and r.call in right)
             if a.keep:
                 os.makedirs(a.keep, exist_ok=True)
                 shutil.copy(mix, a.keep)
         finally:
             shutil.rmtree(tmp)
     prec = 100.0 * tot[1] / max(1, tot[1] + tot[2] + tot[3])
-    print('%-5s %7d %6d %6d %5d %6d %8.1f%% %6.1f%%' % ('all', tot[0], tot[1], tot[2], tot[3],
-                                                     tot[4], prec, 100.0 * tot[1] / max(1, tot[0])))
+    print('%-5s %7d %6d %6d %5d %6d %8.1f%% %6.1f%%  runners at +3 dB or more: %d of %d (%.1f%%)'
+          % ('all', tot[0], tot[1], tot[2], tot[3], tot[4], prec, 100.0 * tot[1] / max(1, tot[0]),
+             strong[1], strong[0], 100.0 * strong[1] / max(1, strong[0])))
     for seed, kind, (call, conf) in wrong_list:
         print('wrong spot, seed %d: %s %s (confidence %.2f)' % (seed, kind, call, conf))
 

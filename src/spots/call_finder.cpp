@@ -62,6 +62,42 @@ bool serial(std::string_view w) {
   return w.find_first_not_of("0123456789tnaeo~") == std::string_view::npos;
 }
 
+bool call_shaped(std::string_view w) {
+  return !callsign_of(w).empty();
+}
+
+// The words of a word the decoder ran together: a call twice, the word
+// space between lost or copied as a dit or a dah ("bh4wpnebh4wpn"), or a
+// cue and a call with the word space lost ("testdl1abc", "tudl1abc",
+// "dl1abctest"). Fills `parts`; returns how many (0: not such a word). A
+// word space copied as a character next to a single call is not taken
+// apart: "testedl1abc" may as well be "test edl1abc".
+int split_run_on(std::string_view w, std::string_view parts[2]) {
+  if (w.size() < 5 || call_shaped(w) || w.find_first_of("~_*#") != std::string_view::npos) return 0;
+  const std::size_t half = w.size() / 2;
+  const std::string_view a = w.substr(0, half);
+  const bool odd = w.size() % 2 == 1;
+  if (w.substr(w.size() - half) == a && (!odd || w[half] == 'e' || w[half] == 't') &&
+      call_shaped(a)) {
+    parts[0] = parts[1] = a;
+    return 2;
+  }
+  for (std::string_view cue : {"test", "cq", "tu"}) {
+    if (w.size() > cue.size() && w.substr(0, cue.size()) == cue &&
+        call_shaped(w.substr(cue.size()))) {
+      parts[0] = cue;
+      parts[1] = w.substr(cue.size());
+      return 2;
+    }
+  }
+  if (w.substr(w.size() - 4) == "test" && call_shaped(w.substr(0, w.size() - 4))) {
+    parts[0] = w.substr(0, w.size() - 4);
+    parts[1] = w.substr(w.size() - 4);
+    return 2;
+  }
+  return 0;
+}
+
 void put(char* dst, const std::string& s) {
   std::memcpy(dst, s.c_str(), s.size() + 1);
 }
@@ -74,7 +110,7 @@ void CallFinder::reset() {
   words_ = 0;
   for (Word& w : history_)
     w = Word{Kind::kOther, {}};
-  held_ = Held{false, Reason::kNone, SpotType::kDx, true, {}, 0, false};
+  held_ = Held{false, Reason::kNone, SpotType::kDx, true, false, {}, 0, false};
   doubt_ = Word{Kind::kOther, {}};
 }
 
@@ -125,6 +161,8 @@ void CallFinder::hold(const char* call) {
   h.v[0].copies = 1;
   h.nv = 1;
   h.clean = h1.kind != Kind::kGarbled && h2.kind != Kind::kGarbled;
+  const auto cq = [](const Word& w) { return w.kind == Kind::kCq; };
+  h.after_cq = cq(h1) || (cq(h2) && h1.kind != Kind::kCall);
   h.type = SpotType::kCq;
   if (h1.kind == Kind::kDe) {
     h.reason = Reason::kDe;
@@ -133,6 +171,10 @@ void CallFinder::hold(const char* call) {
       h.type = SpotType::kBeacon;
     else if (!(cue(h2) || (cue(h3) && h2.kind != Kind::kCall)))
       h.type = SpotType::kDx;
+  } else if (h1.kind == Kind::kTest && h2.kind == Kind::kCall &&
+             edit_distance(h2.call, call) > kVariantEdits) {
+    // "tu s53xm test ag5dt": the runner's "test", then a caller's call.
+    h.reason = Reason::kNone;
   } else if (cue(h1) || (cue(h2) && h1.kind != Kind::kCall && h1.kind != Kind::kDe)) {
     h.reason = Reason::kCue;
     if (beacon(h2) || beacon(h3)) h.type = SpotType::kBeacon;
@@ -152,7 +194,7 @@ void CallFinder::hold(const char* call) {
 }
 
 void CallFinder::report_now(const Word& w, std::vector<FoundCall>& found, int& n) const {
-  found.push_back(FoundCall{w.call, held_.type, 1, held_.clean});
+  found.push_back(FoundCall{w.call, held_.type, 1, held_.clean, held_.after_cq, {}, 0});
   n++;
 }
 
@@ -210,16 +252,34 @@ void CallFinder::decide(const Word* next, std::vector<FoundCall>& found, int& n)
   if (!sender) return;
   const bool clean = h.clean && (next == nullptr || next->kind != Kind::kGarbled);
   for (int i = 0; i < h.nv; i++) {
-    found.push_back(FoundCall{h.v[i].call, type, h.v[i].copies, clean});
+    found.push_back(FoundCall{h.v[i].call, type, h.v[i].copies, clean, h.after_cq, {}, 0});
+    for (int j = 0; j < h.nv; j++)
+      if (j != i && h.v[j].copies > found.back().near_copies &&
+          edit_distance(h.v[i].call, h.v[j].call) == 1) {
+        found.back().near_call = h.v[j].call;
+        found.back().near_copies = h.v[j].copies;
+      }
     n++;
   }
 }
 
 void CallFinder::end_word(std::vector<FoundCall>& found, int& n) {
-  std::string_view w(word_, long_ ? 0 : len_);
+  const std::string_view w(word_, long_ ? 0 : len_);
   const bool was_long = long_;
   len_ = 0;
   long_ = false;
+  std::string_view parts[2];
+  const int np = was_long ? 0 : split_run_on(w, parts);
+  if (np == 0) {
+    take_word(w, was_long, found, n);
+    return;
+  }
+  for (int i = 0; i < np; i++)
+    take_word(parts[i], false, found, n);
+}
+
+void CallFinder::take_word(std::string_view w, bool was_long, std::vector<FoundCall>& found,
+                           int& n) {
   if (w.size() > 1 && w.back() == '?') w.remove_suffix(1);  // "qrz?"
 
   Word word{Kind::kOther, {}};

@@ -6,7 +6,8 @@
 // callsign.h) is the sender's, and is reported, when
 //   - it follows "de" ("ve3xyz de w1aw" reports W1AW),
 //   - it follows "cq", "test" or "qrz" with at most one word between
-//     ("cq dl1abc", "cq test dl1abc", "cq dx dl1abc"),
+//     ("cq dl1abc", "cq test dl1abc", "cq dx dl1abc") - but not "test" that
+//     ends another call's over ("tu s53xm test ag5dt": a caller answers),
 //   - it follows "tu" ("tu s53xm test": the runner ends a contact), or
 //   - "test" follows it ("s53xm test": the runner calls again),
 // or it is one of the NCDXF/IARU beacons, which send their call alone.
@@ -37,6 +38,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "spots/callsign.h"
@@ -46,10 +48,15 @@ namespace talvo::spots {
 
 // The sender's call as the finder reports it: one sending of it.
 struct FoundCall {
-  std::string call;   // upper case, e.g. "DL1ABC", "HB9/DL7XYZ"
-  SpotType type;      // CQ, DX, BEACON or NCDXF B
-  int copies = 1;     // identical copies of the call in a row in this sending
-  bool clean = true;  // every word around it was copied without unknown characters
+  std::string call;       // upper case, e.g. "DL1ABC", "HB9/DL7XYZ"
+  SpotType type;          // CQ, DX, BEACON or NCDXF B
+  int copies = 1;         // identical copies of the call in a row in this sending
+  bool clean = true;      // every word around it was copied without unknown characters
+  bool after_cq = false;  // "cq" or "qrz" came before it (not "test" alone)
+  // The reading of this sending one character off this one with the most
+  // copies ("af1s" beside "uf1s af1s"), and its copies; empty, 0: none.
+  std::string near_call = {};
+  int near_copies = 0;
 };
 
 class CallFinder {
@@ -103,12 +110,16 @@ class CallFinder {
     Reason reason;
     SpotType type;         // its type if it is the sender's
     bool clean;            // no garbled word among the words that made it count
+    bool after_cq;         // "cq" or "qrz" among the words that made it count
     Variant v[kVariants];  // the call as first copied, then other copies of it
     int nv;                // variants in v
     bool doubt;            // a short unknown word followed: the next word decides
   };
 
+  // Ends the word being collected: takes it, or the words it ran together.
   void end_word(std::vector<FoundCall>& found, int& n);
+  // Takes one word (lower case; `was_long`: it ran over kMaxCallLength).
+  void take_word(std::string_view w, bool was_long, std::vector<FoundCall>& found, int& n);
   // The word `back` words before the current one (1: the last).
   const Word& before(int back) const;
   // Starts holding `call`, which has just ended.

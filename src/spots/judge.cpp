@@ -8,9 +8,9 @@
 
 namespace talvo::spots {
 
-int SpotJudge::copies_needed(bool known, double snr_db, bool clean) const {
+int SpotJudge::copies_needed(bool known, double snr_db, bool clean, bool doubled) const {
   int n = known ? policy_.known_copies : policy_.unknown_copies;
-  if (snr_db < policy_.weak_snr_db) n++;
+  if (snr_db < policy_.weak_snr_db && !(known && doubled && policy_.doubled_known)) n++;
   if (!clean && policy_.unclean_more) n++;
   return std::min(n, std::max(policy_.max_copies, 1));
 }
@@ -73,6 +73,10 @@ int SpotJudge::hear(const FoundCall& c, double freq_hz, double snr_db, int wpm, 
   k.last_t = t;
   k.copies += c.copies;
   k.clean = k.clean && c.clean;
+  k.doubled = k.doubled || (c.clean && c.after_cq && c.copies >= 2);
+  if (policy_.near_known && k.known && c.after_cq && c.near_copies > 0 && book_ != nullptr &&
+      !book_->known(c.near_call))
+    k.near += std::min(c.near_copies, c.copies);
   k.snr_db = std::max(k.snr_db, snr_db);
   k.last_snr_db = snr_db;
   k.wpm = wpm;
@@ -80,7 +84,8 @@ int SpotJudge::hear(const FoundCall& c, double freq_hz, double snr_db, int wpm, 
 
   if (k.spotted && t - k.spot_t < kHoldSeconds) return 0;
   const bool confirmed =
-      k.copies >= copies_needed(k.known, k.snr_db, k.clean) || spotted_elsewhere(k, t);
+      k.copies + k.near >= copies_needed(k.known, k.snr_db, k.clean, k.doubled) ||
+      spotted_elsewhere(k, t);
   if (!confirmed || (policy_.rivals && beaten(k, t))) return 0;
 
   out.push_back(make_spot(k, t));

@@ -7,8 +7,13 @@
 //   - it has enough identical copies (JudgePolicy): two for a call in the
 //     list of active calls, three for another, one more when the signal is
 //     weak (under 6 dB) and one more when the words around a copy were
-//     garbled, never more than four; a call spotted within kHoldSeconds on
-//     another frequency needs one copy (it moved),
+//     garbled, never more than four; a known call heard twice in one clean
+//     sending after "cq" ("cq test dl1abc dl1abc") is asked no more for a
+//     weak signal; a known call's sending after "cq" counts, beside its own
+//     copies, as many copies of a reading one character off it in the same
+//     sending ("cq test uf1s af1s") as it has itself, when that reading is
+//     no known call, a call spotted within
+//     kHoldSeconds on another frequency needs one copy (it moved),
 //   - no rival beats it: a candidate within kSameHz and kRivalEdits
 //     characters of it (a bust of it, or it a bust of the rival) with more
 //     support (copies, plus kKnownBonus for a known call), or with as much
@@ -42,12 +47,14 @@ namespace talvo::spots {
 // The copies asked of a call and whether rivals compete: the defaults are
 // the judge's; other settings are for measuring.
 struct JudgePolicy {
-  int known_copies = 2;      // copies a known call needs
-  int unknown_copies = 3;    // copies an unknown call needs
-  int max_copies = 4;        // copies any call needs at most
-  double weak_snr_db = 6;    // SNR under which one more copy is asked, dB
-  bool unclean_more = true;  // one more copy when words around were garbled
-  bool rivals = true;        // calls within kRivalEdits on one frequency compete
+  int known_copies = 2;       // copies a known call needs
+  int unknown_copies = 3;     // copies an unknown call needs
+  int max_copies = 4;         // copies any call needs at most
+  double weak_snr_db = 6;     // SNR under which one more copy is asked, dB
+  bool unclean_more = true;   // one more copy when words around were garbled
+  bool doubled_known = true;  // a known call twice in one clean sending: no more when weak
+  bool near_known = true;     // a known call counts its sending's readings one off it
+  bool rivals = true;         // calls within kRivalEdits on one frequency compete
 };
 
 class SpotJudge {
@@ -83,8 +90,9 @@ class SpotJudge {
   // more after its spot.
   int tick(double t, std::vector<Spot>& out);
 
-  // Copies a call needs.
-  int copies_needed(bool known, double snr_db, bool clean) const;
+  // Copies a call needs; `doubled`: it came twice in one clean sending
+  // after "cq".
+  int copies_needed(bool known, double snr_db, bool clean, bool doubled = false) const;
   // The confidence of a spot made of `copies` copies.
   static double confidence(int copies, bool known, double snr_db, bool clean);
 
@@ -96,7 +104,9 @@ class SpotJudge {
     double freq_hz = 0;             // last heard at, Hz
     double last_t = 0;              // last heard, seconds of audio
     int copies = 0;                 // identical copies so far
+    int near = 0;                   // copies one character off, counted for a known call
     bool clean = true;              // every copy came with clean words around
+    bool doubled = false;           // a clean sending after "cq" held two identical copies
     double snr_db = -99;            // strongest copy, dB
     bool known = false;             // in the list of active calls
     bool spotted = false;           // spotted on this frequency

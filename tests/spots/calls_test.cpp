@@ -154,6 +154,50 @@ TEST(CallFinder, TheRunnerOfAContestIsACq) {
   EXPECT_EQ(find_calls("cq test g3xyz g3xyz test "), V{"G3XYZ:CQx2"});
 }
 
+TEST(CallFinder, ACallerAfterTheRunnersTestIsNotACq) {
+  // The runner's "test" ends its over; the call after it is a caller's,
+  // even when the runner's report to it was copied on another cluster.
+  EXPECT_EQ(find_calls("tu sq6we test ag5dt "), V{"SQ6WE:CQ"});
+  EXPECT_EQ(find_calls("sq6we test ag5dt ag5dt k "), V{"SQ6WE:CQ"});
+  // The runner's own call again, or copied another way, is still its own.
+  EXPECT_EQ(find_calls("tu sq6we test sq6we "), V({"SQ6WE:CQ", "SQ6WE:CQ"}));
+  EXPECT_EQ(find_calls("tu sq6we test sq6ve "), V({"SQ6WE:CQ", "SQ6VE:CQ"}));
+  // With "cq" before "test", or no call before it, the cue stands.
+  EXPECT_EQ(find_calls("tu sq6we cq test ag5dt k "), V({"SQ6WE:CQ", "AG5DT:CQ"}));
+  EXPECT_EQ(find_calls("e test ag5dt k "), V{"AG5DT:CQ"});
+}
+
+TEST(CallFinder, TheCueSaysWhetherCqCameBefore) {
+  CallFinder f;
+  std::vector<FoundCall> found;
+  f.feed("cq test dl1abc dl1abc k tu dl1abc test ", found);
+  f.feed("test dl1abc dl1abc k cq dx dl1abc ", found);
+  f.flush(found);
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_TRUE(found[0].after_cq);   // "cq test dl1abc"
+  EXPECT_FALSE(found[1].after_cq);  // "tu dl1abc test"
+  EXPECT_FALSE(found[2].after_cq);  // "test dl1abc"
+  EXPECT_TRUE(found[3].after_cq);   // "cq dx dl1abc"
+}
+
+TEST(CallFinder, EachReadingOfASendingNamesTheOneOneCharacterOff) {
+  CallFinder f;
+  std::vector<FoundCall> found;
+  f.feed("cq test uf1s af1s af1s k cq test g0mbit g0mbv k ", found);
+  f.flush(found);
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_EQ(found[0].call, "UF1S");
+  EXPECT_EQ(found[0].near_call, "AF1S");
+  EXPECT_EQ(found[0].near_copies, 2);
+  EXPECT_EQ(found[1].call, "AF1S");
+  EXPECT_EQ(found[1].near_call, "UF1S");
+  EXPECT_EQ(found[1].near_copies, 1);
+  // Two characters off: another reading, not a near one.
+  EXPECT_EQ(found[2].near_copies, 0);
+  EXPECT_EQ(found[3].near_copies, 0);
+  EXPECT_TRUE(found[3].near_call.empty());
+}
+
 TEST(CallFinder, TheCallSentToIsNeverTheSender) {
   EXPECT_EQ(find_calls("test dk9iw 5nn 39 "), V{});
   EXPECT_EQ(find_calls("tu dl1abc tu "), V{});
@@ -201,6 +245,20 @@ TEST(CallFinder, ACallCopiedTwoWaysIsOneSending) {
   EXPECT_EQ(find_calls("cq test w3zx w3zx5nn 715 "), V{});
   // Three characters apart: another station, and the first one's over ends.
   EXPECT_EQ(find_calls("cq test g3xyz dl1abc 5nn "), V{"G3XYZ:CQ"});
+}
+
+TEST(CallFinder, WordsRunTogetherAreTakenApart) {
+  // A word space lost, or copied as a dit or a dah.
+  EXPECT_EQ(find_calls("cq test bh4wpnebh4wpn kd2bpj "), V{"BH4WPN:CQx2"});
+  EXPECT_EQ(find_calls("cq test bh4wpnbh4wpn k "), V{"BH4WPN:CQx2"});
+  EXPECT_EQ(find_calls("cq testdl1abc k "), V{"DL1ABC:CQ"});
+  EXPECT_EQ(find_calls("tu 5nn 23 tuve7fh test "), V{"VE7FH:CQ"});
+  EXPECT_EQ(find_calls("tu ve7fhtest "), V{"VE7FH:CQ"});
+  // The parts keep their rules: a run-on call sent to is still sent to.
+  EXPECT_EQ(find_calls("tu s53xm test dk9iwedk9iw 5nn 14 "), V{"S53XM:CQ"});
+  // Not two copies of one call, or another character between: no split.
+  EXPECT_EQ(find_calls("cq test dl1abcxdl1abc k "), V{});
+  EXPECT_EQ(find_calls("cq test dl1abcedl1abd k "), V{});
 }
 
 TEST(CallFinder, ACallMerelyRepeatedIsNotSpotted) {

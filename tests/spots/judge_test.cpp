@@ -50,6 +50,10 @@ TEST(SpotJudge, CopiesAskedOfACall) {
   EXPECT_EQ(j.copies_needed(true, 6.0, true), 2);
   EXPECT_EQ(j.copies_needed(true, 3, false), 4);
   EXPECT_EQ(j.copies_needed(false, 3, false), 4);  // never more than four
+  // A known call twice in one clean sending after "cq": no more when weak.
+  EXPECT_EQ(j.copies_needed(true, 3, true, true), 2);
+  EXPECT_EQ(j.copies_needed(false, 3, true, true), 4);  // unknown: no
+  EXPECT_EQ(j.copies_needed(true, 3, false, true), 3);  // garbled around: one more
   JudgePolicy p;
   p.known_copies = 1;
   p.unclean_more = false;
@@ -75,6 +79,48 @@ TEST(SpotJudge, CopiesAskedOfACall) {
   for (int i = 0; i < 3; i++)
     EXPECT_EQ(j.hear(sending("DL2ABC"), 7020000, 4, 25, 50 + i, out), 0);
   EXPECT_EQ(j.hear(sending("DL2ABC"), 7020000, 4, 25, 60, out), 1);
+}
+
+TEST(SpotJudge, AWeakKnownCallTwiceAfterCqIsSpotted) {
+  const CallBook b = book();
+  SpotJudge j(&b, 0);
+  std::vector<Spot> out;
+  // "cq test k5mr k5mr" at 4 dB: out at once.
+  EXPECT_EQ(j.hear(FoundCall{"K5MR", SpotType::kCq, 2, true, true}, 14042600, 4, 30, 5, out), 1);
+  // After "test" alone (a caller answering a runner it lost) it is not enough.
+  EXPECT_EQ(j.hear(FoundCall{"W1AW", SpotType::kCq, 2, true, false}, 14030000, 4, 30, 5, out), 0);
+  // Nor garbled words around, nor two sendings of one copy each.
+  EXPECT_EQ(j.hear(FoundCall{"G3XYZ", SpotType::kCq, 2, false, true}, 14025000, 4, 30, 5, out), 0);
+  EXPECT_EQ(j.hear(FoundCall{"W1AW", SpotType::kCq, 1, true, true}, 7010000, 4, 30, 5, out), 0);
+  EXPECT_EQ(j.hear(FoundCall{"W1AW", SpotType::kCq, 1, true, true}, 7010000, 4, 30, 9, out), 0);
+  // An unknown call twice after "cq", weak: four copies as before.
+  EXPECT_EQ(j.hear(FoundCall{"DL1ABC", SpotType::kCq, 2, true, true}, 14020000, 4, 30, 9, out), 0);
+  EXPECT_EQ(out.size(), 1u);
+}
+
+TEST(SpotJudge, AKnownCallCountsAReadingOneOffItInItsCq) {
+  const CallBook b = book();
+  std::vector<Spot> out;
+  const auto near = [](const char* call, const char* other, int copies, bool after_cq) {
+    return FoundCall{call, SpotType::kCq, copies, true, after_cq, other, 1};
+  };
+  SpotJudge j(&b, 0);
+  // "cq test k5mq k5mr": one copy and one a character off, no known call.
+  EXPECT_EQ(j.hear(near("K5MR", "K5MQ", 1, true), 14042600, 20, 30, 5, out), 1);
+  // The other reading a known call: it does not count.
+  EXPECT_EQ(j.hear(near("G3XYZ", "W1AW", 1, true), 14025000, 20, 30, 5, out), 0);
+  // Not after "cq" ("test g3xyz g3xyg": a caller perhaps): it does not count.
+  EXPECT_EQ(j.hear(near("G3XYZ", "G3XYG", 1, false), 7025000, 20, 30, 5, out), 0);
+  // An unknown call never counts the other reading.
+  EXPECT_EQ(j.hear(near("DL1ABC", "DL1ABD", 2, true), 7030000, 20, 30, 5, out), 0);
+  EXPECT_EQ(out.size(), 1u);
+  // Each near copy only beside a copy of its own: one copy and two near
+  // ones are still two.
+  SpotJudge weak(&b, 0);
+  out.clear();
+  FoundCall c = near("K5MR", "K5MQ", 1, true);
+  c.near_copies = 2;
+  EXPECT_EQ(weak.hear(c, 14042600, 4, 30, 5, out), 0);  // weak: three needed
 }
 
 TEST(SpotJudge, ACallOfNoEntityIsNeverSpotted) {
@@ -233,6 +279,14 @@ TEST(SpotJudge, ContestRunsSpotTheRunnerOnly) {
                          "tu lz1kw test"}),
             V{"LZ1KW:CQ"});
   EXPECT_EQ(spots_of(b, {"cq test g3xyg g3xyg test", "cq test g3xyz g3xyz test"}), V{"G3XYZ:CQ"});
+  // Weak (4 dB): a known runner's first CQ is enough.
+  EXPECT_EQ(spots_of(b, {"cq test k5mr k5mr", "e e"}, 4), V{"K5MR:CQ"});
+  // A known runner's CQ copied once right, once a character off.
+  EXPECT_EQ(spots_of(b, {"cq test k5mq k5mr", "e e"}), V{"K5MR:CQ"});
+  // A known caller after the runner's "test", its report copied elsewhere.
+  EXPECT_EQ(
+      spots_of(b, {"tu s53xm test w1aw w1aw", "e e", "tu s53xm test", "e e", "tu s53xm test"}),
+      V{"S53XM:CQ"});
   // A beacon keying its call over and over.
   EXPECT_EQ(spots_of(b, {"vvv vvv de dl0abc/b", "vvv vvv de dl0abc/b", "vvv vvv de dl0abc/b"}),
             V{"DL0ABC/B:BEACON"});
