@@ -228,6 +228,9 @@ Decoder::Decoder(Rules rules, const std::vector<int>& ticks_per_second, int text
     if (rules == Rules::kFine) {
       FineTimingConfig c;
       c.tick_rate = ticks_per_second[q];
+      // Four characters in a row at one unit before a cluster's text goes
+      // out: what speech, crashes and FSK key on a cluster is not Morse.
+      c.morse_chars = 4;
       cl_[q].fine = std::make_unique<FineTiming>(c);
       cl_[q].speed = cl_[q].fine->cpm();
     }

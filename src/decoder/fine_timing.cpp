@@ -38,6 +38,7 @@ FineTiming::FineTiming(const FineTimingConfig& c) {
   dit_min_ = dit_ticks(c.max_wpm * 1.1, rate_);
   dit_max_ = dit_ticks(c.min_wpm / 1.1, rate_);
   mark_abs_ = 0.3 * dit_ticks(c.max_wpm, rate_);
+  morse_chars_ = std::max(1, c.morse_chars);
   mark_max_ = 6 * dit_ticks(c.min_wpm, rate_);
   glitch_max_ = std::max(2L, std::lround(0.010 * rate_));
   run_cap_ = std::lround(60 * rate_);
@@ -65,6 +66,10 @@ void FineTiming::reset() {
   undo_dit_ = 0;
   far_unit_ = 0;
   n_held_ = 0;
+  n_gated_ = gated_at_ = 0;
+  evidence_ = 0;
+  last_unit_ = 0;
+  morse_ = morse_chars_ <= 1;
   out_any_ = out_blank_ = false;
 }
 
@@ -389,6 +394,7 @@ void FineTiming::decode_segment(int a, int b, TimingSink& out) {
   // What noise gives: single-element characters and characters whose
   // timing fits no unit. Five of them with no plausible character of three
   // or more elements between mute the output until such a character comes.
+  if (!morse_) judge(a, b, len, ok);
   if (len == 1 || !ok)
     suspect_++;
   else if (len >= 3)
@@ -396,6 +402,8 @@ void FineTiming::decode_segment(int a, int b, TimingSink& out) {
   if (suspect_ >= kSuspectMute) {
     locked_ = false;
     n_held_ = 0;
+    n_gated_ = 0;
+    evidence_ = 0;
     return;
   }
   if (!locked_) {
@@ -406,15 +414,49 @@ void FineTiming::decode_segment(int a, int b, TimingSink& out) {
     }
     locked_ = true;
     for (int i = 0; i < n_held_; i++)
-      emit(held_[i], out);
+      gate(held_[i], out);
     n_held_ = 0;
   }
-  emit(s, out);
+  gate(s, out);
+}
+
+// Whether a signal read is Morse: characters of two or more elements in a
+// row keyed at one unit (what speech, crashes or FSK key varies from one
+// character to the next, and gives many single marks). A character that
+// fits no unit or has one element takes one back.
+void FineTiming::judge(int a, int b, int len, bool ok) {
+  if (!ok || len == 1) {
+    evidence_ = std::max(0, evidence_ - 1);
+  } else {
+    const double u = unit_of(a, b, threshold(a, b));
+    const bool agree = last_unit_ > 0 && u > kAgree * last_unit_ && u < last_unit_ / kAgree;
+    evidence_ = agree ? evidence_ + 1 : 1;
+    last_unit_ = u;
+  }
+  // Judged on a character of three or more elements: one of two could be
+  // the pair of marks a single burst of noise leaves.
+  morse_ = ok && len >= 3 && evidence_ >= morse_chars_;
+}
+
+// Strings of a signal read go out once it is judged Morse; until then the
+// newest kMaxGated of them wait.
+void FineTiming::gate(const char* s, TimingSink& out) {
+  if (morse_) {
+    for (int i = 0; i < n_gated_; i++)
+      emit(gated_[(gated_at_ + i) % kMaxGated], out);
+    n_gated_ = 0;
+    emit(s, out);
+  } else if (n_gated_ < kMaxGated) {
+    gated_[(gated_at_ + n_gated_++) % kMaxGated] = s;
+  } else {
+    gated_[gated_at_] = s;
+    gated_at_ = (gated_at_ + 1) % kMaxGated;
+  }
 }
 
 void FineTiming::put(const char* s, TimingSink& out) {
   if (locked_) {
-    emit(s, out);
+    gate(s, out);
   } else if (n_held_ < kMaxHeld) {
     held_[n_held_++] = s;
   }

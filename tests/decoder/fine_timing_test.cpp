@@ -40,9 +40,10 @@ struct Decoded {
   int cpm = 0;
 };
 
-Decoded decode(const KeyStates& k, double rate) {
+Decoded decode(const KeyStates& k, double rate, int morse_chars = 1) {
   FineTimingConfig c;
   c.tick_rate = rate;
+  c.morse_chars = morse_chars;
   FineTiming f(c);
   Recorder out;
   long tick = 0;
@@ -343,6 +344,27 @@ TEST(FineTimingRules, RunsOfSingleElementsMute) {
   k.insert(k.end(), s.begin(), s.end());
   const Decoded r = decode(k, 500);
   EXPECT_EQ(r.text, "test t e e sos ");
+}
+
+TEST(FineTimingRules, TextWaitsForFourCharactersAtOneUnit) {
+  // Needing four characters of two or more elements in a row at one unit
+  // (a single-element character takes one back): "cq cq de dl1abc" goes out
+  // whole once the second "q" came (nothing lost at the start); marks of
+  // varying lengths such as syllables of speech key ("s" at 20 WPM, "a" at
+  // 8, "u" at 40, ...) never go out, nor does a lone "test".
+  const std::string qso = "cq cq de dl1abc";
+  EXPECT_EQ(decode(keyed(signal(qso, 25), 500), 500, 4).text, qso + " ");
+  EXPECT_EQ(decode(keyed(signal("test", 20), 500), 500, 4).text, "");
+  EXPECT_EQ(decode(keyed(signal("test", 20), 500), 500, 1).text, "test ");
+  KeyStates k;
+  const double wpms[] = {20, 8, 40, 12, 30, 9, 45, 15};
+  const char* const chars[] = {"s", "a", "u", "n", "i", "m", "r", "d"};
+  for (int i = 0; i < 8; i++) {
+    const KeyStates c = keyed(signal(chars[i], wpms[i]), 500);
+    k.insert(k.end(), c.begin(), c.end());
+  }
+  EXPECT_EQ(decode(k, 500, 4).text, "");
+  EXPECT_NE(decode(k, 500, 1).text, "");
 }
 
 TEST(FineTimingRules, ResetReturnsToTheStartSpeed) {
