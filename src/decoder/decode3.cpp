@@ -205,11 +205,13 @@ class FineSink : public TimingSink {
  public:
   FineSink(ClusterDecoder& d, int q, int textbufwidth, DecoderOutput& out)
       : d_(d), q_(q), textbufwidth_(textbufwidth), out_(out) {}
-  void put(const char* s) override {
+  void put(const char* s, long age) override {
     d_.speed = d_.fine->cpm();
     d_.len = 0;
+    d_.age = age;
     textline_put(d_, s, textbufwidth_);
     out_.print(d_, q_, s);
+    d_.age = 0;
   }
 
  private:

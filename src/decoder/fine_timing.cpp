@@ -43,6 +43,7 @@ FineTiming::FineTiming(const FineTimingConfig& c) {
   glitch_max_ = std::max(2L, std::lround(0.010 * rate_));
   run_cap_ = std::lround(60 * rate_);
   learn_cap_ = std::lround(3 * rate_);
+  tick_ = 0;
   reset();
 }
 
@@ -104,6 +105,7 @@ void FineTiming::set_dit(double dit) {
 }
 
 void FineTiming::step(bool down, TimingSink& out) {
+  tick_++;
   if (run_ < run_cap_) run_++;
   if (down == state_) {
     if (cand_len_ > 0) {
@@ -417,7 +419,7 @@ void FineTiming::decode_segment(int a, int b, TimingSink& out) {
       gate(held_[i], out);
     n_held_ = 0;
   }
-  gate(s, out);
+  gate({s, tick_}, out);
 }
 
 // Whether a signal read is Morse: characters of two or more elements in a
@@ -440,34 +442,37 @@ void FineTiming::judge(int a, int b, int len, bool ok) {
 
 // Strings of a signal read go out once it is judged Morse; until then the
 // newest kMaxGated of them wait.
-void FineTiming::gate(const char* s, TimingSink& out) {
+void FineTiming::gate(const Held& h, TimingSink& out) {
   if (morse_) {
     for (int i = 0; i < n_gated_; i++)
       emit(gated_[(gated_at_ + i) % kMaxGated], out);
     n_gated_ = 0;
-    emit(s, out);
+    emit(h, out);
   } else if (n_gated_ < kMaxGated) {
-    gated_[(gated_at_ + n_gated_++) % kMaxGated] = s;
+    gated_[(gated_at_ + n_gated_++) % kMaxGated] = h;
   } else {
-    gated_[gated_at_] = s;
+    gated_[gated_at_] = h;
     gated_at_ = (gated_at_ + 1) % kMaxGated;
   }
 }
 
+// String s, decoded on this tick.
 void FineTiming::put(const char* s, TimingSink& out) {
   if (locked_) {
-    gate(s, out);
+    gate({s, tick_}, out);
   } else if (n_held_ < kMaxHeld) {
-    held_[n_held_++] = s;
+    held_[n_held_++] = {s, tick_};
   }
 }
 
-// One blank per word gap, never two in a row, none before the first character.
-void FineTiming::emit(const char* s, TimingSink& out) {
+// One blank per word gap, never two in a row, none before the first
+// character; each string with the ticks since it was decoded.
+void FineTiming::emit(const Held& h, TimingSink& out) {
+  const char* s = h.s;
   if (!*s) return;
   const bool blank = std::strcmp(s, " ") == 0;
   if (blank && (!out_any_ || out_blank_)) return;
-  out.put(s);
+  out.put(s, tick_ - h.tick);
   out_any_ = true;
   out_blank_ = blank;
 }

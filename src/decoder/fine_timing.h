@@ -64,8 +64,10 @@
 // any length and many single marks, so the text of their clusters never
 // goes out. The judgement only holds output back: speed and characters are
 // read as without it.
-// A character is output on the tick its gap reaches two units; the debounce
-// adds no delay to that except while a change of state is pending.
+// A character is decoded on the tick its gap reaches two units; the debounce
+// adds no delay to that except while a change of state is pending. A string
+// that was held back goes out with its age, the ticks since it was decoded,
+// so that it keeps the time its characters were keyed.
 #pragma once
 
 namespace talvo {
@@ -74,8 +76,9 @@ namespace talvo {
 class TimingSink {
  public:
   virtual ~TimingSink() = default;
-  // A character's string from the decode tables, or " " for a word space.
-  virtual void put(const char* s) = 0;
+  // A character's string from the decode tables, or " " for a word space,
+  // decoded `age` ticks ago (0 unless it was held back: see above).
+  virtual void put(const char* s, long age) = 0;
 };
 
 struct FineTimingConfig {
@@ -124,10 +127,15 @@ class FineTiming {
   double unit_of(int a, int b, double threshold) const;
   bool plausible(int a, int b, double threshold, double unit) const;
   void set_dit(double dit);
+  // A string and the tick it was decoded on.
+  struct Held {
+    const char* s;
+    long tick;
+  };
   void put(const char* s, TimingSink& out);
   void judge(int a, int b, int len, bool ok);
-  void gate(const char* s, TimingSink& out);
-  void emit(const char* s, TimingSink& out);
+  void gate(const Held& h, TimingSink& out);
+  void emit(const Held& h, TimingSink& out);
   long glitch_ticks() const;
   double min_mark() const;
   double word_gap() const;
@@ -165,25 +173,26 @@ class FineTiming {
   bool open_;              // a character is in progress
 
   // --- speed, spacing and output --------------------------------------------
-  double dit_;                    // tracked dit (one unit), ticks
-  double cgap_;                   // learned gap between characters, ticks
-  bool locked_;                   // a plausible character of two or more elements was read
-  int suspect_;                   // noise-like characters since the last plausible long one
-  double undo_dit_;               // dit before a first mark moved it, ticks; 0: no move to undo
-  double far_unit_;               // unit of the last character, far off the dit, ticks; 0: none
-  bool space_given_;              // the gap now running gave its word space
-  int word_chars_;                // characters read in the current word
-  int lone_words_;                // one-character words in a row
-  const char* held_[kMaxHeld];    // strings held back while not locked
-  int n_held_;                    // strings in held_
-  const char* gated_[kMaxGated];  // strings of a signal read, waiting to be judged Morse
-  int n_gated_;                   // strings in gated_
-  int gated_at_;                  // the oldest one's index in gated_
-  int evidence_;                  // characters of one unit in a row (see judge)
-  double last_unit_;              // the unit of the last character of two or more, ticks
-  bool morse_;                    // judged Morse: its strings go out
-  bool out_any_;                  // a character has been output since reset
-  bool out_blank_;                // the last string output was a word space
+  double dit_;             // tracked dit (one unit), ticks
+  double cgap_;            // learned gap between characters, ticks
+  bool locked_;            // a plausible character of two or more elements was read
+  int suspect_;            // noise-like characters since the last plausible long one
+  double undo_dit_;        // dit before a first mark moved it, ticks; 0: no move to undo
+  double far_unit_;        // unit of the last character, far off the dit, ticks; 0: none
+  bool space_given_;       // the gap now running gave its word space
+  int word_chars_;         // characters read in the current word
+  int lone_words_;         // one-character words in a row
+  long tick_;              // ticks stepped since construction
+  Held held_[kMaxHeld];    // strings held back while not locked
+  int n_held_;             // strings in held_
+  Held gated_[kMaxGated];  // strings of a signal read, waiting to be judged Morse
+  int n_gated_;            // strings in gated_
+  int gated_at_;           // the oldest one's index in gated_
+  int evidence_;           // characters of one unit in a row (see judge)
+  double last_unit_;       // the unit of the last character of two or more, ticks
+  bool morse_;             // judged Morse: its strings go out
+  bool out_any_;           // a character has been output since reset
+  bool out_blank_;         // the last string output was a word space
 };
 
 }  // namespace talvo

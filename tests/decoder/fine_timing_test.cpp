@@ -21,14 +21,16 @@ using test::MorseSignal;
 constexpr double kDelay = 0.013;  // seconds: the front end's fixed delay
 
 struct Recorder : TimingSink {
-  void put(const char* s) override {
+  void put(const char* s, long age) override {
     text += s;
     pieces.push_back(s);
-    ticks.push_back(*tick);
+    ticks.push_back(*tick - age);
+    out_ticks.push_back(*tick);
   }
   std::string text;
   std::vector<std::string> pieces;  // the strings one by one
-  std::vector<long> ticks;          // the tick of each string
+  std::vector<long> ticks;          // the tick each string was decoded on
+  std::vector<long> out_ticks;      // the tick each string was handed out on
   const long* tick = nullptr;
 };
 
@@ -36,6 +38,7 @@ struct Decoded {
   std::string text;
   std::vector<std::string> pieces;
   std::vector<long> ticks;
+  std::vector<long> out_ticks;
   double wpm = 0;
   int cpm = 0;
 };
@@ -53,7 +56,7 @@ Decoded decode(const KeyStates& k, double rate, int morse_chars = 1) {
     tick++;
   }
   f.flush(out);
-  return {out.text, out.pieces, out.ticks, f.wpm(), f.cpm()};
+  return {out.text, out.pieces, out.ticks, out.out_ticks, f.wpm(), f.cpm()};
 }
 
 // The key states of a signal and two seconds of silence after it (which
@@ -365,6 +368,26 @@ TEST(FineTimingRules, TextWaitsForFourCharactersAtOneUnit) {
   }
   EXPECT_EQ(decode(k, 500, 4).text, "");
   EXPECT_NE(decode(k, 500, 1).text, "");
+}
+
+TEST(FineTimingRules, HeldStringsKeepTheTickTheyWereDecodedOn) {
+  // "cq cq de dl1abc" waits for the second "q" to be judged Morse; its
+  // strings then come out together, each dated back to the tick it was
+  // decoded on, which is when the same string comes out straight away
+  // without the judgement (the first "c", four elements, is read at once).
+  const KeyStates k = keyed(signal("cq cq de dl1abc", 25), 500);
+  const Decoded now = decode(k, 500, 1);
+  const Decoded held = decode(k, 500, 4);
+  ASSERT_EQ(held.pieces, now.pieces);
+  EXPECT_EQ(held.ticks, now.ticks);
+  EXPECT_EQ(now.out_ticks, now.ticks);
+  // "c", "q", " ", "c" waited until the fourth character, the second "q".
+  ASSERT_GE(held.pieces.size(), 5u);
+  for (int i = 0; i < 4; i++)
+    EXPECT_EQ(held.out_ticks[static_cast<std::size_t>(i)], held.ticks[4]) << i;
+  EXPECT_GT(held.ticks[4] - held.ticks[0], 500);  // over a second late without the age
+  for (std::size_t i = 4; i < held.pieces.size(); i++)
+    EXPECT_EQ(held.out_ticks[i], held.ticks[i]) << i;
 }
 
 TEST(FineTimingRules, ResetReturnsToTheStartSpeed) {
