@@ -18,8 +18,9 @@ constexpr double kDropout = 0.3;               // shorter gaps inside a characte
 constexpr double kFar = 0.6, kFarUp = 1.7;     // a unit outside [0.6, 1.7] dits is far off
 constexpr int kSuspectMute = 5;                // noise-like characters that mute
 constexpr double kLoneMark = 0.5;              // a lone mark shorter than this is noise, dits
-constexpr int kRunTogether = 5;  // marks of a character that follow a far-off unit at once
-constexpr double kAgree = 0.7;   // two far-off units this alike agree (ratio)
+constexpr int kRunTogether = 5;    // marks of a character that follow a far-off unit at once
+constexpr double kAgree = 0.7;     // two far-off units this alike agree (ratio)
+constexpr double kLonePause = 30;  // longest word gap after one-character words learnt, units
 
 double dit_ticks(double wpm, double rate) {
   return 1.2 / wpm * rate;
@@ -170,11 +171,13 @@ void FineTiming::accept_mark(long gap, long mark) {
     // gave no word space, or one after the second one-character word in a
     // row (the gaps of Farnsworth timing at very slow gap speeds at first
     // all look like word gaps; text is not made of single letters).
-    if (after_char_ && gap <= learn_cap_ && gap <= 20 * dit_) {
+    // (Pauses: over 3 s, or 20 units; the word gaps of Farnsworth timing
+    // at 10 WPM are 25.)
+    if (after_char_ && gap <= learn_cap_) {
       double sample = -1;
-      if (!space_given_)
+      if (!space_given_ && gap <= 20 * dit_)
         sample = static_cast<double>(gap);
-      else if (lone_words_ >= 2)
+      else if (space_given_ && lone_words_ >= 2 && gap <= kLonePause * dit_)
         sample = std::min(static_cast<double>(gap), 2.0 * cgap_);
       if (sample > 0) {
         cgap_ += 0.5 * (sample - cgap_);

@@ -24,9 +24,9 @@
 //    3.9 units (W = 6.5 units before anything is learned, above the first
 //    gaps of common Farnsworth timings and below a word gap of 7), learns
 //    from the gaps that gave no word space, never from the silence before the
-//    first character or pauses over 3 s or 20 units, and from word gaps only
-//    after two one-character words in a row, each at most twice the gap
-//    learned so far (very slow Farnsworth gaps).
+//    first character or pauses over 3 s or 20 units, and from word gaps of up
+//    to 30 units only after two one-character words in a row, each at most
+//    twice the gap learned so far (very slow Farnsworth gaps).
 //
 // Speed: before anything has been read, marks far off the tracked dit move
 // it at once (a first mark under 1 dit is a dit of a faster sender, one

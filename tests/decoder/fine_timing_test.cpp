@@ -132,6 +132,19 @@ TEST(FineTimingSignals, JitterOfATenthUnit) {
     }
 }
 
+TEST(FineTimingSignals, FarnsworthOpeningWithShortWordsJoinsSoon) {
+  // 20/10 WPM as ebook2cw keys it (the ARRL's timing): gaps between
+  // characters of 11 units, between words of 25.7, those of 3 and 7 units
+  // at 5.45 WPM. "cq cq de" first comes out letter by letter; after two
+  // one-character words in a row the word gaps teach the gap between
+  // characters (25.7 units: over the 20 of a pause, under the 30 allowed
+  // then), so "de" is whole already (it came out "d e" too).
+  MorseSignal m = signal("cq cq de f6ip f6ip k", 20);
+  m.farnsworth = 5 * 5.45;
+  const Decoded r = decode(keyed(m, 500), 500);
+  EXPECT_EQ(r.text, "c q c q de f6ip f6ip k ");
+}
+
 TEST(FineTimingSignals, FarnsworthKeepsItsWordSpaces) {
   const std::pair<double, double> speeds[] = {{25, 12}, {20, 10}, {30, 15}, {18, 12}};
   for (const auto& [chars, gaps] : speeds) {
