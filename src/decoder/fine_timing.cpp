@@ -409,6 +409,8 @@ void FineTiming::decode_segment(int a, int b, TimingSink& out) {
     n_held_ = 0;
     n_gated_ = 0;
     evidence_ = 0;
+    // Muted, it is judged again: what keys it now may not be its station.
+    morse_ = morse_chars_ <= 1;
     return;
   }
   if (!locked_) {

@@ -60,9 +60,10 @@
 // to 1/0.7), the last of three or more; a single-element character or one
 // that fits no unit takes one back. Until then its newest 64 strings wait
 // and then come out in front (a station's first words are not lost); the
-// mute above drops them. Speech, crashes and FSK key a cluster in marks of
-// any length and many single marks, so the text of their clusters never
-// goes out. The judgement only holds output back: speed and characters are
+// mute above drops them and takes the judgement back (a cluster whose
+// station has gone is judged again). Speech, crashes and FSK key a cluster
+// in marks of any length and many single marks, so the text of their
+// clusters never goes out. The judgement only holds output back: speed and characters are
 // read as without it.
 // A character is decoded on the tick its gap reaches two units; the debounce
 // adds no delay to that except while a change of state is pending. A string

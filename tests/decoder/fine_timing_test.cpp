@@ -383,6 +383,30 @@ TEST(FineTimingRules, TextWaitsForFourCharactersAtOneUnit) {
   EXPECT_NE(decode(k, 500, 1).text, "");
 }
 
+TEST(FineTimingRules, AMutedSignalIsJudgedAgain) {
+  // A station judged Morse, then lone dits and dahs (a crash train, or the
+  // syllables of speech) until the output mutes, then characters keyed at
+  // a different unit each: the mute takes the judgement back, so they wait
+  // to be judged again and do not go out ("es tt e n e m" did); a station
+  // coming back goes out again from its first word once four of its
+  // characters agree, behind the last two strings that waited ("e d"; the
+  // slow characters taught a long gap between characters: "testde").
+  KeyStates k = keyed(signal("cq cq de dl1abc", 20), 500);
+  for (int i = 0; i < 6; i++) {
+    const KeyStates e = runs({{0, 300}, {1, i % 2 ? 30 : 90}});
+    k.insert(k.end(), e.begin(), e.end());
+  }
+  const double wpms[] = {20, 8, 40, 12, 30, 9, 45, 15};
+  const char* const chars[] = {"s", "a", "u", "n", "i", "m", "r", "d"};
+  for (int i = 0; i < 8; i++) {
+    const KeyStates c = keyed(signal(chars[i], wpms[i]), 500);
+    k.insert(k.end(), c.begin(), c.end());
+  }
+  const KeyStates again = keyed(signal("test de dl1abc", 20), 500);
+  k.insert(k.end(), again.begin(), again.end());
+  EXPECT_EQ(decode(k, 500, 4).text, "cq cq de dl1abc t e t ed testde dl1abc ");
+}
+
 TEST(FineTimingRules, HeldStringsKeepTheTickTheyWereDecodedOn) {
   // "cq cq de dl1abc" waits for the second "q" to be judged Morse; its
   // strings then come out together, each dated back to the tick it was
