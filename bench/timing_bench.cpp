@@ -27,7 +27,7 @@ const char* const kText =
 
 struct Collect : TimingSink {
   std::string text;
-  void put(const char* s) override { text += s; }
+  void put(const char* s, long) override { text += s; }
 };
 
 struct ClassicCollect : DecoderOutput {

@@ -205,11 +205,13 @@ class FineSink : public TimingSink {
  public:
   FineSink(ClusterDecoder& d, int q, int textbufwidth, DecoderOutput& out)
       : d_(d), q_(q), textbufwidth_(textbufwidth), out_(out) {}
-  void put(const char* s) override {
+  void put(const char* s, long age) override {
     d_.speed = d_.fine->cpm();
     d_.len = 0;
+    d_.age = age;
     textline_put(d_, s, textbufwidth_);
     out_.print(d_, q_, s);
+    d_.age = 0;
   }
 
  private:
@@ -228,6 +230,9 @@ Decoder::Decoder(Rules rules, const std::vector<int>& ticks_per_second, int text
     if (rules == Rules::kFine) {
       FineTimingConfig c;
       c.tick_rate = ticks_per_second[q];
+      // Four characters in a row at one unit before a cluster's text goes
+      // out: what speech, crashes and FSK key on a cluster is not Morse.
+      c.morse_chars = 4;
       cl_[q].fine = std::make_unique<FineTiming>(c);
       cl_[q].speed = cl_[q].fine->cpm();
     }

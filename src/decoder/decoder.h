@@ -77,6 +77,9 @@ struct ClusterDecoder {
   int textcolor = kColourTracking;          // 0xRRGGBB of the text line
   int textspeedcolor = kColourSpeedFigure;  // 0xRRGGBB of the speed figure
   int decchannel = kShown;                  // the cluster's Role
+  // Ticks since the string being printed was decoded: 0, except for the
+  // strings the fine rules held back until the cluster was judged Morse.
+  long age = 0;
 };
 
 class Decoder;
@@ -87,7 +90,9 @@ class DecoderOutput {
   virtual ~DecoderOutput() = default;
   // String `s` was decoded on cluster q. The text line, its cursor and the
   // speed are already updated; d.len is the element count of the character
-  // (0 for a single-element character or a word space).
+  // (0 for a single-element character or a word space), and d.age the ticks
+  // since it was decoded (its characters were keyed that much earlier than
+  // this tick).
   virtual void print(const ClusterDecoder& d, int q, const char* s) = 0;
 };
 

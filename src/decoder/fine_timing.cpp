@@ -18,8 +18,9 @@ constexpr double kDropout = 0.3;               // shorter gaps inside a characte
 constexpr double kFar = 0.6, kFarUp = 1.7;     // a unit outside [0.6, 1.7] dits is far off
 constexpr int kSuspectMute = 5;                // noise-like characters that mute
 constexpr double kLoneMark = 0.5;              // a lone mark shorter than this is noise, dits
-constexpr int kRunTogether = 5;  // marks of a character that follow a far-off unit at once
-constexpr double kAgree = 0.7;   // two far-off units this alike agree (ratio)
+constexpr int kRunTogether = 5;    // marks of a character that follow a far-off unit at once
+constexpr double kAgree = 0.7;     // two far-off units this alike agree (ratio)
+constexpr double kLonePause = 30;  // longest word gap after one-character words learnt, units
 
 double dit_ticks(double wpm, double rate) {
   return 1.2 / wpm * rate;
@@ -38,10 +39,12 @@ FineTiming::FineTiming(const FineTimingConfig& c) {
   dit_min_ = dit_ticks(c.max_wpm * 1.1, rate_);
   dit_max_ = dit_ticks(c.min_wpm / 1.1, rate_);
   mark_abs_ = 0.3 * dit_ticks(c.max_wpm, rate_);
+  morse_chars_ = std::max(1, c.morse_chars);
   mark_max_ = 6 * dit_ticks(c.min_wpm, rate_);
   glitch_max_ = std::max(2L, std::lround(0.010 * rate_));
   run_cap_ = std::lround(60 * rate_);
   learn_cap_ = std::lround(3 * rate_);
+  tick_ = 0;
   reset();
 }
 
@@ -65,6 +68,10 @@ void FineTiming::reset() {
   undo_dit_ = 0;
   far_unit_ = 0;
   n_held_ = 0;
+  n_gated_ = gated_at_ = 0;
+  evidence_ = 0;
+  last_unit_ = 0;
+  morse_ = morse_chars_ <= 1;
   out_any_ = out_blank_ = false;
 }
 
@@ -99,6 +106,7 @@ void FineTiming::set_dit(double dit) {
 }
 
 void FineTiming::step(bool down, TimingSink& out) {
+  tick_++;
   if (run_ < run_cap_) run_++;
   if (down == state_) {
     if (cand_len_ > 0) {
@@ -163,11 +171,13 @@ void FineTiming::accept_mark(long gap, long mark) {
     // gave no word space, or one after the second one-character word in a
     // row (the gaps of Farnsworth timing at very slow gap speeds at first
     // all look like word gaps; text is not made of single letters).
-    if (after_char_ && gap <= learn_cap_ && gap <= 20 * dit_) {
+    // (Pauses: over 3 s, or 20 units; the word gaps of Farnsworth timing
+    // at 10 WPM are 25.)
+    if (after_char_ && gap <= learn_cap_) {
       double sample = -1;
-      if (!space_given_)
+      if (!space_given_ && gap <= 20 * dit_)
         sample = static_cast<double>(gap);
-      else if (lone_words_ >= 2)
+      else if (space_given_ && lone_words_ >= 2 && gap <= kLonePause * dit_)
         sample = std::min(static_cast<double>(gap), 2.0 * cgap_);
       if (sample > 0) {
         cgap_ += 0.5 * (sample - cgap_);
@@ -389,6 +399,7 @@ void FineTiming::decode_segment(int a, int b, TimingSink& out) {
   // What noise gives: single-element characters and characters whose
   // timing fits no unit. Five of them with no plausible character of three
   // or more elements between mute the output until such a character comes.
+  if (!morse_) judge(a, b, len, ok);
   if (len == 1 || !ok)
     suspect_++;
   else if (len >= 3)
@@ -396,6 +407,10 @@ void FineTiming::decode_segment(int a, int b, TimingSink& out) {
   if (suspect_ >= kSuspectMute) {
     locked_ = false;
     n_held_ = 0;
+    n_gated_ = 0;
+    evidence_ = 0;
+    // Muted, it is judged again: what keys it now may not be its station.
+    morse_ = morse_chars_ <= 1;
     return;
   }
   if (!locked_) {
@@ -406,26 +421,63 @@ void FineTiming::decode_segment(int a, int b, TimingSink& out) {
     }
     locked_ = true;
     for (int i = 0; i < n_held_; i++)
-      emit(held_[i], out);
+      gate(held_[i], out);
     n_held_ = 0;
   }
-  emit(s, out);
+  gate({s, tick_}, out);
 }
 
-void FineTiming::put(const char* s, TimingSink& out) {
-  if (locked_) {
-    emit(s, out);
-  } else if (n_held_ < kMaxHeld) {
-    held_[n_held_++] = s;
+// Whether a signal read is Morse: characters of two or more elements in a
+// row keyed at one unit (what speech, crashes or FSK key varies from one
+// character to the next, and gives many single marks). A character that
+// fits no unit or has one element takes one back.
+void FineTiming::judge(int a, int b, int len, bool ok) {
+  if (!ok || len == 1) {
+    evidence_ = std::max(0, evidence_ - 1);
+  } else {
+    const double u = unit_of(a, b, threshold(a, b));
+    const bool agree = last_unit_ > 0 && u > kAgree * last_unit_ && u < last_unit_ / kAgree;
+    evidence_ = agree ? evidence_ + 1 : 1;
+    last_unit_ = u;
+  }
+  // Judged on a character of three or more elements: one of two could be
+  // the pair of marks a single burst of noise leaves.
+  morse_ = ok && len >= 3 && evidence_ >= morse_chars_;
+}
+
+// Strings of a signal read go out once it is judged Morse; until then the
+// newest kMaxGated of them wait.
+void FineTiming::gate(const Held& h, TimingSink& out) {
+  if (morse_) {
+    for (int i = 0; i < n_gated_; i++)
+      emit(gated_[(gated_at_ + i) % kMaxGated], out);
+    n_gated_ = 0;
+    emit(h, out);
+  } else if (n_gated_ < kMaxGated) {
+    gated_[(gated_at_ + n_gated_++) % kMaxGated] = h;
+  } else {
+    gated_[gated_at_] = h;
+    gated_at_ = (gated_at_ + 1) % kMaxGated;
   }
 }
 
-// One blank per word gap, never two in a row, none before the first character.
-void FineTiming::emit(const char* s, TimingSink& out) {
+// String s, decoded on this tick.
+void FineTiming::put(const char* s, TimingSink& out) {
+  if (locked_) {
+    gate({s, tick_}, out);
+  } else if (n_held_ < kMaxHeld) {
+    held_[n_held_++] = {s, tick_};
+  }
+}
+
+// One blank per word gap, never two in a row, none before the first
+// character; each string with the ticks since it was decoded.
+void FineTiming::emit(const Held& h, TimingSink& out) {
+  const char* s = h.s;
   if (!*s) return;
   const bool blank = std::strcmp(s, " ") == 0;
   if (blank && (!out_any_ || out_blank_)) return;
-  out.put(s);
+  out.put(s, tick_ - h.tick);
   out_any_ = true;
   out_blank_ = blank;
 }

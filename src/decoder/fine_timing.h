@@ -24,9 +24,9 @@
 //    3.9 units (W = 6.5 units before anything is learned, above the first
 //    gaps of common Farnsworth timings and below a word gap of 7), learns
 //    from the gaps that gave no word space, never from the silence before the
-//    first character or pauses over 3 s or 20 units, and from word gaps only
-//    after two one-character words in a row, each at most twice the gap
-//    learned so far (very slow Farnsworth gaps).
+//    first character or pauses over 3 s or 20 units, and from word gaps of up
+//    to 30 units only after two one-character words in a row, each at most
+//    twice the gap learned so far (very slow Farnsworth gaps).
 //
 // Speed: before anything has been read, marks far off the tracked dit move
 // it at once (a first mark under 1 dit is a dit of a faster sender, one
@@ -53,8 +53,22 @@
 // of one mark shorter than half its dit is a noise peak in a gap (a weak
 // signal's gaps let the odd one through), not an "e": it is dropped, with
 // any move of the speed it made, and the gap around it counts as one.
-// A character is output on the tick its gap reaches two units; the debounce
-// adds no delay to that except while a change of state is pending.
+//
+// Morse or not: with FineTimingConfig::morse_chars over 1, a signal read
+// speaks only once it is judged Morse: that many characters of two or more
+// elements in a row, each keyed at the unit of the one before (within 0.7
+// to 1/0.7), the last of three or more; a single-element character or one
+// that fits no unit takes one back. Until then its newest 64 strings wait
+// and then come out in front (a station's first words are not lost); the
+// mute above drops them and takes the judgement back (a cluster whose
+// station has gone is judged again). Speech, crashes and FSK key a cluster
+// in marks of any length and many single marks, so the text of their
+// clusters never goes out. The judgement only holds output back: speed and characters are
+// read as without it.
+// A character is decoded on the tick its gap reaches two units; the debounce
+// adds no delay to that except while a change of state is pending. A string
+// that was held back goes out with its age, the ticks since it was decoded,
+// so that it keeps the time its characters were keyed.
 #pragma once
 
 namespace talvo {
@@ -63,8 +77,9 @@ namespace talvo {
 class TimingSink {
  public:
   virtual ~TimingSink() = default;
-  // A character's string from the decode tables, or " " for a word space.
-  virtual void put(const char* s) = 0;
+  // A character's string from the decode tables, or " " for a word space,
+  // decoded `age` ticks ago (0 unless it was held back: see above).
+  virtual void put(const char* s, long age) = 0;
 };
 
 struct FineTimingConfig {
@@ -72,6 +87,10 @@ struct FineTimingConfig {
   double start_wpm = 20;   // words per minute assumed before anything is heard
   double min_wpm = 5;      // slowest sender followed, words per minute
   double max_wpm = 50;     // fastest sender followed, words per minute
+  // Characters of two or more elements in a row, each keyed at the unit of
+  // the one before (within 0.7 to 1/0.7), before a signal's first output
+  // (1: none; its characters go out as soon as it is read).
+  int morse_chars = 1;
 };
 
 class FineTiming {
@@ -98,6 +117,7 @@ class FineTiming {
   static constexpr int kMaxMarks = 24;     // marks kept of one character (room to split)
   static constexpr int kMaxElements = 10;  // longest pattern in the tables
   static constexpr int kMaxHeld = 24;      // strings held back before a signal is trusted
+  static constexpr int kMaxGated = 64;     // strings of a signal read held until judged Morse
 
   void run_end(bool was_down, long len, TimingSink& out);
   void accept_mark(long gap, long mark);
@@ -108,8 +128,15 @@ class FineTiming {
   double unit_of(int a, int b, double threshold) const;
   bool plausible(int a, int b, double threshold, double unit) const;
   void set_dit(double dit);
+  // A string and the tick it was decoded on.
+  struct Held {
+    const char* s;
+    long tick;
+  };
   void put(const char* s, TimingSink& out);
-  void emit(const char* s, TimingSink& out);
+  void judge(int a, int b, int len, bool ok);
+  void gate(const Held& h, TimingSink& out);
+  void emit(const Held& h, TimingSink& out);
   long glitch_ticks() const;
   double min_mark() const;
   double word_gap() const;
@@ -120,6 +147,7 @@ class FineTiming {
   double dit_min_;    // dit at the fastest speed, ticks
   double dit_max_;    // dit at the slowest speed, ticks
   double mark_abs_;   // shortest mark that can be a signal: half the fastest dit, ticks
+  int morse_chars_;   // characters of one unit in a row that make a signal Morse
   double mark_max_;   // longest plausible mark: two dahs at the slowest speed, ticks
   long glitch_max_;   // longest run the debounce may remove, ticks (10 ms)
   long run_cap_;      // run lengths saturate here, ticks (a minute)
@@ -146,19 +174,26 @@ class FineTiming {
   bool open_;              // a character is in progress
 
   // --- speed, spacing and output --------------------------------------------
-  double dit_;                  // tracked dit (one unit), ticks
-  double cgap_;                 // learned gap between characters, ticks
-  bool locked_;                 // a plausible character of two or more elements was read
-  int suspect_;                 // noise-like characters since the last plausible long one
-  double undo_dit_;             // dit before a first mark moved it, ticks; 0: no move to undo
-  double far_unit_;             // unit of the last character, far off the dit, ticks; 0: none
-  bool space_given_;            // the gap now running gave its word space
-  int word_chars_;              // characters read in the current word
-  int lone_words_;              // one-character words in a row
-  const char* held_[kMaxHeld];  // strings held back while not locked
-  int n_held_;                  // strings in held_
-  bool out_any_;                // a character has been output since reset
-  bool out_blank_;              // the last string output was a word space
+  double dit_;             // tracked dit (one unit), ticks
+  double cgap_;            // learned gap between characters, ticks
+  bool locked_;            // a plausible character of two or more elements was read
+  int suspect_;            // noise-like characters since the last plausible long one
+  double undo_dit_;        // dit before a first mark moved it, ticks; 0: no move to undo
+  double far_unit_;        // unit of the last character, far off the dit, ticks; 0: none
+  bool space_given_;       // the gap now running gave its word space
+  int word_chars_;         // characters read in the current word
+  int lone_words_;         // one-character words in a row
+  long tick_;              // ticks stepped since construction
+  Held held_[kMaxHeld];    // strings held back while not locked
+  int n_held_;             // strings in held_
+  Held gated_[kMaxGated];  // strings of a signal read, waiting to be judged Morse
+  int n_gated_;            // strings in gated_
+  int gated_at_;           // the oldest one's index in gated_
+  int evidence_;           // characters of one unit in a row (see judge)
+  double last_unit_;       // the unit of the last character of two or more, ticks
+  bool morse_;             // judged Morse: its strings go out
+  bool out_any_;           // a character has been output since reset
+  bool out_blank_;         // the last string output was a word space
 };
 
 }  // namespace talvo

@@ -48,9 +48,18 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
     return true;
   }
 
+  // The frame at which cluster q's string was decoded: now, less its age
+  // when the decoder held it back.
+  long long decoded_at(const ClusterDecoder& d, int q) const {
+    const long long now = block_start + k + 1;
+    if (d.age <= 0) return now;
+    const double per_tick = static_cast<double>(rate) / fe->ticks_per_second(q);
+    return std::max(0LL, now - std::llround(static_cast<double>(d.age) * per_tick));
+  }
+
   EngineEvent make(const ClusterDecoder& d, int q) const {
     EngineEvent e;
-    e.sample = block_start + k + 1;
+    e.sample = decoded_at(d, q);
     e.cluster = first + q - lo;
     e.center_hz = fe->centre_hz(q);
     e.cpm = d.speed;
@@ -64,7 +73,7 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
     if (!mine(q)) return;
     const auto i = static_cast<std::size_t>(q);
     if (first_t[i] < 0 && s[std::strspn(s, " ")] != '\0')
-      first_t[i] = static_cast<double>(block_start + k + 1) / rate;
+      first_t[i] = static_cast<double>(decoded_at(d, q)) / rate;
     if (keep_text) text[i] += s;
     if (want_events) {
       EngineEvent e = make(d, q);

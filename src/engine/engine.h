@@ -11,6 +11,9 @@
 // thread walks its groups over the batch, and then the engine merges what
 // the groups decoded (strings, and calls found in them) by sample and
 // cluster and hands it to the caller's EngineSink on the calling thread.
+// A cluster's first strings, which the fine decoder holds back until it
+// judges the cluster's signal Morse, keep the time they were decoded: they
+// come out in a later batch, dated before the events handed out already.
 #pragma once
 
 #include <memory>
@@ -47,7 +50,7 @@ struct ClusterResult {
 
 // A decoded string or a call found, as it happened.
 struct EngineEvent {
-  long long sample = 0;  // input frames before it (its time)
+  long long sample = 0;  // input frames before it was decoded (its time)
   int cluster = 0;       // the cluster's index
   int center_hz = 0;
   int cpm = 0;
@@ -90,7 +93,7 @@ class Engine {
   static constexpr int kBatch = 8 * 512;
 
   // Decodes n frames (n <= kBatch; for I/Q 2n values, I first) and hands
-  // what they gave to `sink` (when one is set), in time order.
+  // what they gave to `sink` (when one is set), in time order (see above).
   void feed(const double* in, int n, EngineSink* sink);
   // The input ended (what is fed from now on is the silence that lets the
   // last characters end): the clusters' measurements are taken as they stand.

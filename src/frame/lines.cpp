@@ -45,6 +45,9 @@ void OverLines::text(const EngineEvent& e) {
   if (e.cluster >= static_cast<int>(open_.size()))
     open_.resize(static_cast<std::size_t>(e.cluster) + 1);
   Open& o = open_[static_cast<std::size_t>(e.cluster)];
+  // Strings held back until the cluster was judged Morse come together but
+  // keep their times: a pause between them ends the line as it would have.
+  if (o.open && e.sample - o.last >= static_cast<long long>(kPauseSeconds * rate_)) end(o);
   if (!o.open) {
     // Blanks before the first character start nothing.
     if (e.text.find_first_not_of(' ') == std::string::npos) return;

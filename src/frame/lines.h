@@ -8,7 +8,7 @@
 //   the frequency over; "bk" not as the line's first word, where it opens
 //   an over) followed by a word space;
 // - the cluster has decoded nothing for kPauseSeconds (a station that stops
-//   without a prosign);
+//   without a prosign), by the strings' own times;
 // - it holds kWidth characters: it breaks at its last word space, and the
 //   word in progress starts the next line;
 // - the input ends (finish()).

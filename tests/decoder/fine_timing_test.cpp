@@ -21,14 +21,16 @@ using test::MorseSignal;
 constexpr double kDelay = 0.013;  // seconds: the front end's fixed delay
 
 struct Recorder : TimingSink {
-  void put(const char* s) override {
+  void put(const char* s, long age) override {
     text += s;
     pieces.push_back(s);
-    ticks.push_back(*tick);
+    ticks.push_back(*tick - age);
+    out_ticks.push_back(*tick);
   }
   std::string text;
   std::vector<std::string> pieces;  // the strings one by one
-  std::vector<long> ticks;          // the tick of each string
+  std::vector<long> ticks;          // the tick each string was decoded on
+  std::vector<long> out_ticks;      // the tick each string was handed out on
   const long* tick = nullptr;
 };
 
@@ -36,13 +38,15 @@ struct Decoded {
   std::string text;
   std::vector<std::string> pieces;
   std::vector<long> ticks;
+  std::vector<long> out_ticks;
   double wpm = 0;
   int cpm = 0;
 };
 
-Decoded decode(const KeyStates& k, double rate) {
+Decoded decode(const KeyStates& k, double rate, int morse_chars = 1) {
   FineTimingConfig c;
   c.tick_rate = rate;
+  c.morse_chars = morse_chars;
   FineTiming f(c);
   Recorder out;
   long tick = 0;
@@ -52,7 +56,7 @@ Decoded decode(const KeyStates& k, double rate) {
     tick++;
   }
   f.flush(out);
-  return {out.text, out.pieces, out.ticks, f.wpm(), f.cpm()};
+  return {out.text, out.pieces, out.ticks, out.out_ticks, f.wpm(), f.cpm()};
 }
 
 // The key states of a signal and two seconds of silence after it (which
@@ -126,6 +130,19 @@ TEST(FineTimingSignals, JitterOfATenthUnit) {
       EXPECT_EQ(decode(keyed(m, 500), 500).text, std::string(kQso) + " ")
           << wpm << " WPM, seed " << seed;
     }
+}
+
+TEST(FineTimingSignals, FarnsworthOpeningWithShortWordsJoinsSoon) {
+  // 20/10 WPM as ebook2cw keys it (the ARRL's timing): gaps between
+  // characters of 11 units, between words of 25.7, those of 3 and 7 units
+  // at 5.45 WPM. "cq cq de" first comes out letter by letter; after two
+  // one-character words in a row the word gaps teach the gap between
+  // characters (25.7 units: over the 20 of a pause, under the 30 allowed
+  // then), so "de" is whole already (it came out "d e" too).
+  MorseSignal m = signal("cq cq de f6ip f6ip k", 20);
+  m.farnsworth = 5 * 5.45;
+  const Decoded r = decode(keyed(m, 500), 500);
+  EXPECT_EQ(r.text, "c q c q de f6ip f6ip k ");
 }
 
 TEST(FineTimingSignals, FarnsworthKeepsItsWordSpaces) {
@@ -343,6 +360,71 @@ TEST(FineTimingRules, RunsOfSingleElementsMute) {
   k.insert(k.end(), s.begin(), s.end());
   const Decoded r = decode(k, 500);
   EXPECT_EQ(r.text, "test t e e sos ");
+}
+
+TEST(FineTimingRules, TextWaitsForFourCharactersAtOneUnit) {
+  // Needing four characters of two or more elements in a row at one unit
+  // (a single-element character takes one back): "cq cq de dl1abc" goes out
+  // whole once the second "q" came (nothing lost at the start); marks of
+  // varying lengths such as syllables of speech key ("s" at 20 WPM, "a" at
+  // 8, "u" at 40, ...) never go out, nor does a lone "test".
+  const std::string qso = "cq cq de dl1abc";
+  EXPECT_EQ(decode(keyed(signal(qso, 25), 500), 500, 4).text, qso + " ");
+  EXPECT_EQ(decode(keyed(signal("test", 20), 500), 500, 4).text, "");
+  EXPECT_EQ(decode(keyed(signal("test", 20), 500), 500, 1).text, "test ");
+  KeyStates k;
+  const double wpms[] = {20, 8, 40, 12, 30, 9, 45, 15};
+  const char* const chars[] = {"s", "a", "u", "n", "i", "m", "r", "d"};
+  for (int i = 0; i < 8; i++) {
+    const KeyStates c = keyed(signal(chars[i], wpms[i]), 500);
+    k.insert(k.end(), c.begin(), c.end());
+  }
+  EXPECT_EQ(decode(k, 500, 4).text, "");
+  EXPECT_NE(decode(k, 500, 1).text, "");
+}
+
+TEST(FineTimingRules, AMutedSignalIsJudgedAgain) {
+  // A station judged Morse, then lone dits and dahs (a crash train, or the
+  // syllables of speech) until the output mutes, then characters keyed at
+  // a different unit each: the mute takes the judgement back, so they wait
+  // to be judged again and do not go out ("es tt e n e m" did); a station
+  // coming back goes out again from its first word once four of its
+  // characters agree, behind the last two strings that waited ("e d"; the
+  // slow characters taught a long gap between characters: "testde").
+  KeyStates k = keyed(signal("cq cq de dl1abc", 20), 500);
+  for (int i = 0; i < 6; i++) {
+    const KeyStates e = runs({{0, 300}, {1, i % 2 ? 30 : 90}});
+    k.insert(k.end(), e.begin(), e.end());
+  }
+  const double wpms[] = {20, 8, 40, 12, 30, 9, 45, 15};
+  const char* const chars[] = {"s", "a", "u", "n", "i", "m", "r", "d"};
+  for (int i = 0; i < 8; i++) {
+    const KeyStates c = keyed(signal(chars[i], wpms[i]), 500);
+    k.insert(k.end(), c.begin(), c.end());
+  }
+  const KeyStates again = keyed(signal("test de dl1abc", 20), 500);
+  k.insert(k.end(), again.begin(), again.end());
+  EXPECT_EQ(decode(k, 500, 4).text, "cq cq de dl1abc t e t ed testde dl1abc ");
+}
+
+TEST(FineTimingRules, HeldStringsKeepTheTickTheyWereDecodedOn) {
+  // "cq cq de dl1abc" waits for the second "q" to be judged Morse; its
+  // strings then come out together, each dated back to the tick it was
+  // decoded on, which is when the same string comes out straight away
+  // without the judgement (the first "c", four elements, is read at once).
+  const KeyStates k = keyed(signal("cq cq de dl1abc", 25), 500);
+  const Decoded now = decode(k, 500, 1);
+  const Decoded held = decode(k, 500, 4);
+  ASSERT_EQ(held.pieces, now.pieces);
+  EXPECT_EQ(held.ticks, now.ticks);
+  EXPECT_EQ(now.out_ticks, now.ticks);
+  // "c", "q", " ", "c" waited until the fourth character, the second "q".
+  ASSERT_GE(held.pieces.size(), 5u);
+  for (int i = 0; i < 4; i++)
+    EXPECT_EQ(held.out_ticks[static_cast<std::size_t>(i)], held.ticks[4]) << i;
+  EXPECT_GT(held.ticks[4] - held.ticks[0], 500);  // over a second late without the age
+  for (std::size_t i = 4; i < held.pieces.size(); i++)
+    EXPECT_EQ(held.out_ticks[i], held.ticks[i]) << i;
 }
 
 TEST(FineTimingRules, ResetReturnsToTheStartSpeed) {

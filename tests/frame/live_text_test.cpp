@@ -107,6 +107,26 @@ TEST(OverLines, ALineEndsWithTheOverAPauseOrItsWidth) {
   EXPECT_EQ(clock_time(3723.45), "[01:02:03.5]");
 }
 
+TEST(OverLines, StringsHandedOutTogetherKeepTheirTimesAndPauses) {
+  // A cluster's first strings come out together once it is judged Morse,
+  // each with the time it was keyed: the line starts at the first one, and a
+  // pause of 5 s between two of them ends it as it would have live.
+  std::vector<TextLine> got;
+  OverLines lines(48000, [&](const TextLine& l) { got.push_back(l); });
+  lines.text(text_at(2.0, "c"));
+  lines.text(text_at(2.4, "q"));
+  lines.text(text_at(7.5, "d"));
+  lines.text(text_at(7.7, "e"));
+  lines.advanced(static_cast<long long>(9.0 * 48000));
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].text, "cq");
+  EXPECT_NEAR(got[0].t, 2.0, 1e-4);
+  lines.finish();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1].text, "de");
+  EXPECT_NEAR(got[1].t, 7.5, 1e-4);
+}
+
 TEST(LiveText, ALineAppearsWhileTheSoundCardStillRuns) {
   // The fake arecord plays the band at the pace of a sound card (96000
   // bytes a second) and then keeps its pipe open; its over ends with "k"

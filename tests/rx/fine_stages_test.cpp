@@ -13,6 +13,7 @@
 #include "rx/fine/channel_power.h"
 #include "rx/fine/channeliser.h"
 #include "rx/fine/dot_length.h"
+#include "rx/fine/group_floor.h"
 #include "rx/fine/guards.h"
 #include "rx/fine/key_decision.h"
 #include "rx/fine/noise_floor.h"
@@ -403,6 +404,38 @@ TEST(FineKeyDecisionTest, ShortMarkNowhereClearIsTakenBackWhole) {
 
 // The I/Q path (complex taps in the band filter, negative centres) gives the
 // same key states and levels whatever the blocks the input comes in.
+TEST(FineRisenNoiseTest, ABandWideRiseCountsAStationsProductsDoNot) {
+  // Ten clusters with floors of 1: all of them 20 dB over it for 40 ticks is
+  // a risen noise (and the floors are forgotten once); one cluster 100 dB
+  // over it with the rest 30 dB over it (70 dB under the station: its clicks
+  // or a codec's noise on a noise-free recording) is none, nor is the rise
+  // of one cluster alone. Within 60 dB of the station the rest count again.
+  RisenNoise r;
+  r.make(RisenNoiseParams{});
+  const std::vector<double> floor(10, 1.0);
+  const auto run = [&](const std::vector<double>& power, int ticks) {
+    r.reset();
+    int rose = 0, forget = 0;
+    for (int t = 0; t < ticks; t++) {
+      const RisenNoise::Result x = r.step(floor, power);
+      rose += x.rose;
+      forget += x.forget;
+    }
+    return std::pair{rose, forget};
+  };
+  EXPECT_EQ(run(std::vector<double>(10, 100.0), 60), (std::pair{21, 1}));
+  EXPECT_EQ(run(std::vector<double>(10, 100.0), 39), (std::pair{0, 0}));
+  std::vector<double> products(10, 1e3);
+  products[4] = 1e10;
+  EXPECT_EQ(run(products, 200).first, 0);
+  std::vector<double> alone(10, 1.0);
+  alone[4] = 1e10;
+  EXPECT_EQ(run(alone, 200).first, 0);
+  std::vector<double> within(10, 1e5);
+  within[4] = 1e10;
+  EXPECT_GT(run(within, 200).first, 0);
+}
+
 TEST(FineChunkTest, IqKeyStatesAlikeWhateverTheBlocks) {
   const std::vector<test::KeyedTone> tones = test::random_tones(4, -900, 900, 2000, 6000, 4, 5);
   const std::vector<float> audio = test::render(tones, 4, 150, 8, {}, true);

@@ -42,6 +42,7 @@ void GroupFloor::estimate(std::span<const double> noise, std::span<const int> bl
 void RisenNoise::make(const RisenNoiseParams& p) {
   p_ = p;
   rose_ratio_ = undb(p.rose_db);
+  range_ = undb(-p.range_db);
 }
 
 void RisenNoise::reset() {
@@ -52,9 +53,13 @@ void RisenNoise::reset() {
 
 RisenNoise::Result RisenNoise::step(std::span<const double> floor, std::span<const double> power) {
   const int k = static_cast<int>(floor.size());
+  // What stands more than range_db under the strongest cluster is its
+  // station's products (clicks, a codec's noise), not a risen noise.
+  const double strongest = k > 0 ? *std::max_element(power.begin(), power.end()) : 0.0;
+  const double under = strongest * range_;
   int high = 0;
   for (int q = 0; q < k; q++)
-    high += floor[q] > 0 && power[q] > floor[q] * rose_ratio_;
+    high += floor[q] > 0 && power[q] > floor[q] * rose_ratio_ && power[q] > under;
   rose_run_ = k >= p_.min_clusters && high >= p_.share * k ? rose_run_ + 1 : 0;
   rose_ = rose_run_ >= p_.run_ticks;
   Result r;

@@ -13,6 +13,8 @@
 // with gaps, do not do. Then every cluster's ticks teach its floor, keyed
 // or not, and the floors learnt before are forgotten: the percentile over
 // them would follow only slowly, and every cluster keys noise meanwhile.
+// Only clusters within a receiver's dynamic range (60 dB) of the strongest
+// count: further under it lie that station's products, not noise.
 //
 // Both take plain per-cluster values, in cluster order.
 #pragma once
@@ -72,6 +74,12 @@ struct RisenNoiseParams {
   int min_clusters = 5;    // fewest clusters that tell a risen noise
   int run_ticks = 40;      // ticks in a row that tell a risen noise
   int forget_ticks = 500;  // ticks without a risen noise before one forgets the floors
+  // A cluster whose power lies further under the strongest cluster's
+  // counts not: a receiver's dynamic range. A noise-free recording of a
+  // strong station leaves its products (clicks, a codec's noise) 40-80 dB
+  // under it on every cluster, far over the floors of digital silence,
+  // and took the station's own marks back as a risen noise.
+  double range_db = 60;
 };
 
 class RisenNoise {
@@ -90,6 +98,7 @@ class RisenNoise {
  private:
   RisenNoiseParams p_;
   double rose_ratio_ = 1;     // rose_db as a power ratio
+  double range_ = 1;          // -range_db as a power ratio
   bool rose_ = false;         // the tick judged lies far over the floor on nearly every cluster
   long long since_rose_ = 0;  // ticks judged since `rose_` last held
   int rose_run_ = 0;          // ticks in a row on which nearly every cluster stood high
