@@ -93,6 +93,11 @@ void FineReceiver::band_tick(double power) {
 
 void FineReceiver::gate_block() {
   const int n = fe_.clusters();
+  // The tones as the front end left them at the end of the block, the same
+  // for each of its ticks.
+  for (int q = 0; q < n; q++)
+    in_tone_[static_cast<std::size_t>(q)] = fe_.tone_hz(q);
+  in_tone_[static_cast<std::size_t>(n)] = -1e9;
   int frame = 0;
   for (int t = 0; t < fe_.ticks(); t++) {
     // The band's mean power over the frames up to this tick, as a cluster
@@ -115,9 +120,7 @@ void FineReceiver::gate_block() {
       const auto i = static_cast<std::size_t>(q);
       in_key_[i] = fe_.key(q, t);
       in_level_[i] = fe_.level(q, t);
-      in_tone_[i] = fe_.tone_hz(q);
     }
-    in_tone_[static_cast<std::size_t>(n)] = -1e9;
     // The band stands for a signal outside the clusters only while it lies
     // 10 dB over every cluster's power (a station on a cluster dominates
     // the band as much as that cluster).
