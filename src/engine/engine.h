@@ -92,7 +92,7 @@ class Engine {
   // Behind the bank each group walks a whole batch before the next group
   // does: a longer batch keeps a group's rings in the cache over more ticks
   // (its stages read them back up to a few dozen ticks after writing them).
-  static constexpr int kBankTicks = 128;  // ticks of the front ends (500 a second) a batch
+  static constexpr int kBankTicks = 256;  // ticks of the front ends (500 a second) a batch
   int batch() const { return batch_; }
 
   // Decodes n frames (n <= batch(); for I/Q 2n values, I first) and hands
