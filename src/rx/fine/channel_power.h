@@ -63,6 +63,7 @@ class ChannelPower {
   double shrt(long long t) const { return shrt_[t & kRingMask]; }  // short average, units^2
   double lng(long long t) const { return lng_[t & kRingMask]; }    // long average, units^2
   cfloat env(long long t) const { return env_[t & kRingMask]; }    // envelope, units
+  const double* shrt_ring() const { return shrt_.data(); }         // [t & kRingMask]: shrt(t)
 
  private:
   int short_ = 9;             // ticks in the short average
