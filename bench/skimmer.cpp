@@ -13,7 +13,7 @@
 //          client received every spot, in order
 //
 // Usage: skimmer [--case five|speed|iq|telnet]... [--hours H] [--pace real|fast]
-//                [--decoder PATH]
+//                [--decoder PATH]... [--keep DIR]
 //
 // The five-station case runs the decoding engine of talvo-decode in this
 // process (the same engine, clusters and call finder; the spot dedup on
@@ -66,6 +66,7 @@ using test::Station;
 namespace bench {
 
 std::vector<std::string> decoders;  // talvo-decode programs measured, side by side
+std::string keep_dir;               // where the I/Q cases leave their WAV (empty: removed)
 
 // The call in upper case, as spots name it.
 std::string upper(std::string call) {
@@ -572,10 +573,12 @@ int main(int argc, char** argv) {
       real_pace = p == "real";
     } else if (a == "--decoder" && i + 1 < argc) {
       decoders.push_back(argv[++i]);
+    } else if (a == "--keep" && i + 1 < argc) {
+      keep_dir = argv[++i];
     } else {
       std::fprintf(stderr,
                    "usage: skimmer [--case five|speed|iq|span192|noise192|mirror|telnet]... "
-                   "[--hours H] [--pace real|fast] [--decoder PATH]...\n");
+                   "[--hours H] [--pace real|fast] [--decoder PATH]... [--keep DIR]\n");
       return 2;
     }
   }

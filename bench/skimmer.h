@@ -16,6 +16,9 @@ namespace bench {
 // The talvo-decode programs measured (the first for single runs); the I/Q
 // cases run each on the same input, in turn.
 extern std::vector<std::string> decoders;
+// A folder the I/Q cases leave their generated WAV in (<case>.wav), for
+// profiling a decoder on it later; empty: the WAV is removed.
+extern std::string keep_dir;
 
 std::string upper(std::string call);
 std::string call_for(int n);  // a unique ITU-shaped call for number n

@@ -195,7 +195,7 @@ bool is_iq_case(const std::string& name) {
 bool case_iq_span(const std::string& name) {
   const IqCase c = make_case(name);
   const std::string dir = tmp_dir();
-  const std::string wav = dir + "/iq.wav";
+  const std::string wav = keep_dir.empty() ? dir + "/iq.wav" : keep_dir + "/" + name + ".wav";
   talvo::test::write_float_wav(wav, render_case(c), 2, c.rate);
   std::printf("\n%s, %.0f s, --threads 2\n", c.title.c_str(), c.seconds);
   bool all = true;
@@ -248,7 +248,7 @@ bool case_iq_span(const std::string& name) {
       std::printf("\n");
     }
   }
-  std::remove(wav.c_str());
+  if (keep_dir.empty()) std::remove(wav.c_str());
   std::remove((dir + "/stdout").c_str());
   rmdir(dir.c_str());
   return all;

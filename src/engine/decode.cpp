@@ -73,7 +73,8 @@ std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, E
   es.find_calls = s.receiver == ReceiverKind::kFine;
   Engine engine(es);
   const int per_frame = s.iq ? 2 : 1;
-  std::vector<double> in(static_cast<std::size_t>(Engine::kBatch * per_frame));
+  const int batch = engine.batch();
+  std::vector<double> in(static_cast<std::size_t>(batch * per_frame));
   const long long total = src.length();
   long long pos = 0;
   int shown = -1;
@@ -83,7 +84,7 @@ std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, E
   long long tail = static_cast<long long>(s.tail * s.rate);
   bool cut = false;
   for (int n;; pos += n) {
-    n = src.read(in.data(), Engine::kBatch);
+    n = src.read(in.data(), batch);
     if (n <= 0) {
       engine.input_ended();
       if (!cut && s.cut_off && s.cut_off()) {
@@ -91,7 +92,7 @@ std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, E
         tail = 0;
       }
       if (tail <= 0) break;
-      n = static_cast<int>(std::min<long long>(Engine::kBatch, tail));
+      n = static_cast<int>(std::min<long long>(batch, tail));
       std::fill(in.begin(), in.begin() + n * per_frame, 0.0);
       tail -= n;
     }

@@ -200,7 +200,8 @@ Engine::Engine(const EngineSettings& s) : set_(s) {
   }
   if (s.receiver == ReceiverKind::kFine && s.iq && !fine::FilterBank::check(s.rate)) {
     bank_ = std::make_unique<fine::FilterBank>();
-    bank_->make(s.rate, kBatch);
+    batch_ = std::max(kBatch, kBankTicks * (s.rate / 500));
+    bank_->make(s.rate, batch_);
   }
   int first = 0;
   for (std::size_t p = 0; p < plans.size(); p++) {

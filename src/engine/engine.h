@@ -89,10 +89,16 @@ class Engine {
 
   int clusters() const;
   int centre_hz(int q) const;
-  // Frames of one batch: the most `feed` takes at once.
+  // Frames of one batch: the most `feed` takes at once (kBankTicks' worth
+  // behind the filter bank of an I/Q span: batch() for this engine).
   static constexpr int kBatch = 8 * 512;
+  // Behind the bank each group walks a whole batch before the next group
+  // does: a longer batch keeps a group's rings in the cache over more ticks
+  // (its stages read them back up to a few dozen ticks after writing them).
+  static constexpr int kBankTicks = 256;  // ticks of the front ends (500 a second) a batch
+  int batch() const { return batch_; }
 
-  // Decodes n frames (n <= kBatch; for I/Q 2n values, I first) and hands
+  // Decodes n frames (n <= batch(); for I/Q 2n values, I first) and hands
   // what they gave to `sink` (when one is set), in time order (see above).
   void feed(const double* in, int n, EngineSink* sink);
   // The input ended (what is fed from now on is the silence that lets the
@@ -118,6 +124,7 @@ class Engine {
   // the groups walk the batch.
   std::unique_ptr<fine::FilterBank> bank_;
   long long frames_ = 0;  // frames fed so far
+  int batch_ = kBatch;    // the most frames `feed` takes
   std::vector<EngineEvent> merged_;
   bool measured_ = false;       // input_ended() took the measurements
   std::vector<double> snr_db_;  // per cluster, when the input ended

@@ -16,7 +16,7 @@ FineReceiver::FineReceiver(const FinePlan& plan)
       in_tone_(static_cast<std::size_t>(fe_.clusters() + 1)),
       tick_rate_(static_cast<int>(std::lround(fe_.tick_rate()))),
       centre_(static_cast<std::size_t>(fe_.clusters())),
-      buf_(static_cast<std::size_t>(2 * FineFrontEnd::kMaxFrames)),
+      buf_(plan.bank ? 0 : static_cast<std::size_t>(2 * FineFrontEnd::kMaxFrames)),
       keys_(static_cast<std::size_t>(fe_.clusters()), 0.0),
       list_(static_cast<std::size_t>(fe_.clusters())),
       sample_rate_(plan.sample_rate) {
@@ -93,11 +93,18 @@ void FineReceiver::band_tick(double power) {
 
 void FineReceiver::gate_block() {
   const int n = fe_.clusters();
-  int frame = 0;
+  // The tones as the front end left them at the end of the block, the same
+  // for each of its ticks.
+  for (int q = 0; q < n; q++)
+    in_tone_[static_cast<std::size_t>(q)] = fe_.tone_hz(q);
+  in_tone_[static_cast<std::size_t>(n)] = -1e9;
+  // Behind a shared bank the block is not copied in: the band's power is
+  // not measured (it stays 0, the reference never keyed).
+  int frame = banked_ ? block_frames_ : 0;
   for (int t = 0; t < fe_.ticks(); t++) {
     // The band's mean power over the frames up to this tick, as a cluster
     // would see a tone: (amplitude / 2)^2 real, amplitude^2 I/Q.
-    for (; frame <= fe_.tick_frame(t); frame++) {
+    for (; frame <= fe_.tick_frame(t) && !banked_; frame++) {
       if (iq_) {
         const float i = buf_[static_cast<std::size_t>(2 * frame)],
                     q = buf_[static_cast<std::size_t>(2 * frame + 1)];
@@ -115,9 +122,7 @@ void FineReceiver::gate_block() {
       const auto i = static_cast<std::size_t>(q);
       in_key_[i] = fe_.key(q, t);
       in_level_[i] = fe_.level(q, t);
-      in_tone_[i] = fe_.tone_hz(q);
     }
-    in_tone_[static_cast<std::size_t>(n)] = -1e9;
     // The band stands for a signal outside the clusters only while it lies
     // 10 dB over every cluster's power (a station on a cluster dominates
     // the band as much as that cluster).

@@ -69,7 +69,7 @@ class FineReceiver : public FrontEnd {
   long long band_ticks_ = 0;
   int tick_rate_;                 // ticks per second
   std::vector<int> centre_;       // cluster centres, whole Hz
-  std::vector<float> buf_;        // the block as the front end takes it
+  std::vector<float> buf_;        // the block as the front end takes it (none behind a bank)
   std::vector<double> keys_;      // key state of each cluster as it stands
   std::vector<ClusterKey> list_;  // every cluster with its key state, at a tick
   int next_ = 0;                  // the next of the block's ticks to walk

@@ -32,7 +32,7 @@ constexpr double kUpCapDots = 5;  // dots a pause lasts on, on average, once lon
 
 }  // namespace
 
-void KeyRuns::make(double max_unit, int lag) {
+void KeyRuns::make(double max_unit, int lag, bool ready) {
   lag_ = lag;
   const int down = static_cast<int>(std::ceil(kDownLen * max_unit)) + 1;
   const int up = static_cast<int>(std::ceil(kUpLen * max_unit)) + 1;
@@ -46,14 +46,19 @@ void KeyRuns::make(double max_unit, int lag) {
   prev_mask_ = starts - 1;
   for (int k = 0; k < 2; k++) {
     const int n = k == kDown ? down : up;
-    go_[k].assign(n, 0.0);
-    end_[k].assign(n, kNone);
-    entry_[k].assign(2 * ring, kNone);
-    prev_[k].assign(starts, -1);
+    // The tables are written by set_unit before a run reads them.
+    go_[k].resize(n);
+    end_[k].resize(n);
+    entry_[k].resize(2 * ring);
+    prev_[k].resize(starts);
+    if (ready) {
+      std::fill(go_[k].begin(), go_[k].end(), 0.0);
+      std::fill(end_[k].begin(), end_[k].end(), kNone);
+    }
     len_[k] = 0;
   }
   unit_ = 0;
-  reset();
+  if (ready) reset();
 }
 
 void KeyRuns::reset() {
@@ -77,8 +82,8 @@ void KeyRuns::reset() {
 void KeyRuns::tables(int k, const double* mean, const double* sd, const double* weight, int n,
                      double any, double cap_hazard) {
   const int len = len_[k];
-  std::vector<double>& go = go_[k];
-  std::vector<double>& end = end_[k];
+  Doubles& go = go_[k];
+  Doubles& end = end_[k];
   // end[] holds each length's probability first, then (with go[]) the
   // chances of ending and going on there, then the sums.
   double total = 0;

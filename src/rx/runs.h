@@ -25,15 +25,41 @@
 // length changes, step once a tick. Nothing is allocated after make.
 #pragma once
 
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace talvo {
 
+// An allocator whose vectors leave new elements uninitialised: memory not
+// written stays untouched, so costs no resident pages until it is used.
+template <typename T>
+struct UninitAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitAllocator<U>;
+  };
+  UninitAllocator() = default;
+  template <typename U>
+  UninitAllocator(const UninitAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... A>
+  void construct(U* p, A&&... a) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+  }
+};
+
 class KeyRuns {
  public:
   // max_unit: longest dot followed, ticks; lag: ticks from the newest tick
-  // to the tick whose key state step() gives.
-  void make(double max_unit, int lag);
+  // to the tick whose key state step() gives. ready false: the memory is
+  // not written until reset() (a pool of followers resets each as it
+  // hands it out; those never used cost no resident memory).
+  void make(double max_unit, int lag, bool ready = true);
   void reset();
   // The dot length the run lengths are built on, ticks.
   void set_unit(double unit);
@@ -56,19 +82,20 @@ class KeyRuns {
   int best_k_ = 0;             // key state of the best run at the newest tick
   long long best_start_ = -1;  // its start tick
   // Per key state (up, down):
-  int len_[2] = {};             // run lengths told apart (the last holds all longer ones)
-  std::vector<double> go_[2];   // [d]: log-probability a run goes on to d + 1 ticks, summed
-  std::vector<double> end_[2];  // [d]: that, and the run ending at d + 1 ticks
-  double cap_stay_[2] = {};     // log-probability a run in the last state goes on a tick
-  double cap_leave_[2] = {};    // and that it ends
-  double sum_[2] = {};          // evidence for the key state summed up to the newest tick
+  int len_[2] = {};  // run lengths told apart (the last holds all longer ones)
+  using Doubles = std::vector<double, UninitAllocator<double>>;
+  Doubles go_[2];             // [d]: log-probability a run goes on to d + 1 ticks, summed
+  Doubles end_[2];            // [d]: that, and the run ending at d + 1 ticks
+  double cap_stay_[2] = {};   // log-probability a run in the last state goes on a tick
+  double cap_leave_[2] = {};  // and that it ends
+  double sum_[2] = {};        // evidence for the key state summed up to the newest tick
   // [start & mask_], written twice (there and one ring further) so that the
   // newest len_ starts stand in a row: the score on entry less sum_ before it.
-  std::vector<double> entry_[2];
+  Doubles entry_[2];
   double cap_[2] = {};           // score of the run in the last state
   long long cap_start_[2] = {};  // its start tick
   // [start & prev_mask_]: the start tick of the run before one that began then.
-  std::vector<long long> prev_[2];
+  std::vector<long long, UninitAllocator<long long>> prev_[2];
 };
 
 }  // namespace talvo

@@ -400,6 +400,33 @@ TEST(FineKeyDecisionTest, ShortMarkNowhereClearIsTakenBackWhole) {
   EXPECT_EQ(own[130], 0);
 }
 
+// --- channel power -------------------------------------------------------------
+
+// The channel filter, summed by the cluster itself, gives liquid's firfilt
+// values to the bit (the same products summed in the same order), through
+// several turns of its history and of the power rings.
+TEST(FineChannelPowerTest, ChannelFilterGivesLiquidsFirfiltValuesExactly) {
+  const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
+  ChannelPower power;
+  power.make(ChannelParams{}, d);
+  power.reset();
+  firfilt_crcf f = firfilt_crcf_create(const_cast<float*>(d.taps.data()), d.taps.size());
+  std::mt19937 g(11);
+  std::normal_distribution<float> n(0, 300);
+  int differ = 0;
+  for (long long v = 0; v < 3 * kRing; v++) {
+    const cfloat z(n(g), n(g));
+    cfloat y;
+    firfilt_crcf_push(f, z);
+    firfilt_crcf_execute(f, &y);
+    const double p = power.step(v, z);
+    differ += power.env(v) != y || p != std::norm(std::complex<double>(y.real(), y.imag()));
+  }
+  firfilt_crcf_destroy(f);
+  EXPECT_EQ(differ, 0);
+  EXPECT_GT(d.taps.size(), 20u);  // a filter of some length was compared
+}
+
 // --- the whole front end -------------------------------------------------------
 
 // The I/Q path (complex taps in the band filter, negative centres) gives the

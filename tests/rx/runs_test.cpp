@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -130,6 +131,37 @@ TEST(KeyRuns, FollowsAChangeOfSpeedAndResets) {
   r.reset();
   for (int t = 0; t < kLag; t++)
     EXPECT_FALSE(r.step(-1.0));
+}
+
+// A follower made without touching its memory (as a pool makes them) and
+// reset when handed out keys as one made ready; so does one handed out
+// again after another station used it at another speed.
+TEST(KeyRuns, AFollowerMadeUntouchedKeysAsOneMadeReady) {
+  std::mt19937 g(7);
+  std::normal_distribution<double> noise(0, 1.2);
+  const auto k = keying(12, 9);
+  std::vector<double> llr;
+  for (int v : k)
+    llr.push_back((v ? 1.0 : -1.0) + noise(g));
+  const auto run = [&](KeyRuns& r, double unit) {
+    r.set_unit(unit);
+    std::vector<int> out;
+    for (double x : llr)
+      out.push_back(r.step(x));
+    return out;
+  };
+  KeyRuns ready;
+  ready.make(60, kLag);
+  const std::vector<int> want = run(ready, kUnit);
+  KeyRuns pooled;
+  pooled.make(60, kLag, false);
+  pooled.reset();
+  EXPECT_EQ(run(pooled, kUnit), want);
+  pooled.reset();
+  run(pooled, 45);  // another station, another speed
+  pooled.reset();
+  EXPECT_EQ(run(pooled, kUnit), want);
+  EXPECT_GT(std::count(want.begin(), want.end(), 1), 100);  // it keyed
 }
 
 }  // namespace

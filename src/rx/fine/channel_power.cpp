@@ -38,7 +38,9 @@ ChannelDesign design_channel(const ChannelParams& p, int max_win) {
 void ChannelPower::make(const ChannelParams& p, const ChannelDesign& d) {
   short_ = p.short_ticks;
   long_ = p.long_ticks;
-  chan_.reset(firfilt_crcf_create(const_cast<float*>(d.taps.data()), d.taps.size()));
+  // Applied to the history oldest first: the taps reversed.
+  taps_.assign(d.taps.rbegin(), d.taps.rend());
+  hist_.resize(2 * taps_.size());
   raw_.resize(kRing);
   shrt_.resize(kRing);
   lng_.resize(kRing);
@@ -46,7 +48,8 @@ void ChannelPower::make(const ChannelParams& p, const ChannelDesign& d) {
 }
 
 void ChannelPower::reset() {
-  firfilt_crcf_reset(chan_.get());
+  std::fill(hist_.begin(), hist_.end(), cfloat{});
+  pos_ = 0;
   std::fill(raw_.begin(), raw_.end(), 0.0);
   std::fill(shrt_.begin(), shrt_.end(), 0.0);
   std::fill(lng_.begin(), lng_.end(), 0.0);
@@ -57,9 +60,19 @@ void ChannelPower::reset() {
 
 double ChannelPower::step(long long v, cfloat z) {
   const int m = kRingMask;
-  cfloat y;
-  firfilt_crcf_push(chan_.get(), z);
-  firfilt_crcf_execute(chan_.get(), &y);
+  const int len = static_cast<int>(taps_.size());
+  hist_[pos_] = z;
+  hist_[pos_ + len] = z;
+  if (++pos_ == len) pos_ = 0;
+  // Summed oldest first, in single precision, one product at a time.
+  const cfloat* x = hist_.data() + pos_;
+  const float* h = taps_.data();
+  float re = 0, im = 0;
+  for (int i = 0; i < len; i++) {
+    re += h[i] * x[i].real();
+    im += h[i] * x[i].imag();
+  }
+  const cfloat y(re, im);
   const double p = std::norm(std::complex<double>(y.real(), y.imag()));
   sum_short_ += p - raw_[(v - short_) & m];
   sum_long_ += p - raw_[(v - long_) & m];

@@ -63,11 +63,17 @@ class ChannelPower {
   double shrt(long long t) const { return shrt_[t & kRingMask]; }  // short average, units^2
   double lng(long long t) const { return lng_[t & kRingMask]; }    // long average, units^2
   cfloat env(long long t) const { return env_[t & kRingMask]; }    // envelope, units
+  const double* shrt_ring() const { return shrt_.data(); }         // [t & kRingMask]: shrt(t)
 
  private:
-  int short_ = 9;             // ticks in the short average
-  int long_ = 41;             // ticks in the long average
-  Firfilt chan_;              // channel filter at the tick rate
+  int short_ = 9;  // ticks in the short average
+  int long_ = 41;  // ticks in the long average
+  // The channel filter at the tick rate: its taps newest last, and the
+  // last taps_ envelopes written twice (at pos_ and pos_ + taps) so that
+  // they always stand oldest first at hist_ + pos_.
+  std::vector<float> taps_;
+  std::vector<cfloat> hist_;
+  int pos_ = 0;               // slot of the oldest envelope
   std::vector<double> raw_;   // ring: envelope power per tick, units^2
   std::vector<double> shrt_;  // ring: short average centred on the tick, units^2
   std::vector<double> lng_;   // ring: long average centred on the tick, units^2

@@ -27,8 +27,6 @@ Channeliser::~Channeliser() {
   if (band_iq_) firdecim_cccf_destroy(band_iq_);
   for (auto n : nco_)
     nco_crcf_destroy(n);
-  for (auto d : dec_)
-    dotprod_cccf_destroy(d);
 }
 
 void Channeliser::make(const ChanneliserParams& p, int sample_rate, int spt, bool iq,
@@ -101,7 +99,7 @@ void Channeliser::make(const ChanneliserParams& p, int sample_rate, int spt, boo
       const double k = static_cast<double>(len - 1 - i);
       taps[i] = std::polar(clu_taps_[len - 1 - i], static_cast<float>(w * k));
     }
-    dec_.push_back(dotprod_cccf_create(taps.data(), len));
+    dec_.insert(dec_.end(), taps.begin(), taps.end());
   }
 }
 
@@ -131,7 +129,7 @@ void Channeliser::make(const ChanneliserParams& p, const FilterBank& bank, int s
       const double kk = static_cast<double>(len - 1 - i);
       taps[i] = std::polar(clu_taps_[len - 1 - i], static_cast<float>(w * kk));
     }
-    dec_.push_back(dotprod_cccf_create(taps.data(), len));
+    dec_.insert(dec_.end(), taps.begin(), taps.end());
   }
   bank_hist_.resize(bank_ch_.size() * 2 * len);
   turns_.resize(1000);
@@ -215,7 +213,18 @@ void Channeliser::cluster(int q, cfloat* z, cfloat* turn) {
   cfloat* h = bank_
                   ? bank_hist_.data() + static_cast<std::size_t>(clu_ch_[q]) * 2 * clu_taps_.size()
                   : hist_.data();
-  dotprod_cccf_execute(dec_[q], h + hist_pos_, z);
+  // Summed oldest first, in single precision, one product at a time (as
+  // liquid's dotprod_cccf does).
+  const std::size_t len = clu_taps_.size();
+  const cfloat* x = h + hist_pos_;
+  const cfloat* w = dec_.data() + static_cast<std::size_t>(q) * len;
+  float re = 0, im = 0;
+  for (std::size_t i = 0; i < len; i++) {
+    const float a = w[i].real(), b = w[i].imag(), c = x[i].real(), d = x[i].imag();
+    re += a * c - b * d;
+    im += a * d + b * c;
+  }
+  *z = cfloat(re, im);
   if (bank_) {
     int& at = turn_at_[static_cast<std::size_t>(q)];
     *turn = turns_[static_cast<std::size_t>(at)];

@@ -122,10 +122,10 @@ class Channeliser {
   // The last clu_taps_.size() band samples, written twice (at pos and
   // pos + length) so that they always stand oldest first at hist + pos.
   std::vector<cfloat> hist_;
-  int hist_pos_ = 0;               // slot of the oldest band sample
-  int fill2_ = 0;                  // band samples since the last tick
-  std::vector<dotprod_cccf> dec_;  // [q]: taps h[k] exp(j w k), w = mixing(centre)
-  std::vector<nco_crcf> nco_;      // [q]: turns by -w d2 per tick
+  int hist_pos_ = 0;           // slot of the oldest band sample
+  int fill2_ = 0;              // band samples since the last tick
+  std::vector<cfloat> dec_;    // [q * taps + k]: h[k] exp(j w k), w = mixing(centre)
+  std::vector<nco_crcf> nco_;  // [q]: turns by -w d2 per tick
 };
 
 // Inline: it runs once per input frame.

@@ -149,10 +149,9 @@ void Subtractor::predict(long long v) {
   }
 }
 
-cfloat Subtractor::residue(int q, long long v) const {
+cfloat Subtractor::subtracted(int q, long long v) const {
   const auto& c = cl_[q];
   const cfloat zv = models_[q].zin(v);
-  if (!any_model_) return zv;  // nothing is subtracted anywhere
   std::complex<double> others = 0;
   for (std::size_t i = 0; i < c.sub.size(); i++) {
     const auto& o = cl_[c.sub[i]];

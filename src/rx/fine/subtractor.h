@@ -83,7 +83,10 @@ class Subtractor {
   // The models at the subtracted tick v, and how well each fits.
   void predict(long long v);
   // Cluster q's envelope at tick v less its neighbours' models.
-  cfloat residue(int q, long long v) const;
+  cfloat residue(int q, long long v) const {
+    if (!any_model_) return models_[q].zin(v);  // nothing is subtracted anywhere
+    return subtracted(q, v);
+  }
 
   // Per cluster: its model is subtracted, has run model_settle_ticks and
   // fits (as char, 1: yes); the edge guard beside it (power ratio).
@@ -112,6 +115,8 @@ class Subtractor {
     // that of sub[i] for what lies in both passbands.
     std::vector<std::complex<double>> sub_turn;
   };
+  cfloat subtracted(int q, long long v) const;  // residue() while some model is subtracted
+
   SubtractorParams p_;
   bool on_ = true;                                  // subtract at all
   double model_ = 1, dominated_ = 1, residue_ = 1;  // model_db etc. as power ratios

@@ -8,8 +8,10 @@ namespace talvo::fine {
 
 void RunsPool::make(int n, double max_unit, int lag) {
   runs_.resize(n);
+  // Each follower is reset as it is taken: until then its memory is not
+  // touched (most front ends of a wide span never follow a weak station).
   for (auto& r : runs_)
-    r.make(max_unit, lag);
+    r.make(max_unit, lag, false);
   free_.reserve(runs_.size());
 }
 
