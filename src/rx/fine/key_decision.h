@@ -7,9 +7,10 @@
 // an element; it sinks only where both halves of the window hold alike, so
 // a mark's falling edge does not pull it down and lengthen the mark, never
 // far below the recent marks' carrier (the noise after a strong station
-// does not key), and decays while key up. Nothing is absolute: decisions
-// depend on power ratios alone, so the same audio at any level gives the
-// same key states.
+// does not key) until that station has been quiet for ten dots and
+// another is heard on the cluster, and decays while key up. Nothing is
+// absolute: decisions depend on power ratios alone, so the same audio at
+// any level gives the same key states.
 //
 // A new mark's start is dated back over the ticks just before it that
 // stood nearly as high (at most 0.75 of a window, never within a dot of
