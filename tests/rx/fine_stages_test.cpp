@@ -380,25 +380,6 @@ TEST(FineKeyDecisionTest, HysteresisHoldsAMarkThroughADip) {
   EXPECT_GT(up, 10);
 }
 
-TEST(FineKeyDecisionTest, ShortMarkNowhereClearIsTakenBackWhole) {
-  std::vector<double> pd(400, 1.0);
-  for (int t = 100; t < 130; t++)
-    pd[t] = 100;
-  // A leak: no tick of it clear of the guards.
-  std::vector<bool> clear(pd.size(), true);
-  for (int t = 95; t < 135; t++)
-    clear[t] = false;
-  const std::vector<double> leak = decide(pd, clear);
-  for (int t = 0; t < 400; t++)
-    EXPECT_EQ(leak[t], 0) << t;
-  // The same mark clear keys all its ticks.
-  const std::vector<double> own = decide(pd, std::vector<bool>(pd.size(), true));
-  for (int t = 100; t < 130; t++)
-    EXPECT_GT(own[t], 0) << t;
-  EXPECT_EQ(own[99], 0);
-  EXPECT_EQ(own[130], 0);
-}
-
 // A strong station (carrier 40 dB over the element noise) keys ten
 // dot-long marks and falls quiet; 400 ticks (20 dots) later a station
 // 20 dB weaker keys, its power heard (acquiring the cluster) at heard_p
@@ -471,6 +452,25 @@ TEST(FineKeyDecisionTest, WeakStationKeysOnceTheStrongOneIsQuietAndItIsHeard) {
   // The strong marks themselves key whole either way.
   for (int i = 0; i < 10; i++)
     EXPECT_GE(keyed(heard.key, 100 + 40 * i, 120 + 40 * i), 19) << "strong mark " << i;
+}
+
+TEST(FineKeyDecisionTest, ShortMarkNowhereClearIsTakenBackWhole) {
+  std::vector<double> pd(400, 1.0);
+  for (int t = 100; t < 130; t++)
+    pd[t] = 100;
+  // A leak: no tick of it clear of the guards.
+  std::vector<bool> clear(pd.size(), true);
+  for (int t = 95; t < 135; t++)
+    clear[t] = false;
+  const std::vector<double> leak = decide(pd, clear);
+  for (int t = 0; t < 400; t++)
+    EXPECT_EQ(leak[t], 0) << t;
+  // The same mark clear keys all its ticks.
+  const std::vector<double> own = decide(pd, std::vector<bool>(pd.size(), true));
+  for (int t = 100; t < 130; t++)
+    EXPECT_GT(own[t], 0) << t;
+  EXPECT_EQ(own[99], 0);
+  EXPECT_EQ(own[130], 0);
 }
 
 // --- the whole front end -------------------------------------------------------
