@@ -400,7 +400,7 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n) 
   const double ps = c.power.shrt(at);
   const double pl = c.power.lng(at);
   const bool clear = guards.step(q, ps, sub.settled(), sub.sub_guard()).clear;
-  c.acq.step(clear, c.power.raw(at), pl, ps, n, c.nf.blocks(), group.slow());
+  const bool heard = c.acq.step(clear, c.power.raw(at), pl, ps, n, c.nf.blocks(), group.slow());
   const fine::ElementStat es = c.car.step(at, clear, n, c.dot.unit(), c.key.level(), c.power);
   if (c.weak.claim(runs, c.car.carrier(), es.along, es.csnr)) {
     const double y = c.car.along_part(c.power.env(at), es.along);
@@ -412,6 +412,8 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n) 
   fine::KeyInput in;
   in.clear = clear;
   in.ready = c.acq.spend();
+  in.heard = heard;
+  in.heard_p = pl - n;
   in.pd = es.pd;
   in.nd = es.nd;
   in.body = es.body;
@@ -423,7 +425,7 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n) 
   if (r.mark > 0) {
     // A finished mark teaches the speed (DotLength) and the carrier's power.
     c.dot.step(r.mark);
-    c.car.learn_mark(r.mark, c.dot.unit(), at, n, c.power);
+    c.car.learn_mark(r.mark, c.dot.unit(), at, n, c.power, r.other);
   }
   c.nf.step(at, c.key.down(), c.key.run(), risen.rose(), c.power);
 }

@@ -281,5 +281,71 @@ TEST(FinePileup, WeakFastStationAloneCopied) {
   }
 }
 
+// The fewest edits that turn `want` into some stretch of `text` (Sellers).
+int edits_within(const std::string& want, const std::string& text) {
+  std::vector<int> col(want.size() + 1);
+  for (std::size_t i = 0; i <= want.size(); i++)
+    col[i] = static_cast<int>(i);
+  int best = col.back();
+  for (char ch : text) {
+    int diag = col[0];
+    col[0] = 0;  // a stretch may start anywhere
+    for (std::size_t i = 1; i <= want.size(); i++) {
+      const int up = col[i];
+      col[i] = std::min({col[i] + 1, col[i - 1] + 1, diag + (want[i - 1] == ch ? 0 : 1)});
+      diag = up;
+    }
+    best = std::min(best, col.back());
+  }
+  return best;
+}
+
+// A weak runner (+5 dB, 28 WPM) and its caller 18 Hz off and 19 dB stronger
+// taking turns on one cluster, as in a contest: once the caller stops
+// keying, every over of the runner is copied again. (The key-down level was
+// held no lower than 12 dB under the caller's carrier for as long as the
+// runner keyed under it: the runner's later overs were lost whole.)
+TEST(FinePileup, WeakRunnerCopiedBetweenItsStrongCallersOvers) {
+  struct Over {
+    bool caller;
+    const char* text;
+  } overs[] = {{false, "cq test ok1xyz ok1xyz"},
+               {true, "g4abc"},
+               {false, "g4abc 5nn 14"},
+               {true, "tu 5nn 9"},
+               {false, "tu ok1xyz test"},
+               {false, "cq test ok1xyz"},
+               {true, "g4abc"},
+               {false, "g4abc 5nn 15"}};
+  const double amp = 1000;
+  std::vector<test::KeyedTone> tones;
+  double t = 0.8;
+  for (std::size_t i = 0; i < std::size(overs); i++) {
+    test::MorseSignal m;
+    m.text = overs[i].text;
+    m.freq = overs[i].caller ? 718 : 700;
+    m.cpm = overs[i].caller ? 125 : 140;
+    m.amp = overs[i].caller ? amp * std::pow(10.0, 19.0 / 20) : amp;
+    m.start = t;
+    m.seed = 5 + static_cast<uint32_t>(i);
+    test::Keyed k = test::morse(m);
+    k.tone.phase = 0.3 * static_cast<double>(i);
+    tones.push_back(k.tone);
+    t = k.end + 0.5;
+  }
+  const auto audio = test::render(tones, t + 1, test::noise_for_snr(amp, 5), 37);
+  test::SampleSource src(audio);
+  const auto r = decode_recording(src, fine_span(500, 900), nullptr);
+  const ClusterResult* c = at(r, 700);
+  ASSERT_NE(c, nullptr);
+  const std::string got = test::normalise(c->text);
+  for (std::size_t i = 2; i < std::size(overs); i++) {
+    if (overs[i].caller) continue;
+    const std::string want = overs[i].text;
+    EXPECT_LE(edits_within(want, got), 0.2 * static_cast<double>(want.size()))
+        << "runner's \"" << want << "\" in: " << c->text;
+  }
+}
+
 }  // namespace
 }  // namespace talvo

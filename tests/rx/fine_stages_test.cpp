@@ -381,6 +381,80 @@ TEST(FineKeyDecisionTest, HysteresisHoldsAMarkThroughADip) {
   EXPECT_GT(up, 10);
 }
 
+// A strong station (carrier 40 dB over the element noise) keys ten
+// dot-long marks and falls quiet; 400 ticks (20 dots) later a station
+// 20 dB weaker keys, its power heard (acquiring the cluster) at heard_p
+// over the noise, or not heard at all (heard_p 0). The key states of the
+// weak marks, and the marks the decision called another station's.
+struct AfterStrong {
+  std::vector<double> key;  // key state per tick, hold_back_ticks late
+  std::vector<int> other;   // ticks at which a mark judged another station's ended
+};
+
+AfterStrong after_strong(double heard_p) {
+  const KeyDecisionParams p;
+  KeyDecision key;
+  key.make(p);
+  key.reset();
+  std::vector<double> pd(1400, 1.0);
+  for (int i = 0; i < 10; i++)
+    for (int t = 100 + 40 * i; t < 120 + 40 * i; t++)
+      pd[t] = 10001;
+  for (int i = 0; i < 8; i++)
+    for (int t = 900 + 40 * i; t < 920 + 40 * i; t++)
+      pd[t] = 101;
+  AfterStrong r;
+  r.key.assign(pd.size(), 0.0);
+  const long long n = static_cast<long long>(pd.size());
+  for (long long at = 0; at < n + p.hold_back_ticks; at++) {
+    if (at >= p.hold_back_ticks) r.key[at - p.hold_back_ticks] = key.held(at);
+    key.open(at);
+    KeyInput in;
+    in.clear = true;
+    in.ready = true;
+    in.pd = at < n ? pd[at] : 1.0;
+    in.nd = 1;
+    in.body = true;
+    in.win = 15;
+    in.unit = 20;
+    in.carrier = 10000;
+    in.heard = heard_p > 0 && at < n && pd[at] > 50;
+    in.heard_p = heard_p;
+    if (key.step(at, in).other) r.other.push_back(static_cast<int>(at));
+  }
+  return r;
+}
+
+int keyed(const std::vector<double>& key, int from, int to) {
+  int k = 0;
+  for (int t = from; t < to; t++)
+    k += key[t] > 0;
+  return k;
+}
+
+TEST(FineKeyDecisionTest, WeakStationKeysOnceTheStrongOneIsQuietAndItIsHeard) {
+  // Heard 20 dB over the noise: every weak mark keys (after the first,
+  // whose start the floor still held) and the first is another station's.
+  const AfterStrong heard = after_strong(100);
+  for (int i = 1; i < 8; i++)
+    EXPECT_GE(keyed(heard.key, 900 + 40 * i, 920 + 40 * i), 18) << "weak mark " << i;
+  EXPECT_EQ(keyed(heard.key, 480, 900), 0) << "the quiet between";
+  ASSERT_FALSE(heard.other.empty());
+  EXPECT_GT(heard.other[0], 900);
+  EXPECT_LT(heard.other[0], 1000);
+  // Not heard (power the acquisition does not take for a station, as the
+  // noise after a strong station), or heard 30 dB under the carrier (a
+  // codec's product of it): the floor 12 dB under the carrier holds.
+  for (double h : {0.0, 10.0}) {
+    const AfterStrong quiet = after_strong(h);
+    EXPECT_EQ(keyed(quiet.key, 880, 1400), 0) << h;
+    EXPECT_TRUE(quiet.other.empty()) << h;
+  }
+  // The strong marks themselves key whole either way.
+  for (int i = 0; i < 10; i++)
+    EXPECT_GE(keyed(heard.key, 100 + 40 * i, 120 + 40 * i), 19) << "strong mark " << i;
+}
+
 TEST(FineKeyDecisionTest, ShortMarkNowhereClearIsTakenBackWhole) {
   std::vector<double> pd(400, 1.0);
   for (int t = 100; t < 130; t++)

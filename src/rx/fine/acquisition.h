@@ -35,8 +35,10 @@ class Acquisition {
   void reset();
   // Tick judged: clear of the guards, its power raw, long and short
   // averages pl and ps, the noise floor n (units^2) from `blocks` blocks,
-  // and the group's typical mean power over the floors.
-  void step(bool clear, double raw, double pl, double ps, double n, int blocks, double group_slow);
+  // and the group's typical mean power over the floors. True when the
+  // tick's power would acquire the cluster from cold (acquire_db, which
+  // noise alone practically never reaches), ready or not.
+  bool step(bool clear, double raw, double pl, double ps, double n, int blocks, double group_slow);
   // A tick of a cluster asleep (rx/fine/watch.h): its mean power follows.
   void rest(double raw) { slow_ += p_.slow_track * (raw - slow_); }
   // Ready this tick (one tick of readiness is used up).
@@ -58,14 +60,16 @@ class Acquisition {
 };
 
 // Inline: it runs on every cluster every tick.
-inline void Acquisition::step(bool clear, double raw, double pl, double ps, double n, int blocks,
+inline bool Acquisition::step(bool clear, double raw, double pl, double ps, double n, int blocks,
                               double group_slow) {
   // Ready to key: the long average stands clearly above the noise, and
   // the short one too (not a neighbour's key edge inside the long window).
   if (clear) slow_ += p_.slow_track * (raw - slow_);
   const bool slow = blocks >= p_.slow_blocks && slow_ > n * group_slow * slow_ratio_;
   const double acq = n * (ready_ > 0 || slow ? stay_ : acquire_);
-  if (clear && pl > acq && ps > n * stay_) ready_ = p_.hold_ticks;
+  if (!(clear && pl > acq && ps > n * stay_)) return false;
+  ready_ = p_.hold_ticks;
+  return pl > n * acquire_;
 }
 
 }  // namespace talvo::fine

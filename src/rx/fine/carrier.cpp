@@ -96,7 +96,14 @@ void Carrier::learn_tone(const ChannelPower& power, long long at) {
   rot_n_ = std::min(rot_n_ + 1, p_.tone_ticks);
 }
 
-void Carrier::learn_mark(int run, double unit, long long at, double n, const ChannelPower& power) {
+void Carrier::learn_mark(int run, double unit, long long at, double n, const ChannelPower& power,
+                         bool afresh) {
+  if (afresh) {
+    rot_ = 0;
+    rot_n_ = 0;
+    phase_n_ = 0;
+    carrier_ = 0;
+  }
   if (run >= std::max(static_cast<double>(p_.report_min_ticks), p_.report_dots * unit)) {
     const int len = std::min(run, p_.report_max_ticks);
     double a = 0;

@@ -81,7 +81,11 @@ class Carrier {
   // A clear key-down tick inside a mark: the phase advance.
   void learn_tone(const ChannelPower& power, long long at);
   // A mark of `run` ticks ended at tick at (dot length unit, floor n).
-  void learn_mark(int run, double unit, long long at, double n, const ChannelPower& power);
+  // afresh: it is another station's than the marks before (KeyResult::other):
+  // the tone, phase and carrier learnt so far are dropped, and are learnt
+  // anew from this mark on.
+  void learn_mark(int run, double unit, long long at, double n, const ChannelPower& power,
+                  bool afresh);
 
   // The envelope e's part along the carrier, over the carrier's magnitude.
   double along_part(cfloat e, double along) const {

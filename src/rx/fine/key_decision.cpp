@@ -13,6 +13,9 @@ void KeyDecision::make(const KeyDecisionParams& p) {
   soft_ = undb(-p.soft_db);
   soft_mean_ = undb(-p.soft_mean_db);
   level_floor_ = undb(p.level_floor_db);
+  floor_near_ = undb(p.floor_near_db);
+  other_ = undb(p.other_db);
+  heard_ = undb(p.heard_db);
   decay_ = undb(-p.decay_db_per_s / kTickRate);
   tent_.resize(kRing);
   stat_.resize(kRing);
@@ -22,6 +25,10 @@ void KeyDecision::reset() {
   std::fill(tent_.begin(), tent_.end(), 0.0);
   std::fill(stat_.begin(), stat_.end(), 0.0);
   last_down_ = -(1 << 20);
+  last_near_ = -(1 << 20);
+  lifted_ = false;
+  run_quiet_ = false;
+  run_lifted_ = false;
   run_start_ = 0;
   run_clear_ = 0;
   soft_start_ = -1;
@@ -51,7 +58,7 @@ KeyResult KeyDecision::step(long long at, const KeyInput& in) {
     // noise (whose statistic is exponential) to key often. The level
     // never sinks far below that of the recent marks, so that the noise
     // after a strong station does not key.
-    const double lv = std::max({level_, nd, in.carrier > 0 ? nd + in.carrier * level_floor_ : 0.0});
+    const double lv = std::max({level_, nd, nd + carrier_floor(at, in)});
     // Key down needs floor_db over the element noise; a mark already
     // running holds down to stay_floor_db (a dip of noise does not split it).
     const double rel = nd + p_.fraction * (lv - nd);
@@ -64,8 +71,22 @@ KeyResult KeyDecision::step(long long at, const KeyInput& in) {
   }
   soft_run(at, in, soft, down, start);
   const KeyResult r = down ? mark(at, in, back) : gap(at, in);
+  run_lifted_ = run_lifted_ || lifted_;
+  if (in.carrier > 0 && pd > nd + in.carrier * floor_near_) {
+    last_near_ = at;
+    lifted_ = false;
+  }
   down_ = down;
   return r;
+}
+
+// The least key-down level over the noise the recent marks' carrier
+// allows, units^2: level_floor under it, until a station is heard after
+// the carrier's station fell quiet.
+double KeyDecision::carrier_floor(long long at, const KeyInput& in) {
+  if (in.carrier <= 0) return 0;
+  if (in.heard && in.heard_p > in.carrier * heard_ && quiet(at, in)) lifted_ = true;
+  return lifted_ ? 0.0 : in.carrier * level_floor_;
 }
 
 // A run over the soft threshold, key up all along: keyed when it lasted
@@ -103,6 +124,8 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
   if (!down_) {
     run_start_ = at;
     run_clear_ = 0;
+    run_quiet_ = quiet(at, in);
+    run_lifted_ = false;
     // Its start, late against the key-down floor on a weak station,
     // goes back to where the statistic first stood near the threshold
     // half way to the level (the key states still wait).
@@ -140,6 +163,11 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
 // hardly any of it was clear, or teaches when it was.
 KeyResult KeyDecision::gap(long long at, const KeyInput& in) {
   KeyResult r;
+  // The mark just ended, after the carrier's station fell quiet, at a
+  // level far from that carrier: another station keys on the cluster.
+  const double over = level_ - in.nd;
+  r.other = down_ && run_quiet_ && run_lifted_ && in.carrier > 0 &&
+            (over < in.carrier / other_ || over > in.carrier * other_);
   level_ = std::max(in.nd, level_ * decay_);
   if (down_) last_down_ = at - 1;
   if (down_ && run_clear_ < p_.clear_ticks && run_ <= p_.max_click_ticks) {
@@ -149,6 +177,8 @@ KeyResult KeyDecision::gap(long long at, const KeyInput& in) {
       tent_[u & kRingMask] = 0;
   } else if (down_ && run_clear_ >= p_.clear_ticks) {
     r.mark = run_;
+  } else {
+    r.other = false;
   }
   run_ = 0;
   return r;

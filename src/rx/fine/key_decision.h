@@ -7,9 +7,10 @@
 // an element; it sinks only where both halves of the window hold alike, so
 // a mark's falling edge does not pull it down and lengthen the mark, never
 // far below the recent marks' carrier (the noise after a strong station
-// does not key), and decays while key up. Nothing is absolute: decisions
-// depend on power ratios alone, so the same audio at any level gives the
-// same key states.
+// does not key) until that station has been quiet for ten dots and
+// another is heard on the cluster, and decays while key up. Nothing is
+// absolute: decisions depend on power ratios alone, so the same audio at
+// any level gives the same key states.
 //
 // A new mark's start is dated back over the ticks just before it that
 // stood nearly as high (at most 0.75 of a window, never within a dot of
@@ -41,6 +42,20 @@ struct KeyDecisionParams {
   double track = 0.15;          // key-down level tracking weight per tick
   double decay_db_per_s = 40;   // key-down level decay while key up, dB/s
   double level_floor_db = -12;  // key-down level kept above the marks' carrier, dB
+  // That floor stands while marks near the carrier come (within
+  // floor_near_db of it) and for floor_hold_dots dots after the last (more
+  // than a word gap). Once the station that set the carrier has been quiet that
+  // long, the first tick whose power acquires the cluster (a station
+  // there, not the noise: acquisition.h) and stands within heard_db of
+  // the carrier (not a codec's product of it) lifts the floor, so a weaker
+  // station on the cluster keys again; the noise after the strong one
+  // still does not. A clear mark begun in such a quiet whose level stands
+  // more than other_db from the carrier is the other station's: the
+  // cluster learns its tone, phase and carrier afresh (KeyResult::other).
+  double floor_near_db = -6;    // dB
+  double floor_hold_dots = 10;  // dots
+  double other_db = 10;         // dB
+  double heard_db = -28;        // dB
   int max_click_ticks = 40;     // ticks, longest mark dropped when nowhere clear
   int clear_ticks = 4;          // clear ticks that make a mark this cluster's own
   int hold_back_ticks = 42;     // ticks a key state waits for its mark to be judged
@@ -66,6 +81,8 @@ struct KeyDecisionParams {
 struct KeyInput {
   bool clear = false;  // the tick is clear of the guards
   bool ready = false;  // the cluster may key (acquired)
+  bool heard = false;  // the tick's power acquires the cluster (Acquisition::step)
+  double heard_p = 0;  // that power (the long average) over the noise floor, units^2
   double pd = 0;       // the element statistic, units^2
   double nd = 0;       // its noise part, units^2
   bool body = false;   // the window lies in a mark's body
@@ -75,8 +92,9 @@ struct KeyInput {
 };
 
 struct KeyResult {
-  bool tone = false;  // a clear tick inside a mark: it teaches the tone
-  int mark = 0;       // > 0: a clear mark this many ticks long ended (it teaches the speed)
+  bool tone = false;   // a clear tick inside a mark: it teaches the tone
+  int mark = 0;        // > 0: a clear mark this many ticks long ended (it teaches the speed)
+  bool other = false;  // that mark is another station's than the carrier's (see other_db)
 };
 
 // The key state value of a tick whose statistic is p over noise nd: 100 *
@@ -108,6 +126,11 @@ class KeyDecision {
   double level() const { return level_; }                          // key-down level, units^2
 
  private:
+  double carrier_floor(long long at, const KeyInput& in);
+  // The carrier's station has keyed nothing near it for floor_hold_dots.
+  bool quiet(long long at, const KeyInput& in) const {
+    return static_cast<double>(at - last_near_) > p_.floor_hold_dots * in.unit;
+  }
   void soft_run(long long at, const KeyInput& in, bool on, bool down, double start);
   KeyResult mark(long long at, const KeyInput& in, double back);
   KeyResult gap(long long at, const KeyInput& in);
@@ -115,11 +138,18 @@ class KeyDecision {
   KeyDecisionParams p_;
   double stay_floor_ = 1, floor_ = 1, hyst_ = 1, back_ = 1, soft_ = 1, soft_mean_ = 1;  // ratios
   double level_floor_ = 1;     // level_floor_db as a power ratio
+  double floor_near_ = 1;      // floor_near_db as a power ratio
+  double other_ = 1;           // other_db as a power ratio
+  double heard_ = 1;           // heard_db as a power ratio
   double decay_ = 1;           // the level's decay per tick
   std::vector<double> tent_;   // ring: key state as judged, before marks are checked
   std::vector<double> stat_;   // ring: element statistic of each tick judged, units^2
   long long run_start_ = 0;    // tick the current key-down run began
   long long last_down_ = 0;    // the last key-down tick of the previous run
+  long long last_near_ = 0;    // the last tick whose statistic stood near the carrier
+  bool lifted_ = false;        // a station was heard in the carrier's quiet: no floor
+  bool run_quiet_ = false;     // the current run began in the carrier's quiet
+  bool run_lifted_ = false;    // the floor was lifted during the current run
   int run_clear_ = 0;          // ticks of the current run clear of every guard
   long long soft_start_ = -1;  // tick a run over the soft threshold began (key up); -1: none
   double soft_sum_ = 0;        // that run's statistic over the start threshold, summed
