@@ -330,11 +330,20 @@ void FineFrontEnd::State::tick_done(int frame) {
   sub.predict(v);
   for (int q = 0; q < k; q++) {
     auto& c = cl[q];
-    c.power.step(v, sub.residue(q, v));
-    if (!sleeps) continue;
+    if (!sleeps) {
+      c.power.step(v, sub.residue(q, v));
+      continue;
+    }
+    // Asleep, only watched: its channel filter runs every few ticks, and
+    // when it wakes the filter runs again over the ticks still held.
+    if (watch.awake(q))
+      c.power.step(v, sub.residue(q, v));
+    else
+      c.power.rest(v, sub.residue(q, v));
     const double n = floor_of(c);
     const bool busy = c.acq.ready() || c.key.down() || c.key.run() > 0 || c.acq.present(n);
     watch.step(q, c.power.shrt(v - (kShort - 1) / 2), c.power.lng(v - (kLong - 1) / 2), n, busy);
+    if (c.power.rested() && watch.awake(q)) c.power.prime(v);
   }
   judge(v - decide_lag, nticks);
   nticks++;

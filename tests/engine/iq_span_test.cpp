@@ -75,5 +75,28 @@ TEST(EngineIq, BatchesAndThreadsGiveTheSameEventsBehindTheFilterBank) {
   EXPECT_EQ(decode(iq, kRate, centres, 777, 3), one);
 }
 
+// A station that begins after seconds of noise finds its cluster asleep
+// (only watched, its channel filter run every few ticks): the watch wakes
+// it and the chain is primed from the envelopes held, so the station is
+// copied from its first character, on both sides of the dial.
+TEST(EngineIq, AStationOnASleepingClusterIsCopiedFromItsFirstCharacter) {
+  constexpr int kRate = 96000;
+  const std::vector<test::Station> st = {{2000, 24, "vvv de dl1abc k", 5.0},
+                                         {-3000, 30, "test ok1xyz", 6.3}};
+  const double amp = 2000;
+  const auto iq = test::render(test::station_tones(st, amp, 0.7), test::stations_end(st) + 1,
+                               amp * 0.15, 7, {}, true, kRate);
+  std::vector<int> centres = span_centres(-4000, 3000);
+  std::vector<ClusterResult> r;
+  decode(iq, kRate, centres, Engine::kBatch, 2, &r);
+  for (const auto& s : st) {
+    const auto c = std::find_if(r.begin(), r.end(), [&](const ClusterResult& x) {
+      return x.center_hz == static_cast<int>(s.hz);
+    });
+    ASSERT_NE(c, r.end());
+    EXPECT_EQ(c->text, s.text) << s.hz;
+  }
+}
+
 }  // namespace
 }  // namespace talvo

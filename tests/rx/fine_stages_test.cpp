@@ -18,6 +18,7 @@
 #include "rx/fine/key_decision.h"
 #include "rx/fine/noise_floor.h"
 #include "rx/fine/subtractor.h"
+#include "rx/fine/watch.h"
 #include "support/fine_run.h"
 #include "support/morse.h"
 #include "support/render.h"
@@ -499,6 +500,86 @@ TEST(FineChannelPowerTest, ChannelFilterGivesLiquidsFirfiltValuesExactly) {
   firfilt_crcf_destroy(f);
   EXPECT_EQ(differ, 0);
   EXPECT_GT(d.taps.size(), 20u);  // a filter of some length was compared
+}
+
+// A cluster asleep filters its envelope only every few ticks; woken, it is
+// primed from the envelopes held, and its rings stand as those of a cluster
+// that filtered every tick: the powers and envelopes to the bit, the
+// averages to rounding, over the ticks the ring still holds and on.
+TEST(FineChannelPowerTest, AWokenClusterIsPrimedAsIfItHadNeverSlept) {
+  const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
+  ChannelPower awake, rested;
+  awake.make(ChannelParams{}, d);
+  rested.make(ChannelParams{}, d);
+  awake.reset();
+  rested.reset();
+  std::mt19937 g(5);
+  std::normal_distribution<float> n(0, 300);
+  const long long wake = 3 * kRing + 17;
+  const int len = static_cast<int>(d.taps.size());
+  const long long first = wake - (kRing - len - 1);  // the oldest tick primed
+  int held = 0, differ = 0, off = 0;
+  auto compare = [&](long long from, long long to) {
+    for (long long u = from; u <= to; u++) {
+      differ += awake.raw(u) != rested.raw(u) || awake.env(u) != rested.env(u);
+      off += std::abs(awake.shrt(u) - rested.shrt(u)) > 1e-9 * awake.shrt(u);
+      off += std::abs(awake.lng(u) - rested.lng(u)) > 1e-9 * awake.lng(u);
+    }
+  };
+  for (long long v = 0; v < wake + 2 * kRing; v++) {
+    const cfloat z(n(g), n(g));
+    awake.step(v, z);
+    if (v > wake) {
+      rested.step(v, z);
+      continue;
+    }
+    rested.rest(v, z);
+    held += rested.raw(v) != awake.raw(v);
+    if (v < wake) continue;
+    EXPECT_TRUE(rested.rested());
+    rested.prime(v);
+    EXPECT_FALSE(rested.rested());
+    compare(first + ChannelParams{}.long_ticks, v - (ChannelParams{}.long_ticks - 1) / 2);
+  }
+  compare(wake + kRing, wake + 2 * kRing - ChannelParams{}.long_ticks);
+  EXPECT_GT(held, wake / 2);  // asleep, most ticks held the power filtered before
+  EXPECT_EQ(differ, 0);
+  EXPECT_EQ(off, 0);
+}
+
+// --- watch ---------------------------------------------------------------------
+
+// Power over the floor wakes a cluster; if it never got busy it sleeps
+// probe_ticks after the last power over the floor, and once busy it lingers
+// linger_ticks.
+TEST(FineWatchTest, PowerAloneWakesForAProbeABusyClusterLingers) {
+  const WatchParams p;
+  ASSERT_LT(p.probe_ticks, p.linger_ticks);
+  Watch w;
+  w.make(p, 2);
+  w.reset();
+  EXPECT_FALSE(w.awake(0));
+  const double n = 1, quiet = 1.5, loud = 10;  // units^2: floor, noise, a station
+  for (int q = 0; q < 2; q++)
+    w.step(q, loud, quiet, n, false);
+  w.step(1, quiet, quiet, n, true);  // cluster 1 got busy
+  int last0 = -1, last1 = -1;
+  for (int t = 1; t <= p.linger_ticks + 5; t++) {
+    w.step(0, quiet, quiet, n, false);
+    w.step(1, quiet, quiet, n, false);
+    if (w.awake(0)) last0 = t;
+    if (w.awake(1)) last1 = t;
+  }
+  EXPECT_EQ(last0, p.probe_ticks - 1);
+  EXPECT_EQ(last1, p.linger_ticks - 1);
+  // A cluster asleep again wakes again, and its probe starts afresh.
+  w.step(0, quiet, loud, n, false);
+  EXPECT_TRUE(w.awake(0));
+  for (int t = 1; t < p.probe_ticks; t++)
+    w.step(0, quiet, quiet, n, false);
+  EXPECT_TRUE(w.awake(0));
+  w.step(0, quiet, quiet, n, false);
+  EXPECT_FALSE(w.awake(0));
 }
 
 // --- the whole front end -------------------------------------------------------

@@ -45,6 +45,8 @@ void ChannelPower::make(const ChannelParams& p, const ChannelDesign& d) {
   shrt_.resize(kRing);
   lng_.resize(kRing);
   env_.resize(kRing);
+  zin_.resize(kRing);
+  rest_ = p.rest_ticks;
 }
 
 void ChannelPower::reset() {
@@ -56,15 +58,23 @@ void ChannelPower::reset() {
   std::fill(env_.begin(), env_.end(), cfloat{});
   sum_short_ = 0;
   sum_long_ = 0;
+  std::fill(zin_.begin(), zin_.end(), cfloat{});
+  rested_ = false;
+  held_p_ = 0;
+  held_y_ = cfloat{};
 }
 
-double ChannelPower::step(long long v, cfloat z) {
-  const int m = kRingMask;
+void ChannelPower::push(long long v, cfloat z) {
   const int len = static_cast<int>(taps_.size());
   hist_[pos_] = z;
   hist_[pos_ + len] = z;
   if (++pos_ == len) pos_ = 0;
+  zin_[v & kRingMask] = z;
+}
+
+cfloat ChannelPower::filtered() const {
   // Summed oldest first, in single precision, one product at a time.
+  const int len = static_cast<int>(taps_.size());
   const cfloat* x = hist_.data() + pos_;
   const float* h = taps_.data();
   float re = 0, im = 0;
@@ -72,12 +82,14 @@ double ChannelPower::step(long long v, cfloat z) {
     re += h[i] * x[i].real();
     im += h[i] * x[i].imag();
   }
-  const cfloat y(re, im);
-  const double p = std::norm(std::complex<double>(y.real(), y.imag()));
+  return cfloat(re, im);
+}
+
+void ChannelPower::average(long long v, double p) {
+  const int m = kRingMask;
   sum_short_ += p - raw_[(v - short_) & m];
   sum_long_ += p - raw_[(v - long_) & m];
   raw_[v & m] = p;
-  env_[v & m] = y;
   if ((v & m) == 0) {  // once round the ring, sum afresh: no rounding drift
     sum_short_ = sum_long_ = 0;
     for (int j = 0; j < long_; j++)
@@ -86,7 +98,56 @@ double ChannelPower::step(long long v, cfloat z) {
   }
   shrt_[(v - (short_ - 1) / 2) & m] = sum_short_ / short_;
   lng_[(v - (long_ - 1) / 2) & m] = sum_long_ / long_;
+}
+
+double ChannelPower::step(long long v, cfloat z) {
+  push(v, z);
+  const cfloat y = filtered();
+  const double p = std::norm(std::complex<double>(y.real(), y.imag()));
+  env_[v & kRingMask] = y;
+  average(v, p);
   return p;
+}
+
+void ChannelPower::rest(long long v, cfloat z) {
+  push(v, z);
+  rested_ = true;
+  if (v % rest_ == 0) {
+    held_y_ = filtered();
+    held_p_ = std::norm(std::complex<double>(held_y_.real(), held_y_.imag()));
+  }
+  env_[v & kRingMask] = held_y_;
+  average(v, held_p_);
+}
+
+void ChannelPower::prime(long long v) {
+  rested_ = false;
+  const int m = kRingMask;
+  const int len = static_cast<int>(taps_.size());
+  // The ticks whose whole filter history is still in the envelope's ring.
+  const long long first = std::max(0LL, v - (kRing - len - 1));
+  for (long long u = first; u <= v; u++) {
+    float re = 0, im = 0;
+    for (int i = 0; i < len; i++) {
+      const long long w = u - (len - 1) + i;
+      const cfloat x = w < 0 ? cfloat{} : zin_[w & m];
+      re += taps_[i] * x.real();
+      im += taps_[i] * x.imag();
+    }
+    env_[u & m] = cfloat(re, im);
+    raw_[u & m] = std::norm(std::complex<double>(re, im));
+  }
+  // The averages whose windows lie within the ticks filtered again.
+  for (int pass = 0; pass < 2; pass++) {
+    const int w = pass == 0 ? short_ : long_;
+    std::vector<double>& ring = pass == 0 ? shrt_ : lng_;
+    double sum = 0;
+    for (long long u = first; u <= v; u++) {
+      sum += raw_[u & m] - (u - w >= first ? raw_[(u - w) & m] : 0.0);
+      if (u - w + 1 >= first) ring[(u - (w - 1) / 2) & m] = sum / w;
+    }
+    (pass == 0 ? sum_short_ : sum_long_) = sum;
+  }
 }
 
 }  // namespace talvo::fine

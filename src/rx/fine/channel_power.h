@@ -10,7 +10,14 @@
 // all clusters) also gives the noise bandwidth and the mean power of a
 // coherent average of w ticks of white noise through it.
 //
-// Life cycle: design once, make per cluster, reset, step once a tick.
+// A cluster asleep (watch.h) is only watched: rest() takes its envelope in
+// every tick but filters it only every rest_ticks ticks, the power held in
+// between (the filter passes +-30 Hz, so its power changes little over a
+// few ticks). When it wakes, prime() filters again every tick still in the
+// envelope's ring, and the rings stand as if it had never slept.
+//
+// Life cycle: design once, make per cluster, reset, step (or rest) once a
+// tick.
 #pragma once
 
 #include <complex>
@@ -30,6 +37,7 @@ struct ChannelParams {
   double stop_db = 55;   // dB, channel filter's stop band (from 48 Hz)
   int short_ticks = 9;   // ticks in the short (element) power average, odd
   int long_ticks = 41;   // ticks in the long (dash) power average, odd
+  int rest_ticks = 4;    // ticks between two filter outputs of a cluster asleep
 };
 
 // The channel filter, as every cluster uses it.
@@ -58,6 +66,12 @@ class ChannelPower {
   // and returns its power, units^2. The short and long averages then stand
   // (short_ticks - 1) / 2 and (long_ticks - 1) / 2 ticks back.
   double step(long long v, cfloat z);
+  // The same for a cluster asleep: filtered only every rest_ticks ticks.
+  void rest(long long v, cfloat z);
+  // A cluster that rested wakes at tick v: the ticks still in the ring
+  // filtered again, their powers and averages afresh.
+  void prime(long long v);
+  bool rested() const { return rested_; }  // rest() was called since the last prime()
 
   double raw(long long t) const { return raw_[t & kRingMask]; }    // power, units^2
   double shrt(long long t) const { return shrt_[t & kRingMask]; }  // short average, units^2
@@ -80,6 +94,15 @@ class ChannelPower {
   std::vector<cfloat> env_;   // ring: complex envelope per tick, units
   double sum_short_ = 0;      // the newest short_ raw powers summed, units^2
   double sum_long_ = 0;       // the newest long_ raw powers summed, units^2
+  int rest_ = 4;              // ticks between two filter outputs while resting
+  std::vector<cfloat> zin_;   // ring: envelope per tick before the filter, units
+  bool rested_ = false;       // rest() was called since the last prime()
+  double held_p_ = 0;         // resting: the last power filtered, units^2
+  cfloat held_y_{};           // resting: the last filter output, units
+
+  void push(long long v, cfloat z);     // z into the filter's history and the ring
+  cfloat filtered() const;              // the filter's output over its history
+  void average(long long v, double p);  // tick v's power p into the rings and averages
 };
 
 }  // namespace talvo::fine
