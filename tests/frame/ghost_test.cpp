@@ -80,6 +80,15 @@ Split split_at(const std::vector<ClusterResult>& r, int hz) {
   return s;
 }
 
+// sox's white noise of RMS `sigma` (full scale), `seconds` long, 16-bit.
+std::string noise_wav(const test::TempDir& d, double seconds, double sigma) {
+  const auto n = test::run({"/usr/bin/sox", "-V1", "-R", "-D", "-n", "-r", "48000", "-b", "16",
+                            d.file("noise.wav"), "synth", std::to_string(seconds), "whitenoise",
+                            "vol", std::to_string(sigma * std::sqrt(3.0))},
+                           opts());
+  return n.status == 0 ? d.file("noise.wav") : "";
+}
+
 const std::string kText =
     "cq cq de dl1abc dl1abc k ur rst 599 599 name hans qth berlin hw? bk tnx fer qso 73 sk "
     "qsl via bureau wx sunny temp 20c rig 100w ant dipole gl es cul dl1abc de g4xyz k";
@@ -115,14 +124,10 @@ TEST(Ghosts, SixWpmIsCopied) {
   const double peak = 0.02 * std::sqrt(10.0 / 24);
   const std::string wav = ebook_wav(d, text, 6, peak);
   ASSERT_FALSE(wav.empty());
-  const auto n = test::run(
-      {"/usr/bin/sox", "-V1", "-R", "-D", "-n", "-r", "48000", "-b", "16", d.file("noise.wav"),
-       "synth", "40", "whitenoise", "vol", std::to_string(0.02 * std::sqrt(3.0))},
-      opts());
-  ASSERT_EQ(n.status, 0) << n.err;
+  const std::string noise = noise_wav(d, 40, 0.02);
+  ASSERT_FALSE(noise.empty());
   const auto m = test::run(
-      {"/usr/bin/sox", "-V1", "-D", "-m", wav, d.file("noise.wav"), "-b", "16", d.file("six.wav")},
-      opts());
+      {"/usr/bin/sox", "-V1", "-D", "-m", wav, noise, "-b", "16", d.file("six.wav")}, opts());
   ASSERT_EQ(m.status, 0) << m.err;
   const auto r = decode_file(d.file("six.wav"));
   bool found = false;
@@ -158,31 +163,17 @@ TEST(Ghosts, RttyBesideACopiedStationStaysSilent) {
   ASSERT_EQ(t.status, 0) << t.err;
   // minimodem's tones peak at about full scale: brought to +16 dB.
   const double rtty_peak = sigma * std::sqrt(std::pow(10.0, 1.6) / 24);
-  const auto n = test::run(
-      {"/usr/bin/sox", "-V1", "-R", "-D", "-n", "-r", "48000", "-b", "16", d.file("noise.wav"),
-       "synth", "120", "whitenoise", "vol", std::to_string(sigma * std::sqrt(3.0))},
-      opts());
-  ASSERT_EQ(n.status, 0) << n.err;
+  const std::string noise = noise_wav(d, 120, sigma);
+  ASSERT_FALSE(noise.empty());
   const auto m = test::run({"/usr/bin/sox", "-V1", "-D", "-m", cw, "-v", std::to_string(rtty_peak),
-                            d.file("rtty.wav"), d.file("noise.wav"), "-b", "16", d.file("mix.wav")},
+                            d.file("rtty.wav"), noise, "-b", "16", d.file("mix.wav")},
                            opts());
   ASSERT_EQ(m.status, 0) << m.err;
   const auto r = decode_file(d.file("mix.wav"));
-  std::size_t elsewhere = 0;
-  std::string stray;
-  bool copied = false;
-  for (const auto& c : r) {
-    if (c.center_hz == 700) {
-      copied = true;
-      EXPECT_LE(cer(kText, c.text), 0.02) << c.text;
-      continue;
-    }
-    for (char ch : c.text)
-      elsewhere += ch != ' ';
-    if (!c.text.empty()) stray += std::to_string(c.center_hz) + " Hz: " + c.text + "\n";
-  }
-  EXPECT_TRUE(copied);
-  EXPECT_LE(elsewhere, 2u) << stray;  // two minutes: a character a minute
+  const Split s = split_at(r, 700);
+  ASSERT_NE(s.station, nullptr);
+  EXPECT_LE(cer(kText, s.station->text), 0.02) << s.station->text;
+  EXPECT_LE(s.elsewhere, 2u) << s.stray;  // two minutes: a character a minute
 }
 
 // The RMS of a WAV file in full scale, from sox's stat; 0 when it failed.
@@ -219,44 +210,21 @@ TEST(Ghosts, SpeechBesideAStationStaysSilent) {
   ASSERT_EQ(o.status, 0) << o.err;
   const double rms = rms_of(d.file("speech.wav"));
   ASSERT_GT(rms, 0);
-  const auto n = test::run(
-      {"/usr/bin/sox", "-V1", "-R", "-D", "-n", "-r", "48000", "-b", "16", d.file("noise.wav"),
-       "synth", "120", "whitenoise", "vol", std::to_string(sigma * std::sqrt(3.0))},
-      opts());
-  ASSERT_EQ(n.status, 0) << n.err;
+  const std::string noise = noise_wav(d, 120, sigma);
+  ASSERT_FALSE(noise.empty());
   const double speech_gain = peak / std::sqrt(2.0) / rms;
   const auto m =
       test::run({"/usr/bin/sox", "-V1", "-D", "-m", cw, "-v", std::to_string(speech_gain),
-                 d.file("speech.wav"), d.file("noise.wav"), "-b", "16", d.file("mix.wav")},
+                 d.file("speech.wav"), noise, "-b", "16", d.file("mix.wav")},
                 opts());
   ASSERT_EQ(m.status, 0) << m.err;
   const auto r = decode_file(d.file("mix.wav"));
-  std::size_t elsewhere = 0;
-  std::string stray;
-  bool copied = false;
-  for (const auto& c : r) {
-    if (c.center_hz == 700) {
-      copied = true;
-      // The speech breaks a few of its characters (0.14).
-      EXPECT_LE(cer(kText, c.text), 0.2) << c.text;
-      continue;
-    }
-    for (char ch : c.text)
-      elsewhere += ch != ' ';
-    if (!c.text.empty()) stray += std::to_string(c.center_hz) + " Hz: " + c.text + "\n";
-  }
-  EXPECT_TRUE(copied);
+  const Split s = split_at(r, 700);
+  ASSERT_NE(s.station, nullptr);
+  // The speech breaks a few of its characters (0.14).
+  EXPECT_LE(cer(kText, s.station->text), 0.2) << s.station->text;
   // Two minutes of audio, about 90 s of speech: at most a character a minute.
-  EXPECT_LE(elsewhere, 2u) << stray;
-}
-
-// sox's white noise of RMS `sigma` (full scale), `seconds` long, 16-bit.
-std::string noise_wav(const test::TempDir& d, double seconds, double sigma) {
-  const auto n = test::run({"/usr/bin/sox", "-V1", "-R", "-D", "-n", "-r", "48000", "-b", "16",
-                            d.file("noise.wav"), "synth", std::to_string(seconds), "whitenoise",
-                            "vol", std::to_string(sigma * std::sqrt(3.0))},
-                           opts());
-  return n.status == 0 ? d.file("noise.wav") : "";
+  EXPECT_LE(s.elsewhere, 2u) << s.stray;
 }
 
 // Static crashes: decaying white-noise bursts at Poisson times, `per_second`
