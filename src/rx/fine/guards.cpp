@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace talvo::fine {
 
@@ -39,26 +36,9 @@ void Guards::reset() {
   std::fill(guarded_n_.begin(), guarded_n_.end(), 0);
 }
 
-// The extremes of n values from v (max from hi, min from lo); a pair at a
-// time where SSE2 serves (the extremes do not depend on the order).
+// The extremes of n values from v (max into hi, min into lo).
 static void extremes(const double* v, int n, double& hi, double& lo) {
-  int i = 0;
-#ifdef __SSE2__
-  if (n >= 2) {
-    __m128d h = _mm_set1_pd(hi), l = _mm_set1_pd(lo);
-    for (; i + 2 <= n; i += 2) {
-      const __m128d x = _mm_loadu_pd(v + i);
-      h = _mm_max_pd(h, x);
-      l = _mm_min_pd(l, x);
-    }
-    double hh[2], ll[2];
-    _mm_storeu_pd(hh, h);
-    _mm_storeu_pd(ll, l);
-    hi = std::max(hh[0], hh[1]);
-    lo = std::min(ll[0], ll[1]);
-  }
-#endif
-  for (; i < n; i++) {
+  for (int i = 0; i < n; i++) {
     hi = std::max(hi, v[i]);
     lo = std::min(lo, v[i]);
   }
