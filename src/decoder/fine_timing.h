@@ -112,6 +112,9 @@ class FineTiming {
   double char_gap() const { return cgap_; }
   // True while output is held back: nothing plausible read yet, or muted as noise.
   bool muted() const { return !locked_; }
+  // Ticks the key has been up (noise marks too short to count included), 0
+  // while it is down.
+  long gap_ticks() const { return state_ ? 0 : gap_base_ + run_ - cand_len_; }
 
  private:
   static constexpr int kMaxMarks = 24;     // marks kept of one character (room to split)
