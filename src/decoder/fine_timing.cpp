@@ -430,19 +430,23 @@ void FineTiming::decode_segment(int a, int b, TimingSink& out) {
 // Whether a signal read is Morse: characters of two or more elements in a
 // row keyed at one unit (what speech, crashes or FSK key varies from one
 // character to the next, and gives many single marks). A character that
-// fits no unit or has one element takes one back.
+// fits no unit, has one element or is keyed faster than any sender
+// followed takes one back: overdriven speech flickers a cluster in marks
+// and gaps shorter than a 55 WPM dit, the tracked dit stops at that bound
+// and every such character would fit it.
 void FineTiming::judge(int a, int b, int len, bool ok) {
-  if (!ok || len == 1) {
+  const double u = len > 1 ? unit_of(a, b, threshold(a, b)) : 0;
+  const bool fast = u < dit_min_;
+  if (!ok || len == 1 || fast) {
     evidence_ = std::max(0, evidence_ - 1);
   } else {
-    const double u = unit_of(a, b, threshold(a, b));
     const bool agree = last_unit_ > 0 && u > kAgree * last_unit_ && u < last_unit_ / kAgree;
     evidence_ = agree ? evidence_ + 1 : 1;
     last_unit_ = u;
   }
   // Judged on a character of three or more elements: one of two could be
   // the pair of marks a single burst of noise leaves.
-  morse_ = ok && len >= 3 && evidence_ >= morse_chars_;
+  morse_ = ok && !fast && len >= 3 && evidence_ >= morse_chars_;
 }
 
 // Strings of a signal read go out once it is judged Morse; until then the

@@ -57,11 +57,13 @@
 // Morse or not: with FineTimingConfig::morse_chars over 1, a signal read
 // speaks only once it is judged Morse: that many characters of two or more
 // elements in a row, each keyed at the unit of the one before (within 0.7
-// to 1/0.7), the last of three or more; a single-element character or one
-// that fits no unit takes one back. Until then its newest 64 strings wait
-// and then come out in front (a station's first words are not lost); the
-// mute above drops them and takes the judgement back (a cluster whose
-// station has gone is judged again). Speech, crashes and FSK key a cluster
+// to 1/0.7), the last of three or more; a single-element character, one
+// that fits no unit or one keyed faster than the fastest sender followed
+// (its unit under the tracked dit's lower bound: the flicker of speech,
+// which pins the tracked dit there) takes one back. Until then its newest
+// 64 strings wait and then come out in front (a station's first words are
+// not lost); the mute above drops them and takes the judgement back (a
+// cluster whose station has gone is judged again). Speech, crashes and FSK key a cluster
 // in marks of any length and many single marks, so the text of their
 // clusters never goes out. The judgement only holds output back: speed and characters are
 // read as without it.
@@ -112,6 +114,9 @@ class FineTiming {
   double char_gap() const { return cgap_; }
   // True while output is held back: nothing plausible read yet, or muted as noise.
   bool muted() const { return !locked_; }
+  // Ticks the key has been up (noise marks too short to count included), 0
+  // while it is down.
+  long gap_ticks() const { return state_ ? 0 : gap_base_ + run_ - cand_len_; }
 
  private:
   static constexpr int kMaxMarks = 24;     // marks kept of one character (room to split)

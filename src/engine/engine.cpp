@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "decoder/fine_timing.h"
 #include "decoder/speed.h"
 #include "decoder/walk.h"
 #include "rx/block.h"
@@ -21,6 +22,11 @@ namespace talvo {
 // A group of neighbouring clusters: its front end, its decoders, and what
 // they decoded during the batch being walked.
 struct Engine::Group : public DecoderOutput, public WalkSteps {
+  // Silence after which a held CQ call is decided: kQuietUnits of the
+  // sender's dits, longer than any word gap (7 units), and kQuietGaps of
+  // the gap learnt between its characters (Farnsworth gaps are long).
+  static constexpr double kQuietUnits = 12;
+  static constexpr double kQuietGaps = 3;
   std::unique_ptr<FrontEnd> fe;
   std::unique_ptr<Decoder> dec;
   int first = 0;  // index of its first own cluster among all
@@ -88,10 +94,12 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
     }
   }
 
-  // The calls in `found` as events of cluster q.
-  void calls(const ClusterDecoder& d, int q) {
+  // The calls in `found` as events of cluster q (at frame `at`; -1: when
+  // the string that decided them was decoded).
+  void calls(const ClusterDecoder& d, int q, long long at = -1) {
     for (auto& c : found) {
       EngineEvent e = make(d, q);
+      if (at >= 0) e.sample = at;
       e.is_call = true;
       e.call = c;
       events.push_back(std::move(e));
@@ -109,6 +117,23 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
     }
   }
 
+  // Clusters silent for a while since a CQ that ended on its call
+  // twice: their finders decide the call now, at frame `now`, instead of
+  // at the next word, which may come seconds later.
+  void quiet_calls(long long now) {
+    if (!find_calls) return;
+    for (int q = lo; q < lo + own; q++) {
+      auto& finder = finders[static_cast<std::size_t>(q)];
+      const ClusterDecoder& d = (*dec)[q];
+      if (!finder || !d.fine || !finder->waiting()) continue;
+      const double quiet = std::max(kQuietUnits * d.fine->dit(), kQuietGaps * d.fine->char_gap());
+      if (static_cast<double>(d.fine->gap_ticks()) < quiet) continue;
+      found.clear();
+      finder->quiet(found);
+      calls(d, q, now);
+    }
+  }
+
   // Walks n frames from `in` (2n values with I/Q) in blocks.
   void walk(const double* in, int n, int values_per_frame, long long start) {
     for (int off = 0; off < n; off += kBlock) {
@@ -116,6 +141,7 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
       block_start = start + off;
       walk_block(*fe, *dec, in + static_cast<std::ptrdiff_t>(off) * values_per_frame, m, *this,
                  *this);
+      quiet_calls(block_start + m);
     }
   }
 };

@@ -151,6 +151,21 @@ int CallFinder::flush(std::vector<FoundCall>& found) {
   return n;
 }
 
+bool CallFinder::waiting() const {
+  const Held& h = held_;
+  if (!h.active || h.doubt || h.reason != Reason::kCue || !h.after_cq || len_ > 0 || long_)
+    return false;
+  for (int i = 0; i < h.nv; i++)
+    if (h.v[i].copies >= 2) return true;
+  return false;
+}
+
+int CallFinder::quiet(std::vector<FoundCall>& found) {
+  int n = 0;
+  if (waiting()) decide(nullptr, found, n);
+  return n;
+}
+
 void CallFinder::hold(const char* call) {
   const Word &h1 = before(1), &h2 = before(2), &h3 = before(3);
   const auto cue = [](const Word& w) { return w.kind == Kind::kCq || w.kind == Kind::kTest; };

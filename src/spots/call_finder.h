@@ -31,7 +31,9 @@
 //
 // A call after "de" is reported at once, each copy as it comes; any other
 // is decided when the next different word ends, so the finder holds one
-// call back, and flush() decides it at the end of the text. Memory is fixed:
+// call back, and flush() decides it at the end of the text. A CQ that ends
+// on its call twice ("cq test dl1abc dl1abc") and then falls silent is
+// decided on the silence (quiet()): the next word may come seconds later. Memory is fixed:
 // the word being collected, the last few words and the call held back. A
 // stream may run for days.
 #pragma once
@@ -78,6 +80,15 @@ class CallFinder {
   // Ends the text: decides the call held back (and a word not yet ended).
   // Returns how many calls it appended to `found`.
   int flush(std::vector<FoundCall>& found);
+
+  // Whether quiet() would decide a call now: a call held after "cq" (or
+  // "qrz") with two identical copies, its word ended, nothing in doubt.
+  bool waiting() const;
+
+  // The cluster has been silent since the last word ended (its station
+  // stopped keying): decides the call waiting() tells of as if the text
+  // ended there. Returns how many calls it appended to `found`.
+  int quiet(std::vector<FoundCall>& found);
 
   // Words completed since the start (or reset).
   std::int64_t words() const { return words_; }

@@ -383,6 +383,20 @@ TEST(FineTimingRules, TextWaitsForFourCharactersAtOneUnit) {
   EXPECT_NE(decode(k, 500, 1).text, "");
 }
 
+TEST(FineTimingRules, CharactersFasterThanAnySenderFollowedAreNoMorse) {
+  // Overdriven speech flickers a cluster in marks and gaps of 15-20 ms: the
+  // tracked dit stops at the fastest sender followed (55 WPM), every such
+  // character keyed at one unit fits it, and "adet nss" once went out as
+  // Morse. Characters whose own unit is under that dit (65 WPM here) are
+  // read but never judged Morse; a 50 WPM sender still is.
+  const std::string fast = "adet nss adet nss";
+  EXPECT_EQ(decode(keyed(signal(fast, 65), 500), 500, 4).text, "");
+  EXPECT_NE(decode(keyed(signal(fast, 65), 500), 500, 1).text, "");
+  const std::string qso = "cq cq de dl1abc";
+  EXPECT_EQ(decode(keyed(signal(qso, 50), 500), 500, 4).text, qso + " ");
+  EXPECT_EQ(decode(keyed(signal(qso, 45), 500), 500, 4).text, qso + " ");
+}
+
 TEST(FineTimingRules, AMutedSignalIsJudgedAgain) {
   // A station judged Morse, then lone dits and dahs (a crash train, or the
   // syllables of speech) until the output mutes, then characters keyed at

@@ -339,6 +339,59 @@ TEST(CallFinder, EverySendingIsReported) {
   static_assert(sizeof(CallFinder) < 1024, "fixed size");
 }
 
+// A CQ that ends on its call twice and falls silent is decided on the
+// silence; anything less certain waits for the next word as before.
+TEST(CallFinder, ACqEndingOnItsCallTwiceIsDecidedOnSilence) {
+  CallFinder f;
+  EXPECT_EQ(find_calls(f, "cq test g0mbv g0mbv ", false), V{});
+  EXPECT_TRUE(f.waiting());
+  std::vector<FoundCall> found;
+  EXPECT_EQ(f.quiet(found), 1);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].call, "G0MBV");
+  EXPECT_EQ(found[0].type, SpotType::kCq);
+  EXPECT_EQ(found[0].copies, 2);
+  EXPECT_TRUE(found[0].after_cq);
+  EXPECT_TRUE(found[0].clean);
+  // Decided once: neither the silence going on nor the next CQ's first word
+  // reports that sending again; the next CQ is a sending of its own.
+  EXPECT_FALSE(f.waiting());
+  EXPECT_EQ(f.quiet(found), 0);
+  EXPECT_EQ(find_calls(f, "cq test g0mbv g0mbit ", false), V{});
+  EXPECT_FALSE(f.waiting());  // one identical copy: not enough
+  EXPECT_EQ(find_calls(f, "cq "), V({"G0MBV:CQ", "G0MBIT:CQ"}));
+  // Two readings, one of them twice, after "cq".
+  CallFinder g;
+  find_calls(g, "cq test g0mbit g0mbv g0mbv ", false);
+  EXPECT_TRUE(g.waiting());
+}
+
+TEST(CallFinder, OnlyACqEndingOnItsCallTwiceWaitsForSilence) {
+  for (const char* text : {
+           "cq test g0mbv ",       // one copy
+           "test g0mbv g0mbv ",    // no "cq" (a runner's "tu ... test" or a caller's)
+           "cq test g0mbv g0mbv",  // the word has not ended
+           "cq test g0mbv nm ",    // a short word in doubt
+           "cq de g0mbv g0mbv ",   // after "de": reported copy by copy
+           "tu g0mbv g0mbv ",      // after "tu"
+           "g0mbv g0mbv ",         // no cue
+           "cq test g0mbv g0mbv 5nn ",
+       }) {
+    CallFinder f;
+    find_calls(f, text, false);
+    EXPECT_FALSE(f.waiting()) << text;
+    std::vector<FoundCall> found;
+    const bool was_held = f.flush(found) > 0;
+    CallFinder h;
+    find_calls(h, text, false);
+    std::vector<FoundCall> quiet;
+    EXPECT_EQ(h.quiet(quiet), 0) << text;
+    // Silence changes nothing: the end of the text decides as before.
+    std::vector<FoundCall> after;
+    EXPECT_EQ(h.flush(after) > 0, was_held) << text;
+  }
+}
+
 TEST(CallFinder, ResetForgetsTheText) {
   CallFinder f;
   std::vector<FoundCall> found;
