@@ -23,6 +23,7 @@ void Carrier::reset() {
   carrier_ = 0;
   last_mark_ = 0;
   last_steady_ = false;
+  last_end_ = 0;
   hold_ = 1;
 }
 
@@ -130,13 +131,19 @@ void Carrier::learn_mark(int run, double unit, long long at, double n, const Cha
     const double carrier = a / cnt - n;
     if (carrier > 0)
       carrier_ = carrier_ > 0 ? carrier_ * std::pow(carrier / carrier_, p_.report_track) : carrier;
-    // Its phase against the last mark's, when both were steady tones.
-    const bool steady = phase_n_ >= p_.phase_ticks && a > 0 && std::norm(z) >= p_.steady * a * cnt;
+    // Its phase against the last mark's, when both were steady tones of an
+    // element's length, one character's elements apart.
+    const double r = run / unit;
+    const bool element = r <= p_.dot_max || (r >= p_.dash_min && r <= p_.dash_max);
+    const bool steady =
+        element && phase_n_ >= p_.phase_ticks && a > 0 && std::norm(z) >= p_.steady * a * cnt;
+    const bool next = at - run - last_end_ <= p_.pair_gap * unit;
     const double mag = std::sqrt(std::norm(z) * std::norm(last_mark_));
-    if (steady && last_steady_ && mag > 0)
+    if (steady && last_steady_ && next && mag > 0)
       hold_ += p_.hold_track * ((z * std::conj(last_mark_)).real() / mag - hold_);
     last_mark_ = z;
     last_steady_ = steady;
+    last_end_ = at;
   }
 }
 

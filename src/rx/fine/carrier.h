@@ -21,9 +21,12 @@
 // have, late by the ticks the phase takes to follow it (some 8), or not at
 // all. So the phase of each measured mark is compared with the last one's,
 // but only when both marks are steady tones (their held-still envelope
-// keeps `steady` of its power coherently over the mark): a weak station's
-// marks, or a codec's products, whose phase wanders within the mark by
-// noise, tell nothing about a restarted tone and are left out. The
+// keeps `steady` of its power coherently over the mark), both of a dot's or
+// a dash's length and one character's elements apart, and measured once
+// the phase is in use: a weak station's marks, or a codec's products,
+// whose phase wanders within the mark by noise, a crash's bursts, which
+// come at random lengths and times, and the first marks, taken before the
+// tone's offset is turned back, tell nothing about a restarted tone. The
 // statistic goes along the carrier while the steady marks, on average, keep
 // it (the mean cosine of their steps over hold_min), or while the dot is
 // long enough for the phase to follow each mark (follow_ticks); for a fast
@@ -78,8 +81,16 @@ struct CarrierParams {
   // A mark is a steady tone when the power of its held-still mean
   // envelope is this part of its mean power or more.
   double steady = 0.9;
+  // Only the marks of an element's length count (dot lengths: a dot up to
+  // dot_max, a dash from dash_min to dash_max), and a pair only when the
+  // gap between them is that within a character (pair_gap dots at most):
+  // a crash's bursts and a neighbour's leakage fit neither.
+  double dot_max = 1.5;
+  double dash_min = 2;
+  double dash_max = 4.5;
+  double pair_gap = 2;
   // Dot length from which the phase, learnt anew on each mark, follows
-  // marks that do not keep it closely enough, ticks (36 WPM).
+  // marks that do not keep it closely enough, ticks (37.5 WPM).
   double follow_ticks = 16;
   int report_min_ticks = 8;    // ticks, shortest mark that measures the carrier
   double report_dots = 0.75;   // dots, shortest mark that measures the carrier
@@ -127,7 +138,6 @@ class Carrier {
     return phase_n_ >= p_.phase_ticks && (hold_ >= p_.hold_min || unit >= p_.follow_ticks);
   }
   std::complex<double> rot() const { return rot_; }  // phase advance per tick, units^2
-  double hold() const { return hold_; }              // mean cosine of the steady marks' steps
 
  private:
   CarrierParams p_;
@@ -143,6 +153,7 @@ class Carrier {
   double carrier_ = 0;                  // carrier power of the recent marks, units^2 (0: none yet)
   std::complex<double> last_mark_ = 0;  // the last measured mark's mean envelope, held still, units
   bool last_steady_ = false;            // that mark was a steady tone
+  long long last_end_ = 0;              // tick that mark ended
   double hold_ = 1;                     // mean cosine of the phase step between steady marks
 };
 
