@@ -136,7 +136,7 @@ void Carrier::learn_mark(int run, double unit, long long at, double n, const Cha
     const double r = run / unit;
     const bool element = r <= p_.dot_max || (r >= p_.dash_min && r <= p_.dash_max);
     const bool steady =
-        element && phase_n_ >= p_.phase_ticks && a > 0 && std::norm(z) >= p_.steady * a * cnt;
+        element && rot_n_ >= p_.tone_ticks && a > 0 && std::norm(z) >= p_.steady * a * cnt;
     const bool next = at - run - last_end_ <= p_.pair_gap * unit;
     const double mag = std::sqrt(std::norm(z) * std::norm(last_mark_));
     if (steady && last_steady_ && next && mag > 0)

@@ -23,7 +23,7 @@
 // but only when both marks are steady tones (their held-still envelope
 // keeps `steady` of its power coherently over the mark), both of a dot's or
 // a dash's length and one character's elements apart, and measured once
-// the phase is in use: a weak station's marks, or a codec's products,
+// the tone's offset is: a weak station's marks, or a codec's products,
 // whose phase wanders within the mark by noise, a crash's bursts, which
 // come at random lengths and times, and the first marks, taken before the
 // tone's offset is turned back, tell nothing about a restarted tone. The
