@@ -21,6 +21,10 @@ void Carrier::reset() {
   phase_n_ = 0;
   freq_ = 0;
   carrier_ = 0;
+  last_mark_ = 0;
+  last_steady_ = false;
+  last_end_ = 0;
+  hold_ = 1;
 }
 
 ElementStat Carrier::step(long long at, bool clear, double n, double unit, double level,
@@ -74,7 +78,8 @@ ElementStat Carrier::step(long long at, bool clear, double n, double unit, doubl
     phase_ += p_.phase_track * (zs - phase_);
     phase_n_ = std::min(phase_n_ + 1, p_.phase_ticks);
   }
-  if (phase_n_ >= p_.phase_ticks && std::norm(phase_) > 0) {
+  const bool use = along(unit) && std::norm(phase_) > 0;
+  if (use) {
     const double x = (zs * std::conj(phase_)).real() / std::sqrt(std::norm(phase_));
     pd = x > 0 ? x * x : 0;
     nd *= p_.along_noise;
@@ -84,7 +89,7 @@ ElementStat Carrier::step(long long at, bool clear, double n, double unit, doubl
   r.body = body;
   r.win = win;
   r.csnr = csnr;
-  r.along = phase_n_ >= p_.phase_ticks ? std::sqrt(std::norm(phase_)) : 0.0;
+  r.along = use ? std::sqrt(std::norm(phase_)) : 0.0;
   return r;
 }
 
@@ -103,16 +108,42 @@ void Carrier::learn_mark(int run, double unit, long long at, double n, const Cha
     rot_n_ = 0;
     phase_n_ = 0;
     carrier_ = 0;
+    last_mark_ = 0;
+    last_steady_ = false;
+    hold_ = 1;
   }
   if (run >= std::max(static_cast<double>(p_.report_min_ticks), p_.report_dots * unit)) {
     const int len = std::min(run, p_.report_max_ticks);
     double a = 0;
     int cnt = 0;
-    for (long long u = at - len + len / 4; u < at - len / 4; u++, cnt++)
+    // The mark's mean envelope held still as the statistic holds it: tick
+    // u turned back by `still` as it stood then, freq_ a tick later each.
+    std::complex<double> z = 0;
+    const long long from = at - len + len / 4;
+    std::complex<double> s = still_ * std::polar(1.0, freq_ * static_cast<double>(at - from));
+    const std::complex<double> step = std::polar(1.0, -freq_);
+    for (long long u = from; u < at - len / 4; u++, cnt++) {
       a += power.raw(u);
+      const cfloat e = power.env(u);
+      z += std::complex<double>(e.real(), e.imag()) * s;
+      s *= step;
+    }
     const double carrier = a / cnt - n;
     if (carrier > 0)
       carrier_ = carrier_ > 0 ? carrier_ * std::pow(carrier / carrier_, p_.report_track) : carrier;
+    // Its phase against the last mark's, when both were steady tones of an
+    // element's length, one character's elements apart.
+    const double r = run / unit;
+    const bool element = r <= p_.dot_max || (r >= p_.dash_min && r <= p_.dash_max);
+    const bool steady =
+        element && rot_n_ >= p_.tone_ticks && a > 0 && std::norm(z) >= p_.steady * a * cnt;
+    const bool next = at - run - last_end_ <= p_.pair_gap * unit;
+    const double mag = std::sqrt(std::norm(z) * std::norm(last_mark_));
+    if (steady && last_steady_ && next && mag > 0)
+      hold_ += p_.hold_track * ((z * std::conj(last_mark_)).real() / mag - hold_);
+    last_mark_ = z;
+    last_steady_ = steady;
+    last_end_ = at;
   }
 }
 

@@ -12,8 +12,26 @@
 // back the offset tick by tick, at a rate a slow loop keeps on the carrier)
 // is learnt on the marks, the statistic is the average's part along the
 // carrier, squared where positive: all of the carrier, half of the noise
-// (taken as 0.6 of it, the phase being learnt in noise). The window lies in
-// a mark's body when both its halves hold alike.
+// (taken as 0.6 of it, the phase being learnt in noise). That holds only
+// for a station whose carrier keeps its phase from one mark to the next (a
+// transmitter's oscillator running on between the marks): one that starts
+// each mark at a phase of its own (a keyer that restarts its tone with
+// every element, as ebook2cw does, whose dot at 45 WPM is not a whole
+// number of cycles) would be keyed along a phase its next mark need not
+// have, late by the ticks the phase takes to follow it (some 8), or not at
+// all. So the phase of each measured mark is compared with the last one's,
+// but only when both marks are steady tones (their held-still envelope
+// keeps `steady` of its power coherently over the mark), both of a dot's or
+// a dash's length and one character's elements apart, and measured once
+// the tone's offset is: a weak station's marks, or a codec's products,
+// whose phase wanders within the mark by noise, a crash's bursts, which
+// come at random lengths and times, and the first marks, taken before the
+// tone's offset is turned back, tell nothing about a restarted tone. The
+// statistic goes along the carrier while the steady marks, on average, keep
+// it (the mean cosine of their steps over hold_min), or while the dot is
+// long enough for the phase to follow each mark (follow_ticks); for a fast
+// station whose steady marks do not keep it, it is the average's power.
+// The window lies in a mark's body when both its halves hold alike.
 //
 // The carrier's power is learnt from finished marks: the middle half of
 // each, away from the edges, less the noise; averaged over marks in dB.
@@ -54,6 +72,26 @@ struct CarrierParams {
   // half in theory; more keeps the gaps' noise peaks from keying, as the
   // phase learnt on a weak station's marks is itself noisy (measured).
   double along_noise = 0.6;
+  // The mean cosine of the phase step between two steady measured marks
+  // (each pair weighing hold_track, starting from 1: kept until the marks
+  // show otherwise) at hold_min or more keeps the statistic along the
+  // carrier.
+  double hold_track = 0.1;
+  double hold_min = 0.5;
+  // A mark is a steady tone when the power of its held-still mean
+  // envelope is this part of its mean power or more.
+  double steady = 0.9;
+  // Only the marks of an element's length count (dot lengths: a dot up to
+  // dot_max, a dash from dash_min to dash_max), and a pair only when the
+  // gap between them is that within a character (pair_gap dots at most):
+  // a crash's bursts and a neighbour's leakage fit neither.
+  double dot_max = 1.5;
+  double dash_min = 2;
+  double dash_max = 4.5;
+  double pair_gap = 2;
+  // Dot length from which the phase, learnt anew on each mark, follows
+  // marks that do not keep it closely enough, ticks (37.5 WPM).
+  double follow_ticks = 16;
   int report_min_ticks = 8;    // ticks, shortest mark that measures the carrier
   double report_dots = 0.75;   // dots, shortest mark that measures the carrier
   int report_max_ticks = 200;  // ticks of a mark's end that measure it at most
@@ -93,20 +131,30 @@ class Carrier {
   }
   double carrier() const { return carrier_; }  // carrier power of the recent marks, units^2
   bool toned() const { return rot_n_ >= p_.tone_ticks; }  // the offset is measured
-  std::complex<double> rot() const { return rot_; }       // phase advance per tick, units^2
+  // Whether the statistic goes along the carrier at dot length unit
+  // (ticks): its phase learnt, and kept from one mark to the next or
+  // followed within marks that long.
+  bool along(double unit) const {
+    return phase_n_ >= p_.phase_ticks && (hold_ >= p_.hold_min || unit >= p_.follow_ticks);
+  }
+  std::complex<double> rot() const { return rot_; }  // phase advance per tick, units^2
 
  private:
   CarrierParams p_;
-  const double* coh_noise_ = nullptr;  // the channel's coherent noise per window length
-  int max_win_ = 41;                   // ticks, longest window the decision delay allows
-  double learn_ = 1;                   // learn_db as a power ratio
-  std::complex<double> rot_;           // phase advance per tick over key-down ticks, units^2
-  int rot_n_ = 0;                      // key-down ticks that measured rot (saturates)
-  std::complex<double> still_ = 1;     // the tone's offset turned back up to the tick judged
-  std::complex<double> phase_ = 0;     // the carrier at that phase on the marks, units
-  int phase_n_ = 0;                    // key-down ticks that measured phase (saturates)
-  double freq_ = 0;                    // rad per tick `still` turns back by (the loop's offset)
-  double carrier_ = 0;                 // carrier power of the recent marks, units^2 (0: none yet)
+  const double* coh_noise_ = nullptr;   // the channel's coherent noise per window length
+  int max_win_ = 41;                    // ticks, longest window the decision delay allows
+  double learn_ = 1;                    // learn_db as a power ratio
+  std::complex<double> rot_;            // phase advance per tick over key-down ticks, units^2
+  int rot_n_ = 0;                       // key-down ticks that measured rot (saturates)
+  std::complex<double> still_ = 1;      // the tone's offset turned back up to the tick judged
+  std::complex<double> phase_ = 0;      // the carrier at that phase on the marks, units
+  int phase_n_ = 0;                     // key-down ticks that measured phase (saturates)
+  double freq_ = 0;                     // rad per tick `still` turns back by (the loop's offset)
+  double carrier_ = 0;                  // carrier power of the recent marks, units^2 (0: none yet)
+  std::complex<double> last_mark_ = 0;  // the last measured mark's mean envelope, held still, units
+  bool last_steady_ = false;            // that mark was a steady tone
+  long long last_end_ = 0;              // tick that mark ended
+  double hold_ = 1;                     // mean cosine of the phase step between steady marks
 };
 
 }  // namespace talvo::fine
