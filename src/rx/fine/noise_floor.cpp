@@ -26,16 +26,24 @@ void NoiseFloor::close_block() {
   block_acc_ = 0;
   block_n_ = 0;
   // The blocks held stand sorted beside the ring: the oldest leaves it when
-  // the ring is full, the new one goes in its place by value.
-  auto first = sorted_.begin();
-  auto last = first + nblocks_;
-  if (nblocks_ == p_.blocks) {
-    const auto old = std::lower_bound(first, last, blocks_[block_pos_]);
-    last = std::copy(old + 1, last, old);
-  }
+  // the ring is full, the new one goes in its place by value. Only the
+  // blocks between the two places move.
+  const auto first = sorted_.begin();
+  const auto last = first + nblocks_;
   const auto at = std::upper_bound(first, last, b);
-  std::copy_backward(at, last, last + 1);
-  *at = b;
+  if (nblocks_ < p_.blocks) {
+    std::copy_backward(at, last, last + 1);
+    *at = b;
+  } else {
+    const auto old = std::lower_bound(first, last, blocks_[block_pos_]);
+    if (at > old) {  // the old block lies under the new one (at least)
+      std::copy(old + 1, at, old);
+      *(at - 1) = b;
+    } else {
+      std::copy_backward(at, old, old + 1);
+      *at = b;
+    }
+  }
   blocks_[block_pos_] = b;
   block_pos_ = (block_pos_ + 1) % p_.blocks;
   nblocks_ = std::min(nblocks_ + 1, p_.blocks);
