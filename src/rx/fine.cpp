@@ -217,6 +217,8 @@ void FineFrontEnd::reset() {
   s.group.reset();
   s.guards.reset();
   s.sub.reset();
+  for (auto& w : s.views)
+    w.still = false;  // the subtractor chooses afresh for each
   s.risen.reset();
   s.watch.reset();
   s.tick = 0;
@@ -314,7 +316,8 @@ void FineFrontEnd::State::tick_done(int frame) {
     auto& w = views[q];
     w.floor = floor_of(c);
     // Asleep, its carrier and tone stand as they were (and it is not ready).
-    if (sleeps && !watch.awake(q) && !w.ready) continue;
+    w.still = sleeps && !watch.awake(q) && !w.ready;
+    if (w.still) continue;
     w.carrier = c.car.carrier();
     w.toned = c.car.toned();
     w.off = w.toned ? std::arg(c.car.rot()) : 0.0;
