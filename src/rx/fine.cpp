@@ -93,6 +93,8 @@ struct FineFrontEnd::State {
   std::vector<Cluster> cl;
   // The plain per-cluster values the stages that see every cluster are given.
   std::vector<fine::StationView> views;  // [q]: scratch, what the subtractor sees of q
+  std::vector<cfloat> v_z;               // [q]: scratch, its decimated envelope, units
+  std::vector<cfloat> v_turn;            // [q]: scratch, its mixer's phasor
   std::vector<double> v_noise;           // [q]: scratch, each cluster's own noise floor, units^2
   std::vector<int> v_blocks;             // [q]: scratch, its noise blocks held
   std::vector<double> v_slow;            // [q]: scratch, its mean power, units^2
@@ -172,6 +174,8 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   sp.edge_guard_db = kGuard.edge_db;
   s.sub.make(sp, s.chd, plan.centres_hz, mixing, s.chan.cluster_taps(), plan.subtract);
   s.views.resize(k);
+  s.v_z.resize(k);
+  s.v_turn.resize(k);
   fine::GroupFloorParams gp;
   gp.block_ticks = kNoise.block_ticks;
   gp.min_blocks = kNoise.min_blocks;
@@ -213,6 +217,8 @@ void FineFrontEnd::reset() {
   s.group.reset();
   s.guards.reset();
   s.sub.reset();
+  for (auto& w : s.views)
+    w.still = false;  // the subtractor chooses afresh for each
   s.risen.reset();
   s.watch.reset();
   s.tick = 0;
@@ -298,20 +304,20 @@ void FineFrontEnd::run(const float* in, int n) {
 void FineFrontEnd::State::tick_done(int frame) {
   const long long t = tick;
   const int k = static_cast<int>(cl.size());
+  chan.clusters(v_z.data(), v_turn.data());
   for (int q = 0; q < k; q++) {
-    cfloat z, turn;
-    chan.cluster(q, &z, &turn);
     if (sleeps && !watch.awake(q))
-      sub.rest(q, t, z, turn);
+      sub.rest(q, t, v_z[q], v_turn[q]);
     else
-      sub.track(q, t, z, turn, floor_of(cl[q]));
+      sub.track(q, t, v_z[q], v_turn[q], floor_of(cl[q]));
   }
   for (int q = 0; q < k; q++) {
     const auto& c = cl[q];
     auto& w = views[q];
     w.floor = floor_of(c);
     // Asleep, its carrier and tone stand as they were (and it is not ready).
-    if (sleeps && !watch.awake(q) && !w.ready) continue;
+    w.still = sleeps && !watch.awake(q) && !w.ready;
+    if (w.still) continue;
     w.carrier = c.car.carrier();
     w.toned = c.car.toned();
     w.off = w.toned ? std::arg(c.car.rot()) : 0.0;
@@ -361,12 +367,14 @@ void FineFrontEnd::State::judge(long long at, int out) {
   if (any_awake)
     for (int q = 0; q < k; q++)
       guards.swing(q, cl[q].power, at);
-  for (int q = 0; q < k; q++) {
-    v_noise[q] = cl[q].nf.noise();
-    v_blocks[q] = cl[q].nf.blocks();
-    v_slow[q] = cl[q].acq.slow();
+  if (group.due(at)) {
+    for (int q = 0; q < k; q++) {
+      v_noise[q] = cl[q].nf.noise();
+      v_blocks[q] = cl[q].nf.blocks();
+      v_slow[q] = cl[q].acq.slow();
+    }
+    group.step(at, v_noise, v_blocks, v_slow);
   }
-  group.step(at, v_noise, v_blocks, v_slow);
   // The noise rose (or came after near silence): then every cluster's ticks
   // teach its floor, keyed or not, and the floors learnt before are
   // forgotten. What they keyed since the noise rose has not left yet

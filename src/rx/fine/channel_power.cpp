@@ -64,62 +64,6 @@ void ChannelPower::reset() {
   held_y_ = cfloat{};
 }
 
-void ChannelPower::push(long long v, cfloat z) {
-  const int len = static_cast<int>(taps_.size());
-  hist_[pos_] = z;
-  hist_[pos_ + len] = z;
-  if (++pos_ == len) pos_ = 0;
-  zin_[v & kRingMask] = z;
-}
-
-cfloat ChannelPower::filtered() const {
-  // Summed oldest first, in single precision, one product at a time.
-  const int len = static_cast<int>(taps_.size());
-  const cfloat* x = hist_.data() + pos_;
-  const float* h = taps_.data();
-  float re = 0, im = 0;
-  for (int i = 0; i < len; i++) {
-    re += h[i] * x[i].real();
-    im += h[i] * x[i].imag();
-  }
-  return cfloat(re, im);
-}
-
-void ChannelPower::average(long long v, double p) {
-  const int m = kRingMask;
-  sum_short_ += p - raw_[(v - short_) & m];
-  sum_long_ += p - raw_[(v - long_) & m];
-  raw_[v & m] = p;
-  if ((v & m) == 0) {  // once round the ring, sum afresh: no rounding drift
-    sum_short_ = sum_long_ = 0;
-    for (int j = 0; j < long_; j++)
-      (j < short_ ? sum_short_ : sum_long_) += raw_[(v - j) & m];
-    sum_long_ += sum_short_;
-  }
-  shrt_[(v - (short_ - 1) / 2) & m] = sum_short_ / short_;
-  lng_[(v - (long_ - 1) / 2) & m] = sum_long_ / long_;
-}
-
-double ChannelPower::step(long long v, cfloat z) {
-  push(v, z);
-  const cfloat y = filtered();
-  const double p = std::norm(std::complex<double>(y.real(), y.imag()));
-  env_[v & kRingMask] = y;
-  average(v, p);
-  return p;
-}
-
-void ChannelPower::rest(long long v, cfloat z) {
-  push(v, z);
-  rested_ = true;
-  if (v % rest_ == 0) {
-    held_y_ = filtered();
-    held_p_ = std::norm(std::complex<double>(held_y_.real(), held_y_.imag()));
-  }
-  env_[v & kRingMask] = held_y_;
-  average(v, held_p_);
-}
-
 void ChannelPower::prime(long long v) {
   rested_ = false;
   const int m = kRingMask;

@@ -101,6 +101,7 @@ void Channeliser::make(const ChanneliserParams& p, int sample_rate, int spt, boo
     }
     dec_.insert(dec_.end(), taps.begin(), taps.end());
   }
+  make_quads();
 }
 
 void Channeliser::make(const ChanneliserParams& p, const FilterBank& bank, int spt,
@@ -144,6 +145,46 @@ void Channeliser::make(const ChanneliserParams& p, const FilterBank& bank, int s
     turn_step_.push_back(static_cast<int>(((std::lround(th) % 1000) + 1000) % 1000));
   }
   turn_at_.assign(static_cast<std::size_t>(k), 0);
+  make_quads();
+}
+
+void Channeliser::make_quads() {
+  const int k = static_cast<int>(centres_.size());
+  const std::size_t len = clu_taps_.size();
+  quads_.clear();
+  const int hists = bank_ ? static_cast<int>(bank_ch_.size()) : 1;
+  for (int h = 0; h < hists; h++) {
+    Quad qd;
+    qd.hist = h;
+    int lanes = 0;
+    for (int q = 0; q <= k; q++) {
+      if (q < k && (bank_ ? clu_ch_[q] : 0) != h) continue;
+      if (q < k) qd.q[lanes++] = q;
+      if (lanes == 4 || (q == k && lanes > 0)) {
+        for (int l = lanes; l < 4; l++)
+          qd.q[l] = -1;
+        quads_.push_back(qd);
+        lanes = 0;
+      }
+    }
+  }
+  quad_re_.assign(quads_.size() * len, v4{});
+  quad_im_.assign(quads_.size() * len, v4{});
+  lane_.assign(static_cast<std::size_t>(k), 0);
+  for (std::size_t j = 0; j < quads_.size(); j++)
+    for (int l = 0; l < 4; l++) {
+      const int q = quads_[j].q[l];
+      if (q < 0) continue;
+      lane_[static_cast<std::size_t>(q)] = static_cast<int>(j) * 4 + l;
+      for (std::size_t i = 0; i < len; i++) {
+        const cfloat w = dec_[static_cast<std::size_t>(q) * len + i];
+        quad_re_[j * len + i][l] = w.real();
+        quad_im_[j * len + i][l] = w.imag();
+      }
+    }
+  // The taps are read from the quads from now on.
+  dec_.clear();
+  dec_.shrink_to_fit();
 }
 
 int Channeliser::next_tick(int from, int n) {
@@ -217,14 +258,21 @@ void Channeliser::cluster(int q, cfloat* z, cfloat* turn) {
   // liquid's dotprod_cccf does).
   const std::size_t len = clu_taps_.size();
   const cfloat* x = h + hist_pos_;
-  const cfloat* w = dec_.data() + static_cast<std::size_t>(q) * len;
+  const std::size_t j = static_cast<std::size_t>(lane_[static_cast<std::size_t>(q)]);
+  const v4* wa = quad_re_.data() + j / 4 * len;
+  const v4* wb = quad_im_.data() + j / 4 * len;
+  const int l = static_cast<int>(j % 4);
   float re = 0, im = 0;
   for (std::size_t i = 0; i < len; i++) {
-    const float a = w[i].real(), b = w[i].imag(), c = x[i].real(), d = x[i].imag();
+    const float a = wa[i][l], b = wb[i][l], c = x[i].real(), d = x[i].imag();
     re += a * c - b * d;
     im += a * d + b * c;
   }
   *z = cfloat(re, im);
+  turn_of(q, turn);
+}
+
+void Channeliser::turn_of(int q, cfloat* turn) {
   if (bank_) {
     int& at = turn_at_[static_cast<std::size_t>(q)];
     *turn = turns_[static_cast<std::size_t>(at)];
@@ -234,6 +282,32 @@ void Channeliser::cluster(int q, cfloat* z, cfloat* turn) {
   }
   nco_crcf_mix_down(nco_[q], cfloat(1.0f, 0.0f), turn);
   nco_crcf_step(nco_[q]);
+}
+
+void Channeliser::clusters(cfloat* z, cfloat* turn) {
+  const std::size_t len = clu_taps_.size();
+  for (std::size_t j = 0; j < quads_.size(); j++) {
+    const Quad& qd = quads_[j];
+    const cfloat* h =
+        bank_ ? bank_hist_.data() + static_cast<std::size_t>(qd.hist) * 2 * len : hist_.data();
+    const cfloat* x = h + hist_pos_;
+    const v4* a = quad_re_.data() + j * len;
+    const v4* b = quad_im_.data() + j * len;
+    // Lane by lane the sums of cluster(): re += a c - b d, im += a d + b c.
+    v4 re{}, im{};
+    for (std::size_t i = 0; i < len; i++) {
+      const float xr = x[i].real(), xi = x[i].imag();
+      const v4 c = {xr, xr, xr, xr};
+      const v4 d = {xi, xi, xi, xi};
+      re += a[i] * c - b[i] * d;
+      im += a[i] * d + b[i] * c;
+    }
+    for (int l = 0; l < 4; l++)
+      if (qd.q[l] >= 0) z[qd.q[l]] = cfloat(re[l], im[l]);
+  }
+  const int k = static_cast<int>(centres_.size());
+  for (int q = 0; q < k; q++)
+    turn_of(q, turn + q);
 }
 
 }  // namespace talvo::fine

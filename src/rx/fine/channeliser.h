@@ -70,6 +70,9 @@ class Channeliser {
   // At a completed tick, cluster q's decimated envelope z and the mixer's
   // phasor turn it was mixed with (call once per cluster, in order).
   void cluster(int q, cfloat* z, cfloat* turn);
+  // The same for every cluster at once (z[q], turn[q]; the same values):
+  // the clusters that share a history four at a time, side by side.
+  void clusters(cfloat* z, cfloat* turn);
 
   int d1() const { return d1_; }
   int d2() const { return d2_; }
@@ -124,8 +127,23 @@ class Channeliser {
   std::vector<cfloat> hist_;
   int hist_pos_ = 0;           // slot of the oldest band sample
   int fill2_ = 0;              // band samples since the last tick
-  std::vector<cfloat> dec_;    // [q * taps + k]: h[k] exp(j w k), w = mixing(centre)
+  std::vector<cfloat> dec_;    // [q * taps + k]: h[k] exp(j w k), w = mixing(centre), until
+                               // laid out by quads
   std::vector<nco_crcf> nco_;  // [q]: turns by -w d2 per tick
+  // The clusters that read one history, four at a time: each lane sums its
+  // own cluster's products in the order cluster() does, so the values are
+  // the same, but the four sums run side by side over one read history.
+  using v4 = float __attribute__((vector_size(16)));
+  struct Quad {
+    int hist = 0;   // local channel read (0 without a bank)
+    int q[4] = {};  // the clusters of the lanes (-1: a lane unused)
+  };
+  std::vector<Quad> quads_;
+  std::vector<v4> quad_re_;  // [quad * taps + k]: the lanes' taps, real parts
+  std::vector<v4> quad_im_;  // [quad * taps + k]: imaginary parts
+  std::vector<int> lane_;    // [q]: cluster q's quad * 4 + lane
+  void make_quads();
+  void turn_of(int q, cfloat* turn);  // cluster q's mixer phasor at this tick, stepped on
 };
 
 // Inline: it runs once per input frame.

@@ -50,8 +50,10 @@ class GroupFloor {
   // blocks and its mean power (units^2).
   void step(long long at, std::span<const double> noise, std::span<const int> blocks,
             std::span<const double> slow) {
-    if (at % p_.block_ticks == 0) estimate(noise, blocks, slow);
+    if (due(at)) estimate(noise, blocks, slow);
   }
+  // Whether step() at tick `at` reads the clusters' values at all.
+  bool due(long long at) const { return at % p_.block_ticks == 0; }
   void forget() { floor_ = 0; }
 
   double floor() const { return floor_; }  // the lower quartile of the floors, units^2

@@ -23,6 +23,7 @@ void Subtractor::make(const SubtractorParams& p, const ChannelDesign& d,
   cl_.resize(k);
   settled_.resize(k);
   sub_guard_.assign(k, 1.0);
+  modelled_.reserve(static_cast<std::size_t>(k));
   const std::size_t len = taps;
   for (int q = 0; q < k; q++) {
     models_[q].make(p.model, d, sub_lag_);
@@ -63,6 +64,7 @@ void Subtractor::reset() {
   }
   std::fill(settled_.begin(), settled_.end(), 0);
   any_model_ = false;
+  modelled_.clear();
 }
 
 // Which clusters' stations are subtracted from their neighbours: those
@@ -74,6 +76,7 @@ void Subtractor::choose(std::span<const StationView> st) {
   const int k = static_cast<int>(cl_.size());
   const double own = 2 * std::numbers::pi * p_.own_hz / kTickRate;
   for (int q = 0; q < k; q++) {
+    if (st[q].still) continue;  // as chosen before: not subtracted
     auto& c = cl_[q];
     auto& md = models_[q];
     const double n = st[q].floor;
@@ -83,7 +86,9 @@ void Subtractor::choose(std::span<const StationView> st) {
     c.model = on_ && st[q].ready && n > 0 && st[q].carrier > n * model_ && st[q].toned &&
               std::abs(off) <= own && md.carrier_n() >= p_.model.carrier_first;
   }
+  modelled_.clear();
   for (int q = 0; q < k; q++) {
+    if (st[q].still) continue;
     auto& c = cl_[q];
     c.model_age = c.model ? c.model_age : 0;
     if (c.model) {
@@ -107,16 +112,14 @@ void Subtractor::choose(std::span<const StationView> st) {
       c.fits = c.misfit < c.hardfit;
     }
     settled_[q] = c.model_age >= p_.model_settle_ticks && c.fits;
+    if (c.model) modelled_.push_back(q);
   }
-  any_model_ = false;
-  for (const auto& c : cl_)
-    any_model_ = any_model_ || c.model;
+  any_model_ = !modelled_.empty();
 }
 
 void Subtractor::predict(long long v) {
-  for (std::size_t q = 0; q < cl_.size(); q++) {
+  for (const int q : modelled_) {
     auto& c = cl_[q];
-    if (!c.model) continue;
     const auto& md = models_[q];
     const cfloat tn = md.turn(v);
     double apart = 0;
@@ -129,9 +132,9 @@ void Subtractor::predict(long long v) {
   // How well each model fits its own station at the key edges, where the
   // neighbours' leakage comes from (hard keying does not fit), on its
   // envelope less the other models nearby.
-  for (std::size_t q = 0; q < cl_.size(); q++) {
+  for (const int q : modelled_) {
     auto& c = cl_[q];
-    if (!c.model || c.edge_apart > p_.fit_reach_ticks) continue;
+    if (c.edge_apart > p_.fit_reach_ticks) continue;
     const auto& md = models_[q];
     const cfloat zz = md.zin(v);
     const cfloat tn = md.turn(v);

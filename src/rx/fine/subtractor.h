@@ -61,6 +61,9 @@ struct StationView {
   double off = 0;      // rad per tick, the tone's offset from the centre (0 before it is known)
   bool toned = false;  // the offset has been measured
   bool ready = false;  // the cluster may key
+  // The same view as at the last choose() and not ready: nothing of it is
+  // chosen afresh (its station is not subtracted, as then).
+  bool still = false;
 };
 
 class Subtractor {
@@ -125,6 +128,7 @@ class Subtractor {
   std::vector<StationModel> models_;                // [q]
   std::vector<Cluster> cl_;                         // [q]
   bool any_model_ = false;                          // some cluster's station is subtracted now
+  std::vector<int> modelled_;                       // the clusters subtracted now, ascending
   std::vector<char> settled_;                       // [q]
   std::vector<double> sub_guard_;  // [q]: the edge guard beside q's model (power ratio)
 };
