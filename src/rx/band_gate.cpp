@@ -128,7 +128,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
     // own marks are mostly explained is no station (the tones of FSK):
     // what follows its edges anywhere is its product.
     const double apart =
-        share_[i_r] >= kDropExplained ? 0.0 : std::fabs(centre_[i_r] - centre_[i_q]) - kNearHz;
+        share_[i_r] > kDropExplained ? 0.0 : std::fabs(centre_[i_r] - centre_[i_q]) - kNearHz;
     const double click_source =
         product * std::pow(10.0, std::clamp(kClickDbPerHz * apart, 0.0, kClickFarDb) / 10);
     // The rise of r's open mark may bring a click.
