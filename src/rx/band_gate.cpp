@@ -123,9 +123,17 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
     const bool ref = r == ref_;
     const bool beside = !ref && (std::fabs(tone_[i_r] - tone_[i_q]) < kSameToneHz ||
                                  std::fabs(centre_[i_r] - centre_[i_q]) < kNearHz);
+    // Keying sidebands fall away from their station: a click's source
+    // stands the further over it the further away it is. A source whose
+    // own marks are mostly explained is no station (the tones of FSK):
+    // what follows its edges anywhere is its product.
+    const double apart =
+        share_[i_r] > kDropExplained ? 0.0 : std::fabs(centre_[i_r] - centre_[i_q]) - kNearHz;
+    const double click_source =
+        product * std::pow(10.0, std::clamp(kClickDbPerHz * apart, 0.0, kClickFarDb) / 10);
     // The rise of r's open mark may bring a click.
     if (!ref && o.down && click(o.start) &&
-        o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start)) >= product)
+        o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start)) >= click_source)
       return true;
     // r's marks, newest first, back to those that ended before this mark began.
     for (int i = 0; i < std::min(o.count, kMarks); i++) {
@@ -148,7 +156,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
         // explained (the other side of FSK's tone, say).
         if (beside && m.level >= level && share_[i_r] >= kDropExplained) return true;
       }
-      if (m.level >= product && (click(m.start) || click(m.end))) return true;
+      if (m.level >= click_source && (click(m.start) || click(m.end))) return true;
       // What a strong signal leaves on the clusters beside it just after it
       // keys up: a short mark starting up to kTailTicks after its fall.
       if (beside && m.level >= tail && start >= m.end - kEdgeTicks && start <= m.end + kTailTicks &&

@@ -11,6 +11,12 @@
 //  - a product: one mark of a cluster kProductDb stronger;
 //  - a click: a mark from within kEdgeTicks before an edge of a cluster
 //    kProductDb stronger to at most kClickTicks after it (keying sidebands);
+//    beyond kNearHz the source must stand kClickDbPerHz more for each Hz
+//    further away, up to kClickFarDb more (sidebands fall off away from
+//    their station; in a busy band some strong station keys an edge near
+//    nearly every mark of a weak one far away), unless the source's own
+//    marks are mostly explained (the tones of FSK, whose products follow
+//    their edges anywhere);
 //  - FSK: a cluster not beside it, its marks at most 3 dB weaker, takes
 //    turns with it: each of this cluster's last kFskMarks marks fills one
 //    gap of the other (its fall and rise), and the other's marks fill the
@@ -67,9 +73,11 @@ class BandGate {
   static constexpr int kRefEndTicks = 8;      // its fall this close to an end, ticks
   static constexpr double kReferenceDb = 30;  // the reference over a mark it explains, at least
   static constexpr double kProductDb = 10;    // a product's source over it, at least
-  static constexpr double kFskDb = -10;       // the other FSK tone's level over it, at least
-  static constexpr double kCrowdDb = -6;      // levels of a crowd's marks over it, at least
-  static constexpr int kTurnTicks = 8;        // FSK's tones take turns this closely, ticks
+  static constexpr double kClickDbPerHz = 0.06;  // a click's source more per Hz beyond kNearHz
+  static constexpr double kClickFarDb = 20;      // and at most this much more, dB
+  static constexpr double kFskDb = -10;          // the other FSK tone's level over it, at least
+  static constexpr double kCrowdDb = -6;         // levels of a crowd's marks over it, at least
+  static constexpr int kTurnTicks = 8;           // FSK's tones take turns this closely, ticks
   static constexpr int kFskMarks = 2;  // marks of a cluster that take turns with FSK's other tone
   static constexpr int kCrowd = 8;     // other clusters keyed at once make a crowd
   static constexpr double kSameToneHz = 20;  // tones closer than this are the same

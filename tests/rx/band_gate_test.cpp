@@ -133,6 +133,30 @@ TEST(BandGate, TwoStationsOfOneSpeedInStepKeepTheirMarks) {
   EXPECT_EQ(r.out[1], as_double(b));
 }
 
+TEST(BandGate, ClicksComeOnlyFromStationsNearEnoughForTheirLevel) {
+  // A strong station (cluster 0, 20 dB over the others) and two weaker
+  // ones keyed just after each of its rises, as a click would be: one 80 Hz
+  // away, where its keying sidebands reach, goes; one 800 Hz away, where
+  // they would have to stand 30 dB over it, is an independent station in a
+  // busy band and stays.
+  const int ticks = 20000;
+  const auto strong = keying(ticks, 9);
+  std::vector<int> after(strong.size(), 0);
+  for (std::size_t t = 1; t < strong.size(); t++)
+    if (strong[t] && !strong[t - 1])
+      for (std::size_t j = t + 2; j < std::min(strong.size(), t + 17); j++)
+        after[j] = 1;
+  BandGate g(3);
+  g.set_centre(0, 500);
+  g.set_centre(1, 580);
+  g.set_centre(2, 1300);
+  const auto r = run(g, {strong, after, after}, {100.0, 1.0, 1.0}, {500, 580, 1300});
+  EXPECT_EQ(r.out[0], as_double(strong));
+  EXPECT_GT(marks(as_double(after)), 100);
+  EXPECT_LT(marks(r.out[1]), 5);
+  EXPECT_EQ(r.out[2], as_double(after));
+}
+
 TEST(BandGate, TheTwoTonesOfFskGo) {
   // FSK: 11-tick bits (45.45 Bd at 500 ticks/s), each tone keyed while the
   // other is not, their edges a tick or two apart; a Morse station beside
