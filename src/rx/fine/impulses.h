@@ -2,20 +2,23 @@
 // each still tells.
 //
 // A crash is a burst of noise across the whole audio band: on a tick it
-// lifts nearly every cluster far over its noise floor at once, while a
-// station, however strong, lifts its own cluster and its neighbours (and
-// the clicks of its hard edges, a tick or two, the rest far less). A tick
-// whose power stands rise_db over its floor on share of the clusters
-// tells a burst; it is marked with pad_before ticks before it and
-// pad_after after (the channel filter's spread of the burst, its tail).
-// On a marked tick the burst's power over the floors is the lower quartile
-// of the clusters' powers over their floors (stations stand on fewer than
-// three clusters in four), scaled to the mean of white noise's power; the
-// tick's weight is the floor over the floor and the burst (1 where none
-// is measured). A coherent window weighs its ticks by it, so that a tick
-// far under a crash counts for nothing and one in its tail for a part;
-// the stages that learn from ticks (the noise floors, the acquisition's
-// mean power, the guards) leave marked ticks out. A band that stays risen
+// lifts nearly every cluster far over its noise floor at once. A station
+// lifts its own cluster and its neighbours; the clicks of its hard key
+// edges reach across the band too, but stand far under its own cluster. A
+// tick whose power stands rise_db over its floor on share of the clusters,
+// none of them dominant_db over the clusters' lower quartile, tells a
+// burst; it is marked with pad_before ticks before it and pad_after after
+// (the channel filter's spread of the burst, its tail).
+//
+// On a marked tick (and wherever an eighth of the clusters stand that
+// high) the burst's power over the floors is the lower quartile of the
+// clusters' powers over their floors (stations stand on fewer than three
+// clusters in four), scaled to the mean of white noise's power; the tick's
+// weight is the floor over the floor and the burst (1 where none is
+// measured). A coherent window weighs its ticks by it, so that a tick far
+// under a crash counts for nothing and one in its tail for a part; the
+// stages that learn from ticks (the noise floors, the acquisition's mean
+// power, the guards) leave marked ticks out. A band that stays risen
 // longer than max_ticks is no burst but a risen noise (group_floor.h):
 // marking stops until the band falls back.
 //
