@@ -17,12 +17,14 @@ void Impulses::make(const ImpulseParams& p, int clusters) {
   w_.resize(kRing);
   count_.resize(kRing);
   ratio_.resize(clusters);
+  high_.resize(static_cast<std::size_t>(p.onset_ticks + 1) * clusters);
 }
 
 void Impulses::reset() {
   std::fill(flag_.begin(), flag_.end(), 0);
   std::fill(count_.begin(), count_.end(), 0);
   std::fill(w_.begin(), w_.end(), 1.0);
+  std::fill(high_.begin(), high_.end(), 0);
   newest_ = -1;
   last_ = -1;
   tail_ = -1;
@@ -31,9 +33,15 @@ void Impulses::reset() {
 
 void Impulses::step(long long t, std::span<const double> floor, std::span<const double> power) {
   newest_ = t;
-  int high = 0, nf = 0;
+  int high = 0, nf = 0, fresh = 0;
+  const long long rows = p_.onset_ticks + 1;
+  unsigned char* now = high_.data() + (t % rows) * k_;
+  const unsigned char* before = high_.data() + ((t + 1) % rows) * k_;  // onset_ticks back
   for (int q = 0; q < k_; q++) {
-    high += floor[q] > 0 && power[q] > floor[q] * rise_;
+    const unsigned char h = floor[q] > 0 && power[q] > floor[q] * rise_;
+    fresh += h && !(t >= p_.onset_ticks && before[q]);
+    now[q] = h;
+    high += h;
     nf += floor[q] > 0;
   }
   // The burst's power over the floors, measured where an eighth of the
@@ -55,7 +63,9 @@ void Impulses::step(long long t, std::span<const double> floor, std::span<const 
   }
   // The clicks of a strong station's hard key edges lift the whole band
   // too, but far under its own cluster.
-  const bool tells = near && top < lower * dominant_;
+  // A burst goes on (within its pad after) without rising afresh.
+  const bool going = run_ > 0 || t <= tail_;
+  const bool tells = near && top < lower * dominant_ && (going || fresh >= p_.fresh_share * k_);
   run_ = tells ? run_ + 1 : 0;
   // A band risen for longer than any crash lasts is a risen noise: what
   // is still padded stops here.

@@ -8,7 +8,9 @@
 // tick whose power stands rise_db over its floor on share of the clusters,
 // none of them dominant_db over the clusters' lower quartile, tells a
 // burst; it is marked with pad_before ticks before it and pad_after after
-// (the channel filter's spread of the burst, its tail).
+// (the channel filter's spread of the burst, its tail). It starts only
+// where most clusters rose together (fresh_share of them stood low
+// onset_ticks before): stations key down at their own moments.
 //
 // On a marked tick (and wherever an eighth of the clusters stand that
 // high) the burst's power over the floors is the lower quartile of the
@@ -52,6 +54,12 @@ struct ImpulseParams {
   // 14-38 dB, the bundled sample 18-37 dB). A burst that weak beside a
   // station is no burst to that station.
   double dominant_db = 14;
+  // A burst starts where the clusters rose together: fresh_share of them
+  // stand high that stood low onset_ticks before (stations key down at
+  // their own moments: 49 of them on 49 clusters may stand high on three
+  // clusters in four, but most of those were high before).
+  double fresh_share = 0.5;
+  int onset_ticks = 20;
 };
 
 class Impulses {
@@ -77,18 +85,19 @@ class Impulses {
   long long blanked(long long t) const { return t < 0 ? 0 : count_[t & kRingMask]; }
 
   ImpulseParams p_;
-  int k_ = 0;                     // clusters
-  double rise_ = 1;               // rise_db as a power ratio
-  double quartile_mean_ = 1;      // white noise's quartile over its mean power
-  double dominant_ = 1;           // dominant_db as a power ratio
-  std::vector<char> flag_;        // ring: the tick is marked
-  std::vector<double> w_;         // ring: each tick's weight, 0 .. 1
-  std::vector<double> ratio_;     // scratch: the clusters' powers over their floors
-  std::vector<long long> count_;  // ring: marked ticks up to each tick, since reset
-  long long newest_ = -1;         // the newest tick stepped
-  long long last_ = -1;           // the newest tick blanked (-1: none)
-  long long tail_ = -1;           // ticks up to this one are marked as the pad after
-  int run_ = 0;                   // ticks in a row that told an impulse
+  int k_ = 0;                        // clusters
+  double rise_ = 1;                  // rise_db as a power ratio
+  double quartile_mean_ = 1;         // white noise's quartile over its mean power
+  double dominant_ = 1;              // dominant_db as a power ratio
+  std::vector<char> flag_;           // ring: the tick is marked
+  std::vector<double> w_;            // ring: each tick's weight, 0 .. 1
+  std::vector<double> ratio_;        // scratch: the clusters' powers over their floors
+  std::vector<unsigned char> high_;  // [(t % (onset_ticks + 1)) * k + q]: stood rise_db high
+  std::vector<long long> count_;     // ring: marked ticks up to each tick, since reset
+  long long newest_ = -1;            // the newest tick stepped
+  long long last_ = -1;              // the newest tick blanked (-1: none)
+  long long tail_ = -1;              // ticks up to this one are marked as the pad after
+  int run_ = 0;                      // ticks in a row that told an impulse
 };
 
 }  // namespace talvo::fine
