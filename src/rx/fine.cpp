@@ -101,6 +101,7 @@ struct FineFrontEnd::State {
   std::vector<double> v_slow;            // [q]: scratch, its mean power, units^2
   std::vector<double> v_floor;           // [q]: scratch, the floor it keys against, units^2
   std::vector<double> v_power;  // [q]: scratch, its short average at the tick judged, units^2
+  std::vector<double> v_raw;    // [q]: scratch, its power at the newest tick, units^2
   long long tick = 0;           // ticks since reset
 
   // --- output of the last run ---------------------------------------------
@@ -188,7 +189,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   guard.subtract_hz = kSub.subtract_hz;
   guard.short_half = (kShort - 1) / 2;
   s.guards.make(guard, plan.centres_hz);
-  for (auto* v : {&s.v_noise, &s.v_slow, &s.v_floor, &s.v_power})
+  for (auto* v : {&s.v_noise, &s.v_slow, &s.v_floor, &s.v_power, &s.v_raw})
     v->resize(k);
   s.v_blocks.resize(k);
   s.delay = (s.chan.delay_frames() + (s.chd.taps.size() - 1) / 2.0 * s.spt) / s.spt +
@@ -351,13 +352,6 @@ void FineFrontEnd::State::tick_done(int frame) {
     watch.step(q, c.power.shrt(v - (kShort - 1) / 2), c.power.lng(v - (kLong - 1) / 2), n, busy);
     if (c.power.rested() && watch.awake(q)) c.power.prime(v);
   }
-  // Whether the newest tick lies under a band-wide burst: known before
-  // any window around the tick judged reaches it.
-  for (int q = 0; q < k; q++) {
-    v_floor[q] = floor_of(cl[q]);
-    v_power[q] = cl[q].power.raw(v);
-  }
-  imp.step(v, v_floor, v_power);
   judge(v - decide_lag, nticks);
   nticks++;
   tick++;
@@ -384,10 +378,14 @@ void FineFrontEnd::State::judge(long long at, int out) {
   // teach its floor, keyed or not, and the floors learnt before are
   // forgotten. What they keyed since the noise rose has not left yet
   // (kRisen.run_ticks is under kHoldBack): it is taken back.
+  // Whether the newest tick (decide_lag ahead) lies under a band-wide
+  // burst: known before any window around the tick judged reaches it.
   for (int q = 0; q < k; q++) {
     v_floor[q] = floor_of(cl[q]);
     v_power[q] = cl[q].power.shrt(at);
+    v_raw[q] = cl[q].power.raw(at + decide_lag);
   }
+  imp.step(at + decide_lag, v_floor, v_raw);
   // A burst lifts every cluster at once as a risen noise does, for a few
   // ticks: those do not tell one.
   const bool burst = imp.any() && imp.blanked(at - (kShort - 1) / 2, at + (kShort - 1) / 2) > 0;
