@@ -20,6 +20,7 @@
 #include "rx/fine/filter_bank.h"
 #include "rx/fine/group_floor.h"
 #include "rx/fine/guards.h"
+#include "rx/fine/impulses.h"
 #include "rx/fine/key_decision.h"
 #include "rx/fine/noise_floor.h"
 #include "rx/fine/subtractor.h"
@@ -40,6 +41,7 @@ constexpr fine::ChannelParams kChannel{};
 constexpr fine::NoiseFloorParams kNoise{};
 constexpr fine::RisenNoiseParams kRisen{};
 constexpr fine::GuardParams kGuard{};
+constexpr fine::ImpulseParams kImpulse{};
 constexpr fine::SubtractorParams kSub{};
 constexpr fine::AcquisitionParams kAcquire{};
 constexpr fine::CarrierParams kCarrier{};
@@ -73,6 +75,7 @@ struct FineFrontEnd::State {
   fine::Subtractor sub;     // strong stations' models, taken from their neighbours
   fine::GroupFloor group;   // the group's floor and typical mean power
   fine::RisenNoise risen;   // whether the noise rose on every cluster
+  fine::Impulses imp;       // ticks under a band-wide burst (a static crash)
   fine::Guards guards;      // whether a tick is clear of the other clusters
   fine::RunsPool runs;      // followers of weak stations' key runs, decided kHoldBack ticks late
   fine::Watch watch;        // which clusters are awake
@@ -100,6 +103,7 @@ struct FineFrontEnd::State {
   std::vector<double> v_slow;            // [q]: scratch, its mean power, units^2
   std::vector<double> v_floor;           // [q]: scratch, the floor it keys against, units^2
   std::vector<double> v_power;  // [q]: scratch, its short average at the tick judged, units^2
+  std::vector<double> v_raw;    // [q]: scratch, its power at the newest tick, units^2
   long long tick = 0;           // ticks since reset
 
   // --- output of the last run ---------------------------------------------
@@ -111,7 +115,7 @@ struct FineFrontEnd::State {
 
   void tick_done(int frame);
   void judge(long long at, int out);
-  void judge_cluster(int q, long long at, int out, double n);
+  void judge_cluster(int q, long long at, int out, double n, bool buried);
   // The noise floor a cluster keys against, units^2 (0: none yet).
   double floor_of(const Cluster& c) const { return group.floor_of(c.nf.noise(), c.nf.blocks()); }
 };
@@ -182,12 +186,14 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   gp.slow_blocks = kAcquire.slow_blocks;
   s.group.make(gp, k);
   s.risen.make(kRisen);
+  s.imp.make(kImpulse, k);
   s.watch.make(fine::WatchParams{}, k);
   s.sleeps = plan.bank != nullptr;
   fine::GuardParams guard = kGuard;
   guard.subtract_hz = kSub.subtract_hz;
+  guard.short_half = (kShort - 1) / 2;
   s.guards.make(guard, plan.centres_hz);
-  for (auto* v : {&s.v_noise, &s.v_slow, &s.v_floor, &s.v_power})
+  for (auto* v : {&s.v_noise, &s.v_slow, &s.v_floor, &s.v_power, &s.v_raw})
     v->resize(k);
   s.v_blocks.resize(k);
   s.delay = (s.chan.delay_frames() + (s.chd.taps.size() - 1) / 2.0 * s.spt) / s.spt +
@@ -220,6 +226,7 @@ void FineFrontEnd::reset() {
   for (auto& w : s.views)
     w.still = false;  // the subtractor chooses afresh for each
   s.risen.reset();
+  s.imp.reset();
   s.watch.reset();
   s.tick = 0;
   s.nticks = 0;
@@ -366,7 +373,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     any_awake = watch.awake(q);
   if (any_awake)
     for (int q = 0; q < k; q++)
-      guards.swing(q, cl[q].power, at);
+      guards.swing(q, cl[q].power, at, &imp);
   if (group.due(at)) {
     for (int q = 0; q < k; q++) {
       v_noise[q] = cl[q].nf.noise();
@@ -379,17 +386,26 @@ void FineFrontEnd::State::judge(long long at, int out) {
   // teach its floor, keyed or not, and the floors learnt before are
   // forgotten. What they keyed since the noise rose has not left yet
   // (kRisen.run_ticks is under kHoldBack): it is taken back.
+  // Whether the newest tick (decide_lag ahead) lies under a band-wide
+  // burst: known before any window around the tick judged reaches it.
   for (int q = 0; q < k; q++) {
     v_floor[q] = floor_of(cl[q]);
     v_power[q] = cl[q].power.shrt(at);
+    v_raw[q] = cl[q].power.raw(at + decide_lag);
   }
-  if (risen.step(v_floor, v_power).forget) {
+  imp.step(at + decide_lag, v_floor, v_raw);
+  // A burst lifts every cluster at once as a risen noise does, for a few
+  // ticks: those do not tell one.
+  const bool burst = imp.any() && imp.blanked(at - (kShort - 1) / 2, at + (kShort - 1) / 2) > 0;
+  if (risen.step(v_floor, v_power, burst).forget) {
     for (auto& c : cl) {
       c.nf.forget();
       c.key.take_back(at);
     }
     group.forget();
   }
+  // The tick a noise floor would learn from lies under a burst.
+  const bool buried = imp.any() && imp.blank(at - kNoise.clean_ticks);
   for (int q = 0; q < k; q++) {
     auto& c = cl[q];
     // Key states leave kHoldBack ticks after their judgement, so that a
@@ -402,29 +418,41 @@ void FineFrontEnd::State::judge(long long at, int out) {
     if (!valid || !(n > 0) || asleep) {
       if (valid && asleep) c.acq.rest(c.power.raw(at));
       c.key.idle();
-      c.nf.step(at, false, c.key.run(), risen.rose(), c.power);
+      c.nf.step(at, false, c.key.run(), risen.rose(), c.power, buried);
       continue;
     }
-    judge_cluster(q, at, out, n);
+    judge_cluster(q, at, out, n, buried);
   }
 }
 
 // One cluster's tick at, judged against its noise floor n: the guards,
 // acquisition, the element statistic, a weak station's runs, the key
-// decision and what the tick and a finished mark teach.
-void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n) {
+// decision and what the tick and a finished mark teach. buried: the tick
+// its noise floor would learn from lies under a burst. A tick whose window
+// lies mostly under a burst holds its key state.
+void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, bool buried) {
   auto& c = cl[q];
   const double ps = c.power.shrt(at);
   const double pl = c.power.lng(at);
   const bool clear = guards.step(q, ps, sub.settled(), sub.sub_guard()).clear;
-  const bool heard = c.acq.step(clear, c.power.raw(at), pl, ps, n, c.nf.blocks(), group.slow());
-  const fine::ElementStat es = c.car.step(at, clear, n, c.dot.unit(), c.key.level(), c.power);
+  // A short average over a burst is no station's power.
+  const bool burst = imp.any() && imp.blanked(at - (kShort - 1) / 2, at + (kShort - 1) / 2) > 0;
+  const bool heard =
+      !burst && c.acq.step(clear, c.power.raw(at), pl, ps, n, c.nf.blocks(), group.slow());
+  const fine::ElementStat es = c.car.step(at, clear, n, c.dot.unit(), c.key.level(), c.power, &imp);
   if (c.weak.claim(runs, c.car.carrier(), es.along, es.csnr)) {
-    const double y = c.car.along_part(c.power.env(at), es.along);
-    const bool kd = c.weak.step(at, runs, y, es.along, c.dot.unit(), n, chd.kappa);
+    const bool kd = es.held ? c.weak.blind(at, runs, c.dot.unit())
+                            : c.weak.step(at, runs, c.car.along_part(c.power.env(at), es.along),
+                                          es.along, c.dot.unit(), n, chd.kappa);
     if (c.weak.trusted(es.csnr, c.dot.marks(), c.acq.present(n)))
       keys[q * max_ticks + out] =
           kd && c.acq.ready() ? fine::key_value(c.key.stat(at - kHoldBack), es.nd) : 0.0;
+  }
+  if (es.held) {
+    c.acq.spend();
+    c.key.hold(at);
+    c.nf.step(at, c.key.down(), c.key.run(), risen.rose(), c.power, buried);
+    return;
   }
   fine::KeyInput in;
   in.clear = clear;
@@ -442,9 +470,9 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n) 
   if (r.mark > 0) {
     // A finished mark teaches the speed (DotLength) and the carrier's power.
     c.dot.step(r.mark);
-    c.car.learn_mark(r.mark, c.dot.unit(), at, n, c.power, r.other);
+    c.car.learn_mark(r.mark, c.dot.unit(), at, n, c.power, r.other, &imp);
   }
-  c.nf.step(at, c.key.down(), c.key.run(), risen.rose(), c.power);
+  c.nf.step(at, c.key.down(), c.key.run(), risen.rose(), c.power, buried);
 }
 
 }  // namespace talvo

@@ -13,7 +13,10 @@
 //  3. Channel power (channel_power.h): the channel filter, the power per
 //     tick and its short and long averages.
 //  4. Noise floor (noise_floor.h, group_floor.h): each cluster's floor, the
-//     group's, and a noise that rose on every cluster.
+//     group's, and a noise that rose on every cluster. Impulses
+//     (impulses.h): the ticks under a static crash across the band, and
+//     the weight each keeps in the coherent window (stage 7); a cluster
+//     holds its key state where one buries its station.
 //  5. Guards (guards.h): whether a tick is clear of the other clusters'
 //     key edges and carriers.
 //  6. Acquisition (acquisition.h): whether the cluster may key at all.

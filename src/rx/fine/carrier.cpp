@@ -11,6 +11,7 @@ void Carrier::make(const CarrierParams& p, const ChannelDesign& d, int max_half)
   coh_noise_ = d.coh_noise.data();
   max_win_ = 2 * max_half + 1;
   learn_ = undb(p.learn_db);
+  burst_hold_ = undb(p.hold_db);
 }
 
 void Carrier::reset() {
@@ -28,7 +29,7 @@ void Carrier::reset() {
 }
 
 ElementStat Carrier::step(long long at, bool clear, double n, double unit, double level,
-                          const ChannelPower& power) {
+                          const ChannelPower& power, const Impulses* imp) {
   ElementStat r;
   // A weak station needs all the window its dots allow; a strong one
   // keeps a shorter window, whose marks follow a fast fade more closely.
@@ -46,31 +47,64 @@ ElementStat Carrier::step(long long at, bool clear, double n, double unit, doubl
   if (std::abs(wrot) > 2 * std::numbers::pi * p_.max_offset_hz / kTickRate) wrot = 0;
   const std::complex<double> step = std::polar(1.0, -wrot);
   std::complex<double> ph = std::polar(1.0, wrot * h), acc = 0, older = 0;
-  for (int j = -h; j <= h; j++) {
-    const cfloat e = power.env(at + j);
-    acc += std::complex<double>(e.real(), e.imag()) * ph;
-    ph *= step;
-    if (j == -1) older = acc;
+  // Ticks under a burst weigh by how much they still tell (impulses.h):
+  // wa and wb are the weights of the older half and of the rest, 1 a tick
+  // where there is none.
+  const bool masked = imp && imp->any() && imp->blanked(at - h, at + h) > 0;
+  double wa = h, wb = h + 1;
+  if (!masked) {
+    for (int j = -h; j <= h; j++) {
+      const cfloat e = power.env(at + j);
+      acc += std::complex<double>(e.real(), e.imag()) * ph;
+      ph *= step;
+      if (j == -1) older = acc;
+    }
+  } else {
+    wa = wb = 0;
+    for (int j = -h; j <= h; j++) {
+      const double w = imp->weight(at + j);
+      const cfloat e = power.env(at + j);
+      acc += std::complex<double>(e.real(), e.imag()) * ph * w;
+      (j < 0 ? wa : wb) += w;
+      ph *= step;
+      if (j == -1) older = acc;
+    }
   }
-  double pd = std::norm(acc) / (static_cast<double>(win) * win);
+  if (phase_n_ < p_.phase_ticks) freq_ = wrot;
+  still_ *= std::polar(1.0, -freq_);
+  still_ /= std::sqrt(std::norm(still_));
+  const double wt = wa + wb;  // the window's ticks, as weighed
+  const double tiny = 1e-3;   // weight of a window, or a half, that tells nothing
+  if (wt < tiny) {
+    r.held = true;
+    r.nd = n * coh_noise_[win] * (phase_n_ >= p_.phase_ticks ? p_.along_noise : 1.0);
+    r.win = win;
+    r.csnr = csnr;
+    r.along = phase_n_ >= p_.phase_ticks ? std::sqrt(std::norm(phase_)) : 0.0;
+    return r;
+  }
+  double pd = std::norm(acc) / (wt * wt);
   // The window lies in a mark's body when both its halves hold the
-  // key-down level (on a key edge's ramp one half falls short).
-  const double pa = std::norm(older) / (static_cast<double>(h) * h);
-  const double pb = std::norm(acc - older) / (static_cast<double>(h + 1) * (h + 1));
-  const bool body =
-      std::min(pa, pb) + p_.slack * n * coh_noise_[std::max(h, 1)] > p_.flat * std::max(pa, pb);
-  double nd = n * coh_noise_[win];
+  // key-down level (on a key edge's ramp one half falls short). A tick of
+  // weight w holds noise of 1 / w times the floor's: the weighed sum's
+  // noise goes as its weight.
+  bool body = false;
+  if (wa > tiny && wb > tiny) {
+    const double pa = std::norm(older) / (wa * wa);
+    const double pb = std::norm(acc - older) / (wb * wb);
+    const double slack =
+        masked ? coh_noise_[std::max(h, 1)] * h / std::min(wa, wb) : coh_noise_[std::max(h, 1)];
+    body = std::min(pa, pb) + p_.slack * n * slack > p_.flat * std::max(pa, pb);
+  }
+  double nd = masked ? n * coh_noise_[win] * win / wt : n * coh_noise_[win];
   // The carrier's phase, held still by turning back the tone's offset
   // tick by tick, is learnt on the ticks whose power stands well over the
   // noise and near the key-down level, once the cluster's own station has
   // keyed (not from a neighbour's leakage before it); with it the
   // statistic is the part of the window's average along the carrier
   // (squared where positive): all of the carrier, half of the noise.
-  if (phase_n_ < p_.phase_ticks) freq_ = wrot;
-  still_ *= std::polar(1.0, -freq_);
-  still_ /= std::sqrt(std::norm(still_));
-  const std::complex<double> zs = acc / static_cast<double>(win) * still_;
-  if (clear && carrier_ > 0 && pd > p_.interior * level && pd > nd * learn_) {
+  const std::complex<double> zs = acc / wt * still_;
+  if (clear && !masked && carrier_ > 0 && pd > p_.interior * level && pd > nd * learn_) {
     if (phase_n_ >= p_.phase_ticks) {
       const double lim = 2 * std::numbers::pi * p_.max_offset_hz / kTickRate;
       freq_ = std::clamp(freq_ + p_.freq_track * std::arg(zs * std::conj(phase_)), -lim, lim);
@@ -84,6 +118,10 @@ ElementStat Carrier::step(long long at, bool clear, double n, double unit, doubl
     pd = x > 0 ? x * x : 0;
     nd *= p_.along_noise;
   }
+  // Under a burst, a window whose noise stands too near the carrier's
+  // power (or, before any carrier, mostly under it) cannot tell a mark
+  // from a gap: the cluster holds its key state.
+  if (masked) r.held = carrier_ > 0 ? carrier_ < nd * burst_hold_ : 2 * wt < win;
   r.pd = pd;
   r.nd = nd;
   r.body = body;
@@ -102,7 +140,7 @@ void Carrier::learn_tone(const ChannelPower& power, long long at) {
 }
 
 void Carrier::learn_mark(int run, double unit, long long at, double n, const ChannelPower& power,
-                         bool afresh) {
+                         bool afresh, const Impulses* imp) {
   if (afresh) {
     rot_ = 0;
     rot_n_ = 0;
@@ -117,18 +155,20 @@ void Carrier::learn_mark(int run, double unit, long long at, double n, const Cha
     double a = 0;
     int cnt = 0;
     // The mark's mean envelope held still as the statistic holds it: tick
-    // u turned back by `still` as it stood then, freq_ a tick later each.
+    // u turned back by `still` as it stood then, freq_ a tick later each;
+    // the ticks a burst blanked measure neither.
     std::complex<double> z = 0;
     const long long from = at - len + len / 4;
     std::complex<double> s = still_ * std::polar(1.0, freq_ * static_cast<double>(at - from));
     const std::complex<double> step = std::polar(1.0, -freq_);
-    for (long long u = from; u < at - len / 4; u++, cnt++) {
+    for (long long u = from; u < at - len / 4; u++, s *= step) {
+      if (imp && imp->any() && imp->blank(u)) continue;
       a += power.raw(u);
       const cfloat e = power.env(u);
       z += std::complex<double>(e.real(), e.imag()) * s;
-      s *= step;
+      cnt++;
     }
-    const double carrier = a / cnt - n;
+    const double carrier = cnt > 0 ? a / cnt - n : 0.0;
     if (carrier > 0)
       carrier_ = carrier_ > 0 ? carrier_ * std::pow(carrier / carrier_, p_.report_track) : carrier;
     // Its phase against the last mark's, when both were steady tones of an

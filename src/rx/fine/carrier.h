@@ -31,7 +31,10 @@
 // it (the mean cosine of their steps over hold_min), or while the dot is
 // long enough for the phase to follow each mark (follow_ticks); for a fast
 // station whose steady marks do not keep it, it is the average's power.
-// The window lies in a mark's body when both its halves hold alike.
+// The window lies in a mark's body when both its halves hold alike. Ticks
+// under a burst (a static crash, impulses.h) weigh by the floor over the
+// floor and the burst; a window whose noise then stands within hold_db of
+// the carrier tells nothing, and the cluster holds its key state.
 //
 // The carrier's power is learnt from finished marks: the middle half of
 // each, away from the edges, less the noise; averaged over marks in dB.
@@ -43,6 +46,7 @@
 #include <complex>
 
 #include "rx/fine/channel_power.h"
+#include "rx/fine/impulses.h"
 
 namespace talvo::fine {
 
@@ -92,6 +96,10 @@ struct CarrierParams {
   // Dot length from which the phase, learnt anew on each mark, follows
   // marks that do not keep it closely enough, ticks (37.5 WPM).
   double follow_ticks = 16;
+  // Under a burst, a window whose noise (the statistic's noise part) lies
+  // less than this under the carrier's power is held, dB: the key-down
+  // threshold stands 8 dB over that noise.
+  double hold_db = 10;
   int report_min_ticks = 8;    // ticks, shortest mark that measures the carrier
   double report_dots = 0.75;   // dots, shortest mark that measures the carrier
   int report_max_ticks = 200;  // ticks of a mark's end that measure it at most
@@ -106,6 +114,7 @@ struct ElementStat {
   int win = 0;        // ticks in the coherent window
   double csnr = 0;    // carrier over the channel's noise, dB (strong_db before any)
   double along = 0;   // the carrier's magnitude along its phase, units (0: phase not learnt)
+  bool held = false;  // the window lies mostly under an impulse: the tick tells nothing
 };
 
 class Carrier {
@@ -113,17 +122,20 @@ class Carrier {
   void make(const CarrierParams& p, const ChannelDesign& d, int max_half);
   void reset();
   // Tick `at`: clear of the guards or not, n the noise floor (units^2),
-  // unit the dot length (ticks), level the key-down level (units^2).
+  // unit the dot length (ticks), level the key-down level (units^2). The
+  // ticks imp marked (null: none) weigh by their weight; a window whose
+  // noise stands too near the carrier is held.
   ElementStat step(long long at, bool clear, double n, double unit, double level,
-                   const ChannelPower& power);
+                   const ChannelPower& power, const Impulses* imp = nullptr);
   // A clear key-down tick inside a mark: the phase advance.
   void learn_tone(const ChannelPower& power, long long at);
-  // A mark of `run` ticks ended at tick at (dot length unit, floor n).
+  // A mark of `run` ticks ended at tick at (dot length unit, floor n); the
+  // ticks imp blanked (null: none) do not measure it.
   // afresh: it is another station's than the marks before (KeyResult::other):
   // the tone, phase and carrier learnt so far are dropped, and are learnt
   // anew from this mark on.
   void learn_mark(int run, double unit, long long at, double n, const ChannelPower& power,
-                  bool afresh);
+                  bool afresh, const Impulses* imp = nullptr);
 
   // The envelope e's part along the carrier, over the carrier's magnitude.
   double along_part(cfloat e, double along) const {
@@ -144,6 +156,7 @@ class Carrier {
   const double* coh_noise_ = nullptr;   // the channel's coherent noise per window length
   int max_win_ = 41;                    // ticks, longest window the decision delay allows
   double learn_ = 1;                    // learn_db as a power ratio
+  double burst_hold_ = 1;               // hold_db as a power ratio
   std::complex<double> rot_;            // phase advance per tick over key-down ticks, units^2
   int rot_n_ = 0;                       // key-down ticks that measured rot (saturates)
   std::complex<double> still_ = 1;      // the tone's offset turned back up to the tick judged

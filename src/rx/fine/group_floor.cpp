@@ -51,7 +51,8 @@ void RisenNoise::reset() {
   since_rose_ = 1 << 20;
 }
 
-RisenNoise::Result RisenNoise::step(std::span<const double> floor, std::span<const double> power) {
+RisenNoise::Result RisenNoise::step(std::span<const double> floor, std::span<const double> power,
+                                    bool burst) {
   const int k = static_cast<int>(floor.size());
   // What stands more than range_db under the strongest cluster is its
   // station's products (clicks, a codec's noise), not a risen noise.
@@ -60,7 +61,7 @@ RisenNoise::Result RisenNoise::step(std::span<const double> floor, std::span<con
   int high = 0;
   for (int q = 0; q < k; q++)
     high += floor[q] > 0 && power[q] > floor[q] * rose_ratio_ && power[q] > under;
-  rose_run_ = k >= p_.min_clusters && high >= p_.share * k ? rose_run_ + 1 : 0;
+  rose_run_ = k >= p_.min_clusters && high >= p_.share * k && !burst ? rose_run_ + 1 : 0;
   rose_ = rose_run_ >= p_.run_ticks;
   Result r;
   r.rose = rose_;

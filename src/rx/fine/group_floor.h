@@ -93,8 +93,9 @@ class RisenNoise {
   void make(const RisenNoiseParams& p);
   void reset();
   // One tick judged: each cluster's floor (units^2, 0: none) and short
-  // average power (units^2).
-  Result step(std::span<const double> floor, std::span<const double> power);
+  // average power (units^2); burst: that average reaches a tick under a
+  // band-wide burst (impulses.h), which tells no risen noise.
+  Result step(std::span<const double> floor, std::span<const double> power, bool burst = false);
   bool rose() const { return rose_; }
 
  private:

@@ -44,8 +44,19 @@ static void extremes(const double* v, int n, double& hi, double& lo) {
   }
 }
 
-void Guards::swing(int q, const ChannelPower& power, long long at) {
+void Guards::swing(int q, const ChannelPower& power, long long at, const Impulses* imp) {
   double hi = 0, lo = HUGE_VAL;
+  const int r = p_.reach_ticks, s = p_.short_half;
+  if (imp && imp->any() && imp->blanked(at - r - s, at + r + s) > 0) {
+    for (long long u = at - r; u <= at + r; u++) {
+      if (imp->blanked(u - s, u + s) > 0) continue;
+      hi = std::max(hi, power.shrt(u));
+      lo = std::min(lo, power.shrt(u));
+    }
+    hi_[q] = hi;
+    lo_[q] = std::min(lo, hi);
+    return;
+  }
   // The ticks at - reach .. at + reach in the ring, in at most two runs.
   const double* ring = power.shrt_ring();
   const int first = static_cast<int>((at - p_.reach_ticks) & kRingMask);

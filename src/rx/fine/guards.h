@@ -24,11 +24,13 @@
 #include <vector>
 
 #include "rx/fine/channel_power.h"
+#include "rx/fine/impulses.h"
 
 namespace talvo::fine {
 
 struct GuardParams {
   int reach_ticks = 12;              // ticks either side searched for a key edge
+  int short_half = 4;                // ticks either side a short average reaches
   double edge_db = -6;               // weakest clear level beside a neighbour's key edge, dB
   double far_edge_db = -15;          // the same for a key edge further away, dB
   double steady_db = -40;            // weakest clear level beside a steady neighbour, dB
@@ -51,8 +53,10 @@ class Guards {
   };
   void make(const GuardParams& p, std::span<const double> centres);
   void reset();
-  // Cluster q's short average's extremes around the tick judged.
-  void swing(int q, const ChannelPower& power, long long at);
+  // Cluster q's short average's extremes around the tick judged, leaving
+  // out the averages that reach a tick imp marked (a burst swings every
+  // cluster alike, and is no station's key edge).
+  void swing(int q, const ChannelPower& power, long long at, const Impulses* imp = nullptr);
   // Cluster q's tick, its short average ps (units^2), judged against the
   // others' swings; settled[o]: cluster o's model is subtracted, settled
   // and fits, sub_guard[o] the guard beside it (power ratio). Learns

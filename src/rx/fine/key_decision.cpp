@@ -36,6 +36,9 @@ void KeyDecision::reset() {
   soft_clear_ = 0;
   level_ = 0;
   run_ = 0;
+  run_held_ = false;
+  held_ = 0;
+  value_ = 0;
   down_ = false;
 }
 
@@ -70,7 +73,10 @@ KeyResult KeyDecision::step(long long at, const KeyInput& in) {
     soft = !down_ && !down && pd > std::max(nd * stay_floor_, start * soft_);
   }
   soft_run(at, in, soft, down, start);
+  const bool was = down_;
   const KeyResult r = down ? mark(at, in, back) : gap(at, in);
+  if (held_ > 0 && down != was) after_hold(at, down);
+  held_ = 0;
   run_lifted_ = run_lifted_ || lifted_;
   if (in.carrier > 0 && pd > nd + in.carrier * floor_near_) {
     last_near_ = at;
@@ -78,6 +84,24 @@ KeyResult KeyDecision::step(long long at, const KeyInput& in) {
   }
   down_ = down;
   return r;
+}
+
+// The first tick after a hold keys otherwise than the hold: the edge is
+// put half way through the hold (as far back as the key states wait).
+void KeyDecision::after_hold(long long at, bool down) {
+  const long long mid = std::max(at - (held_ + 1) / 2, at - p_.hold_back_ticks + 1);
+  if (!down) {
+    for (long long u = mid; u < at; u++)
+      tent_[u & kRingMask] = 0;
+    last_down_ = mid - 1;
+    return;
+  }
+  if (run_start_ <= mid) return;
+  for (long long u = mid; u < run_start_; u++)
+    tent_[u & kRingMask] = value_;
+  run_ += static_cast<int>(run_start_ - mid);
+  run_start_ = mid;
+  run_held_ = true;
 }
 
 // The least key-down level over the noise the recent marks' carrier
@@ -124,6 +148,7 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
   if (!down_) {
     run_start_ = at;
     run_clear_ = 0;
+    run_held_ = false;
     run_quiet_ = quiet(at, in);
     run_lifted_ = false;
     // Its start, late against the key-down floor on a weak station,
@@ -148,7 +173,8 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
       level_ += p_.track * (pd - level_);
     r.tone = pd > p_.interior * level_;
   }
-  tent_[at & m] = key_value(pd, nd);
+  value_ = key_value(pd, nd);
+  tent_[at & m] = value_;
   run_++;
   // A mark hardly clear in its first max_click_ticks is another
   // station's leakage: silent until enough ticks are clear.
@@ -175,7 +201,7 @@ KeyResult KeyDecision::gap(long long at, const KeyInput& in) {
     // another cluster's sidebands or clicks. Taken back whole.
     for (long long u = run_start_; u < at; u++)
       tent_[u & kRingMask] = 0;
-  } else if (down_ && run_clear_ >= p_.clear_ticks) {
+  } else if (down_ && run_clear_ >= p_.clear_ticks && !run_held_) {
     r.mark = run_;
   } else {
     r.other = false;

@@ -21,9 +21,10 @@
 // another station's leakage and is taken back whole: key states wait
 // hold_back_ticks (42) for that. The level, the tone and the speed are
 // learnt from clear ticks and clear marks only (the result says which).
+// Under an impulse (a static crash) the key state holds (hold()).
 //
 // Life cycle: make once, reset; per tick judged held() (the key state
-// leaving), open(), then idle() or step().
+// leaving), open(), then idle(), hold() or step().
 #pragma once
 
 #include <algorithm>
@@ -116,6 +117,20 @@ class KeyDecision {
   }
   // Nothing to judge at this tick (no floor yet): key up.
   void idle() { down_ = false; }
+  // The tick at lies under a burst (impulses.h): the key state holds as
+  // it was, a mark running at the value it last had; nothing is learnt,
+  // and a mark held over it teaches neither speed nor carrier. When the
+  // first tick after the hold finds the key state changed, the edge went
+  // somewhere under the burst: it is put half way through the hold.
+  void hold(long long at) {
+    stat_[at & kRingMask] = 0;
+    tent_[at & kRingMask] = down_ ? value_ : 0.0;
+    soft_start_ = -1;
+    held_++;
+    if (!down_) return;
+    run_++;
+    run_held_ = true;
+  }
   KeyResult step(long long at, const KeyInput& in);
   // The marks of the last hold_back_ticks ticks are taken back (the noise rose).
   void take_back(long long at);
@@ -134,6 +149,7 @@ class KeyDecision {
   void soft_run(long long at, const KeyInput& in, bool on, bool down, double start);
   KeyResult mark(long long at, const KeyInput& in, double back);
   KeyResult gap(long long at, const KeyInput& in);
+  void after_hold(long long at, bool down);
 
   KeyDecisionParams p_;
   double stay_floor_ = 1, floor_ = 1, hyst_ = 1, back_ = 1, soft_ = 1, soft_mean_ = 1;  // ratios
@@ -156,6 +172,9 @@ class KeyDecision {
   int soft_clear_ = 0;         // that run's ticks clear of every guard
   double level_ = 0;           // key-down power (carrier + noise), units^2
   int run_ = 0;                // ticks of the current key-down run
+  bool run_held_ = false;      // the current run was held over a burst
+  int held_ = 0;               // ticks held in a row up to the last tick judged
+  double value_ = 0;           // key state value of the last key-down tick judged
   bool down_ = false;          // key state of the last tick judged
 };
 

@@ -8,7 +8,7 @@
 // Noise alone is all clean; a continuous carrier keeps the floor it found
 // before. No Morse element lasts 3 s: a cluster keyed that long, and every
 // cluster while the noise has risen (group_floor.h), learns from all its
-// ticks.
+// ticks. Ticks under an impulse (a static crash, impulses.h) teach nothing.
 //
 // Life cycle: make once, reset, step once a tick judged.
 #pragma once
@@ -38,15 +38,19 @@ class NoiseFloor {
   void make(const NoiseFloorParams& p, double quiet);
   void reset();
   // The tick `at` was judged: down its key state, run the ticks of its
-  // key-down run, rose whether the noise has risen on every cluster.
-  void step(long long at, bool down, int run, bool rose, const ChannelPower& power) {
+  // key-down run, rose whether the noise has risen on every cluster,
+  // buried whether the tick that would teach (clean_ticks back) lay under
+  // an impulse (impulses.h), which teaches nothing.
+  void step(long long at, bool down, int run, bool rose, const ChannelPower& power,
+            bool buried = false) {
     since_down_ = down ? 0 : since_down_ + 1;
     const long long u = at - p_.clean_ticks;
     // No Morse element lasts stuck_ticks: a cluster keyed that long has a
     // floor too low (the noise rose, or came after near silence), and its
     // ticks are noise again.
     const bool stuck = down && run > p_.stuck_ticks;
-    if ((since_down_ <= 2 * p_.clean_ticks && !stuck && !rose) || u < p_.settle_ticks) return;
+    if ((since_down_ <= 2 * p_.clean_ticks && !stuck && !rose) || u < p_.settle_ticks || buried)
+      return;
     block_acc_ += power.raw(u);
     if (++block_n_ == p_.block_ticks) close_block();
   }

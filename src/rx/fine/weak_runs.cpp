@@ -69,4 +69,17 @@ bool WeakRuns::step(long long at, RunsPool& pool, double y, double along, double
   return kd;
 }
 
+bool WeakRuns::blind(long long at, RunsPool& pool, double unit) {
+  const int m = kRingMask;
+  KeyRuns& runs = pool[runs_];
+  runs.set_unit(unit);
+  ys_[at & m] = amp_;  // moves the mean nowhere
+  const bool kd = runs.step(0);
+  if (kd) {
+    amp_n_ = std::min(amp_n_ + 1, static_cast<int>(1 / p_.amp_track));
+    amp_ += (ys_[(at - lag_) & m] - amp_) / amp_n_;
+  }
+  return kd;
+}
+
 }  // namespace talvo::fine

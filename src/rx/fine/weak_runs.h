@@ -82,6 +82,10 @@ class WeakRuns {
   // noise alike. Returns the runs' key state `lag` ticks back.
   bool step(long long at, RunsPool& pool, double y, double along, double unit, double n,
             double kappa);
+  // Tick `at` under an impulse (impulses.h): no evidence either way, and
+  // nothing for the carrier's mean. Returns the runs' key state `lag`
+  // ticks back.
+  bool blind(long long at, RunsPool& pool, double unit);
   // Whether the runs' key states stand for the cluster's now.
   bool trusted(double csnr, int marks, bool present) const {
     return csnr < p_.runs_db && marks >= p_.runs_marks && present;

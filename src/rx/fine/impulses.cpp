@@ -1,0 +1,87 @@
+#include "rx/fine/impulses.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace talvo::fine {
+
+void Impulses::make(const ImpulseParams& p, int clusters) {
+  p_ = p;
+  k_ = clusters;
+  rise_ = undb(p.rise_db);
+  // White noise's power per tick is exponential: its quartile q lies at
+  // -ln(1 - q) of its mean.
+  quartile_mean_ = -std::log1p(-p.quartile);
+  dominant_ = undb(p.dominant_db);
+  flag_.resize(kRing);
+  w_.resize(kRing);
+  count_.resize(kRing);
+  ratio_.resize(clusters);
+  high_.resize(static_cast<std::size_t>(p.onset_ticks + 1) * clusters);
+}
+
+void Impulses::reset() {
+  std::fill(flag_.begin(), flag_.end(), 0);
+  std::fill(count_.begin(), count_.end(), 0);
+  std::fill(w_.begin(), w_.end(), 1.0);
+  std::fill(high_.begin(), high_.end(), 0);
+  newest_ = -1;
+  last_ = -1;
+  tail_ = -1;
+  run_ = 0;
+}
+
+void Impulses::step(long long t, std::span<const double> floor, std::span<const double> power) {
+  newest_ = t;
+  int high = 0, nf = 0, fresh = 0;
+  const long long rows = p_.onset_ticks + 1;
+  unsigned char* now = high_.data() + (t % rows) * k_;
+  const unsigned char* before = high_.data() + ((t + 1) % rows) * k_;  // onset_ticks back
+  for (int q = 0; q < k_; q++) {
+    const unsigned char h = floor[q] > 0 && power[q] > floor[q] * rise_;
+    fresh += h && !(t >= p_.onset_ticks && before[q]);
+    now[q] = h;
+    high += h;
+    nf += floor[q] > 0;
+  }
+  // The burst's power over the floors, measured where an eighth of the
+  // clusters stand high or the tick is marked (elsewhere none is), and the
+  // strongest cluster's.
+  const bool near = k_ >= p_.min_clusters && high >= p_.share * k_;
+  double w = 1, lower = 0, top = 0;
+  int m = 0;
+  if (nf > 0 && (near || t <= tail_ || 8 * high >= k_)) {
+    for (int q = 0; q < k_; q++)
+      if (floor[q] > 0) {
+        ratio_[m] = power[q] / floor[q];
+        top = std::max(top, ratio_[m++]);
+      }
+    const int r = static_cast<int>(p_.quartile * m);
+    std::nth_element(ratio_.begin(), ratio_.begin() + r, ratio_.begin() + m);
+    lower = ratio_[r];
+    w = std::min(1.0, quartile_mean_ / lower);
+  }
+  // The clicks of a strong station's hard key edges lift the whole band
+  // too, but far under its own cluster.
+  // A burst goes on (within its pad after) without rising afresh.
+  const bool going = run_ > 0 || t <= tail_;
+  const bool tells = near && top < lower * dominant_ && (going || fresh >= p_.fresh_share * k_);
+  run_ = tells ? run_ + 1 : 0;
+  // A band risen for longer than any crash lasts is a risen noise: what
+  // is still padded stops here.
+  if (run_ > p_.max_ticks) tail_ = -1;
+  flag_[t & kRingMask] = t <= tail_;
+  long long from = t;
+  if (tells && run_ <= p_.max_ticks) {
+    from = std::max(0LL, t - p_.pad_before);
+    for (long long u = from; u <= t; u++)
+      flag_[u & kRingMask] = 1;
+    tail_ = t + p_.pad_after;
+  }
+  w_[t & kRingMask] = flag_[t & kRingMask] || m > 0 ? w : 1.0;
+  if (flag_[t & kRingMask]) last_ = t;
+  for (long long u = from; u <= t; u++)
+    count_[u & kRingMask] = blanked(u - 1) + flag_[u & kRingMask];
+}
+
+}  // namespace talvo::fine

@@ -1,0 +1,103 @@
+// Impulses: ticks under a band-wide burst (a static crash), and how much
+// each still tells.
+//
+// A crash is a burst of noise across the whole audio band: on a tick it
+// lifts nearly every cluster far over its noise floor at once. A station
+// lifts its own cluster and its neighbours; the clicks of its hard key
+// edges reach across the band too, but stand far under its own cluster. A
+// tick whose power stands rise_db over its floor on share of the clusters,
+// none of them dominant_db over the clusters' lower quartile, tells a
+// burst; it is marked with pad_before ticks before it and pad_after after
+// (the channel filter's spread of the burst, its tail). It starts only
+// where most clusters rose together (fresh_share of them stood low
+// onset_ticks before): stations key down at their own moments.
+//
+// On a marked tick (and wherever an eighth of the clusters stand that
+// high) the burst's power over the floors is the lower quartile of the
+// clusters' powers over their floors (stations stand on fewer than three
+// clusters in four), scaled to the mean of white noise's power; the tick's
+// weight is the floor over the floor and the burst (1 where none is
+// measured). A coherent window weighs its ticks by it, so that a tick far
+// under a crash counts for nothing and one in its tail for a part; the
+// stages that learn from ticks (the noise floors, the acquisition's mean
+// power, the guards) leave marked ticks out. A band that stays risen
+// longer than max_ticks is no burst but a risen noise (group_floor.h):
+// marking stops until the band falls back.
+//
+// The test runs on the newest tick's power, before the judgement's delay:
+// every tick a coherent window around the tick judged reaches is known.
+//
+// Life cycle: make once, reset, step once a tick on the newest power.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "rx/fine/common.h"
+
+namespace talvo::fine {
+
+struct ImpulseParams {
+  double rise_db = 6;   // over its floor, a cluster's power that counts towards an impulse, dB
+  double share = 0.75;  // part of the clusters that must stand that high on one tick
+  // Fewest clusters that tell an impulse (a span of 1 kHz): on a narrow
+  // span, a few stations keyed down together lift every cluster at once.
+  int min_clusters = 20;
+  int pad_before = 3;      // ticks blanked before a tick that tells one
+  int pad_after = 6;       // ticks blanked after it
+  int max_ticks = 125;     // ticks in a row over which a band-wide rise is still an impulse
+  double quartile = 0.25;  // the burst's power: this fraction of the clusters lie under it
+  // Most the strongest cluster's power over its floor may stand over the
+  // lower quartile's, dB. The greatest of 50 powers of white noise stands
+  // some 12 dB over their quartile; a strong station whose hard edges
+  // click across the band stands 14 dB and more over the clicks (tests:
+  // 14-38 dB, the bundled sample 18-37 dB). A burst that weak beside a
+  // station is no burst to that station.
+  double dominant_db = 14;
+  // A burst starts where the clusters rose together: fresh_share of them
+  // stand high that stood low onset_ticks before (stations key down at
+  // their own moments: 49 of them on 49 clusters may stand high on three
+  // clusters in four, but most of those were high before).
+  double fresh_share = 0.5;
+  int onset_ticks = 20;
+};
+
+class Impulses {
+ public:
+  void make(const ImpulseParams& p, int clusters);
+  void reset();
+  // Tick t's power (units^2) and floor (units^2, 0: none yet) on every
+  // cluster, the newest tick.
+  void step(long long t, std::span<const double> floor, std::span<const double> power);
+  // Tick t (no newer than the last stepped, no older than kRing - 16
+  // ticks before it) is marked.
+  bool blank(long long t) const { return flag_[t & kRingMask] != 0; }
+  // Marked ticks from a to b, both included (a <= b, within the ring).
+  int blanked(long long a, long long b) const {
+    return static_cast<int>(blanked(b) - blanked(a - 1));
+  }
+  bool any() const { return last_ >= 0; }  // some tick was ever marked since reset
+  // Tick t's weight: the floor over the floor and the burst's power (0 .. 1).
+  double weight(long long t) const { return w_[t & kRingMask]; }
+
+ private:
+  // Marked ticks up to t, counted since reset.
+  long long blanked(long long t) const { return t < 0 ? 0 : count_[t & kRingMask]; }
+
+  ImpulseParams p_;
+  int k_ = 0;                        // clusters
+  double rise_ = 1;                  // rise_db as a power ratio
+  double quartile_mean_ = 1;         // white noise's quartile over its mean power
+  double dominant_ = 1;              // dominant_db as a power ratio
+  std::vector<char> flag_;           // ring: the tick is marked
+  std::vector<double> w_;            // ring: each tick's weight, 0 .. 1
+  std::vector<double> ratio_;        // scratch: the clusters' powers over their floors
+  std::vector<unsigned char> high_;  // [(t % (onset_ticks + 1)) * k + q]: stood rise_db high
+  std::vector<long long> count_;     // ring: marked ticks up to each tick, since reset
+  long long newest_ = -1;            // the newest tick stepped
+  long long last_ = -1;              // the newest tick blanked (-1: none)
+  long long tail_ = -1;              // ticks up to this one are marked as the pad after
+  int run_ = 0;                      // ticks in a row that told an impulse
+};
+
+}  // namespace talvo::fine

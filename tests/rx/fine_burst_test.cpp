@@ -1,0 +1,156 @@
+// The fine front end's handling of static crashes, stage by stage: a burst
+// across the band is marked and weighed while a strong station's clicks are
+// not, a risen noise is not told by a burst, and a cluster holds its key
+// state under one, an edge hidden by it put half way.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "rx/fine/group_floor.h"
+#include "rx/fine/impulses.h"
+#include "rx/fine/key_decision.h"
+
+namespace talvo::fine {
+namespace {
+
+// Powers over floors of 1 on `k` clusters for one tick of a burst `over`
+// times the floor: white noise's spread, the exponential's quantiles
+// (q + 0.5) / k, in cluster order.
+std::vector<double> burst(int k, double over) {
+  std::vector<double> p(k);
+  for (int q = 0; q < k; q++)
+    p[q] = 1 + over * -std::log(1 - (q + 0.5) / k);
+  return p;
+}
+
+// Steps `imp` over ticks 0 .. ticks - 1, the burst on ticks from .. to
+// (both included), noise at the floor elsewhere.
+void run(Impulses& imp, int k, long long ticks, long long from, long long to,
+         const std::vector<double>& on) {
+  const std::vector<double> floor(k, 1.0), quiet(k, 1.0);
+  imp.reset();
+  for (long long t = 0; t < ticks; t++)
+    imp.step(t, floor, t >= from && t <= to ? on : quiet);
+}
+
+TEST(FineImpulsesTest, ABandWideBurstIsMarkedAndWeighedAStationsClicksAreNot) {
+  const ImpulseParams p;
+  Impulses imp;
+  imp.make(p, 40);
+  // One tick 20 dB over the floors on 40 clusters: marked with 3 ticks
+  // before and 6 after; its weight is the floor over the floor and the
+  // burst (1 / 100) as the clusters' lower quartile tells it: the 11th
+  // of 40 exponential quantiles, 1 + 99 * 0.3045 = 31.1, over white
+  // noise's quartile 0.2877: 0.0092.
+  run(imp, 40, 120, 100, 100, burst(40, 99));
+  EXPECT_TRUE(imp.any());
+  for (long long t = 97; t <= 106; t++)
+    EXPECT_TRUE(imp.blank(t)) << t;
+  EXPECT_FALSE(imp.blank(96));
+  EXPECT_FALSE(imp.blank(107));
+  EXPECT_EQ(imp.blanked(90, 119), 10);
+  EXPECT_NEAR(imp.weight(100), 0.01, 0.001);
+  EXPECT_EQ(imp.weight(99), 1.0);
+  // The same with one cluster 25 dB over the quartile: a strong station,
+  // whose hard key edges click across the band, is no burst.
+  std::vector<double> clicks = burst(40, 99);
+  clicks[8] = 1e4;
+  run(imp, 40, 120, 100, 100, clicks);
+  EXPECT_FALSE(imp.any());
+  // A narrow span (19 clusters): a few stations keyed together lift it all.
+  Impulses narrow;
+  narrow.make(p, 19);
+  run(narrow, 19, 120, 100, 100, burst(19, 99));
+  EXPECT_FALSE(narrow.any());
+  // A band risen for good is marked for max_ticks (125) ticks, then no longer.
+  run(imp, 40, 400, 100, 399, burst(40, 99));
+  EXPECT_TRUE(imp.blank(224));
+  EXPECT_FALSE(imp.blank(226));
+  EXPECT_FALSE(imp.blank(399));
+}
+
+TEST(FineRisenNoiseTest, ABurstTellsNoRisenNoise) {
+  // Ten clusters 20 dB over their floors for 60 ticks: a risen noise, but
+  // not while those ticks lie under a burst.
+  RisenNoise r;
+  r.make(RisenNoiseParams{});
+  const std::vector<double> floor(10, 1.0), power(10, 100.0);
+  for (const bool under : {false, true}) {
+    r.reset();
+    int rose = 0;
+    for (int t = 0; t < 60; t++)
+      rose += r.step(floor, power, under).rose;
+    EXPECT_EQ(rose, under ? 0 : 21) << under;
+  }
+}
+
+int keyed(const std::vector<double>& key, int from, int to) {
+  int k = 0;
+  for (int t = from; t < to; t++)
+    k += key[t] > 0;
+  return k;
+}
+
+// A key decision over a statistic per tick (noise nd = 1), holding on the
+// ticks from .. to - 1: the key state of each tick as it leaves, and the
+// length of the marks it says teach the speed.
+struct Held {
+  std::vector<double> key;
+  std::vector<int> taught;
+};
+
+Held decide_held(const std::vector<double>& pd, long long from, long long to) {
+  const KeyDecisionParams p;
+  KeyDecision key;
+  key.make(p);
+  key.reset();
+  Held r;
+  r.key.assign(pd.size(), 0.0);
+  const long long n = static_cast<long long>(pd.size());
+  for (long long at = 0; at < n + p.hold_back_ticks; at++) {
+    if (at >= p.hold_back_ticks) r.key[at - p.hold_back_ticks] = key.held(at);
+    key.open(at);
+    if (at >= from && at < to) {
+      key.hold(at);
+      continue;
+    }
+    KeyInput in;
+    in.clear = true;
+    in.ready = true;
+    in.pd = at < n ? pd[at] : 1.0;
+    in.nd = 1;
+    in.body = true;
+    in.win = 15;
+    in.unit = 30;
+    const int m = key.step(at, in).mark;
+    if (m > 0) r.taught.push_back(m);
+  }
+  return r;
+}
+
+TEST(FineKeyDecisionTest, AHoldKeepsTheKeyStateAndPutsAHiddenEdgeHalfWay) {
+  // Two marks of 90 ticks, 20 dB over the noise (ticks 100-189, 300-389).
+  std::vector<double> pd(600, 1.0);
+  for (int t = 100; t < 190; t++)
+    pd[t] = pd[t + 200] = 100;
+  // Without a hold both teach the speed, whole.
+  EXPECT_EQ(decide_held(pd, 0, 0).taught, (std::vector<int>{90, 90}));
+  // A hold over ticks 170-209 hides the first mark's end: it is put half
+  // way (tick 190), and the mark teaches nothing; the second one still does.
+  const Held end = decide_held(pd, 170, 210);
+  EXPECT_EQ(keyed(end.key, 100, 190), 90);
+  EXPECT_EQ(keyed(end.key, 190, 300), 0);
+  EXPECT_EQ(end.taught, (std::vector<int>{90}));
+  // A hold over ticks 280-319 hides the second one's start: put at 300.
+  const Held start = decide_held(pd, 280, 320);
+  EXPECT_EQ(keyed(start.key, 190, 300), 0);
+  EXPECT_EQ(keyed(start.key, 300, 390), 90);
+  // A hold inside a mark keeps it down at the value it had (100 * dB of 99).
+  const Held inside = decide_held(pd, 120, 160);
+  EXPECT_EQ(keyed(inside.key, 100, 190), 90);
+  EXPECT_NEAR(inside.key[140], 100 * 10 * std::log10(99.0), 1e-9);
+}
+
+}  // namespace
+}  // namespace talvo::fine
