@@ -10,6 +10,7 @@
 #include "rx/fine/group_floor.h"
 #include "rx/fine/impulses.h"
 #include "rx/fine/key_decision.h"
+#include "support/key_input.h"
 
 namespace talvo::fine {
 namespace {
@@ -115,15 +116,7 @@ Held decide_held(const std::vector<double>& pd, long long from, long long to) {
       key.hold(at);
       continue;
     }
-    KeyInput in;
-    in.clear = true;
-    in.ready = true;
-    in.pd = at < n ? pd[at] : 1.0;
-    in.nd = 1;
-    in.body = true;
-    in.win = 15;
-    in.unit = 30;
-    const int m = key.step(at, in).mark;
+    const int m = key.step(at, test::key_input(at < n ? pd[at] : 1.0, 30)).mark;
     if (m > 0) r.taught.push_back(m);
   }
   return r;

@@ -20,6 +20,7 @@
 #include "rx/fine/subtractor.h"
 #include "rx/fine/watch.h"
 #include "support/fine_run.h"
+#include "support/key_input.h"
 #include "support/morse.h"
 #include "support/render.h"
 
@@ -343,15 +344,7 @@ std::vector<double> decide(const std::vector<double>& pd, const std::vector<bool
   for (long long at = 0; at < n + p.hold_back_ticks; at++) {
     if (at >= p.hold_back_ticks) out[at - p.hold_back_ticks] = key.held(at);
     key.open(at);
-    KeyInput in;
-    in.clear = at < n ? clear[at] : true;
-    in.ready = true;
-    in.pd = at < n ? pd[at] : 1.0;
-    in.nd = 1;
-    in.body = true;
-    in.win = 15;
-    in.unit = 20;
-    key.step(at, in);
+    key.step(at, test::key_input(at < n ? pd[at] : 1.0, 20, at < n ? clear[at] : true));
   }
   return out;
 }
@@ -410,14 +403,7 @@ AfterStrong after_strong(double heard_p) {
   for (long long at = 0; at < n + p.hold_back_ticks; at++) {
     if (at >= p.hold_back_ticks) r.key[at - p.hold_back_ticks] = key.held(at);
     key.open(at);
-    KeyInput in;
-    in.clear = true;
-    in.ready = true;
-    in.pd = at < n ? pd[at] : 1.0;
-    in.nd = 1;
-    in.body = true;
-    in.win = 15;
-    in.unit = 20;
+    KeyInput in = test::key_input(at < n ? pd[at] : 1.0, 20);
     in.carrier = 10000;
     in.heard = heard_p > 0 && at < n && pd[at] > 50;
     in.heard_p = heard_p;
