@@ -115,7 +115,7 @@ struct FineFrontEnd::State {
 
   void tick_done(int frame);
   void judge(long long at, int out);
-  void judge_cluster(int q, long long at, int out, double n, bool buried);
+  void judge_cluster(int q, long long at, int out, double n, bool buried, bool burst);
   // The noise floor a cluster keys against, units^2 (0: none yet).
   double floor_of(const Cluster& c) const { return group.floor_of(c.nf.noise(), c.nf.blocks()); }
 };
@@ -421,22 +421,23 @@ void FineFrontEnd::State::judge(long long at, int out) {
       c.nf.step(at, false, c.key.run(), risen.rose(), c.power, buried);
       continue;
     }
-    judge_cluster(q, at, out, n, buried);
+    judge_cluster(q, at, out, n, buried, burst);
   }
 }
 
 // One cluster's tick at, judged against its noise floor n: the guards,
 // acquisition, the element statistic, a weak station's runs, the key
 // decision and what the tick and a finished mark teach. buried: the tick
-// its noise floor would learn from lies under a burst. A tick whose window
-// lies mostly under a burst holds its key state.
-void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, bool buried) {
+// its noise floor would learn from lies under a burst; burst: the short
+// average around the tick holds one. A tick whose window lies mostly under
+// a burst holds its key state.
+void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, bool buried,
+                                        bool burst) {
   auto& c = cl[q];
   const double ps = c.power.shrt(at);
   const double pl = c.power.lng(at);
   const bool clear = guards.step(q, ps, sub.settled(), sub.sub_guard()).clear;
   // A short average over a burst is no station's power.
-  const bool burst = imp.any() && imp.blanked(at - (kShort - 1) / 2, at + (kShort - 1) / 2) > 0;
   const bool heard =
       !burst && c.acq.step(clear, c.power.raw(at), pl, ps, n, c.nf.blocks(), group.slow());
   const fine::ElementStat es = c.car.step(at, clear, n, c.dot.unit(), c.key.level(), c.power, &imp);

@@ -15,16 +15,20 @@ void Carrier::make(const CarrierParams& p, const ChannelDesign& d, int max_half)
 }
 
 void Carrier::reset() {
-  rot_ = 0;
-  rot_n_ = 0;
+  forget_station();
   still_ = 1;
   phase_ = 0;
-  phase_n_ = 0;
   freq_ = 0;
+  last_end_ = 0;
+}
+
+void Carrier::forget_station() {
+  rot_ = 0;
+  rot_n_ = 0;
+  phase_n_ = 0;
   carrier_ = 0;
   last_mark_ = 0;
   last_steady_ = false;
-  last_end_ = 0;
   hold_ = 1;
 }
 
@@ -141,15 +145,7 @@ void Carrier::learn_tone(const ChannelPower& power, long long at) {
 
 void Carrier::learn_mark(int run, double unit, long long at, double n, const ChannelPower& power,
                          bool afresh, const Impulses* imp) {
-  if (afresh) {
-    rot_ = 0;
-    rot_n_ = 0;
-    phase_n_ = 0;
-    carrier_ = 0;
-    last_mark_ = 0;
-    last_steady_ = false;
-    hold_ = 1;
-  }
+  if (afresh) forget_station();
   if (run >= std::max(static_cast<double>(p_.report_min_ticks), p_.report_dots * unit)) {
     const int len = std::min(run, p_.report_max_ticks);
     double a = 0;

@@ -152,6 +152,9 @@ class Carrier {
   std::complex<double> rot() const { return rot_; }  // phase advance per tick, units^2
 
  private:
+  // The tone, phase, carrier and phase steps learnt of the cluster's
+  // station are dropped, to be learnt anew.
+  void forget_station();
   CarrierParams p_;
   const double* coh_noise_ = nullptr;   // the channel's coherent noise per window length
   int max_win_ = 41;                    // ticks, longest window the decision delay allows
