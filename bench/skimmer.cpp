@@ -576,13 +576,15 @@ int main(int argc, char** argv) {
     } else if (a == "--keep" && i + 1 < argc) {
       keep_dir = argv[++i];
     } else {
-      std::fprintf(stderr,
-                   "usage: skimmer [--case five|speed|iq|span192|noise192|mirror|telnet]... "
-                   "[--hours H] [--pace real|fast] [--decoder PATH]... [--keep DIR]\n");
+      std::fprintf(
+          stderr,
+          "usage: skimmer [--case five|speed|iq|span192|noise192|soxnoise192|mirror|telnet]... "
+          "[--hours H] [--pace real|fast] [--decoder PATH]... [--keep DIR]\n");
       return 2;
     }
   }
-  if (cases.empty()) cases = {"five", "speed", "iq", "span192", "noise192", "mirror", "telnet"};
+  if (cases.empty())
+    cases = {"five", "speed", "iq", "span192", "noise192", "soxnoise192", "mirror", "telnet"};
   if (decoders.empty()) decoders.push_back(TALVO_DECODE);
   std::printf("skimmer benchmark, %u cores, talvo-decode %s\n", std::thread::hardware_concurrency(),
               decoder_path().c_str());

@@ -117,7 +117,9 @@ struct FineFrontEnd::State {
   void judge(long long at, int out);
   void judge_cluster(int q, long long at, int out, double n, bool buried, bool burst);
   // The noise floor a cluster keys against, units^2 (0: none yet).
-  double floor_of(const Cluster& c) const { return group.floor_of(c.nf.noise(), c.nf.blocks()); }
+  double floor_of(const Cluster& c) const {
+    return group.floor_of(static_cast<int>(&c - cl.data()), c.nf.noise(), c.nf.blocks());
+  }
 };
 
 std::string FineFrontEnd::check(const FinePlan& p) {

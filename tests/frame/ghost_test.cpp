@@ -3,7 +3,8 @@
 // as talvo-decode decodes a recording: the clean recording's codec products
 // stay silent, a slow sender is copied and so are fast ones restarting
 // their tone with each element, speech, RTTY and static crashes beside a
-// station stay silent, and so do the products of a strong station.
+// station stay silent, and so do the products of a strong station and
+// noise through a receiver's filters.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -357,6 +358,40 @@ TEST(Ghosts, AStrongStationsProductsStaySilent) {
     ASSERT_NE(s.station, nullptr);
     EXPECT_LE(cer(kText, s.station->text), 0.2) << wpm << " WPM: " << s.station->text;
     EXPECT_EQ(s.elsewhere, 0u) << wpm << " WPM:\n" << s.stray;
+  }
+}
+
+// The same noise as a receiver's filters pass it: a CW filter (450-950 Hz)
+// and a 2 kHz low-pass leave the rest of the band in digital silence, 60 dB
+// under the pass band. Each cluster there used to key its noise against
+// the band's quietest floors and printed 55 WPM garbage (450 characters a
+// minute); a station in the CW filter's pass band, 10 dB over its noise in
+// 500 Hz, is copied as in white noise.
+TEST(Ghosts, NoiseThroughAReceiversFilterStaysSilent) {
+  const double peak = 0.05, sigma = peak / std::sqrt(std::pow(10.0, 10.0 / 10) / 24);
+  for (const std::string band : {"450-950", "-2000"}) {
+    test::TempDir d;
+    const std::string cw = ebook_wav(d, kText, 25, peak);
+    ASSERT_FALSE(cw.empty());
+    const std::string noise = noise_wav(d, 60, sigma);
+    ASSERT_FALSE(noise.empty());
+    const auto f = test::run(
+        {"/usr/bin/sox", "-V1", "-D", noise, "-b", "16", d.file("filtered.wav"), "sinc", band},
+        opts());
+    ASSERT_EQ(f.status, 0) << f.err;
+    const auto alone = decode_file(d.file("filtered.wav"));
+    const Split a = split_at(alone, 700);
+    EXPECT_TRUE(a.station == nullptr || a.station->text.empty()) << band << ": " << a.station->text;
+    EXPECT_EQ(a.elsewhere, 0u) << band << ":\n" << a.stray;
+    const auto m = test::run({"/usr/bin/sox", "-V1", "-D", "-m", cw, d.file("filtered.wav"), "-b",
+                              "16", d.file("mix.wav")},
+                             opts());
+    ASSERT_EQ(m.status, 0) << m.err;
+    const auto r = decode_file(d.file("mix.wav"));
+    const Split s = split_at(r, 700);
+    ASSERT_NE(s.station, nullptr) << band;
+    EXPECT_LE(cer(kText, s.station->text), 0.05) << band << ": " << s.station->text;
+    EXPECT_EQ(s.elsewhere, 0u) << band << ":\n" << s.stray;
   }
 }
 

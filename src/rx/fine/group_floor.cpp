@@ -10,11 +10,35 @@ void GroupFloor::make(const GroupFloorParams& p, int clusters) {
   p_ = p;
   cap_ = undb(p.floor_cap_db);
   floors_.resize(clusters);
+  near_.assign(clusters, 0.0);
 }
 
 void GroupFloor::reset() {
   floor_ = 0;
   slow_ = 1;
+  std::fill(near_.begin(), near_.end(), 0.0);
+}
+
+void GroupFloor::forget() {
+  floor_ = 0;
+  std::fill(near_.begin(), near_.end(), 0.0);
+}
+
+void GroupFloor::estimate_near(std::span<const double> noise, std::span<const int> blocks) {
+  const int k = static_cast<int>(noise.size());
+  for (int q = 0; q < k; q++) {
+    double louder = 0;  // the louder side's quieter neighbour, units^2
+    for (const int side : {-1, 1}) {
+      double quieter = 0;
+      for (int d = p_.near_from; d <= p_.near_to; d++) {
+        const int j = q + side * d;
+        if (j < 0 || j >= k || blocks[j] < p_.start_blocks || !(noise[j] > 0)) continue;
+        quieter = quieter > 0 ? std::min(quieter, noise[j]) : noise[j];
+      }
+      louder = std::max(louder, quieter);
+    }
+    near_[q] = louder;
+  }
 }
 
 void GroupFloor::estimate(std::span<const double> noise, std::span<const int> blocks,
@@ -28,9 +52,10 @@ void GroupFloor::estimate(std::span<const double> noise, std::span<const int> bl
     std::nth_element(floors_.begin(), floors_.begin() + r, floors_.begin() + nf);
     floor_ = floors_[r];
   }
+  estimate_near(noise, blocks);
   int ns = 0;
   for (int q = 0; q < k; q++) {
-    const double f = floor_of(noise[q], blocks[q]);
+    const double f = floor_of(q, noise[q], blocks[q]);
     if (blocks[q] >= p_.slow_blocks && f > 0) floors_[ns++] = slow[q] / f;
   }
   if (ns > 0) {

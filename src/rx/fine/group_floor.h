@@ -1,12 +1,20 @@
 // Group floor and risen noise: what the clusters' noise floors tell together.
 //
-// White noise lies alike on every cluster. A young noise floor, or one
-// spoilt by a station keying from the start, is held to 6 dB over the lower
-// quartile of the floors of all the clusters; before a cluster has a floor
-// of its own it keys against that quartile. The group also keeps the
-// clusters' typical mean power over their floors (where the noise is not
-// white, or the floor lies low, noise alone stands over it), which the
-// acquisition of weak stations must exceed.
+// A cluster's noise floor is checked against the band's: the higher of the
+// lower quartile of all the clusters' floors (white noise lies alike on
+// every cluster) and its neighbours' noise (those two and three clusters
+// away, past a station's own leakage: on each side the quieter, which a
+// station on one of them does not lift, and of the two sides the louder,
+// so that a slope of the receiver's filter does not count as a spoilt
+// floor). A young noise floor, or one spoilt by a station keying from the
+// start, is held to 6 dB over that; before a cluster has a floor of its own
+// it keys against it. With the whole band's quartile alone, noise through a
+// receiver's CW filter or low-pass keyed its pass band: the quartile lay in
+// the stop band's digital silence, 60 dB under, and a young cluster keyed
+// the noise against it, which kept its own floor from learning. The group
+// also keeps the clusters' typical mean power over their floors (where the
+// noise is not white, or the floor lies low, noise alone stands over it),
+// which the acquisition of weak stations must exceed.
 //
 // The noise rose (or came after near silence) when nearly every cluster
 // stands far over its floor at once and stays there, which stations, keyed
@@ -30,7 +38,9 @@ struct GroupFloorParams {
   int start_blocks = 5;            // blocks before a cluster's floor counts for the group
   int min_blocks = 25;             // blocks before a cluster trusts its own noise floor
   int slow_blocks = 75;            // blocks before a cluster's mean power counts
-  double floor_cap_db = 6;         // own floor at most this far above the group's, dB
+  double floor_cap_db = 6;         // own floor at most this far above the band's, dB
+  int near_from = 2;               // nearest neighbour that counts, clusters away
+  int near_to = 3;                 // furthest neighbour that counts, clusters away
   double group_percentile = 0.25;  // the group's floor: this fraction of floors below
 };
 
@@ -38,11 +48,12 @@ class GroupFloor {
  public:
   void make(const GroupFloorParams& p, int clusters);
   void reset();
-  // The noise floor a cluster keys against, units^2 (0: none yet), from its
-  // own (noise, units^2, from `blocks` blocks).
-  double floor_of(double noise, int blocks) const {
-    double n = blocks >= p_.min_blocks ? noise : floor_;
-    if (floor_ > 0) n = std::min(n, floor_ * cap_);
+  // The noise floor cluster q keys against, units^2 (0: none yet), from
+  // its own (noise, units^2, from `blocks` blocks).
+  double floor_of(int q, double noise, int blocks) const {
+    const double band = std::max(floor_, near_[q]);
+    double n = blocks >= p_.min_blocks ? noise : band;
+    if (band > 0) n = std::min(n, band * cap_);
     return n;
   }
   // Tick `at` judged: every block_ticks the group's floor and mean power
@@ -54,7 +65,7 @@ class GroupFloor {
   }
   // Whether step() at tick `at` reads the clusters' values at all.
   bool due(long long at) const { return at % p_.block_ticks == 0; }
-  void forget() { floor_ = 0; }
+  void forget();
 
   double floor() const { return floor_; }  // the lower quartile of the floors, units^2
   double slow() const { return slow_; }    // the median mean power over the floors (>= 1)
@@ -62,11 +73,13 @@ class GroupFloor {
  private:
   void estimate(std::span<const double> noise, std::span<const int> blocks,
                 std::span<const double> slow);
+  void estimate_near(std::span<const double> noise, std::span<const int> blocks);
 
   GroupFloorParams p_;
   double cap_ = 1;              // floor_cap_db as a power ratio
   double floor_ = 0;            // the lower quartile of the clusters' noise floors, units^2
   double slow_ = 1;             // the median of the clusters' mean power over their floors
+  std::vector<double> near_;    // [q]: its neighbours' noise, units^2 (0: none yet)
   std::vector<double> floors_;  // scratch for both
 };
 
