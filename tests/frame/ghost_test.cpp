@@ -267,7 +267,7 @@ TEST(Ghosts, SpeechBesideAStationStaysSilent) {
 // channel now and then: a syllable over a mark lifted the key-down level
 // over the marks after it, a harmonic beating with the tone split dashes,
 // and one gliding through the channel between marks keyed marks of its own
-// (0.36). The level kept near the station's carrier, a shallow dip held
+// (0.39). The level kept near the station's carrier, a shallow dip held
 // through and short marks off the station's tone taken back: 0.22.
 TEST(Ghosts, AStationUnderLouderSpeechIsCopied) {
   test::TempDir d;
