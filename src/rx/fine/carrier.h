@@ -160,11 +160,11 @@ class Carrier {
   void learn_mark(int run, double unit, long long at, double n, const ChannelPower& power,
                   bool afresh, const Impulses* imp = nullptr);
 
-  // The envelope e's part along the carrier, over the carrier's magnitude.
   // Whether the mark of `run` ticks ending before tick `end` keys another
   // tone than the marks before (off_tone_hz), n the floor (units^2).
-  // Called on every mark that ended.
+  // Called on every mark that ended, before learn_mark.
   bool off_tone(int run, long long end, double n, const ChannelPower& power);
+  // The envelope e's part along the carrier, over the carrier's magnitude.
   double along_part(cfloat e, double along) const {
     return (std::complex<double>(e.real(), e.imag()) * still_ * std::conj(phase_)).real() / along;
   }
@@ -182,6 +182,7 @@ class Carrier {
   // The tone, phase, carrier and phase steps learnt of the cluster's
   // station are dropped, to be learnt anew.
   void forget_station();
+  // The phase advance per tick of a mark's middle, rad (false: not told).
   bool mark_advance(int run, long long end, double n, const ChannelPower& power, double& adv) const;
   CarrierParams p_;
   const double* coh_noise_ = nullptr;   // the channel's coherent noise per window length
