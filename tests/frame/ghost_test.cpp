@@ -4,7 +4,8 @@
 // stay silent, a slow sender is copied and so are fast ones restarting
 // their tone with each element, speech, RTTY and static crashes beside a
 // station stay silent, and so do the products of a strong station and
-// noise through a receiver's filters.
+// noise through a receiver's filters; a station under speech louder than
+// itself is copied.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -34,10 +35,11 @@ test::RunOptions opts(const std::string& cwd = "", const std::string& input = ""
 // ebook2cw's MP3 of `text` (its default 11025 Hz, 16 kb/s) through sox to a
 // 48 kHz 16-bit WAV, its peak at `peak` of full scale, after a second of
 // silence; "" when a program failed.
-std::string ebook_wav(const test::TempDir& d, const std::string& text, int wpm, double peak) {
-  const auto e =
-      test::run({"/usr/bin/ebook2cw", "-w", std::to_string(wpm), "-f", "700", "-o", "cw"},
-                opts(d.path(), text + "\n"));
+std::string ebook_wav(const test::TempDir& d, const std::string& text, int wpm, double peak,
+                      int hz = 700) {
+  const auto e = test::run(
+      {"/usr/bin/ebook2cw", "-w", std::to_string(wpm), "-f", std::to_string(hz), "-o", "cw"},
+      opts(d.path(), text + "\n"));
   if (e.status != 0) return "";
   // The MP3 peaks at 0.58 of full scale.
   const auto s = test::run({"/usr/bin/sox", "-V1", "-D", d.file("cw0000.mp3"), "-r", "48000", "-b",
@@ -221,39 +223,59 @@ double rms_of(const std::string& path) {
 // of "e", "t" and "s"; a cluster's text now goes out only once four
 // characters of two or more elements in a row were keyed at one unit. The station is still copied
 // from its first word.
-TEST(Ghosts, SpeechBesideAStationStaysSilent) {
-  test::TempDir d;
+// kText from ebook2cw at 20 WPM on `hz`, +10 dB in 500 Hz over sox's white
+// noise, under speech `over_db` over the RMS of its key-down carrier (about
+// 90 s of it, from the start); empty when a tool failed.
+std::vector<ClusterResult> decode_under_speech(const test::TempDir& d, int hz, double over_db) {
   const double sigma = 0.02;
   const double peak = sigma * std::sqrt(10.0 / 24);
-  const std::string cw = ebook_wav(d, kText, 20, peak);
-  ASSERT_FALSE(cw.empty());
+  const std::string cw = ebook_wav(d, kText, 20, peak, hz);
   const std::string said =
       "this is a test of the single sideband transmitter on twenty metres, please report the "
       "audio quality and the signal strength, over.";
   const auto e = test::run({"/usr/bin/espeak-ng", "-s", "160", "-w", d.file("said.wav"), said},
                            opts(d.path()));
-  ASSERT_EQ(e.status, 0) << e.err;
+  if (cw.empty() || e.status != 0) return {};
   const auto o = test::run({"/usr/bin/sox", "-V1", "-D", d.file("said.wav"), "-r", "48000", "-b",
                             "16", d.file("speech.wav"), "sinc", "300-2700", "gain", "-n", "0",
                             "overdrive", "20", "repeat", "10"},
                            opts());
-  ASSERT_EQ(o.status, 0) << o.err;
-  const double rms = rms_of(d.file("speech.wav"));
-  ASSERT_GT(rms, 0);
+  const double rms = o.status == 0 ? rms_of(d.file("speech.wav")) : 0.0;
   const std::string noise = noise_wav(d, 120, sigma);
-  ASSERT_FALSE(noise.empty());
-  const double speech_gain = peak / std::sqrt(2.0) / rms;
+  if (!(rms > 0) || noise.empty()) return {};
+  const double speech_gain = peak / std::sqrt(2.0) / rms * std::pow(10.0, over_db / 20);
   const auto m =
       test::run({"/usr/bin/sox", "-V1", "-D", "-m", cw, "-v", std::to_string(speech_gain),
                  d.file("speech.wav"), noise, "-b", "16", d.file("mix.wav")},
                 opts());
-  ASSERT_EQ(m.status, 0) << m.err;
-  const auto r = decode_file(d.file("mix.wav"));
+  if (m.status != 0) return {};
+  return decode_file(d.file("mix.wav"));
+}
+
+TEST(Ghosts, SpeechBesideAStationStaysSilent) {
+  test::TempDir d;
+  const auto r = decode_under_speech(d, 700, 0);
   const Split s = split_at(r, 700);
   ASSERT_NE(s.station, nullptr);
   // The speech breaks a few of its characters (0.14).
   EXPECT_LE(cer(kText, s.station->text), 0.2) << s.station->text;
   // Two minutes of audio, about 90 s of speech: at most a character a minute.
+  EXPECT_LE(s.elsewhere, 2u) << s.stray;
+}
+
+// The same speech 3 dB louder over a station on 600 Hz, in the speech's
+// strongest band, where its harmonics reach the station's level in its
+// channel now and then: a syllable over a mark lifted the key-down level
+// over the marks after it, a harmonic beating with the tone split dashes,
+// and one gliding through the channel between marks keyed marks of its own
+// (0.39). The level kept near the station's carrier, a shallow dip held
+// through and short marks off the station's tone taken back: 0.22.
+TEST(Ghosts, AStationUnderLouderSpeechIsCopied) {
+  test::TempDir d;
+  const auto r = decode_under_speech(d, 600, 3);
+  const Split s = split_at(r, 600);
+  ASSERT_NE(s.station, nullptr);
+  EXPECT_LE(cer(kText, s.station->text), 0.3) << s.station->text;
   EXPECT_LE(s.elsewhere, 2u) << s.stray;
 }
 
