@@ -339,9 +339,10 @@ void FineFrontEnd::run(const float* in, int n) {
   }
 }
 
-// A band-wide burst on the wide envelopes of tick t, against the floors
-// the clusters key against (scaled to the wide band) or the mean log of
-// their own power, whichever stands higher.
+// A band-wide burst on the wide envelopes of tick t (their powers scaled
+// to the channel filter's noise bandwidth), against the floors the
+// clusters key against or the mean log of their own power, whichever
+// stands higher.
 void FineFrontEnd::State::wide_step(long long t) {
   const int k = static_cast<int>(cl.size());
   const double a = std::max(1.0 / (t + 1), kWideTrack);
