@@ -6,7 +6,9 @@
 // these stages (src/rx/fine/, each header opening with its account):
 //
 //  1. Channeliser (channeliser.h): the band mixed down and decimated once,
-//     then each cluster's envelope by its own dot product.
+//     then each cluster's envelope by its own dot product. A static crash
+//     across the band is told on these wide envelopes (impulses.h) and
+//     blanked before the channel filters (stage 3).
 //  2. Station model and subtractor (station_model.h, subtractor.h): each
 //     strong station's key edges and carrier, subtracted 62 ms late from
 //     its neighbours' envelopes.

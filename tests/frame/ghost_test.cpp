@@ -346,9 +346,11 @@ TEST(Ghosts, StaticCrashesBesideAStationStaySilent) {
 // characters in three at three a second and every one at eight
 // (bench/ghosts: 0.65 and 1.00). Told from the station by their spread
 // over the band, weighed out of its coherent window and held over where
-// they bury it, they leave a few characters broken.
+// they bury it, they left a fifth and a half broken here (0.193/0.500);
+// blanked from the wide envelopes before the channel filters as well,
+// 0.084/0.361.
 TEST(Ghosts, StaticCrashesOverAStationAreWeighedOut) {
-  for (const auto& [per_second, most] : {std::pair{3.0, 0.25}, std::pair{8.0, 0.6}}) {
+  for (const auto& [per_second, most] : {std::pair{3.0, 0.15}, std::pair{8.0, 0.45}}) {
     test::TempDir d;
     const auto r = decode_under_crashes(d, 6, per_second);
     const Split s = split_at(r, 700);

@@ -1,7 +1,9 @@
 // The fine front end's handling of static crashes, stage by stage: a burst
 // across the band is marked and weighed while a strong station's clicks are
-// not, a risen noise is not told by a burst, and a cluster holds its key
-// state under one, an edge hidden by it put half way.
+// not, on the wide envelopes only once it lasts, a tick whose channel
+// filter lost most of its taps to blanking is marked, a risen noise is not
+// told by a burst, and a cluster holds its key state under one, an edge
+// hidden by it put half way.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -69,6 +71,65 @@ TEST(FineImpulsesTest, ABandWideBurstIsMarkedAndWeighedAStationsClicksAreNot) {
   EXPECT_TRUE(imp.blank(224));
   EXPECT_FALSE(imp.blank(226));
   EXPECT_FALSE(imp.blank(399));
+}
+
+// The test as the wide envelopes take it (before the channel filters): a
+// burst marked only once it told one three ticks in a row, and then from
+// its first tick; a station's wide envelope lifts most of a band for a
+// tick or two where a few are keyed together.
+TEST(FineImpulsesTest, AWideBurstIsMarkedOnceItLastsFromItsFirstTick) {
+  ImpulseParams p;
+  p.rise_db = 12;
+  p.pad_before = 2;
+  p.pad_after = 3;
+  p.min_run = 3;
+  Impulses imp;
+  imp.make(p, 40);
+  run(imp, 40, 120, 100, 101, burst(40, 99));  // two ticks: none marked
+  EXPECT_FALSE(imp.any());
+  run(imp, 40, 120, 100, 102, burst(40, 99));  // three: 98 .. 105
+  for (long long t = 98; t <= 105; t++)
+    EXPECT_TRUE(imp.blank(t)) << t;
+  EXPECT_FALSE(imp.blank(97));
+  EXPECT_FALSE(imp.blank(106));
+  EXPECT_EQ(imp.blanked(90, 119), 8);
+  // The three ticks again (their lower quartile 1 + 99 * 0.3045 = 31.1,
+  // 14.9 dB over the floors) beside a station whose carrier stands 30 dB
+  // over its floor: more than 14 dB under it, no burst; at 27 dB, one.
+  const std::vector<double> floor(40, 1.0), on = burst(40, 99);
+  for (const double over : {1000.0, 500.0}) {
+    imp.reset();
+    for (long long t = 0; t < 120; t++)
+      imp.step(t, floor, t >= 100 && t <= 102 ? on : floor, 1, over);
+    EXPECT_EQ(imp.any(), over < 781) << over;
+  }
+  // A burst 20 times the floors: three clusters in four stand 8.5 dB over
+  // them (the 11th of 40: 1 + 20 * 0.3045 = 7.1), over the channel test's
+  // 6 dB, under the wide test's 12.
+  run(imp, 40, 120, 100, 110, burst(40, 20));
+  EXPECT_FALSE(imp.any());
+  Impulses channel;
+  channel.make(ImpulseParams{}, 40);
+  run(channel, 40, 120, 100, 110, burst(40, 20));
+  EXPECT_TRUE(channel.blank(105));
+}
+
+// A tick whose channel filter took under least_left (0.85) of its taps
+// from ticks not blanked before it is marked, padded as a burst; every
+// such tick weighs no more than the part it took.
+TEST(FineImpulsesTest, ATickLeftWithLittleOfItsTapsIsMarkedAndWeighed) {
+  Impulses imp;
+  imp.make(ImpulseParams{}, 40);
+  const std::vector<double> floor(40, 1.0), quiet(40, 1.0);
+  for (const double part : {0.5, 0.9}) {
+    imp.reset();
+    for (long long t = 0; t < 80; t++)
+      imp.step(t, floor, quiet, t == 50 ? part : 1.0);
+    EXPECT_EQ(imp.any(), part < 0.85) << part;
+    EXPECT_EQ(imp.blanked(0, 79), part < 0.85 ? 10 : 0) << part;  // 47 .. 56
+    EXPECT_DOUBLE_EQ(imp.weight(50), part);
+    EXPECT_EQ(imp.weight(49), 1.0);
+  }
 }
 
 TEST(FineRisenNoiseTest, ABurstTellsNoRisenNoise) {

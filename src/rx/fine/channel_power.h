@@ -65,9 +65,11 @@ class ChannelPower {
   // Tick v's decimated envelope (less what is subtracted) in: filters it
   // and returns its power, units^2. The short and long averages then stand
   // (short_ticks - 1) / 2 and (long_ticks - 1) / 2 ticks back.
-  double step(long long v, cfloat z);
+  // gain scales the filter's output (a burst blanked from its history
+  // leaves a part of the taps: 1 over that part).
+  double step(long long v, cfloat z, float gain = 1);
   // The same for a cluster asleep: filtered only every rest_ticks ticks.
-  void rest(long long v, cfloat z);
+  void rest(long long v, cfloat z, float gain = 1);
   // A cluster that rested wakes at tick v: the ticks still in the ring
   // filtered again, their powers and averages afresh.
   void prime(long long v);
@@ -142,20 +144,20 @@ inline void ChannelPower::average(long long v, double p) {
   lng_[(v - (long_ - 1) / 2) & m] = sum_long_ / long_;
 }
 
-inline double ChannelPower::step(long long v, cfloat z) {
+inline double ChannelPower::step(long long v, cfloat z, float gain) {
   push(v, z);
-  const cfloat y = filtered();
+  const cfloat y = gain == 1 ? filtered() : filtered() * gain;
   const double p = std::norm(std::complex<double>(y.real(), y.imag()));
   env_[v & kRingMask] = y;
   average(v, p);
   return p;
 }
 
-inline void ChannelPower::rest(long long v, cfloat z) {
+inline void ChannelPower::rest(long long v, cfloat z, float gain) {
   push(v, z);
   rested_ = true;
   if (v % rest_ == 0) {
-    held_y_ = filtered();
+    held_y_ = gain == 1 ? filtered() : filtered() * gain;
     held_p_ = std::norm(std::complex<double>(held_y_.real(), held_y_.imag()));
   }
   env_[v & kRingMask] = held_y_;

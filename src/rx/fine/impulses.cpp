@@ -31,7 +31,8 @@ void Impulses::reset() {
   run_ = 0;
 }
 
-void Impulses::step(long long t, std::span<const double> floor, std::span<const double> power) {
+void Impulses::step(long long t, std::span<const double> floor, std::span<const double> power,
+                    double left, double over) {
   newest_ = t;
   int high = 0, nf = 0, fresh = 0;
   const long long rows = p_.onset_ticks + 1;
@@ -65,20 +66,26 @@ void Impulses::step(long long t, std::span<const double> floor, std::span<const 
   // too, but far under its own cluster.
   // A burst goes on (within its pad after) without rising afresh.
   const bool going = run_ > 0 || t <= tail_;
-  const bool tells = near && top < lower * dominant_ && (going || fresh >= p_.fresh_share * k_);
+  // A tick whose channel filter took little from ticks not blanked before
+  // it is marked too, and weighs no more than that part.
+  const bool tells = (near && top < lower * dominant_ && over < lower * dominant_ &&
+                      (going || fresh >= p_.fresh_share * k_)) ||
+                     left < p_.least_left;
+  w = std::min(w, left);
   run_ = tells ? run_ + 1 : 0;
   // A band risen for longer than any crash lasts is a risen noise: what
   // is still padded stops here.
   if (run_ > p_.max_ticks) tail_ = -1;
   flag_[t & kRingMask] = t <= tail_;
   long long from = t;
-  if (tells && run_ <= p_.max_ticks) {
-    from = std::max(0LL, t - p_.pad_before);
+  if (tells && run_ >= p_.min_run && run_ <= p_.max_ticks) {
+    // The run's first ticks are marked once it lasted min_run.
+    from = std::max(0LL, t - p_.pad_before - (run_ == p_.min_run ? p_.min_run - 1 : 0));
     for (long long u = from; u <= t; u++)
       flag_[u & kRingMask] = 1;
     tail_ = t + p_.pad_after;
   }
-  w_[t & kRingMask] = flag_[t & kRingMask] || m > 0 ? w : 1.0;
+  w_[t & kRingMask] = flag_[t & kRingMask] || m > 0 || left < 1 ? w : 1.0;
   if (flag_[t & kRingMask]) last_ = t;
   for (long long u = from; u <= t; u++)
     count_[u & kRingMask] = blanked(u - 1) + flag_[u & kRingMask];

@@ -27,6 +27,16 @@
 // The test runs on the newest tick's power, before the judgement's delay:
 // every tick a coherent window around the tick judged reaches is known.
 //
+// The front end runs the same test twice. On the clusters' wide envelopes
+// (each tick nearly alone, sub_lag ticks before they reach the channel
+// filters), where a burst must stand higher and last min_run ticks: the
+// ticks marked there are blanked before the filters, whose output is
+// scaled up to the part of their taps left (so that a station keeps its
+// level and a crash is not spread over the filters' 43 ticks). On the
+// channel powers, as above: there a tick whose filter took under
+// least_left of its taps from ticks not blanked is marked as well, and
+// weighs no more than that part.
+//
 // Life cycle: make once, reset, step once a tick on the newest power.
 #pragma once
 
@@ -60,6 +70,10 @@ struct ImpulseParams {
   // clusters in four, but most of those were high before).
   double fresh_share = 0.5;
   int onset_ticks = 20;
+  // A tick whose channel filter took less than this part of its taps from
+  // ticks not blanked before it is marked.
+  double least_left = 0.85;
+  int min_run = 1;  // ticks in a row that must tell one before any is marked
 };
 
 class Impulses {
@@ -68,7 +82,12 @@ class Impulses {
   void reset();
   // Tick t's power (units^2) and floor (units^2, 0: none yet) on every
   // cluster, the newest tick.
-  void step(long long t, std::span<const double> floor, std::span<const double> power);
+  // left: the part of the channel filter's taps that fell on ticks not
+  // blanked before it (1: none was).
+  // over: the strongest station's key-down power over its floor (0: none
+  // counted); a burst more than dominant_db under it is none.
+  void step(long long t, std::span<const double> floor, std::span<const double> power,
+            double left = 1, double over = 0);
   // Tick t (no newer than the last stepped, no older than kRing - 16
   // ticks before it) is marked.
   bool blank(long long t) const { return flag_[t & kRingMask] != 0; }
