@@ -226,6 +226,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   s.sleeps = plan.bank != nullptr;
   fine::GuardParams guard = kGuard;
   guard.subtract_hz = kSub.subtract_hz;
+  guard.own_hz = sp.own_hz + sp.spare_hz;
   guard.short_half = (kShort - 1) / 2;
   s.guards.make(guard, plan.centres_hz);
   for (auto* v : {&s.v_noise, &s.v_slow, &s.v_floor, &s.v_power, &s.v_raw, &s.v_wide, &s.wide_log})
@@ -516,7 +517,7 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, 
   auto& c = cl[q];
   const double ps = c.power.shrt(at);
   const double pl = c.power.lng(at);
-  const bool clear = guards.step(q, ps, sub.settled(), sub.sub_guard()).clear;
+  const bool clear = guards.step(q, ps, sub.settled(), sub.sub_guard(), sub.tones()).clear;
   // A short average over a burst is no station's power.
   const bool heard =
       !burst && c.acq.step(clear, c.power.raw(at), pl, ps, n, c.nf.blocks(), group.slow());

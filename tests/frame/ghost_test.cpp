@@ -5,7 +5,8 @@
 // their tone with each element, speech, RTTY and static crashes beside a
 // station stay silent, and so do the products of a strong station and
 // noise through a receiver's filters; a station under speech louder than
-// itself is copied.
+// itself is copied, and a weak station between two strong ones restarting
+// their tone.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -32,20 +33,22 @@ test::RunOptions opts(const std::string& cwd = "", const std::string& input = ""
   return o;
 }
 
-// ebook2cw's MP3 of `text` (its default 11025 Hz, 16 kb/s) through sox to a
-// 48 kHz 16-bit WAV, its peak at `peak` of full scale, after a second of
-// silence; "" when a program failed.
+// ebook2cw's MP3 of `text` (its default 11025 Hz, 16 kb/s) on `hz` through
+// sox to a 48 kHz 16-bit WAV (STEM.wav), its peak at `peak` of full scale,
+// after `delay` seconds of silence; "" when a program failed. ebook2cw
+// starts each element's tone at phase 0.
 std::string ebook_wav(const test::TempDir& d, const std::string& text, int wpm, double peak,
-                      int hz = 700) {
+                      int hz = 700, const std::string& stem = "cw", double delay = 1) {
   const auto e = test::run(
-      {"/usr/bin/ebook2cw", "-w", std::to_string(wpm), "-f", std::to_string(hz), "-o", "cw"},
+      {"/usr/bin/ebook2cw", "-w", std::to_string(wpm), "-f", std::to_string(hz), "-o", stem},
       opts(d.path(), text + "\n"));
   if (e.status != 0) return "";
   // The MP3 peaks at 0.58 of full scale.
-  const auto s = test::run({"/usr/bin/sox", "-V1", "-D", d.file("cw0000.mp3"), "-r", "48000", "-b",
-                            "16", d.file("cw.wav"), "vol", std::to_string(peak / 0.58), "pad", "1"},
-                           opts());
-  return s.status == 0 ? d.file("cw.wav") : "";
+  const auto s = test::run(
+      {"/usr/bin/sox", "-V1", "-D", d.file(stem + "0000.mp3"), "-r", "48000", "-b", "16",
+       d.file(stem + ".wav"), "vol", std::to_string(peak / 0.58), "pad", std::to_string(delay)},
+      opts());
+  return s.status == 0 ? d.file(stem + ".wav") : "";
 }
 
 std::vector<ClusterResult> decode_file(const std::string& path) {
@@ -417,6 +420,49 @@ TEST(Ghosts, NoiseThroughAReceiversFilterStaysSilent) {
     EXPECT_LE(cer(kText, s.station->text), 0.05) << band << ": " << s.station->text;
     EXPECT_EQ(s.elsewhere, 0u) << band << ":\n" << s.stray;
   }
+}
+
+// A weak station (+3 dB in 500 Hz, 27 WPM) on 550 Hz between two strong
+// ones 50 Hz either side (+12 dB at 16 WPM, +19 dB at 20 WPM), all three
+// ebook2cw's, whose elements each start their tone at phase 0, over sox's
+// white noise, the strong stations' key edges falling at five offsets
+// against the weak one's: the strong stations are subtracted from the weak
+// one's cluster each mark with its own carrier. With the carrier learnt
+// over many marks the leakage at their key edges stood 7 dB higher (-26 dB
+// of the station beside, -33 now, measured without noise), the weak
+// station lost and gained dots there, and its mean CER was 0.154
+// (0.102-0.205; now 0.116, 0.090-0.145).
+TEST(Ghosts, WeakStationBetweenTwoStrongOnesRestartingTheirToneCopied) {
+  test::TempDir d;
+  const double sigma = 0.01;
+  auto peak = [&](double snr_db) { return sigma * std::sqrt(std::pow(10.0, snr_db / 10) / 24); };
+  const std::string strong_text =
+      "cq test de ok1abc ok1abc test k tu 5nn 15 ok1abc test qrz de ok1abc tu ur 599 73 "
+      "cq cq de ok1abc ok1abc k";
+  const std::string weak = ebook_wav(d, kText, 27, peak(3), 550, "weak", 1.0);
+  ASSERT_FALSE(weak.empty());
+  const std::string noise = noise_wav(d, 60, sigma);
+  ASSERT_FALSE(noise.empty());
+  double sum = 0;
+  const std::pair<double, double> delays[] = {
+      {1.3, 1.7}, {1.1, 2.0}, {1.6, 1.2}, {2.2, 1.45}, {1.9, 2.6}};
+  for (const auto& [below, above] : delays) {
+    const std::string low = ebook_wav(d, strong_text, 16, peak(12), 500, "low", below);
+    const std::string high =
+        ebook_wav(d, strong_text + " " + strong_text, 20, peak(18.8), 600, "high", above);
+    ASSERT_FALSE(low.empty() || high.empty());
+    const auto m = test::run(
+        {"/usr/bin/sox", "-V1", "-D", "-m", low, weak, high, noise, "-b", "16", d.file("mix.wav")},
+        opts());
+    ASSERT_EQ(m.status, 0) << m.err;
+    const auto r = decode_file(d.file("mix.wav"));
+    const Split s = split_at(r, 550);
+    ASSERT_NE(s.station, nullptr);
+    const double e = cer(kText, s.station->text);
+    EXPECT_LE(e, 0.2) << below << "/" << above << " s: " << s.station->text;
+    sum += e;
+  }
+  EXPECT_LE(sum / std::size(delays), 0.135);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ namespace talvo::fine {
 void Guards::make(const GuardParams& p, std::span<const double> centres) {
   p_ = p;
   k_ = static_cast<int>(centres.size());
+  centres_.assign(centres.begin(), centres.end());
   edge_ = undb(p.edge_db);
   far_ = undb(p.far_edge_db);
   steady_ = undb(p.steady_db);
@@ -69,7 +70,7 @@ void Guards::swing(int q, const ChannelPower& power, long long at, const Impulse
 }
 
 Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
-                            std::span<const double> sub_guard) {
+                            std::span<const double> sub_guard, std::span<const double> tones) {
   // Another cluster's keying sidebands (and the clicks of hard keying,
   // which reach across the band) come around its key edges: there its
   // power swings; a neighbour's steady carrier leaks a little always.
@@ -93,7 +94,8 @@ Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
     const double swing = hi[o] - lo[o];
     const bool steady = ps >= (near ? steady_near : steady_far) * hi[o];
     strict = strict && steady && ps >= (near ? edge : far) * swing;
-    const bool sub = settled_o[o] && (kind[o] & kReach);
+    const bool sub = settled_o[o] && (kind[o] & kReach) &&
+                     (tones.empty() || std::abs(tones[o] - centres_[q]) > p_.own_hz);
     const double guard = sub ? sub_guard_o[o] : near ? edge : eased ? soft_far[o] : far;
     clear = clear && steady && ps >= guard * swing;
   }

@@ -7,9 +7,11 @@
 // over it. Beside a subtracted station whose model has run a second and
 // whose soft edges fit it better than hard ones would (measured on its
 // envelope less the other models), what is left lies near the noise: the
-// guard then lets a cluster standing 8 dB over its own noise be clear
+// guard then lets a cluster standing 6 dB over its own noise be clear
 // (between -6 and -40 dB of the station's swing; the subtractor gives that
-// guard). Further away the guard eases where the cluster's power shows no
+// guard), if the model is subtracted from it at all (not on a cluster whose
+// centre lies within own_hz of the model's tone: there the station itself
+// stands, and its guard stays). Further away the guard eases where the cluster's power shows no
 // more where it would blank than elsewhere (no clicks arrive there), to
 // 9 dB over soft keying's sidebands at that distance (about -24 dB 100 Hz
 // away and -30 dB 150 Hz away in the channel): soft_far_db less
@@ -37,6 +39,7 @@ struct GuardParams {
   double far_steady_db = -50;        // the same beside a steady carrier further away, dB
   double neighbour_hz = 75;          // clusters this close are neighbours, Hz
   double subtract_hz = 75;           // a subtracted model this close sets the guard, Hz
+  double own_hz = 30;                // unless its tone lies this close to the centre, Hz
   double soft_far_db = -3;           // eased far guard extrapolated to 0 Hz, dB
   double soft_far_db_per_hz = 0.12;  // its fall, dB per Hz
   double soft_far_min_db = -45;      // its lowest, dB
@@ -59,9 +62,13 @@ class Guards {
   void swing(int q, const ChannelPower& power, long long at, const Impulses* imp = nullptr);
   // Cluster q's tick, its short average ps (units^2), judged against the
   // others' swings; settled[o]: cluster o's model is subtracted, settled
-  // and fits, sub_guard[o] the guard beside it (power ratio). Learns
-  // whether the far guard matters here.
-  Result step(int q, double ps, std::span<const char> settled, std::span<const double> sub_guard);
+  // and fits, sub_guard[o] the guard beside it (power ratio), tones[o]
+  // the tone it stands on (Hz; a model is not subtracted from a cluster
+  // whose centre lies within own_hz of its tone, and eases no guard there;
+  // empty: every model is subtracted). Learns whether the far guard
+  // matters here.
+  Result step(int q, double ps, std::span<const char> settled, std::span<const double> sub_guard,
+              std::span<const double> tones = {});
 
  private:
   GuardParams p_;
@@ -72,6 +79,7 @@ class Guards {
   static constexpr unsigned char kNear = 1;   // within neighbour_hz
   static constexpr unsigned char kReach = 2;  // within subtract_hz
   std::vector<unsigned char> kind_;           // [q * k + o]: kNear | kReach
+  std::vector<double> centres_;               // [q]: Hz
   std::vector<double> soft_far_;              // [q * k + o]: the eased far edge guard (power ratio)
   std::vector<double> hi_, lo_;    // [q]: short average's extremes around the tick, units^2
   std::vector<double> guarded_;    // [q]: mean short-average power where a strict guard blanks

@@ -28,6 +28,8 @@ void StationModel::reset() {
   mdown_ = false;
   nedges_ = 0;
   resting_ = false;
+  std::fill(std::begin(mark_sum_), std::end(mark_sum_), std::complex<double>{});
+  std::fill(std::begin(mark_n_), std::end(mark_n_), 0);
 }
 
 // After rest(): the edge filter holds the kept envelope of the last taps
@@ -84,6 +86,8 @@ void StationModel::step(long long t, cfloat z_in, cfloat turn, double floor) {
     const int slot = nedges_ % kEdges;
     edge_at_[slot] = static_cast<double>(t - 1 - g_) + frac;
     edge_up_[slot] = !mdown_;
+    mark_sum_[slot] = 0;
+    mark_n_[slot] = 0;
     nedges_++;
     mdown_ = !mdown_;
   }
@@ -99,24 +103,50 @@ void StationModel::step(long long t, cfloat z_in, cfloat turn, double floor) {
       const double w = std::max(p_.carrier_track, 1.0 / (carrier_n_ + 1));
       carrier_z_ += w * (std::complex<double>(b.real(), b.imag()) - carrier_z_);
       carrier_n_ = std::min(carrier_n_ + 1, p_.carrier_first);
+      mark_sum_[last] += std::complex<double>(b.real(), b.imag()) * std::conj(spin_);
+      mark_n_[last]++;
     }
   }
 }
 
-double StationModel::envelope(double at, double* apart, double half) const {
+double StationModel::keyed(double at, double* apart, double half, int* mark) const {
   const int held = std::min(nedges_, kEdges);
   *apart = HUGE_VAL;
+  *mark = -1;
   for (int i = 1; i <= held; i++) {
     const int slot = (nedges_ - i) % kEdges;
     const double e = edge_at_[slot];
     *apart = std::min(*apart, std::abs(at - e));
     if (e - half > at) continue;
+    // The mark's key-down edge: this one, or the one before a key-up edge.
+    if (edge_up_[slot])
+      *mark = slot;
+    else if (i < held)
+      *mark = (nedges_ - i - 1) % kEdges;
     if (at >= e + half) return edge_up_[slot] ? 1 : 0;
     const double x = (at - (e - half)) / (2 * half);
     const double rc = 0.5 * (1 - std::cos(std::numbers::pi * x));
     return edge_up_[slot] ? rc : 1 - rc;
   }
   return 0;
+}
+
+double StationModel::envelope(double at, double* apart, double half) const {
+  int mark = -1;
+  return keyed(at, apart, half, &mark);
+}
+
+std::complex<double> StationModel::at_tick(double at, double* apart, double half,
+                                           std::complex<double>* learnt_at) const {
+  int mark = -1;
+  const double env = keyed(at, apart, half, &mark);
+  const std::complex<double> learnt = carrier_z_ * back_;
+  if (learnt_at) *learnt_at = env * learnt;
+  if (env == 0) return 0;
+  if (mark < 0 || mark_n_[mark] < p_.mark_first) return env * learnt;
+  // The mark's own carrier, turned on to the subtracted tick as the learnt
+  // one is.
+  return env * mark_sum_[mark] / static_cast<double>(mark_n_[mark]) * spin_ * back_;
 }
 
 }  // namespace talvo::fine

@@ -23,6 +23,7 @@ void Subtractor::make(const SubtractorParams& p, const ChannelDesign& d,
   cl_.resize(k);
   settled_.resize(k);
   sub_guard_.assign(k, 1.0);
+  tones_.assign(centres.begin(), centres.end());
   modelled_.reserve(static_cast<std::size_t>(k));
   const std::size_t len = taps;
   for (int q = 0; q < k; q++) {
@@ -83,6 +84,7 @@ void Subtractor::choose(std::span<const StationView> st) {
     const double off = st[q].off;
     md.set_offset(off);
     c.tone = c.centre + off * kTickRate / (2 * std::numbers::pi);
+    tones_[q] = c.tone;
     c.model = on_ && st[q].ready && n > 0 && st[q].carrier > n * model_ && st[q].toned &&
               std::abs(off) <= own && md.carrier_n() >= p_.model.carrier_first;
   }
@@ -123,9 +125,10 @@ void Subtractor::predict(long long v) {
     const auto& md = models_[q];
     const cfloat tn = md.turn(v);
     double apart = 0;
-    const std::complex<double> own =
-        md.envelope(static_cast<double>(v), &apart) * md.carrier_z() * md.back();
+    std::complex<double> learnt = 0;
+    const std::complex<double> own = md.at_tick(static_cast<double>(v), &apart, &learnt);
     c.mod = own * std::complex<double>(tn.real(), -tn.imag());
+    c.mod_learnt = learnt * std::complex<double>(tn.real(), -tn.imag());
     c.own = own;
     c.edge_apart = apart;
   }
@@ -145,8 +148,7 @@ void Subtractor::predict(long long v) {
                                    others * std::complex<double>(tn.real(), tn.imag());
     double apart = 0;
     const std::complex<double> hard =
-        md.envelope(static_cast<double>(v), &apart, p_.hard_half_ticks) * md.carrier_z() *
-        md.back();
+        md.at_tick(static_cast<double>(v), &apart, p_.hard_half_ticks);
     c.misfit += p_.fit_track * (std::norm(z - c.own) - c.misfit);
     c.hardfit += p_.fit_track * (std::norm(z - hard) - c.hardfit);
   }
@@ -159,8 +161,9 @@ cfloat Subtractor::subtracted(int q, long long v) const {
   for (std::size_t i = 0; i < c.sub.size(); i++) {
     const auto& o = cl_[c.sub[i]];
     // A station this cluster would copy itself is not taken from it.
-    if (o.model && std::abs(o.tone - c.centre) > p_.own_hz + p_.spare_hz)
-      others += o.mod * c.sub_turn[i];
+    const double apart = std::abs(o.tone - c.centre);
+    if (o.model && apart > p_.own_hz + p_.spare_hz)
+      others += (apart >= p_.mark_hz ? o.mod : o.mod_learnt) * c.sub_turn[i];
   }
   const cfloat tq = models_[q].turn(v);
   const std::complex<double> zc = std::complex<double>(zv.real(), zv.imag()) -

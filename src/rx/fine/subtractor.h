@@ -13,14 +13,20 @@
 // subtracted, sub_lag ticks (62 ms) behind the input, from the envelope of
 // every cluster within 75 Hz whose own reach (25 Hz and 5 Hz spare) does
 // not hold the station, and the stages after judge what is left. A clean
-// station leaves about -52 dB instead of -15 dB.
+// station leaves about -52 dB instead of -15 dB. Clusters 45 Hz or more
+// from the station take each mark with its own carrier (StationModel: a
+// keyer that restarts its tone with each element); closer, where the
+// station's body stands in the passband and a carrier measured on a few
+// ticks of one mark (with the neighbours' tones in it) leaves more than its
+// edges do, with the carrier learnt over many marks.
 //
 // How well each model fits its own station is measured at its key edges,
 // where the neighbours' leakage comes from, on its envelope less the other
 // models nearby: a model whose soft edges fit better than hard ones would
 // (hard keying does not fit), and has run a second, lets the guard beside
-// it ease (what it leaves lies near the noise: a cluster 8 dB over its own
-// noise is clear, between -6 and -40 dB of the station's swing).
+// it ease (what it leaves lies near the noise: a cluster 6 dB over its own
+// noise is clear, between -6 and -40 dB of the station's swing) on the
+// clusters it is subtracted from.
 //
 // Life cycle: make once, reset; per tick track() every cluster, choose(),
 // then (once sub_lag ticks have come) predict() and residue() per cluster.
@@ -45,9 +51,10 @@ struct SubtractorParams {
   double neighbour_hz = 75;       // clusters this close may dominate a model, Hz
   double edge_guard_db = -6;      // the edge guard beside a subtracted neighbour at least, dB
   double sub_guard_db = -40;      // and at most, dB
-  double residue_db = 8;          // beside it a cluster this far over its noise is clear, dB
+  double residue_db = 6;          // beside it a cluster this far over its noise is clear, dB
   int model_settle_ticks = 500;   // ticks a model runs before the guard beside it eases
   double subtract_hz = 75;        // models are subtracted from clusters this close, Hz
+  double mark_hz = 45;            // each mark's own carrier is taken from clusters this far, Hz
   double fit_reach_ticks = 2;     // ticks either side of a key edge where the fit is measured
   double fit_track = 0.02;        // weight of an edge tick in the misfit
   double fit_clean_hz = 260;      // models this close are taken out where the fit is measured, Hz
@@ -96,6 +103,9 @@ class Subtractor {
   std::span<const char> settled() const { return settled_; }
   bool any_model() const { return any_model_; }  // some cluster's station is subtracted
   std::span<const double> sub_guard() const { return sub_guard_; }
+  // Per cluster: the tone its model stands on, Hz (a cluster whose centre
+  // lies within own_hz + spare_hz of it is not subtracted from).
+  std::span<const double> tones() const { return tones_; }
   const StationModel& model(int q) const { return models_[q]; }
 
  private:
@@ -110,8 +120,9 @@ class Subtractor {
     double hardfit = 0;            // the same for a model with hard key edges, units^2
     bool fits = false;             // the model's soft edges fit better than hard ones
     std::complex<double> mod = 0;  // the model at the subtracted tick, turned back, units
-    std::vector<int> near;         // clusters close enough to dominate this one's model
-    std::vector<int> fitn;         // clusters whose models are taken from this one's when it fits
+    std::complex<double> mod_learnt = 0;  // the same with the carrier learnt over many marks
+    std::vector<int> near;                // clusters close enough to dominate this one's model
+    std::vector<int> fitn;  // clusters whose models are taken from this one's when it fits
     std::vector<std::complex<double>> fit_turn;  // their constant phases, as sub_turn
     std::vector<int> sub;  // clusters whose models are subtracted from this one
     // sub_turn[i]: the constant phase between this cluster's envelope and
@@ -131,6 +142,7 @@ class Subtractor {
   std::vector<int> modelled_;                       // the clusters subtracted now, ascending
   std::vector<char> settled_;                       // [q]
   std::vector<double> sub_guard_;  // [q]: the edge guard beside q's model (power ratio)
+  std::vector<double> tones_;      // [q]: the tone q's model stands on, Hz
 };
 
 }  // namespace talvo::fine
