@@ -19,7 +19,6 @@
 #include "rx/fine/noise_floor.h"
 #include "rx/fine/subtractor.h"
 #include "rx/fine/watch.h"
-#include "rx/fine/weak_runs.h"
 #include "support/fine_run.h"
 #include "support/key_input.h"
 #include "support/morse.h"
@@ -627,42 +626,6 @@ TEST(FineChunkTest, IqKeyStatesAlikeWhateverTheBlocks) {
   for (const auto& k : big.key)
     keyed += std::count_if(k.begin(), k.end(), [](double v) { return v > 0; });
   EXPECT_GT(keyed, 500);
-}
-
-// A weak station's follower of runs taken in the middle of a mark (as on a
-// cluster whose phase was just learnt again) gives key up for the ticks
-// before it was taken; its states count only from the first tick it saw,
-// and then the mark goes on.
-TEST(FineWeakRunsTest, AFollowerTakenInAMarkCountsFromTheFirstTickItSaw) {
-  const int lag = 42, unit = 25;
-  const double along = 10, n = 1;  // a carrier 20 dB over the noise
-  RunsPool pool;
-  pool.make(1, 60, lag);
-  pool.reset();
-  WeakRuns w;
-  w.make(WeakRunsParams{}, lag);
-  w.reset();
-  ASSERT_TRUE(w.claim(pool, along * along, along, 6));
-  // A long mark: its first lag ticks out are of ticks the follower never
-  // saw.
-  int untrusted_down = 0;
-  for (int t = 1; t <= lag; t++) {
-    const bool kd = w.step(t, pool, along, along, unit, n, 1);
-    untrusted_down += kd;
-    EXPECT_FALSE(w.trusted(6, 100, true)) << t;
-  }
-  EXPECT_EQ(untrusted_down, 0);
-  int down = 0;
-  for (int t = lag + 1; t <= lag + 2 * unit; t++) {
-    down += w.step(t, pool, along, along, unit, n, 1);
-    EXPECT_TRUE(w.trusted(6, 100, true)) << t;
-  }
-  EXPECT_EQ(down, 2 * unit);
-  // Given back and taken again, it waits again.
-  ASSERT_FALSE(w.claim(pool, along * along, along, 20));
-  ASSERT_TRUE(w.claim(pool, along * along, along, 6));
-  w.step(1, pool, along, along, unit, n, 1);
-  EXPECT_FALSE(w.trusted(6, 100, true));
 }
 
 }  // namespace

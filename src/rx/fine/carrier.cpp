@@ -36,8 +36,6 @@ void Carrier::forget_station() {
   mark_tone_ = 0;
   mark_n_ = 0;
   off_share_ = p_.off_share_start;
-  own_ = 0;
-  low_ = 0;
 }
 
 ElementStat Carrier::step(long long at, bool clear, double n, double unit, double level,
@@ -123,20 +121,10 @@ ElementStat Carrier::step(long long at, bool clear, double n, double unit, doubl
     }
     phase_ += p_.phase_track * (zs - phase_);
     phase_n_ = std::min(phase_n_ + 1, p_.phase_ticks);
-    // A mark's own phase, learnt from its first such tick on.
-    if (low_ >= p_.gap_dots * unit) own_ = 0;
-    own_ += p_.phase_track * (zs - own_);
-    low_ = 0;
-  } else if (clear && !masked && pd <= p_.interior * level) {
-    low_++;
   }
   const bool use = along(unit) && std::norm(phase_) > 0;
   if (use) {
-    // A station that does not keep its phase from one mark to the next is
-    // keyed along each mark's own.
-    const bool own = hold_ < p_.hold_min && std::norm(own_) > 0;
-    const std::complex<double> dir = own ? own_ : phase_;
-    const double x = (zs * std::conj(dir)).real() / std::sqrt(std::norm(dir));
+    const double x = (zs * std::conj(phase_)).real() / std::sqrt(std::norm(phase_));
     pd = x > 0 ? x * x : 0;
     nd *= p_.along_noise;
   }

@@ -31,12 +31,6 @@
 // it (the mean cosine of their steps over hold_min), or while the dot is
 // long enough for the phase to follow each mark (follow_ticks); for a fast
 // station whose steady marks do not keep it, it is the average's power.
-// Following it, a mark of such a station is keyed along its own phase: the
-// phase learnt afresh from the mark's first tick that learns the phase (the
-// first after the statistic stood under half the key-down level for
-// gap_dots), not the phase of the marks before, which its start need not
-// have (a dot after a dah, started some 95 degrees off at 22 WPM, stood
-// near nothing along it for the ticks the phase took to follow).
 // The window lies in a mark's body when both its halves hold alike. Ticks
 // under a burst (a static crash, impulses.h) weigh by the floor over the
 // floor and the burst; a window whose noise then stands within hold_db of
@@ -102,9 +96,6 @@ struct CarrierParams {
   // Dot length from which the phase, learnt anew on each mark, follows
   // marks that do not keep it closely enough, ticks (37.5 WPM).
   double follow_ticks = 16;
-  // Key-up ticks (the statistic under half the level) in a row, in dots,
-  // after which the next tick that learns the phase starts a mark's own.
-  double gap_dots = 0.3;
   // Under a burst, a window whose noise (the statistic's noise part) lies
   // less than this under the carrier's power is held, dB: the key-down
   // threshold stands 8 dB over that noise.
@@ -215,8 +206,6 @@ class Carrier {
   std::complex<double> mark_tone_ = 0;  // the marks' phase advance per tick, as a phasor's mean
   int mark_n_ = 0;                      // marks that measured it (saturates)
   double off_share_ = 0;                // share of the marks measured lately that were off it
-  std::complex<double> own_ = 0;        // the last mark's carrier at its own phase, units (0: none)
-  int low_ = 0;                         // clear ticks in a row under half the key-down level
 };
 
 }  // namespace talvo::fine

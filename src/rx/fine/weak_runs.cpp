@@ -40,14 +40,13 @@ void WeakRuns::reset() {
   std::fill(ys_.begin(), ys_.end(), 0.0);
   amp_ = 0;
   amp_n_ = 0;
-  seen_ = 0;
 }
 
 bool WeakRuns::claim(RunsPool& pool, double carrier, double along, double csnr) {
   const bool weak = carrier > 0 && along > 0 && csnr < p_.runs_db + p_.spare_db;
   if (weak && runs_ < 0) {
     runs_ = pool.take();
-    if (runs_ >= 0) amp_n_ = seen_ = 0;
+    if (runs_ >= 0) amp_n_ = 0;
   } else if (!weak && runs_ >= 0) {
     pool.give(runs_);
     runs_ = -1;
@@ -61,7 +60,6 @@ bool WeakRuns::step(long long at, RunsPool& pool, double y, double along, double
   KeyRuns& runs = pool[runs_];
   runs.set_unit(unit);
   ys_[at & m] = y;
-  seen_ = std::min(seen_ + 1, lag_ + 1);
   const double a = amp_n_ >= p_.amp_ticks && amp_ > 0.5 * along ? amp_ : along;
   const bool kd = runs.step(p_.evidence * (2 * y * a - a * a) / (n * kappa));
   if (kd) {
@@ -76,7 +74,6 @@ bool WeakRuns::blind(long long at, RunsPool& pool, double unit) {
   KeyRuns& runs = pool[runs_];
   runs.set_unit(unit);
   ys_[at & m] = amp_;  // moves the mean nowhere
-  seen_ = std::min(seen_ + 1, lag_ + 1);
   const bool kd = runs.step(0);
   if (kd) {
     amp_n_ = std::min(amp_n_ + 1, static_cast<int>(1 / p_.amp_track));

@@ -86,12 +86,9 @@ class WeakRuns {
   // nothing for the carrier's mean. Returns the runs' key state `lag`
   // ticks back.
   bool blind(long long at, RunsPool& pool, double unit);
-  // Whether the runs' key states stand for the cluster's now: not until
-  // the follower has seen the tick it gives the state of, `lag` ticks back
-  // (before, it gives key up, however the cluster keyed it: the rest of a
-  // mark the runs were taken in was cut off).
+  // Whether the runs' key states stand for the cluster's now.
   bool trusted(double csnr, int marks, bool present) const {
-    return csnr < p_.runs_db && marks >= p_.runs_marks && present && seen_ > lag_;
+    return csnr < p_.runs_db && marks >= p_.runs_marks && present;
   }
 
  private:
@@ -101,7 +98,6 @@ class WeakRuns {
   std::vector<double> ys_;  // ring: the envelope's part along the carrier, units
   double amp_ = 0;          // its mean over the runs' key-down ticks, units
   int amp_n_ = 0;           // key-down ticks in that mean (saturates at 1 / amp_track)
-  int seen_ = 0;            // ticks the follower held has stepped (saturates at lag + 1)
 };
 
 }  // namespace talvo::fine
