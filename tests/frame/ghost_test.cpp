@@ -63,6 +63,16 @@ std::vector<ClusterResult> decode_file(const std::string& path) {
   return r;
 }
 
+// The files mixed by sox into a 16-bit WAV, decoded (nothing when sox failed).
+std::vector<ClusterResult> decode_mix(const test::TempDir& d, const std::vector<std::string>& in) {
+  std::vector<std::string> cmd = {"/usr/bin/sox", "-V1", "-D", "-m"};
+  cmd.insert(cmd.end(), in.begin(), in.end());
+  cmd.insert(cmd.end(), {"-b", "16", d.file("mix.wav")});
+  const auto m = test::run(cmd, opts());
+  EXPECT_EQ(m.status, 0) << m.err;
+  return m.status == 0 ? decode_file(d.file("mix.wav")) : std::vector<ClusterResult>{};
+}
+
 double cer(const std::string& sent, const std::string& got) {
   return static_cast<double>(edit_distance(sent, got)) / static_cast<double>(sent.size());
 }
@@ -136,10 +146,7 @@ TEST(Ghosts, SixWpmIsCopied) {
   ASSERT_FALSE(wav.empty());
   const std::string noise = noise_wav(d, 40, 0.02);
   ASSERT_FALSE(noise.empty());
-  const auto m = test::run(
-      {"/usr/bin/sox", "-V1", "-D", "-m", wav, noise, "-b", "16", d.file("six.wav")}, opts());
-  ASSERT_EQ(m.status, 0) << m.err;
-  const auto r = decode_file(d.file("six.wav"));
+  const auto r = decode_mix(d, {wav, noise});
   bool found = false;
   for (const auto& c : r) {
     if (c.center_hz != 700) continue;
@@ -164,10 +171,7 @@ TEST(Ghosts, FastSendersRestartingTheirToneEachElementAreCopied) {
     ASSERT_FALSE(wav.empty());
     const std::string noise = noise_wav(d, 45, 0.02);
     ASSERT_FALSE(noise.empty());
-    const auto m = test::run(
-        {"/usr/bin/sox", "-V1", "-D", "-m", wav, noise, "-b", "16", d.file("fast.wav")}, opts());
-    ASSERT_EQ(m.status, 0) << m.err;
-    const auto r = decode_file(d.file("fast.wav"));
+    const auto r = decode_mix(d, {wav, noise});
     const Split s = split_at(r, 700);
     ASSERT_NE(s.station, nullptr) << wpm;
     EXPECT_LE(cer(kText, s.station->text), 0.03) << wpm << " WPM: " << s.station->text;
@@ -377,10 +381,7 @@ TEST(Ghosts, AStrongStationsProductsStaySilent) {
     ASSERT_FALSE(cw.empty());
     const std::string noise = noise_wav(d, 60, sigma);
     ASSERT_FALSE(noise.empty());
-    const auto m = test::run(
-        {"/usr/bin/sox", "-V1", "-D", "-m", cw, noise, "-b", "16", d.file("mix.wav")}, opts());
-    ASSERT_EQ(m.status, 0) << m.err;
-    const auto r = decode_file(d.file("mix.wav"));
+    const auto r = decode_mix(d, {cw, noise});
     const Split s = split_at(r, 700);
     ASSERT_NE(s.station, nullptr);
     EXPECT_LE(cer(kText, s.station->text), 0.2) << wpm << " WPM: " << s.station->text;
@@ -410,11 +411,7 @@ TEST(Ghosts, NoiseThroughAReceiversFilterStaysSilent) {
     const Split a = split_at(alone, 700);
     EXPECT_TRUE(a.station == nullptr || a.station->text.empty()) << band << ": " << a.station->text;
     EXPECT_EQ(a.elsewhere, 0u) << band << ":\n" << a.stray;
-    const auto m = test::run({"/usr/bin/sox", "-V1", "-D", "-m", cw, d.file("filtered.wav"), "-b",
-                              "16", d.file("mix.wav")},
-                             opts());
-    ASSERT_EQ(m.status, 0) << m.err;
-    const auto r = decode_file(d.file("mix.wav"));
+    const auto r = decode_mix(d, {cw, d.file("filtered.wav")});
     const Split s = split_at(r, 700);
     ASSERT_NE(s.station, nullptr) << band;
     EXPECT_LE(cer(kText, s.station->text), 0.05) << band << ": " << s.station->text;
@@ -451,11 +448,7 @@ TEST(Ghosts, WeakStationBetweenTwoStrongOnesRestartingTheirToneCopied) {
     const std::string high =
         ebook_wav(d, strong_text + " " + strong_text, 20, peak(18.8), 600, "high", above);
     ASSERT_FALSE(low.empty() || high.empty());
-    const auto m = test::run(
-        {"/usr/bin/sox", "-V1", "-D", "-m", low, weak, high, noise, "-b", "16", d.file("mix.wav")},
-        opts());
-    ASSERT_EQ(m.status, 0) << m.err;
-    const auto r = decode_file(d.file("mix.wav"));
+    const auto r = decode_mix(d, {low, weak, high, noise});
     const Split s = split_at(r, 550);
     ASSERT_NE(s.station, nullptr);
     const double e = cer(kText, s.station->text);
