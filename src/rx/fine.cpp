@@ -549,14 +549,10 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, 
   in.carrier = c.car.carrier();
   const fine::KeyResult r = c.key.step(at, in);
   if (r.tone) c.car.learn_tone(c.power, at);
-  // A short mark off the tone of the marks before is another signal's
-  // (carrier.h): taken back whole, it teaches neither speed nor carrier.
-  const bool dropped = r.mark > 0 && c.car.off_tone(r.mark, at - r.back, n, c.power) &&
-                       r.mark <= kKey.max_click_ticks && c.key.drop(at, r.back, r.mark);
-  if (r.mark > 0 && !dropped) {
+  if (r.mark > 0) {
     // A finished mark teaches the speed (DotLength) and the carrier's power.
     c.dot.step(r.mark);
-    c.car.learn_mark(r.mark, c.dot.unit(), at - r.back, n, c.power, r.other, &imp);
+    c.car.learn_mark(r.mark, c.dot.unit(), at, n, c.power, r.other, &imp);
   }
   c.nf.step(at, c.key.down(), c.key.run(), risen.rose(), c.power, buried);
 }

@@ -12,9 +12,6 @@ void Carrier::make(const CarrierParams& p, const ChannelDesign& d, int max_half)
   max_win_ = 2 * max_half + 1;
   learn_ = undb(p.learn_db);
   burst_hold_ = undb(p.hold_db);
-  off_snr_ = undb(p.off_tone_db);
-  off_tone_ = 2 * std::numbers::pi * p.off_tone_hz / kTickRate;
-  off_centre_ = 2 * std::numbers::pi * p.off_centre_hz / kTickRate;
 }
 
 void Carrier::reset() {
@@ -33,9 +30,6 @@ void Carrier::forget_station() {
   last_mark_ = 0;
   last_steady_ = false;
   hold_ = 1;
-  mark_tone_ = 0;
-  mark_n_ = 0;
-  off_share_ = p_.off_share_start;
 }
 
 ElementStat Carrier::step(long long at, bool clear, double n, double unit, double level,
@@ -149,46 +143,9 @@ void Carrier::learn_tone(const ChannelPower& power, long long at) {
   rot_n_ = std::min(rot_n_ + 1, p_.tone_ticks);
 }
 
-// The phase advance per tick of the mark of `run` ticks ending before tick
-// end, rad: its middle three quarters in two halves, the phase the second
-// advanced over the first. False when it is too short or too weak to tell.
-bool Carrier::mark_advance(int run, long long end, double n, const ChannelPower& power,
-                           double& adv) const {
-  if (run < p_.off_tone_min_ticks) return false;
-  run = std::min(run, p_.report_max_ticks);  // the envelope's ring holds no more
-  const long long a = end - run + run / 8, b = end - run / 8, m = (a + b) / 2;
-  std::complex<double> z1 = 0, z2 = 0;
-  double p = 0;
-  for (long long u = a; u < b; u++) {
-    const cfloat e = power.env(u);
-    (u < m ? z1 : z2) += std::complex<double>(e.real(), e.imag());
-    p += power.raw(u);
-  }
-  if (p < n * off_snr_ * static_cast<double>(b - a)) return false;
-  adv = std::arg(z2 * std::conj(z1)) / (static_cast<double>(b - a) / 2);
-  return true;
-}
-
-bool Carrier::off_tone(int run, long long end, double n, const ChannelPower& power) {
-  double adv = 0;
-  if (mark_n_ < p_.off_tone_marks || std::abs(std::arg(mark_tone_)) > off_centre_ ||
-      !mark_advance(run, end, n, power, adv))
-    return false;
-  const bool off = std::abs(std::arg(std::polar(1.0, adv) * std::conj(mark_tone_))) > off_tone_;
-  const bool steady = off_share_ < p_.off_share;
-  off_share_ += p_.off_share_track * ((off ? 1.0 : 0.0) - off_share_);
-  return off && steady;
-}
-
 void Carrier::learn_mark(int run, double unit, long long at, double n, const ChannelPower& power,
                          bool afresh, const Impulses* imp) {
   if (afresh) forget_station();
-  // The tone of the marks, as each is measured (not a tick's advance).
-  double adv = 0;
-  if (mark_advance(run, at, n, power, adv)) {
-    mark_tone_ += p_.off_tone_track * (std::polar(1.0, adv) - mark_tone_);
-    mark_n_ = std::min(mark_n_ + 1, p_.off_tone_marks);
-  }
   if (run >= std::max(static_cast<double>(p_.report_min_ticks), p_.report_dots * unit)) {
     const int len = std::min(run, p_.report_max_ticks);
     double a = 0;

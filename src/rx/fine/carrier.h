@@ -100,29 +100,6 @@ struct CarrierParams {
   // less than this under the carrier's power is held, dB: the key-down
   // threshold stands 8 dB over that noise.
   double hold_db = 10;
-  // A short mark (a dot's length or under) whose own tone, measured over
-  // its middle, lies more than off_tone_hz from the tone of the marks
-  // before is not the station's: a harmonic of speech gliding through the
-  // channel, a neighbour's leakage. The marks' tone is their phase advance
-  // as each measures it (off_tone_track a mark), used once off_tone_marks
-  // measured it; a mark measures only when it lasts off_tone_min_ticks
-  // and stands off_tone_db over the floor (its phase is then clear).
-  // Only a tone within off_centre_hz of the cluster's centre is measured
-  // so: further out, on the channel filter's skirt, a short mark's phase
-  // runs otherwise than its tone (FSK's bits measured 20 Hz apart there).
-  double off_tone_hz = 6;       // Hz
-  double off_tone_db = 15;      // dB
-  double off_tone_track = 0.2;  // weight of a mark in the marks' tone
-  double off_centre_hz = 12;    // Hz
-  // Nor on a cluster where off_share or more of the marks measured lately
-  // (each weighing off_share_track, from off_share_start: some 14 marks on
-  // the tone first) were off the tone: no one steady tone keys it (FSK's
-  // two tones, the splatter of their shifts).
-  double off_share = 0.25;
-  double off_share_start = 0.5;
-  double off_share_track = 0.05;
-  int off_tone_marks = 4;      // marks
-  int off_tone_min_ticks = 8;  // ticks
   int report_min_ticks = 8;    // ticks, shortest mark that measures the carrier
   double report_dots = 0.75;   // dots, shortest mark that measures the carrier
   int report_max_ticks = 200;  // ticks of a mark's end that measure it at most
@@ -160,10 +137,6 @@ class Carrier {
   void learn_mark(int run, double unit, long long at, double n, const ChannelPower& power,
                   bool afresh, const Impulses* imp = nullptr);
 
-  // Whether the mark of `run` ticks ending before tick `end` keys another
-  // tone than the marks before (off_tone_hz), n the floor (units^2).
-  // Called on every mark that ended, before learn_mark.
-  bool off_tone(int run, long long end, double n, const ChannelPower& power);
   // The envelope e's part along the carrier, over the carrier's magnitude.
   double along_part(cfloat e, double along) const {
     return (std::complex<double>(e.real(), e.imag()) * still_ * std::conj(phase_)).real() / along;
@@ -182,8 +155,6 @@ class Carrier {
   // The tone, phase, carrier and phase steps learnt of the cluster's
   // station are dropped, to be learnt anew.
   void forget_station();
-  // The phase advance per tick of a mark's middle, rad (false: not told).
-  bool mark_advance(int run, long long end, double n, const ChannelPower& power, double& adv) const;
   CarrierParams p_;
   const double* coh_noise_ = nullptr;   // the channel's coherent noise per window length
   int max_win_ = 41;                    // ticks, longest window the decision delay allows
@@ -200,12 +171,6 @@ class Carrier {
   bool last_steady_ = false;            // that mark was a steady tone
   long long last_end_ = 0;              // tick that mark ended
   double hold_ = 1;                     // mean cosine of the phase step between steady marks
-  double off_snr_ = 1;                  // off_tone_db as a power ratio
-  double off_tone_ = 0;                 // off_tone_hz as rad per tick
-  double off_centre_ = 0;               // off_centre_hz as rad per tick
-  std::complex<double> mark_tone_ = 0;  // the marks' phase advance per tick, as a phasor's mean
-  int mark_n_ = 0;                      // marks that measured it (saturates)
-  double off_share_ = 0;                // share of the marks measured lately that were off it
 };
 
 }  // namespace talvo::fine

@@ -13,9 +13,6 @@ void KeyDecision::make(const KeyDecisionParams& p) {
   soft_ = undb(-p.soft_db);
   soft_mean_ = undb(-p.soft_mean_db);
   level_floor_ = undb(p.level_floor_db);
-  ceiling_ = undb(p.level_ceiling_db);
-  dip_ = undb(-p.dip_db);
-  dip_carrier_ = undb(p.dip_carrier_db);
   floor_near_ = undb(p.floor_near_db);
   other_ = undb(p.other_db);
   heard_ = undb(p.heard_db);
@@ -28,7 +25,6 @@ void KeyDecision::reset() {
   std::fill(tent_.begin(), tent_.end(), 0.0);
   std::fill(stat_.begin(), stat_.end(), 0.0);
   last_down_ = -(1 << 20);
-  prev_down_ = -(1 << 20);
   last_near_ = -(1 << 20);
   lifted_ = false;
   run_quiet_ = false;
@@ -38,22 +34,12 @@ void KeyDecision::reset() {
   soft_start_ = -1;
   soft_sum_ = 0;
   soft_clear_ = 0;
-  dip_start_ = -1;
   level_ = 0;
   run_ = 0;
   run_held_ = false;
   held_ = 0;
   value_ = 0;
   down_ = false;
-}
-
-bool KeyDecision::drop(long long at, int back, int run) {
-  const long long end = at - back, from = end - run;
-  if (from <= at - p_.hold_back_ticks) return false;
-  for (long long u = from; u < end; u++)
-    tent_[u & kRingMask] = 0;
-  last_down_ = prev_down_;
-  return true;
 }
 
 void KeyDecision::take_back(long long at) {
@@ -82,20 +68,8 @@ KeyResult KeyDecision::step(long long at, const KeyInput& in) {
     const double stay = std::max(nd * stay_floor_, rel * hyst_);
     back = std::max(stay, rel * back_);
     start = std::max(nd * floor_, rel);
-    if (!down_) {
-      down = pd > start;
-    } else {
-      // A strong station's mark holds through a dip under the stay
-      // threshold that does not reach dip_db under half way (nor
-      // floor_db over the noise): an interferer beating with its tone.
-      // Deeper, the mark ends where it fell under the stay threshold.
-      if (pd > stay)
-        dip_start_ = -1;
-      else if (dip_start_ < 0)
-        dip_start_ = at;
-      const double dip = in.carrier > nd * dip_carrier_ ? rel * dip_ : stay;
-      down = pd > std::min(stay, std::max(nd * floor_, dip));
-    }
+    const double thr = down_ ? stay : start;
+    down = pd > thr;
     soft = !down_ && !down && pd > std::max(nd * stay_floor_, start * soft_);
   }
   soft_run(at, in, soft, down, start);
@@ -172,7 +146,6 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
   const double pd = in.pd, nd = in.nd;
   KeyResult r;
   if (!down_) {
-    prev_down_ = last_down_;
     run_start_ = at;
     run_clear_ = 0;
     run_held_ = false;
@@ -198,7 +171,6 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
       level_ = std::max(level_, pd);
     else if ((in.body || pd > level_) && pd > p_.interior * level_)
       level_ += p_.track * (pd - level_);
-    if (in.carrier > 0 && !lifted_) level_ = std::min(level_, in.nd + in.carrier * ceiling_);
     r.tone = pd > p_.interior * level_;
   }
   value_ = key_value(pd, nd);
@@ -217,26 +189,17 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
 // hardly any of it was clear, or teaches when it was.
 KeyResult KeyDecision::gap(long long at, const KeyInput& in) {
   KeyResult r;
-  if (down_ && dip_start_ >= 0) {
-    // The mark ended in a dip: it ends where the dip began.
-    const long long from = std::max(dip_start_, at - p_.hold_back_ticks + 1);
-    for (long long u = from; u < at; u++)
-      tent_[u & kRingMask] = 0;
-    r.back = static_cast<int>(at - from);
-    run_ -= r.back;
-  }
-  dip_start_ = -1;
   // The mark just ended, after the carrier's station fell quiet, at a
   // level far from that carrier: another station keys on the cluster.
   const double over = level_ - in.nd;
   r.other = down_ && run_quiet_ && run_lifted_ && in.carrier > 0 &&
             (over < in.carrier / other_ || over > in.carrier * other_);
   level_ = std::max(in.nd, level_ * decay_);
-  if (down_) last_down_ = at - 1 - r.back;
+  if (down_) last_down_ = at - 1;
   if (down_ && run_clear_ < p_.clear_ticks && run_ <= p_.max_click_ticks) {
     // A short mark hardly any tick of which was clear of the guards:
     // another cluster's sidebands or clicks. Taken back whole.
-    for (long long u = run_start_; u < at - r.back; u++)
+    for (long long u = run_start_; u < at; u++)
       tent_[u & kRingMask] = 0;
   } else if (down_ && run_clear_ >= p_.clear_ticks && !run_held_) {
     r.mark = run_;

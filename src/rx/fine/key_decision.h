@@ -8,9 +8,7 @@
 // a mark's falling edge does not pull it down and lengthen the mark, never
 // far below the recent marks' carrier (the noise after a strong station
 // does not key) until that station has been quiet for ten dots and
-// another is heard on the cluster, nor far above it while that station
-// keys, and decays while key up. A strong station's mark holds through a
-// shallow dip (an interferer beating with its tone). Nothing is
+// another is heard on the cluster, and decays while key up. Nothing is
 // absolute: decisions depend on power ratios alone, so the same audio at
 // any level gives the same key states.
 //
@@ -45,18 +43,6 @@ struct KeyDecisionParams {
   double track = 0.15;          // key-down level tracking weight per tick
   double decay_db_per_s = 40;   // key-down level decay while key up, dB/s
   double level_floor_db = -12;  // key-down level kept above the marks' carrier, dB
-  // While the carrier's station keys (the floor stands), the key-down level
-  // stays within level_ceiling_db over the marks' carrier: speech or
-  // another signal over a mark would lift it, and the threshold with it,
-  // over the station's next marks.
-  double level_ceiling_db = 4;  // dB
-  // A mark of a station whose carrier stands dip_carrier_db over the
-  // element noise holds through a dip under the stay threshold down to
-  // dip_db under half way (an interferer of like strength beating with
-  // its tone dips it 5-12 dB for 10-30 ticks; a gap goes to the noise);
-  // a deeper one ends it where it fell under the stay threshold.
-  double dip_db = 8;           // dB
-  double dip_carrier_db = 15;  // dB
   // That floor stands while marks near the carrier come (within
   // floor_near_db of it) and for floor_hold_dots dots after the last (more
   // than a word gap). Once the station that set the carrier has been quiet that
@@ -110,7 +96,6 @@ struct KeyResult {
   bool tone = false;   // a clear tick inside a mark: it teaches the tone
   int mark = 0;        // > 0: a clear mark this many ticks long ended (it teaches the speed)
   bool other = false;  // that mark is another station's than the carrier's (see other_db)
-  int back = 0;        // ticks the mark's end lies before the tick judged (it ended in a dip)
 };
 
 // The key state value of a tick whose statistic is p over noise nd: 100 *
@@ -131,10 +116,7 @@ class KeyDecision {
     stat_[at & kRingMask] = 0;
   }
   // Nothing to judge at this tick (no floor yet): key up.
-  void idle() {
-    down_ = false;
-    dip_start_ = -1;
-  }
+  void idle() { down_ = false; }
   // The tick at lies under a burst (impulses.h): the key state holds as
   // it was, a mark running at the value it last had; nothing is learnt,
   // and a mark held over it teaches neither speed nor carrier. When the
@@ -142,7 +124,6 @@ class KeyDecision {
   // somewhere under the burst: it is put half way through the hold.
   void hold(long long at) {
     stat_[at & kRingMask] = 0;
-    dip_start_ = -1;
     tent_[at & kRingMask] = down_ ? value_ : 0.0;
     soft_start_ = -1;
     held_++;
@@ -151,9 +132,6 @@ class KeyDecision {
     run_held_ = true;
   }
   KeyResult step(long long at, const KeyInput& in);
-  // The mark of `run` ticks that ended `back` ticks before tick at is not
-  // the station's: taken back when all of it still waits (false if not).
-  bool drop(long long at, int back, int run);
   // The marks of the last hold_back_ticks ticks are taken back (the noise rose).
   void take_back(long long at);
 
@@ -176,9 +154,6 @@ class KeyDecision {
   KeyDecisionParams p_;
   double stay_floor_ = 1, floor_ = 1, hyst_ = 1, back_ = 1, soft_ = 1, soft_mean_ = 1;  // ratios
   double level_floor_ = 1;     // level_floor_db as a power ratio
-  double ceiling_ = 1;         // level_ceiling_db as a power ratio
-  double dip_ = 1;             // dip_db under as a power ratio
-  double dip_carrier_ = 1;     // dip_carrier_db as a power ratio
   double floor_near_ = 1;      // floor_near_db as a power ratio
   double other_ = 1;           // other_db as a power ratio
   double heard_ = 1;           // heard_db as a power ratio
@@ -187,7 +162,6 @@ class KeyDecision {
   std::vector<double> stat_;   // ring: element statistic of each tick judged, units^2
   long long run_start_ = 0;    // tick the current key-down run began
   long long last_down_ = 0;    // the last key-down tick of the previous run
-  long long prev_down_ = 0;    // last_down_ as it stood before the current run began
   long long last_near_ = 0;    // the last tick whose statistic stood near the carrier
   bool lifted_ = false;        // a station was heard in the carrier's quiet: no floor
   bool run_quiet_ = false;     // the current run began in the carrier's quiet
@@ -196,7 +170,6 @@ class KeyDecision {
   long long soft_start_ = -1;  // tick a run over the soft threshold began (key up); -1: none
   double soft_sum_ = 0;        // that run's statistic over the start threshold, summed
   int soft_clear_ = 0;         // that run's ticks clear of every guard
-  long long dip_start_ = -1;   // tick a running mark fell under the stay threshold; -1: none
   double level_ = 0;           // key-down power (carrier + noise), units^2
   int run_ = 0;                // ticks of the current key-down run
   bool run_held_ = false;      // the current run was held over a burst
