@@ -51,7 +51,8 @@ constexpr fine::ImpulseParams kImpulse{};
 // stations keyed together, or the clicks of their edges, lift most of the
 // band for a tick or two and some 7-14 dB (the bundled sample, the five
 // stations of the golden outputs).
-constexpr fine::ImpulseParams kWide{.rise_db = 12, .pad_before = 2, .pad_after = 3, .min_run = 3};
+constexpr fine::ImpulseParams kWide{
+    .rise_db = 12, .pad_before = 2, .pad_after = 3, .min_run = 3, .weights = false};
 // Where strong stations fill the band, each cluster's wide envelope stands
 // at their level much of the time: it is taken against the mean log of its
 // own power as well (followed over 500 ticks), where that stands over its
@@ -122,12 +123,13 @@ struct FineFrontEnd::State {
   std::vector<int> v_blocks;             // [q]: scratch, its noise blocks held
   std::vector<double> v_slow;            // [q]: scratch, its mean power, units^2
   std::vector<double> v_floor;           // [q]: scratch, the floor it keys against, units^2
-  std::vector<double> v_power;    // [q]: scratch, its short average at the tick judged, units^2
-  std::vector<double> v_raw;      // [q]: scratch, its power at the newest tick, units^2
-  std::vector<double> v_wide;     // [q]: scratch, its wide envelope's power, channel units^2
-  std::vector<double> wide_log;   // [q]: the mean log of its wide envelope's power
-  std::vector<double> taps_left;  // ring: the part of the channel taps on ticks not blanked
-  long long tick = 0;             // ticks since reset
+  std::vector<double> v_power;   // [q]: scratch, its short average at the tick judged, units^2
+  std::vector<double> v_raw;     // [q]: scratch, its power at the newest tick, units^2
+  std::vector<double> v_n;       // [q]: scratch, floor_of() through the tick, units^2
+  std::vector<double> v_wide;    // [q]: scratch, its wide envelope's power, channel units^2
+  std::vector<double> wide_log;  // [q]: the mean log of its wide envelope's power
+  double taps_left = 1;  // the part of the channel taps on ticks not blanked, at the newest power
+  long long tick = 0;    // ticks since reset
 
   // --- output of the last run ---------------------------------------------
   int nticks = 0;              // ticks completed
@@ -215,7 +217,6 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   s.risen.make(kRisen);
   s.imp.make(kImpulse, k);
   s.wide.make(kWide, k);
-  s.taps_left.resize(fine::kRing);
   // The channel filter's taps sum to 1: white envelope noise passes it at
   // the sum of their squares.
   double sq = 0;
@@ -229,7 +230,8 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   guard.own_hz = sp.own_hz + sp.spare_hz;
   guard.short_half = (kShort - 1) / 2;
   s.guards.make(guard, plan.centres_hz);
-  for (auto* v : {&s.v_noise, &s.v_slow, &s.v_floor, &s.v_power, &s.v_raw, &s.v_wide, &s.wide_log})
+  for (auto* v :
+       {&s.v_noise, &s.v_slow, &s.v_floor, &s.v_power, &s.v_raw, &s.v_n, &s.v_wide, &s.wide_log})
     v->resize(k);
   s.v_blocks.resize(k);
   s.delay = (s.chan.delay_frames() + (s.chd.taps.size() - 1) / 2.0 * s.spt) / s.spt +
@@ -265,7 +267,7 @@ void FineFrontEnd::reset() {
   s.imp.reset();
   s.wide.reset();
   std::fill(s.wide_log.begin(), s.wide_log.end(), 0.0);
-  std::fill(s.taps_left.begin(), s.taps_left.end(), 1.0);
+  s.taps_left = 1;
   s.watch.reset();
   s.tick = 0;
   s.nticks = 0;
@@ -345,21 +347,43 @@ void FineFrontEnd::run(const float* in, int n) {
 // A band-wide burst on the wide envelopes of tick t (their powers scaled
 // to the channel filter's noise bandwidth), against the floors the
 // clusters key against or the mean log of their own power, whichever
-// stands higher.
+// stands higher. Also keeps each cluster's floor for the tick in v_n.
+//
+// Mostly no burst can be there: a cluster whose power stands under its
+// own floor's rise stands under the higher one too, so the mean log's
+// floor is taken only where the power stands over its own (the test reads
+// no other, impulses.h), and on every cluster, with the strongest
+// station's level, only where enough of them do that a burst may be told.
 void FineFrontEnd::State::wide_step(long long t) {
   const int k = static_cast<int>(cl.size());
   const double a = std::max(1.0 / (t + 1), kWideTrack);
-  double over = 0;
+  const double rise = wide.rise();
+  int high = 0;
   for (int q = 0; q < k; q++) {
     v_wide[q] = std::norm(v_z[q]) / wide_gain;
     const double n = floor_of(cl[q]);
-    v_floor[q] = n > 0 ? std::max(n, std::exp(wide_log[q])) : 0.0;
-    if (n > 0) over = std::max(over, cl[q].car.carrier() / n);
+    v_n[q] = n;
+    v_floor[q] = n > 0 ? n : 0.0;
+    if (n > 0 && v_wide[q] > n * rise) {
+      v_floor[q] = std::max(n, std::exp(wide_log[q]));
+      high++;
+    }
   }
   // Before any station keyed, and for the first seconds, none is told
   // there: the stations of a busy band starting together lift the wide
   // envelopes as one, over the noise their mean level has learnt so far.
-  wide.step(t, v_floor, v_wide, 1, over > 0 && t >= kWideWarm ? over : HUGE_VAL);
+  double over = HUGE_VAL;
+  if (wide.may_tell(high)) {
+    over = 0;
+    for (int q = 0; q < k; q++) {
+      const double n = v_n[q];
+      if (!(n > 0)) continue;
+      v_floor[q] = std::max(n, std::exp(wide_log[q]));
+      over = std::max(over, cl[q].car.carrier() / n);
+    }
+    if (!(over > 0 && t >= kWideWarm)) over = HUGE_VAL;
+  }
+  wide.step(t, v_floor, v_wide, 1, over);
   if (!wide.blank(t))
     for (int q = 0; q < k; q++)
       wide_log[q] += a * (std::log(v_wide[q] + 1e-30) - wide_log[q]);
@@ -376,7 +400,7 @@ float FineFrontEnd::State::blank_gain(long long v) {
     for (int j = 0; j < len; j++)
       if (!wide.blank(v - j)) left += chd.taps[j];
   }
-  taps_left[v & fine::kRingMask] = left;
+  taps_left = left;
   return left < 1 ? static_cast<float>(1 / std::max(left, kWideLeast)) : 1.0f;
 }
 
@@ -394,12 +418,12 @@ void FineFrontEnd::State::tick_done(int frame) {
     if (sleeps && !watch.awake(q))
       sub.rest(q, t, v_z[q], v_turn[q]);
     else
-      sub.track(q, t, v_z[q], v_turn[q], floor_of(cl[q]));
+      sub.track(q, t, v_z[q], v_turn[q], v_n[q]);
   }
   for (int q = 0; q < k; q++) {
     const auto& c = cl[q];
     auto& w = views[q];
-    w.floor = floor_of(c);
+    w.floor = v_n[q];
     // Asleep, its carrier and tone stand as they were (and it is not ready).
     w.still = sleeps && !watch.awake(q) && !w.ready;
     if (w.still) continue;
@@ -434,7 +458,7 @@ void FineFrontEnd::State::tick_done(int frame) {
       c.power.step(v, r, gain);
     else
       c.power.rest(v, r, gain);
-    const double n = floor_of(c);
+    const double n = v_n[q];
     const bool busy = c.acq.ready() || c.key.down() || c.key.run() > 0 || c.acq.present(n);
     watch.step(q, c.power.shrt(v - (kShort - 1) / 2), c.power.lng(v - (kLong - 1) / 2), n, busy);
     if (c.power.rested() && watch.awake(q)) c.power.prime(v);
@@ -474,7 +498,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     v_power[q] = cl[q].power.shrt(at);
     v_raw[q] = cl[q].power.raw(at + decide_lag);
   }
-  imp.step(at + decide_lag, v_floor, v_raw, taps_left[(at + decide_lag) & fine::kRingMask]);
+  imp.step(at + decide_lag, v_floor, v_raw, taps_left);
   // A burst lifts every cluster at once as a risen noise does, for a few
   // ticks: those do not tell one.
   const bool burst = imp.any() && imp.blanked(at - (kShort - 1) / 2, at + (kShort - 1) / 2) > 0;

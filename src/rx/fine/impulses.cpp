@@ -14,7 +14,7 @@ void Impulses::make(const ImpulseParams& p, int clusters) {
   quartile_mean_ = -std::log1p(-p.quartile);
   dominant_ = undb(p.dominant_db);
   flag_.resize(kRing);
-  w_.resize(kRing);
+  if (p.weights) w_.resize(kRing);
   count_.resize(kRing);
   ratio_.resize(clusters);
   high_.resize(static_cast<std::size_t>(p.onset_ticks + 1) * clusters);
@@ -48,10 +48,10 @@ void Impulses::step(long long t, std::span<const double> floor, std::span<const 
   // The burst's power over the floors, measured where an eighth of the
   // clusters stand high or the tick is marked (elsewhere none is), and the
   // strongest cluster's.
-  const bool near = k_ >= p_.min_clusters && high >= p_.share * k_;
+  const bool near = may_tell(high);
   double w = 1, lower = 0, top = 0;
   int m = 0;
-  if (nf > 0 && (near || t <= tail_ || 8 * high >= k_)) {
+  if (nf > 0 && (near || (p_.weights && (t <= tail_ || 8 * high >= k_)))) {
     for (int q = 0; q < k_; q++)
       if (floor[q] > 0) {
         ratio_[m] = power[q] / floor[q];
@@ -85,7 +85,7 @@ void Impulses::step(long long t, std::span<const double> floor, std::span<const 
       flag_[u & kRingMask] = 1;
     tail_ = t + p_.pad_after;
   }
-  w_[t & kRingMask] = flag_[t & kRingMask] || m > 0 || left < 1 ? w : 1.0;
+  if (p_.weights) w_[t & kRingMask] = flag_[t & kRingMask] || m > 0 || left < 1 ? w : 1.0;
   if (flag_[t & kRingMask]) last_ = t;
   for (long long u = from; u <= t; u++)
     count_[u & kRingMask] = blanked(u - 1) + flag_[u & kRingMask];

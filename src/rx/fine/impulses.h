@@ -74,6 +74,10 @@ struct ImpulseParams {
   // ticks not blanked before it is marked.
   double least_left = 0.85;
   int min_run = 1;  // ticks in a row that must tell one before any is marked
+  // Each tick's weight is kept (the wide test's ticks are only blanked:
+  // without weights the burst's power is measured only where it may tell
+  // one).
+  bool weights = true;
 };
 
 class Impulses {
@@ -86,8 +90,15 @@ class Impulses {
   // blanked before it (1: none was).
   // over: the strongest station's key-down power over its floor (0: none
   // counted); a burst more than dominant_db under it is none.
+  // Without weights, a floor given lower than the cluster's own where its
+  // power does not stand rise_db over the floor given changes nothing, and
+  // over is read only on a tick that may_tell() the clusters standing high.
   void step(long long t, std::span<const double> floor, std::span<const double> power,
             double left = 1, double over = 0);
+  double rise() const { return rise_; }  // rise_db as a power ratio
+  // Whether `high` clusters standing rise_db over their floors on one tick
+  // may tell a burst.
+  bool may_tell(int high) const { return k_ >= p_.min_clusters && high >= p_.share * k_; }
   // Tick t (no newer than the last stepped, no older than kRing - 16
   // ticks before it) is marked.
   bool blank(long long t) const { return flag_[t & kRingMask] != 0; }
@@ -96,7 +107,8 @@ class Impulses {
     return static_cast<int>(blanked(b) - blanked(a - 1));
   }
   bool any() const { return last_ >= 0; }  // some tick was ever marked since reset
-  // Tick t's weight: the floor over the floor and the burst's power (0 .. 1).
+  // Tick t's weight: the floor over the floor and the burst's power (0 ..
+  // 1; kept with weights only).
   double weight(long long t) const { return w_[t & kRingMask]; }
 
  private:

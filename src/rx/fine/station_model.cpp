@@ -12,8 +12,14 @@ void StationModel::make(const StationModelParams& p, const ChannelDesign& d, int
   sub_lag_ = sub_lag;
   edge_.reset(firfilt_crcf_create(const_cast<float*>(d.taps.data()), d.taps.size()));
   taps_ = static_cast<int>(d.taps.size());
-  zin_.resize(kRing);
-  turn_.resize(kRing);
+  // The newest tick is written before the oldest read is gone: the ring
+  // reaches past the farthest read (wake() reads taps_ ticks back).
+  int len = 1;
+  while (len <= std::max({taps_, sub_lag_, edge_lag_}))
+    len *= 2;
+  mask_ = len - 1;
+  zin_.resize(len);
+  turn_.resize(len);
 }
 
 void StationModel::reset() {
@@ -44,7 +50,7 @@ void StationModel::wake(long long t, double floor) {
   for (int j = 1; j < taps_; j++)
     s *= back;
   for (int j = taps_; j >= 1; j--) {
-    const cfloat z = zin_[(t - j) & kRingMask];
+    const cfloat z = zin_[(t - j) & mask_];
     const std::complex<double> r = std::complex<double>(z.real(), z.imag()) * std::conj(s);
     firfilt_crcf_push(edge_.get(),
                       cfloat(static_cast<float>(r.real()), static_cast<float>(r.imag())));
@@ -67,7 +73,7 @@ void StationModel::set_offset(double off) {
 
 void StationModel::step(long long t, cfloat z_in, cfloat turn, double floor) {
   if (resting_) wake(t, floor);
-  const int m = kRingMask;
+  const int m = mask_;
   zin_[t & m] = z_in * turn;
   turn_[t & m] = turn;
   spin_ *= step_;

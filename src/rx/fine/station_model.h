@@ -58,8 +58,8 @@ class StationModel {
   // sought; the next step() first fills the edge filter from the kept
   // envelope.
   void rest(long long t, cfloat z, cfloat turn) {
-    zin_[t & kRingMask] = z * turn;
-    turn_[t & kRingMask] = turn;
+    zin_[t & mask_] = z * turn;
+    turn_[t & mask_] = turn;
     spin_ *= step_;
     carrier_z_ *= step_;
     resting_ = true;
@@ -81,18 +81,23 @@ class StationModel {
   }
 
   int edge_lag() const { return edge_lag_; }  // ticks from the newest to the edge-known tick
-  cfloat zin(long long t) const { return zin_[t & kRingMask]; }    // envelope, units
-  cfloat turn(long long t) const { return turn_[t & kRingMask]; }  // mixer's phasor
-  std::complex<double> carrier_z() const { return carrier_z_; }    // at the carrier tick, units
+  // The newest ticks' envelope (units) and mixer's phasor, back to the
+  // subtracted tick and the edge filter's length.
+  cfloat zin(long long t) const { return zin_[t & mask_]; }
+  cfloat turn(long long t) const { return turn_[t & mask_]; }
+  std::complex<double> carrier_z() const { return carrier_z_; }  // at the carrier tick, units
   std::complex<double> back() const { return back_; }  // from there to the subtracted tick
   int carrier_n() const { return carrier_n_; }         // body ticks that measured the carrier
   double step_rad() const { return step_rad_; }        // rad per tick the model turns by
 
  private:
   StationModelParams p_;
-  int g_ = 0;                           // ticks, the channel filter's delay
-  int edge_lag_ = 0;                    // ticks from the newest input to the newest edge-known tick
-  int sub_lag_ = 0;                     // ticks the subtracted envelope lags the input
+  int g_ = 0;         // ticks, the channel filter's delay
+  int edge_lag_ = 0;  // ticks from the newest input to the newest edge-known tick
+  int sub_lag_ = 0;   // ticks the subtracted envelope lags the input
+  // The rings hold the fewest ticks (a power of two) that reach back to the
+  // subtracted tick and over the edge filter's taps.
+  int mask_ = 0;                        // ring length - 1
   std::vector<cfloat> zin_;             // ring: decimated envelope before the channel filter, units
   std::vector<cfloat> turn_;            // ring: the mixer's phasor at each tick
   Firfilt edge_;                        // channel filter on zin turned by the tone's offset

@@ -22,6 +22,7 @@ void Subtractor::make(const SubtractorParams& p, const ChannelDesign& d,
   models_.resize(k);
   cl_.resize(k);
   settled_.resize(k);
+  reached_.assign(k, 0);
   sub_guard_.assign(k, 1.0);
   tones_.assign(centres.begin(), centres.end());
   modelled_.reserve(static_cast<std::size_t>(k));
@@ -64,6 +65,7 @@ void Subtractor::reset() {
     c.mod = 0;
   }
   std::fill(settled_.begin(), settled_.end(), 0);
+  std::fill(reached_.begin(), reached_.end(), 0);
   any_model_ = false;
   modelled_.clear();
 }
@@ -117,6 +119,10 @@ void Subtractor::choose(std::span<const StationView> st) {
     if (c.model) modelled_.push_back(q);
   }
   any_model_ = !modelled_.empty();
+  std::fill(reached_.begin(), reached_.end(), 0);
+  for (const int q : modelled_)
+    for (const int o : cl_[q].sub)
+      reached_[o] = 1;
 }
 
 void Subtractor::predict(long long v) {

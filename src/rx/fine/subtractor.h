@@ -94,7 +94,9 @@ class Subtractor {
   void predict(long long v);
   // Cluster q's envelope at tick v less its neighbours' models.
   cfloat residue(int q, long long v) const {
-    if (!any_model_) return models_[q].zin(v);  // nothing is subtracted anywhere
+    // Where no model near is subtracted its envelope passes as it came (the
+    // sum of none is nought).
+    if (!reached_[q]) return models_[q].zin(v);
     return subtracted(q, v);
   }
 
@@ -129,7 +131,7 @@ class Subtractor {
     // that of sub[i] for what lies in both passbands.
     std::vector<std::complex<double>> sub_turn;
   };
-  cfloat subtracted(int q, long long v) const;  // residue() while some model is subtracted
+  cfloat subtracted(int q, long long v) const;  // residue() where some model near is subtracted
 
   SubtractorParams p_;
   bool on_ = true;                                  // subtract at all
@@ -140,7 +142,8 @@ class Subtractor {
   std::vector<Cluster> cl_;                         // [q]
   bool any_model_ = false;                          // some cluster's station is subtracted now
   std::vector<int> modelled_;                       // the clusters subtracted now, ascending
-  std::vector<char> settled_;                       // [q]
+  std::vector<char> reached_;      // [q]: some model within subtract_hz is subtracted now
+  std::vector<char> settled_;      // [q]
   std::vector<double> sub_guard_;  // [q]: the edge guard beside q's model (power ratio)
   std::vector<double> tones_;      // [q]: the tone q's model stands on, Hz
 };
