@@ -147,13 +147,6 @@ TEST(FineRisenNoiseTest, ABurstTellsNoRisenNoise) {
   }
 }
 
-int keyed(const std::vector<double>& key, int from, int to) {
-  int k = 0;
-  for (int t = from; t < to; t++)
-    k += key[t] > 0;
-  return k;
-}
-
 // A key decision over a statistic per tick (noise nd = 1), holding on the
 // ticks from .. to - 1: the key state of each tick as it leaves, and the
 // length of the marks it says teach the speed.
@@ -163,23 +156,16 @@ struct Held {
 };
 
 Held decide_held(const std::vector<double>& pd, long long from, long long to) {
-  const KeyDecisionParams p;
-  KeyDecision key;
-  key.make(p);
-  key.reset();
   Held r;
-  r.key.assign(pd.size(), 0.0);
   const long long n = static_cast<long long>(pd.size());
-  for (long long at = 0; at < n + p.hold_back_ticks; at++) {
-    if (at >= p.hold_back_ticks) r.key[at - p.hold_back_ticks] = key.held(at);
-    key.open(at);
+  r.key = test::drive_key(n, [&](KeyDecision& key, long long at) {
     if (at >= from && at < to) {
       key.hold(at);
-      continue;
+      return;
     }
     const int m = key.step(at, test::key_input(at < n ? pd[at] : 1.0, 30)).mark;
     if (m > 0) r.taught.push_back(m);
-  }
+  });
   return r;
 }
 
@@ -193,16 +179,16 @@ TEST(FineKeyDecisionTest, AHoldKeepsTheKeyStateAndPutsAHiddenEdgeHalfWay) {
   // A hold over ticks 170-209 hides the first mark's end: it is put half
   // way (tick 190), and the mark teaches nothing; the second one still does.
   const Held end = decide_held(pd, 170, 210);
-  EXPECT_EQ(keyed(end.key, 100, 190), 90);
-  EXPECT_EQ(keyed(end.key, 190, 300), 0);
+  EXPECT_EQ(test::keyed(end.key, 100, 190), 90);
+  EXPECT_EQ(test::keyed(end.key, 190, 300), 0);
   EXPECT_EQ(end.taught, (std::vector<int>{90}));
   // A hold over ticks 280-319 hides the second one's start: put at 300.
   const Held start = decide_held(pd, 280, 320);
-  EXPECT_EQ(keyed(start.key, 190, 300), 0);
-  EXPECT_EQ(keyed(start.key, 300, 390), 90);
+  EXPECT_EQ(test::keyed(start.key, 190, 300), 0);
+  EXPECT_EQ(test::keyed(start.key, 300, 390), 90);
   // A hold inside a mark keeps it down at the value it had (100 * dB of 99).
   const Held inside = decide_held(pd, 120, 160);
-  EXPECT_EQ(keyed(inside.key, 100, 190), 90);
+  EXPECT_EQ(test::keyed(inside.key, 100, 190), 90);
   EXPECT_NEAR(inside.key[140], 100 * 10 * std::log10(99.0), 1e-9);
 }
 

@@ -335,18 +335,10 @@ TEST(FineGuardsTest, NeighboursKeyEdgeBlanksWithinItsReachOnly) {
 // Drives a key decision over a statistic given per tick (noise nd = 1) and
 // returns the key state of each tick as it leaves, hold_back_ticks late.
 std::vector<double> decide(const std::vector<double>& pd, const std::vector<bool>& clear) {
-  const KeyDecisionParams p;
-  KeyDecision key;
-  key.make(p);
-  key.reset();
-  std::vector<double> out(pd.size(), 0.0);
   const long long n = static_cast<long long>(pd.size());
-  for (long long at = 0; at < n + p.hold_back_ticks; at++) {
-    if (at >= p.hold_back_ticks) out[at - p.hold_back_ticks] = key.held(at);
-    key.open(at);
+  return test::drive_key(n, [&](KeyDecision& key, long long at) {
     key.step(at, test::key_input(at < n ? pd[at] : 1.0, 20, at < n ? clear[at] : true));
-  }
-  return out;
+  });
 }
 
 TEST(FineKeyDecisionTest, HysteresisHoldsAMarkThroughADip) {
@@ -386,10 +378,6 @@ struct AfterStrong {
 };
 
 AfterStrong after_strong(double heard_p) {
-  const KeyDecisionParams p;
-  KeyDecision key;
-  key.make(p);
-  key.reset();
   std::vector<double> pd(1400, 1.0);
   for (int i = 0; i < 10; i++)
     for (int t = 100 + 40 * i; t < 120 + 40 * i; t++)
@@ -398,25 +386,15 @@ AfterStrong after_strong(double heard_p) {
     for (int t = 900 + 40 * i; t < 920 + 40 * i; t++)
       pd[t] = 101;
   AfterStrong r;
-  r.key.assign(pd.size(), 0.0);
   const long long n = static_cast<long long>(pd.size());
-  for (long long at = 0; at < n + p.hold_back_ticks; at++) {
-    if (at >= p.hold_back_ticks) r.key[at - p.hold_back_ticks] = key.held(at);
-    key.open(at);
+  r.key = test::drive_key(n, [&](KeyDecision& key, long long at) {
     KeyInput in = test::key_input(at < n ? pd[at] : 1.0, 20);
     in.carrier = 10000;
     in.heard = heard_p > 0 && at < n && pd[at] > 50;
     in.heard_p = heard_p;
     if (key.step(at, in).other) r.other.push_back(static_cast<int>(at));
-  }
+  });
   return r;
-}
-
-int keyed(const std::vector<double>& key, int from, int to) {
-  int k = 0;
-  for (int t = from; t < to; t++)
-    k += key[t] > 0;
-  return k;
 }
 
 TEST(FineKeyDecisionTest, WeakStationKeysOnceTheStrongOneIsQuietAndItIsHeard) {
@@ -424,8 +402,8 @@ TEST(FineKeyDecisionTest, WeakStationKeysOnceTheStrongOneIsQuietAndItIsHeard) {
   // whose start the floor still held) and the first is another station's.
   const AfterStrong heard = after_strong(100);
   for (int i = 1; i < 8; i++)
-    EXPECT_GE(keyed(heard.key, 900 + 40 * i, 920 + 40 * i), 18) << "weak mark " << i;
-  EXPECT_EQ(keyed(heard.key, 480, 900), 0) << "the quiet between";
+    EXPECT_GE(test::keyed(heard.key, 900 + 40 * i, 920 + 40 * i), 18) << "weak mark " << i;
+  EXPECT_EQ(test::keyed(heard.key, 480, 900), 0) << "the quiet between";
   ASSERT_FALSE(heard.other.empty());
   EXPECT_GT(heard.other[0], 900);
   EXPECT_LT(heard.other[0], 1000);
@@ -434,12 +412,12 @@ TEST(FineKeyDecisionTest, WeakStationKeysOnceTheStrongOneIsQuietAndItIsHeard) {
   // codec's product of it): the floor 12 dB under the carrier holds.
   for (double h : {0.0, 10.0}) {
     const AfterStrong quiet = after_strong(h);
-    EXPECT_EQ(keyed(quiet.key, 880, 1400), 0) << h;
+    EXPECT_EQ(test::keyed(quiet.key, 880, 1400), 0) << h;
     EXPECT_TRUE(quiet.other.empty()) << h;
   }
   // The strong marks themselves key whole either way.
   for (int i = 0; i < 10; i++)
-    EXPECT_GE(keyed(heard.key, 100 + 40 * i, 120 + 40 * i), 19) << "strong mark " << i;
+    EXPECT_GE(test::keyed(heard.key, 100 + 40 * i, 120 + 40 * i), 19) << "strong mark " << i;
 }
 
 TEST(FineKeyDecisionTest, ShortMarkNowhereClearIsTakenBackWhole) {
