@@ -217,12 +217,9 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   s.risen.make(kRisen);
   s.imp.make(kImpulse, k);
   s.wide.make(kWide, k);
-  // The channel filter's taps sum to 1: white envelope noise passes it at
-  // the sum of their squares.
-  double sq = 0;
-  for (const float h : s.chd.taps)
-    sq += static_cast<double>(h) * h;
-  s.wide_gain = 1 / sq;
+  // White envelope noise passes the channel filter (its taps summing to 1)
+  // at its noise bandwidth over the tick rate.
+  s.wide_gain = kTickRate / s.chd.bn;
   s.watch.make(fine::WatchParams{}, k);
   s.sleeps = plan.bank != nullptr;
   fine::GuardParams guard = kGuard;
@@ -363,7 +360,7 @@ void FineFrontEnd::State::wide_step(long long t) {
     v_wide[q] = std::norm(v_z[q]) / wide_gain;
     const double n = floor_of(cl[q]);
     v_n[q] = n;
-    v_floor[q] = n > 0 ? n : 0.0;
+    v_floor[q] = n;
     if (n > 0 && v_wide[q] > n * rise) {
       v_floor[q] = std::max(n, std::exp(wide_log[q]));
       high++;
