@@ -69,7 +69,7 @@ bool call_shaped(std::string_view w) {
 // The words of a word the decoder ran together: a call twice, the word
 // space between lost or copied as a dit or a dah ("bh4wpnebh4wpn"), or a
 // cue and a call with the word space lost ("testdl1abc", "tudl1abc",
-// "dl1abctest"). Fills `parts`; returns how many (0: not such a word). A
+// "dl1abctest", "cqtest"). Fills `parts`; returns how many (0: not such a word). A
 // word space copied as a character next to a single call is not taken
 // apart: "testedl1abc" may as well be "test edl1abc".
 int split_run_on(std::string_view w, std::string_view parts[2]) {
@@ -89,6 +89,15 @@ int split_run_on(std::string_view w, std::string_view parts[2]) {
       parts[1] = w.substr(cue.size());
       return 2;
     }
+  }
+  // "cq test" with the word space lost and one of the two letters misread
+  // ("catest", "kqtest"): the cue the runner sent.
+  const auto letter = [](char c) { return c >= 'a' && c <= 'z'; };
+  if (w.size() == 6 && w.substr(2) == "test" && (w[0] == 'c' || w[1] == 'q') && letter(w[0]) &&
+      letter(w[1])) {
+    parts[0] = "cq";
+    parts[1] = w.substr(2);
+    return 2;
   }
   if (w.substr(w.size() - 4) == "test" && call_shaped(w.substr(0, w.size() - 4))) {
     parts[0] = w.substr(0, w.size() - 4);

@@ -254,6 +254,17 @@ TEST(CallFinder, WordsRunTogetherAreTakenApart) {
   EXPECT_EQ(find_calls("cq testdl1abc k "), V{"DL1ABC:CQ"});
   EXPECT_EQ(find_calls("tu 5nn 23 tuve7fh test "), V{"VE7FH:CQ"});
   EXPECT_EQ(find_calls("tu ve7fhtest "), V{"VE7FH:CQ"});
+  // "cq test" run together, one of its two letters misread: still a CQ,
+  // decided on the silence after its call twice.
+  for (const char* text : {"cqtest dl6jh dl6jh ", "catest dl6jh dl6jh ", "kqtest dl6jh dl6jh "}) {
+    CallFinder f;
+    find_calls(f, text, false);
+    EXPECT_TRUE(f.waiting()) << text;
+  }
+  EXPECT_EQ(find_calls("catest dl6jh k "), V{"DL6JH:CQ"});
+  // Neither letter of "cq", or a longer word: no cue.
+  EXPECT_EQ(find_calls("latest dl6jh k "), V{});
+  EXPECT_EQ(find_calls("cqatest dl6jh k "), V{});
   // The parts keep their rules: a run-on call sent to is still sent to.
   EXPECT_EQ(find_calls("tu s53xm test dk9iwedk9iw 5nn 14 "), V{"S53XM:CQ"});
   // Not two copies of one call, or another character between: no split.
