@@ -116,7 +116,7 @@ ElementStat Carrier::step(long long at, bool clear, double n, double unit, doubl
     phase_ += p_.phase_track * (zs - phase_);
     phase_n_ = std::min(phase_n_ + 1, p_.phase_ticks);
   }
-  const bool use = along(unit) && std::norm(phase_) > 0;
+  const bool use = along() && std::norm(phase_) > 0;
   if (use) {
     const double x = (zs * std::conj(phase_)).real() / std::sqrt(std::norm(phase_));
     pd = x > 0 ? x * x : 0;

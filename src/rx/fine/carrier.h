@@ -28,9 +28,13 @@
 // come at random lengths and times, and the first marks, taken before the
 // tone's offset is turned back, tell nothing about a restarted tone. The
 // statistic goes along the carrier while the steady marks, on average, keep
-// it (the mean cosine of their steps over hold_min), or while the dot is
-// long enough for the phase to follow each mark (follow_ticks); for a fast
-// station whose steady marks do not keep it, it is the average's power.
+// it (the mean cosine of their steps over hold_min); for a station whose
+// steady marks do not keep it, at any speed, it is the average's power. The
+// phase, learnt anew on each mark, does not follow such a station through a
+// fade: the phase is learnt only on ticks 8 dB over the noise and near the
+// key-down level, so a mark the fade has taken under either is keyed along
+// the last strong mark's phase, which it need not have (a 1 Hz flutter 15 dB
+// deep lost the dots and the dashes' starts in each trough).
 // The window lies in a mark's body when both its halves hold alike. Ticks
 // under a burst (a static crash, impulses.h) weigh by the floor over the
 // floor and the burst; a window whose noise then stands within hold_db of
@@ -93,9 +97,6 @@ struct CarrierParams {
   double dash_min = 2;
   double dash_max = 4.5;
   double pair_gap = 2;
-  // Dot length from which the phase, learnt anew on each mark, follows
-  // marks that do not keep it closely enough, ticks (37.5 WPM).
-  double follow_ticks = 16;
   // Under a burst, a window whose noise (the statistic's noise part) lies
   // less than this under the carrier's power is held, dB: the key-down
   // threshold stands 8 dB over that noise.
@@ -143,12 +144,9 @@ class Carrier {
   }
   double carrier() const { return carrier_; }  // carrier power of the recent marks, units^2
   bool toned() const { return rot_n_ >= p_.tone_ticks; }  // the offset is measured
-  // Whether the statistic goes along the carrier at dot length unit
-  // (ticks): its phase learnt, and kept from one mark to the next or
-  // followed within marks that long.
-  bool along(double unit) const {
-    return phase_n_ >= p_.phase_ticks && (hold_ >= p_.hold_min || unit >= p_.follow_ticks);
-  }
+  // Whether the statistic goes along the carrier: its phase learnt, and
+  // kept from one mark to the next.
+  bool along() const { return phase_n_ >= p_.phase_ticks && hold_ >= p_.hold_min; }
   std::complex<double> rot() const { return rot_; }  // phase advance per tick, units^2
 
  private:
