@@ -54,13 +54,18 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
     return true;
   }
 
+  // The input frame a decision made at frame `at` stands for: the key
+  // states run the front end's delay behind the input.
+  long long audio_frame(long long at) const {
+    return std::max(0LL, at - std::llround(fe->delay_s() * rate));
+  }
+
   // The frame at which cluster q's string was decoded: now, less its age
-  // when the decoder held it back.
+  // when the decoder held it back, in the input's time.
   long long decoded_at(const ClusterDecoder& d, int q) const {
     const long long now = block_start + k + 1;
-    if (d.age <= 0) return now;
     const double per_tick = static_cast<double>(rate) / fe->ticks_per_second(q);
-    return std::max(0LL, now - std::llround(static_cast<double>(d.age) * per_tick));
+    return audio_frame(now - std::llround(static_cast<double>(std::max(0L, d.age)) * per_tick));
   }
 
   EngineEvent make(const ClusterDecoder& d, int q) const {
@@ -130,7 +135,9 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
       if (static_cast<double>(d.fine->gap_ticks()) < quiet) continue;
       found.clear();
       finder->quiet(found);
-      calls(d, q, now);
+      // Dated when the sending it is made of ended: where the silence began.
+      const double per_tick = static_cast<double>(rate) / fe->ticks_per_second(q);
+      calls(d, q, audio_frame(now - std::llround(d.fine->gap_ticks() * per_tick)));
     }
   }
 

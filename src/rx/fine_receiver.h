@@ -43,6 +43,10 @@ class FineReceiver : public FrontEnd {
   bool measures_snr() const override { return true; }
   double snr_db(int q) const override { return fe_.snr_db(q); }
   double tone_hz(int q) const override { return fe_.tone_hz(q); }
+  // The front end's own delay and the band gate's.
+  double delay_s() const override {
+    return (fe_.delay_ticks() + BandGate::kDelayTicks) / tick_rate_;
+  }
 
   const FineFrontEnd& front_end() const { return fe_; }
   const BandGate& gate() const { return gate_; }

@@ -65,6 +65,10 @@ class FrontEnd {
   // The frequency of what cluster q keys on, Hz, where the front end
   // measures it; else its centre.
   virtual double tone_hz(int q) const { return centre_hz(q); }
+  // Seconds by which the key states run behind the input (filters and
+  // judgements that look ahead), where the front end knows it: what is
+  // decoded from them is dated that much earlier.
+  virtual double delay_s() const { return 0.0; }
 };
 
 }  // namespace talvo

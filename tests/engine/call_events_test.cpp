@@ -52,15 +52,14 @@ TEST(EngineCalls, ACqEndingOnItsCallTwiceIsDecidedOnTheSilenceAfter) {
   const auto calls = calls_of({first, second}, test::stations_end({second}) + 1.5);
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls[0].second, "G0MBV");
-  // 12 dits (0.51 s at 28 WPM) after its last mark, the band gate's 0.4 s
-  // delay and a word's first character's worth of margin.
-  EXPECT_GT(calls[0].first, end);
-  EXPECT_LT(calls[0].first, end + 1.3);
-  EXPECT_LT(calls[0].first, second.start);
+  // Decided 12 dits after its last mark, and dated in the audio where the
+  // sending ended (a call decided by the next CQ's first word would be
+  // dated there, 3 s later).
+  EXPECT_NEAR(calls[0].first, end, 0.1);
   // The second CQ is a sending of its own, decided on the silence after it.
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[1].second, "G0MBV");
-  EXPECT_GT(calls[1].first, test::stations_end({second}));
+  EXPECT_NEAR(calls[1].first, test::stations_end({second}), 0.1);
 }
 
 // Word gaps inside an over are no silence: the call an exchange is sent to,
