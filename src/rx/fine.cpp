@@ -50,9 +50,12 @@ constexpr fine::ImpulseParams kImpulse{};
 // station's wide envelope lifts its neighbours 250 Hz either side: a few
 // stations keyed together, or the clicks of their edges, lift most of the
 // band for a tick or two and some 7-14 dB (the bundled sample, the five
-// stations of the golden outputs).
+// stations of the golden outputs). Stations 400-500 Hz apart keyed down
+// together lift all of it as long as their marks last, but each cluster's
+// window holds their carriers as steady lines (within 4 dB over 3 ticks):
+// no burst starts where three in four of the clusters standing high do.
 constexpr fine::ImpulseParams kWide{
-    .rise_db = 12, .pad_before = 2, .pad_after = 3, .min_run = 3, .weights = false};
+    .rise_db = 12, .pad_before = 2, .pad_after = 3, .min_run = 3, .steady_db = 4, .weights = false};
 // Where strong stations fill the band, each cluster's wide envelope stands
 // at their level much of the time: it is taken against the mean log of its
 // own power as well (followed over 500 ticks), where that stands over its

@@ -18,6 +18,19 @@ void Impulses::make(const ImpulseParams& p, int clusters) {
   count_.resize(kRing);
   ratio_.resize(clusters);
   high_.resize(static_cast<std::size_t>(p.onset_ticks + 1) * clusters);
+  steady_ = undb(p.steady_db);
+  if (p.steady_db > 0) past_.resize(static_cast<std::size_t>(p.steady_ticks) * clusters);
+}
+
+bool Impulses::steady(long long t, int q) const {
+  if (t < p_.steady_ticks - 1) return false;
+  double lo = HUGE_VAL, hi = 0;
+  for (int i = 0; i < p_.steady_ticks; i++) {
+    const double x = past_[i * k_ + q];
+    lo = std::min(lo, x);
+    hi = std::max(hi, x);
+  }
+  return hi <= lo * steady_;
 }
 
 void Impulses::reset() {
@@ -25,6 +38,7 @@ void Impulses::reset() {
   std::fill(count_.begin(), count_.end(), 0);
   std::fill(w_.begin(), w_.end(), 1.0);
   std::fill(high_.begin(), high_.end(), 0);
+  std::fill(past_.begin(), past_.end(), 0.0);
   newest_ = -1;
   last_ = -1;
   tail_ = -1;
@@ -45,10 +59,25 @@ void Impulses::step(long long t, std::span<const double> floor, std::span<const 
     high += h;
     nf += floor[q] > 0;
   }
+  // Steady lines among the clusters standing high: keyed carriers, their
+  // own or their neighbours'.
+  int lines = 0;
+  if (p_.steady_db > 0) {
+    double* row = past_.data() + (t % p_.steady_ticks) * k_;
+    for (int q = 0; q < k_; q++)
+      row[q] = power[q];
+    if (may_tell(high))
+      for (int q = 0; q < k_; q++)
+        lines += now[q] && steady(t, q);
+  }
+  // Stations keyed down together are no burst where most of what stands
+  // high holds steady lines; only a burst's start is tested so (as a
+  // crash decays, some of its clusters hold their power for a few ticks).
+  const bool lined = lines > 0 && lines >= p_.steady_share * high && run_ < p_.min_run && t > tail_;
   // The burst's power over the floors, measured where an eighth of the
   // clusters stand high or the tick is marked (elsewhere none is), and the
   // strongest cluster's.
-  const bool near = may_tell(high);
+  const bool near = may_tell(high) && !lined;
   double w = 1, lower = 0, top = 0;
   int m = 0;
   if (nf > 0 && (near || (p_.weights && (t <= tail_ || 8 * high >= k_)))) {

@@ -24,6 +24,12 @@
 // longer than max_ticks is no burst but a risen noise (group_floor.h):
 // marking stops until the band falls back.
 //
+// Stations keyed down at one instant can lift most clusters at once as
+// well, but each cluster's window holds their carriers as steady lines,
+// where a burst's noise swings from tick to tick: a burst does not start
+// on a tick where steady_share of the clusters standing high held their
+// power within steady_db over steady_ticks.
+//
 // The test runs on the newest tick's power, before the judgement's delay:
 // every tick a coherent window around the tick judged reaches is known.
 //
@@ -74,6 +80,14 @@ struct ImpulseParams {
   // ticks not blanked before it is marked.
   double least_left = 0.85;
   int min_run = 1;  // ticks in a row that must tell one before any is marked
+  // Keyed carriers are no burst: a cluster's window holds a carrier (its
+  // own or a neighbour's) as a steady line. A burst does not start on a
+  // tick where this part of the clusters standing high held their power
+  // within steady_db (0: no such test) over steady_ticks ticks (a crash's
+  // clusters hold it on fewer than two in three, 13-17 of 26).
+  double steady_db = 0;  // dB
+  int steady_ticks = 3;
+  double steady_share = 0.75;
   // Each tick's weight is kept (the wide test's ticks are only blanked:
   // without weights the burst's power is measured only where it may tell
   // one).
@@ -112,6 +126,9 @@ class Impulses {
   double weight(long long t) const { return w_[t & kRingMask]; }
 
  private:
+  // Whether cluster q's power held within steady_db over the last
+  // steady_ticks ticks up to t.
+  bool steady(long long t, int q) const;
   // Marked ticks up to t, counted since reset.
   long long blanked(long long t) const { return t < 0 ? 0 : count_[t & kRingMask]; }
 
@@ -125,6 +142,8 @@ class Impulses {
   std::vector<double> ratio_;        // scratch: the clusters' powers over their floors
   std::vector<unsigned char> high_;  // [(t % (onset_ticks + 1)) * k + q]: stood rise_db high
   std::vector<long long> count_;     // ring: marked ticks up to each tick, since reset
+  std::vector<double> past_;         // [(t % steady_ticks) * k + q]: its power, units^2
+  double steady_ = 1;                // steady_db as a power ratio
   long long newest_ = -1;            // the newest tick stepped
   long long last_ = -1;              // the newest tick blanked (-1: none)
   long long tail_ = -1;              // ticks up to this one are marked as the pad after
