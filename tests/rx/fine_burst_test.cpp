@@ -168,6 +168,45 @@ TEST(FineImpulsesTest, StationsKeyedTogetherAreNoBurstACrashAsTheyKeyIs) {
   }
 }
 
+// The wide test as the front end takes it: a crash over the tail of a
+// long one before it (ticks 80-110, then 115-120 fifty times higher) rises
+// afresh 8 dB over what its clusters held 5 ticks before, where they had
+// to stand low 20 ticks before; a crash whose strongest cluster stands 35
+// dB over its lower quartile (15 dB over the floors) is no station's
+// clicks, though a carrier 40 dB over its floor still outweighs it.
+TEST(FineImpulsesTest, AWideCrashOverAnothersTailOrSpreadWideIsMarked) {
+  ImpulseParams old;
+  old.rise_db = 12;
+  old.pad_before = 2;
+  old.pad_after = 3;
+  old.min_run = 3;
+  old.weights = false;
+  ImpulseParams now = old;
+  now.clicks_db = 12;
+  now.onset_ticks = 5;
+  now.fresh_db = 8;
+  const int k = 40;
+  const std::vector<double> floor(k, 1.0), quiet(k, 1.0), first = burst(k, 99),
+                                                          second = burst(k, 5000);
+  std::vector<double> spread = burst(k, 99);
+  spread[8] = 1e5;
+  for (const bool is_new : {false, true}) {
+    Impulses imp;
+    imp.make(is_new ? now : old, k);
+    imp.reset();
+    for (long long t = 0; t < 160; t++)
+      imp.step(t, floor, t >= 80 && t <= 110 ? first : t >= 115 && t <= 120 ? second : quiet);
+    EXPECT_TRUE(imp.blank(100)) << is_new;
+    EXPECT_EQ(imp.blanked(114, 120), is_new ? 7 : 0) << is_new;  // from a tick before it
+    for (const double over : {0.0, 1e4}) {
+      imp.reset();
+      for (long long t = 0; t < 160; t++)
+        imp.step(t, floor, t >= 100 && t <= 105 ? spread : quiet, 1, over);
+      EXPECT_EQ(imp.any(), is_new && over == 0) << is_new << " " << over;
+    }
+  }
+}
+
 // A tick whose channel filter took under least_left (0.85) of its taps
 // from ticks not blanked before it is marked, padded as a burst; every
 // such tick weighs no more than the part it took.

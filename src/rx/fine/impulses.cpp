@@ -19,14 +19,17 @@ void Impulses::make(const ImpulseParams& p, int clusters) {
   ratio_.resize(clusters);
   high_.resize(static_cast<std::size_t>(p.onset_ticks + 1) * clusters);
   steady_ = undb(p.steady_db);
-  if (p.steady_db > 0) past_.resize(static_cast<std::size_t>(p.steady_ticks) * clusters);
+  fresh_ = undb(p.fresh_db);
+  clicks_ = p.clicks_db > 0 ? undb(p.clicks_db) : HUGE_VAL;
+  rows_ = std::max(p.steady_ticks, p.onset_ticks + 1);
+  if (p.steady_db > 0 || p.fresh_db > 0) past_.resize(static_cast<std::size_t>(rows_) * clusters);
 }
 
 bool Impulses::steady(long long t, int q) const {
   if (t < p_.steady_ticks - 1) return false;
   double lo = HUGE_VAL, hi = 0;
   for (int i = 0; i < p_.steady_ticks; i++) {
-    const double x = past_[i * k_ + q];
+    const double x = past_[((t - i) % rows_) * k_ + q];
     lo = std::min(lo, x);
     hi = std::max(hi, x);
   }
@@ -52,9 +55,14 @@ void Impulses::step(long long t, std::span<const double> floor, std::span<const 
   const long long rows = p_.onset_ticks + 1;
   unsigned char* now = high_.data() + (t % rows) * k_;
   const unsigned char* before = high_.data() + ((t + 1) % rows) * k_;  // onset_ticks back
+  // Powers onset_ticks back (where kept): a burst over the tail of another
+  // rises fresh_db over it.
+  const double* then =
+      past_.empty() ? nullptr : past_.data() + ((t + rows_ - p_.onset_ticks) % rows_) * k_;
   for (int q = 0; q < k_; q++) {
     const unsigned char h = floor[q] > 0 && power[q] > floor[q] * rise_;
-    fresh += h && !(t >= p_.onset_ticks && before[q]);
+    fresh += h && (!(t >= p_.onset_ticks && before[q]) ||
+                   (p_.fresh_db > 0 && power[q] > then[q] * fresh_));
     now[q] = h;
     high += h;
     nf += floor[q] > 0;
@@ -62,10 +70,12 @@ void Impulses::step(long long t, std::span<const double> floor, std::span<const 
   // Steady lines among the clusters standing high: keyed carriers, their
   // own or their neighbours'.
   int lines = 0;
-  if (p_.steady_db > 0) {
-    double* row = past_.data() + (t % p_.steady_ticks) * k_;
+  if (!past_.empty()) {
+    double* row = past_.data() + (t % rows_) * k_;
     for (int q = 0; q < k_; q++)
       row[q] = power[q];
+  }
+  if (p_.steady_db > 0) {
     if (may_tell(high))
       for (int q = 0; q < k_; q++)
         lines += now[q] && steady(t, q);
@@ -97,8 +107,8 @@ void Impulses::step(long long t, std::span<const double> floor, std::span<const 
   const bool going = run_ > 0 || t <= tail_;
   // A tick whose channel filter took little from ticks not blanked before
   // it is marked too, and weighs no more than that part.
-  const bool tells = (near && top < lower * dominant_ && over < lower * dominant_ &&
-                      (going || fresh >= p_.fresh_share * k_)) ||
+  const bool tells = (near && (top < lower * dominant_ || lower > clicks_) &&
+                      over < lower * dominant_ && (going || fresh >= p_.fresh_share * k_)) ||
                      left < p_.least_left;
   w = std::min(w, left);
   run_ = tells ? run_ + 1 : 0;

@@ -46,6 +46,7 @@
 // Life cycle: make once, reset, step once a tick on the newest power.
 #pragma once
 
+#include <cmath>
 #include <span>
 #include <vector>
 
@@ -70,12 +71,19 @@ struct ImpulseParams {
   // 14-38 dB, the bundled sample 18-37 dB). A burst that weak beside a
   // station is no burst to that station.
   double dominant_db = 14;
+  // A burst whose lower quartile stands this far over the floors is no
+  // station's clicks, whatever its strongest cluster (0: none is), dB.
+  double clicks_db = 0;
   // A burst starts where the clusters rose together: fresh_share of them
   // stand high that stood low onset_ticks before (stations key down at
   // their own moments: 49 of them on 49 clusters may stand high on three
   // clusters in four, but most of those were high before).
   double fresh_share = 0.5;
   int onset_ticks = 20;
+  // A cluster whose power rose this much over its power onset_ticks before
+  // rose afresh too, though it stood high then: a burst over the tail of
+  // another (0: no such test), dB.
+  double fresh_db = 0;
   // A tick whose channel filter took less than this part of its taps from
   // ticks not blanked before it is marked.
   double least_left = 0.85;
@@ -142,8 +150,11 @@ class Impulses {
   std::vector<double> ratio_;        // scratch: the clusters' powers over their floors
   std::vector<unsigned char> high_;  // [(t % (onset_ticks + 1)) * k + q]: stood rise_db high
   std::vector<long long> count_;     // ring: marked ticks up to each tick, since reset
-  std::vector<double> past_;         // [(t % steady_ticks) * k + q]: its power, units^2
+  std::vector<double> past_;         // [(t % rows_) * k + q]: its power, units^2
+  int rows_ = 1;                     // ticks of powers kept
   double steady_ = 1;                // steady_db as a power ratio
+  double fresh_ = 1;                 // fresh_db as a power ratio
+  double clicks_ = HUGE_VAL;         // clicks_db as a power ratio
   long long newest_ = -1;            // the newest tick stepped
   long long last_ = -1;              // the newest tick blanked (-1: none)
   long long tail_ = -1;              // ticks up to this one are marked as the pad after
