@@ -50,9 +50,26 @@ constexpr fine::ImpulseParams kImpulse{};
 // station's wide envelope lifts its neighbours 250 Hz either side: a few
 // stations keyed together, or the clicks of their edges, lift most of the
 // band for a tick or two and some 7-14 dB (the bundled sample, the five
-// stations of the golden outputs).
-constexpr fine::ImpulseParams kWide{
-    .rise_db = 12, .pad_before = 2, .pad_after = 3, .min_run = 3, .weights = false};
+// stations of the golden outputs). Stations 400-500 Hz apart keyed down
+// together lift all of it as long as their marks last, but each cluster's
+// window holds their carriers as steady lines (within 4 dB over 3 ticks):
+// no burst starts where three in four of the clusters standing high do.
+// A crash rises within a tick: it starts where half the clusters rose
+// over 5 ticks, or rose 8 dB over what they held then (a crash over the
+// tail of the one before, which went unmarked where they had to stand low
+// 20 ticks before). Its clusters spread further than white noise's 12 dB
+// (at 20-50 dB over the floors, each tick a few samples of a decaying
+// burst): its strongest cluster is not held against the others here, the
+// strongest carrier is.
+constexpr fine::ImpulseParams kWide{.rise_db = 12,
+                                    .pad_before = 2,
+                                    .pad_after = 3,
+                                    .clicks_db = 12,
+                                    .onset_ticks = 5,
+                                    .fresh_db = 8,
+                                    .min_run = 3,
+                                    .steady_db = 4,
+                                    .weights = false};
 // Where strong stations fill the band, each cluster's wide envelope stands
 // at their level much of the time: it is taken against the mean log of its
 // own power as well (followed over 500 ticks), where that stands over its

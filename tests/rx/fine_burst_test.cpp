@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "rx/fine/group_floor.h"
@@ -112,6 +113,98 @@ TEST(FineImpulsesTest, AWideBurstIsMarkedOnceItLastsFromItsFirstTick) {
   channel.make(ImpulseParams{}, 40);
   run(channel, 40, 120, 100, 110, burst(40, 20));
   EXPECT_TRUE(channel.blank(105));
+}
+
+// Noise's power over its mean on one tick: exponential, from a generator
+// whose output is the same everywhere.
+double exponential(std::mt19937& g) {
+  return -std::log(1 - (g() + 0.5) / 4294967296.0);
+}
+
+// Stations keyed down at one instant (tick 100) lift every cluster's wide
+// envelope 16 dB over its floor, each a steady line after a key edge of
+// two ticks: no burst, though without the test for steady lines it is one.
+// A crash as they key down (tick 102, 1000 times the floors, noise that
+// swings from tick to tick and decays by a third a tick) is still marked.
+TEST(FineImpulsesTest, StationsKeyedTogetherAreNoBurstACrashAsTheyKeyIs) {
+  ImpulseParams p;
+  p.rise_db = 12;
+  p.pad_before = 2;
+  p.pad_after = 3;
+  p.min_run = 3;
+  p.weights = false;
+  const int k = 40;
+  const std::vector<double> floor(k, 1.0);
+  const auto keyed = [&](long long t, std::mt19937& g, bool crash) {
+    std::vector<double> power(k, 1.0);
+    if (t >= 100) {
+      // The key edge's power 1/4, 3/4 of the carrier, then the carrier with
+      // a ripple of under 1 dB: each cluster's line.
+      const double edge = t == 100 ? 0.25 : t == 101 ? 0.75 : 1.0;
+      for (int q = 0; q < k; q++)
+        power[q] = 1 + 40 * edge * (1 + 0.2 * (g() / 4294967296.0 - 0.5));
+    }
+    if (crash && t >= 102)
+      for (int q = 0; q < k; q++)
+        power[q] += 1000 * std::pow(2.0 / 3, t - 102) * exponential(g);
+    return power;
+  };
+  for (const double steady_db : {0.0, 4.0}) {
+    p.steady_db = steady_db;
+    Impulses imp;
+    imp.make(p, k);
+    for (const bool crash : {false, true}) {
+      std::mt19937 g(7);
+      imp.reset();
+      for (long long t = 0; t < 200; t++)
+        imp.step(t, floor, keyed(t, g, crash));
+      if (!crash) {
+        EXPECT_EQ(imp.any(), steady_db == 0) << steady_db;
+        continue;
+      }
+      for (long long t = 102; t <= 110; t++)
+        EXPECT_TRUE(imp.blank(t)) << steady_db << " " << t;
+    }
+  }
+}
+
+// The wide test as the front end takes it: a crash over the tail of a
+// long one before it (ticks 80-110, then 115-120 fifty times higher) rises
+// afresh 8 dB over what its clusters held 5 ticks before, where they had
+// to stand low 20 ticks before; a crash whose strongest cluster stands 35
+// dB over its lower quartile (15 dB over the floors) is no station's
+// clicks, though a carrier 40 dB over its floor still outweighs it.
+TEST(FineImpulsesTest, AWideCrashOverAnothersTailOrSpreadWideIsMarked) {
+  ImpulseParams old;
+  old.rise_db = 12;
+  old.pad_before = 2;
+  old.pad_after = 3;
+  old.min_run = 3;
+  old.weights = false;
+  ImpulseParams now = old;
+  now.clicks_db = 12;
+  now.onset_ticks = 5;
+  now.fresh_db = 8;
+  const int k = 40;
+  const std::vector<double> floor(k, 1.0), quiet(k, 1.0), first = burst(k, 99),
+                                                          second = burst(k, 5000);
+  std::vector<double> spread = burst(k, 99);
+  spread[8] = 1e5;
+  for (const bool is_new : {false, true}) {
+    Impulses imp;
+    imp.make(is_new ? now : old, k);
+    imp.reset();
+    for (long long t = 0; t < 160; t++)
+      imp.step(t, floor, t >= 80 && t <= 110 ? first : t >= 115 && t <= 120 ? second : quiet);
+    EXPECT_TRUE(imp.blank(100)) << is_new;
+    EXPECT_EQ(imp.blanked(114, 120), is_new ? 7 : 0) << is_new;  // from a tick before it
+    for (const double over : {0.0, 1e4}) {
+      imp.reset();
+      for (long long t = 0; t < 160; t++)
+        imp.step(t, floor, t >= 100 && t <= 105 ? spread : quiet, 1, over);
+      EXPECT_EQ(imp.any(), is_new && over == 0) << is_new << " " << over;
+    }
+  }
 }
 
 // A tick whose channel filter took under least_left (0.85) of its taps

@@ -18,6 +18,22 @@ void Impulses::make(const ImpulseParams& p, int clusters) {
   count_.resize(kRing);
   ratio_.resize(clusters);
   high_.resize(static_cast<std::size_t>(p.onset_ticks + 1) * clusters);
+  steady_ = undb(p.steady_db);
+  fresh_ = undb(p.fresh_db);
+  clicks_ = p.clicks_db > 0 ? undb(p.clicks_db) : HUGE_VAL;
+  rows_ = std::max(p.steady_ticks, p.onset_ticks + 1);
+  if (p.steady_db > 0 || p.fresh_db > 0) past_.resize(static_cast<std::size_t>(rows_) * clusters);
+}
+
+bool Impulses::steady(long long t, int q) const {
+  if (t < p_.steady_ticks - 1) return false;
+  double lo = HUGE_VAL, hi = 0;
+  for (int i = 0; i < p_.steady_ticks; i++) {
+    const double x = past_[((t - i) % rows_) * k_ + q];
+    lo = std::min(lo, x);
+    hi = std::max(hi, x);
+  }
+  return hi <= lo * steady_;
 }
 
 void Impulses::reset() {
@@ -25,6 +41,7 @@ void Impulses::reset() {
   std::fill(count_.begin(), count_.end(), 0);
   std::fill(w_.begin(), w_.end(), 1.0);
   std::fill(high_.begin(), high_.end(), 0);
+  std::fill(past_.begin(), past_.end(), 0.0);
   newest_ = -1;
   last_ = -1;
   tail_ = -1;
@@ -38,17 +55,39 @@ void Impulses::step(long long t, std::span<const double> floor, std::span<const 
   const long long rows = p_.onset_ticks + 1;
   unsigned char* now = high_.data() + (t % rows) * k_;
   const unsigned char* before = high_.data() + ((t + 1) % rows) * k_;  // onset_ticks back
+  // Powers onset_ticks back (where kept): a burst over the tail of another
+  // rises fresh_db over it.
+  const double* then =
+      past_.empty() ? nullptr : past_.data() + ((t + rows_ - p_.onset_ticks) % rows_) * k_;
   for (int q = 0; q < k_; q++) {
     const unsigned char h = floor[q] > 0 && power[q] > floor[q] * rise_;
-    fresh += h && !(t >= p_.onset_ticks && before[q]);
+    fresh += h && (!(t >= p_.onset_ticks && before[q]) ||
+                   (p_.fresh_db > 0 && power[q] > then[q] * fresh_));
     now[q] = h;
     high += h;
     nf += floor[q] > 0;
   }
+  // Steady lines among the clusters standing high: keyed carriers, their
+  // own or their neighbours'.
+  int lines = 0;
+  if (!past_.empty()) {
+    double* row = past_.data() + (t % rows_) * k_;
+    for (int q = 0; q < k_; q++)
+      row[q] = power[q];
+  }
+  if (p_.steady_db > 0) {
+    if (may_tell(high))
+      for (int q = 0; q < k_; q++)
+        lines += now[q] && steady(t, q);
+  }
+  // Stations keyed down together are no burst where most of what stands
+  // high holds steady lines; only a burst's start is tested so (as a
+  // crash decays, some of its clusters hold their power for a few ticks).
+  const bool lined = lines > 0 && lines >= p_.steady_share * high && run_ < p_.min_run && t > tail_;
   // The burst's power over the floors, measured where an eighth of the
   // clusters stand high or the tick is marked (elsewhere none is), and the
   // strongest cluster's.
-  const bool near = may_tell(high);
+  const bool near = may_tell(high) && !lined;
   double w = 1, lower = 0, top = 0;
   int m = 0;
   if (nf > 0 && (near || (p_.weights && (t <= tail_ || 8 * high >= k_)))) {
@@ -68,8 +107,8 @@ void Impulses::step(long long t, std::span<const double> floor, std::span<const 
   const bool going = run_ > 0 || t <= tail_;
   // A tick whose channel filter took little from ticks not blanked before
   // it is marked too, and weighs no more than that part.
-  const bool tells = (near && top < lower * dominant_ && over < lower * dominant_ &&
-                      (going || fresh >= p_.fresh_share * k_)) ||
+  const bool tells = (near && (top < lower * dominant_ || lower > clicks_) &&
+                      over < lower * dominant_ && (going || fresh >= p_.fresh_share * k_)) ||
                      left < p_.least_left;
   w = std::min(w, left);
   run_ = tells ? run_ + 1 : 0;

@@ -24,6 +24,12 @@
 // longer than max_ticks is no burst but a risen noise (group_floor.h):
 // marking stops until the band falls back.
 //
+// Stations keyed down at one instant can lift most clusters at once as
+// well, but each cluster's window holds their carriers as steady lines,
+// where a burst's noise swings from tick to tick: a burst does not start
+// on a tick where steady_share of the clusters standing high held their
+// power within steady_db over steady_ticks.
+//
 // The test runs on the newest tick's power, before the judgement's delay:
 // every tick a coherent window around the tick judged reaches is known.
 //
@@ -40,6 +46,7 @@
 // Life cycle: make once, reset, step once a tick on the newest power.
 #pragma once
 
+#include <cmath>
 #include <span>
 #include <vector>
 
@@ -64,16 +71,31 @@ struct ImpulseParams {
   // 14-38 dB, the bundled sample 18-37 dB). A burst that weak beside a
   // station is no burst to that station.
   double dominant_db = 14;
+  // A burst whose lower quartile stands this far over the floors is no
+  // station's clicks, whatever its strongest cluster (0: none is), dB.
+  double clicks_db = 0;
   // A burst starts where the clusters rose together: fresh_share of them
   // stand high that stood low onset_ticks before (stations key down at
   // their own moments: 49 of them on 49 clusters may stand high on three
   // clusters in four, but most of those were high before).
   double fresh_share = 0.5;
   int onset_ticks = 20;
+  // A cluster whose power rose this much over its power onset_ticks before
+  // rose afresh too, though it stood high then: a burst over the tail of
+  // another (0: no such test), dB.
+  double fresh_db = 0;
   // A tick whose channel filter took less than this part of its taps from
   // ticks not blanked before it is marked.
   double least_left = 0.85;
   int min_run = 1;  // ticks in a row that must tell one before any is marked
+  // Keyed carriers are no burst: a cluster's window holds a carrier (its
+  // own or a neighbour's) as a steady line. A burst does not start on a
+  // tick where this part of the clusters standing high held their power
+  // within steady_db (0: no such test) over steady_ticks ticks (a crash's
+  // clusters hold it on fewer than two in three, 13-17 of 26).
+  double steady_db = 0;  // dB
+  int steady_ticks = 3;
+  double steady_share = 0.75;
   // Each tick's weight is kept (the wide test's ticks are only blanked:
   // without weights the burst's power is measured only where it may tell
   // one).
@@ -112,6 +134,9 @@ class Impulses {
   double weight(long long t) const { return w_[t & kRingMask]; }
 
  private:
+  // Whether cluster q's power held within steady_db over the last
+  // steady_ticks ticks up to t.
+  bool steady(long long t, int q) const;
   // Marked ticks up to t, counted since reset.
   long long blanked(long long t) const { return t < 0 ? 0 : count_[t & kRingMask]; }
 
@@ -125,6 +150,11 @@ class Impulses {
   std::vector<double> ratio_;        // scratch: the clusters' powers over their floors
   std::vector<unsigned char> high_;  // [(t % (onset_ticks + 1)) * k + q]: stood rise_db high
   std::vector<long long> count_;     // ring: marked ticks up to each tick, since reset
+  std::vector<double> past_;         // [(t % rows_) * k + q]: its power, units^2
+  int rows_ = 1;                     // ticks of powers kept
+  double steady_ = 1;                // steady_db as a power ratio
+  double fresh_ = 1;                 // fresh_db as a power ratio
+  double clicks_ = HUGE_VAL;         // clicks_db as a power ratio
   long long newest_ = -1;            // the newest tick stepped
   long long last_ = -1;              // the newest tick blanked (-1: none)
   long long tail_ = -1;              // ticks up to this one are marked as the pad after
