@@ -52,7 +52,10 @@
 // output until such a character comes. Once a signal is read, a character
 // of one mark shorter than half its dit is a noise peak in a gap (a weak
 // signal's gaps let the odd one through), not an "e": it is dropped, with
-// any move of the speed it made, and the gap around it counts as one.
+// any move of the speed it made, and the gap around it counts as one. So is
+// such a mark inside a character with a gap of 3/4 unit or more on either
+// side (at slow speeds a peak in the gap between two characters joins them);
+// where the gap it leaves reaches two units the character is two.
 //
 // Morse or not: with FineTimingConfig::morse_chars over 1, a signal read
 // speaks only once it is judged Morse: that many characters of two or more
@@ -128,6 +131,7 @@ class FineTiming {
   void accept_mark(long gap, long mark);
   void gap_tick(TimingSink& out);
   void close_character(TimingSink& out);
+  int drop_noise_peaks(double dit);
   void decode_segment(int a, int b, TimingSink& out);
   double threshold(int a, int b) const;
   double unit_of(int a, int b, double threshold) const;
