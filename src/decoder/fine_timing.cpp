@@ -18,11 +18,12 @@ constexpr double kDropout = 0.3;               // shorter gaps inside a characte
 constexpr double kFar = 0.6, kFarUp = 1.7;     // a unit outside [0.6, 1.7] dits is far off
 constexpr int kSuspectMute = 5;                // noise-like characters that mute
 constexpr double kLoneMark = 0.5;              // a lone mark shorter than this is noise, dits
-constexpr double kPeakGap =
-    0.75;                        // ... and so is one inside a character with such gaps around, dits
-constexpr int kRunTogether = 5;  // marks of a character that follow a far-off unit at once
-constexpr double kAgree = 0.7;   // two far-off units this alike agree (ratio)
-constexpr double kLonePause = 30;  // longest word gap after one-character words learnt, units
+constexpr double kPeakMark = 0.25;  // a mark inside a character shorter than this ..., dits
+constexpr double kPeakGap = 0.75;   // ... with gaps this long either side is noise, dits
+constexpr double kPeakAfter = 8;    // a gap over this many of the mark after it is no sender's
+constexpr int kRunTogether = 5;     // marks of a character that follow a far-off unit at once
+constexpr double kAgree = 0.7;      // two far-off units this alike agree (ratio)
+constexpr double kLonePause = 30;   // longest word gap after one-character words learnt, units
 
 double dit_ticks(double wpm, double rate) {
   return 1.2 / wpm * rate;
@@ -233,9 +234,10 @@ void FineTiming::accept_mark(long gap, long mark) {
     if (!locked_ || n_ >= kRunTogether) {
       const double u = unit_of(0, n_, threshold(0, n_));
       if (!locked_ || u < kFar * dit_ || u > kFarUp * dit_) set_dit(u);
-      // A short mark after as short a gap is a faster sender's dit; after
-      // a gap of the sender being read it may be a noise peak in that gap.
-      if (m < 0.5 * dit_ && static_cast<double>(gap) < 0.5 * dit_) set_dit(m);
+      // A short mark is a faster sender's dit, unless the gap before it is
+      // longer than any gap of a sender that fast: a noise peak in a slow
+      // sender's gap (see drop_noise_peaks).
+      if (m < 0.5 * dit_ && static_cast<double>(gap) <= kPeakAfter * m) set_dit(m);
     }
   }
   if (dit_ != was) undo_dit_ = was;
@@ -322,7 +324,7 @@ void FineTiming::close_character(TimingSink& out) {
   n_ = 0;
 }
 
-// Takes out of the character the marks shorter than kLoneMark dits with a
+// Takes out of the character the marks shorter than kPeakMark dits with a
 // gap of kPeakGap dits or more on either side (none before the first, none after
 // the last): noise peaks in the gaps of a signal being read. The gaps
 // around a peak become one; a peak at the end lengthens the gap now
@@ -330,7 +332,7 @@ void FineTiming::close_character(TimingSink& out) {
 // (n_ left as it was).
 int FineTiming::drop_noise_peaks(double dit) {
   const auto peak = [&](int i) {
-    return static_cast<double>(marks_[i]) < kLoneMark * dit &&
+    return static_cast<double>(marks_[i]) < kPeakMark * dit &&
            (i == 0 || static_cast<double>(gaps_[i - 1]) >= kPeakGap * dit) &&
            (i == n_ - 1 || static_cast<double>(gaps_[i]) >= kPeakGap * dit);
   };

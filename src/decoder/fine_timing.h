@@ -53,8 +53,9 @@
 // of one mark shorter than half its dit is a noise peak in a gap (a weak
 // signal's gaps let the odd one through), not an "e": it is dropped, with
 // any move of the speed it made, and the gap around it counts as one. So is
-// such a mark inside a character with a gap of 3/4 unit or more on either
-// side (at slow speeds a peak in the gap between two characters joins them);
+// a mark under a quarter of a dit inside a character with a gap of 3/4 unit
+// or more on either side (at slow speeds a peak in the gap between two
+// characters joined them, and moved the speed as a faster sender's dit);
 // where the gap it leaves reaches two units the character is two.
 //
 // Morse or not: with FineTimingConfig::morse_chars over 1, a signal read
