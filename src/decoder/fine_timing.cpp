@@ -18,9 +18,12 @@ constexpr double kDropout = 0.3;               // shorter gaps inside a characte
 constexpr double kFar = 0.6, kFarUp = 1.7;     // a unit outside [0.6, 1.7] dits is far off
 constexpr int kSuspectMute = 5;                // noise-like characters that mute
 constexpr double kLoneMark = 0.5;              // a lone mark shorter than this is noise, dits
-constexpr int kRunTogether = 5;    // marks of a character that follow a far-off unit at once
-constexpr double kAgree = 0.7;     // two far-off units this alike agree (ratio)
-constexpr double kLonePause = 30;  // longest word gap after one-character words learnt, units
+constexpr double kPeakMark = 0.25;  // a mark inside a character shorter than this ..., dits
+constexpr double kPeakGap = 0.75;   // ... with gaps this long either side is noise, dits
+constexpr double kPeakAfter = 8;    // a gap over this many of the mark after it is no sender's
+constexpr int kRunTogether = 5;     // marks of a character that follow a far-off unit at once
+constexpr double kAgree = 0.7;      // two far-off units this alike agree (ratio)
+constexpr double kLonePause = 30;   // longest word gap after one-character words learnt, units
 
 double dit_ticks(double wpm, double rate) {
   return 1.2 / wpm * rate;
@@ -231,7 +234,10 @@ void FineTiming::accept_mark(long gap, long mark) {
     if (!locked_ || n_ >= kRunTogether) {
       const double u = unit_of(0, n_, threshold(0, n_));
       if (!locked_ || u < kFar * dit_ || u > kFarUp * dit_) set_dit(u);
-      if (m < 0.5 * dit_) set_dit(m);
+      // A short mark is a faster sender's dit, unless the gap before it is
+      // longer than any gap of a sender that fast: a noise peak in a slow
+      // sender's gap (see drop_noise_peaks).
+      if (m < 0.5 * dit_ && static_cast<double>(gap) <= kPeakAfter * m) set_dit(m);
     }
   }
   if (dit_ != was) undo_dit_ = was;
@@ -279,6 +285,23 @@ void FineTiming::close_character(TimingSink& out) {
     n_ = 0;
     return;
   }
+  if (locked_ && n_ > 1) {
+    const int kept = drop_noise_peaks(undo_dit_ > 0 ? undo_dit_ : dit_);
+    if (kept < n_) {
+      n_ = kept;
+      // What is left, split where the gaps the peaks left end a character.
+      int a = 0;
+      for (int i = 0; i + 1 < n_; i++) {
+        if (static_cast<double>(gaps_[i]) >= kEndOfCharacter * dit_) {
+          decode_segment(a, i + 1, out);
+          a = i + 1;
+        }
+      }
+      if (a < n_) decode_segment(a, n_, out);
+      n_ = 0;
+      return;
+    }
+  }
   if (!locked_ && n_ > 1) {
     // Before the speed is known, the characters of a fast sender can run
     // together: split where a gap is far longer than the shortest element.
@@ -299,6 +322,39 @@ void FineTiming::close_character(TimingSink& out) {
     decode_segment(0, n_, out);
   }
   n_ = 0;
+}
+
+// Takes out of the character the marks shorter than kPeakMark dits with a
+// gap of kPeakGap dits or more on either side (none before the first, none after
+// the last): noise peaks in the gaps of a signal being read. The gaps
+// around a peak become one; a peak at the end lengthens the gap now
+// running and takes back the speed move it made. Returns the marks kept
+// (n_ left as it was).
+int FineTiming::drop_noise_peaks(double dit) {
+  const auto peak = [&](int i) {
+    return static_cast<double>(marks_[i]) < kPeakMark * dit &&
+           (i == 0 || static_cast<double>(gaps_[i - 1]) >= kPeakGap * dit) &&
+           (i == n_ - 1 || static_cast<double>(gaps_[i]) >= kPeakGap * dit);
+  };
+  int kept = 0;
+  for (int i = 0; i < n_; i++) {
+    if (!peak(i)) {
+      marks_[kept] = marks_[i];
+      if (i + 1 < n_) gaps_[kept] = gaps_[i];
+      kept++;
+      continue;
+    }
+    if (i == n_ - 1) {
+      // The gap now running began before the peak, and a move of the
+      // speed the peak made is taken back.
+      if (kept > 0) gap_base_ = std::min(gaps_[kept - 1] + marks_[i], run_cap_);
+      if (undo_dit_ > 0) set_dit(undo_dit_);
+      undo_dit_ = 0;
+    } else if (kept > 0) {
+      gaps_[kept - 1] = std::min(gaps_[kept - 1] + marks_[i] + gaps_[i], run_cap_);
+    }
+  }
+  return kept;
 }
 
 // The dit/dah threshold for marks a .. b-1, ticks. At the tracked speed it

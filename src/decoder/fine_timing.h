@@ -52,7 +52,11 @@
 // output until such a character comes. Once a signal is read, a character
 // of one mark shorter than half its dit is a noise peak in a gap (a weak
 // signal's gaps let the odd one through), not an "e": it is dropped, with
-// any move of the speed it made, and the gap around it counts as one.
+// any move of the speed it made, and the gap around it counts as one. So is
+// a mark under a quarter of a dit inside a character with a gap of 3/4 unit
+// or more on either side (at slow speeds a peak in the gap between two
+// characters joined them, and moved the speed as a faster sender's dit);
+// where the gap it leaves reaches two units the character is two.
 //
 // Morse or not: with FineTimingConfig::morse_chars over 1, a signal read
 // speaks only once it is judged Morse: that many characters of two or more
@@ -128,6 +132,7 @@ class FineTiming {
   void accept_mark(long gap, long mark);
   void gap_tick(TimingSink& out);
   void close_character(TimingSink& out);
+  int drop_noise_peaks(double dit);
   void decode_segment(int a, int b, TimingSink& out);
   double threshold(int a, int b) const;
   double unit_of(int a, int b, double threshold) const;

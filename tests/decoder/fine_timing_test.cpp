@@ -339,6 +339,41 @@ TEST(FineTimingRules, LoneShortMarksInGapsAreDroppedOnceASignalIsRead) {
   EXPECT_NEAR(around(250, 12, 250).wpm, 20, 1);
 }
 
+TEST(FineTimingRules, ShortMarksInTheGapBetweenCharactersAreNoise) {
+  // 6 WPM: a dit is 100 ticks. A 10-tick peak 190 ticks into the 300-tick
+  // gap between "c" and "e" leaves neither part two units long: it is no
+  // dit of a faster sender (the gaps around it are a slow one's) and it
+  // joins nothing. A 20-tick one (0.2 dit) early in a character's gap is
+  // dropped as well, with the gap it stood in kept whole; a 40-tick one
+  // (0.4 dit) may be a faded dot and stays.
+  auto with_peak = [](int before, int mark, int after, const char* then) {
+    const test::Keyed a = test::morse(signal("test", 6));
+    KeyStates k = test::key_states(a.tone.on, 500, kDelay, a.end);
+    const KeyStates c = runs({{0, 300},
+                              {1, 300},
+                              {0, 100},
+                              {1, 100},
+                              {0, 100},
+                              {1, 300},
+                              {0, 100},
+                              {1, 100},
+                              {0, before},
+                              {1, mark},
+                              {0, after}});
+    k.insert(k.end(), c.begin(), c.end());
+    const KeyStates b = keyed(signal(then, 6), 500);
+    k.insert(k.end(), b.begin(), b.end());
+    return decode(k, 500);
+  };
+  const Decoded d = with_peak(190, 10, 100, "e");
+  EXPECT_EQ(d.text, "testce ");
+  EXPECT_NEAR(d.wpm, 6, 0.5);
+  EXPECT_EQ(with_peak(100, 20, 180, "e").text, "testce ");
+  EXPECT_NE(with_peak(100, 40, 180, "e").text, "testce ");
+  // The peak far into a word gap: the word gap stays.
+  EXPECT_EQ(with_peak(500, 10, 300, "e").text, "testc e ");
+}
+
 TEST(FineTimingRules, ImplausiblyLongMarksSpoilTheirCharacter) {
   // Two seconds of key down (far over two 10 WPM dahs) with a dit after it.
   KeyStates k = keyed(signal("test", 20), 500);
