@@ -67,7 +67,7 @@ constexpr long long kWideWarm = 1500;     // ticks before a burst is told on the
 // heard that much worse), once the tone is measured (Carrier::offset), as
 // far as kRetuneMaxHz from the centre: a station further out lies nearer
 // the next cluster, which takes it. A station on the centre never moves it.
-constexpr double kRetuneMinHz = 4;   // Hz, residual offsets left standing
+constexpr double kRetuneMinHz = 12;  // Hz, offsets left standing (the filter: -0.1 dB)
 constexpr double kRetuneMaxHz = 26;  // Hz, furthest a cluster retunes from its centre
 // Before its keyed ticks tell the tone, a cluster hears it on the clear
 // ticks whose short average stands this much over the floor (power ratio,
@@ -159,6 +159,7 @@ struct FineFrontEnd::State {
   void judge(long long at, int out);
   void judge_cluster(int q, long long at, int out, double n, bool buried, bool burst);
   void retune(Cluster& c, long long at, double dw);
+  bool nearest(int q, double tune) const;
   // The noise floor a cluster keys against, units^2 (0: none yet).
   double floor_of(const Cluster& c) const {
     return group.floor_of(static_cast<int>(&c - cl.data()), c.nf.noise(), c.nf.blocks());
@@ -592,7 +593,7 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, 
   in.unit = c.dot.unit();
   in.carrier = c.car.carrier();
   const fine::KeyResult r = c.key.step(at, in);
-  if (!c.car.fixed() && clear && ps > n * kHear) c.car.hear(c.power, at);
+  if (!c.car.fixed() && clear && !burst && ps > n * kHear) c.car.hear(c.power, at);
   if (r.tone) c.car.learn_tone(c.power, at);
   if (r.mark > 0) {
     // A finished mark teaches the speed (DotLength) and the carrier's power.
@@ -608,9 +609,22 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, 
   } else if ((at & 31) == 0) {  // looked at every 64 ms
     const double off = c.car.offset(n, chd.rho1);
     if (std::abs(off) >= two_pi * kRetuneMinHz / kTickRate &&
-        std::abs(c.tune + off) <= two_pi * kRetuneMaxHz / kTickRate)
+        std::abs(c.tune + off) <= two_pi * kRetuneMaxHz / kTickRate && nearest(q, c.tune + off))
       retune(c, at, off);
   }
+}
+
+// Whether cluster q may retune to `tune` (rad per tick off its centre): the
+// neighbour on that side, if any, holds no more of the station's power
+// (its mean power over the floor) than q does, so that the station lies
+// nearer q. A station 30 Hz off q, 20 Hz off the neighbour, stands some 5
+// dB higher there; one half way, alike in both (the first to retune then
+// stands 3.4 dB higher, and keeps it).
+bool FineFrontEnd::State::nearest(int q, double tune) const {
+  const int o = q + (tune > 0 ? 1 : -1);
+  if (o < 0 || o >= static_cast<int>(cl.size())) return true;
+  if (std::abs(cl[o].centre - cl[q].centre) > kGuard.neighbour_hz) return true;
+  return cl[q].acq.slow() - floor_of(cl[q]) >= cl[o].acq.slow() - floor_of(cl[o]);
 }
 
 // Cluster c, its tick `at` judged, mixes its envelope down by dw more (rad
