@@ -67,7 +67,7 @@ constexpr long long kWideWarm = 1500;     // ticks before a burst is told on the
 // heard that much worse), once the tone is measured (Carrier::offset), as
 // far as kRetuneMaxHz from the centre: a station further out lies nearer
 // the next cluster, which takes it. A station on the centre never moves it.
-constexpr double kRetuneMinHz = 12;  // Hz, offsets left standing (the filter: -0.1 dB)
+constexpr double kRetuneMinHz = 18;  // Hz, offsets left standing (the filter: -0.8 dB)
 constexpr double kRetuneMaxHz = 26;  // Hz, furthest a cluster retunes from its centre
 // Before its keyed ticks tell the tone, a cluster hears it on the clear
 // ticks whose short average stands this much over the floor (power ratio,
