@@ -67,7 +67,10 @@ constexpr long long kWideWarm = 1500;     // ticks before a burst is told on the
 // heard that much worse), once the tone is measured (Carrier::offset), as
 // far as kRetuneMaxHz from the centre: a station further out lies nearer
 // the next cluster, which takes it. A station on the centre never moves it.
-constexpr double kRetuneMinHz = 18;  // Hz, offsets left standing (the filter: -0.8 dB)
+// Measured with ebook2cw's stations: retuned from 12 Hz on, those 13-17 Hz
+// off lost a character or two (the filter: -0.4 to -0.8 dB there), and a
+// +6 dB one 20 Hz off left the cluster 30 Hz away printing fragments.
+constexpr double kRetuneMinHz = 22;  // Hz, offsets left standing (the filter: -2.2 dB)
 constexpr double kRetuneMaxHz = 26;  // Hz, furthest a cluster retunes from its centre
 // Before its keyed ticks tell the tone, a cluster hears it on the clear
 // ticks whose short average stands this much over the floor (power ratio,
