@@ -78,6 +78,21 @@ constexpr fine::ImpulseParams kWide{.rise_db = 12,
 constexpr double kWideTrack = 1.0 / 500;  // per tick, the part the mean log moves
 constexpr double kWideLeast = 0.3;        // least part of the channel taps scaled up to the whole
 constexpr long long kWideWarm = 1500;     // ticks before a burst is told on the wide envelopes
+// A cluster whose station's tone stands kRetuneMinHz or more off its
+// centre mixes its envelope onto the tone before the channel filter (which
+// is 3.4 dB down 25 Hz off, so that a station between two centres was
+// heard that much worse), once the tone is measured (Carrier::offset), as
+// far as kRetuneMaxHz from the centre: a station further out lies nearer
+// the next cluster, which takes it. A station on the centre never moves it.
+// Measured with ebook2cw's stations: retuned from 12 Hz on, those 13-17 Hz
+// off lost a character or two (the filter: -0.4 to -0.8 dB there), and a
+// +6 dB one 20 Hz off left the cluster 30 Hz away printing fragments.
+constexpr double kRetuneMinHz = 22;  // Hz, offsets left standing (the filter: -2.2 dB)
+constexpr double kRetuneMaxHz = 26;  // Hz, furthest a cluster retunes from its centre
+// Before its keyed ticks tell the tone, a cluster hears it on the clear
+// ticks whose short average stands this much over the floor (power ratio,
+// 5 dB): a station too weak to key off its centre is retuned onto first.
+const double kHear = fine::undb(5);
 constexpr fine::SubtractorParams kSub{};
 constexpr fine::AcquisitionParams kAcquire{};
 constexpr fine::CarrierParams kCarrier{};
@@ -130,6 +145,9 @@ struct FineFrontEnd::State {
     fine::DotLength dot;       // the dot length from the marks
     fine::WeakRuns weak;       // a weak station keyed by whole runs
     fine::KeyDecision key;     // thresholds, soft dots, back-dating, take-back
+    double tune = 0;           // rad per tick the envelope is mixed down by before the filter
+    std::complex<double> turn_step = 1;  // exp(-j tune)
+    std::complex<double> mix = 1;        // exp(-j tune v) at the next tick v filtered
   };
   std::vector<Cluster> cl;
   // The plain per-cluster values the stages that see every cluster are given.
@@ -160,6 +178,8 @@ struct FineFrontEnd::State {
   float blank_gain(long long v);
   void judge(long long at, int out);
   void judge_cluster(int q, long long at, int out, double n, bool buried, bool burst);
+  void retune(Cluster& c, long long at, double dw);
+  bool nearest(int q, double tune) const;
   // The noise floor a cluster keys against, units^2 (0: none yet).
   double floor_of(const Cluster& c) const {
     return group.floor_of(static_cast<int>(&c - cl.data()), c.nf.noise(), c.nf.blocks());
@@ -270,6 +290,9 @@ void FineFrontEnd::reset() {
     c.dot.reset();
     c.weak.reset();
     c.key.reset();
+    c.tune = 0;
+    c.turn_step = 1;
+    c.mix = 1;
   }
   s.runs.reset();
   s.group.reset();
@@ -327,8 +350,8 @@ double FineFrontEnd::snr_db(int q) const {
 
 double FineFrontEnd::tone_hz(int q) const {
   const auto& c = s_->cl[q];
-  if (std::norm(c.car.rot()) <= 0) return c.centre;
-  return c.centre + std::arg(c.car.rot()) * kTickRate / (2 * std::numbers::pi);
+  const double off = std::norm(c.car.rot()) > 0 ? std::arg(c.car.rot()) : 0.0;
+  return c.centre + (c.tune + off) * kTickRate / (2 * std::numbers::pi);
 }
 
 double FineFrontEnd::key_level(int q) const {
@@ -443,7 +466,7 @@ void FineFrontEnd::State::tick_done(int frame) {
     if (w.still) continue;
     w.carrier = c.car.carrier();
     w.toned = c.car.toned();
-    w.off = w.toned ? std::arg(c.car.rot()) : 0.0;
+    w.off = w.toned ? c.tune + std::arg(c.car.rot()) : 0.0;
     w.ready = c.acq.ready();
   }
   sub.choose(views);
@@ -461,7 +484,11 @@ void FineFrontEnd::State::tick_done(int frame) {
   const float gain = blank_gain(v);
   for (int q = 0; q < k; q++) {
     auto& c = cl[q];
-    const cfloat r = blanked ? cfloat{} : sub.residue(q, v);
+    cfloat r = blanked ? cfloat{} : sub.residue(q, v);
+    if (c.tune != 0) {  // retuned onto its station's tone
+      r *= cfloat(c.mix);
+      c.mix *= c.turn_step;
+    }
     if (!sleeps) {
       c.power.step(v, r, gain);
       continue;
@@ -586,6 +613,7 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, 
   in.unit = c.dot.unit();
   in.carrier = c.car.carrier();
   const fine::KeyResult r = c.key.step(at, in);
+  if (!c.car.fixed() && clear && !burst && ps > n * kHear) c.car.hear(c.power, at);
   if (r.tone) c.car.learn_tone(c.power, at);
   if (r.mark > 0) {
     // A finished mark teaches the speed (DotLength) and the carrier's power.
@@ -593,6 +621,42 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, 
     c.car.learn_mark(r.mark, c.dot.unit(), at, n, c.power, r.other, &imp);
   }
   c.nf.step(at, c.key.down(), c.key.run(), risen.rose(), c.power, buried);
+  // Another station: back to the centre. The tone measured well off the
+  // centre: onto it.
+  const double two_pi = 2 * std::numbers::pi;
+  if (r.other && c.tune != 0) {
+    retune(c, at, -c.tune);
+  } else if ((at & 31) == 0) {  // looked at every 64 ms
+    const double off = c.car.offset(n, chd.rho1);
+    if (std::abs(off) >= two_pi * kRetuneMinHz / kTickRate &&
+        std::abs(c.tune + off) <= two_pi * kRetuneMaxHz / kTickRate && nearest(q, c.tune + off))
+      retune(c, at, off);
+  }
+}
+
+// Whether cluster q may retune to `tune` (rad per tick off its centre): the
+// neighbour on that side, if any, holds no more of the station's power
+// (its mean power over the floor) than q does, so that the station lies
+// nearer q. A station 30 Hz off q, 20 Hz off the neighbour, stands some 5
+// dB higher there; one half way, alike in both (the first to retune then
+// stands 3.4 dB higher, and keeps it).
+bool FineFrontEnd::State::nearest(int q, double tune) const {
+  const int o = q + (tune > 0 ? 1 : -1);
+  if (o < 0 || o >= static_cast<int>(cl.size())) return true;
+  if (std::abs(cl[o].centre - cl[q].centre) > kGuard.neighbour_hz) return true;
+  return cl[q].acq.slow() - floor_of(cl[q]) >= cl[o].acq.slow() - floor_of(cl[o]);
+}
+
+// Cluster c, its tick `at` judged, mixes its envelope down by dw more (rad
+// per tick) from the next tick filtered on; what it holds is turned alike.
+void FineFrontEnd::State::retune(Cluster& c, long long at, double dw) {
+  const long long v = at + decide_lag;  // the newest tick filtered
+  c.tune += dw;
+  c.turn_step = std::polar(1.0, -c.tune);
+  c.mix =
+      std::polar(1.0, -std::remainder(c.tune * static_cast<double>(v + 1), 2 * std::numbers::pi));
+  c.power.retune(v, dw);
+  c.car.retune(dw, at);
 }
 
 }  // namespace talvo

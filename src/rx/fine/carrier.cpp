@@ -25,6 +25,11 @@ void Carrier::reset() {
 void Carrier::forget_station() {
   rot_ = 0;
   rot_n_ = 0;
+  rot_w_ = 0;
+  fix_n_ = 0;
+  heard_ = 0;
+  heard_w_ = 0;
+  heard_n_ = 0;
   phase_n_ = 0;
   carrier_ = 0;
   last_mark_ = 0;
@@ -140,7 +145,35 @@ void Carrier::learn_tone(const ChannelPower& power, long long at) {
   const std::complex<double> v(a.real() * b.real() + a.imag() * b.imag(),
                                a.imag() * b.real() - a.real() * b.imag());
   rot_ += p_.tone_track * (v - rot_);
+  rot_w_ += p_.tone_track * (1 - rot_w_);
   rot_n_ = std::min(rot_n_ + 1, p_.tone_ticks);
+  fix_n_ = std::min(fix_n_ + 1, p_.tone_ticks_fix);
+}
+
+void Carrier::hear(const ChannelPower& power, long long at) {
+  const cfloat a = power.env(at), b = power.env(at - 1);
+  const std::complex<double> v(a.real() * b.real() + a.imag() * b.imag(),
+                               a.imag() * b.real() - a.real() * b.imag());
+  heard_ += p_.tone_track * (v - heard_);
+  heard_w_ += p_.tone_track * (1 - heard_w_);
+  heard_n_ = std::min(heard_n_ + 1, p_.hear_ticks);
+}
+
+double Carrier::offset(double n, double rho1) const {
+  std::complex<double> r;
+  if (fix_n_ >= p_.tone_ticks_fix)
+    r = rot_ - rot_w_ * n * rho1;
+  else if (heard_n_ >= p_.hear_ticks)
+    r = heard_ - heard_w_ * n * rho1;
+  return std::norm(r) > 0 ? std::arg(r) : 0.0;
+}
+
+void Carrier::retune(double dw, long long at) {
+  const double two_pi = 2 * std::numbers::pi;
+  rot_ *= std::polar(1.0, -dw);
+  heard_ *= std::polar(1.0, -dw);
+  freq_ -= dw;
+  still_ *= std::polar(1.0, std::remainder(dw * static_cast<double>(at), two_pi));
 }
 
 void Carrier::learn_mark(int run, double unit, long long at, double n, const ChannelPower& power,

@@ -40,6 +40,11 @@
 // floor and the burst; a window whose noise then stands within hold_db of
 // the carrier tells nothing, and the cluster holds its key state.
 //
+// The tone's offset, less the pull of the noise towards the centre, tells
+// the front end where to retune the cluster's channel filter (fine.cpp);
+// before the cluster keys, it is heard on the ticks well over the noise.
+// A retune turns the offset, the phase loop and the envelopes kept alike.
+//
 // The carrier's power is learnt from finished marks: the middle half of
 // each, away from the edges, less the noise; averaged over marks in dB.
 //
@@ -57,6 +62,8 @@ namespace talvo::fine {
 struct CarrierParams {
   double tone_track = 0.005;  // weight of a key-down tick in the phase advance
   int tone_ticks = 20;        // key-down ticks measured before the offset is used
+  int tone_ticks_fix = 150;   // ... before the cluster retunes onto it (offset())
+  int hear_ticks = 300;       // heard ticks (hear()) before it retunes onto those
   double max_offset_hz = 30;  // offsets further out are not turned back, Hz
   double match = 0.6;         // coherent window length over the dot length
   double weak_match = 0.9;    // the same for a weak station
@@ -148,6 +155,21 @@ class Carrier {
   // kept from one mark to the next.
   bool along() const { return phase_n_ >= p_.phase_ticks && hold_ >= p_.hold_min; }
   std::complex<double> rot() const { return rot_; }  // phase advance per tick, units^2
+  // Before the cluster keys, a tick whose power stands well over the
+  // noise (clear of the guards): the phase advance as heard there.
+  void hear(const ChannelPower& power, long long at);
+  bool fixed() const { return fix_n_ >= p_.tone_ticks_fix; }  // the keyed ticks tell the offset
+  // The tone's offset from where the envelope is mixed to, rad per tick,
+  // once tone_ticks_fix key-down ticks measured it, or before that
+  // hear_ticks heard ticks (else 0): the phase advance less what the
+  // noise adds to it (n the floor, units^2, rho1 the noise's correlation
+  // one tick apart), which pulls it towards 0.
+  double offset(double n, double rho1) const;
+  // The envelope is from the next tick on mixed down by dw more (rad per
+  // tick), its past alike (ChannelPower::retune); `at` the tick last
+  // judged: the tone, the offset the phase is held still by and its
+  // phase are turned to match.
+  void retune(double dw, long long at);
 
  private:
   // The tone, phase, carrier and phase steps learnt of the cluster's
@@ -160,6 +182,11 @@ class Carrier {
   double burst_hold_ = 1;               // hold_db as a power ratio
   std::complex<double> rot_;            // phase advance per tick over key-down ticks, units^2
   int rot_n_ = 0;                       // key-down ticks that measured rot (saturates)
+  double rot_w_ = 0;                    // the part of rot_ the ticks measured (1 - the start's)
+  int fix_n_ = 0;                       // key-down ticks that measured rot (to tone_ticks_fix)
+  std::complex<double> heard_;          // phase advance per tick over heard ticks, units^2
+  double heard_w_ = 0;                  // the part of heard_ the ticks measured
+  int heard_n_ = 0;                     // heard ticks that measured heard_ (to hear_ticks)
   std::complex<double> still_ = 1;      // the tone's offset turned back up to the tick judged
   std::complex<double> phase_ = 0;      // the carrier at that phase on the marks, units
   int phase_n_ = 0;                     // key-down ticks that measured phase (saturates)

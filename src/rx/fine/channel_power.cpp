@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <numbers>
 
 #include "rx/fine/channeliser.h"
 
@@ -32,6 +33,7 @@ ChannelDesign design_channel(const ChannelParams& p, int max_win) {
     d.coh_noise[w] = v / (static_cast<double>(w) * w);
   }
   d.kappa = max_win * d.coh_noise[max_win];
+  d.rho1 = max_win > 1 ? rho[1] : 0.0;
   return d;
 }
 
@@ -62,6 +64,30 @@ void ChannelPower::reset() {
   rested_ = false;
   held_p_ = 0;
   held_y_ = cfloat{};
+}
+
+void ChannelPower::retune(long long v, double dw) {
+  const int len = static_cast<int>(taps_.size());
+  const double two_pi = 2 * std::numbers::pi;
+  // exp(-j dw u) for u from `from` on, one tick at a time.
+  const auto turns = [&](long long from) {
+    return std::polar(1.0, -std::remainder(dw * static_cast<double>(from), two_pi));
+  };
+  const std::complex<double> step = std::polar(1.0, -dw);
+  // The filter's history: slot pos_ + i holds tick v - len + 1 + i.
+  std::complex<double> t = turns(v - len + 1);
+  for (int i = 0; i < len; i++, t *= step) {
+    const int j = (pos_ + i) % len;
+    hist_[j] *= cfloat(t);
+    hist_[j + len] = hist_[j];
+  }
+  // The rings: the ticks v - kRing + 1 .. v.
+  t = turns(v - kRing + 1);
+  for (long long u = v - kRing + 1; u <= v; u++, t *= step) {
+    zin_[u & kRingMask] *= cfloat(t);
+    env_[u & kRingMask] *= cfloat(t);
+  }
+  held_y_ *= cfloat(turns(v));
 }
 
 void ChannelPower::prime(long long v) {

@@ -50,6 +50,7 @@ struct ChannelDesign {
   // ticks are alike), w = 0 .. max_win.
   std::vector<double> coh_noise;
   double kappa = 1;  // ticks of the envelope's noise that count as one independent tick
+  double rho1 = 0;   // the envelope's noise correlation one tick apart (of its power)
 };
 ChannelDesign design_channel(const ChannelParams& p, int max_win);
 
@@ -74,6 +75,11 @@ class ChannelPower {
   // filtered again, their powers and averages afresh.
   void prime(long long v);
   bool rested() const { return rested_; }  // rest() was called since the last prime()
+  // The cluster's envelope is from the tick after v on mixed down by dw
+  // more (rad per tick, tick u turned by exp(-j dw u)): what the filter
+  // holds and the envelopes kept, up to tick v, are turned alike, so that
+  // the filter runs on without a seam.
+  void retune(long long v, double dw);
 
   double raw(long long t) const { return raw_[t & kRingMask]; }    // power, units^2
   double shrt(long long t) const { return shrt_[t & kRingMask]; }  // short average, units^2
