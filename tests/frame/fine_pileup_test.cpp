@@ -28,6 +28,26 @@ const ClusterResult* at(const std::vector<ClusterResult>& r, int hz) {
   return nullptr;
 }
 
+// One station sending `text` at hz (amplitude 4000, from 0.8 s, 5 % jitter
+// drawn from `seed`, its tone starting at `phase`) in noise for its SNR,
+// decoded over 500-900 Hz.
+std::vector<ClusterResult> one_station(const std::string& text, double hz, double wpm, double snr,
+                                       uint32_t seed, double phase, uint32_t noise_seed) {
+  test::MorseSignal m;
+  m.text = text;
+  m.freq = hz;
+  m.cpm = 5 * wpm;
+  m.amp = 4000;
+  m.start = 0.8;
+  m.jitter = 0.05;
+  m.seed = seed;
+  test::Keyed k = test::morse(m);
+  k.tone.phase = phase;
+  const auto audio = test::render({k.tone}, k.end + 1, test::noise_for_snr(m.amp, snr), noise_seed);
+  test::SampleSource src(audio);
+  return decode_recording(src, fine_span(500, 900), nullptr);
+}
+
 // The bundled sample (ebook2cw's hard keying through a lossy codec, whose
 // clicks reach across the band) over the default span: its five texts as
 // sent, from the first word, and nothing on any other cluster.
@@ -226,19 +246,7 @@ TEST(FinePileup, WeakStationAloneCopied) {
              "qrz? de dl1abc k pse qsl via buro. wx 17c bk ve3xyz de dl1abc ur rst 599 5nn. "
              "name tom qth graz hw? rig 100 ant dipole 20m up. 73 es gl de dl1abc sk"}};
   for (const auto& s : st) {
-    test::MorseSignal m;
-    m.text = s.text;
-    m.freq = 700;
-    m.cpm = 5 * s.wpm;
-    m.amp = 4000;
-    m.start = 0.8;
-    m.jitter = 0.05;
-    m.seed = 71;
-    test::Keyed k = test::morse(m);
-    k.tone.phase = 0.4;
-    const auto audio = test::render({k.tone}, k.end + 1, test::noise_for_snr(m.amp, s.snr), 23);
-    test::SampleSource src(audio);
-    const auto r = decode_recording(src, fine_span(500, 900), nullptr);
+    const auto r = one_station(s.text, 700, s.wpm, s.snr, 71, 0.4, 23);
     const ClusterResult* c = at(r, 700);
     ASSERT_NE(c, nullptr);
     const std::string want = test::normalise(s.text);
@@ -259,19 +267,7 @@ TEST(FinePileup, WeakFastStationAloneCopied) {
       "cq cq de sp9xyz sp9xyz k sp9xyz de ik2abc ur rst 559 5nn. name ugo qth roma hw? "
       "rig 300 ant vertical. pse qsl via buro. tnx fer qso 73 es gl sp9xyz de ik2abc sk";
   for (double off : {0.0, 8.0}) {
-    test::MorseSignal m;
-    m.text = text;
-    m.freq = 700 + off;
-    m.cpm = 150;
-    m.amp = 4000;
-    m.start = 0.8;
-    m.jitter = 0.05;
-    m.seed = 91;
-    test::Keyed k = test::morse(m);
-    k.tone.phase = 1.1;
-    const auto audio = test::render({k.tone}, k.end + 1, test::noise_for_snr(m.amp, -3), 29);
-    test::SampleSource src(audio);
-    const auto r = decode_recording(src, fine_span(500, 900), nullptr);
+    const auto r = one_station(text, 700 + off, 30, -3, 91, 1.1, 29);
     const ClusterResult* c = at(r, 700);
     ASSERT_NE(c, nullptr);
     const std::string want = test::normalise(text);
@@ -303,19 +299,7 @@ TEST(FinePileup, StationBetweenTwoCentresCopied) {
   double weak = 0;
   int weak_n = 0;
   for (const auto& s : st) {
-    test::MorseSignal m;
-    m.text = text;
-    m.freq = s.hz;
-    m.cpm = 5 * s.wpm;
-    m.amp = 4000;
-    m.start = 0.8;
-    m.jitter = 0.05;
-    m.seed = 53;
-    test::Keyed k = test::morse(m);
-    k.tone.phase = 0.7;
-    const auto audio = test::render({k.tone}, k.end + 1, test::noise_for_snr(m.amp, s.snr), 41);
-    test::SampleSource src(audio);
-    const auto r = decode_recording(src, fine_span(500, 900), nullptr);
+    const auto r = one_station(text, s.hz, s.wpm, s.snr, 53, 0.7, 41);
     const std::string want = test::normalise(text);
     double best = 1;
     for (const auto& c : r) {

@@ -74,16 +74,24 @@ TEST(FineImpulsesTest, ABandWideBurstIsMarkedAndWeighedAStationsClicksAreNot) {
   EXPECT_FALSE(imp.blank(399));
 }
 
-// The test as the wide envelopes take it (before the channel filters): a
-// burst marked only once it told one three ticks in a row, and then from
-// its first tick; a station's wide envelope lifts most of a band for a
-// tick or two where a few are keyed together.
-TEST(FineImpulsesTest, AWideBurstIsMarkedOnceItLastsFromItsFirstTick) {
+// The burst test as the front end sets it on the wide envelopes: 12 dB
+// over the floors for three ticks, marked 2 ticks before and 3 after.
+ImpulseParams wide_params(bool weights) {
   ImpulseParams p;
   p.rise_db = 12;
   p.pad_before = 2;
   p.pad_after = 3;
   p.min_run = 3;
+  p.weights = weights;
+  return p;
+}
+
+// The test as the wide envelopes take it (before the channel filters): a
+// burst marked only once it told one three ticks in a row, and then from
+// its first tick; a station's wide envelope lifts most of a band for a
+// tick or two where a few are keyed together.
+TEST(FineImpulsesTest, AWideBurstIsMarkedOnceItLastsFromItsFirstTick) {
+  ImpulseParams p = wide_params(true);
   Impulses imp;
   imp.make(p, 40);
   run(imp, 40, 120, 100, 101, burst(40, 99));  // two ticks: none marked
@@ -127,12 +135,7 @@ double exponential(std::mt19937& g) {
 // A crash as they key down (tick 102, 1000 times the floors, noise that
 // swings from tick to tick and decays by a third a tick) is still marked.
 TEST(FineImpulsesTest, StationsKeyedTogetherAreNoBurstACrashAsTheyKeyIs) {
-  ImpulseParams p;
-  p.rise_db = 12;
-  p.pad_before = 2;
-  p.pad_after = 3;
-  p.min_run = 3;
-  p.weights = false;
+  ImpulseParams p = wide_params(false);
   const int k = 40;
   const std::vector<double> floor(k, 1.0);
   const auto keyed = [&](long long t, std::mt19937& g, bool crash) {
@@ -175,12 +178,7 @@ TEST(FineImpulsesTest, StationsKeyedTogetherAreNoBurstACrashAsTheyKeyIs) {
 // dB over its lower quartile (15 dB over the floors) is no station's
 // clicks, though a carrier 40 dB over its floor still outweighs it.
 TEST(FineImpulsesTest, AWideCrashOverAnothersTailOrSpreadWideIsMarked) {
-  ImpulseParams old;
-  old.rise_db = 12;
-  old.pad_before = 2;
-  old.pad_after = 3;
-  old.min_run = 3;
-  old.weights = false;
+  const ImpulseParams old = wide_params(false);
   ImpulseParams now = old;
   now.clicks_db = 12;
   now.onset_ticks = 5;
