@@ -1,6 +1,7 @@
 // The incremental call finder; see call_finder.h for the rules.
 #include "spots/call_finder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -175,6 +176,18 @@ int CallFinder::quiet(std::vector<FoundCall>& found) {
   return n;
 }
 
+// Whether the word w between a cue and `call` is another call copied
+// badly ("cq test sphhedg ja1kzh": the runner's own, before a caller's): a
+// word of five characters or more, no known word, more than half of it
+// unlike the call (a bad copy of the call itself, "sphhedg sp5dzg", is
+// nearer).
+bool CallFinder::other_call(const Word& w, const char* call) {
+  if (w.kind != Kind::kOther && w.kind != Kind::kGarbled) return false;
+  const std::size_t n = std::strlen(w.call), m = std::strlen(call);
+  if (n < 5) return false;
+  return 2 * edit_distance(w.call, call) > static_cast<int>(std::max(n, m)) + 1;
+}
+
 void CallFinder::hold(const char* call) {
   const Word &h1 = before(1), &h2 = before(2), &h3 = before(3);
   const auto cue = [](const Word& w) { return w.kind == Kind::kCq || w.kind == Kind::kTest; };
@@ -199,7 +212,8 @@ void CallFinder::hold(const char* call) {
              edit_distance(h2.call, call) > kVariantEdits) {
     // "tu s53xm test ag5dt": the runner's "test", then a caller's call.
     h.reason = Reason::kNone;
-  } else if (cue(h1) || (cue(h2) && h1.kind != Kind::kCall && h1.kind != Kind::kDe)) {
+  } else if (cue(h1) ||
+             (cue(h2) && h1.kind != Kind::kCall && h1.kind != Kind::kDe && !other_call(h1, call))) {
     h.reason = Reason::kCue;
     if (beacon(h2) || beacon(h3)) h.type = SpotType::kBeacon;
   } else if (h1.kind == Kind::kTu) {
@@ -327,6 +341,12 @@ void CallFinder::take_word(std::string_view w, bool was_long, std::vector<FoundC
     put(word.call, call);
   } else if (garbled(w))
     word.kind = Kind::kGarbled;
+  if (word.kind == Kind::kOther || word.kind == Kind::kGarbled) {
+    std::size_t i = 0;
+    for (; i < w.size() && i < kMaxCallLength; i++)
+      word.call[i] = w[i] >= 'a' && w[i] <= 'z' ? static_cast<char>(w[i] - 'a' + 'A') : w[i];
+    word.call[i] = '\0';
+  }
 
   if (held_.active && held_.doubt) {
     // "yo3wu nm 730": a report too garbled to tell, then a serial - an

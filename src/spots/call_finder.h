@@ -108,8 +108,11 @@ class CallFinder {
   };
   struct Word {
     Kind kind;
-    char call[kMaxCallLength + 1];  // kCall: the call, upper case
+    // kCall: the call; kOther, kGarbled: the word as copied (its first
+    // kMaxCallLength characters); upper case
+    char call[kMaxCallLength + 1];
   };
+  static bool other_call(const Word& w, const char* call);
   // Why the held call would be the sender's.
   enum class Reason : std::uint8_t { kNone, kDe, kCue, kTu, kNcdxf };
   struct Variant {

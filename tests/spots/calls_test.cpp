@@ -165,6 +165,11 @@ TEST(CallFinder, ACallerAfterTheRunnersTestIsNotACq) {
   // With "cq" before "test", or no call before it, the cue stands.
   EXPECT_EQ(find_calls("tu sq6we cq test ag5dt k "), V({"SQ6WE:CQ", "AG5DT:CQ"}));
   EXPECT_EQ(find_calls("e test ag5dt k "), V{"AG5DT:CQ"});
+  // The runner's call copied badly between "test" and a caller's: no cue
+  // for the caller; a bad copy of the call itself, or a short word, keeps it.
+  EXPECT_EQ(find_calls("cq test sphhedg ja1kzh ja1kzh sesee 4 "), V{});
+  EXPECT_EQ(find_calls("cq test sphhedg sp5dzg k "), V{"SP5DZG:CQ"});
+  EXPECT_EQ(find_calls("cq pota k1abc k "), V{"K1ABC:CQ"});
 }
 
 TEST(CallFinder, TheCueSaysWhetherCqCameBefore) {
