@@ -140,10 +140,15 @@ ElementStat Carrier::step(long long at, bool clear, double n, double unit, doubl
   return r;
 }
 
-void Carrier::learn_tone(const ChannelPower& power, long long at) {
+// The envelope at tick `at` times the conjugate of the one before: its
+// phase is the tone's advance over a tick.
+static std::complex<double> lag_product(const ChannelPower& power, long long at) {
   const cfloat a = power.env(at), b = power.env(at - 1);
-  const std::complex<double> v(a.real() * b.real() + a.imag() * b.imag(),
-                               a.imag() * b.real() - a.real() * b.imag());
+  return {a.real() * b.real() + a.imag() * b.imag(), a.imag() * b.real() - a.real() * b.imag()};
+}
+
+void Carrier::learn_tone(const ChannelPower& power, long long at) {
+  const std::complex<double> v = lag_product(power, at);
   rot_ += p_.tone_track * (v - rot_);
   rot_w_ += p_.tone_track * (1 - rot_w_);
   rot_n_ = std::min(rot_n_ + 1, p_.tone_ticks);
@@ -151,9 +156,7 @@ void Carrier::learn_tone(const ChannelPower& power, long long at) {
 }
 
 void Carrier::hear(const ChannelPower& power, long long at) {
-  const cfloat a = power.env(at), b = power.env(at - 1);
-  const std::complex<double> v(a.real() * b.real() + a.imag() * b.imag(),
-                               a.imag() * b.real() - a.real() * b.imag());
+  const std::complex<double> v = lag_product(power, at);
   heard_ += p_.tone_track * (v - heard_);
   heard_w_ += p_.tone_track * (1 - heard_w_);
   heard_n_ = std::min(heard_n_ + 1, p_.hear_ticks);
