@@ -24,6 +24,8 @@ constexpr double kPeakAfter = 8;    // a gap over this many of the mark after it
 constexpr int kRunTogether = 5;     // marks of a character that follow a far-off unit at once
 constexpr double kAgree = 0.7;      // two far-off units this alike agree (ratio)
 constexpr double kLonePause = 30;   // longest word gap after one-character words learnt, units
+constexpr double kOverGap = 1.5;    // a silence of this many word gaps may end an over ...
+constexpr double kOverSeconds = 1;  // ... and one of this long, seconds, always may
 
 double dit_ticks(double wpm, double rate) {
   return 1.2 / wpm * rate;
@@ -76,6 +78,9 @@ void FineTiming::reset() {
   last_unit_ = 0;
   morse_ = morse_chars_ <= 1;
   out_any_ = out_blank_ = false;
+  over_ = false;
+  n_over_ = 0;
+  stamp_ = -1;
 }
 
 double FineTiming::wpm() const {
@@ -100,6 +105,13 @@ double FineTiming::min_mark() const {
 
 double FineTiming::word_gap() const {
   return std::max(kWordUnits * dit_, kWordOverCharGap * cgap_);
+}
+
+// A silence that may end an over: one and a half word gaps, at most a
+// second (the learned gap between characters of slow Farnsworth timing
+// makes the word gap long).
+double FineTiming::over_gap() const {
+  return std::min(kOverGap * word_gap(), kOverSeconds * rate_);
 }
 
 void FineTiming::set_dit(double dit) {
@@ -141,7 +153,6 @@ void FineTiming::step(bool down, TimingSink& out) {
 }
 
 void FineTiming::run_end(bool was_down, long len, TimingSink& out) {
-  (void)out;
   if (!was_down) {
     // A gap ended; whether it was one is known when the mark after it ends.
     last_gap_ = std::min(gap_base_ + len, run_cap_);
@@ -153,6 +164,11 @@ void FineTiming::run_end(bool was_down, long len, TimingSink& out) {
     return;
   }
   gap_base_ = 0;
+  if (over_) {
+    hold_over_mark(last_gap_, len);
+    if (n_over_ == kOverMarks) settle_over(0, out);
+    return;
+  }
   accept_mark(last_gap_, len);
 }
 
@@ -245,7 +261,25 @@ void FineTiming::accept_mark(long gap, long mark) {
 
 void FineTiming::gap_tick(TimingSink& out) {
   // Ticks of a pending change of state do not count yet.
-  const long gap = gap_base_ + run_ - cand_len_;
+  long gap = gap_base_ + run_ - cand_len_;
+  if (over_) {
+    if (n_over_ == 0 || gap < over_gap()) return;
+    // A short over ended: what was held is read, then the gap since.
+    settle_over(gap - 1, out);
+    gap = gap_base_ + run_ - cand_len_;
+  }
+  gap_reached(gap, out);
+  // A long silence after a signal judged Morse, its word space given: the
+  // next marks may be another sender's.
+  if (locked_ && morse_ && !over_ && !open_ && (space_given_ || word_chars_ == 0) &&
+      gap >= over_gap()) {
+    over_ = true;
+    n_over_ = 0;
+  }
+}
+
+// What the gap now running, `gap` ticks long, ends: a character, a word.
+void FineTiming::gap_reached(long gap, TimingSink& out) {
   if (open_ && gap >= kEndOfCharacter * dit_) close_character(out);
   if (!open_ && word_chars_ > 0 && !space_given_ && gap >= word_gap()) {
     space_given_ = true;
@@ -264,6 +298,8 @@ void FineTiming::flush(TimingSink& out) {
     cand_len_ = 0;
     run_end(true, len, out);
   }
+  if (over_ && n_over_ > 0) settle_over(gap_ticks(), out);
+  over_ = false;
   if (open_) close_character(out);
 }
 
@@ -480,7 +516,7 @@ void FineTiming::decode_segment(int a, int b, TimingSink& out) {
       gate(held_[i], out);
     n_held_ = 0;
   }
-  gate({s, tick_}, out);
+  gate({s, now()}, out);
 }
 
 // Whether a signal read is Morse: characters of two or more elements in a
@@ -524,9 +560,9 @@ void FineTiming::gate(const Held& h, TimingSink& out) {
 // String s, decoded on this tick.
 void FineTiming::put(const char* s, TimingSink& out) {
   if (locked_) {
-    gate({s, tick_}, out);
+    gate({s, now()}, out);
   } else if (n_held_ < kMaxHeld) {
-    held_[n_held_++] = {s, tick_};
+    held_[n_held_++] = {s, now()};
   }
 }
 

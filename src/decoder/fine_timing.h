@@ -71,6 +71,18 @@
 // in marks of any length and many single marks, so the text of their
 // clusters never goes out. The judgement only holds output back: speed and characters are
 // read as without it.
+// Overs: once a signal is read, a silence of two word gaps may end one
+// sender's over, and the next over on the frequency may come at another
+// speed (a runner and its callers take turns at 22-36 WPM). The marks after
+// such a silence are held, with their gaps, until five have come (or the
+// silence comes again, or the input ends); the unit that fits them best
+// (each mark a dit or a dah, each gap one unit or three or longer, nearest
+// the tracked dit when several fit) becomes the tracked dit when it fits
+// them well, they show two lengths of mark or of gap (a dit and a dah, or a
+// gap inside a character and one between), and it lies over 15 % from the
+// dit; then they are read as they would have been, each string keeping the
+// tick it would have been decoded on. A sender pausing between words
+// gives the same unit and keeps its speed.
 // A character is decoded on the tick its gap reaches two units; the debounce
 // adds no delay to that except while a change of state is pending. A string
 // that was held back goes out with its age, the ticks since it was decoded,
@@ -127,6 +139,7 @@ class FineTiming {
   static constexpr int kMaxElements = 10;  // longest pattern in the tables
   static constexpr int kMaxHeld = 24;      // strings held back before a signal is trusted
   static constexpr int kMaxGated = 64;     // strings of a signal read held until judged Morse
+  static constexpr int kOverMarks = 5;     // marks of a new over held to learn its speed
 
   void run_end(bool was_down, long len, TimingSink& out);
   void accept_mark(long gap, long mark);
@@ -150,6 +163,14 @@ class FineTiming {
   long glitch_ticks() const;
   double min_mark() const;
   double word_gap() const;
+  double over_gap() const;
+  long now() const { return stamp_ >= 0 ? stamp_ : tick_; }
+  void hold_over_mark(long gap, long mark);
+  void settle_over(long running, TimingSink& out);
+  double over_unit() const;
+  double over_cost(double u, double bias, int* short_gaps) const;
+  long replay_gap(long len, long start, TimingSink& out);
+  void gap_reached(long gap, TimingSink& out);
 
   // --- configuration --------------------------------------------------------
   double rate_;       // ticks per second
@@ -204,6 +225,14 @@ class FineTiming {
   bool morse_;             // judged Morse: its strings go out
   bool out_any_;           // a character has been output since reset
   bool out_blank_;         // the last string output was a word space
+
+  // --- the start of an over ---------------------------------------------------
+  bool over_;                   // holding the marks after a long silence
+  int n_over_;                  // marks held
+  long over_gap_[kOverMarks];   // the gap before each, ticks
+  long over_mark_[kOverMarks];  // their lengths, ticks
+  long over_end_[kOverMarks];   // the tick each ended on
+  long stamp_;                  // tick strings are dated to while replaying; -1: now
 };
 
 }  // namespace talvo

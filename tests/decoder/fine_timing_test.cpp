@@ -182,6 +182,40 @@ TEST(FineTimingSignals, SpeedChangeOnOneFrequencyFollowedWithinTwoCharacters) {
   }
 }
 
+// Overs on one frequency, each at its own speed, `pause` seconds of
+// silence from the end of one to the start of the next.
+KeyStates overs(std::initializer_list<std::pair<const char*, double>> texts, double pause,
+                double rate) {
+  std::vector<std::pair<double, double>> on;
+  double start = 0.2;
+  for (const auto& [text, wpm] : texts) {
+    MorseSignal m = signal(text, wpm);
+    m.start = start;
+    const test::Keyed k = test::morse(m);
+    on.insert(on.end(), k.tone.on.begin(), k.tone.on.end());
+    start = k.end + pause;
+  }
+  return test::key_states(on, rate, kDelay, on.back().second + 2);
+}
+
+TEST(FineTimingSignals, EachOverIsReadAtItsOwnSendersSpeed) {
+  // A contest runner and its caller take turns on one frequency at their
+  // own speeds, 0.6 s apart. "tu" right after a slower caller was read
+  // against the caller's dit: its "t" and "u" ran together into "x" (a
+  // 22 WPM caller, a 36 WPM runner) or the word after it went; after a
+  // faster over the slower caller's first characters were lost ("w 5nn 14"
+  // after 45 WPM).
+  const std::string caller = "tu 5nn 15", runner = "tu sp4fw test", again = "sp4fw 5nn 14";
+  const std::pair<double, double> speeds[] = {{24, 33}, {22, 36}, {18, 30}, {18, 36},
+                                              {36, 18}, {45, 22}, {45, 18}, {36, 24}};
+  for (const auto& [slow, fast] : speeds) {
+    const KeyStates k =
+        overs({{caller.c_str(), slow}, {runner.c_str(), fast}, {again.c_str(), slow}}, 0.6, 500);
+    EXPECT_EQ(decode(k, 500).text, caller + " " + runner + " " + again + " ")
+        << slow << " WPM, then " << fast << ", then " << slow;
+  }
+}
+
 TEST(FineTimingSignals, IsolatedFlippedTicksAt20Wpm) {
   for (double rate : {500.0, 1000.0})
     for (uint32_t seed = 1; seed <= 5; seed++) {
