@@ -122,6 +122,18 @@ void FineTiming::settle_over(long running, TimingSink& out) {
   over_ = false;
   const long now_gap = gap_ticks();  // the gap now running, ticks
   const long base = gap_base_;
+  // A first mark standing alone and shorter than half the dit read before
+  // is a noise peak in the silence, as it would have been without the hold
+  // (at a faster sender's unit it would pass for an "e").
+  while (n_over_ > 1 && static_cast<double>(over_mark_[0]) < kLoneMark * dit_ &&
+         static_cast<double>(over_gap_[1]) >= kEndOfCharacter * dit_) {
+    const long silence = std::min(over_gap_[0] + over_mark_[0] + over_gap_[1], run_cap_);
+    std::copy(over_gap_ + 1, over_gap_ + n_over_, over_gap_);
+    std::copy(over_mark_ + 1, over_mark_ + n_over_, over_mark_);
+    std::copy(over_end_ + 1, over_end_ + n_over_, over_end_);
+    over_gap_[0] = silence;
+    n_over_--;
+  }
   const double u = over_unit();
   if (u > 0) set_dit(u);
   for (int i = 0; i < n_over_; i++) {

@@ -11,13 +11,11 @@ namespace talvo {
 namespace {
 
 constexpr double kSqrt3 = 1.7320508075688772;  // dit/dah threshold, dits
-constexpr double kEndOfCharacter = 2.0;        // gap that ends a character, units
 constexpr double kWordUnits = 5.0;             // gap that ends a word, units
 constexpr double kWordOverCharGap = 5.0 / 3;   // word gap over the learned character gap
 constexpr double kDropout = 0.3;               // shorter gaps inside a character join marks, dits
 constexpr double kFar = 0.6, kFarUp = 1.7;     // a unit outside [0.6, 1.7] dits is far off
 constexpr int kSuspectMute = 5;                // noise-like characters that mute
-constexpr double kLoneMark = 0.5;              // a lone mark shorter than this is noise, dits
 constexpr double kPeakMark = 0.25;  // a mark inside a character shorter than this ..., dits
 constexpr double kPeakGap = 0.75;   // ... with gaps this long either side is noise, dits
 constexpr double kPeakAfter = 8;    // a gap over this many of the mark after it is no sender's

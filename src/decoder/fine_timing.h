@@ -140,6 +140,8 @@ class FineTiming {
   static constexpr int kMaxHeld = 24;      // strings held back before a signal is trusted
   static constexpr int kMaxGated = 64;     // strings of a signal read held until judged Morse
   static constexpr int kOverMarks = 5;     // marks of a new over held to learn its speed
+  static constexpr double kEndOfCharacter = 2.0;  // gap that ends a character, units
+  static constexpr double kLoneMark = 0.5;        // a lone mark shorter than this is noise, dits
 
   void run_end(bool was_down, long len, TimingSink& out);
   void accept_mark(long gap, long mark);
