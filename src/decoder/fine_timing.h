@@ -71,18 +71,22 @@
 // in marks of any length and many single marks, so the text of their
 // clusters never goes out. The judgement only holds output back: speed and characters are
 // read as without it.
-// Overs: once a signal is read, a silence of two word gaps may end one
-// sender's over, and the next over on the frequency may come at another
-// speed (a runner and its callers take turns at 22-36 WPM). The marks after
-// such a silence are held, with their gaps, until five have come (or the
-// silence comes again, or the input ends); the unit that fits them best
-// (each mark a dit or a dah, each gap one unit or three or longer, nearest
-// the tracked dit when several fit) becomes the tracked dit when it fits
-// them well, they show two lengths of mark or of gap (a dit and a dah, or a
-// gap inside a character and one between), and it lies over 15 % from the
-// dit; then they are read as they would have been, each string keeping the
-// tick it would have been decoded on. A sender pausing between words
-// gives the same unit and keeps its speed.
+// Overs: once a signal is judged Morse, a silence of one and a half word
+// gaps (at most a second), its word space given, may end one sender's
+// over, and the next over on the frequency may come at another speed (a
+// runner and its callers take turns at 22-36 WPM). The marks after such a
+// silence are held, with their gaps, until five have come (or the silence
+// comes again, or the input ends). A first one standing alone and shorter
+// than half the dit read before is a noise peak in the silence and goes.
+// The unit that fits the rest best (each mark a dit or a dah, each gap one
+// unit or three or longer, some gap inside a character, nearest the dit
+// when several fit; then the mean of its dits, dahs / 3 and gaps inside
+// characters, less the marks' lengthening: half the difference of the dits
+// and those gaps) becomes the dit when the marks show two lengths of mark
+// or of gap, fit it well (mean log distance 0.2) and it lies over 15 % from
+// the dit. Then they are read as they would have been as they came, each
+// string keeping the tick it would have been decoded on. A sender pausing
+// between words gives the same unit and keeps the dit.
 // A character is decoded on the tick its gap reaches two units; the debounce
 // adds no delay to that except while a change of state is pending. A string
 // that was held back goes out with its age, the ticks since it was decoded,
