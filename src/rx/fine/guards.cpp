@@ -44,6 +44,7 @@ void Guards::make(const GuardParams& p, std::span<const double> centres) {
   pair_guarded_.resize(pairs);
   pair_unguarded_.resize(pairs);
   pair_n_.resize(pairs);
+  pair_eased_.resize(pairs);
 }
 
 double Guards::soft_far_at(double apart) const {
@@ -59,6 +60,7 @@ void Guards::reset() {
   std::fill(pair_guarded_.begin(), pair_guarded_.end(), 0.0);
   std::fill(pair_unguarded_.begin(), pair_unguarded_.end(), 0.0);
   std::fill(pair_n_.begin(), pair_n_.end(), 0);
+  std::fill(pair_eased_.begin(), pair_eased_.end(), -1);
 }
 
 // The extremes of n values from v (max into hi, min into lo).
@@ -114,29 +116,37 @@ Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
   const char* settled_o = settled.data();
   const double* sub_guard_o = sub_guard.data();
   const double edge = edge_, far = far_, steady_near = steady_, steady_far = far_steady_;
+  // The pairs' evidence first, on every pair within pair_hz but the
+  // neighbours (whose guards never ease): eased_[pair] 1 where it shows no
+  // clicks, 0 where it does, -1 before it has enough ticks.
   const int pair_lo = pair_lo_[q], pair_hi = pair_hi_[q];
   const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(pair_at_[q]) - pair_lo;
   double* pair_g = pair_guarded_.data() + at;
   double* pair_u = pair_unguarded_.data() + at;
   int* pair_n = pair_n_.data() + at;
+  signed char* pair_e = pair_eased_.data() + at;
   const double track = p_.evidence_track;
+  const int ticks = p_.evidence_ticks;
+  for (int o = pair_lo; o < pair_hi; o++) {
+    if (kind[o] & kNear) continue;
+    if (ps < far * (hi[o] - lo[o])) {
+      pair_g[o] += track * (ps - pair_g[o]);
+      pair_n[o] = std::min(pair_n[o] + 1, ticks);
+    } else {
+      pair_u[o] += track * (ps - pair_u[o]);
+    }
+    pair_e[o] =
+        static_cast<signed char>(pair_n[o] < ticks ? -1 : pair_g[o] < pair_u[o] * evidence_);
+  }
   bool clear = true, strict = true;
-  for (int o = 0; o < k_ && (clear || strict || o < pair_hi); o++) {
+  for (int o = 0; o < k_ && (clear || strict); o++) {
     if (o == q) continue;
     const bool near = kind[o] & kNear;
     const double swing = hi[o] - lo[o];
     const bool steady = ps >= (near ? steady_near : steady_far) * hi[o];
     strict = strict && steady && ps >= (near ? edge : far) * swing;
-    bool eased = eased_q;
-    if (!near && o >= pair_lo && o < pair_hi) {
-      if (ps < far * swing) {
-        pair_g[o] += track * (ps - pair_g[o]);
-        pair_n[o] = std::min(pair_n[o] + 1, p_.evidence_ticks);
-      } else {
-        pair_u[o] += track * (ps - pair_u[o]);
-      }
-      if (pair_n[o] >= p_.evidence_ticks) eased = pair_g[o] < pair_u[o] * evidence_;
-    }
+    const bool paired = o >= pair_lo && o < pair_hi && pair_e[o] >= 0;
+    const bool eased = paired ? pair_e[o] > 0 : eased_q;
     const bool sub = settled_o[o] && (kind[o] & kReach) &&
                      (tones.empty() || std::abs(tones[o] - centres_[q]) > p_.own_hz);
     const double guard = sub ? sub_guard_o[o] : near ? edge : eased ? soft_far[o] : far;

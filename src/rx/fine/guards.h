@@ -101,11 +101,12 @@ class Guards {
   // The same evidence per pair of clusters within pair_hz (not neighbours):
   // q's pairs are o = pair_lo_[q] .. pair_hi_[q] - 1, at pair_at_[q] + o -
   // pair_lo_[q] in the pair vectors.
-  std::vector<int> pair_lo_, pair_hi_;  // [q]: cluster indices
-  std::vector<std::size_t> pair_at_;    // [q]: offset of q's pairs
-  std::vector<double> pair_guarded_;    // [pair]: q's mean power where o's far guard blanks
-  std::vector<double> pair_unguarded_;  // [pair]: the same where it does not, units^2
-  std::vector<int> pair_n_;             // [pair]: ticks that measured pair_guarded_ (saturates)
+  std::vector<int> pair_lo_, pair_hi_;   // [q]: cluster indices
+  std::vector<std::size_t> pair_at_;     // [q]: offset of q's pairs
+  std::vector<double> pair_guarded_;     // [pair]: q's mean power where o's far guard blanks
+  std::vector<double> pair_unguarded_;   // [pair]: the same where it does not, units^2
+  std::vector<int> pair_n_;              // [pair]: ticks that measured pair_guarded_ (saturates)
+  std::vector<signed char> pair_eased_;  // [pair]: 1 eased, 0 not, -1 not known yet
 };
 
 }  // namespace talvo::fine
