@@ -45,6 +45,7 @@ void Guards::make(const GuardParams& p, std::span<const double> centres) {
   pair_unguarded_.resize(pairs);
   pair_n_.resize(pairs);
   pair_eased_.resize(pairs);
+  learn_phase_.resize(k_);
 }
 
 double Guards::soft_far_at(double apart) const {
@@ -61,6 +62,7 @@ void Guards::reset() {
   std::fill(pair_unguarded_.begin(), pair_unguarded_.end(), 0.0);
   std::fill(pair_n_.begin(), pair_n_.end(), 0);
   std::fill(pair_eased_.begin(), pair_eased_.end(), -1);
+  std::fill(learn_phase_.begin(), learn_phase_.end(), 0);
 }
 
 // The extremes of n values from v (max into hi, min into lo).
@@ -125,13 +127,14 @@ Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
   double* pair_u = pair_unguarded_.data() + at;
   int* pair_n = pair_n_.data() + at;
   signed char* pair_e = pair_eased_.data() + at;
-  const double track = p_.evidence_track;
+  const double track = 4 * p_.evidence_track;
   const int ticks = p_.evidence_ticks;
-  for (int o = pair_lo; o < pair_hi; o++) {
+  const bool learn = (learn_phase_[q]++ & 3) == 0;
+  for (int o = pair_lo; o < pair_hi && learn; o++) {
     if (kind[o] & kNear) continue;
     if (ps < far * (hi[o] - lo[o])) {
       pair_g[o] += track * (ps - pair_g[o]);
-      pair_n[o] = std::min(pair_n[o] + 1, ticks);
+      pair_n[o] = std::min(pair_n[o] + 4, ticks);
     } else {
       pair_u[o] += track * (ps - pair_u[o]);
     }

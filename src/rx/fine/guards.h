@@ -1,31 +1,30 @@
 // Guards: whether a cluster's tick is its own, clear of the other clusters.
 //
-// A tick is not clear when a cluster 50 Hz away swings (has a key edge
-// within 24 ms) more than 6 dB over this cluster's power, or any other
-// cluster more than 15 dB over it (the clicks of hard keying reach across
-// the band), or a steady carrier is 40 dB (50 Hz away) or 50 dB (further)
-// over it. Beside a subtracted station whose model has run a second and
-// whose soft edges fit it better than hard ones would (measured on its
-// envelope less the other models), what is left lies near the noise: the
-// guard then lets a cluster standing 6 dB over its own noise be clear
-// (between -6 and -40 dB of the station's swing; the subtractor gives that
-// guard), if the model is subtracted from it at all (not on a cluster whose
-// centre lies within own_hz of the model's tone: there the station itself
-// stands, and its guard stays). Further away the guard eases where the cluster's power shows no
-// more where it would blank than elsewhere (no clicks arrive there), to
-// 9 dB over soft keying's sidebands at that distance (about -24 dB 100 Hz
-// away and -30 dB 150 Hz away in the channel): soft_far_db less
-// soft_far_db_per_hz per Hz, not under soft_far_min_db. The strict test (no
-// easing) tells where a guard would blank, for that evidence. Clusters
-// within pair_hz of each other learn it per pair, from the ticks where that
-// other cluster's far guard alone would blank: a cluster's own evidence
-// holds whatever any guard brings (its neighbours' sidebands, where a strong
-// station 50-75 Hz away swings; in a contest band some guard blanks nearly
-// always), a pair's only what that cluster's key edges bring (ebook2cw's
-// +24 dB station 300 Hz away left nothing over the noise, and its far guard
-// blanked a +4 dB station on most of its marks). Where the two stations'
-// tones lie further apart than the centres, the eased guard is taken at
-// their distance.
+// A tick is not clear when a cluster 50 Hz away swings (has a key edge within
+// 24 ms) more than 6 dB over this cluster's power, or any other cluster more
+// than 15 dB over it (the clicks of hard keying reach across the band), or a
+// steady carrier is 40 dB (50 Hz away) or 50 dB (further) over it. Beside a
+// subtracted station whose model has run a second and whose soft edges fit it
+// better than hard ones would (measured on its envelope less the other models),
+// what is left lies near the noise: the guard then lets a cluster standing 6 dB
+// over its own noise be clear (between -6 and -40 dB of the station's swing;
+// the subtractor gives that guard), if the model is subtracted from it at all
+// (not on a cluster whose centre lies within own_hz of the model's tone: there
+// the station itself stands, and its guard stays). Further away the guard eases
+// where the cluster's power shows no more where it would blank than elsewhere
+// (no clicks arrive there), to 9 dB over soft keying's sidebands at that
+// distance (about -24 dB 100 Hz away and -30 dB 150 Hz away in the channel):
+// soft_far_db less soft_far_db_per_hz per Hz, not under soft_far_min_db. The
+// strict test (no easing) tells where a guard would blank, for that evidence.
+// Clusters within pair_hz of each other learn it per pair (every fourth tick,
+// the weight four ticks'), from the ticks where that other cluster's far guard
+// alone would blank: a cluster's own evidence holds whatever any guard brings
+// (its neighbours' sidebands, where a strong station 50-75 Hz away swings; in a
+// contest band some guard blanks nearly always), a pair's only what that
+// cluster's key edges bring (ebook2cw's +24 dB station 300 Hz away left nothing
+// over the noise, and its far guard blanked a +4 dB station on most of its
+// marks). Where the two stations' tones lie further apart than the centres, the
+// eased guard is taken at their distance.
 //
 // Life cycle: make once, reset; per tick judged, swing() on every cluster,
 // then step() on each cluster judged.
@@ -107,6 +106,7 @@ class Guards {
   std::vector<double> pair_unguarded_;   // [pair]: the same where it does not, units^2
   std::vector<int> pair_n_;              // [pair]: ticks that measured pair_guarded_ (saturates)
   std::vector<signed char> pair_eased_;  // [pair]: 1 eased, 0 not, -1 not known yet
+  std::vector<unsigned> learn_phase_;    // [q]: ticks judged; the pairs learn every fourth
 };
 
 }  // namespace talvo::fine
