@@ -21,12 +21,35 @@ void Guards::make(const GuardParams& p, std::span<const double> centres) {
       const double apart = std::abs(centres[o] - centres[q]);
       kind_[q * k_ + o] = static_cast<unsigned char>((apart <= p.neighbour_hz ? kNear : 0) |
                                                      (apart <= p.subtract_hz ? kReach : 0));
-      soft_far_[q * k_ + o] =
-          undb(std::max(p.soft_far_db - p.soft_far_db_per_hz * apart, p.soft_far_min_db));
+      soft_far_[q * k_ + o] = soft_far_at(apart);
     }
   for (auto* v : {&hi_, &lo_, &guarded_, &unguarded_})
     v->resize(k_);
   guarded_n_.resize(k_);
+  pair_lo_.resize(k_);
+  pair_hi_.resize(k_);
+  pair_at_.resize(k_);
+  std::size_t pairs = 0;
+  for (int q = 0; q < k_; q++) {
+    int lo = q, hi = q + 1;
+    while (lo > 0 && centres[q] - centres[lo - 1] <= p.pair_hz)
+      lo--;
+    while (hi < k_ && centres[hi] - centres[q] <= p.pair_hz)
+      hi++;
+    pair_lo_[q] = lo;
+    pair_hi_[q] = hi;
+    pair_at_[q] = pairs;
+    pairs += static_cast<std::size_t>(hi - lo);
+  }
+  pair_guarded_.resize(pairs);
+  pair_unguarded_.resize(pairs);
+  pair_n_.resize(pairs);
+  pair_eased_.resize(pairs);
+  learn_phase_.resize(k_);
+}
+
+double Guards::soft_far_at(double apart) const {
+  return undb(std::max(p_.soft_far_db - p_.soft_far_db_per_hz * apart, p_.soft_far_min_db));
 }
 
 void Guards::reset() {
@@ -35,6 +58,11 @@ void Guards::reset() {
   std::fill(guarded_.begin(), guarded_.end(), 0.0);
   std::fill(unguarded_.begin(), unguarded_.end(), 0.0);
   std::fill(guarded_n_.begin(), guarded_n_.end(), 0);
+  std::fill(pair_guarded_.begin(), pair_guarded_.end(), 0.0);
+  std::fill(pair_unguarded_.begin(), pair_unguarded_.end(), 0.0);
+  std::fill(pair_n_.begin(), pair_n_.end(), 0);
+  std::fill(pair_eased_.begin(), pair_eased_.end(), -1);
+  std::fill(learn_phase_.begin(), learn_phase_.end(), 0);
 }
 
 // The extremes of n values from v (max into hi, min into lo).
@@ -77,8 +105,11 @@ Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
   // Whether the far guard matters here is learnt: the cluster's power
   // where it would blank against its power elsewhere; where the other
   // stations' clicks do not show, it eases towards the level of soft
-  // keying's sidebands.
-  const bool eased = guarded_n_[q] >= p_.evidence_ticks && guarded_[q] < unguarded_[q] * evidence_;
+  // keying's sidebands. Within pair_hz it is learnt per pair, from where
+  // that other cluster's guard alone would blank: the cluster's own station
+  // and the other stations key apart from it.
+  const bool eased_q =
+      guarded_n_[q] >= p_.evidence_ticks && guarded_[q] < unguarded_[q] * evidence_;
   const std::size_t row = static_cast<std::size_t>(q) * k_;
   const unsigned char* kind = kind_.data() + row;
   const double* soft_far = soft_far_.data() + row;
@@ -87,6 +118,29 @@ Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
   const char* settled_o = settled.data();
   const double* sub_guard_o = sub_guard.data();
   const double edge = edge_, far = far_, steady_near = steady_, steady_far = far_steady_;
+  // The pairs' evidence first, on every pair within pair_hz but the
+  // neighbours (whose guards never ease): eased_[pair] 1 where it shows no
+  // clicks, 0 where it does, -1 before it has enough ticks.
+  const int pair_lo = pair_lo_[q], pair_hi = pair_hi_[q];
+  const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(pair_at_[q]) - pair_lo;
+  double* pair_g = pair_guarded_.data() + at;
+  double* pair_u = pair_unguarded_.data() + at;
+  int* pair_n = pair_n_.data() + at;
+  signed char* pair_e = pair_eased_.data() + at;
+  const double track = 4 * p_.evidence_track;
+  const int ticks = p_.evidence_ticks;
+  const bool learn = (learn_phase_[q]++ & 3) == 0;
+  for (int o = pair_lo; o < pair_hi && learn; o++) {
+    if (kind[o] & kNear) continue;
+    if (ps < far * (hi[o] - lo[o])) {
+      pair_g[o] += track * (ps - pair_g[o]);
+      pair_n[o] = std::min(pair_n[o] + 4, ticks);
+    } else {
+      pair_u[o] += track * (ps - pair_u[o]);
+    }
+    pair_e[o] =
+        static_cast<signed char>(pair_n[o] < ticks ? -1 : pair_g[o] < pair_u[o] * evidence_);
+  }
   bool clear = true, strict = true;
   for (int o = 0; o < k_ && (clear || strict); o++) {
     if (o == q) continue;
@@ -94,10 +148,19 @@ Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
     const double swing = hi[o] - lo[o];
     const bool steady = ps >= (near ? steady_near : steady_far) * hi[o];
     strict = strict && steady && ps >= (near ? edge : far) * swing;
+    const bool paired = o >= pair_lo && o < pair_hi && pair_e[o] >= 0;
+    const bool eased = paired ? pair_e[o] > 0 : eased_q;
     const bool sub = settled_o[o] && (kind[o] & kReach) &&
                      (tones.empty() || std::abs(tones[o] - centres_[q]) > p_.own_hz);
     const double guard = sub ? sub_guard_o[o] : near ? edge : eased ? soft_far[o] : far;
-    clear = clear && steady && ps >= guard * swing;
+    bool ok = ps >= guard * swing;
+    if (!ok && eased && !sub && !near && !tones.empty()) {
+      // The two stations' tones further apart than the centres: the eased
+      // guard at their distance (the sidebands fall with it).
+      const double apart = std::abs(tones[o] - tones[q]);
+      if (apart > std::abs(centres_[o] - centres_[q])) ok = ps >= soft_far_at(apart) * swing;
+    }
+    clear = clear && steady && ok;
   }
   if (strict) {
     unguarded_[q] += p_.evidence_track * (ps - unguarded_[q]);

@@ -1,22 +1,30 @@
 // Guards: whether a cluster's tick is its own, clear of the other clusters.
 //
-// A tick is not clear when a cluster 50 Hz away swings (has a key edge
-// within 24 ms) more than 6 dB over this cluster's power, or any other
-// cluster more than 15 dB over it (the clicks of hard keying reach across
-// the band), or a steady carrier is 40 dB (50 Hz away) or 50 dB (further)
-// over it. Beside a subtracted station whose model has run a second and
-// whose soft edges fit it better than hard ones would (measured on its
-// envelope less the other models), what is left lies near the noise: the
-// guard then lets a cluster standing 6 dB over its own noise be clear
-// (between -6 and -40 dB of the station's swing; the subtractor gives that
-// guard), if the model is subtracted from it at all (not on a cluster whose
-// centre lies within own_hz of the model's tone: there the station itself
-// stands, and its guard stays). Further away the guard eases where the cluster's power shows no
-// more where it would blank than elsewhere (no clicks arrive there), to
-// 9 dB over soft keying's sidebands at that distance (about -24 dB 100 Hz
-// away and -30 dB 150 Hz away in the channel): soft_far_db less
-// soft_far_db_per_hz per Hz, not under soft_far_min_db. The strict test (no
-// easing) tells where a guard would blank, for that evidence.
+// A tick is not clear when a cluster 50 Hz away swings (has a key edge within
+// 24 ms) more than 6 dB over this cluster's power, or any other cluster more
+// than 15 dB over it (the clicks of hard keying reach across the band), or a
+// steady carrier is 40 dB (50 Hz away) or 50 dB (further) over it. Beside a
+// subtracted station whose model has run a second and whose soft edges fit it
+// better than hard ones would (measured on its envelope less the other models),
+// what is left lies near the noise: the guard then lets a cluster standing 6 dB
+// over its own noise be clear (between -6 and -40 dB of the station's swing;
+// the subtractor gives that guard), if the model is subtracted from it at all
+// (not on a cluster whose centre lies within own_hz of the model's tone: there
+// the station itself stands, and its guard stays). Further away the guard eases
+// where the cluster's power shows no more where it would blank than elsewhere
+// (no clicks arrive there), to 9 dB over soft keying's sidebands at that
+// distance (about -24 dB 100 Hz away and -30 dB 150 Hz away in the channel):
+// soft_far_db less soft_far_db_per_hz per Hz, not under soft_far_min_db. The
+// strict test (no easing) tells where a guard would blank, for that evidence.
+// Clusters within pair_hz of each other learn it per pair (every fourth tick,
+// the weight four ticks'), from the ticks where that other cluster's far guard
+// alone would blank: a cluster's own evidence holds whatever any guard brings
+// (its neighbours' sidebands, where a strong station 50-75 Hz away swings; in a
+// contest band some guard blanks nearly always), a pair's only what that
+// cluster's key edges bring (ebook2cw's +24 dB station 300 Hz away left nothing
+// over the noise, and its far guard blanked a +4 dB station on most of its
+// marks). Where the two stations' tones lie further apart than the centres, the
+// eased guard is taken at their distance.
 //
 // Life cycle: make once, reset; per tick judged, swing() on every cluster,
 // then step() on each cluster judged.
@@ -46,6 +54,7 @@ struct GuardParams {
   double evidence_track = 0.002;     // weight of a tick in the guarded/unguarded powers
   int evidence_ticks = 500;          // guarded ticks before the far guard may ease
   double evidence_db = 1;            // guarded over unguarded power that keeps it, dB
+  double pair_hz = 1000;             // clusters this close learn the evidence per pair, Hz
 };
 
 class Guards {
@@ -65,12 +74,15 @@ class Guards {
   // and fits, sub_guard[o] the guard beside it (power ratio), tones[o]
   // the tone it stands on (Hz; a model is not subtracted from a cluster
   // whose centre lies within own_hz of its tone, and eases no guard there;
-  // empty: every model is subtracted). Learns whether the far guard
+  // the eased far guard stands at the tones' distance; empty: every model
+  // is subtracted). Learns whether the far guard
   // matters here.
   Result step(int q, double ps, std::span<const char> settled, std::span<const double> sub_guard,
               std::span<const double> tones = {});
 
  private:
+  double soft_far_at(double apart) const;  // the eased far guard apart Hz away (power ratio)
+
   GuardParams p_;
   int k_ = 0;                                 // clusters
   double edge_ = 0, far_ = 0;                 // edge guards as power ratios
@@ -85,6 +97,16 @@ class Guards {
   std::vector<double> guarded_;    // [q]: mean short-average power where a strict guard blanks
   std::vector<double> unguarded_;  // [q]: the same where none does, units^2
   std::vector<int> guarded_n_;     // [q]: ticks that measured guarded_ (saturates)
+  // The same evidence per pair of clusters within pair_hz (not neighbours):
+  // q's pairs are o = pair_lo_[q] .. pair_hi_[q] - 1, at pair_at_[q] + o -
+  // pair_lo_[q] in the pair vectors.
+  std::vector<int> pair_lo_, pair_hi_;   // [q]: cluster indices
+  std::vector<std::size_t> pair_at_;     // [q]: offset of q's pairs
+  std::vector<double> pair_guarded_;     // [pair]: q's mean power where o's far guard blanks
+  std::vector<double> pair_unguarded_;   // [pair]: the same where it does not, units^2
+  std::vector<int> pair_n_;              // [pair]: ticks that measured pair_guarded_ (saturates)
+  std::vector<signed char> pair_eased_;  // [pair]: 1 eased, 0 not, -1 not known yet
+  std::vector<unsigned> learn_phase_;    // [q]: ticks judged; the pairs learn every fourth
 };
 
 }  // namespace talvo::fine
