@@ -130,18 +130,4 @@ void Impulses::step(long long t, std::span<const double> floor, std::span<const 
     count_[u & kRingMask] = blanked(u - 1) + flag_[u & kRingMask];
 }
 
-void Impulses::join(long long from, std::span<const unsigned char> told) {
-  long long first = -1;
-  for (std::size_t i = 0; i < told.size(); i++) {
-    const long long u = from + static_cast<long long>(i);
-    if (!told[i] || u < 0 || u > newest_ || flag_[u & kRingMask]) continue;
-    flag_[u & kRingMask] = 1;
-    if (first < 0) first = u;
-    last_ = std::max(last_, u);
-  }
-  if (first < 0) return;
-  for (long long u = first; u <= newest_; u++)
-    count_[u & kRingMask] = blanked(u - 1) + flag_[u & kRingMask];
-}
-
 }  // namespace talvo::fine

@@ -43,14 +43,7 @@
 // least_left of its taps from ticks not blanked is marked as well, and
 // weighs no more than that part.
 //
-// A crash is band-wide: front ends that share a band (the engine's
-// groups of clusters) join the ticks the others marked to their own
-// (join()), a block of input later, so that the burst one group told is
-// blanked by all (a group with a station keyed through the crash tells it
-// less often than one without).
-//
-// Life cycle: make once, reset, step once a tick on the newest power
-// (join between steps).
+// Life cycle: make once, reset, step once a tick on the newest power.
 #pragma once
 
 #include <cmath>
@@ -139,12 +132,6 @@ class Impulses {
   // Tick t's weight: the floor over the floor and the burst's power (0 ..
   // 1; kept with weights only).
   double weight(long long t) const { return w_[t & kRingMask]; }
-  long long newest() const { return newest_; }  // the newest tick stepped (-1: none)
-  // Ticks from `from` on (no newer than the newest stepped, no older than
-  // kRing - 16 ticks before it) that another front end on the same band
-  // marked (told[i]: tick from + i): marked here too. Their weights stay as
-  // this test measured them.
-  void join(long long from, std::span<const unsigned char> told);
 
  private:
   // Whether cluster q's power held within steady_db over the last
