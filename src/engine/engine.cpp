@@ -14,7 +14,10 @@
 #include "decoder/speed.h"
 #include "decoder/walk.h"
 #include "rx/block.h"
+#include "rx/fine.h"
+#include "rx/fine/common.h"
 #include "rx/fine/filter_bank.h"
+#include "rx/fine_receiver.h"
 #include "util/textdiff.h"
 
 namespace talvo {
@@ -264,6 +267,18 @@ Engine::Engine(const EngineSettings& s) : set_(s) {
     first += g->own;
     groups_.push_back(std::move(g));
   }
+  // A span behind a shared filter bank reaches far wider than any audio
+  // band: its groups keep their own bursts (a strong signal somewhere on
+  // it would blank every group, and walking its batches block by block
+  // would lose the cache the long batches keep).
+  if (s.receiver == ReceiverKind::kFine && !bank_ && groups_.size() > 1) {
+    for (auto& g : groups_) {
+      auto* r = dynamic_cast<FineReceiver*>(g->fe.get());
+      if (r) shared_.push_back(&r->front_end());
+    }
+    if (shared_.size() != groups_.size()) shared_.clear();
+    told_.resize(fine::kRing);
+  }
   const int threads = std::clamp(s.threads, 1, static_cast<int>(groups_.size()));
   pool_ = std::make_unique<Pool>(threads);
 }
@@ -287,19 +302,70 @@ int Engine::centre_hz(int q) const {
 
 void Engine::feed(const double* in, int n, EngineSink* sink) {
   const int per_frame = set_.iq ? 2 : 1;
-  const int threads = static_cast<int>(pool_->workers.size()) + 1;
   const long long start = frames_;
   for (auto& g : groups_)
     g->want_events = sink != nullptr;
   if (bank_) bank_->run(in, n);
-  pool_->run([&](int w) {
-    for (std::size_t i = static_cast<std::size_t>(w); i < groups_.size();
-         i += static_cast<std::size_t>(threads))
-      groups_[i]->walk(in, n, per_frame, start);
-  });
+  if (shared_.empty()) {
+    walk_batch(in, n, start);
+  } else {
+    for (int off = 0; off < n; off += kBlock) {
+      const int m = std::min(kBlock, n - off);
+      walk_batch(in + static_cast<std::ptrdiff_t>(off) * per_frame, m, start + off);
+      share_bursts(m);
+    }
+  }
   frames_ += n;
   merge(sink);
   if (sink) sink->advanced(frames_);
+}
+
+// Every group walks n frames from `in`, its share of the groups on each
+// thread.
+void Engine::walk_batch(const double* in, int n, long long start) {
+  struct Job {
+    Engine* e;
+    const double* in;
+    int n;
+    long long start;
+  } job{this, in, n, start};
+  const Job* j = &job;  // one pointer: the pool's job is held without allocating
+  pool_->run([j](int w) {
+    const auto& groups = j->e->groups_;
+    const auto threads = j->e->pool_->workers.size() + 1;
+    const int per_frame = j->e->set_.iq ? 2 : 1;
+    for (std::size_t i = static_cast<std::size_t>(w); i < groups.size(); i += threads)
+      groups[i]->walk(j->in, j->n, per_frame, j->start);
+  });
+}
+
+// After a block of `frames` frames: every group's front end joins the
+// ticks any group marked as a crash (each test alike: on the wide
+// envelopes and on the channel powers) to its own. The ticks looked at
+// reach back over the block and the ticks a test marks behind its newest
+// (its pad before), and never further than the tests keep.
+void Engine::share_bursts(int frames) {
+  const long long reach =
+      std::min<long long>(fine::kRing - 32, frames / shared_[0]->samples_per_tick() + 16);
+  for (const bool wide : {true, false}) {
+    const long long newest = shared_[0]->burst_newest(wide);
+    bool aligned = newest >= 0;
+    for (const auto* fe : shared_)
+      aligned = aligned && fe->burst_newest(wide) == newest;
+    if (!aligned) continue;
+    const long long from = std::max(0LL, newest - reach + 1);
+    const auto len = static_cast<std::size_t>(newest - from + 1);
+    bool any = false;
+    for (std::size_t i = 0; i < len; i++) {
+      told_[i] = 0;
+      for (const auto* fe : shared_)
+        told_[i] |= fe->burst_marked(wide, from + static_cast<long long>(i));
+      any = any || told_[i];
+    }
+    if (!any) continue;
+    for (auto* fe : shared_)
+      fe->join_bursts(wide, from, std::span<const unsigned char>(told_.data(), len));
+  }
 }
 
 void Engine::merge(EngineSink* sink) {

@@ -25,6 +25,8 @@
 
 namespace talvo {
 
+class FineFrontEnd;
+
 struct EngineSettings {
   ReceiverKind receiver = ReceiverKind::kFine;
   int centerfreq = 700;      // classic: the centre of its nine clusters, Hz
@@ -115,6 +117,8 @@ class Engine {
   struct Group;
   struct Pool;
   void merge(EngineSink* sink);
+  void walk_batch(const double* in, int n, long long start);
+  void share_bursts(int frames);
 
   EngineSettings set_;
   std::vector<std::unique_ptr<Group>> groups_;
@@ -123,8 +127,14 @@ class Engine {
   // channels for every group's front end, run on the calling thread before
   // the groups walk the batch.
   std::unique_ptr<fine::FilterBank> bank_;
-  long long frames_ = 0;  // frames fed so far
-  int batch_ = kBatch;    // the most frames `feed` takes
+  // Audio through fine groups: the groups walk each batch block by block
+  // together, and after each block every group joins the crashes the
+  // others marked (a crash is band-wide: a group that heard its station
+  // through one would print it). Per group, its fine front end.
+  std::vector<FineFrontEnd*> shared_;
+  std::vector<unsigned char> told_;  // scratch: ticks some group marked
+  long long frames_ = 0;             // frames fed so far
+  int batch_ = kBatch;               // the most frames `feed` takes
   std::vector<EngineEvent> merged_;
   bool measured_ = false;       // input_ended() took the measurements
   std::vector<double> snr_db_;  // per cluster, when the input ended

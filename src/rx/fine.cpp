@@ -365,6 +365,19 @@ double FineFrontEnd::noise_floor(int q) const {
   return std::sqrt(s_->floor_of(c) * s_->plan.sample_rate / s_->chd.bn);
 }
 
+long long FineFrontEnd::burst_newest(bool wide) const {
+  return wide ? s_->wide.newest() : s_->imp.newest();
+}
+
+bool FineFrontEnd::burst_marked(bool wide, long long t) const {
+  const auto& d = wide ? s_->wide : s_->imp;
+  return t >= 0 && t <= d.newest() && d.told(t);
+}
+
+void FineFrontEnd::join_bursts(bool wide, long long from, std::span<const unsigned char> told) {
+  (wide ? s_->wide : s_->imp).join(from, told);
+}
+
 void FineFrontEnd::run(const float* in, int n) {
   State& s = *s_;
   s.nticks = 0;

@@ -41,6 +41,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,16 @@ class FineFrontEnd {
   double tone_hz(int q) const;
   double key_level(int q) const;
   double noise_floor(int q) const;
+
+  // Band-wide bursts (static crashes) shared with other front ends that
+  // hear the same band (impulses.h): `wide` names the test on the wide
+  // envelopes (blanked before the channel filters), else the one on the
+  // channel powers. The newest tick it stepped (-1: none), whether it
+  // marked tick t (no older than 200 ticks before that), and the ticks from
+  // `from` on that the others marked, joined to its own.
+  long long burst_newest(bool wide) const;
+  bool burst_marked(bool wide, long long t) const;
+  void join_bursts(bool wide, long long from, std::span<const unsigned char> told);
 
  private:
   struct State;

@@ -49,6 +49,7 @@ class FineReceiver : public FrontEnd {
   }
 
   const FineFrontEnd& front_end() const { return fe_; }
+  FineFrontEnd& front_end() { return fe_; }
   const BandGate& gate() const { return gate_; }
 
  private:

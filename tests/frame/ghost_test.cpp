@@ -378,9 +378,12 @@ TEST(Ghosts, StaticCrashesBesideAStationStaySilent) {
 // over the band, weighed out of its coherent window and held over where
 // they bury it, they left a fifth and a half broken here (0.193/0.500);
 // blanked from the wide envelopes before the channel filters as well,
-// 0.084/0.361.
+// 0.084/0.361. The two groups of clusters deciding each crash alone, 0.048
+// and 0.301 at eight a second; every group joining the crashes any group
+// told, 0.060/0.265 (the station's group tells fewer of the crashes of
+// 20-33 dB, its station and its neighbours standing high through them).
 TEST(Ghosts, StaticCrashesOverAStationAreWeighedOut) {
-  for (const auto& [per_second, most] : {std::pair{3.0, 0.15}, std::pair{8.0, 0.45}}) {
+  for (const auto& [per_second, most] : {std::pair{3.0, 0.15}, std::pair{8.0, 0.28}}) {
     test::TempDir d;
     const auto r = decode_under_crashes(d, 6, per_second);
     const Split s = split_at(r, 700);

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "rx/fine/group_floor.h"
@@ -121,6 +122,45 @@ TEST(FineImpulsesTest, AWideBurstIsMarkedOnceItLastsFromItsFirstTick) {
   channel.make(ImpulseParams{}, 40);
   run(channel, 40, 120, 100, 110, burst(40, 20));
   EXPECT_TRUE(channel.blank(105));
+}
+
+// Two front ends on one band: the burst one told (three ticks from 100,
+// marked 98 .. 105 with its pads) joined to the other, which heard none.
+// What a test told itself is only what it marked on its newest tick: not
+// the pad before the burst nor the run's first ticks (98 .. 101, marked once
+// the run lasted three ticks), not what it joined.
+TEST(FineImpulsesTest, ABurstToldOnOneGroupIsJoinedToAnother) {
+  const ImpulseParams p = wide_params(true);
+  Impulses told, quiet;
+  told.make(p, 40);
+  quiet.make(p, 40);
+  run(told, 40, 120, 100, 102, burst(40, 99));
+  run(quiet, 40, 120, 0, -1, burst(40, 99));
+  EXPECT_FALSE(quiet.any());
+  std::vector<unsigned char> marks(30);
+  for (long long t = 90; t < 120; t++)
+    marks[static_cast<std::size_t>(t - 90)] = told.told(t);
+  for (long long t = 90; t < 120; t++)
+    EXPECT_EQ(told.told(t), t >= 102 && t <= 105) << t;
+  quiet.join(90, marks);
+  EXPECT_TRUE(quiet.any());
+  EXPECT_EQ(quiet.blanked(90, 119), 4);
+  EXPECT_EQ(quiet.blanked(0, 102), 1);
+  EXPECT_TRUE(quiet.blank(102) && quiet.blank(105) && !quiet.blank(101) && !quiet.blank(106));
+  EXPECT_FALSE(quiet.told(102));  // joined, not told
+  // A tick joined twice, or one it marked itself, counts once.
+  quiet.join(90, marks);
+  EXPECT_EQ(quiet.blanked(90, 119), 4);
+  told.join(90, marks);
+  EXPECT_EQ(told.blanked(90, 119), 8);
+  // Ticks newer than the newest stepped (119) are left alone.
+  const std::vector<unsigned char> late(5, 1);  // ticks 117 .. 121
+  quiet.join(117, late);
+  EXPECT_EQ(quiet.blanked(90, 119), 7);
+  const std::vector<double> floor(40, 1.0);
+  quiet.step(120, floor, floor);
+  EXPECT_FALSE(quiet.blank(120));
+  EXPECT_EQ(quiet.blanked(90, 120), 7);
 }
 
 // Noise's power over its mean on one tick: exponential, from a generator

@@ -14,6 +14,7 @@ void Impulses::make(const ImpulseParams& p, int clusters) {
   quartile_mean_ = -std::log1p(-p.quartile);
   dominant_ = undb(p.dominant_db);
   flag_.resize(kRing);
+  told_.resize(kRing);
   if (p.weights) w_.resize(kRing);
   count_.resize(kRing);
   ratio_.resize(clusters);
@@ -38,6 +39,7 @@ bool Impulses::steady(long long t, int q) const {
 
 void Impulses::reset() {
   std::fill(flag_.begin(), flag_.end(), 0);
+  std::fill(told_.begin(), told_.end(), 0);
   std::fill(count_.begin(), count_.end(), 0);
   std::fill(w_.begin(), w_.end(), 1.0);
   std::fill(high_.begin(), high_.end(), 0);
@@ -126,7 +128,22 @@ void Impulses::step(long long t, std::span<const double> floor, std::span<const 
   }
   if (p_.weights) w_[t & kRingMask] = flag_[t & kRingMask] || m > 0 || left < 1 ? w : 1.0;
   if (flag_[t & kRingMask]) last_ = t;
+  told_[t & kRingMask] = flag_[t & kRingMask];
   for (long long u = from; u <= t; u++)
+    count_[u & kRingMask] = blanked(u - 1) + flag_[u & kRingMask];
+}
+
+void Impulses::join(long long from, std::span<const unsigned char> told) {
+  long long first = -1;
+  for (std::size_t i = 0; i < told.size(); i++) {
+    const long long u = from + static_cast<long long>(i);
+    if (!told[i] || u < 0 || u > newest_ || flag_[u & kRingMask]) continue;
+    flag_[u & kRingMask] = 1;
+    if (first < 0) first = u;
+    last_ = std::max(last_, u);
+  }
+  if (first < 0) return;
+  for (long long u = first; u <= newest_; u++)
     count_[u & kRingMask] = blanked(u - 1) + flag_[u & kRingMask];
 }
 

@@ -43,7 +43,14 @@
 // least_left of its taps from ticks not blanked is marked as well, and
 // weighs no more than that part.
 //
-// Life cycle: make once, reset, step once a tick on the newest power.
+// A crash is band-wide: front ends that share a band (the engine's
+// groups of clusters) join the ticks the others marked to their own
+// (join()), a block of input later, so that the burst one group told is
+// blanked by all (a group with a station keyed through the crash tells it
+// less often than one without).
+//
+// Life cycle: make once, reset, step once a tick on the newest power
+// (join between steps).
 #pragma once
 
 #include <cmath>
@@ -132,6 +139,16 @@ class Impulses {
   // Tick t's weight: the floor over the floor and the burst's power (0 ..
   // 1; kept with weights only).
   double weight(long long t) const { return w_[t & kRingMask]; }
+  long long newest() const { return newest_; }  // the newest tick stepped (-1: none)
+  // Tick t (within the ring) was marked when it was the newest stepped: by
+  // this test's own burst, not by the pad before one told later nor by
+  // another front end.
+  bool told(long long t) const { return told_[t & kRingMask] != 0; }
+  // Ticks from `from` on (no newer than the newest stepped, no older than
+  // kRing - 16 ticks before it) that another front end on the same band
+  // marked (told[i]: tick from + i): marked here too. Their weights stay as
+  // this test measured them.
+  void join(long long from, std::span<const unsigned char> told);
 
  private:
   // Whether cluster q's power held within steady_db over the last
@@ -146,6 +163,7 @@ class Impulses {
   double quartile_mean_ = 1;         // white noise's quartile over its mean power
   double dominant_ = 1;              // dominant_db as a power ratio
   std::vector<char> flag_;           // ring: the tick is marked
+  std::vector<char> told_;           // ring: the tick was marked when it was the newest
   std::vector<double> w_;            // ring: each tick's weight, 0 .. 1
   std::vector<double> ratio_;        // scratch: the clusters' powers over their floors
   std::vector<unsigned char> high_;  // [(t % (onset_ticks + 1)) * k + q]: stood rise_db high
