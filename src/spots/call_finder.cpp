@@ -372,9 +372,11 @@ void CallFinder::take_word(std::string_view w, bool was_long, std::vector<FoundC
       words_++;
       return;
     }
+    // A short word, or four characters after a report's "5" ("5see" for
+    // "5nn"), may be a report copied too badly to tell.
+    const bool short_word = (w.size() >= 2 && w.size() <= 3) || (w.size() == 4 && w[0] == '5');
     if ((held_.reason == Reason::kCue || held_.reason == Reason::kTu) &&
-        (word.kind == Kind::kOther || word.kind == Kind::kGarbled) && w.size() >= 2 &&
-        w.size() <= 3 && !over_word(w)) {
+        (word.kind == Kind::kOther || word.kind == Kind::kGarbled) && short_word && !over_word(w)) {
       held_.doubt = true;  // the word after decides
       doubt_ = word;
       remember(word);

@@ -223,8 +223,9 @@ TEST(CallFinder, AReportCopiedBadlyStillMarksTheCallSentTo) {
 }
 
 TEST(CallFinder, AShortWordThenASerialIsAnExchange) {
-  for (const char* text : {"cq test yo3wu nm 730 ", "tu lz1kw test dd6vl 5mm 1179 ",
-                           "test w2rtm hn 443 ", "test oh8r hdn 742 ", "test k3pg 5im 2~4 "}) {
+  for (const char* text :
+       {"cq test yo3wu nm 730 ", "tu lz1kw test dd6vl 5mm 1179 ", "test w2rtm hn 443 ",
+        "test oh8r hdn 742 ", "test k3pg 5im 2~4 ", "dg test ja1kzh ja1kzh 5see eo4 "}) {
     const auto found = find_calls(text);
     for (const auto& c : found)
       EXPECT_EQ(c, "LZ1KW:CQ") << text;
@@ -232,6 +233,8 @@ TEST(CallFinder, AShortWordThenASerialIsAnExchange) {
   // Without a serial after it the short word is an ordinary one.
   EXPECT_EQ(find_calls("cq test yo3wu nm k "), V{"YO3WU:CQ"});
   EXPECT_EQ(find_calls("cq test yo3wu nm"), V{"YO3WU:CQ"});
+  EXPECT_EQ(find_calls("cq test yo3wu 5see k "), V{"YO3WU:CQ"});
+  EXPECT_EQ(find_calls("cq test yo3wu test5 k "), V{"YO3WU:CQ"});
   EXPECT_EQ(find_calls("cq test yo3wu xy yo3wu test "), V({"YO3WU:CQ", "YO3WU:CQ"}));
   // Words of an over are no doubt: decided at once.
   CallFinder f;
