@@ -1,6 +1,7 @@
 #include "engine/engine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
@@ -156,14 +157,19 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
   }
 };
 
-// Threads that walk their groups over each batch; the calling thread takes
-// the first share itself.
+// The threads that walk the groups over each batch; the calling thread
+// takes the first share itself. A batch of audio through several
+// fine groups is walked block by block, each block a few tens of
+// microseconds' work, so a thread that finds no work and the caller
+// waiting for the workers first spin a little (yielding the core) before
+// they sleep: waking a sleeping thread costs about as much as the block.
 struct Engine::Pool {
+  static constexpr int kSpins = 4000;  // yields before a wait sleeps
   std::vector<std::thread> workers;
   std::mutex m;
   std::condition_variable go, done;
-  long long generation = 0;  // batches handed out
-  int busy = 0;              // workers still walking the current batch
+  std::atomic<long long> generation{0};  // batches handed out
+  std::atomic<int> busy{0};              // workers still walking the current batch
   bool stop = false;
   std::function<void(int)> job;  // walks the share of worker w
 
@@ -183,14 +189,18 @@ struct Engine::Pool {
   void loop(int w) {
     long long seen = 0;
     for (;;) {
+      for (int i = 0; i < kSpins && generation.load(std::memory_order_acquire) == seen; i++)
+        std::this_thread::yield();
       std::unique_lock<std::mutex> l(m);
-      go.wait(l, [&] { return stop || generation != seen; });
+      go.wait(l, [&] { return stop || generation.load(std::memory_order_relaxed) != seen; });
       if (stop) return;
-      seen = generation;
+      seen = generation.load(std::memory_order_relaxed);
       l.unlock();
       job(w);
-      l.lock();
-      if (--busy == 0) done.notify_one();
+      if (busy.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        std::lock_guard<std::mutex> g(m);
+        done.notify_one();
+      }
     }
   }
   void run(const std::function<void(int)>& f) {
@@ -201,13 +211,15 @@ struct Engine::Pool {
     {
       std::lock_guard<std::mutex> l(m);
       job = f;
-      busy = static_cast<int>(workers.size());
-      generation++;
+      busy.store(static_cast<int>(workers.size()), std::memory_order_relaxed);
+      generation.fetch_add(1, std::memory_order_release);
     }
     go.notify_all();
     f(0);
+    for (int i = 0; i < kSpins && busy.load(std::memory_order_acquire) != 0; i++)
+      std::this_thread::yield();
     std::unique_lock<std::mutex> l(m);
-    done.wait(l, [&] { return busy == 0; });
+    done.wait(l, [&] { return busy.load(std::memory_order_acquire) == 0; });
   }
 };
 
