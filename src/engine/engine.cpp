@@ -160,11 +160,12 @@ struct Engine::Group : public DecoderOutput, public WalkSteps {
 // The threads that walk the groups over each batch; the calling thread
 // takes the first share itself. A batch of audio through several
 // fine groups is walked block by block, each block a few tens of
-// microseconds' work, so a thread that finds no work and the caller
+// microseconds' work, so there a thread that finds no work and the caller
 // waiting for the workers first spin a little (yielding the core) before
 // they sleep: waking a sleeping thread costs about as much as the block.
+// Long batches (a span behind a filter bank, classic) sleep at once.
 struct Engine::Pool {
-  static constexpr int kSpins = 4000;  // yields before a wait sleeps
+  static constexpr int kSpins = 4000;  // yields before a wait sleeps, when spinning
   std::vector<std::thread> workers;
   std::mutex m;
   std::condition_variable go, done;
@@ -173,7 +174,9 @@ struct Engine::Pool {
   bool stop = false;
   std::function<void(int)> job;  // walks the share of worker w
 
-  explicit Pool(int threads) {
+  const int spins;  // yields before a wait sleeps: kSpins for block-by-block walks, else 0
+
+  Pool(int threads, bool spin) : spins(spin ? kSpins : 0) {
     for (int w = 1; w < threads; w++)
       workers.emplace_back([this, w] { loop(w); });
   }
@@ -189,7 +192,7 @@ struct Engine::Pool {
   void loop(int w) {
     long long seen = 0;
     for (;;) {
-      for (int i = 0; i < kSpins && generation.load(std::memory_order_acquire) == seen; i++)
+      for (int i = 0; i < spins && generation.load(std::memory_order_acquire) == seen; i++)
         std::this_thread::yield();
       std::unique_lock<std::mutex> l(m);
       go.wait(l, [&] { return stop || generation.load(std::memory_order_relaxed) != seen; });
@@ -216,7 +219,7 @@ struct Engine::Pool {
     }
     go.notify_all();
     f(0);
-    for (int i = 0; i < kSpins && busy.load(std::memory_order_acquire) != 0; i++)
+    for (int i = 0; i < spins && busy.load(std::memory_order_acquire) != 0; i++)
       std::this_thread::yield();
     std::unique_lock<std::mutex> l(m);
     done.wait(l, [&] { return busy.load(std::memory_order_acquire) == 0; });
@@ -292,7 +295,7 @@ Engine::Engine(const EngineSettings& s) : set_(s) {
     told_.resize(fine::kRing);
   }
   const int threads = std::clamp(s.threads, 1, static_cast<int>(groups_.size()));
-  pool_ = std::make_unique<Pool>(threads);
+  pool_ = std::make_unique<Pool>(threads, !shared_.empty());
 }
 
 Engine::~Engine() = default;
