@@ -110,6 +110,18 @@ std::string noise_wav(const test::TempDir& d, double seconds, double sigma) {
   return n.status == 0 ? d.file("noise.wav") : "";
 }
 
+// The peak of a tone `snr_db` over white noise of RMS `sigma` in 500 Hz
+// (the noise's 24 kHz band holds 48 times that; a tone's power is half
+// its peak squared).
+double peak_at(double sigma, double snr_db) {
+  return sigma * std::sqrt(std::pow(10.0, snr_db / 10) / 24);
+}
+
+// A strong runner's over, for stations beside a weak one.
+const std::string kRunnerText =
+    "cq test de ok1abc ok1abc test k tu 5nn 15 ok1abc test qrz de ok1abc tu ur 599 73 "
+    "cq cq de ok1abc ok1abc k";
+
 const std::string kText =
     "cq cq de dl1abc dl1abc k ur rst 599 599 name hans qth berlin hw? bk tnx fer qso 73 sk "
     "qsl via bureau wx sunny temp 20c rig 100w ant dipole gl es cul dl1abc de g4xyz k";
@@ -201,7 +213,7 @@ TEST(Ghosts, AFlutteringStationIsCopied) {
        {Fade{22, "1", "82.22", 0.15}, Fade{26, "1", "82.22", 0.25}, Fade{22, "2", "68.38", 0.15}}) {
     test::TempDir d;
     const double sigma = 0.02;
-    const std::string cw = ebook_wav(d, kText, f.wpm, sigma * std::sqrt(std::pow(10.0, 1.2) / 24));
+    const std::string cw = ebook_wav(d, kText, f.wpm, peak_at(sigma, 12));
     ASSERT_FALSE(cw.empty());
     const auto t = test::run(
         {"/usr/bin/sox", "-V1", "-D", cw, d.file("flutter.wav"), "tremolo", f.hz, f.depth}, opts());
@@ -240,7 +252,7 @@ TEST(Ghosts, RttyBesideACopiedStationStaysSilent) {
                            opts(d.path(), rtty_text + "\n"));
   ASSERT_EQ(t.status, 0) << t.err;
   // minimodem's tones peak at about full scale: brought to +16 dB.
-  const double rtty_peak = sigma * std::sqrt(std::pow(10.0, 1.6) / 24);
+  const double rtty_peak = peak_at(sigma, 16);
   const std::string noise = noise_wav(d, 120, sigma);
   ASSERT_FALSE(noise.empty());
   const auto m = test::run({"/usr/bin/sox", "-V1", "-D", "-m", cw, "-v", std::to_string(rtty_peak),
@@ -339,8 +351,7 @@ std::string crashes_wav(const test::TempDir& d, double seconds, double per_secon
 std::vector<ClusterResult> decode_under_crashes(const test::TempDir& d, double snr_db,
                                                 double per_second) {
   const double sigma = 0.0005;
-  const std::string cw =
-      ebook_wav(d, kText, 20, sigma * std::sqrt(std::pow(10.0, snr_db / 10) / 24));
+  const std::string cw = ebook_wav(d, kText, 20, peak_at(sigma, snr_db));
   const std::string noise = noise_wav(d, 110, sigma);
   const std::string crashes = crashes_wav(d, 110, per_second, sigma);
   if (cw.empty() || noise.empty() || crashes.empty()) return {};
@@ -458,11 +469,8 @@ TEST(Ghosts, NoiseThroughAReceiversFilterStaysSilent) {
 TEST(Ghosts, WeakStationBetweenTwoStrongOnesRestartingTheirToneCopied) {
   test::TempDir d;
   const double sigma = 0.01;
-  auto peak = [&](double snr_db) { return sigma * std::sqrt(std::pow(10.0, snr_db / 10) / 24); };
-  const std::string strong_text =
-      "cq test de ok1abc ok1abc test k tu 5nn 15 ok1abc test qrz de ok1abc tu ur 599 73 "
-      "cq cq de ok1abc ok1abc k";
-  const std::string weak = ebook_wav(d, kText, 27, peak(3), 550, "weak", 1.0);
+  const std::string& strong_text = kRunnerText;
+  const std::string weak = ebook_wav(d, kText, 27, peak_at(sigma, 3), 550, "weak", 1.0);
   ASSERT_FALSE(weak.empty());
   const std::string noise = noise_wav(d, 60, sigma);
   ASSERT_FALSE(noise.empty());
@@ -470,9 +478,9 @@ TEST(Ghosts, WeakStationBetweenTwoStrongOnesRestartingTheirToneCopied) {
   const std::pair<double, double> delays[] = {
       {1.3, 1.7}, {1.1, 2.0}, {1.6, 1.2}, {2.2, 1.45}, {1.9, 2.6}};
   for (const auto& [below, above] : delays) {
-    const std::string low = ebook_wav(d, strong_text, 16, peak(12), 500, "low", below);
+    const std::string low = ebook_wav(d, strong_text, 16, peak_at(sigma, 12), 500, "low", below);
     const std::string high =
-        ebook_wav(d, strong_text + " " + strong_text, 20, peak(18.8), 600, "high", above);
+        ebook_wav(d, strong_text + " " + strong_text, 20, peak_at(sigma, 18.8), 600, "high", above);
     ASSERT_FALSE(low.empty() || high.empty());
     const auto r = decode_mix(d, {low, weak, high, noise});
     const Split s = split_at(r, 550);
@@ -497,14 +505,11 @@ TEST(Ghosts, WeakStationBetweenTwoStrongOnesRestartingTheirToneCopied) {
 TEST(Ghosts, WeakStationBesideStrongOnesHundredsOfHzAwayCopied) {
   test::TempDir d;
   const double sigma = 0.005;
-  auto peak = [&](double snr_db) { return sigma * std::sqrt(std::pow(10.0, snr_db / 10) / 24); };
-  const std::string strong_text =
-      "cq test de ok1abc ok1abc test k tu 5nn 15 ok1abc test qrz de ok1abc tu ur 599 73 "
-      "cq cq de ok1abc ok1abc k tu 5nn 29 test";
-  const std::string weak = ebook_wav(d, kText, 25, peak(6), 1228, "weak", 1.0);
-  const std::string low = ebook_wav(d, strong_text, 28, peak(24), 1004, "low", 0.6);
+  const std::string strong_text = kRunnerText + " tu 5nn 29 test";
+  const std::string weak = ebook_wav(d, kText, 25, peak_at(sigma, 6), 1228, "weak", 1.0);
+  const std::string low = ebook_wav(d, strong_text, 28, peak_at(sigma, 24), 1004, "low", 0.6);
   const std::string high =
-      ebook_wav(d, strong_text + " " + strong_text, 28, peak(23.4), 1364, "high", 1.4);
+      ebook_wav(d, strong_text + " " + strong_text, 28, peak_at(sigma, 23.4), 1364, "high", 1.4);
   const std::string noise = noise_wav(d, 60, sigma);
   ASSERT_FALSE(weak.empty() || low.empty() || high.empty() || noise.empty());
   const auto r = decode_mix(d, {low, weak, high, noise});
