@@ -115,14 +115,15 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
   const double fsk = level * std::pow(10.0, kFskDb / 10);
   const double crowd = level * std::pow(10.0, kCrowdDb / 10);
   const double reference = level * std::pow(10.0, kReferenceDb / 10);
+  const double view = level * std::pow(10.0, kViewDb / 10);
   int alike = 0;  // other clusters, not beside this one, with the same mark
   for (int r = 0; r < n_; r++) {
     if (r == q) continue;
     const auto i_r = static_cast<std::size_t>(r);
     const Cluster& o = c_[i_r];
     const bool ref = r == ref_;
-    const bool beside = !ref && (std::fabs(tone_[i_r] - tone_[i_q]) < kSameToneHz ||
-                                 std::fabs(centre_[i_r] - centre_[i_q]) < kNearHz);
+    const bool same = !ref && std::fabs(tone_[i_r] - tone_[i_q]) < kSameToneHz;
+    const bool beside = same || (!ref && std::fabs(centre_[i_r] - centre_[i_q]) < kNearHz);
     // Keying sidebands fall away from their station: a click's source
     // stands the further over it the further away it is. A source whose
     // own marks are mostly explained is no station (the tones of FSK):
@@ -131,6 +132,10 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
         share_[i_r] > kDropExplained ? 0.0 : std::fabs(centre_[i_r] - centre_[i_q]) - kNearHz;
     const double click_source =
         product * std::pow(10.0, std::clamp(kClickDbPerHz * apart, 0.0, kClickFarDb) / 10);
+    // The same station seen weaker: r's open mark holds this one.
+    if (same && o.down && start >= o.start - kViewLeadTicks &&
+        o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start)) >= view)
+      return true;
     // The rise of r's open mark may bring a click.
     if (!ref && o.down && click(o.start) &&
         o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start)) >= click_source)
@@ -147,6 +152,10 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
           return true;
         continue;
       }
+      // The same station seen weaker: one mark of r holds this one, or
+      // its tail does (the weaker view's filter rings on after the fall).
+      if (same && m.level >= view && start >= m.start - kViewLeadTicks && end <= m.end + kTailTicks)
+        return true;
       if (close(m.start, start) && close(m.end, end)) {
         // One mark of r over the same ticks: a product of a stronger signal,
         // or one of many clusters keyed at once (a crash, a syllable).

@@ -27,7 +27,14 @@
 //    the fall of a cluster beside it kTailDb stronger (what a strong
 //    station leaves 50 Hz away just after each key-up);
 //  - a copy: the same mark on a cluster beside it, as strong or stronger,
-//    whose own marks are mostly explained.
+//    whose own marks are mostly explained;
+//  - a weaker view: a mark within one mark of a cluster keying the same
+//    tone kViewDb stronger, or its tail: from up to kViewLeadTicks before
+//    its start to kTailTicks after its fall (a station between two
+//    centres, heard on the nearer one, or the one retuned onto it, through
+//    the middle of its channel filter, and on the other down its skirt,
+//    where it keys the station's marks a little early and long, or
+//    fragments of them as the filter rings at the station's edges).
 // Clusters are beside each other (may see one station alike) when their
 // tones lie within kSameToneHz or their centres within kNearHz. Two
 // stations of one speed and strength line up now and then by chance; they
@@ -67,12 +74,14 @@ class BandGate {
   static constexpr int kDelayTicks = 200;     // from a key state in to out, ticks
   static constexpr int kEdgeTicks = 4;        // edges this close coincide, ticks
   static constexpr int kTailTicks = 30;       // a tail starts at most this after a fall, ticks
+  static constexpr int kViewLeadTicks = 12;   // a weaker view's mark leads the better one's, ticks
   static constexpr double kTailDb = 15;       // the strong signal over its tail, at least
   static constexpr int kClickTicks = 20;      // a click lasts at most this after its edge, ticks
   static constexpr int kRefStartTicks = 16;   // the reference's rise this close to a start, ticks
   static constexpr int kRefEndTicks = 8;      // its fall this close to an end, ticks
   static constexpr double kReferenceDb = 30;  // the reference over a mark it explains, at least
   static constexpr double kProductDb = 10;    // a product's source over it, at least
+  static constexpr double kViewDb = 3;        // the same tone's better view over it, at least
   static constexpr double kClickDbPerHz = 0.06;  // a click's source more per Hz beyond kNearHz
   static constexpr double kClickFarDb = 20;      // and at most this much more, dB
   static constexpr double kFskDb = -10;          // the other FSK tone's level over it, at least

@@ -93,6 +93,16 @@ constexpr double kRetuneMaxHz = 26;  // Hz, furthest a cluster retunes from its 
 // ticks whose short average stands this much over the floor (power ratio,
 // 5 dB): a station too weak to key off its centre is retuned onto first.
 const double kHear = fine::undb(5);
+// The tone is learnt on the ticks of a mark the channel filter has settled
+// on: kSettleTicks or more inside it either way (the short average there
+// over the mark's threshold). Through the filter's rise and fall the
+// envelope's phase advances about half as fast as the tone's offset, so
+// the ticks of every edge pulled the offset towards the centre: by 4-5 Hz
+// of 25 for a 35 WPM station, whose dots (17 ticks) never settle, and a
+// station between two centres was then retuned onto by neither (it was
+// read 20-21 Hz off both) and copied in pieces on both. The filter's
+// impulse response has its main lobe within 9 ticks of its middle.
+constexpr int kSettleTicks = 10;  // ticks from a mark's edges before its tone is learnt
 constexpr fine::SubtractorParams kSub{};
 constexpr fine::AcquisitionParams kAcquire{};
 constexpr fine::CarrierParams kCarrier{};
@@ -108,6 +118,8 @@ constexpr int kHoldBack = kKey.hold_back_ticks;  // ticks a key state waits for 
 static_assert(kHoldBack == kKey.max_click_ticks + 2,
               "a mark is judged before its key states leave");
 static_assert(kRisen.run_ticks < kHoldBack, "a risen noise is told before its marks leave");
+static_assert(kSettleTicks + (kShort - 1) / 2 <= (kLong - 1) / 2,
+              "the short average a settled tick looks ahead to is known when it is judged");
 static_assert(kAcquire.slow_blocks == kNoise.blocks / 2,
               "the mean power waits for half the noise blocks");
 
@@ -180,6 +192,11 @@ struct FineFrontEnd::State {
   void judge_cluster(int q, long long at, int out, double n, bool buried, bool burst);
   void retune(Cluster& c, long long at, double dw);
   bool nearest(int q, double tune) const;
+  // Whether cluster c's short average stands over `over` (units^2)
+  // kSettleTicks either side of tick at.
+  bool settled(const Cluster& c, long long at, double over) const {
+    return c.power.shrt(at - kSettleTicks) > over && c.power.shrt(at + kSettleTicks) > over;
+  }
   // The noise floor a cluster keys against, units^2 (0: none yet).
   double floor_of(const Cluster& c) const {
     return group.floor_of(static_cast<int>(&c - cl.data()), c.nf.noise(), c.nf.blocks());
@@ -627,7 +644,8 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, 
   in.carrier = c.car.carrier();
   const fine::KeyResult r = c.key.step(at, in);
   if (!c.car.fixed() && clear && !burst && ps > n * kHear) c.car.hear(c.power, at);
-  if (r.tone) c.car.learn_tone(c.power, at);
+  if (r.tone)
+    c.car.learn_tone(c.power, at, !burst && settled(c, at, kKey.interior * c.key.level()));
   if (r.mark > 0) {
     // A finished mark teaches the speed (DotLength) and the carrier's power.
     c.dot.step(r.mark);

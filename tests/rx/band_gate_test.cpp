@@ -89,16 +89,40 @@ TEST(BandGate, ProductsOfAStrongStationGoAndTheStationStays) {
 }
 
 TEST(BandGate, AStationBesideAWeakerCopyOfItselfKeepsItsMarks) {
-  // One station seen on two neighbouring clusters, 3 dB apart (a station
-  // between their centres): neither is the other's product, both pass.
+  // One station seen on two neighbouring clusters, 2 dB apart (a station
+  // half way between their centres): neither is the other's product, both
+  // pass.
   const int ticks = 6000;
   const auto station = keying(ticks, 3);
   BandGate g(2);
   g.set_centre(0, 700);
   g.set_centre(1, 750);
-  const auto r = run(g, {station, station}, {2.0, 1.0}, {724, 726});
+  const auto r = run(g, {station, station}, {1.6, 1.0}, {724, 726});
   EXPECT_EQ(r.out[0], as_double(station));
   EXPECT_EQ(r.out[1], as_double(station));
+}
+
+TEST(BandGate, AWeakerViewOfAStationOnTheSameToneGoes) {
+  // A station 20 Hz from one centre and 30 Hz from the next: the far
+  // cluster, 6 dB weaker down its filter's skirt, keys fragments inside
+  // the station's marks (its filter ringing at the edges). They go; the
+  // station stays.
+  const int ticks = 6000;
+  const auto station = keying(ticks, 3);
+  std::vector<int> fragments(station.size(), 0);
+  for (std::size_t t = 0; t < station.size(); t++) {
+    // Each mark without its first and last three ticks, cut for ten ticks
+    // in every 50.
+    const bool inner = t >= 3 && t + 3 < station.size() && station[t - 3] && station[t + 3];
+    fragments[t] = inner && t % 50 >= 10 ? 1 : 0;
+  }
+  ASSERT_GT(marks(as_double(fragments)), marks(as_double(station)));
+  BandGate g(2);
+  g.set_centre(0, 700);
+  g.set_centre(1, 650);
+  const auto r = run(g, {station, fragments}, {4.0, 1.0}, {680, 682});
+  EXPECT_EQ(r.out[0], as_double(station));
+  EXPECT_EQ(marks(r.out[1]), 0);
 }
 
 TEST(BandGate, TheReferenceExplainsOnlyWhatItStandsWellOver) {

@@ -147,11 +147,12 @@ static std::complex<double> lag_product(const ChannelPower& power, long long at)
   return {a.real() * b.real() + a.imag() * b.imag(), a.imag() * b.real() - a.real() * b.imag()};
 }
 
-void Carrier::learn_tone(const ChannelPower& power, long long at) {
+void Carrier::learn_tone(const ChannelPower& power, long long at, bool settled) {
+  rot_n_ = std::min(rot_n_ + 1, p_.tone_ticks);
+  if (!settled) return;
   const std::complex<double> v = lag_product(power, at);
   rot_ += p_.tone_track * (v - rot_);
   rot_w_ += p_.tone_track * (1 - rot_w_);
-  rot_n_ = std::min(rot_n_ + 1, p_.tone_ticks);
   fix_n_ = std::min(fix_n_ + 1, p_.tone_ticks_fix);
 }
 

@@ -3,19 +3,16 @@
 //
 // The complex envelope, turned back by the tone's offset from the centre
 // (the phase advance of the envelope over the middle of marks, learnt from
-// clear key-down ticks only), is averaged coherently over 0.6 of a dot of
-// the speed the cluster has measured from its own marks (a strong station,
-// 12 dB over the channel's noise) to 0.9 of one (a weak one, 6 dB), 9 to
-// 41 ticks, centred on the tick being judged. Its power is the element
-// statistic, whose noise part follows from the noise floor and the channel
-// filter's autocorrelation. Once the carrier's phase (held still by turning
-// back the offset tick by tick, at a rate a slow loop keeps on the carrier)
-// is learnt on the marks, the statistic is the average's part along the
-// carrier, squared where positive: all of the carrier, half of the noise
-// (taken as 0.6 of it, the phase being learnt in noise). That holds only
-// for a station whose carrier keeps its phase from one mark to the next (a
-// transmitter's oscillator running on between the marks): one that starts
-// each mark at a phase of its own (a keyer that restarts its tone with
+// clear key-down ticks the channel filter has settled on), is averaged coherently over 0.6 of a dot
+// of the speed the cluster has measured from its own marks (a strong station, 12 dB over the
+// channel's noise) to 0.9 of one (a weak one, 6 dB), 9 to 41 ticks, centred on the tick being
+// judged. Its power is the element statistic, whose noise part follows from the noise floor and the
+// channel filter's autocorrelation. Once the carrier's phase (held still by turning back the offset
+// tick by tick, at a rate a slow loop keeps on the carrier) is learnt on the marks, the statistic
+// is the average's part along the carrier, squared where positive: all of the carrier, half of the
+// noise (taken as 0.6 of it, the phase being learnt in noise). That holds only for a station whose
+// carrier keeps its phase from one mark to the next (a transmitter's oscillator running on between
+// the marks): one that starts each mark at a phase of its own (a keyer that restarts its tone with
 // every element, as ebook2cw does, whose dot at 45 WPM is not a whole
 // number of cycles) would be keyed along a phase its next mark need not
 // have, late by the ticks the phase takes to follow it (some 8), or not at
@@ -135,8 +132,12 @@ class Carrier {
   // noise stands too near the carrier is held.
   ElementStat step(long long at, bool clear, double n, double unit, double level,
                    const ChannelPower& power, const Impulses* imp = nullptr);
-  // A clear key-down tick inside a mark: the phase advance.
-  void learn_tone(const ChannelPower& power, long long at);
+  // A clear key-down tick inside a mark: it counts towards toned(); where
+  // the channel filter has settled on the mark (`settled`: the tick lies
+  // far enough inside it), its phase advance measures the offset and counts
+  // towards fixed(). Through the filter's rise and fall the phase advances
+  // about half as fast as the tone's offset.
+  void learn_tone(const ChannelPower& power, long long at, bool settled);
   // A mark of `run` ticks ended at tick at (dot length unit, floor n); the
   // ticks imp blanked (null: none) do not measure it.
   // afresh: it is another station's than the marks before (KeyResult::other):
@@ -180,10 +181,10 @@ class Carrier {
   int max_win_ = 41;                    // ticks, longest window the decision delay allows
   double learn_ = 1;                    // learn_db as a power ratio
   double burst_hold_ = 1;               // hold_db as a power ratio
-  std::complex<double> rot_;            // phase advance per tick over key-down ticks, units^2
-  int rot_n_ = 0;                       // key-down ticks that measured rot (saturates)
+  std::complex<double> rot_;            // phase advance per tick over settled ticks, units^2
+  int rot_n_ = 0;                       // key-down ticks seen (saturates)
   double rot_w_ = 0;                    // the part of rot_ the ticks measured (1 - the start's)
-  int fix_n_ = 0;                       // key-down ticks that measured rot (to tone_ticks_fix)
+  int fix_n_ = 0;                       // settled ticks that measured rot (to tone_ticks_fix)
   std::complex<double> heard_;          // phase advance per tick over heard ticks, units^2
   double heard_w_ = 0;                  // the part of heard_ the ticks measured
   int heard_n_ = 0;                     // heard ticks that measured heard_ (to hear_ticks)
