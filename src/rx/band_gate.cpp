@@ -132,14 +132,13 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
         share_[i_r] > kDropExplained ? 0.0 : std::fabs(centre_[i_r] - centre_[i_q]) - kNearHz;
     const double click_source =
         product * std::pow(10.0, std::clamp(kClickDbPerHz * apart, 0.0, kClickFarDb) / 10);
-    // The same station seen weaker: r's open mark holds this one.
-    if (same && o.down && start >= o.start - kViewLeadTicks &&
-        o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start)) >= view)
-      return true;
-    // The rise of r's open mark may bring a click.
-    if (!ref && o.down && click(o.start) &&
-        o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start)) >= click_source)
-      return true;
+    if (o.down) {
+      const double open = o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start));
+      // The same station seen weaker: r's open mark holds this one.
+      if (same && start >= o.start - kViewLeadTicks && open >= view) return true;
+      // The rise of r's open mark may bring a click.
+      if (!ref && click(o.start) && open >= click_source) return true;
+    }
     // r's marks, newest first, back to those that ended before this mark began.
     for (int i = 0; i < std::min(o.count, kMarks); i++) {
       const Mark& m = o.marks[(o.count - 1 - i) % kMarks];

@@ -3,32 +3,35 @@
 //
 // The complex envelope, turned back by the tone's offset from the centre
 // (the phase advance of the envelope over the middle of marks, learnt from
-// clear key-down ticks the channel filter has settled on), is averaged coherently over 0.6 of a dot
-// of the speed the cluster has measured from its own marks (a strong station, 12 dB over the
-// channel's noise) to 0.9 of one (a weak one, 6 dB), 9 to 41 ticks, centred on the tick being
-// judged. Its power is the element statistic, whose noise part follows from the noise floor and the
-// channel filter's autocorrelation. Once the carrier's phase (held still by turning back the offset
-// tick by tick, at a rate a slow loop keeps on the carrier) is learnt on the marks, the statistic
-// is the average's part along the carrier, squared where positive: all of the carrier, half of the
-// noise (taken as 0.6 of it, the phase being learnt in noise). That holds only for a station whose
-// carrier keeps its phase from one mark to the next (a transmitter's oscillator running on between
-// the marks): one that starts each mark at a phase of its own (a keyer that restarts its tone with
-// every element, as ebook2cw does, whose dot at 45 WPM is not a whole
-// number of cycles) would be keyed along a phase its next mark need not
-// have, late by the ticks the phase takes to follow it (some 8), or not at
-// all. So the phase of each measured mark is compared with the last one's,
-// but only when both marks are steady tones (their held-still envelope
-// keeps `steady` of its power coherently over the mark), both of a dot's or
-// a dash's length and one character's elements apart, and measured once
-// the tone's offset is: a weak station's marks, or a codec's products,
-// whose phase wanders within the mark by noise, a crash's bursts, which
-// come at random lengths and times, and the first marks, taken before the
-// tone's offset is turned back, tell nothing about a restarted tone. The
-// statistic goes along the carrier while the steady marks, on average, keep
-// it (the mean cosine of their steps over hold_min); for a station whose
-// steady marks do not keep it, at any speed, it is the average's power. The
-// phase, learnt anew on each mark, does not follow such a station through a
-// fade: the phase is learnt only on ticks 8 dB over the noise and near the
+// clear key-down ticks the channel filter has settled on), is averaged
+// coherently over 0.6 of a dot of the speed the cluster has measured from
+// its own marks (a strong station, 12 dB over the channel's noise) to 0.9 of
+// one (a weak one, 6 dB), 9 to 41 ticks, centred on the tick being judged.
+// Its power is the element statistic, whose noise part follows from the
+// noise floor and the channel filter's autocorrelation. Once the carrier's
+// phase (held still by turning back the offset tick by tick, at a rate a
+// slow loop keeps on the carrier) is learnt on the marks, the statistic is
+// the average's part along the carrier, squared where positive: all of the
+// carrier, half of the noise (taken as 0.6 of it, the phase being learnt in
+// noise). That holds only for a station whose carrier keeps its phase from
+// one mark to the next (a transmitter's oscillator running on between the
+// marks): one that starts each mark at a phase of its own (a keyer that
+// restarts its tone with every element, as ebook2cw does, whose dot at 45
+// WPM is not a whole number of cycles) would be keyed along a phase its next
+// mark need not have, late by the ticks the phase takes to follow it (some
+// 8), or not at all. So the phase of each measured mark is compared with the
+// last one's, but only when both marks are steady tones (their held-still
+// envelope keeps `steady` of its power coherently over the mark), both of a
+// dot's or a dash's length and one character's elements apart, and measured
+// once the tone's offset is: a weak station's marks, or a codec's products,
+// whose phase wanders within the mark by noise, a crash's bursts, which come
+// at random lengths and times, and the first marks, taken before the tone's
+// offset is turned back, tell nothing about a restarted tone. The statistic
+// goes along the carrier while the steady marks, on average, keep it (the
+// mean cosine of their steps over hold_min); for a station whose steady
+// marks do not keep it, at any speed, it is the average's power. The phase,
+// learnt anew on each mark, does not follow such a station through a fade:
+// the phase is learnt only on ticks 8 dB over the noise and near the
 // key-down level, so a mark the fade has taken under either is keyed along
 // the last strong mark's phase, which it need not have (a 1 Hz flutter 15 dB
 // deep lost the dots and the dashes' starts in each trough).
