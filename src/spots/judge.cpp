@@ -64,6 +64,16 @@ bool SpotJudge::spotted_elsewhere(const Candidate& me, double t) const {
   return false;
 }
 
+int SpotJudge::lent(const Candidate& me, double t) const {
+  int n = 0;
+  for (const Candidate& k : cands_) {
+    if (&k == &me || k.known || std::fabs(k.freq_hz - me.freq_hz) > kSameHz) continue;
+    if (t - k.last_t >= kHoldSeconds || k.support() >= me.support()) continue;
+    if (edit_distance(k.call, me.call) == 1) n += k.copies;
+  }
+  return std::min(n, me.copies);
+}
+
 int SpotJudge::hear(const FoundCall& c, double freq_hz, double snr_db, int wpm, double t,
                     std::vector<Spot>& out) {
   if (c.call.empty() || c.copies < 1) return 0;
@@ -83,9 +93,9 @@ int SpotJudge::hear(const FoundCall& c, double freq_hz, double snr_db, int wpm, 
   k.type = c.type;
 
   if (k.spotted && t - k.spot_t < kHoldSeconds) return 0;
-  const bool confirmed =
-      k.copies + k.near >= copies_needed(k.known, k.snr_db, k.clean, k.doubled) ||
-      spotted_elsewhere(k, t);
+  const bool confirmed = k.copies + std::max(k.near, policy_.lent ? lent(k, t) : 0) >=
+                             copies_needed(k.known, k.snr_db, k.clean, k.doubled) ||
+                         spotted_elsewhere(k, t);
   if (!confirmed || (policy_.rivals && beaten(k, t))) return 0;
 
   out.push_back(make_spot(k, t));

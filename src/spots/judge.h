@@ -12,8 +12,11 @@
 //     weak signal; a known call's sending after "cq" counts, beside its own
 //     copies, as many copies of a reading one character off it in the same
 //     sending ("cq test uf1s af1s") as it has itself, when that reading is
-//     no known call, a call spotted within
-//     kHoldSeconds on another frequency needs one copy (it moved),
+//     no known call; a call that leads its rivals (below) counts the
+//     copies of the unknown readings one character off it on its frequency
+//     ("tu ka2bnyetest" read KA2BNYE), up to its own copies (the larger of
+//     the two counts, not both); a call spotted within kHoldSeconds on
+//     another frequency needs one copy (it moved),
 //   - no rival beats it: a candidate within kSameHz and kRivalEdits
 //     characters of it (a bust of it, or it a bust of the rival) with more
 //     support (copies, plus kKnownBonus for a known call), or with as much
@@ -55,6 +58,7 @@ struct JudgePolicy {
   bool doubled_known = true;  // a known call twice in one clean sending: no more when weak
   bool near_known = true;     // a known call counts its sending's readings one off it
   bool rivals = true;         // calls within kRivalEdits on one frequency compete
+  bool lent = true;           // a leading call counts the copies of its readings one off it
 };
 
 class SpotJudge {
@@ -120,6 +124,8 @@ class SpotJudge {
   Candidate& candidate(const FoundCall& c, double freq_hz, double t);
   bool beaten(const Candidate& me, double t) const;
   bool spotted_elsewhere(const Candidate& me, double t) const;
+  // The copies of the unknown readings one character off me that me leads.
+  int lent(const Candidate& me, double t) const;
   Spot make_spot(Candidate& k, double t);
 
   const CallBook* book_;

@@ -123,6 +123,35 @@ TEST(SpotJudge, AKnownCallCountsAReadingOneOffItInItsCq) {
   EXPECT_EQ(weak.hear(c, 14042600, 4, 30, 5, out), 0);  // weak: three needed
 }
 
+TEST(SpotJudge, ALeadingCallCountsItsReadingsOneOffIt) {
+  const CallBook b = book();
+  // A weak (3 dB) unknown runner, its words garbled around: four copies
+  // asked. "tu ka2bnyetest" gave a reading one off it.
+  const auto run = [&](const std::vector<const char*>& calls, JudgePolicy p = {}) {
+    SpotJudge j(&b, 0, p);
+    std::vector<Spot> out;
+    double t = 0;
+    for (const char* c : calls)
+      j.hear(sending(c, 1, false), 7025000, 3, 34, t += 10, out);
+    std::vector<std::string> got;
+    for (const Spot& s : out)
+      got.push_back(s.call);
+    return got;
+  };
+  EXPECT_EQ(run({"KA2BNY", "KA2BNYE", "KA2BNY", "KA2BNY"}), std::vector<std::string>{"KA2BNY"});
+  EXPECT_TRUE(run({"KA2BNY", "KA2BNY", "KA2BNY"}).empty());
+  JudgePolicy own;
+  own.lent = false;
+  EXPECT_TRUE(run({"KA2BNY", "KA2BNYE", "KA2BNY", "KA2BNY"}, own).empty());
+  // Two characters off it is another call, and lends nothing.
+  EXPECT_TRUE(run({"KA2BNY", "KA2BXE", "KA2BNY", "KA2BNY"}).empty());
+  // Only the leader borrows: a reading as well supported as the call
+  // lends nothing to it, and the reading itself is never spotted for it.
+  EXPECT_TRUE(run({"KA2BNY", "KA2BNYE", "KA2BNYE", "KA2BNY"}).empty());
+  EXPECT_EQ(run({"KA2BNYE", "KA2BNY", "KA2BNY", "KA2BNY", "KA2BNY"}),
+            std::vector<std::string>{"KA2BNY"});
+}
+
 TEST(SpotJudge, ACallOfNoEntityIsNeverSpotted) {
   const CallBook b = book();
   SpotJudge j(&b, 0);
