@@ -278,10 +278,16 @@ int main(int argc, char** argv) {
                          p.near_known = false;
                          return p;
                        }()},
-                      {"default, doubled known +weak",
+                      {"default, doubled +weak",
                        [] {
                          JudgePolicy p;
-                         p.doubled_known = false;
+                         p.doubled = false;
+                         return p;
+                       }()},
+                      {"default, nothing lent",
+                       [] {
+                         JudgePolicy p;
+                         p.lent = false;
                          return p;
                        }()},
                       {"2/3 +weak +garbled, no rivals", policy(2, 3, true, false)},

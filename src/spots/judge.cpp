@@ -10,7 +10,7 @@ namespace talvo::spots {
 
 int SpotJudge::copies_needed(bool known, double snr_db, bool clean, bool doubled) const {
   int n = known ? policy_.known_copies : policy_.unknown_copies;
-  if (snr_db < policy_.weak_snr_db && !(known && doubled && policy_.doubled_known)) n++;
+  if (snr_db < policy_.weak_snr_db && !(doubled && policy_.doubled)) n++;
   if (!clean && policy_.unclean_more) n++;
   return std::min(n, std::max(policy_.max_copies, 1));
 }

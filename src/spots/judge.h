@@ -7,7 +7,7 @@
 //   - it has enough identical copies (JudgePolicy): two for a call in the
 //     list of active calls, three for another, one more when the signal is
 //     weak (under 6 dB) and one more when the words around a copy were
-//     garbled, never more than four; a known call heard twice in one clean
+//     garbled, never more than four; a call heard twice in one clean
 //     sending after "cq" ("cq test dl1abc dl1abc") is asked no more for a
 //     weak signal; a known call's sending after "cq" counts, beside its own
 //     copies, as many copies of a reading one character off it in the same
@@ -50,15 +50,15 @@ namespace talvo::spots {
 // The copies asked of a call and whether rivals compete: the defaults are
 // the judge's; other settings are for measuring.
 struct JudgePolicy {
-  int known_copies = 2;       // copies a known call needs
-  int unknown_copies = 3;     // copies an unknown call needs
-  int max_copies = 4;         // copies any call needs at most
-  double weak_snr_db = 6;     // SNR under which one more copy is asked, dB
-  bool unclean_more = true;   // one more copy when words around were garbled
-  bool doubled_known = true;  // a known call twice in one clean sending: no more when weak
-  bool near_known = true;     // a known call counts its sending's readings one off it
-  bool rivals = true;         // calls within kRivalEdits on one frequency compete
-  bool lent = true;           // a leading call counts the copies of its readings one off it
+  int known_copies = 2;      // copies a known call needs
+  int unknown_copies = 3;    // copies an unknown call needs
+  int max_copies = 4;        // copies any call needs at most
+  double weak_snr_db = 6;    // SNR under which one more copy is asked, dB
+  bool unclean_more = true;  // one more copy when words around were garbled
+  bool doubled = true;       // a call twice in one clean sending after cq: no more when weak
+  bool near_known = true;    // a known call counts its sending's readings one off it
+  bool rivals = true;        // calls within kRivalEdits on one frequency compete
+  bool lent = true;          // a leading call counts the copies of its readings one off it
 };
 
 class SpotJudge {

@@ -50,9 +50,9 @@ TEST(SpotJudge, CopiesAskedOfACall) {
   EXPECT_EQ(j.copies_needed(true, 6.0, true), 2);
   EXPECT_EQ(j.copies_needed(true, 3, false), 4);
   EXPECT_EQ(j.copies_needed(false, 3, false), 4);  // never more than four
-  // A known call twice in one clean sending after "cq": no more when weak.
+  // A call twice in one clean sending after "cq": no more when weak.
   EXPECT_EQ(j.copies_needed(true, 3, true, true), 2);
-  EXPECT_EQ(j.copies_needed(false, 3, true, true), 4);  // unknown: no
+  EXPECT_EQ(j.copies_needed(false, 3, true, true), 3);
   EXPECT_EQ(j.copies_needed(true, 3, false, true), 3);  // garbled around: one more
   JudgePolicy p;
   p.known_copies = 1;
@@ -81,7 +81,7 @@ TEST(SpotJudge, CopiesAskedOfACall) {
   EXPECT_EQ(j.hear(sending("DL2ABC"), 7020000, 4, 25, 60, out), 1);
 }
 
-TEST(SpotJudge, AWeakKnownCallTwiceAfterCqIsSpotted) {
+TEST(SpotJudge, AWeakCallTwiceAfterCqIsAskedNoMore) {
   const CallBook b = book();
   SpotJudge j(&b, 0);
   std::vector<Spot> out;
@@ -93,9 +93,17 @@ TEST(SpotJudge, AWeakKnownCallTwiceAfterCqIsSpotted) {
   EXPECT_EQ(j.hear(FoundCall{"G3XYZ", SpotType::kCq, 2, false, true}, 14025000, 4, 30, 5, out), 0);
   EXPECT_EQ(j.hear(FoundCall{"W1AW", SpotType::kCq, 1, true, true}, 7010000, 4, 30, 5, out), 0);
   EXPECT_EQ(j.hear(FoundCall{"W1AW", SpotType::kCq, 1, true, true}, 7010000, 4, 30, 9, out), 0);
-  // An unknown call twice after "cq", weak: four copies as before.
+  // An unknown call twice after "cq", weak: three copies, as if strong
+  // ("cq test oh8ggk oh8ggk ... tu oh8ggk test"), where a weak one else
+  // needs four.
   EXPECT_EQ(j.hear(FoundCall{"DL1ABC", SpotType::kCq, 2, true, true}, 14020000, 4, 30, 9, out), 0);
-  EXPECT_EQ(out.size(), 1u);
+  EXPECT_EQ(j.hear(FoundCall{"DL1ABC", SpotType::kCq, 1, true, false}, 14020000, 4, 30, 19, out),
+            1);
+  EXPECT_EQ(j.hear(FoundCall{"DL1ABD", SpotType::kCq, 1, true, false}, 14030000, 4, 30, 19, out),
+            0);
+  EXPECT_EQ(j.hear(FoundCall{"DL1ABD", SpotType::kCq, 2, true, false}, 14030000, 4, 30, 29, out),
+            0);
+  EXPECT_EQ(out.size(), 2u);
 }
 
 TEST(SpotJudge, AKnownCallCountsAReadingOneOffItInItsCq) {
