@@ -64,6 +64,14 @@ bool SpotJudge::spotted_elsewhere(const Candidate& me, double t) const {
   return false;
 }
 
+bool SpotJudge::echo(const Candidate& me, double t) const {
+  for (const Candidate& k : cands_)
+    if (&k != &me && k.call == me.call && std::fabs(k.freq_hz - me.freq_hz) > kSameHz &&
+        t - k.last_t < kEchoSeconds && k.snr_db >= me.snr_db + kEchoDb)
+      return true;
+  return false;
+}
+
 int SpotJudge::lent(const Candidate& me, double t) const {
   int n = 0;
   for (const Candidate& k : cands_) {
@@ -96,7 +104,7 @@ int SpotJudge::hear(const FoundCall& c, double freq_hz, double snr_db, int wpm, 
   const bool confirmed = k.copies + std::max(k.near, policy_.lent ? lent(k, t) : 0) >=
                              copies_needed(k.known, k.snr_db, k.clean, k.doubled) ||
                          spotted_elsewhere(k, t);
-  if (!confirmed || (policy_.rivals && beaten(k, t))) return 0;
+  if (!confirmed || (policy_.rivals && beaten(k, t)) || echo(k, t)) return 0;
 
   out.push_back(make_spot(k, t));
   return 1;
@@ -124,7 +132,7 @@ int SpotJudge::tick(double t, std::vector<Spot>& out) {
     if (!k.spotted || t - k.spot_t < kHoldSeconds) continue;
     const double due = k.spot_t + kHoldSeconds;
     if (k.last_t < due - kStillCalling) continue;
-    if (policy_.rivals && beaten(k, due)) continue;
+    if ((policy_.rivals && beaten(k, due)) || echo(k, due)) continue;
     out.push_back(make_spot(k, due));
     n++;
   }

@@ -67,6 +67,8 @@ class SpotJudge {
   static constexpr int kRivalEdits = 2;        // edits within which two calls compete
   static constexpr double kSameHz = 100;       // candidates this close (Hz) share a frequency
   static constexpr double kHoldSeconds = 600;  // seconds between spots of a call on a frequency
+  static constexpr double kEchoSeconds = 30;   // the same call heard this recently elsewhere ...
+  static constexpr double kEchoDb = 20;        // ... and this much stronger: this is its echo
   static constexpr double kStillCalling = 90;  // heard this long before a re-spot is due: calling
   static constexpr std::size_t kMaxCandidates = 4000;  // candidates kept at most
   static constexpr double kKnownCopyRight = 0.8;       // p of one copy of a known call
@@ -126,6 +128,10 @@ class SpotJudge {
   bool spotted_elsewhere(const Candidate& me, double t) const;
   // The copies of the unknown readings one character off me that me leads.
   int lent(const Candidate& me, double t) const;
+  // Whether me is another frequency's station heard far weaker here (a
+  // product, an image, leakage): the same call, kEchoDb stronger there,
+  // within the last kEchoSeconds.
+  bool echo(const Candidate& me, double t) const;
   Spot make_spot(Candidate& k, double t);
 
   const CallBook* book_;

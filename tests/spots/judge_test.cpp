@@ -160,6 +160,32 @@ TEST(SpotJudge, ALeadingCallCountsItsReadingsOneOffIt) {
             std::vector<std::string>{"KA2BNY"});
 }
 
+TEST(SpotJudge, AFarWeakerCopyOfACallHeardElsewhereIsItsEcho) {
+  const CallBook b = book();
+  // A noise-free recording: the station at 700 Hz 110 dB over the floor,
+  // its codec's products at 1500 and 2100 Hz printing its text 63-69 dB
+  // under it.
+  SpotJudge j(&b, 0);
+  std::vector<Spot> out;
+  for (int i = 0; i < 3; i++) {
+    j.hear(sending("DL1ABC"), 700, 110, 30, 5 + 10 * i, out);
+    j.hear(sending("DL1ABC"), 1500, 47, 30, 6 + 10 * i, out);
+    j.hear(sending("DL1ABC"), 2100, 41, 30, 6 + 10 * i, out);
+  }
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].freq_hz, 700);
+  // Within 20 dB it is the station heard on two frequencies (it moved, or
+  // called on two): spotted on the second with one copy, as before.
+  j.hear(sending("DL1ABC"), 3000, 91, 30, 40, out);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[1].freq_hz, 3000);
+  // Once the strong copy has been silent for 30 s, a weak one is the
+  // station itself (it moved, or the band faded).
+  j.hear(sending("DL1ABC"), 2500, 30, 30, 71, out);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[2].freq_hz, 2500);
+}
+
 TEST(SpotJudge, ACallOfNoEntityIsNeverSpotted) {
   const CallBook b = book();
   SpotJudge j(&b, 0);
