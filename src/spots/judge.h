@@ -21,7 +21,10 @@
 //     characters of it (a bust of it, or it a bust of the rival) with more
 //     support (copies, plus kKnownBonus for a known call), or with as much
 //     and already spotted. So a bust heard first does not block the right
-//     call once the right call has more support, and
+//     call once the right call has more support,
+//   - it is no echo: the same call heard on another frequency within the
+//     last kEchoSeconds, kEchoDb or more stronger there, is that station
+//     (what is heard here is its product, image or leakage), and
 //   - it was not spotted on this frequency in the last kHoldSeconds of audio
 //     time: a station still calling is spotted again 600 s after its last
 //     spot (tick()), and at once on another frequency.
