@@ -25,8 +25,7 @@ inline fine::KeyInput key_input(double pd, double unit, bool clear = true) {
 // tick after it is opened, and each tick's key state is returned as it
 // leaves, hold_back_ticks late.
 template <class Judge>
-std::vector<double> drive_key(long long n, Judge judge) {
-  const fine::KeyDecisionParams p;
+std::vector<double> drive_key(long long n, Judge judge, const fine::KeyDecisionParams& p = {}) {
   fine::KeyDecision key;
   key.make(p);
   key.reset();

@@ -1,6 +1,7 @@
 #include "rx/fine/key_decision.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace talvo::fine {
 
@@ -17,6 +18,7 @@ void KeyDecision::make(const KeyDecisionParams& p) {
   other_ = undb(p.other_db);
   heard_ = undb(p.heard_db);
   decay_ = undb(-p.decay_db_per_s / kTickRate);
+  fall_need_ = undb(p.fall_need_db);
   tent_.resize(kRing);
   stat_.resize(kRing);
 }
@@ -40,6 +42,11 @@ void KeyDecision::reset() {
   held_ = 0;
   value_ = 0;
   down_ = false;
+  fall_ = p_.decay_db_per_s;
+  fall_decay_ = decay_;
+  marks_.fill(MarkLevel{});
+  next_mark_ = 0;
+  fall_at_ = 0;
 }
 
 void KeyDecision::take_back(long long at) {
@@ -185,6 +192,35 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
   return r;
 }
 
+// A dash-long clear mark ended at tick at, its level level_: how fast
+// the station's marks are falling sets the level's decay.
+void KeyDecision::learn_fall(long long at, double nd) {
+  const double base = p_.decay_db_per_s;
+  const double since = static_cast<double>(at - fall_at_) / kTickRate;  // s
+  double rate = base + (fall_ - base) * std::exp2(-since / p_.fall_half_s);
+  fall_at_ = at;
+  const MarkLevel& last = marks_[(next_mark_ - 1) & (kMarks - 1)];
+  if (last.level > level_ && level_ > nd) {
+    // The newest mark that ended fall_span_s or more before this one.
+    for (int i = 0; i < kMarks; i++) {
+      const MarkLevel& m = marks_[(next_mark_ - 1 - i) & (kMarks - 1)];
+      if (m.level <= 0) break;
+      const double dt = static_cast<double>(at - m.end) / kTickRate;  // s
+      if (dt < p_.fall_span_s) continue;
+      const double fall = db(m.level / level_);  // dB
+      if (m.level > nd * fall_need_ && fall >= p_.fall_min_db) {
+        const double falling = fall / dt;  // dB/s
+        rate = std::max(rate, std::min(p_.fall_margin * falling, p_.max_decay_db_per_s));
+      }
+      break;
+    }
+  }
+  fall_ = rate;
+  fall_decay_ = undb(-rate / kTickRate);
+  marks_[next_mark_ & (kMarks - 1)] = MarkLevel{level_, at};
+  next_mark_++;
+}
+
 // A key-up tick: the level decays; a mark just ended is taken back when
 // hardly any of it was clear, or teaches when it was.
 KeyResult KeyDecision::gap(long long at, const KeyInput& in) {
@@ -194,7 +230,9 @@ KeyResult KeyDecision::gap(long long at, const KeyInput& in) {
   const double over = level_ - in.nd;
   r.other = down_ && run_quiet_ && run_lifted_ && in.carrier > 0 &&
             (over < in.carrier / other_ || over > in.carrier * other_);
-  level_ = std::max(in.nd, level_ * decay_);
+  if (down_ && run_clear_ >= p_.clear_ticks && !run_held_ && run_ >= p_.fall_min_dots * in.unit)
+    learn_fall(at, in.nd);
+  level_ = std::max(in.nd, level_ * fall_decay_);
   if (down_) last_down_ = at - 1;
   if (down_ && run_clear_ < p_.clear_ticks && run_ <= p_.max_click_ticks) {
     // A short mark hardly any tick of which was clear of the guards:
