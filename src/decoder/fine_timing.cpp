@@ -338,15 +338,21 @@ void FineTiming::close_character(TimingSink& out) {
   }
   if (!locked_ && n_ > 1) {
     // Before the speed is known, the characters of a fast sender can run
-    // together: split where a gap is far longer than the shortest element.
-    long shortest = marks_[0];
+    // together: split where a gap is far longer than the shortest element
+    // and, with two gaps or more, twice the shortest gap. A mark comes out
+    // short where the signal was weak for a moment (a fade, a neighbour's
+    // edge) and the gap before it long: "-.-." keyed +168 -64 +48 -60 +156
+    // -80 +28 ms was split after its third mark into "ke".
+    long shortest = marks_[0], gap = gaps_[0];
     for (int i = 0; i < n_; i++)
       shortest = std::min(shortest, marks_[i]);
-    for (int i = 0; i + 1 < n_; i++)
+    for (int i = 0; i + 1 < n_; i++) {
       shortest = std::min(shortest, gaps_[i]);
+      gap = std::min(gap, gaps_[i]);
+    }
     int a = 0;
     for (int i = 0; i + 1 < n_; i++) {
-      if (gaps_[i] >= 2.5 * static_cast<double>(shortest)) {
+      if (gaps_[i] >= 2.5 * static_cast<double>(shortest) && (n_ < 3 || gaps_[i] >= 2 * gap)) {
         decode_segment(a, i + 1, out);
         a = i + 1;
       }

@@ -109,6 +109,36 @@ TEST(FineTimingSignals, FirstWordAndWordSpacesFromDefaultSpeed) {
     }
 }
 
+TEST(FineTimingSignals, AFirstCharacterWithOneShortDotIsNotSplit) {
+  // A 22 WPM "c" as the fine receiver keyed it on a fading station's
+  // first mark (ms: +168 -64 +48 -60 +156 -80 +28), then "q" in its own
+  // timing: the short last dot and the long gap before it are not the gap
+  // between two characters of a faster sender ("ke").
+  const KeyStates k = runs({{0, 200},
+                            {1, 84},
+                            {0, 32},
+                            {1, 24},
+                            {0, 30},
+                            {1, 78},
+                            {0, 40},
+                            {1, 14},
+                            {0, 82},
+                            {1, 82},
+                            {0, 28},
+                            {1, 82},
+                            {0, 28},
+                            {1, 28},
+                            {0, 28},
+                            {1, 82},
+                            {0, 1000}});
+  EXPECT_EQ(decode(k, 500).text, "cq ");
+  // A faster sender's "k" and "e" run together, at a gap three times the
+  // others, still part.
+  const KeyStates fast =
+      runs({{0, 200}, {1, 42}, {0, 14}, {1, 14}, {0, 14}, {1, 42}, {0, 42}, {1, 14}, {0, 1000}});
+  EXPECT_EQ(decode(fast, 500).text, "ke ");
+}
+
 TEST(FineTimingSignals, FirstWordsOfShortCharactersKeepTheirSpaces) {
   // Until a character of three or more elements is read, characters are
   // held back: a first few words of one- and two-element characters come
