@@ -37,37 +37,14 @@
 namespace talvo::fine {
 
 struct KeyDecisionParams {
-  double stay_floor_db = 5;    // lowest key-up threshold over the element noise, dB
-  double floor_db = 8;         // lowest key-down threshold over the element noise, dB
-  double fraction = 0.5;       // threshold: noise + this fraction of (level - noise)
-  double hyst_db = 1.5;        // key-up threshold below key-down threshold, dB
-  double interior = 0.5;       // key-down power below this part of the level is an edge
-  double track = 0.15;         // key-down level tracking weight per tick
-  double decay_db_per_s = 40;  // key-down level decay while key up, dB/s
-  // A fading station's marks fall faster than that (a 1 Hz flutter 15
-  // dB deep: 60 dB/s near its troughs), and a mark after a gap then lies
-  // under the threshold the last one left. So the level decays at least
-  // fall_margin times as fast as the station's marks have lately fallen
-  // (at most max_decay_db_per_s), a rate that relaxes towards
-  // decay_db_per_s by half every fall_half_s. The fall is measured only
-  // on clear marks of fall_min_dots dots or more (a dot's level is
-  // measured on less of its body: dots after a dash seem to fall), from
-  // the newest such mark that ended fall_span_s or more before (the noise
-  // on two marks close together is no fall) and stood fall_need_db or
-  // more over the element noise, when the mark just before was higher
-  // too and the fall is fall_min_db or more (a weak station's marks differ
-  // by a few dB in the noise alone). Without these a codec's products 65 dB under a clean station,
-  // whose level jumps from mark to mark, keyed text, and a 50 WPM
-  // station lost marks. A steady station, however strong or slow, keeps
-  // decay_db_per_s.
-  double fall_margin = 3;
-  double max_decay_db_per_s = 160;  // dB/s
-  double fall_half_s = 1.0;         // s
-  double fall_span_s = 0.15;        // s
-  double fall_need_db = 18;         // dB
-  double fall_min_dots = 2;         // dots
-  double fall_min_db = 6;           // dB
-  double level_floor_db = -12;      // key-down level kept above the marks' carrier, dB
+  double stay_floor_db = 5;     // lowest key-up threshold over the element noise, dB
+  double floor_db = 8;          // lowest key-down threshold over the element noise, dB
+  double fraction = 0.5;        // threshold: noise + this fraction of (level - noise)
+  double hyst_db = 1.5;         // key-up threshold below key-down threshold, dB
+  double interior = 0.5;        // key-down power below this part of the level is an edge
+  double track = 0.15;          // key-down level tracking weight per tick
+  double decay_db_per_s = 40;   // key-down level decay while key up, dB/s
+  double level_floor_db = -12;  // key-down level kept above the marks' carrier, dB
   // That floor stands while marks near the carrier come (within
   // floor_near_db of it) and for floor_hold_dots dots after the last (more
   // than a word gap). Once the station that set the carrier has been quiet that
@@ -101,6 +78,29 @@ struct KeyDecisionParams {
   double soft_db = 3;
   double soft_len_dots = 0.6;  // dots
   double soft_mean_db = 1.5;   // dB
+  // A fading station's marks fall faster than decay_db_per_s (a 1 Hz
+  // flutter 15 dB deep: 60 dB/s near its troughs), and a mark after a gap
+  // then lies under the threshold the last one left. So the level decays
+  // at least fall_margin times as fast as the station's marks have lately
+  // fallen (at most max_decay_db_per_s), a rate that relaxes towards
+  // decay_db_per_s by half every fall_half_s. The fall is measured only on
+  // clear marks of fall_min_dots dots or more (a dot's level is measured
+  // on less of its body: dots after a dash seem to fall), from the newest
+  // such mark that ended fall_span_s or more before (the noise on two
+  // marks close together is no fall) and stood fall_need_db or more over
+  // the element noise, when the mark just before was higher too and the
+  // fall is fall_min_db or more (a weak station's marks differ by a few
+  // dB in the noise alone). Without these a codec's products 65 dB under a
+  // clean station, whose level jumps from mark to mark, keyed text, and a
+  // 50 WPM station lost marks. A steady station, however strong or slow,
+  // keeps decay_db_per_s.
+  double fall_margin = 3;           // times the fall rate
+  double max_decay_db_per_s = 160;  // dB/s
+  double fall_half_s = 1.0;         // s
+  double fall_span_s = 0.15;        // s
+  double fall_need_db = 18;         // dB
+  double fall_min_dots = 2;         // dots
+  double fall_min_db = 6;           // dB
 };
 
 // What the key decision weighs at one tick.
@@ -179,31 +179,20 @@ class KeyDecision {
 
   KeyDecisionParams p_;
   double stay_floor_ = 1, floor_ = 1, hyst_ = 1, back_ = 1, soft_ = 1, soft_mean_ = 1;  // ratios
-  double level_floor_ = 1;  // level_floor_db as a power ratio
-  double floor_near_ = 1;   // floor_near_db as a power ratio
-  double other_ = 1;        // other_db as a power ratio
-  double heard_ = 1;        // heard_db as a power ratio
-  double decay_ = 1;        // the level's decay per tick at decay_db_per_s
-  double fall_need_ = 1;    // fall_need_db as a power ratio
-  double fall_ = 0;         // the level's decay rate now, dB/s
-  double fall_decay_ = 1;   // the level's decay per tick at fall_
-  struct MarkLevel {
-    double level = 0;   // the key-down level as a dash-long clear mark ended, units^2 (0: none)
-    long long end = 0;  // the tick it ended
-  };
-  static constexpr int kMarks = 16;      // such marks remembered, a power of two
-  std::array<MarkLevel, kMarks> marks_;  // ring: the last such marks' levels
-  int next_mark_ = 0;                    // where the next goes
-  long long fall_at_ = 0;                // the tick fall_ was last set
-  std::vector<double> tent_;             // ring: key state as judged, before marks are checked
-  std::vector<double> stat_;             // ring: element statistic of each tick judged, units^2
-  long long run_start_ = 0;              // tick the current key-down run began
-  long long last_down_ = 0;              // the last key-down tick of the previous run
-  long long last_near_ = 0;              // the last tick whose statistic stood near the carrier
-  bool lifted_ = false;                  // a station was heard in the carrier's quiet: no floor
-  bool run_quiet_ = false;               // the current run began in the carrier's quiet
-  bool run_lifted_ = false;              // the floor was lifted during the current run
-  int run_clear_ = 0;                    // ticks of the current run clear of every guard
+  double level_floor_ = 1;     // level_floor_db as a power ratio
+  double floor_near_ = 1;      // floor_near_db as a power ratio
+  double other_ = 1;           // other_db as a power ratio
+  double heard_ = 1;           // heard_db as a power ratio
+  double decay_ = 1;           // the level's decay per tick at decay_db_per_s
+  std::vector<double> tent_;   // ring: key state as judged, before marks are checked
+  std::vector<double> stat_;   // ring: element statistic of each tick judged, units^2
+  long long run_start_ = 0;    // tick the current key-down run began
+  long long last_down_ = 0;    // the last key-down tick of the previous run
+  long long last_near_ = 0;    // the last tick whose statistic stood near the carrier
+  bool lifted_ = false;        // a station was heard in the carrier's quiet: no floor
+  bool run_quiet_ = false;     // the current run began in the carrier's quiet
+  bool run_lifted_ = false;    // the floor was lifted during the current run
+  int run_clear_ = 0;          // ticks of the current run clear of every guard
   long long soft_start_ = -1;  // tick a run over the soft threshold began (key up); -1: none
   double soft_sum_ = 0;        // that run's statistic over the start threshold, summed
   int soft_clear_ = 0;         // that run's ticks clear of every guard
@@ -213,6 +202,19 @@ class KeyDecision {
   int held_ = 0;               // ticks held in a row up to the last tick judged
   double value_ = 0;           // key state value of the last key-down tick judged
   bool down_ = false;          // key state of the last tick judged
+
+  // How fast the marks fall (see fall_margin).
+  struct MarkLevel {
+    double level = 0;   // the key-down level as a dash-long clear mark ended, units^2 (0: none)
+    long long end = 0;  // the tick it ended
+  };
+  static constexpr int kMarks = 16;      // such marks remembered, a power of two
+  std::array<MarkLevel, kMarks> marks_;  // ring: the last such marks' levels
+  int next_mark_ = 0;                    // where the next goes
+  double fall_need_ = 1;                 // fall_need_db as a power ratio
+  double fall_ = 0;                      // the level's decay rate now, dB/s
+  double fall_decay_ = 1;                // the level's decay per tick at fall_
+  long long fall_at_ = 0;                // the tick fall_ was last set
 };
 
 }  // namespace talvo::fine
