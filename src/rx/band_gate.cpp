@@ -104,6 +104,22 @@ bool BandGate::takes_turns(int q, int r, double need) const {
   return true;
 }
 
+// Of a station clusters a and b both hear on one tone (one between two
+// centres, or the one retuned onto it), a's view (its mark's level a_level)
+// is the better one where it stands kViewDb higher than b's, or within
+// kViewDb where a's tone lies nearer its centre (by kTwinHz; within that,
+// the lower cluster's): a station half way between stays on one cluster.
+bool BandGate::better_view(int a, double a_level, int b, double b_level) const {
+  const auto off = [&](int x) {
+    const auto i = static_cast<std::size_t>(x);
+    return std::fabs(tone_[i] - centre_[i]);
+  };
+  const double step = std::pow(10.0, kViewDb / 10);
+  if (a_level >= b_level * step) return true;
+  if (a_level * step < b_level) return false;
+  return off(a) < off(b) - kTwinHz || (std::fabs(off(a) - off(b)) <= kTwinHz && a < b);
+}
+
 bool BandGate::explained(int q, long long start, long long end, double level) const {
   const auto i_q = static_cast<std::size_t>(q);
   // A click: this mark from about an edge of a stronger signal to soon after it.
@@ -153,7 +169,13 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
       }
       // The same station seen weaker: one mark of r holds this one, or
       // its tail does (the weaker view's filter rings on after the fall).
-      if (same && m.level >= view && start >= m.start - kViewLeadTicks && end <= m.end + kTailTicks)
+      // Seen alike, r's view better placed: r's mark over the same ticks
+      // (two stations on near tones, alike, overlap now and then; their
+      // edges seldom meet).
+      const bool holds = start >= m.start - kViewLeadTicks && end <= m.end + kTailTicks;
+      if (same && holds &&
+          (m.level >= view ||
+           (better_view(r, m.level, q, level) && turn(m.start, start) && turn(m.end, end))))
         return true;
       if (close(m.start, start) && close(m.end, end)) {
         // One mark of r over the same ticks: a product of a stronger signal,
@@ -162,7 +184,11 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
         if (!beside && m.level >= crowd) alike++;
         // The same signal, stronger beside it, on a cluster whose marks are
         // explained (the other side of FSK's tone, say).
-        if (beside && m.level >= level && share_[i_r] >= kDropExplained) return true;
+        // Not where this cluster is the better view of r's station: r's
+        // marks are then explained by this one's.
+        if (beside && m.level >= level && share_[i_r] >= kDropExplained &&
+            !(same && better_view(q, level, r, m.level)))
+          return true;
       }
       if (m.level >= click_source && (click(m.start) || click(m.end))) return true;
       // What a strong signal leaves on the clusters beside it just after it

@@ -34,7 +34,12 @@
 //    centres, heard on the nearer one, or the one retuned onto it, through
 //    the middle of its channel filter, and on the other down its skirt,
 //    where it keys the station's marks a little early and long, or
-//    fragments of them as the filter rings at the station's edges).
+//    fragments of them as the filter rings at the station's edges);
+//  - a twin: the same mark (its edges within kTurnTicks) on a cluster
+//    keying the same tone within kViewDb of it, whose tone lies kTwinHz
+//    nearer its centre (within that, the lower cluster's). A station about
+//    half way between two centres is heard alike on both, and was printed
+//    twice while the better view had to stand 3 dB over the other.
 // Clusters are beside each other (may see one station alike) when their
 // tones lie within kSameToneHz or their centres within kNearHz. Two
 // stations of one speed and strength line up now and then by chance; they
@@ -81,7 +86,7 @@ class BandGate {
   static constexpr int kRefEndTicks = 8;      // its fall this close to an end, ticks
   static constexpr double kReferenceDb = 30;  // the reference over a mark it explains, at least
   static constexpr double kProductDb = 10;    // a product's source over it, at least
-  static constexpr double kViewDb = 3;        // the same tone's better view over it, at least
+  static constexpr double kViewDb = 1;        // the same tone's better view over it, at least
   static constexpr double kClickDbPerHz = 0.06;  // a click's source more per Hz beyond kNearHz
   static constexpr double kClickFarDb = 20;      // and at most this much more, dB
   static constexpr double kFskDb = -10;          // the other FSK tone's level over it, at least
@@ -90,6 +95,7 @@ class BandGate {
   static constexpr int kFskMarks = 2;  // marks of a cluster that take turns with FSK's other tone
   static constexpr int kCrowd = 8;     // other clusters keyed at once make a crowd
   static constexpr double kSameToneHz = 20;  // tones closer than this are the same
+  static constexpr double kTwinHz = 1;       // a like view's tone this much nearer its centre
   static constexpr double kNearHz = 60;      // centres closer than this see one station
   static constexpr double kShareStep = 0.2;  // weight of the newest mark in the share
   static constexpr double kStartShare = 0.5;
@@ -139,6 +145,7 @@ class BandGate {
   void judge(int q, long long end);
   bool explained(int q, long long start, long long end, double level) const;
   bool takes_turns(int q, int r, double need) const;
+  bool better_view(int a, double a_level, int b, double b_level) const;
   double& slot(long long t, int q) {
     return ring_[static_cast<std::size_t>(t % kDelayTicks) * static_cast<std::size_t>(n_) +
                  static_cast<std::size_t>(q)];

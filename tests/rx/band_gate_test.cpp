@@ -88,18 +88,44 @@ TEST(BandGate, ProductsOfAStrongStationGoAndTheStationStays) {
   EXPECT_LT(g.share(1), BandGate::kDropExplained);
 }
 
-TEST(BandGate, AStationBesideAWeakerCopyOfItselfKeepsItsMarks) {
-  // One station seen on two neighbouring clusters, 2 dB apart (a station
-  // half way between their centres): neither is the other's product, both
-  // pass.
+TEST(BandGate, AStationHeardAlikeOnTwoClustersKeepsItsMarksOnOne) {
+  // One station seen on two neighbouring clusters (700 and 750 Hz) alike,
+  // as one half way between their centres is: neither is the other's
+  // product, but its text belongs on one of them. The louder view keeps
+  // it; at like levels the cluster whose centre lies nearer the tone, and
+  // half way (within 1 Hz) the lower one.
   const int ticks = 6000;
   const auto station = keying(ticks, 3);
+  struct Case {
+    double level0, level1;  // the two views' levels
+    double tone;            // Hz, as both measure it
+    int keeps;              // the cluster that keeps the marks
+  };
+  for (const Case& c : {Case{1.6, 1.0, 725, 0}, Case{1.0, 1.6, 725, 1}, Case{1.0, 1.1, 722, 0},
+                        Case{1.1, 1.0, 729, 1}, Case{1.0, 1.0, 724, 0}, Case{1.0, 1.0, 726, 1},
+                        Case{1.0, 1.0, 725.4, 0}}) {
+    SCOPED_TRACE(testing::Message() << c.level0 << "/" << c.level1 << " at " << c.tone);
+    BandGate g(2);
+    g.set_centre(0, 700);
+    g.set_centre(1, 750);
+    const auto r = run(g, {station, station}, {c.level0, c.level1}, {c.tone, c.tone});
+    EXPECT_EQ(r.out[static_cast<std::size_t>(c.keeps)], as_double(station));
+    EXPECT_EQ(marks(r.out[static_cast<std::size_t>(1 - c.keeps)]), 0);
+  }
+}
+
+TEST(BandGate, TwoStationsOnNearTonesKeepTheirMarks) {
+  // Two stations 12 Hz apart, one on each of two neighbouring clusters, as
+  // strong as each other and keyed on their own: their marks overlap only
+  // by chance, and each keeps nearly all of them.
+  const int ticks = 20000;
+  const auto a = keying(ticks, 7), b = keying(ticks, 8, 37, 71);
   BandGate g(2);
   g.set_centre(0, 700);
   g.set_centre(1, 750);
-  const auto r = run(g, {station, station}, {1.6, 1.0}, {724, 726});
-  EXPECT_EQ(r.out[0], as_double(station));
-  EXPECT_EQ(r.out[1], as_double(station));
+  const auto r = run(g, {a, b}, {1.0, 1.0}, {718, 730});
+  EXPECT_EQ(r.out[0], as_double(a));
+  EXPECT_EQ(r.out[1], as_double(b));
 }
 
 TEST(BandGate, AWeakerViewOfAStationOnTheSameToneGoes) {
