@@ -107,8 +107,7 @@ bool BandGate::takes_turns(int q, int r, double need) const {
 // Of a station clusters a and b both hear on one tone (one between two
 // centres, or the one retuned onto it), a's view (its mark's level a_level)
 // is the better one where it stands kViewDb higher than b's, or within
-// kViewDb where a's tone lies nearer its centre (by kTwinHz; within that,
-// the lower cluster's): a station half way between stays on one cluster.
+// kViewDb where a's tone lies kTwinHz nearer its centre.
 bool BandGate::better_view(int a, double a_level, int b, double b_level) const {
   const auto off = [&](int x) {
     const auto i = static_cast<std::size_t>(x);
@@ -117,7 +116,7 @@ bool BandGate::better_view(int a, double a_level, int b, double b_level) const {
   const double step = std::pow(10.0, kViewDb / 10);
   if (a_level >= b_level * step) return true;
   if (a_level * step < b_level) return false;
-  return off(a) < off(b) - kTwinHz || (std::fabs(off(a) - off(b)) <= kTwinHz && a < b);
+  return off(a) < off(b) - kTwinHz;
 }
 
 bool BandGate::explained(int q, long long start, long long end, double level) const {
@@ -183,10 +182,11 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
         if (m.level >= product) return true;
         if (!beside && m.level >= crowd) alike++;
         // The same signal, stronger beside it, on a cluster whose marks are
-        // explained (the other side of FSK's tone, say).
-        // Not where this cluster is the better view of r's station: r's
-        // marks are then explained by this one's.
-        if (beside && m.level >= level && share_[i_r] >= kDropExplained &&
+        // explained (the other side of FSK's tone, say); not where this
+        // cluster is the better view of r's station, or as strong: r's
+        // marks are then explained by this one's (at one level each
+        // explained the other's, and both went).
+        if (beside && m.level > level && share_[i_r] >= kDropExplained &&
             !(same && better_view(q, level, r, m.level)))
           return true;
       }

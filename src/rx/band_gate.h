@@ -26,8 +26,8 @@
 //  - a tail: a mark of at most kClickTicks starting up to kTailTicks after
 //    the fall of a cluster beside it kTailDb stronger (what a strong
 //    station leaves 50 Hz away just after each key-up);
-//  - a copy: the same mark on a cluster beside it, as strong or stronger,
-//    whose own marks are mostly explained;
+//  - a copy: the same mark on a cluster beside it, stronger, whose own
+//    marks are mostly explained;
 //  - a weaker view: a mark within one mark of a cluster keying the same
 //    tone kViewDb stronger, or its tail: from up to kViewLeadTicks before
 //    its start to kTailTicks after its fall (a station between two
@@ -37,9 +37,13 @@
 //    fragments of them as the filter rings at the station's edges);
 //  - a twin: the same mark (its edges within kTurnTicks) on a cluster
 //    keying the same tone within kViewDb of it, whose tone lies kTwinHz
-//    nearer its centre (within that, the lower cluster's). A station about
-//    half way between two centres is heard alike on both, and was printed
-//    twice while the better view had to stand 3 dB over the other.
+//    nearer its centre. A station between two centres is heard alike on
+//    both, and was printed twice while the better view had to stand 3 dB
+//    over the other. Half way, neither view is the better one until the
+//    cluster retuned onto it stands louder: their tones, learnt through
+//    the channel filters' edges, are pulled towards both centres alike at
+//    first, and a tie broken then dropped the first characters on the
+//    cluster that keeps the station.
 // Clusters are beside each other (may see one station alike) when their
 // tones lie within kSameToneHz or their centres within kNearHz. Two
 // stations of one speed and strength line up now and then by chance; they
@@ -95,7 +99,7 @@ class BandGate {
   static constexpr int kFskMarks = 2;  // marks of a cluster that take turns with FSK's other tone
   static constexpr int kCrowd = 8;     // other clusters keyed at once make a crowd
   static constexpr double kSameToneHz = 20;  // tones closer than this are the same
-  static constexpr double kTwinHz = 1;       // a like view's tone this much nearer its centre
+  static constexpr double kTwinHz = 3;       // a like view's tone this much nearer its centre, Hz
   static constexpr double kNearHz = 60;      // centres closer than this see one station
   static constexpr double kShareStep = 0.2;  // weight of the newest mark in the share
   static constexpr double kStartShare = 0.5;
