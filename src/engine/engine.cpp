@@ -328,6 +328,7 @@ void Engine::feed(const double* in, int n, EngineSink* sink) {
       const int m = std::min(kBlock, n - off);
       walk_batch(in + static_cast<std::ptrdiff_t>(off) * per_frame, m, start + off);
       share_bursts(m);
+      share_carrier();
     }
   }
   frames_ += n;
@@ -381,6 +382,17 @@ void Engine::share_bursts(int frames) {
     for (auto* fe : shared_)
       fe->join_bursts(wide, from, std::span<const unsigned char>(told_.data(), len));
   }
+}
+
+// After a block: every group's front end learns the strongest carrier of
+// the whole band, which sets the floor of its dynamic range (a group far
+// from a strong station's clusters hears its products alone).
+void Engine::share_carrier() {
+  double band = 0;
+  for (const auto* fe : shared_)
+    band = std::max(band, fe->strongest_carrier());
+  for (auto* fe : shared_)
+    fe->set_band_carrier(band);
 }
 
 void Engine::merge(EngineSink* sink) {

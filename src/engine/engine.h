@@ -119,6 +119,7 @@ class Engine {
   void merge(EngineSink* sink);
   void walk_batch(const double* in, int n, long long start);
   void share_bursts(int frames);
+  void share_carrier();
 
   EngineSettings set_;
   std::vector<std::unique_ptr<Group>> groups_;

@@ -169,6 +169,7 @@ struct FineFrontEnd::State {
   std::vector<double> v_noise;           // [q]: scratch, each cluster's own noise floor, units^2
   std::vector<int> v_blocks;             // [q]: scratch, its noise blocks held
   std::vector<double> v_slow;            // [q]: scratch, its mean power, units^2
+  std::vector<double> v_carrier;         // [q]: scratch, its carrier power, units^2
   std::vector<double> v_floor;           // [q]: scratch, the floor it keys against, units^2
   std::vector<double> v_power;   // [q]: scratch, its short average at the tick judged, units^2
   std::vector<double> v_raw;     // [q]: scratch, its power at the newest tick, units^2
@@ -281,8 +282,8 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   guard.own_hz = sp.own_hz + sp.spare_hz;
   guard.short_half = (kShort - 1) / 2;
   s.guards.make(guard, plan.centres_hz);
-  for (auto* v :
-       {&s.v_noise, &s.v_slow, &s.v_floor, &s.v_power, &s.v_raw, &s.v_n, &s.v_wide, &s.wide_log})
+  for (auto* v : {&s.v_noise, &s.v_slow, &s.v_carrier, &s.v_floor, &s.v_power, &s.v_raw, &s.v_n,
+                  &s.v_wide, &s.wide_log})
     v->resize(k);
   s.v_blocks.resize(k);
   s.delay = (s.chan.delay_frames() + (s.chd.taps.size() - 1) / 2.0 * s.spt) / s.spt +
@@ -380,6 +381,14 @@ double FineFrontEnd::key_level(int q) const {
 double FineFrontEnd::noise_floor(int q) const {
   const auto& c = s_->cl[q];
   return std::sqrt(s_->floor_of(c) * s_->plan.sample_rate / s_->chd.bn);
+}
+
+double FineFrontEnd::strongest_carrier() const {
+  return s_->group.strongest();
+}
+
+void FineFrontEnd::set_band_carrier(double carrier) {
+  s_->group.set_band(carrier);
 }
 
 long long FineFrontEnd::burst_newest(bool wide) const {
@@ -555,8 +564,9 @@ void FineFrontEnd::State::judge(long long at, int out) {
       v_noise[q] = cl[q].nf.noise();
       v_blocks[q] = cl[q].nf.blocks();
       v_slow[q] = cl[q].acq.slow();
+      v_carrier[q] = cl[q].car.carrier();
     }
-    group.step(at, v_noise, v_blocks, v_slow);
+    group.step(at, v_noise, v_blocks, v_slow, v_carrier);
   }
   // The noise rose (or came after near silence): then every cluster's ticks
   // teach its floor, keyed or not, and the floors learnt before are

@@ -126,6 +126,12 @@ class FineFrontEnd {
   long long burst_newest(bool wide) const;
   bool burst_marked(bool wide, long long t) const;
   void join_bursts(bool wide, long long from, std::span<const unsigned char> told);
+  // The strongest carrier power of its clusters' recent marks (units^2, 0:
+  // none yet), and the strongest of the whole band as other front ends on
+  // it hear it: no cluster keys against a floor further under it than a
+  // receiver's dynamic range (group_floor.h).
+  double strongest_carrier() const;
+  void set_band_carrier(double carrier);
 
  private:
   struct State;

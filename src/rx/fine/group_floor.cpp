@@ -9,18 +9,21 @@ namespace talvo::fine {
 void GroupFloor::make(const GroupFloorParams& p, int clusters) {
   p_ = p;
   cap_ = undb(p.floor_cap_db);
+  range_ = undb(-p.range_db);
   floors_.resize(clusters);
   near_.assign(clusters, 0.0);
 }
 
 void GroupFloor::reset() {
   floor_ = 0;
+  strongest_ = band_ = range_floor_ = 0;
   slow_ = 1;
   std::fill(near_.begin(), near_.end(), 0.0);
 }
 
 void GroupFloor::forget() {
   floor_ = 0;
+  strongest_ = band_ = range_floor_ = 0;
   std::fill(near_.begin(), near_.end(), 0.0);
 }
 
@@ -42,8 +45,10 @@ void GroupFloor::estimate_near(std::span<const double> noise, std::span<const in
 }
 
 void GroupFloor::estimate(std::span<const double> noise, std::span<const int> blocks,
-                          std::span<const double> slow) {
+                          std::span<const double> slow, std::span<const double> carrier) {
   const int k = static_cast<int>(noise.size());
+  strongest_ = carrier.empty() ? 0.0 : *std::max_element(carrier.begin(), carrier.end());
+  range_floor_ = std::max(strongest_, band_) * range_;
   int nf = 0;
   for (int q = 0; q < k; q++)
     if (blocks[q] >= p_.start_blocks && noise[q] > 0) floors_[nf++] = noise[q];
