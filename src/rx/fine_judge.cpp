@@ -94,7 +94,7 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, 
     const bool kd = es.held ? c.weak.blind(at, runs, c.dot.unit())
                             : c.weak.step(at, runs, c.car.along_part(c.power.env(at), es.along),
                                           es.along, c.dot.unit(), n, chd.kappa);
-    if (c.weak.trusted(es.csnr, c.dot.marks(), c.acq.present(n)))
+    if (c.weak.trusted(c.dot.marks(), c.acq.present(n)))
       keys[q * max_ticks + out] =
           kd && c.acq.ready() ? fine::key_value(c.key.stat(at - kHoldBack), es.nd) : 0.0;
   }

@@ -32,6 +32,7 @@ int RunsPool::take() {
 void WeakRuns::make(const WeakRunsParams& p, int lag) {
   p_ = p;
   lag_ = lag;
+  peak_fall_ = p.peak_fall_db_per_s / kTickRate;
   ys_.resize(kRing);
 }
 
@@ -40,10 +41,12 @@ void WeakRuns::reset() {
   std::fill(ys_.begin(), ys_.end(), 0.0);
   amp_ = 0;
   amp_n_ = 0;
+  peak_ = -1e9;  // nothing heard yet: the first tick sets it
 }
 
 bool WeakRuns::claim(RunsPool& pool, double carrier, double along, double csnr) {
-  const bool weak = carrier > 0 && along > 0 && csnr < p_.runs_db + p_.spare_db;
+  peak_ = std::max(csnr, peak_ - peak_fall_);
+  const bool weak = carrier > 0 && along > 0 && peak_ < p_.runs_db + p_.spare_db;
   if (weak && runs_ < 0) {
     runs_ = pool.take();
     if (runs_ >= 0) amp_n_ = 0;

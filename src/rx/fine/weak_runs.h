@@ -1,6 +1,6 @@
 // Weak runs: a weak station keyed by the most likely sequence of whole runs.
 //
-// A weak station (under 10 dB over the channel's noise, once 30 of its
+// A weak station (under 10 dB over the channel's noise at its peak, once 30 of its
 // marks have taught the dot length) is keyed instead by the most likely
 // sequence of whole runs (KeyRuns, runs.h): dots and dashes, element,
 // character and word gaps, each around its multiple of the dot, from each
@@ -51,6 +51,14 @@ struct WeakRunsParams {
   // and 0.296 with the phase's magnitude instead, 0.113 and 0.260 with it.
   double amp_track = 0.001;
   int amp_ticks = 200;  // key-down ticks measured before the mean is used
+  // A station is weak by its carrier over the channel's noise at its
+  // peak, which falls at most this fast: a fading station is not weak in
+  // its troughs. Keyed there by runs taken up fresh, and by the threshold
+  // again as it rose, its marks were cut where one gave way to the other
+  // (QSB 0.2 Hz 20 dB deep at +20 dB: its troughs reach 10 dB in the
+  // channel; 0.083 with the carrier as it is, 0.041 with its peak falling
+  // 4-10 dB/s). A station that is weak keeps its runs as before.
+  double peak_fall_db_per_s = 6;  // dB/s
 };
 
 // The followers of runs the clusters share.
@@ -75,7 +83,8 @@ class WeakRuns {
   void reset();
   // Takes a follower when the station is weak (carrier power units^2,
   // its magnitude along the phase `along`, csnr dB over the channel's
-  // noise), gives it back when it is not. True while one is held.
+  // noise; called on every tick judged), gives it back when it is not.
+  // True while one is held.
   bool claim(RunsPool& pool, double carrier, double along, double csnr);
   // Tick `at`: y the envelope's part along the carrier (units), the dot
   // length unit (ticks), the noise floor n (units^2), kappa the ticks of
@@ -87,8 +96,8 @@ class WeakRuns {
   // ticks back.
   bool blind(long long at, RunsPool& pool, double unit);
   // Whether the runs' key states stand for the cluster's now.
-  bool trusted(double csnr, int marks, bool present) const {
-    return csnr < p_.runs_db && marks >= p_.runs_marks && present;
+  bool trusted(int marks, bool present) const {
+    return peak_ < p_.runs_db && marks >= p_.runs_marks && present;
   }
 
  private:
@@ -98,6 +107,8 @@ class WeakRuns {
   std::vector<double> ys_;  // ring: the envelope's part along the carrier, units
   double amp_ = 0;          // its mean over the runs' key-down ticks, units
   int amp_n_ = 0;           // key-down ticks in that mean (saturates at 1 / amp_track)
+  double peak_ = 0;         // the carrier over the channel's noise at its peak, dB
+  double peak_fall_ = 0;    // peak_fall_db_per_s per tick, dB
 };
 
 }  // namespace talvo::fine
