@@ -1,6 +1,6 @@
 // Weak runs: a weak station keyed by the most likely sequence of whole runs.
 //
-// A weak station (under 10 dB over the channel's noise at its peak, once 30 of its
+// A weak station (under 13 dB over the channel's noise at its peak, once 30 of its
 // marks have taught the dot length) is keyed instead by the most likely
 // sequence of whole runs (KeyRuns, runs.h): dots and dashes, element,
 // character and word gaps, each around its multiple of the dot, from each
@@ -28,7 +28,14 @@
 namespace talvo::fine {
 
 struct WeakRunsParams {
-  double runs_db = 10;  // carrier over the channel's noise keyed by runs, dB
+  // Carrier over the channel's noise keyed by runs, dB: a station up to
+  // some 3.5 dB over the noise in 500 Hz. From 10 dB (0.5 dB in 500 Hz)
+  // the threshold keyed the stations between, and lost more: over four
+  // drawings of bench/ghosts, one station at +3 dB 0.018-0.069 -> 0.009-
+  // 0.020, hand-sent fists at +0 dB 0.021-0.082 -> 0-0.052, nine stations
+  // 50 Hz apart 0.106-0.148 -> 0.081-0.125 at worst. From 14 dB a 1 Hz
+  // flutter's troughs went to runs, and lost marks (0.098 -> 0.116).
+  double runs_db = 13;
   double spare_db = 3;  // runs followed from this much higher on, dB
   int runs_marks = 30;  // marks learnt before the runs' lengths are trusted
   int pool = 8;         // followers of runs per front end at most
