@@ -112,6 +112,20 @@ double FineTiming::over_gap() const {
   return std::min(kOverGap * word_gap(), kOverSeconds * rate_);
 }
 
+// The held over is one or two dits, each a character of its own, after a
+// silence of one and a half word gaps at least (a slow sender's last "e"
+// after a word gap is held as an over too: the over's silence is at most
+// a second).
+bool FineTiming::lone_dits() const {
+  if (n_over_ == 0 || n_over_ > 2) return false;
+  if (static_cast<double>(over_gap_[0]) < kOverGap * word_gap()) return false;
+  for (int i = 0; i < n_over_; i++) {
+    if (static_cast<double>(over_mark_[i]) >= kSqrt3 * dit_) return false;
+    if (i > 0 && static_cast<double>(over_gap_[i]) < kEndOfCharacter * dit_) return false;
+  }
+  return true;
+}
+
 void FineTiming::set_dit(double dit) {
   const double d = std::clamp(dit, dit_min_, dit_max_);
   cgap_ *= d / dit_;
@@ -261,7 +275,14 @@ void FineTiming::gap_tick(TimingSink& out) {
   // Ticks of a pending change of state do not count yet.
   long gap = gap_base_ + run_ - cand_len_;
   if (over_) {
-    if (n_over_ == 0 || gap < over_gap()) return;
+    if (n_over_ == 0) return;
+    if (lone_dits()) {
+      // Held until the silence has lasted: noise in the silence after the
+      // last over, and the over is still to come.
+      if (gap >= kAfterLastOver * rate_) n_over_ = 0;
+      return;
+    }
+    if (gap < over_gap()) return;
     // A short over ended: what was held is read, then the gap since.
     settle_over(gap - 1, out);
     gap = gap_base_ + run_ - cand_len_;
@@ -296,7 +317,8 @@ void FineTiming::flush(TimingSink& out) {
     cand_len_ = 0;
     run_end(true, len, out);
   }
-  if (over_ && n_over_ > 0) settle_over(gap_ticks(), out);
+  if (over_ && n_over_ > 0 && !lone_dits()) settle_over(gap_ticks(), out);
+  n_over_ = 0;
   over_ = false;
   if (open_) close_character(out);
 }

@@ -86,7 +86,10 @@
 // or of gap, fit it well (mean log distance 0.2) and it lies over 15 % from
 // the dit. Then they are read as they would have been as they came, each
 // string keeping the tick it would have been decoded on. A sender pausing
-// between words gives the same unit and keeps the dit.
+// between words gives the same unit and keeps the dit. An over of one or
+// two dits, each alone, that two seconds of silence end again (or the
+// input) is the noise after a station's last over (a weak one's threshold
+// lies near the noise's peaks): it goes.
 // A character is decoded on the tick its gap reaches two units; the debounce
 // adds no delay to that except while a change of state is pending. A string
 // that was held back goes out with its age, the ticks since it was decoded,
@@ -146,6 +149,7 @@ class FineTiming {
   static constexpr int kOverMarks = 5;     // marks of a new over held to learn its speed
   static constexpr double kEndOfCharacter = 2.0;  // gap that ends a character, units
   static constexpr double kLoneMark = 0.5;        // a lone mark shorter than this is noise, dits
+  static constexpr double kAfterLastOver = 2.0;  // silence after lone dits that makes them noise, s
 
   void run_end(bool was_down, long len, TimingSink& out);
   void accept_mark(long gap, long mark);
@@ -173,6 +177,7 @@ class FineTiming {
   long now() const { return stamp_ >= 0 ? stamp_ : tick_; }
   void hold_over_mark(long gap, long mark);
   void settle_over(long running, TimingSink& out);
+  bool lone_dits() const;
   double over_unit() const;
   double over_cost(double u, double bias, int* short_gaps) const;
   long replay_gap(long len, long start, TimingSink& out);

@@ -403,6 +403,36 @@ TEST(FineTimingRules, LoneShortMarksInGapsAreDroppedOnceASignalIsRead) {
   EXPECT_NEAR(around(250, 12, 250).wpm, 20, 1);
 }
 
+TEST(FineTimingRules, LoneDitsInTheSilenceAfterTheLastOverAreNoise) {
+  // 20 WPM (a dit is 30 ticks): the station's over, then the noise keys a
+  // dit or two, each alone, in the silence after it (the threshold of a
+  // weak station lies near the noise's peaks). An over of lone dits that
+  // the silence ends again, or the input, is no over; dits followed by
+  // more of an over, a dah, or two dits of one character are.
+  auto after = [](std::initializer_list<std::pair<int, int>> tail, const char* more = nullptr) {
+    const test::Keyed a = test::morse(signal("cq de dl1abc k", 20));
+    KeyStates k = test::key_states(a.tone.on, 500, kDelay, a.end);
+    const KeyStates n = runs(tail);
+    k.insert(k.end(), n.begin(), n.end());
+    if (more) {
+      const KeyStates b = keyed(signal(more, 20), 500);
+      k.insert(k.end(), b.begin(), b.end());
+    }
+    return decode(k, 500).text;
+  };
+  EXPECT_EQ(after({{0, 700}, {1, 30}, {0, 1100}}), "cq de dl1abc k ");
+  EXPECT_EQ(after({{0, 700}, {1, 28}, {0, 400}, {1, 32}, {0, 1100}}), "cq de dl1abc k ");
+  EXPECT_EQ(after({{0, 700}, {1, 30}, {0, 90}, {1, 30}, {0, 1100}}), "cq de dl1abc k ");
+  // The input ends in the silence.
+  EXPECT_EQ(after({{0, 700}, {1, 30}, {0, 100}}), "cq de dl1abc k ");
+  // Not noise.
+  EXPECT_EQ(after({{0, 700}, {1, 30}, {0, 210}}, "de k"), "cq de dl1abc k e de k ");
+  EXPECT_EQ(after({{0, 700}, {1, 30}, {0, 500}}, "de k"), "cq de dl1abc k e de k ");
+  EXPECT_EQ(after({{0, 700}, {1, 30}, {0, 30}, {1, 30}, {0, 1000}}), "cq de dl1abc k i ");
+  EXPECT_EQ(after({{0, 700}, {1, 30}, {0, 400}, {1, 30}, {0, 400}, {1, 30}, {0, 1000}}),
+            "cq de dl1abc k e e e ");
+}
+
 TEST(FineTimingRules, ShortMarksInTheGapBetweenCharactersAreNoise) {
   // 6 WPM: a dit is 100 ticks. A 10-tick peak 190 ticks into the 300-tick
   // gap between "c" and "e" leaves neither part two units long: it is no
