@@ -112,12 +112,12 @@ double FineTiming::over_gap() const {
   return std::min(kOverGap * word_gap(), kOverSeconds * rate_);
 }
 
-// The held over is one or two dits, each a character of its own, after a
+// The held over is dits alone, each a character of its own, after a
 // silence of one and a half word gaps at least (a slow sender's last "e"
 // after a word gap is held as an over too: the over's silence is at most
 // a second).
 bool FineTiming::lone_dits() const {
-  if (n_over_ == 0 || n_over_ > 2) return false;
+  if (n_over_ == 0) return false;
   if (static_cast<double>(over_gap_[0]) < kOverGap * word_gap()) return false;
   for (int i = 0; i < n_over_; i++) {
     if (static_cast<double>(over_mark_[i]) >= kSqrt3 * dit_) return false;

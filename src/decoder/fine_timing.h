@@ -86,8 +86,8 @@
 // or of gap, fit it well (mean log distance 0.2) and it lies over 15 % from
 // the dit. Then they are read as they would have been as they came, each
 // string keeping the tick it would have been decoded on. A sender pausing
-// between words gives the same unit and keeps the dit. An over of one or
-// two dits, each alone, that two seconds of silence end again (or the
+// between words gives the same unit and keeps the dit. An over of up to
+// four dits, each alone, that two seconds of silence end again (or the
 // input) is the noise after a station's last over (a weak one's threshold
 // lies near the noise's peaks): it goes.
 // A character is decoded on the tick its gap reaches two units; the debounce
