@@ -48,7 +48,7 @@ void GroupFloor::estimate(std::span<const double> noise, std::span<const int> bl
                           std::span<const double> slow, std::span<const double> carrier) {
   const int k = static_cast<int>(noise.size());
   strongest_ = carrier.empty() ? 0.0 : *std::max_element(carrier.begin(), carrier.end());
-  range_floor_ = std::max(strongest_, band_) * range_;
+  set_range_floor();
   int nf = 0;
   for (int q = 0; q < k; q++)
     if (blocks[q] >= p_.start_blocks && noise[q] > 0) floors_[nf++] = noise[q];

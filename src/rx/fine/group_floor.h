@@ -88,11 +88,12 @@ class GroupFloor {
   // The strongest carrier other front ends on the band hear (units^2).
   void set_band(double carrier) {
     band_ = carrier;
-    range_floor_ = std::max(strongest_, band_) * range_;
+    set_range_floor();
   }
   double slow() const { return slow_; }  // the median mean power over the floors (>= 1)
 
  private:
+  void set_range_floor() { range_floor_ = std::max(strongest_, band_) * range_; }
   void estimate(std::span<const double> noise, std::span<const int> blocks,
                 std::span<const double> slow, std::span<const double> carrier);
   void estimate_near(std::span<const double> noise, std::span<const int> blocks);

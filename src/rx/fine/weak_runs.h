@@ -114,7 +114,7 @@ class WeakRuns {
   std::vector<double> ys_;  // ring: the envelope's part along the carrier, units
   double amp_ = 0;          // its mean over the runs' key-down ticks, units
   int amp_n_ = 0;           // key-down ticks in that mean (saturates at 1 / amp_track)
-  double peak_ = 0;         // the carrier over the channel's noise at its peak, dB
+  double peak_ = -1e9;      // the carrier over the channel's noise at its peak, dB
   double peak_fall_ = 0;    // peak_fall_db_per_s per tick, dB
 };
 
