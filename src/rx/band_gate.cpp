@@ -104,6 +104,28 @@ bool BandGate::takes_turns(int q, int r, double need) const {
   return true;
 }
 
+// Whether one of q's kFollowMarks marks before the one starting at `start`
+// was a product of r too: one mark of r, kProductDb stronger, over the same
+// ticks.
+bool BandGate::followed(int q, int r, long long start) const {
+  const Cluster& me = c_[static_cast<std::size_t>(q)];
+  const Cluster& o = c_[static_cast<std::size_t>(r)];
+  const int kept = std::min(me.count, kMarks);
+  int at = 0;  // marks back from q's newest to the one judged
+  while (at < kept && me.marks[(me.count - 1 - at) % kMarks].start != start)
+    at++;
+  for (int k = at + 1; k <= at + kFollowMarks && k < kept; k++) {
+    const Mark& before = me.marks[(me.count - 1 - k) % kMarks];
+    const double need = before.level * std::pow(10.0, kProductDb / 10);
+    for (int i = 0; i < std::min(o.count, kMarks); i++) {
+      const Mark& m = o.marks[(o.count - 1 - i) % kMarks];
+      if (m.end < before.start - kEdgeTicks) break;
+      if (close(m.start, before.start) && close(m.end, before.end) && m.level >= need) return true;
+    }
+  }
+  return false;
+}
+
 // Of a station clusters a and b both hear on one tone (one between two
 // centres, or the one retuned onto it), a's view (its mark's level a_level)
 // is the better one where it stands kViewDb higher than b's, or within
@@ -126,6 +148,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
     return start >= edge - kEdgeTicks && end <= edge + kClickTicks;
   };
   const double product = level * std::pow(10.0, kProductDb / 10);
+  const double lone_product = level * std::pow(10.0, kLoneProductDb / 10);
   const double tail = level * std::pow(10.0, kTailDb / 10);
   const double fsk = level * std::pow(10.0, kFskDb / 10);
   const double crowd = level * std::pow(10.0, kCrowdDb / 10);
@@ -179,7 +202,12 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
       if (close(m.start, start) && close(m.end, end)) {
         // One mark of r over the same ticks: a product of a stronger signal,
         // or one of many clusters keyed at once (a crash, a syllable).
-        if (m.level >= product) return true;
+        // A source that is no station itself (its own marks mostly
+        // explained: a product too, its station in another group of
+        // clusters) needs no earlier mark.
+        if (m.level >= lone_product ||
+            (m.level >= product && (share_[i_r] > kDropExplained || followed(q, r, start))))
+          return true;
         if (!beside && m.level >= crowd) alike++;
         // The same signal, stronger beside it, on a cluster whose marks are
         // explained (the other side of FSK's tone, say); not where this

@@ -8,7 +8,15 @@
 // once. So a mark is "explained" when other clusters' marks or gaps cover
 // the same ticks: an edge within kEdgeTicks of both its start and its end,
 // of one and the same mark or gap of the other cluster. That is
-//  - a product: one mark of a cluster kProductDb stronger;
+//  - a product: one mark of a cluster kProductDb stronger, if one of that
+//    cluster's marks was over one of this one's kFollowMarks marks before
+//    too or its own marks are mostly explained (a product's source in
+//    another group of clusters), or one mark of a cluster kLoneProductDb
+//    stronger. A product follows its source mark after mark; in a busy
+//    band the marks of a weak station and of a strong one keyed at its
+//    speed line up now and then by chance, and with many strong stations
+//    that explained a quarter of a weak one's marks, and the share so
+//    raised dropped a third of them;
 //  - a click: a mark from within kEdgeTicks before an edge of a cluster
 //    kProductDb stronger to at most kClickTicks after it (keying sidebands);
 //    beyond kNearHz the source must stand kClickDbPerHz more for each Hz
@@ -90,14 +98,16 @@ class BandGate {
   static constexpr int kRefEndTicks = 8;      // its fall this close to an end, ticks
   static constexpr double kReferenceDb = 30;  // the reference over a mark it explains, at least
   static constexpr double kProductDb = 10;    // a product's source over it, at least
-  static constexpr double kViewDb = 1;        // the same tone's better view over it, at least
+  static constexpr double kLoneProductDb = 30;   // ... with no earlier mark of it to show it
+  static constexpr double kViewDb = 1;           // the same tone's better view over it, at least
   static constexpr double kClickDbPerHz = 0.06;  // a click's source more per Hz beyond kNearHz
   static constexpr double kClickFarDb = 20;      // and at most this much more, dB
   static constexpr double kFskDb = -10;          // the other FSK tone's level over it, at least
   static constexpr double kCrowdDb = -6;         // levels of a crowd's marks over it, at least
   static constexpr int kTurnTicks = 8;           // FSK's tones take turns this closely, ticks
   static constexpr int kFskMarks = 2;  // marks of a cluster that take turns with FSK's other tone
-  static constexpr int kCrowd = 8;     // other clusters keyed at once make a crowd
+  static constexpr int kFollowMarks = 3;     // marks before one that show a product's source
+  static constexpr int kCrowd = 8;           // other clusters keyed at once make a crowd
   static constexpr double kSameToneHz = 20;  // tones closer than this are the same
   static constexpr double kTwinHz = 3;       // a like view's tone this much nearer its centre, Hz
   static constexpr double kNearHz = 60;      // centres closer than this see one station
@@ -149,6 +159,7 @@ class BandGate {
   void judge(int q, long long end);
   bool explained(int q, long long start, long long end, double level) const;
   bool takes_turns(int q, int r, double need) const;
+  bool followed(int q, int r, long long start) const;
   bool better_view(int a, double a_level, int b, double b_level) const;
   double& slot(long long t, int q) {
     return ring_[static_cast<std::size_t>(t % kDelayTicks) * static_cast<std::size_t>(n_) +

@@ -187,6 +187,46 @@ TEST(BandGate, TwoStationsOfOneSpeedInStepKeepTheirMarks) {
   EXPECT_EQ(r.out[1], as_double(b));
 }
 
+TEST(BandGate, AWeakStationAmongManyStrongOnesOfItsSpeedKeepsItsMarks) {
+  // A busy band: ten stations 15 dB over a weak one, all keyed by computer
+  // at its speed (one dot length) but started at other moments, far enough
+  // from it that their keying sidebands do not reach it. Those whose
+  // elements fall within a few ticks of the weak station's grid have a mark
+  // over the same ticks as one of its marks now and then by chance, and
+  // with ten of them that is often; a product follows one source mark
+  // after mark. A cluster keying the products of one of them 20 dB under it
+  // still goes.
+  const int ticks = 20000;
+  const int n = 12;
+  std::vector<std::vector<int>> keys;
+  std::vector<double> level, tone;
+  keys.push_back(keying(ticks, 100));
+  level.push_back(1.0);
+  tone.push_back(1300);
+  for (int k = 1; k <= 10; k++) {
+    keys.push_back(keying(ticks, 100 + static_cast<uint32_t>(k), 30, 60 + 7 * k));
+    level.push_back(30.0);
+    tone.push_back(k <= 5 ? 300 + 100 * (k - 1) : 1600 + 100 * (k - 6));
+  }
+  std::vector<int> product(static_cast<std::size_t>(ticks), 0);
+  for (std::size_t t = 1; t + 1 < product.size(); t++)
+    product[t] = keys[1][t - 1] && keys[1][t + 1];
+  keys.push_back(product);
+  level.push_back(0.3);
+  tone.push_back(2700);
+  BandGate g(n);
+  for (int q = 0; q < n; q++)
+    g.set_centre(q, tone[static_cast<std::size_t>(q)]);
+  const auto r = run(g, keys, level, tone);
+  const int sent = marks(as_double(keys[0]));
+  EXPECT_GT(sent, 150);
+  EXPECT_GE(marks(r.out[0]), sent * 9 / 10);
+  for (std::size_t q = 1; q <= 10; q++)
+    EXPECT_GE(marks(r.out[q]), marks(as_double(keys[q])) * 97 / 100) << q;
+  EXPECT_GT(marks(as_double(product)), 150);
+  EXPECT_LE(marks(r.out[11]), 3);
+}
+
 TEST(BandGate, ClicksComeOnlyFromStationsNearEnoughForTheirLevel) {
   // A strong station (cluster 0, 20 dB over the others) and two weaker
   // ones keyed just after each of its rises, as a click would be: one 80 Hz
