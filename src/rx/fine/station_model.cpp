@@ -1,9 +1,23 @@
 #include "rx/fine/station_model.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numbers>
 
 namespace talvo::fine {
+
+namespace {
+
+// A raised-cosine key-down edge at tick `edge`, `half` ticks either side of
+// it: the envelope (0 .. 1) at tick `at`.
+double rise(double at, double edge, double half) {
+  if (at <= edge - half) return 0;
+  if (at >= edge + half) return 1;
+  const double x = (at - (edge - half)) / (2 * half);
+  return 0.5 * (1 - std::cos(std::numbers::pi * x));
+}
+
+}  // namespace
 
 void StationModel::make(const StationModelParams& p, const ChannelDesign& d, int sub_lag) {
   p_ = p;
@@ -12,10 +26,17 @@ void StationModel::make(const StationModelParams& p, const ChannelDesign& d, int
   sub_lag_ = sub_lag;
   edge_.reset(firfilt_crcf_create(const_cast<float*>(d.taps.data()), d.taps.size()));
   taps_ = static_cast<int>(d.taps.size());
+  // White noise through the short filter against through the channel filter.
+  double chan = 0;
+  for (const float v : d.taps)
+    chan += static_cast<double>(v) * v;
+  short_gain_ = 1.0 / (kShortTicks * chan);
+  refine_snr_ = std::pow(10.0, p.refine_db / 10);
   // The newest tick is written before the oldest read is gone: the ring
   // reaches past the farthest read (wake() reads taps_ ticks back).
   int len = 1;
-  while (len <= std::max({taps_, sub_lag_, edge_lag_}))
+  const int refine_back = edge_lag_ + p.interior_ticks + p.mark_first + kRefineReach + kShortTicks;
+  while (len <= std::max({taps_, sub_lag_, edge_lag_, refine_back}))
     len *= 2;
   mask_ = len - 1;
   zin_.resize(len);
@@ -63,6 +84,82 @@ void StationModel::wake(long long t, double floor) {
   mdown_ = aprev_ > half;
 }
 
+std::complex<double> StationModel::own_carrier(int mark) const {
+  // The sum was turned back by the offset as it stood edge_lag ticks after
+  // each body tick.
+  return mark_sum_[mark] / static_cast<double>(mark_n_[mark]) *
+         std::polar(1.0, step_rad_ * static_cast<double>(edge_lag_));
+}
+
+double StationModel::refined(long long t, double coarse, bool up, std::complex<double> carrier,
+                             double floor) const {
+  const double amp = std::abs(carrier);
+  if (amp * amp < refine_snr_ * floor * short_gain_) return coarse;
+  // The envelope at ticks lo .. lo + kIn - 1 around the coarse edge, turned
+  // so that the station stands still (as the mark's carrier was summed).
+  constexpr int kOut = 2 * kRefineReach + 2;  // filtered ticks searched
+  constexpr int kIn = kOut + kShortTicks - 1;
+  const long long lo = static_cast<long long>(std::floor(coarse)) - kRefineReach - kShortTicks / 2;
+  if (lo + kIn > t + 1) return coarse;  // not all come yet
+  const std::complex<double> back = std::conj(step_);
+  std::complex<double> s = spin_ / std::abs(spin_);
+  for (long long j = t; j >= lo + kIn; j--)
+    s *= back;
+  std::complex<double> r[kIn];
+  for (int i = kIn - 1; i >= 0; i--) {
+    const cfloat z = zin_[(lo + i) & mask_];
+    r[i] = std::complex<double>(z.real(), z.imag()) * std::conj(s);
+    s *= back;
+  }
+  // Through the short filter, in phase with the mark's carrier: w[i] stands
+  // at tick lo + i + (kShortTicks - 1) / 2.
+  const std::complex<double> unit = carrier / amp;
+  double w[kOut];
+  std::complex<double> sum = 0;
+  for (int i = 0; i < kShortTicks - 1; i++)
+    sum += r[i];
+  for (int i = 0; i < kOut; i++) {
+    sum += r[i + kShortTicks - 1];
+    w[i] = (sum * std::conj(unit)).real() / kShortTicks;
+    sum -= r[i];
+  }
+  // Where it crosses half the carrier, nearest the coarse edge.
+  const double half = 0.5 * amp;
+  const double centre = static_cast<double>(lo) + (kShortTicks - 1) / 2.0;
+  double best = coarse;
+  double dist = p_.refine_ticks;
+  bool found = false;
+  for (int i = 0; i + 1 < kOut; i++) {
+    const bool crosses = up ? (w[i] <= half && w[i + 1] > half) : (w[i] >= half && w[i + 1] < half);
+    if (!crosses) continue;
+    const double at = centre + i + (half - w[i]) / (w[i + 1] - w[i]);
+    if (std::abs(at - coarse) <= dist) {
+      dist = std::abs(at - coarse);
+      best = at;
+      found = true;
+    }
+  }
+  if (!found) return coarse;
+  // The edge placed so must fit the modelled one through the same filter,
+  // within what the noise leaves: another station or codec noise near the
+  // edge bends the envelope, and the coarse edge is then the better one.
+  const double hf = p_.edge_half_ticks;
+  double miss = 0;
+  for (int i = 0; i < kOut; i++) {
+    double m = 0;
+    for (int k = 0; k < kShortTicks; k++) {
+      const double rc = rise(static_cast<double>(lo + i + k), best, hf);
+      m += up ? rc : 1 - rc;
+    }
+    const double d = w[i] - amp * m / kShortTicks;
+    miss += d * d;
+  }
+  // In-phase noise through the short filter, over the carrier.
+  const double sigma = std::sqrt(floor * short_gain_ / 2) / amp;
+  const double allowed = std::hypot(p_.refine_misfit, p_.refine_noise * sigma);
+  return std::sqrt(miss / kOut) / amp <= allowed ? best : coarse;
+}
+
 void StationModel::set_offset(double off) {
   if (std::abs(off - step_rad_) > 1e-3) {
     step_rad_ = off;
@@ -92,6 +189,10 @@ void StationModel::step(long long t, cfloat z_in, cfloat turn, double floor) {
     const int slot = nedges_ % kEdges;
     edge_at_[slot] = static_cast<double>(t - 1 - g_) + frac;
     edge_up_[slot] = !mdown_;
+    // A key-up edge: its mark's carrier is known from the body before it.
+    const int mark = (nedges_ + kEdges - 1) % kEdges;
+    if (mdown_ && nedges_ > 0 && mark_n_[mark] >= p_.mark_first)
+      edge_at_[slot] = refined(t, edge_at_[slot], false, own_carrier(mark), n);
     mark_sum_[slot] = 0;
     mark_n_[slot] = 0;
     nedges_++;
@@ -111,6 +212,18 @@ void StationModel::step(long long t, cfloat z_in, cfloat turn, double floor) {
       carrier_n_ = std::min(carrier_n_ + 1, p_.carrier_first);
       mark_sum_[last] += std::complex<double>(b.real(), b.imag()) * std::conj(spin_);
       mark_n_[last]++;
+      // The key-down edge, once its mark's carrier is known (before the
+      // subtracted tick reaches it: carrier_lead_ticks).
+      if (mark_n_[last] == p_.mark_first) {
+        // Its phase from these few ticks, its amplitude (which other
+        // stations' tones sway over so few) from the whole body of the mark
+        // before.
+        std::complex<double> c = own_carrier(last);
+        const int before = (nedges_ + kEdges - 3) % kEdges;
+        if (nedges_ >= 3 && mark_n_[before] >= p_.mark_first && std::abs(c) > 0)
+          c *= std::abs(own_carrier(before)) / std::abs(c);
+        edge_at_[last] = refined(t, edge_at_[last], true, c, n);
+      }
     }
   }
 }
@@ -129,9 +242,7 @@ double StationModel::keyed(double at, double* apart, double half, int* mark) con
       *mark = slot;
     else if (i < held)
       *mark = (nedges_ - i - 1) % kEdges;
-    if (at >= e + half) return edge_up_[slot] ? 1 : 0;
-    const double x = (at - (e - half)) / (2 * half);
-    const double rc = 0.5 * (1 - std::cos(std::numbers::pi * x));
+    const double rc = rise(at, e, half);
     return edge_up_[slot] ? rc : 1 - rc;
   }
   return 0;

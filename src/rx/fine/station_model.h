@@ -11,6 +11,22 @@
 // known. The keying envelope is modelled with raised-cosine edges of 5 ms
 // centred on the edges found.
 //
+// The channel filter (43 ticks) reaches over the mark and gap before an
+// edge, and where each mark has a phase of its own (below), what it keeps
+// of the mark before moves the crossing: ebook2cw's edges were found
+// about half a tick off on average and as much again either way from edge
+// to edge, leaving -10 dB of the carrier at them. So once a mark's own carrier is
+// known (its key-down edge mark_first body ticks on, its key-up edge when
+// found), the edge is placed again where the envelope through a short
+// filter (the mean of 10 ticks), in phase with that carrier, crosses half
+// of it: only the edge's own ticks weigh, and what lies off the carrier's
+// phase (codec noise) much less. A key-down edge takes the amplitude from
+// the whole body of the mark before (its own few ticks sway with the tones
+// of other stations). Where the envelope there does not fit the modelled
+// edge (another station's tone or edges in the short filter), the edge
+// found first stays. A lone ebook2cw station is then modelled to -35 dB at
+// its edges as in its body.
+//
 // A keyer that starts each element's tone afresh (ebook2cw, and FSK
 // modems alike) gives each mark a phase of its own, which a carrier learnt
 // over many marks cannot follow: subtracted with the learnt phase such a
@@ -37,6 +53,10 @@ struct StationModelParams {
   double carrier_track = 0.05;    // weight of a body tick in the carrier estimate
   int carrier_first = 8;          // body ticks before the carrier estimate is trusted
   int mark_first = 6;             // body ticks of a mark before its own carrier is used
+  double refine_ticks = 2;        // ticks an edge moves at most when placed on its mark's carrier
+  double refine_db = 15;          // carrier over the short filter's noise for that, dB
+  double refine_misfit = 0.03;    // RMS misfit to the modelled edge allowed there, of the carrier
+  double refine_noise = 2;        // and that many times the noise through the short filter
 };
 
 class StationModel {
@@ -123,6 +143,24 @@ class StationModel {
   // envelope() that also gives the ring slot of the key-down edge of the
   // mark it belongs to (-1: none held).
   double keyed(double at, double* apart, double half, int* mark) const;
+  // The carrier of the mark keyed down at ring slot `mark`, turned as the
+  // envelope is in refined() (units).
+  std::complex<double> own_carrier(int mark) const;
+  // The key edge found near `coarse` (up: key-down) at the newest tick t,
+  // placed where the envelope through the short filter, in phase with the
+  // mark's carrier, crosses half of it; `coarse` when the carrier stands
+  // too low over the floor, no crossing lies within refine_ticks or the
+  // envelope there does not fit the modelled edge.
+  double refined(long long t, double coarse, bool up, std::complex<double> carrier,
+                 double floor) const;
+
+  static constexpr int kRefineReach = 3;  // ticks either side of the coarse edge searched
+  // The short filter: the mean of 10 ticks, nought 50 Hz off the carrier
+  // and its multiples (a neighbour on the next cluster), at least 13 dB
+  // down from 55 Hz on.
+  static constexpr int kShortTicks = 10;
+  double short_gain_ = 1;  // noise through the short filter over that through the channel filter
+  double refine_snr_ = 1;  // refine_db as a power ratio
 };
 
 }  // namespace talvo::fine
