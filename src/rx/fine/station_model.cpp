@@ -31,7 +31,7 @@ void StationModel::make(const StationModelParams& p, const ChannelDesign& d, int
   for (const float v : d.taps)
     chan += static_cast<double>(v) * v;
   short_gain_ = 1.0 / (kShortTicks * chan);
-  refine_snr_ = std::pow(10.0, p.refine_db / 10);
+  refine_snr_ = undb(p.refine_db);
   // The newest tick is written before the oldest read is gone: the ring
   // reaches past the farthest read (wake() reads taps_ ticks back).
   int len = 1;
