@@ -30,6 +30,40 @@ constexpr double kUpAny = 0.1;    // weight spread over all key-up lengths
 constexpr double kUpLen = 10;     // dots, key-up lengths told apart
 constexpr double kUpCapDots = 5;  // dots a pause lasts on, on average, once longer
 
+// The largest of e[-d] + a[d] and of e[-d] + b[d] over d < n (kNone when
+// none is larger). Four running maxima each, so that the additions do not
+// wait on one another: this is the receiver's busiest loop.
+void best_sums(const double* e, const double* a, const double* b, int n, double& ma, double& mb) {
+  double a0 = kNone, a1 = kNone, a2 = kNone, a3 = kNone;
+  double b0 = kNone, b1 = kNone, b2 = kNone, b3 = kNone;
+  int d = 0;
+  for (; d + 4 <= n; d += 4) {
+    const double v0 = e[-d], v1 = e[-d - 1], v2 = e[-d - 2], v3 = e[-d - 3];
+    a0 = std::max(a0, v0 + a[d]);
+    a1 = std::max(a1, v1 + a[d + 1]);
+    a2 = std::max(a2, v2 + a[d + 2]);
+    a3 = std::max(a3, v3 + a[d + 3]);
+    b0 = std::max(b0, v0 + b[d]);
+    b1 = std::max(b1, v1 + b[d + 1]);
+    b2 = std::max(b2, v2 + b[d + 2]);
+    b3 = std::max(b3, v3 + b[d + 3]);
+  }
+  for (; d < n; d++) {
+    a0 = std::max(a0, e[-d] + a[d]);
+    b0 = std::max(b0, e[-d] + b[d]);
+  }
+  ma = std::max(std::max(a0, a1), std::max(a2, a3));
+  mb = std::max(std::max(b0, b1), std::max(b2, b3));
+}
+
+// The first d < n where e[-d] + a[d] is m (0 when m is kNone).
+int first_reaching(const double* e, const double* a, int n, double m) {
+  if (m <= kNone) return 0;
+  for (int d = 0; d < n; d++)
+    if (e[-d] + a[d] == m) return d;
+  return 0;
+}
+
 }  // namespace
 
 void KeyRuns::make(double max_unit, int lag, bool ready) {
@@ -178,26 +212,16 @@ bool KeyRuns::step(double llr) {
       const double* e = entry_[k].data() + (t_ & mask_) + ring;  // e[-d]: started at t_ - d
       const double* endp = end_[k].data();
       const double* go = go_[k].data();
-      double me = kNone, mg = kNone;
-      int de = 0, dg = 0;
-      for (int d = 0; d < len - 1; d++) {
-        const double v = e[-d];
-        if (v + endp[d] > me) {
-          me = v + endp[d];
-          de = d;
-        }
-        if (v + go[d] > mg) {
-          mg = v + go[d];
-          dg = d;
-        }
-      }
+      double me, mg;
+      best_sums(e, endp, go, len - 1, me, mg);
+      // Where the best run started is looked for only when it wins.
       if (me + sum_[k] > e_best) {
         e_best = me + sum_[k];
-        e_start = t_ - de;
+        e_start = t_ - first_reaching(e, endp, len - 1, me);
       }
       if (mg + sum_[k] > g_best) {
         g_best = mg + sum_[k];
-        g_start = t_ - dg;
+        g_start = t_ - first_reaching(e, go, len - 1, mg);
       }
     }
     ended[k] = e_best;
