@@ -52,10 +52,14 @@ ElementStat Carrier::step(long long at, bool clear, double n, double unit, doubl
   // The offset is used once enough of the marks measured it, and only
   // within the channel filter (a wrong one would cancel the marks that
   // measure it).
-  double wrot = rot_n_ >= p_.tone_ticks ? std::arg(rot_) : 0.0;
+  if (rot_n_ >= p_.tone_ticks && rot_ != rot_seen_) {
+    rot_seen_ = rot_;
+    rot_arg_ = std::arg(rot_);
+  }
+  double wrot = rot_n_ >= p_.tone_ticks ? rot_arg_ : 0.0;
   if (std::abs(wrot) > 2 * std::numbers::pi * p_.max_offset_hz / kTickRate) wrot = 0;
-  const std::complex<double> step = std::polar(1.0, -wrot);
-  std::complex<double> ph = std::polar(1.0, wrot * h), acc = 0, older = 0;
+  const std::complex<double> step = back_.of(-wrot);
+  std::complex<double> ph = start_.of(wrot * h), acc = 0, older = 0;
   // Ticks under a burst weigh by how much they still tell (impulses.h):
   // wa and wb are the weights of the older half and of the rest, 1 a tick
   // where there is none.
@@ -80,7 +84,7 @@ ElementStat Carrier::step(long long at, bool clear, double n, double unit, doubl
     }
   }
   if (phase_n_ < p_.phase_ticks) freq_ = wrot;
-  still_ *= std::polar(1.0, -freq_);
+  still_ *= still_step_.of(-freq_);
   still_ /= std::sqrt(std::norm(still_));
   const double wt = wa + wb;  // the window's ticks, as weighed
   const double tiny = 1e-3;   // weight of a window, or a half, that tells nothing

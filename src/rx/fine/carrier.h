@@ -125,6 +125,23 @@ struct ElementStat {
   bool held = false;  // the window lies mostly under an impulse: the tick tells nothing
 };
 
+// The unit phasor e^(i w), worked out again only when w changes: on most
+// ticks a cluster's window turns by the same angle as on the tick before.
+class Turn {
+ public:
+  const std::complex<double>& of(double w) {
+    if (w != w_) {
+      w_ = w;
+      z_ = std::polar(1.0, w);
+    }
+    return z_;
+  }
+
+ private:
+  double w_ = 0;                // rad
+  std::complex<double> z_ = 1;  // e^(i w_)
+};
+
 class Carrier {
  public:
   void make(const CarrierParams& p, const ChannelDesign& d, int max_half);
@@ -200,6 +217,10 @@ class Carrier {
   bool last_steady_ = false;            // that mark was a steady tone
   long long last_end_ = 0;              // tick that mark ended
   double hold_ = 1;                     // mean cosine of the phase step between steady marks
+  // What the window of step() turns by, kept from tick to tick:
+  std::complex<double> rot_seen_ = 0;  // rot_ when its angle was last taken
+  double rot_arg_ = 0;                 // that angle, rad per tick
+  Turn back_, start_, still_step_;     // e^(-i wrot), e^(i wrot h), e^(-i freq_)
 };
 
 }  // namespace talvo::fine
