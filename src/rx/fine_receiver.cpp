@@ -104,16 +104,24 @@ void FineReceiver::gate_block() {
   for (int t = 0; t < fe_.ticks(); t++) {
     // The band's mean power over the frames up to this tick, as a cluster
     // would see a tone: (amplitude / 2)^2 real, amplitude^2 I/Q.
-    for (; frame <= fe_.tick_frame(t) && !banked_; frame++) {
+    if (!banked_) {
+      const int last = fe_.tick_frame(t);
+      double sum = band_sum_;
       if (iq_) {
-        const float i = buf_[static_cast<std::size_t>(2 * frame)],
-                    q = buf_[static_cast<std::size_t>(2 * frame + 1)];
-        band_sum_ += static_cast<double>(i) * i + static_cast<double>(q) * q;
+        for (int f = frame; f <= last; f++) {
+          const float i = buf_[static_cast<std::size_t>(2 * f)],
+                      q = buf_[static_cast<std::size_t>(2 * f + 1)];
+          sum += static_cast<double>(i) * i + static_cast<double>(q) * q;
+        }
       } else {
-        const float x = buf_[static_cast<std::size_t>(frame)];
-        band_sum_ += 0.5 * static_cast<double>(x) * x;
+        for (int f = frame; f <= last; f++) {
+          const float x = buf_[static_cast<std::size_t>(f)];
+          sum += 0.5 * static_cast<double>(x) * x;
+        }
       }
-      band_frames_++;
+      band_sum_ = sum;
+      band_frames_ += std::max(0, last + 1 - frame);
+      frame = std::max(frame, last + 1);
     }
     band_tick(band_sum_ / std::max(1, band_frames_));
     band_sum_ = 0;
