@@ -536,13 +536,21 @@ void speed() {
   // Classic ran 1 + 1 + 6 times per fine run in most cases: measure it alone.
   const auto st = nine_stations(60);
   const auto audio = mixdown(st, 60, noise_for_snr(800, 3), 81);
-  double t0 = cpu_now();
-  run(audio, ReceiverKind::kClassic, 1, false);
-  const double cl = cpu_now() - t0;
-  t0 = cpu_now();
-  run(audio, ReceiverKind::kFine, 1, false);
-  const double fi = cpu_now() - t0;
-  std::printf(" on the nine-station pileup (60 s): fine %.0fx, classic %.0fx\n", 60 / fi, 60 / cl);
+  // One run is a quarter of a second: the best of five stands clear of
+  // the machine's other work.
+  const auto best_of = [&](ReceiverKind rx) {
+    double best = 1e30;
+    for (int i = 0; i < 5; i++) {
+      const double t0 = cpu_now();
+      run(audio, rx, 1, false);
+      best = std::min(best, cpu_now() - t0);
+    }
+    return best;
+  };
+  const double cl = best_of(ReceiverKind::kClassic);
+  const double fi = best_of(ReceiverKind::kFine);
+  std::printf(" on the nine-station pileup (60 s, best of 5 runs): fine %.0fx, classic %.0fx\n",
+              60 / fi, 60 / cl);
 }
 
 }  // namespace
