@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdio>
 
 #include "rx/fine/channel_power.h"
 
@@ -136,6 +137,56 @@ TEST(StationModel, WhereAnotherToneBendsTheEnvelopeTheEdgeFoundFirstStays) {
   const double placed = edge_error(unchecked, 100, 70);
   EXPECT_GT(placed, first);
   EXPECT_LE(edge_error(StationModelParams{}, 100, 70), first + 0.01);
+}
+
+// A dot and a dash by turns, dots and gaps of `unit` ticks at amplitude 100,
+// their edges raised cosines of 5 ms between ticks, each mark a tone
+// started afresh, over 4000 ticks, beside a steady tone of amplitude other
+// hz off: the share of the key-up edges placed on their carrier at the end.
+double placed_share(double unit, double other = 0, double hz = 0) {
+  StationModel m;
+  start(m, StationModelParams{});
+  const double half = StationModelParams{}.edge_half_ticks, lead = 40.3;
+  const auto ramp = [&](double x) {
+    return x <= -half  ? 0.0
+           : x >= half ? 1.0
+                       : 0.5 * (1 - std::cos(M_PI * (x + half) / (2 * half)));
+  };
+  // A pair (dot, gap, dash, gap) lasts 6 units; its marks are k = 2j, 2j + 1.
+  const auto keyed = [&](double t, long long* k) {
+    const double pair = 6 * unit, x = t - lead;
+    const long long j = static_cast<long long>(std::floor(x / pair));
+    const double in = x - pair * static_cast<double>(j);
+    const bool dash = in >= 2 * unit - unit / 2;
+    *k = 2 * j + (dash ? 1 : 0);
+    const double on = dash ? 2 * unit : 0, off = dash ? 5 * unit : unit;
+    return std::min(ramp(in - on), ramp(off - in));
+  };
+  for (long long t = 0; t < 4000; t++) {
+    long long k = 0;
+    const double e = keyed(static_cast<double>(t), &k);
+    const std::complex<double> z = e * std::polar(100.0, 2.4 * static_cast<double>(k)) +
+                                   std::polar(other, 2 * M_PI * hz / 500 * static_cast<double>(t));
+    m.step(t, cfloat(float(z.real()), float(z.imag())), cfloat(1, 0), 1.0);
+  }
+  return m.placed();
+}
+
+// Where its model fits, a station's clicks are taken out of its neighbours,
+// and they ask more of a click there; the share of key-up edges placed on
+// their carrier tells where. A 28 WPM station's are; a 50 WPM station's
+// dots (12 ticks) end before their own carrier is known and stay where they
+// were found, as its clicks stay on its neighbours; beside a tone that
+// bends the envelope, the edges are not placed either.
+TEST(StationModel, TheEdgesPlacedTellWhereTheModelFits) {
+  const double clean = placed_share(21.3), fast = placed_share(12),
+               beside = placed_share(21.3, 100, 70), bar = StationModelParams{}.fit_share;
+  std::printf("placed: 28 WPM %.3f, 50 WPM %.3f, 28 WPM beside a tone %.3f\n", clean, fast, beside);
+  EXPECT_GT(clean, 0.95);
+  EXPECT_NEAR(fast, 0.5, 0.1);  // its dashes' edges
+  EXPECT_LT(beside, 0.2);
+  EXPECT_GT(clean, bar);
+  EXPECT_LT(fast, bar);
 }
 
 }  // namespace

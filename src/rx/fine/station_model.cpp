@@ -54,6 +54,8 @@ void StationModel::reset() {
   aprev_ = 0;
   mdown_ = false;
   nedges_ = 0;
+  placed_ = 0;
+  placed_n_ = 0;
   resting_ = false;
   std::fill(std::begin(mark_sum_), std::end(mark_sum_), std::complex<double>{});
   std::fill(std::begin(mark_n_), std::end(mark_n_), 0);
@@ -191,8 +193,13 @@ void StationModel::step(long long t, cfloat z_in, cfloat turn, double floor) {
     edge_up_[slot] = !mdown_;
     // A key-up edge: its mark's carrier is known from the body before it.
     const int mark = (nedges_ + kEdges - 1) % kEdges;
-    if (mdown_ && nedges_ > 0 && mark_n_[mark] >= p_.mark_first)
-      edge_at_[slot] = refined(t, edge_at_[slot], false, own_carrier(mark), n);
+    if (mdown_) {
+      const double first = edge_at_[slot];
+      if (nedges_ > 0 && mark_n_[mark] >= p_.mark_first)
+        edge_at_[slot] = refined(t, first, false, own_carrier(mark), n);
+      placed_n_ = std::min(placed_n_ + 1, p_.fit_edges);
+      placed_ += ((edge_at_[slot] != first ? 1.0 : 0.0) - placed_) / placed_n_;
+    }
     mark_sum_[slot] = 0;
     mark_n_[slot] = 0;
     nedges_++;

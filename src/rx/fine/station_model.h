@@ -25,7 +25,9 @@
 // of other stations). Where the envelope there does not fit the modelled
 // edge (another station's tone or edges in the short filter), the edge
 // found first stays. A lone ebook2cw station is then modelled to -35 dB at
-// its edges as in its body.
+// its edges as in its body. The share of key-up edges so placed tells
+// whether the model fits the station's edges (fits()): a fast station's
+// dots end before their own carrier is known, and stay where found.
 //
 // A keyer that starts each element's tone afresh (ebook2cw, and FSK
 // modems alike) gives each mark a phase of its own, which a carrier learnt
@@ -57,6 +59,8 @@ struct StationModelParams {
   double refine_db = 15;          // carrier over the short filter's noise for that, dB
   double refine_misfit = 0.03;    // RMS misfit to the modelled edge allowed there, of the carrier
   double refine_noise = 2;        // and that many times the noise through the short filter
+  int fit_edges = 50;             // key-up edges the share placed is taken over
+  double fit_share = 0.85;        // share of them placed for the model to fit
 };
 
 class StationModel {
@@ -109,6 +113,11 @@ class StationModel {
   std::complex<double> back() const { return back_; }  // from there to the subtracted tick
   int carrier_n() const { return carrier_n_; }         // body ticks that measured the carrier
   double step_rad() const { return step_rad_; }        // rad per tick the model turns by
+  // The share of the last key-up edges (up to fit_edges) placed on their
+  // mark's carrier, and whether it reaches fit_share: the model then fits
+  // the station's key edges, and subtracted takes its clicks out.
+  double placed() const { return placed_; }
+  bool fits() const { return placed_ >= p_.fit_share; }
 
  private:
   StationModelParams p_;
@@ -161,6 +170,8 @@ class StationModel {
   static constexpr int kShortTicks = 10;
   double short_gain_ = 1;  // noise through the short filter over that through the channel filter
   double refine_snr_ = 1;  // refine_db as a power ratio
+  double placed_ = 0;      // share of the last key-up edges placed on their carrier
+  int placed_n_ = 0;       // key-up edges it is the mean of (to fit_edges)
 };
 
 }  // namespace talvo::fine
