@@ -12,7 +12,8 @@ BandGate::BandGate(int clusters)
       tone_(static_cast<std::size_t>(clusters), 0.0),
       centre_(static_cast<std::size_t>(clusters), 0.0),
       c_(static_cast<std::size_t>(clusters)),
-      share_(static_cast<std::size_t>(clusters), kStartShare) {}
+      share_(static_cast<std::size_t>(clusters), kStartShare),
+      taken_(static_cast<std::size_t>(clusters), 0) {}
 
 void BandGate::reset() {
   t_ = 0;
@@ -21,6 +22,7 @@ void BandGate::reset() {
   std::fill(tone_.begin(), tone_.end(), 0.0);
   std::fill(c_.begin(), c_.end(), Cluster{});
   std::fill(share_.begin(), share_.end(), kStartShare);
+  std::fill(taken_.begin(), taken_.end(), 0);
   judged_ = dropped_ = 0;
 }
 
@@ -150,6 +152,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
   const double product = level * std::pow(10.0, kProductDb / 10);
   const double lone_product = level * std::pow(10.0, kLoneProductDb / 10);
   const double tail = level * std::pow(10.0, kTailDb / 10);
+  const double taken_out = level * std::pow(10.0, kTakenOutDb / 10);
   const double fsk = level * std::pow(10.0, kFskDb / 10);
   const double crowd = level * std::pow(10.0, kCrowdDb / 10);
   const double reference = level * std::pow(10.0, kReferenceDb / 10);
@@ -168,8 +171,14 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
     // what follows its edges anywhere is its product.
     const double apart =
         share_[i_r] > kDropExplained ? 0.0 : std::fabs(centre_[i_r] - centre_[i_q]) - kNearHz;
-    const double click_source =
+    double click_source =
         product * std::pow(10.0, std::clamp(kClickDbPerHz * apart, 0.0, kClickFarDb) / 10);
+    double tail_of_r = tail;
+    const double off_tone = std::fabs(tone_[i_r] - centre_[i_q]);
+    if (!ref && taken_[i_r] && off_tone > taken_near_hz_ && off_tone <= taken_far_hz_) {
+      click_source = std::max(click_source, taken_out);
+      tail_of_r = std::max(tail, taken_out);
+    }
     if (o.down) {
       const double open = o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start));
       // The same station seen weaker: r's open mark holds this one.
@@ -221,8 +230,8 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
       if (m.level >= click_source && (click(m.start) || click(m.end))) return true;
       // What a strong signal leaves on the clusters beside it just after it
       // keys up: a short mark starting up to kTailTicks after its fall.
-      if (beside && m.level >= tail && start >= m.end - kEdgeTicks && start <= m.end + kTailTicks &&
-          end - start <= kClickTicks)
+      if (beside && m.level >= tail_of_r && start >= m.end - kEdgeTicks &&
+          start <= m.end + kTailTicks && end - start <= kClickTicks)
         return true;
     }
     // The other tone of FSK: this cluster's last marks each fill a gap of r

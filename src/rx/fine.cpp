@@ -199,6 +199,18 @@ double FineFrontEnd::strongest_carrier() const {
   return s_->group.strongest();
 }
 
+bool FineFrontEnd::taken_out(int q) const {
+  return s_->sub.settled()[static_cast<std::size_t>(q)] != 0 && s_->sub.model(q).fits();
+}
+
+double FineFrontEnd::subtract_near_hz() {
+  return kSub.own_hz + kSub.spare_hz;
+}
+
+double FineFrontEnd::subtract_far_hz() {
+  return kSub.subtract_hz;
+}
+
 void FineFrontEnd::set_band_carrier(double carrier) {
   s_->group.set_band(carrier);
 }

@@ -131,6 +131,13 @@ class FineFrontEnd {
   // it hear it: no cluster keys against a floor further under it than a
   // receiver's dynamic range (group_floor.h).
   double strongest_carrier() const;
+  // Whether cluster q's station is subtracted from its neighbours with a
+  // model that fits its key edges (StationModel::fits): its clicks and
+  // tails are taken out of the clusters from subtract_near_hz() to
+  // subtract_far_hz() off its tone (as the last block left it).
+  bool taken_out(int q) const;
+  static double subtract_near_hz();  // Hz off a station's tone, nearest subtracted from
+  static double subtract_far_hz();   // and furthest
   void set_band_carrier(double carrier);
 
  private:

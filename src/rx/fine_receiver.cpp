@@ -21,6 +21,7 @@ FineReceiver::FineReceiver(const FinePlan& plan)
       list_(static_cast<std::size_t>(fe_.clusters())),
       sample_rate_(plan.sample_rate) {
   gate_.set_reference(fe_.clusters());
+  gate_.set_taken_out_reach(FineFrontEnd::subtract_near_hz(), FineFrontEnd::subtract_far_hz());
   for (int q = 0; q < fe_.clusters(); q++)
     gate_.set_centre(q, fe_.centre_hz(q));
   gate_.set_centre(fe_.clusters(), -1e9);
@@ -95,8 +96,10 @@ void FineReceiver::gate_block() {
   const int n = fe_.clusters();
   // The tones as the front end left them at the end of the block, the same
   // for each of its ticks.
-  for (int q = 0; q < n; q++)
+  for (int q = 0; q < n; q++) {
     in_tone_[static_cast<std::size_t>(q)] = fe_.tone_hz(q);
+    gate_.set_taken_out(q, fe_.taken_out(q));
+  }
   in_tone_[static_cast<std::size_t>(n)] = -1e9;
   // Behind a shared bank the block is not copied in: the band's power is
   // not measured (it stays 0, the reference never keyed).

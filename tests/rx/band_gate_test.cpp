@@ -251,6 +251,45 @@ TEST(BandGate, ClicksComeOnlyFromStationsNearEnoughForTheirLevel) {
   EXPECT_EQ(r.out[2], as_double(after));
 }
 
+TEST(BandGate, MarksBesideAStationWhoseClicksAreTakenOutStay) {
+  // A strong station whose key clicks the front end takes out of the
+  // clusters 30-75 Hz off its tone (its model subtracted and fitting), and
+  // weaker clusters keyed just after each of its rises. 70 Hz away such
+  // marks are a weak station's own where the station stands 20 dB over
+  // them, and stay; 100 Hz away, beyond that reach, they are its clicks and
+  // go; and 40 dB under it, what the subtraction leaves of its clicks, they
+  // go at 70 Hz as well.
+  const int ticks = 20000;
+  const auto strong = keying(ticks, 9);
+  std::vector<int> after(strong.size(), 0);
+  for (std::size_t t = 1; t < strong.size(); t++)
+    if (strong[t] && !strong[t - 1])
+      for (std::size_t j = t + 2; j < std::min(strong.size(), t + 17); j++)
+        after[j] = 1;
+  ASSERT_GT(marks(as_double(after)), 100);
+  for (const double over : {100.0, 10000.0}) {
+    BandGate g(3);
+    g.set_centre(0, 500);
+    g.set_centre(1, 570);
+    g.set_centre(2, 600);
+    g.set_taken_out_reach(30, 75);
+    g.set_taken_out(0, true);
+    const auto r = run(g, {strong, after, after}, {over, 1.0, 1.0}, {500, 570, 600});
+    EXPECT_EQ(r.out[0], as_double(strong));
+    if (over < 1000)
+      EXPECT_EQ(r.out[1], as_double(after));
+    else
+      EXPECT_LT(marks(r.out[1]), 5);
+    EXPECT_LT(marks(r.out[2]), 5) << over;
+  }
+  // Not taken out, the same marks 70 Hz away go.
+  BandGate g(2);
+  g.set_centre(0, 500);
+  g.set_centre(1, 570);
+  const auto r = run(g, {strong, after}, {100.0, 1.0}, {500, 570});
+  EXPECT_LT(marks(r.out[1]), 5);
+}
+
 TEST(BandGate, TheTwoTonesOfFskGo) {
   // FSK: 11-tick bits (45.45 Bd at 500 ticks/s), each tone keyed while the
   // other is not, their edges a tick or two apart; a Morse station beside
