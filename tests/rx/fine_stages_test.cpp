@@ -331,6 +331,50 @@ TEST(FineGuardsTest, NeighboursKeyEdgeBlanksWithinItsReachOnly) {
   EXPECT_GT(blanked(clear_ticks(1, -25, true, std::pow(10.0, -2.0))), 20);
 }
 
+// Clusters at 500, 550 and 600 Hz: the one at 500 Hz holds a steady tone
+// 10 dB under a station keyed on the 550 Hz cluster alone (its key going
+// down at tick 300), each cluster's tone being tones[] (none: empty). The
+// ticks judged from 100 to 599 the 500 Hz cluster is not clear.
+int blanked_beside_view(std::vector<double> tones) {
+  const std::vector<double> centres = {500, 550, 600};
+  const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
+  std::vector<ChannelPower> power(3);
+  for (auto& p : power) {
+    p.make(ChannelParams{}, d);
+    p.reset();
+  }
+  Guards guards;
+  guards.make(GuardParams{}, centres);
+  guards.reset();
+  const std::vector<char> settle(3, 0);
+  const std::vector<double> guard(3, 1.0);
+  const float amp = 1000, own = static_cast<float>(amp * std::pow(10.0, -10.0 / 20));
+  const int lag = 20;
+  int blanked = 0;
+  for (long long v = 0; v < 600 + lag; v++) {
+    power[0].step(v, cfloat(own, 0));
+    power[1].step(v, cfloat(v >= 300 ? amp : 0.0f, 0));
+    power[2].step(v, cfloat(0, 0));
+    const long long at = v - lag;
+    if (at < 100) continue;
+    for (int q = 0; q < 3; q++)
+      guards.swing(q, power[q], at);
+    blanked += !guards.step(0, power[0].shrt(at), settle, guard, tones).clear;
+  }
+  return blanked;
+}
+
+TEST(FineGuardsTest, AClusterHearingTheNextOnesStationDoesNotGuardForIt) {
+  // The 550 Hz cluster's own station (at 555 Hz), or none told: its key
+  // edge blanks the cluster 50 Hz away, as any neighbour's.
+  EXPECT_GT(blanked_beside_view({}), 20);
+  EXPECT_GT(blanked_beside_view({500, 555, 600}), 20);
+  // A station at 590 Hz, nearer 600: the 550 Hz cluster hears it weaker than
+  // the 600 Hz one, which guards against it (100 Hz away, it must stand
+  // 15 dB over; here that cluster is left silent).
+  EXPECT_EQ(blanked_beside_view({500, 590, 600}), 0);
+}
+
 // --- key decision --------------------------------------------------------------
 
 // Drives a key decision over a statistic given per tick (noise nd = 1) and

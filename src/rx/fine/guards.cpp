@@ -48,6 +48,12 @@ void Guards::make(const GuardParams& p, std::span<const double> centres) {
   learn_phase_.resize(k_);
 }
 
+bool Guards::heard_nearer(int o, double tone) const {
+  const double off = std::abs(tone - centres_[o]);
+  return (o > 0 && std::abs(tone - centres_[o - 1]) < off) ||
+         (o < k_ - 1 && std::abs(tone - centres_[o + 1]) < off);
+}
+
 double Guards::soft_far_at(double apart) const {
   return undb(std::max(p_.soft_far_db - p_.soft_far_db_per_hz * apart, p_.soft_far_min_db));
 }
@@ -144,6 +150,9 @@ Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
   bool clear = true, strict = true;
   for (int o = 0; o < k_ && (clear || strict); o++) {
     if (o == q) continue;
+    // A cluster that hears a station nearer another cluster's centre is
+    // only its weaker view: that cluster guards against it.
+    if (!tones.empty() && heard_nearer(o, tones[o])) continue;
     const bool near = kind[o] & kNear;
     const double swing = hi[o] - lo[o];
     const bool steady = ps >= (near ? steady_near : steady_far) * hi[o];

@@ -24,7 +24,12 @@
 // cluster's key edges bring (ebook2cw's +24 dB station 300 Hz away left nothing
 // over the noise, and its far guard blanked a +4 dB station on most of its
 // marks). Where the two stations' tones lie further apart than the centres, the
-// eased guard is taken at their distance.
+// eased guard is taken at their distance. A cluster whose tone lies nearer the
+// centre of a cluster beside it hears that cluster's station, weaker: it guards
+// nothing, the station's own cluster does (a contest station 14 dB over a +3 dB
+// one 60 Hz away, heard 27 Hz off the centre between them, guarded the weak one's
+// cluster as a neighbour 50 Hz away: 223 of its 367 marks came through, and its
+// text never went out).
 //
 // Life cycle: make once, reset; per tick judged, swing() on every cluster,
 // then step() on each cluster judged.
@@ -82,6 +87,9 @@ class Guards {
 
  private:
   double soft_far_at(double apart) const;  // the eased far guard apart Hz away (power ratio)
+  // Whether a tone heard on cluster o lies nearer the centre of a cluster
+  // beside it (o hears another cluster's station).
+  bool heard_nearer(int o, double tone) const;
 
   GuardParams p_;
   int k_ = 0;                                 // clusters
