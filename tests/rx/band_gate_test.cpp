@@ -227,19 +227,25 @@ TEST(BandGate, AWeakStationAmongManyStrongOnesOfItsSpeedKeepsItsMarks) {
   EXPECT_LE(marks(r.out[11]), 3);
 }
 
+// Marks of 15 ticks starting 2 ticks after each rise of `strong`, as a
+// click of it would be.
+std::vector<int> keyed_after_rises(const std::vector<int>& strong) {
+  std::vector<int> after(strong.size(), 0);
+  for (std::size_t t = 1; t < strong.size(); t++)
+    if (strong[t] && !strong[t - 1])
+      for (std::size_t j = t + 2; j < std::min(strong.size(), t + 17); j++)
+        after[j] = 1;
+  return after;
+}
+
 TEST(BandGate, ClicksComeOnlyFromStationsNearEnoughForTheirLevel) {
   // A strong station (cluster 0, 20 dB over the others) and two weaker
   // ones keyed just after each of its rises, as a click would be: one 80 Hz
   // away, where its keying sidebands reach, goes; one 800 Hz away, where
   // they would have to stand 30 dB over it, is an independent station in a
   // busy band and stays.
-  const int ticks = 20000;
-  const auto strong = keying(ticks, 9);
-  std::vector<int> after(strong.size(), 0);
-  for (std::size_t t = 1; t < strong.size(); t++)
-    if (strong[t] && !strong[t - 1])
-      for (std::size_t j = t + 2; j < std::min(strong.size(), t + 17); j++)
-        after[j] = 1;
+  const auto strong = keying(20000, 9);
+  const auto after = keyed_after_rises(strong);
   BandGate g(3);
   g.set_centre(0, 500);
   g.set_centre(1, 580);
@@ -259,13 +265,8 @@ TEST(BandGate, MarksBesideAStationWhoseClicksAreTakenOutStay) {
   // them, and stay; 100 Hz away, beyond that reach, they are its clicks and
   // go; and 40 dB under it, what the subtraction leaves of its clicks, they
   // go at 70 Hz as well.
-  const int ticks = 20000;
-  const auto strong = keying(ticks, 9);
-  std::vector<int> after(strong.size(), 0);
-  for (std::size_t t = 1; t < strong.size(); t++)
-    if (strong[t] && !strong[t - 1])
-      for (std::size_t j = t + 2; j < std::min(strong.size(), t + 17); j++)
-        after[j] = 1;
+  const auto strong = keying(20000, 9);
+  const auto after = keyed_after_rises(strong);
   ASSERT_GT(marks(as_double(after)), 100);
   for (const double over : {100.0, 10000.0}) {
     BandGate g(3);

@@ -268,6 +268,20 @@ TEST(FineSubtractorTest, SoftKeyedNeighbourLeavesAtMostMinus45Db) {
 
 // --- guards --------------------------------------------------------------------
 
+// Guards over clusters at `centres`, and each cluster's channel power,
+// made and reset.
+void make_guards(const std::vector<double>& centres, std::vector<ChannelPower>& power,
+                 Guards& guards) {
+  const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
+  power.resize(centres.size());
+  for (auto& p : power) {
+    p.make(ChannelParams{}, d);
+    p.reset();
+  }
+  guards.make(GuardParams{}, centres);
+  guards.reset();
+}
+
 // Clusters at 500, 550 and 700 Hz: the one at 500 Hz holds a steady tone
 // `own_db` under the key-down power of a station keying on cluster `keyed`
 // (its key going down at tick 300). Returns, per tick judged from 100 to
@@ -275,16 +289,9 @@ TEST(FineSubtractorTest, SoftKeyedNeighbourLeavesAtMostMinus45Db) {
 // subtracted and settled (guard `sub_guard`) or not.
 std::vector<bool> clear_ticks(int keyed, double own_db, bool settled = false,
                               double sub_guard = 1) {
-  const std::vector<double> centres = {500, 550, 700};
-  const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
-  std::vector<ChannelPower> power(3);
-  for (auto& p : power) {
-    p.make(ChannelParams{}, d);
-    p.reset();
-  }
+  std::vector<ChannelPower> power;
   Guards guards;
-  guards.make(GuardParams{}, centres);
-  guards.reset();
+  make_guards({500, 550, 700}, power, guards);
   const std::vector<char> settle = {0, static_cast<char>(settled), static_cast<char>(settled)};
   const std::vector<double> guard(3, sub_guard);
   const float amp = 1000, own = static_cast<float>(amp * std::pow(10.0, own_db / 20));
@@ -336,16 +343,9 @@ TEST(FineGuardsTest, NeighboursKeyEdgeBlanksWithinItsReachOnly) {
 // down at tick 300), each cluster's tone being tones[] (none: empty). The
 // ticks judged from 100 to 599 the 500 Hz cluster is not clear.
 int blanked_beside_view(std::vector<double> tones) {
-  const std::vector<double> centres = {500, 550, 600};
-  const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
-  std::vector<ChannelPower> power(3);
-  for (auto& p : power) {
-    p.make(ChannelParams{}, d);
-    p.reset();
-  }
+  std::vector<ChannelPower> power;
   Guards guards;
-  guards.make(GuardParams{}, centres);
-  guards.reset();
+  make_guards({500, 550, 600}, power, guards);
   const std::vector<char> settle(3, 0);
   const std::vector<double> guard(3, 1.0);
   const float amp = 1000, own = static_cast<float>(amp * std::pow(10.0, -10.0 / 20));
