@@ -59,7 +59,7 @@ struct StationModelParams {
   double refine_db = 15;          // carrier over the short filter's noise for that, dB
   double refine_misfit = 0.03;    // RMS misfit to the modelled edge allowed there, of the carrier
   double refine_noise = 2;        // and that many times the noise through the short filter
-  int fit_edges = 50;             // key-up edges the share placed is taken over
+  int fit_edges = 50;             // key-up edges the share placed is a running mean over
   double fit_share = 0.85;        // share of them placed for the model to fit
 };
 
@@ -113,9 +113,10 @@ class StationModel {
   std::complex<double> back() const { return back_; }  // from there to the subtracted tick
   int carrier_n() const { return carrier_n_; }         // body ticks that measured the carrier
   double step_rad() const { return step_rad_; }        // rad per tick the model turns by
-  // The share of the last key-up edges (up to fit_edges) placed on their
-  // mark's carrier, and whether it reaches fit_share: the model then fits
-  // the station's key edges, and subtracted takes its clicks out.
+  // The share of recent key-up edges placed on their mark's carrier (the
+  // mean of the first fit_edges, then a running mean over that many), and
+  // whether it reaches fit_share: the model then fits the station's key
+  // edges, and subtracted takes its clicks out.
   double placed() const { return placed_; }
   bool fits() const { return placed_ >= p_.fit_share; }
 
@@ -170,7 +171,7 @@ class StationModel {
   static constexpr int kShortTicks = 10;
   double short_gain_ = 1;  // noise through the short filter over that through the channel filter
   double refine_snr_ = 1;  // refine_db as a power ratio
-  double placed_ = 0;      // share of the last key-up edges placed on their carrier
+  double placed_ = 0;      // share of recent key-up edges placed on their carrier
   int placed_n_ = 0;       // key-up edges it is the mean of (to fit_edges)
 };
 
