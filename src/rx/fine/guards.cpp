@@ -48,10 +48,13 @@ void Guards::make(const GuardParams& p, std::span<const double> centres) {
   learn_phase_.resize(k_);
 }
 
-bool Guards::heard_nearer(int o, double tone) const {
-  const double off = std::abs(tone - centres_[o]);
-  return (o > 0 && std::abs(tone - centres_[o - 1]) < off) ||
-         (o < k_ - 1 && std::abs(tone - centres_[o + 1]) < off);
+bool Guards::heard_nearer(int o, std::span<const double> tones) const {
+  const double tone = tones[o], off = std::abs(tone - centres_[o]);
+  for (const int m : {o - 1, o + 1})
+    if (m >= 0 && m < k_ && std::abs(tone - centres_[m]) < off &&
+        std::abs(tones[m] - tone) <= p_.same_hz)
+      return true;
+  return false;
 }
 
 double Guards::soft_far_at(double apart) const {
@@ -152,7 +155,7 @@ Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
     if (o == q) continue;
     // A cluster that hears a station nearer another cluster's centre is
     // only its weaker view: that cluster guards against it.
-    if (!tones.empty() && heard_nearer(o, tones[o])) continue;
+    if (!tones.empty() && heard_nearer(o, tones)) continue;
     const bool near = kind[o] & kNear;
     const double swing = hi[o] - lo[o];
     const bool steady = ps >= (near ? steady_near : steady_far) * hi[o];

@@ -25,11 +25,11 @@
 // over the noise, and its far guard blanked a +4 dB station on most of its
 // marks). Where the two stations' tones lie further apart than the centres, the
 // eased guard is taken at their distance. A cluster whose tone lies nearer the
-// centre of a cluster beside it hears that cluster's station, weaker: it guards
-// nothing, the station's own cluster does (a contest station 14 dB over a +3 dB
-// one 60 Hz away, heard 27 Hz off the centre between them, guarded the weak one's
-// cluster as a neighbour 50 Hz away: 223 of its 367 marks came through, and its
-// text never went out).
+// centre of a cluster beside it, which keys on the same tone, hears that
+// cluster's station, weaker: it guards nothing, the station's own cluster
+// does (a contest station 14 dB over a +3 dB one 60 Hz away, heard 27 Hz off
+// the centre between them, guarded the weak one's cluster as a neighbour 50 Hz
+// away: 223 of its 367 marks came through, and its text never went out).
 //
 // Life cycle: make once, reset; per tick judged, swing() on every cluster,
 // then step() on each cluster judged.
@@ -53,6 +53,7 @@ struct GuardParams {
   double neighbour_hz = 75;          // clusters this close are neighbours, Hz
   double subtract_hz = 75;           // a subtracted model this close sets the guard, Hz
   double own_hz = 30;                // unless its tone lies this close to the centre, Hz
+  double same_hz = 20;               // two clusters' tones this close are one station, Hz
   double soft_far_db = -3;           // eased far guard extrapolated to 0 Hz, dB
   double soft_far_db_per_hz = 0.12;  // its fall, dB per Hz
   double soft_far_min_db = -45;      // its lowest, dB
@@ -87,9 +88,9 @@ class Guards {
 
  private:
   double soft_far_at(double apart) const;  // the eased far guard apart Hz away (power ratio)
-  // Whether a tone heard on cluster o lies nearer the centre of a cluster
-  // beside it (o hears another cluster's station).
-  bool heard_nearer(int o, double tone) const;
+  // Whether cluster o hears the station of a cluster beside it: o's tone
+  // lies nearer that cluster's centre, and that cluster keys on it too.
+  bool heard_nearer(int o, std::span<const double> tones) const;
 
   GuardParams p_;
   int k_ = 0;                                 // clusters
