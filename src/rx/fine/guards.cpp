@@ -153,13 +153,10 @@ Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
   bool clear = true, strict = true;
   for (int o = 0; o < k_ && (clear || strict); o++) {
     if (o == q) continue;
-    // A cluster that hears a station nearer another cluster's centre is
-    // only its weaker view: that cluster guards against it.
-    if (!tones.empty() && heard_nearer(o, tones)) continue;
     const bool near = kind[o] & kNear;
     const double swing = hi[o] - lo[o];
     const bool steady = ps >= (near ? steady_near : steady_far) * hi[o];
-    strict = strict && steady && ps >= (near ? edge : far) * swing;
+    const bool strict_o = steady && ps >= (near ? edge : far) * swing;
     const bool paired = o >= pair_lo && o < pair_hi && pair_e[o] >= 0;
     const bool eased = paired ? pair_e[o] > 0 : eased_q;
     const bool sub = settled_o[o] && (kind[o] & kReach) &&
@@ -172,6 +169,11 @@ Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
       const double apart = std::abs(tones[o] - tones[q]);
       if (apart > std::abs(centres_[o] - centres_[q])) ok = ps >= soft_far_at(apart) * swing;
     }
+    // A cluster that hears a station nearer another cluster's centre is
+    // only its weaker view: that cluster guards against it (asked only
+    // where this one would blank: most never do).
+    if (!(strict_o && steady && ok) && !tones.empty() && heard_nearer(o, tones)) continue;
+    strict = strict && strict_o;
     clear = clear && steady && ok;
   }
   if (strict) {
