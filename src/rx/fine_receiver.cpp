@@ -92,6 +92,24 @@ void FineReceiver::band_tick(double power) {
   band_ticks_++;
 }
 
+void FineReceiver::add_band(int from, int to) {
+  double sum = band_sum_;
+  if (iq_) {
+    for (int f = from; f < to; f++) {
+      const float i = buf_[static_cast<std::size_t>(2 * f)],
+                  q = buf_[static_cast<std::size_t>(2 * f + 1)];
+      sum += static_cast<double>(i) * i + static_cast<double>(q) * q;
+    }
+  } else {
+    for (int f = from; f < to; f++) {
+      const float x = buf_[static_cast<std::size_t>(f)];
+      sum += 0.5 * static_cast<double>(x) * x;
+    }
+  }
+  band_sum_ = sum;
+  band_frames_ += std::max(0, to - from);
+}
+
 void FineReceiver::gate_block() {
   const int n = fe_.clusters();
   // The tones as the front end left them at the end of the block, the same
@@ -105,25 +123,10 @@ void FineReceiver::gate_block() {
   // not measured (it stays 0, the reference never keyed).
   int frame = banked_ ? block_frames_ : 0;
   for (int t = 0; t < fe_.ticks(); t++) {
-    // The band's mean power over the frames up to this tick, as a cluster
-    // would see a tone: (amplitude / 2)^2 real, amplitude^2 I/Q.
+    // The band's mean power over the frames up to this tick.
     if (!banked_) {
       const int last = fe_.tick_frame(t);
-      double sum = band_sum_;
-      if (iq_) {
-        for (int f = frame; f <= last; f++) {
-          const float i = buf_[static_cast<std::size_t>(2 * f)],
-                      q = buf_[static_cast<std::size_t>(2 * f + 1)];
-          sum += static_cast<double>(i) * i + static_cast<double>(q) * q;
-        }
-      } else {
-        for (int f = frame; f <= last; f++) {
-          const float x = buf_[static_cast<std::size_t>(f)];
-          sum += 0.5 * static_cast<double>(x) * x;
-        }
-      }
-      band_sum_ = sum;
-      band_frames_ += std::max(0, last + 1 - frame);
+      add_band(frame, last + 1);
       frame = std::max(frame, last + 1);
     }
     band_tick(band_sum_ / std::max(1, band_frames_));
@@ -144,15 +147,7 @@ void FineReceiver::gate_block() {
     std::copy(out, out + n, gated_.begin() + static_cast<std::ptrdiff_t>(t) * n);
   }
   // The frames after the last tick count towards the next.
-  for (; frame < block_frames_; frame++) {
-    const float x = buf_[static_cast<std::size_t>(iq_ ? 2 * frame : frame)];
-    band_sum_ += iq_ ? static_cast<double>(x) * x : 0.5 * static_cast<double>(x) * x;
-    if (iq_) {
-      const float y = buf_[static_cast<std::size_t>(2 * frame + 1)];
-      band_sum_ += static_cast<double>(y) * y;
-    }
-    band_frames_++;
-  }
+  if (!banked_) add_band(frame, block_frames_);
 }
 
 const ClusterKey* FineReceiver::ticked_keys(int& n) {

@@ -55,6 +55,9 @@ class FineReceiver : public FrontEnd {
  private:
   void gate_block();
   void band_tick(double power);
+  // Frames [from, to) of the block into the band's power, as a cluster
+  // would see a tone: (amplitude / 2)^2 real, amplitude^2 I/Q.
+  void add_band(int from, int to);
 
   FineFrontEnd fe_;
   BandGate gate_;                 // the clusters, then the whole band's power
