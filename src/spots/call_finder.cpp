@@ -267,12 +267,23 @@ void CallFinder::decide(const Word* next, std::vector<FoundCall>& found, int& n)
   if (h.reason == Reason::kDe) return;  // reported copy by copy
   bool sender = h.reason != Reason::kNone;
   SpotType type = h.type;
+  // "cq test dl1abc dl1abc": its over ended, and the silence would have
+  // decided it (quiet()) had it been long enough.
+  bool twice = false;
+  for (int i = 0; i < h.nv; i++)
+    twice = twice || (h.reason == Reason::kCue && h.after_cq && h.v[i].copies >= 2);
   if (next != nullptr) {
     switch (next->kind) {
       case Kind::kToCall:
-      case Kind::kTu:
-        // "dk9iw 5nn", "dl1abc tu": sent to that call - unless after "de".
+        // "dk9iw 5nn": sent to that call - unless after "de" (a caller's
+        // call sent twice after a CQ whose own call was lost is one too).
         if (h.reason != Reason::kDe) sender = false;
+        break;
+      case Kind::kTu:
+        // "dl1abc tu": sent to that call - unless after "de", or the end of
+        // a CQ before the runner's next over ("cq test dl1abc dl1abc tu
+        // dl1abc test").
+        if (h.reason != Reason::kDe && !twice) sender = false;
         break;
       case Kind::kDe:
         // "w1aw de dl1abc": W1AW is the one called.

@@ -211,6 +211,13 @@ TEST(CallFinder, TheCallSentToIsNeverTheSender) {
   EXPECT_EQ(find_calls("test dl1abc ur 599 "), V{});
   // A call followed by "de" is the one called.
   EXPECT_EQ(find_calls("tu w1aw de dl1abc k"), V{"DL1ABC:DX"});
+  // "tu" after a CQ that ended on its call twice opens the runner's next
+  // over, as a silence there would have; once, or without "cq", the call
+  // is still the one thanked.
+  EXPECT_EQ(find_calls("cq test ua2zs ua2zs tu ua2zs test "), V({"UA2ZS:CQx2", "UA2ZS:CQ"}));
+  EXPECT_EQ(find_calls("cq test ua2zs tu "), V{});
+  EXPECT_EQ(find_calls("test ua2zs ua2zs tu "), V{});
+  EXPECT_EQ(find_calls("cq test ua2zs ua2zs 5nn 14 "), V{});
 }
 
 TEST(CallFinder, AReportCopiedBadlyStillMarksTheCallSentTo) {
