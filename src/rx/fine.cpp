@@ -91,6 +91,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   s.sleeps = plan.bank != nullptr;
   fine::GuardParams guard = kGuard;
   guard.subtract_hz = kSub.subtract_hz;
+  guard.settled_hz = kSub.settled_hz;
   guard.same_hz = kSub.same_hz;
   guard.own_hz = sp.own_hz + sp.spare_hz;
   guard.short_half = (kShort - 1) / 2;

@@ -20,7 +20,8 @@ void Guards::make(const GuardParams& p, std::span<const double> centres) {
     for (int o = 0; o < k_; o++) {
       const double apart = std::abs(centres[o] - centres[q]);
       kind_[q * k_ + o] = static_cast<unsigned char>((apart <= p.neighbour_hz ? kNear : 0) |
-                                                     (apart <= p.subtract_hz ? kReach : 0));
+                                                     (apart <= p.subtract_hz ? kReach : 0) |
+                                                     (apart <= p.settled_hz ? kFar : 0));
       soft_far_[q * k_ + o] = soft_far_at(apart);
     }
   for (auto* v : {&hi_, &lo_, &guarded_, &unguarded_})
@@ -159,8 +160,10 @@ Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
     const bool strict_o = steady && ps >= (near ? edge : far) * swing;
     const bool paired = o >= pair_lo && o < pair_hi && pair_e[o] >= 0;
     const bool eased = paired ? pair_e[o] > 0 : eased_q;
-    const bool sub = settled_o[o] && (kind[o] & kReach) &&
-                     (tones.empty() || std::abs(tones[o] - centres_[q]) > p_.own_hz);
+    const bool sub =
+        settled_o[o] && (kind[o] & kFar) &&
+        (tones.empty() || std::abs(tones[o] - centres_[q]) > p_.own_hz) &&
+        ((kind[o] & kReach) || (!tones.empty() && std::abs(tones[o] - tones[q]) <= p_.subtract_hz));
     const double guard = sub ? sub_guard_o[o] : near ? edge : eased ? soft_far[o] : far;
     bool ok = ps >= guard * swing;
     if (!ok && eased && !sub && !near && !tones.empty()) {

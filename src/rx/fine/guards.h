@@ -10,7 +10,8 @@
 // over its own noise be clear (between -6 and -40 dB of the station's swing;
 // the subtractor gives that guard), if the model is subtracted from it at all
 // (not on a cluster whose centre lies within own_hz of the model's tone: there
-// the station itself stands, and its guard stays). Further away the guard eases
+// the station itself stands, and its guard stays; from a cluster 100 Hz away,
+// only where its tone lies within 75 Hz of the model's). Further away the guard eases
 // where the cluster's power shows no more where it would blank than elsewhere
 // (no clicks arrive there), to 9 dB over soft keying's sidebands at that
 // distance (about -24 dB 100 Hz away and -30 dB 150 Hz away in the channel):
@@ -52,6 +53,7 @@ struct GuardParams {
   double far_steady_db = -50;        // the same beside a steady carrier further away, dB
   double neighbour_hz = 75;          // clusters this close are neighbours, Hz
   double subtract_hz = 75;           // a subtracted model this close sets the guard, Hz
+  double settled_hz = 100;           // a settled one this close, tones within subtract_hz, Hz
   double own_hz = 30;                // unless its tone lies this close to the centre, Hz
   double same_hz = 20;               // two clusters' tones this close are one station, Hz
   double soft_far_db = -3;           // eased far guard extrapolated to 0 Hz, dB
@@ -99,7 +101,8 @@ class Guards {
   double evidence_ = 1;                       // evidence_db as a power ratio
   static constexpr unsigned char kNear = 1;   // within neighbour_hz
   static constexpr unsigned char kReach = 2;  // within subtract_hz
-  std::vector<unsigned char> kind_;           // [q * k + o]: kNear | kReach
+  static constexpr unsigned char kFar = 4;    // within settled_hz
+  std::vector<unsigned char> kind_;           // [q * k + o]: kNear | kReach | kFar
   std::vector<double> centres_;               // [q]: Hz
   std::vector<double> soft_far_;              // [q * k + o]: the eased far edge guard (power ratio)
   std::vector<double> hi_, lo_;    // [q]: short average's extremes around the tick, units^2

@@ -41,8 +41,9 @@ void Subtractor::make(const SubtractorParams& p, const ChannelDesign& d,
         c.fitn.push_back(n);
         c.fit_turn.push_back(std::polar(1.0, (w - wn) * (static_cast<double>(len) - 1) / 2));
       }
-      if (apart <= p.subtract_hz) {
+      if (apart <= std::max(p.subtract_hz, p.settled_hz)) {
         c.sub.push_back(n);
+        c.sub_far.push_back(apart > p.subtract_hz);
         // What lies in both passbands stands in the two envelopes alike but
         // for the mixers' phasors and the decimator's delay of (len - 1) / 2
         // band samples, which turns by the difference of the two mixings.
@@ -166,6 +167,8 @@ cfloat Subtractor::subtracted(int q, long long v) const {
   std::complex<double> others = 0;
   for (std::size_t i = 0; i < c.sub.size(); i++) {
     const auto& o = cl_[c.sub[i]];
+    if (c.sub_far[i] && (!settled_[c.sub[i]] || std::abs(o.tone - c.tone) > p_.subtract_hz))
+      continue;
     // A station this cluster would copy itself is not taken from it.
     const double apart = std::abs(o.tone - c.centre);
     if (o.model && apart > p_.own_hz + p_.spare_hz)
