@@ -92,6 +92,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   fine::GuardParams guard = kGuard;
   guard.subtract_hz = kSub.subtract_hz;
   guard.settled_hz = kSub.settled_hz;
+  guard.settled_tone_hz = kSub.settled_tone_hz;
   guard.same_hz = kSub.same_hz;
   guard.own_hz = sp.own_hz + sp.spare_hz;
   guard.short_half = (kShort - 1) / 2;

@@ -628,7 +628,7 @@ TEST(Ghosts, WeakStationBesideStrongOnesHundredsOfHzAwayCopied) {
 // from its tone stayed in the weak one's cluster, its far guard blanked
 // the weak one at every key edge, and the weak station's text was garbled
 // (CER 0.44). A settled model is taken out 100 Hz away as well, where the
-// two tones lie within 75 Hz.
+// two tones lie within 85 Hz.
 TEST(Ghosts, WeakStationSixtyHzFromAStrongOneAHundredFromItsClusterCopied) {
   test::TempDir d;
   const double sigma = 0.005;

@@ -11,7 +11,7 @@
 // the subtractor gives that guard), if the model is subtracted from it at all
 // (not on a cluster whose centre lies within own_hz of the model's tone: there
 // the station itself stands, and its guard stays; from a cluster 100 Hz away,
-// only where its tone lies within 75 Hz of the model's). Further away the guard eases
+// only where its tone lies within 85 Hz of the model's). Further away the guard eases
 // where the cluster's power shows no more where it would blank than elsewhere
 // (no clicks arrive there), to 9 dB over soft keying's sidebands at that
 // distance (about -24 dB 100 Hz away and -30 dB 150 Hz away in the channel):
@@ -53,7 +53,8 @@ struct GuardParams {
   double far_steady_db = -50;        // the same beside a steady carrier further away, dB
   double neighbour_hz = 75;          // clusters this close are neighbours, Hz
   double subtract_hz = 75;           // a subtracted model this close sets the guard, Hz
-  double settled_hz = 100;           // a settled one this close, tones within subtract_hz, Hz
+  double settled_hz = 100;           // and a settled one this close ...
+  double settled_tone_hz = 85;       // ... whose tone lies this close to the cluster's, Hz
   double own_hz = 30;                // unless its tone lies this close to the centre, Hz
   double same_hz = 20;               // two clusters' tones this close are one station, Hz
   double soft_far_db = -3;           // eased far guard extrapolated to 0 Hz, dB

@@ -167,7 +167,7 @@ cfloat Subtractor::subtracted(int q, long long v) const {
   std::complex<double> others = 0;
   for (std::size_t i = 0; i < c.sub.size(); i++) {
     const auto& o = cl_[c.sub[i]];
-    if (c.sub_far[i] && (!settled_[c.sub[i]] || std::abs(o.tone - c.tone) > p_.subtract_hz))
+    if (c.sub_far[i] && (!settled_[c.sub[i]] || std::abs(o.tone - c.tone) > p_.settled_tone_hz))
       continue;
     // A station this cluster would copy itself is not taken from it.
     const double apart = std::abs(o.tone - c.centre);

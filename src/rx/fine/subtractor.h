@@ -13,9 +13,9 @@
 // subtracted, sub_lag ticks (62 ms) behind the input, from the envelope of
 // every cluster within 75 Hz whose own reach (25 Hz and 5 Hz spare) does
 // not hold the station, and once it has settled (below) from the clusters
-// 100 Hz away whose own tone lies within 75 Hz of its tone (a weak station
-// 60 Hz from a strong one, each 20-odd Hz off its centre), and the stages
-// after judge what is left. A clean
+// 100 Hz away whose own tone lies within 85 Hz of its tone (a weak station
+// 60-80 Hz from a strong one, each 20-odd Hz off its centre), and the
+// stages after judge what is left. A clean
 // station leaves about -52 dB instead of -15 dB. Clusters 45 Hz or more
 // from the station take each mark with its own carrier (StationModel: a
 // keyer that restarts its tone with each element); closer, where the
@@ -57,7 +57,8 @@ struct SubtractorParams {
   double residue_db = 6;          // beside it a cluster this far over its noise is clear, dB
   int model_settle_ticks = 500;   // ticks a model runs before the guard beside it eases
   double subtract_hz = 75;        // models are subtracted from clusters this close, Hz
-  double settled_hz = 100;        // settled ones this close, their tones within subtract_hz, Hz
+  double settled_hz = 100;        // settled ones from clusters this close, Hz
+  double settled_tone_hz = 85;    // whose tone lies this close to theirs, Hz
   double mark_hz = 45;            // each mark's own carrier is taken from clusters this far, Hz
   double fit_reach_ticks = 2;     // ticks either side of a key edge where the fit is measured
   double fit_track = 0.02;        // weight of an edge tick in the misfit
