@@ -121,9 +121,11 @@ void Subtractor::choose(std::span<const StationView> st) {
   }
   any_model_ = !modelled_.empty();
   std::fill(reached_.begin(), reached_.end(), 0);
-  for (const int q : modelled_)
-    for (const int o : cl_[q].sub)
-      reached_[o] = 1;
+  for (const int q : modelled_) {
+    const auto& c = cl_[q];
+    for (std::size_t i = 0; i < c.sub.size(); i++)
+      if (!c.sub_far[i] || far_taken(q, c.sub[i])) reached_[c.sub[i]] = 1;
+  }
 }
 
 void Subtractor::predict(long long v) {
@@ -161,14 +163,17 @@ void Subtractor::predict(long long v) {
   }
 }
 
+bool Subtractor::far_taken(int q, int o) const {
+  return settled_[q] && std::abs(cl_[q].tone - cl_[o].tone) <= p_.settled_tone_hz;
+}
+
 cfloat Subtractor::subtracted(int q, long long v) const {
   const auto& c = cl_[q];
   const cfloat zv = models_[q].zin(v);
   std::complex<double> others = 0;
   for (std::size_t i = 0; i < c.sub.size(); i++) {
     const auto& o = cl_[c.sub[i]];
-    if (c.sub_far[i] && (!settled_[c.sub[i]] || std::abs(o.tone - c.tone) > p_.settled_tone_hz))
-      continue;
+    if (c.sub_far[i] && !far_taken(c.sub[i], q)) continue;
     // A station this cluster would copy itself is not taken from it.
     const double apart = std::abs(o.tone - c.centre);
     if (o.model && apart > p_.own_hz + p_.spare_hz)

@@ -138,6 +138,9 @@ class Subtractor {
     std::vector<char> sub_far;  // sub_far[i]: sub[i] lies over subtract_hz away
   };
   cfloat subtracted(int q, long long v) const;  // residue() where some model near is subtracted
+  // Whether q's model, settled_hz away from o, is taken out of o: it has
+  // settled, and the two tones lie within settled_tone_hz.
+  bool far_taken(int q, int o) const;
 
   SubtractorParams p_;
   bool on_ = true;                                  // subtract at all
