@@ -161,13 +161,16 @@ int CallFinder::flush(std::vector<FoundCall>& found) {
   return n;
 }
 
+bool CallFinder::Held::cq_twice() const {
+  if (reason != Reason::kCue || !after_cq) return false;
+  for (int i = 0; i < nv; i++)
+    if (v[i].copies >= 2) return true;
+  return false;
+}
+
 bool CallFinder::waiting() const {
   const Held& h = held_;
-  if (!h.active || h.doubt || h.reason != Reason::kCue || !h.after_cq || len_ > 0 || long_)
-    return false;
-  for (int i = 0; i < h.nv; i++)
-    if (h.v[i].copies >= 2) return true;
-  return false;
+  return h.active && !h.doubt && len_ == 0 && !long_ && h.cq_twice();
 }
 
 int CallFinder::quiet(std::vector<FoundCall>& found) {
@@ -267,11 +270,6 @@ void CallFinder::decide(const Word* next, std::vector<FoundCall>& found, int& n)
   if (h.reason == Reason::kDe) return;  // reported copy by copy
   bool sender = h.reason != Reason::kNone;
   SpotType type = h.type;
-  // "cq test dl1abc dl1abc": its over ended, and the silence would have
-  // decided it (quiet()) had it been long enough.
-  bool twice = false;
-  for (int i = 0; i < h.nv; i++)
-    twice = twice || (h.reason == Reason::kCue && h.after_cq && h.v[i].copies >= 2);
   if (next != nullptr) {
     switch (next->kind) {
       case Kind::kToCall:
@@ -282,8 +280,9 @@ void CallFinder::decide(const Word* next, std::vector<FoundCall>& found, int& n)
       case Kind::kTu:
         // "dl1abc tu": sent to that call - unless after "de", or the end of
         // a CQ before the runner's next over ("cq test dl1abc dl1abc tu
-        // dl1abc test").
-        if (h.reason != Reason::kDe && !twice) sender = false;
+        // dl1abc test"), which a silence long enough would have decided
+        // (quiet()).
+        if (h.reason != Reason::kDe && !h.cq_twice()) sender = false;
         break;
       case Kind::kDe:
         // "w1aw de dl1abc": W1AW is the one called.

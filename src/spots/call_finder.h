@@ -128,6 +128,8 @@ class CallFinder {
     Variant v[kVariants];  // the call as first copied, then other copies of it
     int nv;                // variants in v
     bool doubt;            // a short unknown word followed: the next word decides
+    // "cq test dl1abc dl1abc": a CQ that ended on its call twice.
+    bool cq_twice() const;
   };
 
   // Ends the word being collected: takes it, or the words it ran together.
