@@ -160,10 +160,13 @@ Guards::Result Guards::step(int q, double ps, std::span<const char> settled,
     const bool strict_o = steady && ps >= (near ? edge : far) * swing;
     const bool paired = o >= pair_lo && o < pair_hi && pair_e[o] >= 0;
     const bool eased = paired ? pair_e[o] > 0 : eased_q;
-    const bool sub = settled_o[o] && (kind[o] & kFar) &&
-                     (tones.empty() || std::abs(tones[o] - centres_[q]) > p_.own_hz) &&
-                     ((kind[o] & kReach) ||
-                      (!tones.empty() && std::abs(tones[o] - tones[q]) <= p_.settled_tone_hz));
+    // o's settled model is subtracted here: o lies within subtract_hz, or
+    // within settled_hz with the two tones within settled_tone_hz.
+    const bool sub =
+        settled_o[o] &&
+        ((kind[o] & kReach) || ((kind[o] & kFar) && !tones.empty() &&
+                                std::abs(tones[o] - tones[q]) <= p_.settled_tone_hz)) &&
+        (tones.empty() || std::abs(tones[o] - centres_[q]) > p_.own_hz);
     const double guard = sub ? sub_guard_o[o] : near ? edge : eased ? soft_far[o] : far;
     bool ok = ps >= guard * swing;
     if (!ok && eased && !sub && !near && !tones.empty()) {
