@@ -1,10 +1,13 @@
-// The fine front end's cluster decimators driven alone: summed four
-// clusters at a time, each cluster's value is the one of its own sum.
+// The fine front end's decimators driven alone: the band filter of real
+// audio gives liquid's firdecim values, and the cluster decimators summed
+// four clusters at a time give each cluster the value of its own sum.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
+#include "rx/fine/band_decimator.h"
 #include "rx/fine/channeliser.h"
 #include "rx/fine/filter_bank.h"
 
@@ -88,6 +91,59 @@ TEST(FineChanneliserTest, FourLanesGiveEachClustersOwnSumExactly) {
     EXPECT_EQ(differ, 0);
     EXPECT_GT(ticks, 400);  // most of the 512 ticks of 12 blocks
   }
+}
+
+// The band decimator, fed blocks of any length (shorter than a group too),
+// gives the values of liquid's firdecim_rrrf on the two filters to the bit:
+// each output's window ends at the first frame of its group, and a reset
+// fills the windows with silence again.
+TEST(FineChanneliserTest, BandDecimatorGivesFirdecimsValuesOverAnyBlocks) {
+  std::mt19937 g(11);
+  std::normal_distribution<float> n(0, 3000);
+  std::uniform_int_distribution<int> block(1, 700);
+  for (const int len : {7, 64, 333})
+    for (const int d : {3, 16}) {
+      SCOPED_TRACE(testing::Message() << len << " taps, decimation " << d);
+      std::vector<float> re(static_cast<std::size_t>(len)), im(re.size());
+      for (std::size_t j = 0; j < re.size(); j++) {
+        re[j] = n(g) / 3000;
+        im[j] = n(g) / 3000;
+      }
+      BandDecimator dec;
+      dec.make(re, im, d, 700);
+      firdecim_rrrf lr = firdecim_rrrf_create(d, re.data(), re.size());
+      firdecim_rrrf li = firdecim_rrrf_create(d, im.data(), im.size());
+      std::vector<float> in(700), group(static_cast<std::size_t>(d));
+      int outputs = 0, differ = 0, fill = 0;  // fill: frames of liquid's group
+      for (int b = 0; b < 60; b++) {
+        if (b == 30) {
+          fill = 0;
+          dec.reset();
+          firdecim_rrrf_reset(lr);
+          firdecim_rrrf_reset(li);
+        }
+        const int m = block(g);
+        for (int i = 0; i < m; i++)
+          in[static_cast<std::size_t>(i)] = n(g);
+        dec.run(in.data(), m);
+        for (int i = 0; i < m; i++) {
+          group[static_cast<std::size_t>(fill)] = in[static_cast<std::size_t>(i)];
+          if (++fill < d) continue;
+          fill = 0;
+          float yr = 0, yi = 0;
+          firdecim_rrrf_execute(lr, group.data(), &yr);
+          firdecim_rrrf_execute(li, group.data(), &yi);
+          const cfloat z = dec.next();
+          const float zr = z.real(), zi = z.imag();
+          differ += std::memcmp(&zr, &yr, sizeof yr) != 0 || std::memcmp(&zi, &yi, sizeof yi) != 0;
+          outputs++;
+        }
+      }
+      firdecim_rrrf_destroy(lr);
+      firdecim_rrrf_destroy(li);
+      EXPECT_EQ(differ, 0);
+      EXPECT_GT(outputs, 60 * 300 / d);  // blocks average 350 frames
+    }
 }
 
 }  // namespace

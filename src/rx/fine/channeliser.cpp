@@ -22,8 +22,6 @@ std::vector<float> kaiser(double fc, double df, double as) {
 
 Channeliser::~Channeliser() {
   if (band_nco_) nco_crcf_destroy(band_nco_);
-  if (band_re_) firdecim_rrrf_destroy(band_re_);
-  if (band_im_) firdecim_rrrf_destroy(band_im_);
   if (band_iq_) firdecim_cccf_destroy(band_iq_);
   for (auto n : nco_)
     nco_crcf_destroy(n);
@@ -81,11 +79,9 @@ void Channeliser::make(const ChanneliserParams& p, int sample_rate, int spt, boo
     if (iq) {
       band_iq_ = firdecim_cccf_create(d1_, cx.data(), len);
     } else {
-      band_re_ = firdecim_rrrf_create(d1_, re.data(), len);
-      band_im_ = firdecim_rrrf_create(d1_, im.data(), len);
+      band_real_.make(re, im, d1_, max_frames);
     }
   }
-  band_real_.resize(std::max(d1_, 1));
   band_cplx_.resize(max_frames);
   clu_taps_ = kaiser(p.cluster_cut_hz / band_rate_, p.cluster_skirt_hz / band_rate_, p.stop_db);
   hist_.resize(2 * clu_taps_.size());
@@ -223,10 +219,8 @@ void Channeliser::reset() {
     nco_crcf_reset(band_nco_);
     nco_crcf_set_frequency(band_nco_, static_cast<float>(two_pi * band_mid_ * d1_ / sample_rate_));
   }
-  if (band_re_) firdecim_rrrf_reset(band_re_);
-  if (band_im_) firdecim_rrrf_reset(band_im_);
   if (band_iq_) firdecim_cccf_reset(band_iq_);
-  std::fill(band_real_.begin(), band_real_.end(), 0.0f);
+  band_real_.reset();
   std::fill(band_cplx_.begin(), band_cplx_.end(), cfloat{});
   std::fill(hist_.begin(), hist_.end(), cfloat{});
   std::fill(bank_hist_.begin(), bank_hist_.end(), cfloat{});
@@ -243,7 +237,11 @@ void Channeliser::reset() {
 }
 
 void Channeliser::begin(const float* in, int n) {
-  if (d1_ != 1 || bank_) return;
+  if (bank_) return;
+  if (d1_ > 1) {
+    if (!iq_) band_real_.run(in, n);
+    return;
+  }
   // No band filter: every frame is mixed down as it comes.
   for (int i = 0; i < n; i++)
     band_cplx_[i] = iq_ ? cfloat(in[2 * i], in[2 * i + 1]) : cfloat(in[i], 0.0f);

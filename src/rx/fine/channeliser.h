@@ -8,9 +8,11 @@
 // mixing, turned back once a tick). All decimations are fixed, so every
 // cluster ticks at the same moment, once every spt() input frames.
 //
-// Filter design and decimation come from liquid-dsp: Kaiser low-passes
-// (liquid_firdes_kaiser, lengths from estimate_req_filter_len), decimators
-// (firdecim), the dot products (dotprod_cccf) and the mixers (nco_crcf).
+// Filter design comes from liquid-dsp: Kaiser low-passes
+// (liquid_firdes_kaiser, lengths from estimate_req_filter_len), with the
+// decimator of complex input (firdecim_cccf) and the mixers (nco_crcf).
+// The band filter of real input (band_decimator.h) and the cluster stage
+// add their products in liquid's order, several sums side by side.
 //
 // Life cycle: make once (designs and allocates), reset, then per block
 // begin(); step() per frame, and at each completed tick cluster() once per
@@ -20,6 +22,7 @@
 #include <complex>
 #include <vector>
 
+#include "rx/fine/band_decimator.h"
 #include "rx/fine/common.h"
 
 // liquid.h declares its complex type as std::complex<float> under C++.
@@ -114,11 +117,9 @@ class Channeliser {
   bool bank_step();
   bool bank_sample();
   nco_crcf band_nco_ = nullptr;      // turns by -band_mid (per band sample, or per frame)
-  firdecim_rrrf band_re_ = nullptr;  // real input: band filter, cosine-weighted taps
-  firdecim_rrrf band_im_ = nullptr;  // real input: band filter, sine-weighted taps
+  BandDecimator band_real_;          // real input: band filter, cosine- and sine-weighted taps
   firdecim_cccf band_iq_ = nullptr;  // complex input: band filter, complex taps
   std::vector<float> band_taps_;     // the low-pass prototype, unit DC gain
-  std::vector<float> band_real_;     // real input waiting for d1 frames
   std::vector<cfloat> band_cplx_;    // complex input waiting for d1 frames (or mixed, d1 = 1)
   int band_fill_ = 0;                // frames waiting
   std::vector<float> clu_taps_;      // cluster decimator prototype, unit DC gain
@@ -160,13 +161,9 @@ inline bool Channeliser::step(const float* in, int i) {
     nco_crcf_mix_down(band_nco_, u, &u);
     nco_crcf_step(band_nco_);
   } else {
-    band_real_[band_fill_] = in[i];
     if (++band_fill_ < d1_) return false;
-    float re = 0, im = 0;
-    firdecim_rrrf_execute(band_re_, band_real_.data(), &re);
-    firdecim_rrrf_execute(band_im_, band_real_.data(), &im);
     band_fill_ = 0;
-    nco_crcf_mix_down(band_nco_, cfloat(re, im), &u);
+    nco_crcf_mix_down(band_nco_, band_real_.next(), &u);
     nco_crcf_step(band_nco_);
   }
   const int len = static_cast<int>(clu_taps_.size());
