@@ -22,6 +22,7 @@ void BandDecimator::reset() {
   held_ = std::max(len_ - 1, 0);
   fill_ = 0;
   taken_ = 0;
+  stepped_ = 0;
 }
 
 void BandDecimator::run(const float* in, int n) {

@@ -12,8 +12,8 @@
 // lane summing its own window in that order, so the sums run in parallel
 // instead of one long chain of dependent additions, with the same values.
 //
-// Life cycle: make once (allocates), reset, then per block run() and take
-// the outputs in order with next() as their groups complete.
+// Life cycle: make once (allocates), reset, then per block run() and
+// step() once per frame of it.
 #pragma once
 
 #include <vector>
@@ -30,8 +30,14 @@ class BandDecimator {
   void reset();
   // A block of n real frames: every output whose group completes in it.
   void run(const float* in, int n);
-  // The next output of the block, in order (one per completed group).
-  cfloat next() { return out_[static_cast<std::size_t>(taken_++)]; }
+  // The block's next frame: whether it completes a group, and then that
+  // group's output.
+  bool step(cfloat* out) {
+    if (++stepped_ < d_) return false;
+    stepped_ = 0;
+    *out = out_[static_cast<std::size_t>(taken_++)];
+    return true;
+  }
 
  private:
   int d_ = 1;                // input frames per output
@@ -43,6 +49,7 @@ class BandDecimator {
   int fill_ = 0;             // frames of the current group come so far, 0 .. d - 1
   std::vector<cfloat> out_;  // the block's outputs
   int taken_ = 0;            // outputs of the block taken
+  int stepped_ = 0;          // frames of the current group stepped
 };
 
 }  // namespace talvo::fine

@@ -121,7 +121,7 @@ class Channeliser {
   firdecim_cccf band_iq_ = nullptr;  // complex input: band filter, complex taps
   std::vector<float> band_taps_;     // the low-pass prototype, unit DC gain
   std::vector<cfloat> band_cplx_;    // complex input waiting for d1 frames (or mixed, d1 = 1)
-  int band_fill_ = 0;                // frames waiting
+  int band_fill_ = 0;                // complex frames waiting
   std::vector<float> clu_taps_;      // cluster decimator prototype, unit DC gain
   // The last clu_taps_.size() band samples, written twice (at pos and
   // pos + length) so that they always stand oldest first at hist + pos.
@@ -161,9 +161,9 @@ inline bool Channeliser::step(const float* in, int i) {
     nco_crcf_mix_down(band_nco_, u, &u);
     nco_crcf_step(band_nco_);
   } else {
-    if (++band_fill_ < d1_) return false;
-    band_fill_ = 0;
-    nco_crcf_mix_down(band_nco_, band_real_.next(), &u);
+    cfloat v;
+    if (!band_real_.step(&v)) return false;
+    nco_crcf_mix_down(band_nco_, v, &u);
     nco_crcf_step(band_nco_);
   }
   const int len = static_cast<int>(clu_taps_.size());
