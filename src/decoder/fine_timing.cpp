@@ -13,11 +13,13 @@ namespace {
 constexpr double kSqrt3 = 1.7320508075688772;  // dit/dah threshold, dits
 constexpr double kWordUnits = 5.0;             // gap that ends a word, units
 constexpr double kWordOverCharGap = 5.0 / 3;   // word gap over the learned character gap
-constexpr double kDropout = 0.3;               // shorter gaps inside a character join marks, dits
-constexpr double kFar = 0.6, kFarUp = 1.7;     // a unit outside [0.6, 1.7] dits is far off
-constexpr int kSuspectMute = 5;                // noise-like characters that mute
-constexpr double kPeakMark = 0.25;  // a mark inside a character shorter than this ..., dits
-constexpr double kPeakGap = 0.75;   // ... with gaps this long either side is noise, dits
+constexpr int kFarnsworthWords = 2;  // characters alone that show Farnsworth timing at the start
+constexpr double kFarnsworthRatio = 1.8;    // its word gaps over its gaps between characters
+constexpr double kDropout = 0.3;            // shorter gaps inside a character join marks, dits
+constexpr double kFar = 0.6, kFarUp = 1.7;  // a unit outside [0.6, 1.7] dits is far off
+constexpr int kSuspectMute = 5;             // noise-like characters that mute
+constexpr double kPeakMark = 0.25;          // a mark inside a character shorter than this ..., dits
+constexpr double kPeakGap = 0.75;           // ... with gaps this long either side is noise, dits
 constexpr double kPeakAfter = 8;    // a gap over this many of the mark after it is no sender's
 constexpr int kRunTogether = 5;     // marks of a character that follow a far-off unit at once
 constexpr double kAgree = 0.7;      // two far-off units this alike agree (ratio)
@@ -215,6 +217,7 @@ void FineTiming::accept_mark(long gap, long mark) {
         cgap_ = std::clamp(cgap_, 2.5 * dit_, 12 * dit_);
       }
     }
+    if (space_given_) space_gap(gap);
     open_ = true;
     n_ = 0;
     overflow_ = bad_ = false;
@@ -538,8 +541,10 @@ void FineTiming::decode_segment(int a, int b, TimingSink& out) {
       return;
     }
     locked_ = true;
+    // They wait with the rest for the judgement (it may have come: they go
+    // out with this character).
     for (int i = 0; i < n_held_; i++)
-      gate(held_[i], out);
+      queue(held_[i]);
     n_held_ = 0;
   }
   gate({s, now()}, out);
@@ -571,16 +576,78 @@ void FineTiming::judge(int a, int b, int len, bool ok) {
 // newest kMaxGated of them wait.
 void FineTiming::gate(const Held& h, TimingSink& out) {
   if (morse_) {
+    if (n_gated_ > 0) farnsworth_start();
     for (int i = 0; i < n_gated_; i++)
       emit(gated_[(gated_at_ + i) % kMaxGated], out);
     n_gated_ = 0;
     emit(h, out);
-  } else if (n_gated_ < kMaxGated) {
+  } else {
+    queue(h);
+  }
+}
+
+void FineTiming::queue(const Held& h) {
+  if (n_gated_ < kMaxGated) {
     gated_[(gated_at_ + n_gated_++) % kMaxGated] = h;
   } else {
     gated_[gated_at_] = h;
     gated_at_ = (gated_at_ + 1) % kMaxGated;
   }
+}
+
+// The strings waiting for the judgement, as it comes: where the first
+// kFarnsworthWords characters or more each stood alone as a word and some
+// space waiting stands for a gap kFarnsworthRatio times as long as the
+// shortest between them, the short ones were the gaps between the
+// characters of Farnsworth timing (at 20/10 WPM 11 units, its word gaps
+// 25), which the gap learnt between characters had not reached yet ("c q
+// c q de" came out): their spaces go, and the gap learnt is at least their
+// mean when two or more went. Text at its own speed keeps its gaps between
+// characters under a word gap (3 units against 5), so its first characters
+// seldom stand alone.
+void FineTiming::farnsworth_start() {
+  // The characters alone from the first on (the gap learnt meanwhile may
+  // have joined the later ones) and the spaces after them up to `end`; the
+  // longest gap of any space.
+  int chars = 0, end = -1;
+  int last = -1;  // the index of the last string but empty ones
+  long shortest = 0, longest = 0;
+  for (int i = 0; i < n_gated_; i++) {
+    const Held& g = gated_[(gated_at_ + i) % kMaxGated];
+    if (!*g.s) continue;
+    const bool blank = std::strcmp(g.s, " ") == 0;
+    if (!blank && end < 0) {
+      if (last >= 0 && std::strcmp(gated_[(gated_at_ + last) % kMaxGated].s, " ") != 0) {
+        end = last;  // two characters in a row: the one before was no word
+        chars--;
+      } else {
+        chars++;
+      }
+    }
+    if (blank && g.gap > 0) {
+      if (end < 0) shortest = shortest == 0 ? g.gap : std::min(shortest, g.gap);
+      longest = std::max(longest, g.gap);
+    }
+    last = i;
+  }
+  if (end < 0) end = n_gated_;
+  if (chars < kFarnsworthWords || shortest == 0 ||
+      static_cast<double>(longest) < kFarnsworthRatio * static_cast<double>(shortest))
+    return;
+  const double between = std::sqrt(static_cast<double>(shortest) * static_cast<double>(longest));
+  double sum = 0;
+  int n = 0;
+  for (int i = 0; i < end; i++) {
+    Held& g = gated_[(gated_at_ + i) % kMaxGated];
+    if (std::strcmp(g.s, " ") != 0 || g.gap <= 0 || static_cast<double>(g.gap) >= between) continue;
+    sum += static_cast<double>(g.gap);
+    n++;
+    g.s = "";
+  }
+  // Two gaps or more alike measure the gap between characters, where it
+  // has not been learnt that far yet.
+  if (n >= 2) cgap_ = std::max(cgap_, std::clamp(sum / n, 2.5 * dit_, 12 * dit_));
+  lone_words_ = 0;
 }
 
 // String s, decoded on this tick.
@@ -590,6 +657,14 @@ void FineTiming::put(const char* s, TimingSink& out) {
   } else if (n_held_ < kMaxHeld) {
     held_[n_held_++] = {s, now()};
   }
+}
+
+// The word space still waiting last (held or gated) was given by a gap of
+// `gap` ticks, now ended.
+void FineTiming::space_gap(long gap) {
+  Held* last = locked_ ? (n_gated_ > 0 ? &gated_[(gated_at_ + n_gated_ - 1) % kMaxGated] : nullptr)
+                       : (n_held_ > 0 ? &held_[n_held_ - 1] : nullptr);
+  if (last && std::strcmp(last->s, " ") == 0) last->gap = gap;
 }
 
 // One blank per word gap, never two in a row, none before the first

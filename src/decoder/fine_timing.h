@@ -66,7 +66,11 @@
 // (its unit under the tracked dit's lower bound: the flicker of speech,
 // which pins the tracked dit there) takes one back. Until then its newest
 // 64 strings wait and then come out in front (a station's first words are
-// not lost); the mute above drops them and takes the judgement back (a
+// not lost), their spaces judged again: where the first characters each
+// stood alone and some space waiting stands for a gap 1.8 times as long as
+// the shortest between them, those gaps were the gaps between characters
+// of Farnsworth timing, and their spaces go ("c q c q de" at 20/10 WPM);
+// the mute above drops them and takes the judgement back (a
 // cluster whose station has gone is judged again). Speech, crashes and FSK key a cluster
 // in marks of any length and many single marks, so the text of their
 // clusters never goes out. The judgement only holds output back: speed and characters are
@@ -165,10 +169,14 @@ class FineTiming {
   struct Held {
     const char* s;
     long tick;
+    long gap = 0;  // a word space: the gap it stands for, once ended, ticks (0 before)
   };
   void put(const char* s, TimingSink& out);
+  void space_gap(long gap);
+  void farnsworth_start();
   void judge(int a, int b, int len, bool ok);
   void gate(const Held& h, TimingSink& out);
+  void queue(const Held& h);
   void emit(const Held& h, TimingSink& out);
   long glitch_ticks() const;
   double min_mark() const;

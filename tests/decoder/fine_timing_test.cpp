@@ -175,6 +175,25 @@ TEST(FineTimingSignals, FarnsworthOpeningWithShortWordsJoinsSoon) {
   EXPECT_EQ(r.text, "c q c q de f6ip f6ip k ");
 }
 
+TEST(FineTimingSignals, FarnsworthOpeningWaitingForTheJudgementComesOutWhole) {
+  // As the programs decode (four characters at one unit before a text goes
+  // out), the opening's letters wait for the judgement: each stood alone,
+  // their gaps of two lengths, all over a word gap. The shorter were the
+  // gaps between characters, and the words come out whole (they came out
+  // "c q c q", "t e s t", "q r z"). The gaps as ebook2cw keys 20/10, 25/12,
+  // 18/8 and 18/12 WPM (the ARRL's timing): 11, 8.5, 12.9 and 6.9 units
+  // between characters.
+  const std::pair<double, double> speeds[] = {{20, 5.45}, {25, 6.49}, {18, 4.19}, {18, 7.78}};
+  for (const char* text : {"cq cq de f6ip f6ip k", "test de ok1abc ok1abc k", "qrz de g4abc k",
+                           "cq test dl1abc dl1abc test"})
+    for (const auto& [chars, gaps] : speeds) {
+      MorseSignal m = signal(text, chars);
+      m.farnsworth = 5 * gaps;
+      const Decoded r = decode(keyed(m, 500), 500, 4);
+      EXPECT_EQ(r.text, std::string(text) + " ") << chars << "/" << gaps << " WPM";
+    }
+}
+
 TEST(FineTimingSignals, FarnsworthKeepsItsWordSpaces) {
   const std::pair<double, double> speeds[] = {{25, 12}, {20, 10}, {30, 15}, {18, 12}};
   for (const auto& [chars, gaps] : speeds) {

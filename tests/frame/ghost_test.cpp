@@ -1,8 +1,9 @@
 // What the fine receiver keys where no station is, end to end on audio made
 // by third-party programs (ebook2cw MP3s decoded by sox, sox noise), decoded
 // as talvo-decode decodes a recording: the clean recording's codec products
-// stay silent, a slow sender is copied and so are fast ones restarting
-// their tone with each element, fluttering ones and fading ones, speech, RTTY and
+// stay silent, a slow sender is copied, Farnsworth timing whole from its
+// first word, and so are fast ones restarting their tone with each
+// element, fluttering ones and fading ones, speech, RTTY and
 // static crashes beside a station stay silent, and so do the products of a
 // strong station and noise through a receiver's filters; a weak station
 // between two strong ones restarting their tone is copied, and so is one
@@ -38,12 +39,14 @@ test::RunOptions opts(const std::string& cwd = "", const std::string& input = ""
 // ebook2cw's MP3 of `text` (its default 11025 Hz, 16 kb/s) on `hz` through
 // sox to a 48 kHz 16-bit WAV (STEM.wav), its peak at `peak` of full scale,
 // after `delay` seconds of silence; "" when a program failed. ebook2cw
-// starts each element's tone at phase 0.
+// starts each element's tone at phase 0. eff: Farnsworth timing's effective
+// speed (0: none).
 std::string ebook_wav(const test::TempDir& d, const std::string& text, int wpm, double peak,
-                      int hz = 700, const std::string& stem = "cw", double delay = 1) {
-  const auto e = test::run(
-      {"/usr/bin/ebook2cw", "-w", std::to_string(wpm), "-f", std::to_string(hz), "-o", stem},
-      opts(d.path(), text + "\n"));
+                      int hz = 700, const std::string& stem = "cw", double delay = 1, int eff = 0) {
+  std::vector<std::string> cmd = {
+      "/usr/bin/ebook2cw", "-w", std::to_string(wpm), "-f", std::to_string(hz), "-o", stem};
+  if (eff > 0) cmd.insert(cmd.end(), {"-e", std::to_string(eff)});
+  const auto e = test::run(cmd, opts(d.path(), text + "\n"));
   if (e.status != 0) return "";
   // The MP3 peaks at 0.58 of full scale.
   const auto s = test::run(
@@ -188,6 +191,26 @@ TEST(Ghosts, SixWpmIsCopied) {
     EXPECT_NEAR(c.wpm, 6, 1);
   }
   EXPECT_TRUE(found);
+}
+
+// Farnsworth timing as ebook2cw keys it (20/10 WPM: 11 units between
+// characters, 25 between words) at +10 dB: its first words came out letter
+// by letter ("c q c q de", "t e s t de") until two one-character words had
+// taught the gap between characters. The words come out whole from the first.
+TEST(Ghosts, FarnsworthIsCopiedWholeFromItsFirstWord) {
+  for (const std::string text : {"cq cq de dl1abc dl1abc k", "test de ok1xyz ok1xyz test"}) {
+    test::TempDir d;
+    const double sigma = 0.02;
+    const std::string wav = ebook_wav(d, text, 20, peak_at(sigma, 10), 700, "cw", 1, 10);
+    ASSERT_FALSE(wav.empty());
+    const std::string noise = noise_wav(d, 40, sigma);
+    ASSERT_FALSE(noise.empty());
+    const auto r = decode_mix(d, {wav, noise});
+    const Split s = split_at(r, 700);
+    ASSERT_NE(s.station, nullptr) << text;
+    EXPECT_EQ(s.station->text, text);
+    EXPECT_EQ(s.elsewhere, 0u) << s.stray;
+  }
 }
 
 // 45 and 50 WPM at +10 dB in 500 Hz over sox's white noise. ebook2cw
