@@ -165,7 +165,8 @@ TEST(FineTimingSignals, JitterOfATenthUnit) {
 TEST(FineTimingSignals, FarnsworthOpeningWithShortWordsJoinsSoon) {
   // 20/10 WPM as ebook2cw keys it (the ARRL's timing): gaps between
   // characters of 11 units, between words of 25.7, those of 3 and 7 units
-  // at 5.45 WPM. "cq cq de" first comes out letter by letter; after two
+  // at 5.45 WPM. Output not waiting for the judgement that the signal is
+  // Morse, "cq cq de" first comes out letter by letter; after two
   // one-character words in a row the word gaps teach the gap between
   // characters (25.7 units: over the 20 of a pause, under the 30 allowed
   // then), so "de" is whole already (it came out "d e" too).
