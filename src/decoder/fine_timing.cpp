@@ -31,8 +31,13 @@ double dit_ticks(double wpm, double rate) {
   return 1.2 / wpm * rate;
 }
 
+// A word space.
+bool is_blank(const char* s) {
+  return std::strcmp(s, " ") == 0;
+}
+
 bool is_real(const char* s) {
-  return *s && std::strcmp(s, "_") != 0 && std::strcmp(s, "~") != 0 && std::strcmp(s, " ") != 0;
+  return *s && std::strcmp(s, "_") != 0 && std::strcmp(s, "~") != 0 && !is_blank(s);
 }
 
 }  // namespace
@@ -609,15 +614,16 @@ void FineTiming::farnsworth_start() {
   // The characters alone from the first on (the gap learnt meanwhile may
   // have joined the later ones) and the spaces after them up to `end`; the
   // longest gap of any space.
-  int chars = 0, end = -1;
-  int last = -1;  // the index of the last string but empty ones
+  int chars = 0, end = n_gated_;
+  int last = -1;            // the index of the last string but empty ones
+  bool after_char = false;  // that string is a character
   long shortest = 0, longest = 0;
   for (int i = 0; i < n_gated_; i++) {
     const Held& g = gated_[(gated_at_ + i) % kMaxGated];
     if (!*g.s) continue;
-    const bool blank = std::strcmp(g.s, " ") == 0;
-    if (!blank && end < 0) {
-      if (last >= 0 && std::strcmp(gated_[(gated_at_ + last) % kMaxGated].s, " ") != 0) {
+    const bool blank = is_blank(g.s);
+    if (!blank && end == n_gated_) {
+      if (after_char) {
         end = last;  // two characters in a row: the one before was no word
         chars--;
       } else {
@@ -625,12 +631,12 @@ void FineTiming::farnsworth_start() {
       }
     }
     if (blank && g.gap > 0) {
-      if (end < 0) shortest = shortest == 0 ? g.gap : std::min(shortest, g.gap);
+      if (end == n_gated_) shortest = shortest == 0 ? g.gap : std::min(shortest, g.gap);
       longest = std::max(longest, g.gap);
     }
     last = i;
+    after_char = !blank;
   }
-  if (end < 0) end = n_gated_;
   if (chars < kFarnsworthWords || shortest == 0 ||
       static_cast<double>(longest) < kFarnsworthRatio * static_cast<double>(shortest))
     return;
@@ -639,7 +645,7 @@ void FineTiming::farnsworth_start() {
   int n = 0;
   for (int i = 0; i < end; i++) {
     Held& g = gated_[(gated_at_ + i) % kMaxGated];
-    if (std::strcmp(g.s, " ") != 0 || g.gap <= 0 || static_cast<double>(g.gap) >= between) continue;
+    if (!is_blank(g.s) || g.gap <= 0 || static_cast<double>(g.gap) >= between) continue;
     sum += static_cast<double>(g.gap);
     n++;
     g.s = "";
@@ -664,7 +670,7 @@ void FineTiming::put(const char* s, TimingSink& out) {
 void FineTiming::space_gap(long gap) {
   Held* last = locked_ ? (n_gated_ > 0 ? &gated_[(gated_at_ + n_gated_ - 1) % kMaxGated] : nullptr)
                        : (n_held_ > 0 ? &held_[n_held_ - 1] : nullptr);
-  if (last && std::strcmp(last->s, " ") == 0) last->gap = gap;
+  if (last && is_blank(last->s)) last->gap = gap;
 }
 
 // One blank per word gap, never two in a row, none before the first
@@ -672,7 +678,7 @@ void FineTiming::space_gap(long gap) {
 void FineTiming::emit(const Held& h, TimingSink& out) {
   const char* s = h.s;
   if (!*s) return;
-  const bool blank = std::strcmp(s, " ") == 0;
+  const bool blank = is_blank(s);
   if (blank && (!out_any_ || out_blank_)) return;
   out.put(s, tick_ - h.tick);
   out_any_ = true;
