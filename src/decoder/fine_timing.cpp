@@ -24,6 +24,10 @@ constexpr double kPeakAfter = 8;    // a gap over this many of the mark after it
 constexpr int kRunTogether = 5;     // marks of a character that follow a far-off unit at once
 constexpr double kAgree = 0.7;      // two far-off units this alike agree (ratio)
 constexpr double kLonePause = 30;   // longest word gap after one-character words learnt, units
+constexpr double kLearnOver = 1.3;  // a gap over 5 units teaches the gap between characters
+                                    // when no longer than this many times it
+constexpr double kLoneNear = 1.25;  // gaps after one-character words this near the shortest ...
+constexpr double kLoneLong = 3.0;   // ... and their word gaps at most this many times it
 constexpr double kOverGap = 1.5;    // a silence of this many word gaps may end an over ...
 constexpr double kOverSeconds = 1;  // ... and one of this long, seconds, always may
 
@@ -74,7 +78,9 @@ void FineTiming::reset() {
   locked_ = false;
   suspect_ = 0;
   space_given_ = false;
+  char_gap_ = 0;
   word_chars_ = lone_words_ = 0;
+  n_lone_ = 0;
   undo_dit_ = 0;
   far_unit_ = 0;
   n_held_ = 0;
@@ -206,23 +212,24 @@ void FineTiming::accept_mark(long gap, long mark) {
   if (!open_) {
     // A new character. The gap before it, if it followed a character and
     // was not a long pause, teaches the gap between characters: a gap that
-    // gave no word space, or one after the second one-character word in a
-    // row (the gaps of Farnsworth timing at very slow gap speeds at first
-    // all look like word gaps; text is not made of single letters).
+    // gave no word space, or the gaps after one-character words in a row
+    // once they show Farnsworth timing (lone_gap()).
     // (Pauses: over 3 s, or 20 units; the word gaps of Farnsworth timing
     // at 10 WPM are 25.)
     if (after_char_ && gap <= learn_cap_) {
       double sample = -1;
-      if (!space_given_ && gap <= 20 * dit_)
+      if (!space_given_ && gap <= 20 * dit_ &&
+          static_cast<double>(gap) <= std::max(kWordUnits * dit_, kLearnOver * cgap_))
         sample = static_cast<double>(gap);
-      else if (space_given_ && lone_words_ >= 2 && gap <= kLonePause * dit_)
-        sample = std::min(static_cast<double>(gap), 2.0 * cgap_);
+      else if (space_given_ && lone_words_ >= 1 && gap <= kLonePause * dit_)
+        sample = lone_gap(gap);
       if (sample > 0) {
         cgap_ += 0.5 * (sample - cgap_);
         cgap_ = std::clamp(cgap_, 2.5 * dit_, 12 * dit_);
       }
     }
     if (space_given_) space_gap(gap);
+    char_gap_ = after_char_ && !space_given_ ? gap : 0;
     open_ = true;
     n_ = 0;
     overflow_ = bad_ = false;
@@ -305,12 +312,41 @@ void FineTiming::gap_tick(TimingSink& out) {
   }
 }
 
+// A gap after a one-character word, `gap` ticks: what it teaches of the
+// gap between characters (ticks), or nothing (-1). The gaps of Farnsworth
+// timing at slow gap speeds all look like word gaps at first, every
+// character a word of its own; but they come in two lengths, the gaps
+// between characters and the word gaps 7/3 as long. Single letters at
+// ordinary timing ("r r", "e e", "k k k") have word gaps of one length, and
+// teach nothing: taken for gaps between characters, they ran the words
+// after them together. So once two of the gaps after one-character words
+// in a row lie near the shortest of them and one stands kFarnsworthRatio
+// to kLoneLong times as long, the shorter are the gaps between characters.
+double FineTiming::lone_gap(long gap) {
+  if (n_lone_ < kLoneGaps) lone_gaps_[n_lone_++] = gap;
+  const long shortest = *std::min_element(lone_gaps_, lone_gaps_ + n_lone_);
+  int near = 0;
+  bool longer = false;
+  double sum = 0;
+  for (int i = 0; i < n_lone_; i++) {
+    const double r = static_cast<double>(lone_gaps_[i]) / static_cast<double>(shortest);
+    if (r <= kLoneNear) {
+      near++;
+      sum += static_cast<double>(lone_gaps_[i]);
+    }
+    longer = longer || (r >= kFarnsworthRatio && r <= kLoneLong);
+  }
+  if (near < 2 || !longer) return -1;
+  return sum / near;
+}
+
 // What the gap now running, `gap` ticks long, ends: a character, a word.
 void FineTiming::gap_reached(long gap, TimingSink& out) {
   if (open_ && gap >= kEndOfCharacter * dit_) close_character(out);
   if (!open_ && word_chars_ > 0 && !space_given_ && gap >= word_gap()) {
     space_given_ = true;
     lone_words_ = word_chars_ == 1 ? lone_words_ + 1 : 0;
+    if (lone_words_ == 0) n_lone_ = 0;
     word_chars_ = 0;
     put(" ", out);
   }
@@ -552,7 +588,7 @@ void FineTiming::decode_segment(int a, int b, TimingSink& out) {
       queue(held_[i]);
     n_held_ = 0;
   }
-  gate({s, now()}, out);
+  gate({s, now(), char_gap_}, out);
 }
 
 // Whether a signal read is Morse: characters of two or more elements in a
@@ -579,11 +615,22 @@ void FineTiming::judge(int a, int b, int len, bool ok) {
 
 // Strings of a signal read go out once it is judged Morse; until then the
 // newest kMaxGated of them wait.
+//
+// The speed read by then also judges the gaps of the waiting characters
+// again: a gap that gave no word space as it came, before the speed and the
+// gap between characters were learnt, but reaches a word gap now, gets its
+// space (an opening of one-letter words at 28 WPM came out "rrtu de",
+// its word gaps a little under the 6.5 units that end a word at first).
 void FineTiming::gate(const Held& h, TimingSink& out) {
   if (morse_) {
     if (n_gated_ > 0) farnsworth_start();
-    for (int i = 0; i < n_gated_; i++)
-      emit(gated_[(gated_at_ + i) % kMaxGated], out);
+    const double word = word_gap();
+    for (int i = 0; i < n_gated_; i++) {
+      const Held& g = gated_[(gated_at_ + i) % kMaxGated];
+      if (g.gap > 0 && *g.s && !is_blank(g.s) && static_cast<double>(g.gap) >= word)
+        emit({" ", g.tick}, out);
+      emit(g, out);
+    }
     n_gated_ = 0;
     emit(h, out);
   } else {
@@ -658,10 +705,11 @@ void FineTiming::farnsworth_start() {
 
 // String s, decoded on this tick.
 void FineTiming::put(const char* s, TimingSink& out) {
+  const Held h{s, now(), is_blank(s) ? 0 : char_gap_};
   if (locked_) {
-    gate({s, now()}, out);
+    gate(h, out);
   } else if (n_held_ < kMaxHeld) {
-    held_[n_held_++] = {s, now()};
+    held_[n_held_++] = h;
   }
 }
 

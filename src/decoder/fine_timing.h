@@ -23,10 +23,14 @@
 //    which keeps the words of Farnsworth timing. The learned gap starts at
 //    3.9 units (W = 6.5 units before anything is learned, above the first
 //    gaps of common Farnsworth timings and below a word gap of 7), learns
-//    from the gaps that gave no word space, never from the silence before the
-//    first character or pauses over 3 s or 20 units, and from word gaps of up
-//    to 30 units only after two one-character words in a row, each at most
-//    twice the gap learned so far (very slow Farnsworth gaps).
+//    from the gaps that gave no word space (one over 5 units only when it
+//    lies within 1.3 times the gap learnt: a word gap the start speed missed
+//    teaches nothing), never from the silence before the first character or
+//    pauses over 3 s or 20 units, and from the word gaps of up to 30 units
+//    after one-character words in a row only once they come in two lengths,
+//    the longer 1.8 to 3 times the shorter (very slow Farnsworth gaps, whose
+//    characters all stand alone at first; "r r k k" at its own speed gives
+//    one length, its word gaps).
 //
 // Speed: before anything has been read, marks far off the tracked dit move
 // it at once (a first mark under 1 dit is a dit of a faster sender, one
@@ -70,6 +74,8 @@
 // stood alone and some space waiting stands for a gap 1.8 times as long as
 // the shortest between them, those gaps were the gaps between characters
 // of Farnsworth timing, and their spaces go ("c q c q de" at 20/10 WPM);
+// a gap between two of them that gave no space but reaches a word gap at
+// the speed read by then gets one ("rrtu de" at 28 WPM);
 // the mute above drops them and takes the judgement back (a
 // cluster whose station has gone is judged again). Speech, crashes and FSK key a cluster
 // in marks of any length and many single marks, so the text of their
@@ -163,13 +169,17 @@ class FineTiming {
   void decode_segment(int a, int b, TimingSink& out);
   double threshold(int a, int b) const;
   double unit_of(int a, int b, double threshold) const;
+  double lone_gap(long gap);
   bool plausible(int a, int b, double threshold, double unit) const;
   void set_dit(double dit);
   // A string and the tick it was decoded on.
   struct Held {
     const char* s;
     long tick;
-    long gap = 0;  // a word space: the gap it stands for, once ended, ticks (0 before)
+    // A word space: the gap it stands for, once ended; a character: the gap
+    // before it when that gap followed a character and gave no word space.
+    // Ticks; 0: none (yet).
+    long gap = 0;
   };
   void put(const char* s, TimingSink& out);
   void space_gap(long gap);
@@ -231,6 +241,7 @@ class FineTiming {
   double undo_dit_;        // dit before a first mark moved it, ticks; 0: no move to undo
   double far_unit_;        // unit of the last character, far off the dit, ticks; 0: none
   bool space_given_;       // the gap now running gave its word space
+  long char_gap_;          // the gap before the character now read, as Held::gap, ticks
   int word_chars_;         // characters read in the current word
   int lone_words_;         // one-character words in a row
   long tick_;              // ticks stepped since construction
@@ -244,6 +255,11 @@ class FineTiming {
   bool morse_;             // judged Morse: its strings go out
   bool out_any_;           // a character has been output since reset
   bool out_blank_;         // the last string output was a word space
+
+  // The gaps after the one-character words in a row (see lone_gap()).
+  static constexpr int kLoneGaps = 8;
+  long lone_gaps_[kLoneGaps];  // ticks, the first kLoneGaps of them
+  int n_lone_;                 // gaps in lone_gaps_
 
   // --- the start of an over ---------------------------------------------------
   bool over_;                   // holding the marks after a long silence

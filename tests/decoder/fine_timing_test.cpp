@@ -195,6 +195,43 @@ TEST(FineTimingSignals, FarnsworthOpeningWaitingForTheJudgementComesOutWhole) {
     }
 }
 
+TEST(FineTimingSignals, OneLetterWordsInARowAreNoFarnsworthTiming) {
+  // Runs of one-letter words at ordinary timing: their gaps are all word
+  // gaps of 7 units, one length, and teach nothing of the gap between
+  // characters (the words after them ran together: "r r kk kkrrdeok1abc").
+  for (const char* t :
+       {"r r k k r r de ok1abc k", "tnx r r e e gl", "r r r fb om tnx", "k k k de w1aw w1aw k"})
+    for (double wpm : {15, 25, 35}) {
+      const Decoded r = decode(keyed(signal(t, wpm), 500), 500);
+      EXPECT_EQ(r.text, std::string(t) + " ") << wpm << " WPM";
+      const Decoded w = decode(keyed(signal(t, wpm), 500), 500, 4);
+      EXPECT_EQ(w.text, std::string(t) + " ") << wpm << " WPM, waiting for the judgement";
+    }
+}
+
+// Every mark `ticks` longer, its gap after it as much shorter.
+KeyStates lengthened(KeyStates k, int ticks) {
+  for (std::size_t i = k.size() - 1; i > 0; i--)
+    if (k[i - 1] && !k[i])
+      for (std::size_t j = i; j < std::min(k.size(), i + static_cast<std::size_t>(ticks)); j++)
+        k[j] = 1;
+  return k;
+}
+
+TEST(FineTimingSignals, AnOpeningsGapsJudgedAgainAtTheSpeedRead) {
+  // Marks 3 ticks long, as the fine receiver keys a clean 30-40 WPM
+  // station: before the speed is read (from 20 WPM) the word gaps of an
+  // opening of one-letter words stand under the 6.5 units that first end a
+  // word, and under a gap between characters learnt from them. Waiting for
+  // the judgement, they are judged again at the speed read by then ("rrtu
+  // de", "eetest" and "rrtudeok1abc" came out).
+  for (const char* t : {"r r tu de ok1abc", "e e test de g4abc"})
+    for (double wpm : {28, 34, 40}) {
+      const Decoded r = decode(lengthened(keyed(signal(t, wpm), 500), 3), 500, 4);
+      EXPECT_EQ(r.text, std::string(t) + " ") << wpm << " WPM";
+    }
+}
+
 TEST(FineTimingSignals, FarnsworthKeepsItsWordSpaces) {
   const std::pair<double, double> speeds[] = {{25, 12}, {20, 10}, {30, 15}, {18, 12}};
   for (const auto& [chars, gaps] : speeds) {
@@ -553,8 +590,9 @@ TEST(FineTimingRules, AMutedSignalIsJudgedAgain) {
   // a different unit each: the mute takes the judgement back, so they wait
   // to be judged again and do not go out ("es tt e n e m" did); a station
   // coming back goes out again from its first word once four of its
-  // characters agree, behind the last two strings that waited ("e d"; the
-  // slow characters taught a long gap between characters: "testde").
+  // characters agree, behind the last strings that waited ("e d"; the
+  // slow characters, each a word alone, at gaps of one length, teach no
+  // gap between characters: "test de" came out "testde").
   KeyStates k = keyed(signal("cq cq de dl1abc", 20), 500);
   for (int i = 0; i < 6; i++) {
     const KeyStates e = runs({{0, 300}, {1, i % 2 ? 30 : 90}});
@@ -568,7 +606,7 @@ TEST(FineTimingRules, AMutedSignalIsJudgedAgain) {
   }
   const KeyStates again = keyed(signal("test de dl1abc", 20), 500);
   k.insert(k.end(), again.begin(), again.end());
-  EXPECT_EQ(decode(k, 500, 4).text, "cq cq de dl1abc t e t ed testde dl1abc ");
+  EXPECT_EQ(decode(k, 500, 4).text, "cq cq de dl1abc t e t e d test de dl1abc ");
 }
 
 TEST(FineTimingRules, HeldStringsKeepTheTickTheyWereDecodedOn) {

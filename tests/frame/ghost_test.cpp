@@ -213,6 +213,36 @@ TEST(Ghosts, FarnsworthIsCopiedWholeFromItsFirstWord) {
   }
 }
 
+// One-letter words at ordinary timing, from the first word and after it,
+// as ebook2cw keys them, clean (the MP3 alone, as practice files come) and
+// at +10 dB. They came out run together: before the speed was learnt their
+// word gaps stood a little under the 6.5 units that first end a word
+// ("rrtudeok1abc" from 28 WPM on, "eetest" from 22), and two of them in a row taught
+// their word gaps as gaps between characters ("r r kkrrdeok1abc").
+TEST(Ghosts, OneLetterWordsKeepTheirSpaces) {
+  const std::string texts[] = {"r r tu de ok1abc", "e e test de g4abc",
+                               "cq de ok1abc k r r k k r r de dl1abc k"};
+  for (const std::string& text : texts)
+    for (const int wpm : {20, 34})
+      for (const bool noisy : {false, true}) {
+        test::TempDir d;
+        const double sigma = 0.02;
+        const std::string wav = ebook_wav(d, text, wpm, noisy ? peak_at(sigma, 10) : 0.3);
+        ASSERT_FALSE(wav.empty());
+        std::vector<ClusterResult> r;
+        if (noisy) {
+          const std::string noise = noise_wav(d, 15, sigma);
+          ASSERT_FALSE(noise.empty());
+          r = decode_mix(d, {wav, noise});
+        } else {
+          r = decode_file(wav);
+        }
+        const Split s = split_at(r, 700);
+        ASSERT_NE(s.station, nullptr) << text;
+        EXPECT_EQ(s.station->text, text) << wpm << " WPM" << (noisy ? ", +10 dB" : ", clean");
+      }
+}
+
 // 45 and 50 WPM at +10 dB in 500 Hz over sox's white noise. ebook2cw
 // starts every element's tone at phase 0, and a dot at these speeds is not
 // a whole number of cycles of 700 Hz (18.7 and 16.8), so each mark starts
