@@ -617,22 +617,28 @@ void FineTiming::judge(int a, int b, int len, bool ok) {
 // newest kMaxGated of them wait.
 //
 // The speed read by then also judges the gaps of the waiting characters
-// again: a gap that gave no word space as it came, before the speed and the
-// gap between characters were learnt, but reaches a word gap now, gets its
-// space (an opening of one-letter words at 28 WPM came out "rrtu de",
-// its word gaps a little under the 6.5 units that end a word at first).
+// (and of the one the judgement came on) again: a gap that gave no word
+// space as it came, before the speed and the gap between characters were
+// learnt, but reaches a word gap now, gets its space (an opening of
+// one-letter words at 28 WPM came out "rrtu de", its word gaps a little
+// under the 6.5 units that end a word at first).
 void FineTiming::gate(const Held& h, TimingSink& out) {
   if (morse_) {
-    if (n_gated_ > 0) farnsworth_start();
+    if (n_gated_ == 0) {
+      emit(h, out);
+      return;
+    }
+    farnsworth_start();
     const double word = word_gap();
-    for (int i = 0; i < n_gated_; i++) {
-      const Held& g = gated_[(gated_at_ + i) % kMaxGated];
+    const auto spaced = [&](const Held& g) {
       if (g.gap > 0 && *g.s && !is_blank(g.s) && static_cast<double>(g.gap) >= word)
         emit({" ", g.tick}, out);
       emit(g, out);
-    }
+    };
+    for (int i = 0; i < n_gated_; i++)
+      spaced(gated_[(gated_at_ + i) % kMaxGated]);
     n_gated_ = 0;
-    emit(h, out);
+    spaced(h);
   } else {
     queue(h);
   }
