@@ -156,7 +156,12 @@ class FineTiming {
   static constexpr int kMaxElements = 10;  // longest pattern in the tables
   static constexpr int kMaxHeld = 24;      // strings held back before a signal is trusted
   static constexpr int kMaxGated = 64;     // strings of a signal read held until judged Morse
-  static constexpr int kOverMarks = 5;     // marks of a new over held to learn its speed
+  static constexpr double kFarnsworthRatio = 1.8;  // its word gaps over its gaps between characters
+  static constexpr double kAgree = 0.7;            // two far-off units this alike agree (ratio)
+  // A word space.
+  static bool is_blank(const char* s) { return s[0] == ' ' && s[1] == '\0'; }
+  static bool is_real(const char* s);
+  static constexpr int kOverMarks = 5;            // marks of a new over held to learn its speed
   static constexpr double kEndOfCharacter = 2.0;  // gap that ends a character, units
   static constexpr double kLoneMark = 0.5;        // a lone mark shorter than this is noise, dits
   static constexpr double kAfterLastOver = 2.0;  // silence after lone dits that makes them noise, s
