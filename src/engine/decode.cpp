@@ -57,6 +57,14 @@ double measure_auto_gain(AudioSource& src, int centerfreq) {
 
 namespace {
 
+// The rate the input was rounded to 16-bit samples at.
+int native_rate(const AudioSource& src) {
+  return src.native_rate();
+}
+int native_rate(const IqSource& src) {
+  return src.rate();
+}
+
 template <typename Source>
 std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, EngineSink& sink) {
   EngineSettings es;
@@ -64,6 +72,7 @@ std::vector<ClusterResult> decode_frames(Source& src, const DecodeSettings& s, E
   es.centerfreq = s.centerfreq;
   es.centres = s.centres.empty() ? nine_around(s.centerfreq) : s.centres;
   es.rate = s.rate;
+  es.native_rate = native_rate(src);
   es.iq = s.iq;
   es.threads = s.threads;
   // Text is kept only for the summary: events and spot lines go out as they

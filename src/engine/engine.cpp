@@ -262,6 +262,7 @@ Engine::Engine(const EngineSettings& s) : set_(s) {
     rp.centerfreq = s.centerfreq;
     rp.centres = plans[p];
     rp.rate = s.rate;
+    rp.native_rate = s.native_rate;
     rp.iq = s.iq;
     rp.bank = bank_.get();
     rp.text_width = 100;  // text rows wide enough for a line of text at a time

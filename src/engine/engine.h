@@ -32,6 +32,7 @@ struct EngineSettings {
   int centerfreq = 700;      // classic: the centre of its nine clusters, Hz
   std::vector<int> centres;  // fine: the cluster centres, Hz, ascending, 50 Hz apart
   int rate = 48000;          // input frames per second
+  int native_rate = 0;       // fine: frames per second before resampling (0: rate)
   bool iq = false;           // fine: input frames are I/Q pairs
   double gain = 1.0;         // classic: input gain (the fine front end needs none)
   int threads = 1;           // threads decoding side by side

@@ -20,6 +20,7 @@ ReceiverParts make_receiver(const ReceiverPlan& p) {
   if (p.centres.empty()) throw std::invalid_argument("no clusters");
   FinePlan plan;
   plan.sample_rate = p.rate;
+  plan.native_rate = p.native_rate;
   plan.iq = p.iq;
   plan.bank = p.bank;
   plan.centres_hz.assign(p.centres.begin(), p.centres.end());

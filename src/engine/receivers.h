@@ -23,6 +23,7 @@ struct ReceiverPlan {
   int centerfreq = 700;      // classic: the centre of its nine clusters, Hz
   std::vector<int> centres;  // fine: the cluster centres, Hz, ascending, 50 Hz apart
   int rate = samplefreq;     // fine: input frames per second
+  int native_rate = 0;       // fine: frames per second before resampling (0: rate)
   bool iq = false;           // fine: input frames are I/Q pairs
   int text_width = 100;      // characters per text row of each decoder
   // fine, I/Q: a filter bank over the whole span shared by every group's

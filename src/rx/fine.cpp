@@ -20,6 +20,7 @@ std::string FineFrontEnd::check(const FinePlan& p) {
   if (p.sample_rate <= 0 || p.sample_rate % kTickRate != 0)
     return "the sample rate must be a positive multiple of 500 Hz";
   if (p.sample_rate / kTickRate < 2) return "the sample rate must be at least 1000 Hz";
+  if (p.native_rate < 0) return "the native sample rate must not be negative";
   if (p.centres_hz.empty()) return "no cluster centres";
   if (p.bank && !p.iq) return "a shared filter bank takes I/Q input only";
   if (p.bank && std::lround(p.bank->rate() * p.bank->decimation()) != p.sample_rate)
@@ -43,6 +44,8 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   s.plan = plan;
   s.spt = plan.sample_rate / kTickRate;
   const int k = static_cast<int>(plan.centres_hz.size());
+  // Rounding noise of variance 1/12 units^2, white over the native band.
+  const double native = plan.native_rate > 0 ? plan.native_rate : plan.sample_rate;
   if (plan.bank)
     s.chan.make(fine::ChanneliserParams{}, *plan.bank, s.spt, plan.centres_hz);
   else
@@ -58,7 +61,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.power.make(kChannel, s.chd);
     c.key.make(kKey);
     c.weak.make(kWeak, kHoldBack);
-    c.nf.make(kNoise, s.chd.bn / (12.0 * plan.sample_rate));
+    c.nf.make(kNoise, s.chd.bn / (12.0 * native));
     fine::DotLengthParams dp = kDots;
     dp.max_marks = kWeak.runs_marks;
     c.dot.make(dp);

@@ -52,7 +52,11 @@ class FilterBank;
 }
 
 struct FinePlan {
-  int sample_rate = 48000;         // input frames per second
+  int sample_rate = 48000;  // input frames per second
+  // The frames per second the input had when it was rounded to 16-bit
+  // samples, before it was resampled to sample_rate (0: sample_rate). That
+  // rounding noise, spread over half this rate, sets the lowest noise floor.
+  int native_rate = 0;
   std::vector<double> centres_hz;  // cluster centre frequencies, Hz, ascending (negative with iq)
   bool iq = false;                 // input is interleaved I/Q pairs (complex), else real
   bool subtract = true;            // strong stations are subtracted from their neighbours

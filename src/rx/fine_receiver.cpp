@@ -74,9 +74,14 @@ void FineReceiver::band_tick(double power) {
   // The floor follows the lowest power, the peak the highest, each creeping
   // back 20 dB in 10 s; the band is keyed down half way between them (in
   // dB, with 1 dB either side) while they lie 10 dB apart or more: a keyed
-  // signal dominates it.
+  // signal dominates it. The floor lies no lower than the rounding noise of
+  // 16-bit samples: a resampler's tails over digital silence stand some
+  // 100 dB under it, and a floor among them kept the band keyed through
+  // the gaps of a noise-free recording, so that its edges explained no
+  // product of the station (a file at 8000 Hz, resampled to 48 kHz).
   const double creep = std::pow(10.0, 2.0 / (10.0 * fe_.tick_rate()));
-  band_floor_ = band_floor_ <= 0 ? power : std::min(power, band_floor_ * creep);
+  const double rounding = (iq_ ? 2.0 : 0.5) / 12;  // units^2, as add_band() counts it
+  band_floor_ = std::max(rounding, band_floor_ <= 0 ? power : std::min(power, band_floor_ * creep));
   band_peak_ = std::max(power, band_peak_ / creep);
   const double mid = std::sqrt(band_floor_ * band_peak_);
   const bool keyed = band_peak_ > 10 * band_floor_;

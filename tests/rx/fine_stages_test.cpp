@@ -89,8 +89,10 @@ TEST(FineNoiseFloorTest, PercentileOfTheBlocksHeldThroughWrapsRepeatsAndForgetti
   // Ticks of noise whose level jumps by decades, runs of digital silence
   // (blocks of equal power), 6 s of blocks (twice round the ring) and a
   // forget(): after each block the floor is the 30th percentile, times the
-  // calibration, of the blocks held, taken afresh from all of them.
+  // calibration, of the blocks held, taken afresh from all of them, and
+  // never under the rounding noise given raised by quiet_db.
   const NoiseFloorParams p{};
+  const double lowest = 1e-12 * std::pow(10.0, p.quiet_db / 10);
   const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
   ChannelPower chan;
   chan.make(ChannelParams{}, d);
@@ -127,7 +129,7 @@ TEST(FineNoiseFloorTest, PercentileOfTheBlocksHeldThroughWrapsRepeatsAndForgetti
       std::vector<double> v = held;
       const int r = static_cast<int>(p.percentile * nb);
       std::nth_element(v.begin(), v.begin() + r, v.end());
-      expect = std::max(v[r] * p.noise_cal, 1e-12);
+      expect = std::max(v[r] * p.noise_cal, lowest);
       estimates++;
     }
     ASSERT_EQ(floor.noise(), expect) << "tick " << t << ", " << nb << " blocks";

@@ -25,9 +25,9 @@ int bound(const double* a, int n, double x) {
 
 }  // namespace
 
-void NoiseFloor::make(const NoiseFloorParams& p, double quiet) {
+void NoiseFloor::make(const NoiseFloorParams& p, double rounding) {
   p_ = p;
-  quiet_ = quiet;
+  quiet_ = rounding * undb(p.quiet_db);
   blocks_.resize(p.blocks);
   sorted_.resize(p.blocks);
 }

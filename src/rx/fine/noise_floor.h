@@ -29,13 +29,23 @@ struct NoiseFloorParams {
   int settle_ticks = 40;     // ticks the filters take to fill after reset
   double percentile = 0.3;   // noise floor: this fraction of the blocks lies below
   double noise_cal = 1.97;   // mean noise power / that percentile, measured
+  // The lowest floor over the rounding noise of the input's 16-bit samples,
+  // dB. A noise-free recording rounds its silence to 0 and its marks to
+  // whole units: their rounding error, harmonics of the tone folded over
+  // the band, stands up to 8-12 dB over white rounding noise in a channel,
+  // only while the station keys, and keyed its products on clusters far
+  // from it (at 0.003 of full scale, 100 units: every mark again at 1700
+  // Hz; a 600 Hz tone's fourth harmonic at 44.1 kHz; a file at 11025 Hz on
+  // three clusters). Noise of 0.9 units RMS and more lies over this floor.
+  double quiet_db = 10;
 };
 
 class NoiseFloor {
  public:
-  // quiet: the lowest floor, units^2 (the rounding noise of 16-bit samples,
-  // which only digital silence undercuts).
-  void make(const NoiseFloorParams& p, double quiet);
+  // rounding: the rounding noise of 16-bit samples in the channel filter,
+  // units^2 (which only digital silence undercuts); the floor never lies
+  // under it by quiet_db.
+  void make(const NoiseFloorParams& p, double rounding);
   void reset();
   // The tick `at` was judged: down its key state, run the ticks of its
   // key-down run, rose whether the noise has risen on every cluster,
