@@ -43,8 +43,8 @@ struct NoiseFloorParams {
 class NoiseFloor {
  public:
   // rounding: the rounding noise of 16-bit samples in the channel filter,
-  // units^2 (which only digital silence undercuts); the floor never lies
-  // under it by quiet_db.
+  // units^2 (which only digital silence undercuts); the floor lies at
+  // least quiet_db over it.
   void make(const NoiseFloorParams& p, double rounding);
   void reset();
   // The tick `at` was judged: down its key state, run the ticks of its
