@@ -21,7 +21,10 @@ std::vector<float> kaiser(double fc, double df, double as) {
 }
 
 Channeliser::~Channeliser() {
+  if (band_nco_) nco_crcf_destroy(band_nco_);
   if (band_iq_) firdecim_cccf_destroy(band_iq_);
+  for (auto n : nco_)
+    nco_crcf_destroy(n);
 }
 
 void Channeliser::make(const ChanneliserParams& p, int sample_rate, int spt, bool iq,
@@ -61,6 +64,7 @@ void Channeliser::make(const ChanneliserParams& p, int sample_rate, int spt, boo
   band_rate_ = rate / d1_;
 
   const double two_pi = 2 * std::numbers::pi;
+  band_nco_ = nco_crcf_create(LIQUID_NCO);
   if (d1_ > 1) {
     band_taps_ = kaiser(0.5 / d1_, (band_rate_ - 2 * pass) / rate, p.stop_db);
     const std::size_t len = band_taps_.size();
@@ -81,8 +85,8 @@ void Channeliser::make(const ChanneliserParams& p, int sample_rate, int spt, boo
   band_cplx_.resize(max_frames);
   clu_taps_ = kaiser(p.cluster_cut_hz / band_rate_, p.cluster_skirt_hz / band_rate_, p.stop_db);
   hist_.resize(2 * clu_taps_.size());
-  turn_.resize(static_cast<std::size_t>(k));
   for (int q = 0; q < k; q++) {
+    nco_.push_back(nco_crcf_create(LIQUID_NCO));
     // Oldest first: element i of the window is k = len - 1 - i samples old.
     const std::size_t len = clu_taps_.size();
     const double w = mixing(centres[q]);
@@ -210,8 +214,11 @@ double Channeliser::delay_frames() const {
 }
 
 void Channeliser::reset() {
-  band_turn_.set(band_mid_ * d1_ / sample_rate_);
-  band_turn_.reset();
+  const double two_pi = 2 * std::numbers::pi;
+  if (band_nco_) {
+    nco_crcf_reset(band_nco_);
+    nco_crcf_set_frequency(band_nco_, static_cast<float>(two_pi * band_mid_ * d1_ / sample_rate_));
+  }
   if (band_iq_) firdecim_cccf_reset(band_iq_);
   band_real_.reset();
   std::fill(band_cplx_.begin(), band_cplx_.end(), cfloat{});
@@ -222,9 +229,10 @@ void Channeliser::reset() {
   hist_pos_ = 0;
   band_fill_ = 0;
   fill2_ = 0;
-  for (std::size_t q = 0; q < turn_.size(); q++) {
-    turn_[q].set((centres_[q] - band_mid_) / band_rate_ * d2_);
-    turn_[q].reset();
+  for (std::size_t q = 0; q < nco_.size(); q++) {
+    nco_crcf_reset(nco_[q]);
+    nco_crcf_set_frequency(
+        nco_[q], static_cast<float>(two_pi * (centres_[q] - band_mid_) / band_rate_ * d2_));
   }
 }
 
@@ -237,8 +245,7 @@ void Channeliser::begin(const float* in, int n) {
   // No band filter: every frame is mixed down as it comes.
   for (int i = 0; i < n; i++)
     band_cplx_[i] = iq_ ? cfloat(in[2 * i], in[2 * i + 1]) : cfloat(in[i], 0.0f);
-  for (int i = 0; i < n; i++)
-    band_cplx_[i] *= band_turn_.next();
+  nco_crcf_mix_block_down(band_nco_, band_cplx_.data(), band_cplx_.data(), n);
 }
 
 void Channeliser::cluster(int q, cfloat* z, cfloat* turn) {
@@ -271,7 +278,8 @@ void Channeliser::turn_of(int q, cfloat* turn) {
     if (at >= 1000) at -= 1000;
     return;
   }
-  *turn = turn_[static_cast<std::size_t>(q)].next();
+  nco_crcf_mix_down(nco_[q], cfloat(1.0f, 0.0f), turn);
+  nco_crcf_step(nco_[q]);
 }
 
 void Channeliser::clusters(cfloat* z, cfloat* turn) {
