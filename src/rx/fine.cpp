@@ -44,7 +44,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   s.plan = plan;
   s.spt = plan.sample_rate / kTickRate;
   const int k = static_cast<int>(plan.centres_hz.size());
-  // Rounding noise of variance 1/12 units^2, white over the native band.
+  // The rounding noise is white over the native band.
   const double native = plan.native_rate > 0 ? plan.native_rate : plan.sample_rate;
   if (plan.bank)
     s.chan.make(fine::ChanneliserParams{}, *plan.bank, s.spt, plan.centres_hz);
@@ -61,7 +61,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.power.make(kChannel, s.chd);
     c.key.make(kKey);
     c.weak.make(kWeak, kHoldBack);
-    c.nf.make(kNoise, s.chd.bn / (12.0 * native));
+    c.nf.make(kNoise, fine::kRounding * s.chd.bn / native);
     fine::DotLengthParams dp = kDots;
     dp.max_marks = kWeak.runs_marks;
     c.dot.make(dp);

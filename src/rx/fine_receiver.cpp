@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "rx/fine/common.h"
+
 namespace talvo {
 
 FineReceiver::FineReceiver(const FinePlan& plan)
@@ -80,7 +82,7 @@ void FineReceiver::band_tick(double power) {
   // the gaps of a noise-free recording, so that its edges explained no
   // product of the station (a file at 8000 Hz, resampled to 48 kHz).
   const double creep = std::pow(10.0, 2.0 / (10.0 * fe_.tick_rate()));
-  const double rounding = (iq_ ? 2.0 : 0.5) / 12;  // units^2, as add_band() counts it
+  const double rounding = (iq_ ? 2.0 : 0.5) * fine::kRounding;  // units^2, as add_band() counts it
   band_floor_ = std::max(rounding, band_floor_ <= 0 ? power : std::min(power, band_floor_ * creep));
   band_peak_ = std::max(power, band_peak_ / creep);
   const double mid = std::sqrt(band_floor_ * band_peak_);
