@@ -28,11 +28,13 @@ FineReceiver::FineReceiver(const FinePlan& plan)
     gate_.set_centre(q, fe_.centre_hz(q));
   gate_.set_centre(fe_.clusters(), -1e9);
   band_delay_ = std::max(1, static_cast<int>(std::lround(fe_.delay_ticks())));
+  band_creep_ = std::pow(10.0, 2.0 / (10.0 * fe_.tick_rate()));
   band_key_.assign(static_cast<std::size_t>(band_delay_), 0.0);
   band_level_.assign(static_cast<std::size_t>(band_delay_), 0.0);
   for (int q = 0; q < fe_.clusters(); q++)
     centre_[static_cast<std::size_t>(q)] = static_cast<int>(std::lround(fe_.centre_hz(q)));
   iq_ = plan.iq;
+  band_least_ = (iq_ ? 2.0 : 0.5) * fine::kRounding;
   banked_ = plan.bank != nullptr;
 }
 
@@ -81,10 +83,9 @@ void FineReceiver::band_tick(double power) {
   // 100 dB under it, and a floor among them kept the band keyed through
   // the gaps of a noise-free recording, so that its edges explained no
   // product of the station (a file at 8000 Hz, resampled to 48 kHz).
-  const double creep = std::pow(10.0, 2.0 / (10.0 * fe_.tick_rate()));
-  const double rounding = (iq_ ? 2.0 : 0.5) * fine::kRounding;  // units^2, as add_band() counts it
-  band_floor_ = std::max(rounding, band_floor_ <= 0 ? power : std::min(power, band_floor_ * creep));
-  band_peak_ = std::max(power, band_peak_ / creep);
+  band_floor_ =
+      std::max(band_least_, band_floor_ <= 0 ? power : std::min(power, band_floor_ * band_creep_));
+  band_peak_ = std::max(power, band_peak_ / band_creep_);
   const double mid = std::sqrt(band_floor_ * band_peak_);
   const bool keyed = band_peak_ > 10 * band_floor_;
   band_down_ = keyed && power > mid * (band_down_ ? 0.79 : 1.26);

@@ -70,7 +70,10 @@ class FineReceiver : public FrontEnd {
   // the clusters' key states.
   double band_sum_ = 0;
   int band_frames_ = 0;
-  double band_floor_ = 0, band_peak_ = 0;
+  double band_floor_ = 0, band_peak_ = 0;  // units^2
+  double band_creep_ = 1;  // per tick, the floor's rise and the peak's fall (20 dB in 10 s)
+  // units^2, the floor's lowest: the rounding noise, as add_band() counts it
+  double band_least_ = 0;
   bool band_down_ = false;
   std::vector<double> band_key_, band_level_;  // ring, band_delay_ ticks
   int band_delay_ = 1;
