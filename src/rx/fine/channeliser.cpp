@@ -7,11 +7,12 @@
 
 namespace talvo::fine {
 
-std::vector<float> kaiser(double fc, double df, double as) {
+std::vector<float> kaiser(double fc, double df, double as, double shape) {
   unsigned n = estimate_req_filter_len(static_cast<float>(df), static_cast<float>(as));
   n |= 1;  // odd: a whole-sample group delay
   std::vector<float> h(n);
-  liquid_firdes_kaiser(n, static_cast<float>(fc), static_cast<float>(as), 0.0f, h.data());
+  const double window = shape > 0 ? shape : as;
+  liquid_firdes_kaiser(n, static_cast<float>(fc), static_cast<float>(window), 0.0f, h.data());
   double sum = 0;
   for (float v : h)
     sum += v;
@@ -21,10 +22,7 @@ std::vector<float> kaiser(double fc, double df, double as) {
 }
 
 Channeliser::~Channeliser() {
-  if (band_nco_) nco_crcf_destroy(band_nco_);
   if (band_iq_) firdecim_cccf_destroy(band_iq_);
-  for (auto n : nco_)
-    nco_crcf_destroy(n);
 }
 
 void Channeliser::make(const ChanneliserParams& p, int sample_rate, int spt, bool iq,
@@ -64,7 +62,6 @@ void Channeliser::make(const ChanneliserParams& p, int sample_rate, int spt, boo
   band_rate_ = rate / d1_;
 
   const double two_pi = 2 * std::numbers::pi;
-  band_nco_ = nco_crcf_create(LIQUID_NCO);
   if (d1_ > 1) {
     band_taps_ = kaiser(0.5 / d1_, (band_rate_ - 2 * pass) / rate, p.stop_db);
     const std::size_t len = band_taps_.size();
@@ -83,10 +80,11 @@ void Channeliser::make(const ChanneliserParams& p, int sample_rate, int spt, boo
     }
   }
   band_cplx_.resize(max_frames);
-  clu_taps_ = kaiser(p.cluster_cut_hz / band_rate_, p.cluster_skirt_hz / band_rate_, p.stop_db);
+  clu_taps_ = kaiser(p.cluster_cut_hz / band_rate_, p.cluster_skirt_hz / band_rate_, p.stop_db,
+                     p.cluster_shape_db);
   hist_.resize(2 * clu_taps_.size());
+  turn_.resize(static_cast<std::size_t>(k));
   for (int q = 0; q < k; q++) {
-    nco_.push_back(nco_crcf_create(LIQUID_NCO));
     // Oldest first: element i of the window is k = len - 1 - i samples old.
     const std::size_t len = clu_taps_.size();
     const double w = mixing(centres[q]);
@@ -112,7 +110,8 @@ void Channeliser::make(const ChanneliserParams& p, const FilterBank& bank, int s
   d2_ = spt / d1_;
   band_rate_ = bank.rate();
   band_mid_ = 0;
-  clu_taps_ = kaiser(p.cluster_cut_hz / band_rate_, p.cluster_skirt_hz / band_rate_, p.stop_db);
+  clu_taps_ = kaiser(p.cluster_cut_hz / band_rate_, p.cluster_skirt_hz / band_rate_, p.stop_db,
+                     p.cluster_shape_db);
   const std::size_t len = clu_taps_.size();
   const int k = static_cast<int>(centres.size());
   for (int q = 0; q < k; q++) {
@@ -214,11 +213,8 @@ double Channeliser::delay_frames() const {
 }
 
 void Channeliser::reset() {
-  const double two_pi = 2 * std::numbers::pi;
-  if (band_nco_) {
-    nco_crcf_reset(band_nco_);
-    nco_crcf_set_frequency(band_nco_, static_cast<float>(two_pi * band_mid_ * d1_ / sample_rate_));
-  }
+  band_turn_.set(band_mid_ * d1_ / sample_rate_);
+  band_turn_.reset();
   if (band_iq_) firdecim_cccf_reset(band_iq_);
   band_real_.reset();
   std::fill(band_cplx_.begin(), band_cplx_.end(), cfloat{});
@@ -229,10 +225,9 @@ void Channeliser::reset() {
   hist_pos_ = 0;
   band_fill_ = 0;
   fill2_ = 0;
-  for (std::size_t q = 0; q < nco_.size(); q++) {
-    nco_crcf_reset(nco_[q]);
-    nco_crcf_set_frequency(
-        nco_[q], static_cast<float>(two_pi * (centres_[q] - band_mid_) / band_rate_ * d2_));
+  for (std::size_t q = 0; q < turn_.size(); q++) {
+    turn_[q].set((centres_[q] - band_mid_) / band_rate_ * d2_);
+    turn_[q].reset();
   }
 }
 
@@ -245,7 +240,8 @@ void Channeliser::begin(const float* in, int n) {
   // No band filter: every frame is mixed down as it comes.
   for (int i = 0; i < n; i++)
     band_cplx_[i] = iq_ ? cfloat(in[2 * i], in[2 * i + 1]) : cfloat(in[i], 0.0f);
-  nco_crcf_mix_block_down(band_nco_, band_cplx_.data(), band_cplx_.data(), n);
+  for (int i = 0; i < n; i++)
+    band_cplx_[i] *= band_turn_.next();
 }
 
 void Channeliser::cluster(int q, cfloat* z, cfloat* turn) {
@@ -278,8 +274,7 @@ void Channeliser::turn_of(int q, cfloat* turn) {
     if (at >= 1000) at -= 1000;
     return;
   }
-  nco_crcf_mix_down(nco_[q], cfloat(1.0f, 0.0f), turn);
-  nco_crcf_step(nco_[q]);
+  *turn = turn_[static_cast<std::size_t>(q)].next();
 }
 
 void Channeliser::clusters(cfloat* z, cfloat* turn) {
