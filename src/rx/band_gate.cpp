@@ -149,6 +149,9 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
   const auto click = [&](long long edge) {
     return start >= edge - kEdgeTicks && end <= edge + kClickTicks;
   };
+  const auto ref_click = [&](long long edge) {
+    return start >= edge - kRefStartTicks && end <= edge + kClickTicks;
+  };
   const double product = level * std::pow(10.0, kProductDb / 10);
   const double lone_product = level * std::pow(10.0, kLoneProductDb / 10);
   const double tail = level * std::pow(10.0, kTailDb / 10);
@@ -156,6 +159,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
   const double fsk = level * std::pow(10.0, kFskDb / 10);
   const double crowd = level * std::pow(10.0, kCrowdDb / 10);
   const double reference = level * std::pow(10.0, kReferenceDb / 10);
+  const double ref_click_source = level * std::pow(10.0, kRefClickDb / 10);
   const double view = level * std::pow(10.0, kViewDb / 10);
   int alike = 0;  // other clusters, not beside this one, with the same mark
   for (int r = 0; r < n_; r++) {
@@ -185,6 +189,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
       if (same && start >= o.start - kViewLeadTicks && open >= view) return true;
       // The rise of r's open mark may bring a click.
       if (!ref && click(o.start) && open >= click_source) return true;
+      if (ref && ref_click(o.start) && open >= ref_click_source) return true;
     }
     // r's marks, newest first, back to those that ended before this mark began.
     for (int i = 0; i < std::min(o.count, kMarks); i++) {
@@ -196,6 +201,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
         if (std::llabs(m.start - start) <= kRefStartTicks &&
             std::llabs(m.end - end) <= kRefEndTicks && m.level >= reference)
           return true;
+        if (m.level >= ref_click_source && (ref_click(m.start) || ref_click(m.end))) return true;
         continue;
       }
       // The same station seen weaker: one mark of r holds this one, or

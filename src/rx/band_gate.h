@@ -77,10 +77,14 @@
 // One cluster may be a reference: the power of the whole band, keyed where
 // a keyed signal dominates it (products of a station outside the front
 // end's clusters follow its edges). Its marks are never dropped, and it
-// explains a mark only as the source of a product kReferenceDb over it; its
-// rise may lead the mark's start by kRefStartTicks and its fall the mark's
-// end by kRefEndTicks (it is keyed on the raw input, the weak products'
-// marks on averages).
+// explains a mark only as the source of a product kReferenceDb over it, or
+// of a click about one of its edges kRefClickDb over it (a clean
+// recording's codec noise some 64 dB under its station, 400 Hz away on a
+// group of clusters without it, keyed short marks from a little before
+// each of the station's rises: the codec spreads a transient over its
+// block); its rise may lead the mark's start by kRefStartTicks and its
+// fall the mark's end by kRefEndTicks (it is keyed on the raw input, the
+// weak products' marks on averages).
 //
 // Marks are judged kRefEndTicks after they end; the key states come out
 // kDelayTicks after they went in, with the dropped marks keyed up. A mark
@@ -107,6 +111,7 @@ class BandGate {
   static constexpr int kRefStartTicks = 16;   // the reference's rise this close to a start, ticks
   static constexpr int kRefEndTicks = 8;      // its fall this close to an end, ticks
   static constexpr double kReferenceDb = 30;  // the reference over a mark it explains, at least
+  static constexpr double kRefClickDb = 45;   // ... over a click at one of its edges, at least
   static constexpr double kProductDb = 10;    // a product's source over it, at least
   static constexpr double kLoneProductDb = 30;   // ... with no earlier mark of it to show it
   static constexpr double kViewDb = 1;           // the same tone's better view over it, at least

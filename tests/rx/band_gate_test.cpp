@@ -172,6 +172,34 @@ TEST(BandGate, TheReferenceExplainsOnlyWhatItStandsWellOver) {
   EXPECT_EQ(b.out[0], as_double(far));
 }
 
+TEST(BandGate, TheReferenceExplainsClicksAboutItsRisesOnlyFarUnderIt) {
+  // A clean recording's codec noise on a group of clusters without its
+  // station: a short mark from 10 ticks before each rise of the band's
+  // keyed power to 4 after. Far under the station (60 dB) it goes; 40 dB
+  // under, as a weak station's dots would stand now and then at a strong
+  // one's rises, it stays.
+  const int ticks = 8000;
+  const auto far = keying(ticks, 4);
+  std::vector<int> clicks(far.size(), 0);
+  for (std::size_t t = 1; t < far.size(); t++)
+    if (far[t] && !far[t - 1])
+      for (std::size_t u = t >= 10 ? t - 10 : 0; u < t + 4; u++)
+        clicks[u] = 1;
+  ASSERT_GT(marks(as_double(clicks)), 60);
+  for (const double over : {1e6, 1e4}) {
+    BandGate g(2);
+    g.set_centre(0, 1400);
+    g.set_centre(1, -1e9);
+    g.set_reference(1);
+    const auto r = run(g, {clicks, far}, {1.0, over}, {1400, -1e9});
+    if (over > 1e5) {
+      EXPECT_EQ(marks(r.out[0]), 0);
+    } else {
+      EXPECT_EQ(r.out[0], as_double(clicks));
+    }
+  }
+}
+
 TEST(BandGate, TwoStationsOfOneSpeedInStepKeepTheirMarks) {
   // Two stations as strong as each other, of one speed, their elements on
   // one grid of ticks (computer keying, started in step): their marks often
