@@ -189,6 +189,8 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
       if (same && start >= o.start - kViewLeadTicks && open >= view) return true;
       // The rise of r's open mark may bring a click.
       if (!ref && click(o.start) && open >= click_source) return true;
+      // The band's power rises a little after a click: a codec spreads
+      // the transient over its block.
       if (ref && ref_click(o.start) && open >= ref_click_source) return true;
     }
     // r's marks, newest first, back to those that ended before this mark began.

@@ -177,8 +177,9 @@ TEST(Ghosts, CleanRecordingProductsStaySilentOnAnySpan) {
 // stands some 64 dB under it, 4-5 dB higher through its marks than its
 // gaps: within a receiver's dynamic range. On the group without the
 // station (1400 and 1450 Hz) it keyed fragments of the marks ("e es i i h
-// e ehseihe e5i sisse", 330-470 characters at 18 WPM); they lie within the
-// marks of the band's power, which stands far over them.
+// e ehseihe e5i sisse", 330-470 characters at 18 WPM): short marks from a
+// little before each of the station's rises to soon after, clicks about
+// the edges of the band's power, which stands far over them.
 TEST(Ghosts, CleanRecordingProductsOnAGroupWithoutTheStationStaySilent) {
   for (const double level : {0.3, 0.01}) {
     test::TempDir d;
