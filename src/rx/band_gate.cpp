@@ -128,6 +128,27 @@ bool BandGate::followed(int q, int r, long long start) const {
   return false;
 }
 
+// Whether a cluster other than the reference keys the signal whose edge the
+// reference keyed at `edge` with power `level`: an edge of one of its
+// marks within kRefStartTicks of it, at most kHeldDb under it.
+bool BandGate::held(long long edge, double level) const {
+  const double need = level * std::pow(10.0, -kHeldDb / 10);
+  for (int r = 0; r < n_; r++) {
+    if (r == ref_) continue;
+    const Cluster& o = c_[static_cast<std::size_t>(r)];
+    const auto near = [&](long long t) { return std::llabs(t - edge) <= kRefStartTicks; };
+    if (o.down && near(o.start) &&
+        o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start)) >= need)
+      return true;
+    for (int i = 0; i < std::min(o.count, kMarks); i++) {
+      const Mark& m = o.marks[(o.count - 1 - i) % kMarks];
+      if (m.end < edge - kRefStartTicks) break;
+      if ((near(m.start) || near(m.end)) && m.level >= need) return true;
+    }
+  }
+  return false;
+}
+
 // Of a station clusters a and b both hear on one tone (one between two
 // centres, or the one retuned onto it), a's view (its mark's level a_level)
 // is the better one where it stands kViewDb higher than b's, or within
@@ -160,6 +181,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
   const double crowd = level * std::pow(10.0, kCrowdDb / 10);
   const double reference = level * std::pow(10.0, kReferenceDb / 10);
   const double ref_click_source = level * std::pow(10.0, kRefClickDb / 10);
+  const double outside_click_source = level * std::pow(10.0, kOutsideClickDb / 10);
   const double view = level * std::pow(10.0, kViewDb / 10);
   int alike = 0;  // other clusters, not beside this one, with the same mark
   for (int r = 0; r < n_; r++) {
@@ -191,7 +213,9 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
       if (!ref && click(o.start) && open >= click_source) return true;
       // The band's power rises a little after a click: a codec spreads
       // the transient over its block.
-      if (ref && ref_click(o.start) && open >= ref_click_source) return true;
+      if (ref && ref_click(o.start) &&
+          (open >= ref_click_source || (open >= outside_click_source && !held(o.start, open))))
+        return true;
     }
     // r's marks, newest first, back to those that ended before this mark began.
     for (int i = 0; i < std::min(o.count, kMarks); i++) {
@@ -203,7 +227,10 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
         if (std::llabs(m.start - start) <= kRefStartTicks &&
             std::llabs(m.end - end) <= kRefEndTicks && m.level >= reference)
           return true;
-        if (m.level >= ref_click_source && (ref_click(m.start) || ref_click(m.end))) return true;
+        for (const long long edge : {m.start, m.end})
+          if (ref_click(edge) && (m.level >= ref_click_source ||
+                                  (m.level >= outside_click_source && !held(edge, m.level))))
+            return true;
         continue;
       }
       // The same station seen weaker: one mark of r holds this one, or

@@ -82,9 +82,12 @@
 // recording's codec noise some 64 dB under its station, 400 Hz away on a
 // group of clusters without it, keyed short marks from a little before
 // each of the station's rises: the codec spreads a transient over its
-// block); its rise may lead the mark's start by kRefStartTicks and its
-// fall the mark's end by kRefEndTicks (it is keyed on the raw input, the
-// weak products' marks on averages).
+// block), or kOutsideClickDb where no cluster keys that edge within kHeldDb
+// of it (a station just outside the clusters: its keying sidebands on the
+// outermost cluster stood some 30 dB under it); its rise may lead the
+// mark's start by kRefStartTicks and its fall the mark's end by
+// kRefEndTicks (it is keyed on the raw input, the weak products' marks on
+// averages).
 //
 // Marks are judged kRefEndTicks after they end; the key states come out
 // kDelayTicks after they went in, with the dropped marks keyed up. A mark
@@ -112,7 +115,9 @@ class BandGate {
   static constexpr int kRefEndTicks = 8;      // its fall this close to an end, ticks
   static constexpr double kReferenceDb = 30;  // the reference over a mark it explains, at least
   static constexpr double kRefClickDb = 45;   // ... over a click at one of its edges, at least
-  static constexpr double kProductDb = 10;    // a product's source over it, at least
+  static constexpr double kOutsideClickDb = 25;  // ... where no cluster keys that edge, at least
+  static constexpr double kHeldDb = 10;  // a cluster keying the reference's edge, at most under it
+  static constexpr double kProductDb = 10;       // a product's source over it, at least
   static constexpr double kLoneProductDb = 30;   // ... with no earlier mark of it to show it
   static constexpr double kViewDb = 1;           // the same tone's better view over it, at least
   static constexpr double kClickDbPerHz = 0.06;  // a click's source more per Hz beyond kNearHz
@@ -183,6 +188,7 @@ class BandGate {
   bool explained(int q, long long start, long long end, double level) const;
   bool takes_turns(int q, int r, double need) const;
   bool followed(int q, int r, long long start) const;
+  bool held(long long edge, double level) const;
   bool better_view(int a, double a_level, int b, double b_level) const;
   double& slot(long long t, int q) {
     return ring_[static_cast<std::size_t>(t % kDelayTicks) * static_cast<std::size_t>(n_) +

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -190,6 +191,24 @@ TEST(Ghosts, CleanRecordingProductsOnAGroupWithoutTheStationStaySilent) {
     ASSERT_NE(s.station, nullptr) << level;
     EXPECT_LE(cer(kText, s.station->text), 0.02) << level << ": " << s.station->text;
     EXPECT_LE(s.elsewhere, 1u) << level << ":\n" << s.stray;
+  }
+}
+
+// The same recording with its station 150-200 Hz beyond the outermost
+// cluster: only the band's power keys it, and the cluster at the edge
+// printed its keying sidebands, some 30 dB under it ("ehseihe ehseihe e5i
+// sisse ..."). No cluster of the group keys what the band's power keys,
+// so nothing is printed.
+TEST(Ghosts, ACleanStationJustOutsideTheSpanStaysSilent) {
+  for (const auto& [hz, lo, hi] : {std::tuple{2850, 300, 2700}, std::tuple{2600, 400, 2400}}) {
+    test::TempDir d;
+    const std::string wav = ebook_wav(d, kText, 22, 0.3, hz);
+    ASSERT_FALSE(wav.empty());
+    const auto r = decode_file(wav, lo, hi);
+    std::string printed;
+    for (const auto& c : r)
+      if (!c.text.empty()) printed += std::to_string(c.center_hz) + " Hz: " + c.text + "\n";
+    EXPECT_EQ(printed, "") << hz << " Hz on " << lo << "-" << hi;
   }
 }
 

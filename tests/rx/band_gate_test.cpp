@@ -175,8 +175,9 @@ TEST(BandGate, TheReferenceExplainsOnlyWhatItStandsWellOver) {
 TEST(BandGate, TheReferenceExplainsClicksAboutItsRisesOnlyFarUnderIt) {
   // A clean recording's codec noise on a group of clusters without its
   // station: a short mark from 10 ticks before each rise of the band's
-  // keyed power to 4 after. Far under the station (60 dB) it goes; 40 dB
-  // under, as a weak station's dots would stand now and then at a strong
+  // keyed power to 4 after. Far under the station (60 dB) it goes, though
+  // a cluster of the group keys the station too; 40 dB under such a
+  // station, as a weak station's dots would stand now and then at a strong
   // one's rises, it stays.
   const int ticks = 8000;
   const auto far = keying(ticks, 4);
@@ -187,15 +188,45 @@ TEST(BandGate, TheReferenceExplainsClicksAboutItsRisesOnlyFarUnderIt) {
         clicks[u] = 1;
   ASSERT_GT(marks(as_double(clicks)), 60);
   for (const double over : {1e6, 1e4}) {
-    BandGate g(2);
+    BandGate g(3);
     g.set_centre(0, 1400);
-    g.set_centre(1, -1e9);
-    g.set_reference(1);
-    const auto r = run(g, {clicks, far}, {1.0, over}, {1400, -1e9});
+    g.set_centre(1, 400);
+    g.set_centre(2, -1e9);
+    g.set_reference(2);
+    const auto r = run(g, {clicks, far, far}, {1.0, over, over}, {1400, 400, -1e9});
     if (over > 1e5) {
       EXPECT_EQ(marks(r.out[0]), 0);
     } else {
       EXPECT_EQ(r.out[0], as_double(clicks));
+    }
+  }
+}
+
+TEST(BandGate, ClicksOfASignalNoClusterKeysGoNearerTheReference) {
+  // A station just outside the clusters, seen only by the reference: its
+  // keying sidebands on the outermost cluster (here from 10 ticks before
+  // each rise to 4 after) stand some 30 dB under the band's power, and go.
+  // The same 30 dB under a station that a cluster of the group keys (a
+  // weak station's dots at a strong one's rises) stay.
+  const int ticks = 8000;
+  const auto far = keying(ticks, 4);
+  std::vector<int> clicks(far.size(), 0);
+  for (std::size_t t = 1; t < far.size(); t++)
+    if (far[t] && !far[t - 1])
+      for (std::size_t u = t >= 10 ? t - 10 : 0; u < t + 4; u++)
+        clicks[u] = 1;
+  const std::vector<int> silent(far.size(), 0);
+  for (const bool keyed : {false, true}) {
+    BandGate g(3);
+    g.set_centre(0, 2700);
+    g.set_centre(1, 1200);
+    g.set_centre(2, -1e9);
+    g.set_reference(2);
+    const auto r = run(g, {clicks, keyed ? far : silent, far}, {1.0, 1e3, 1e3}, {2700, 1200, -1e9});
+    if (keyed) {
+      EXPECT_EQ(r.out[0], as_double(clicks));
+    } else {
+      EXPECT_EQ(marks(r.out[0]), 0);
     }
   }
 }
