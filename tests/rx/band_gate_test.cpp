@@ -172,6 +172,16 @@ TEST(BandGate, TheReferenceExplainsOnlyWhatItStandsWellOver) {
   EXPECT_EQ(b.out[0], as_double(far));
 }
 
+// A short mark from 10 ticks before each rise of `key` to 4 after.
+std::vector<int> about_rises(const std::vector<int>& key) {
+  std::vector<int> clicks(key.size(), 0);
+  for (std::size_t t = 1; t < key.size(); t++)
+    if (key[t] && !key[t - 1])
+      for (std::size_t u = t >= 10 ? t - 10 : 0; u < t + 4; u++)
+        clicks[u] = 1;
+  return clicks;
+}
+
 TEST(BandGate, TheReferenceExplainsClicksAboutItsRisesOnlyFarUnderIt) {
   // A clean recording's codec noise on a group of clusters without its
   // station: a short mark from 10 ticks before each rise of the band's
@@ -181,11 +191,7 @@ TEST(BandGate, TheReferenceExplainsClicksAboutItsRisesOnlyFarUnderIt) {
   // one's rises, it stays.
   const int ticks = 8000;
   const auto far = keying(ticks, 4);
-  std::vector<int> clicks(far.size(), 0);
-  for (std::size_t t = 1; t < far.size(); t++)
-    if (far[t] && !far[t - 1])
-      for (std::size_t u = t >= 10 ? t - 10 : 0; u < t + 4; u++)
-        clicks[u] = 1;
+  const auto clicks = about_rises(far);
   ASSERT_GT(marks(as_double(clicks)), 60);
   for (const double over : {1e6, 1e4}) {
     BandGate g(3);
@@ -210,11 +216,7 @@ TEST(BandGate, ClicksOfASignalNoClusterKeysGoNearerTheReference) {
   // weak station's dots at a strong one's rises) stay.
   const int ticks = 8000;
   const auto far = keying(ticks, 4);
-  std::vector<int> clicks(far.size(), 0);
-  for (std::size_t t = 1; t < far.size(); t++)
-    if (far[t] && !far[t - 1])
-      for (std::size_t u = t >= 10 ? t - 10 : 0; u < t + 4; u++)
-        clicks[u] = 1;
+  const auto clicks = about_rises(far);
   const std::vector<int> silent(far.size(), 0);
   for (const bool keyed : {false, true}) {
     BandGate g(3);
