@@ -182,6 +182,12 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
   const double reference = level * std::pow(10.0, kReferenceDb / 10);
   const double ref_click_source = level * std::pow(10.0, kRefClickDb / 10);
   const double outside_click_source = level * std::pow(10.0, kOutsideClickDb / 10);
+  // This mark a click about an edge the reference keyed at `source`: far
+  // under it, or nearer where no cluster keys that edge.
+  const auto ref_clicks = [&](long long edge, double source) {
+    return ref_click(edge) &&
+           (source >= ref_click_source || (source >= outside_click_source && !held(edge, source)));
+  };
   const double view = level * std::pow(10.0, kViewDb / 10);
   int alike = 0;  // other clusters, not beside this one, with the same mark
   for (int r = 0; r < n_; r++) {
@@ -213,9 +219,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
       if (!ref && click(o.start) && open >= click_source) return true;
       // The band's power rises a little after a click: a codec spreads
       // the transient over its block.
-      if (ref && ref_click(o.start) &&
-          (open >= ref_click_source || (open >= outside_click_source && !held(o.start, open))))
-        return true;
+      if (ref && ref_clicks(o.start, open)) return true;
     }
     // r's marks, newest first, back to those that ended before this mark began.
     for (int i = 0; i < std::min(o.count, kMarks); i++) {
@@ -227,10 +231,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
         if (std::llabs(m.start - start) <= kRefStartTicks &&
             std::llabs(m.end - end) <= kRefEndTicks && m.level >= reference)
           return true;
-        for (const long long edge : {m.start, m.end})
-          if (ref_click(edge) && (m.level >= ref_click_source ||
-                                  (m.level >= outside_click_source && !held(edge, m.level))))
-            return true;
+        if (ref_clicks(m.start, m.level) || ref_clicks(m.end, m.level)) return true;
         continue;
       }
       // The same station seen weaker: one mark of r holds this one, or
