@@ -149,6 +149,19 @@ bool BandGate::held(long long edge, double level) const {
   return false;
 }
 
+// Whether cluster q's centre lies less than kEdgeHz inside the lowest or
+// the highest centre (the reference's aside).
+bool BandGate::at_edge(int q) const {
+  double lo = HUGE_VAL, hi = -HUGE_VAL;
+  for (int r = 0; r < n_; r++) {
+    if (r == ref_) continue;
+    lo = std::min(lo, centre_[static_cast<std::size_t>(r)]);
+    hi = std::max(hi, centre_[static_cast<std::size_t>(r)]);
+  }
+  const double c = centre_[static_cast<std::size_t>(q)];
+  return c - lo < kEdgeHz || hi - c < kEdgeHz;
+}
+
 // Of a station clusters a and b both hear on one tone (one between two
 // centres, or the one retuned onto it), a's view (its mark's level a_level)
 // is the better one where it stands kViewDb higher than b's, or within
@@ -181,7 +194,8 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
   const double crowd = level * std::pow(10.0, kCrowdDb / 10);
   const double reference = level * std::pow(10.0, kReferenceDb / 10);
   const double ref_click_source = level * std::pow(10.0, kRefClickDb / 10);
-  const double outside_click_source = level * std::pow(10.0, kOutsideClickDb / 10);
+  const double outside_click_source =
+      level * std::pow(10.0, (at_edge(q) ? kEdgeClickDb : kOutsideClickDb) / 10);
   // This mark a click about an edge the reference keyed at `source`: far
   // under it, or nearer where no cluster keys that edge.
   const auto ref_clicks = [&](long long edge, double source) {

@@ -84,10 +84,16 @@
 // each of the station's rises: the codec spreads a transient over its
 // block), or kOutsideClickDb where no cluster keys that edge within kHeldDb
 // of it (a station just outside the clusters: its keying sidebands on the
-// outermost cluster stood some 30 dB under it); its rise may lead the
-// mark's start by kRefStartTicks and its fall the mark's end by
-// kRefEndTicks (it is keyed on the raw input, the weak products' marks on
-// averages).
+// outermost cluster stood some 30 dB under it 150-250 Hz away), and
+// kEdgeClickDb on the clusters less than kEdgeHz inside the outermost
+// centre (a station 45-100 Hz beyond it stands only 12-25 dB over what
+// their filters' skirts keep of it, and their coherent windows, turning
+// its tone away, keep only its edges: "ehseihe ehseihe e5i"; where a
+// group of clusters meets the next, those are the clusters it runs to
+// guard against the next group's stations, whose text it leaves to that
+// group); its rise may lead the mark's start by kRefStartTicks and its
+// fall the mark's end by kRefEndTicks (it is keyed on the raw input, the
+// weak products' marks on averages).
 //
 // Marks are judged kRefEndTicks after they end; the key states come out
 // kDelayTicks after they went in, with the dropped marks keyed up. A mark
@@ -116,7 +122,9 @@ class BandGate {
   static constexpr double kReferenceDb = 30;  // the reference over a mark it explains, at least
   static constexpr double kRefClickDb = 45;   // ... over a click at one of its edges, at least
   static constexpr double kOutsideClickDb = 25;  // ... where no cluster keys that edge, at least
-  static constexpr double kHeldDb = 10;  // a cluster keying the reference's edge, at most under it
+  static constexpr double kEdgeClickDb = 10;     // ... and on the clusters at the edge, at least
+  static constexpr double kEdgeHz = 100;  // clusters this near the outermost centre are at the edge
+  static constexpr double kHeldDb = 10;   // a cluster keying the reference's edge, at most under it
   static constexpr double kProductDb = 10;       // a product's source over it, at least
   static constexpr double kLoneProductDb = 30;   // ... with no earlier mark of it to show it
   static constexpr double kViewDb = 1;           // the same tone's better view over it, at least
@@ -189,6 +197,7 @@ class BandGate {
   bool takes_turns(int q, int r, double need) const;
   bool followed(int q, int r, long long start) const;
   bool held(long long edge, double level) const;
+  bool at_edge(int q) const;
   bool better_view(int a, double a_level, int b, double b_level) const;
   double& slot(long long t, int q) {
     return ring_[static_cast<std::size_t>(t % kDelayTicks) * static_cast<std::size_t>(n_) +

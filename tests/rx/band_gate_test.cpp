@@ -233,6 +233,39 @@ TEST(BandGate, ClicksOfASignalNoClusterKeysGoNearerTheReference) {
   }
 }
 
+TEST(BandGate, OnlyTheClustersAtTheEdgeLoseClicksNearTheReference) {
+  // A station 50 Hz beyond the outermost cluster: that cluster's filter
+  // skirt and the next one's keep its keying sidebands some 15 dB under
+  // the band's power, and they go. The same clicks on a cluster 100 Hz or
+  // more inside the outermost centres (a weak station's dots at a strong
+  // outside one's rises) stay.
+  const int ticks = 8000;
+  const auto far = keying(ticks, 4);
+  const auto clicks = about_rises(far);
+  const std::vector<int> silent(far.size(), 0);
+  const std::vector<double> centre = {2700, 2650, 2600, 1200, 300, -1e9};
+  const int n = static_cast<int>(centre.size());
+  for (const int on : {0, 1, 2, 3}) {
+    BandGate g(n);
+    for (int q = 0; q < n; q++)
+      g.set_centre(q, centre[static_cast<std::size_t>(q)]);
+    g.set_reference(n - 1);
+    std::vector<std::vector<int>> keys(static_cast<std::size_t>(n), silent);
+    keys.back() = far;
+    keys[static_cast<std::size_t>(on)] = clicks;
+    std::vector<double> level(static_cast<std::size_t>(n), 1.0);
+    level.back() = 31.6;
+    const auto r = run(g, keys, level, centre);
+    if (on < 2) {
+      EXPECT_EQ(marks(r.out[static_cast<std::size_t>(on)]), 0)
+          << centre[static_cast<std::size_t>(on)];
+    } else {
+      EXPECT_EQ(r.out[static_cast<std::size_t>(on)], as_double(clicks))
+          << centre[static_cast<std::size_t>(on)];
+    }
+  }
+}
+
 TEST(BandGate, TwoStationsOfOneSpeedInStepKeepTheirMarks) {
   // Two stations as strong as each other, of one speed, their elements on
   // one grid of ticks (computer keying, started in step): their marks often
