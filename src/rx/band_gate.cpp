@@ -202,6 +202,14 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
     return ref_click(edge) &&
            (source >= ref_click_source || (source >= outside_click_source && !held(edge, source)));
   };
+  const double deep_source = level * std::pow(10.0, kRangeDb / 10);
+  // This mark within one the reference keyed at `source` (from `from` to
+  // `to`, -1 while open), so far under it that the receiver's dynamic
+  // range hides it.
+  const auto hidden = [&](long long from, long long to, double source) {
+    return source >= deep_source && start >= from - kRefStartTicks &&
+           (to < 0 || end <= to + kRefEndTicks);
+  };
   const double view = level * std::pow(10.0, kViewDb / 10);
   int alike = 0;  // other clusters, not beside this one, with the same mark
   for (int r = 0; r < n_; r++) {
@@ -233,7 +241,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
       if (!ref && click(o.start) && open >= click_source) return true;
       // The band's power rises a little after a click: a codec spreads
       // the transient over its block.
-      if (ref && ref_clicks(o.start, open)) return true;
+      if (ref && (ref_clicks(o.start, open) || hidden(o.start, -1, open))) return true;
     }
     // r's marks, newest first, back to those that ended before this mark began.
     for (int i = 0; i < std::min(o.count, kMarks); i++) {
@@ -245,7 +253,9 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
         if (std::llabs(m.start - start) <= kRefStartTicks &&
             std::llabs(m.end - end) <= kRefEndTicks && m.level >= reference)
           return true;
-        if (ref_clicks(m.start, m.level) || ref_clicks(m.end, m.level)) return true;
+        if (ref_clicks(m.start, m.level) || ref_clicks(m.end, m.level) ||
+            hidden(m.start, m.end, m.level))
+          return true;
         continue;
       }
       // The same station seen weaker: one mark of r holds this one, or

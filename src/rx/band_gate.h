@@ -91,9 +91,15 @@
 // its tone away, keep only its edges: "ehseihe ehseihe e5i"; where a
 // group of clusters meets the next, those are the clusters it runs to
 // guard against the next group's stations, whose text it leaves to that
-// group); its rise may lead the mark's start by kRefStartTicks and its
-// fall the mark's end by kRefEndTicks (it is keyed on the raw input, the
-// weak products' marks on averages).
+// group), or as the source of any mark within one of its own marks
+// kRangeDb under it: what a receiver's dynamic range hides (group_floor.h)
+// once the band's strongest carrier is known, but the clusters learn that
+// carrier from their own marks, and a station beyond the span, seen on
+// the edge cluster 20 dB under itself, left the products of its rounding
+// to 16 bits, 81 dB under it, keyed 2000 Hz away ("a i rk a eo g t wm").
+// Its rise may lead the mark's start by kRefStartTicks and its fall the
+// mark's end by kRefEndTicks (it is keyed on the raw input, the weak
+// products' marks on averages).
 //
 // Marks are judged kRefEndTicks after they end; the key states come out
 // kDelayTicks after they went in, with the dropped marks keyed up. A mark
@@ -125,6 +131,7 @@ class BandGate {
   static constexpr double kEdgeClickDb = 10;     // ... and on the clusters at the edge, at least
   static constexpr double kEdgeHz = 100;  // clusters this near the outermost centre are at the edge
   static constexpr double kHeldDb = 10;   // a cluster keying the reference's edge, at most under it
+  static constexpr double kRangeDb = 70;  // ... over a mark within one of its marks, at least
   static constexpr double kProductDb = 10;       // a product's source over it, at least
   static constexpr double kLoneProductDb = 30;   // ... with no earlier mark of it to show it
   static constexpr double kViewDb = 1;           // the same tone's better view over it, at least

@@ -266,6 +266,32 @@ TEST(BandGate, OnlyTheClustersAtTheEdgeLoseClicksNearTheReference) {
   }
 }
 
+TEST(BandGate, TheReferenceHidesWhatLiesBeyondTheDynamicRangeWithinItsMarks) {
+  // Products of a station 80 dB over them keyed two dots where the band's
+  // power keyed one mark over both (their gap too short for it): neither
+  // dot's edges meet both of the reference's, yet both go. 60 dB under it
+  // (a weak station inside a receiver's dynamic range) they stay.
+  std::vector<int> dots, band;
+  for (int i = 0; i < 60; i++) {
+    for (int t = 0; t < 180; t++) {
+      dots.push_back(t < 30 || (t >= 60 && t < 90) ? 1 : 0);
+      band.push_back(t < 90 ? 1 : 0);
+    }
+  }
+  for (const double over : {1e8, 1e6}) {
+    BandGate g(2);
+    g.set_centre(0, 800);
+    g.set_centre(1, -1e9);
+    g.set_reference(1);
+    const auto r = run(g, {dots, band}, {1.0, over}, {800, -1e9});
+    if (over > 1e7) {
+      EXPECT_EQ(marks(r.out[0]), 0);
+    } else {
+      EXPECT_EQ(r.out[0], as_double(dots));
+    }
+  }
+}
+
 TEST(BandGate, TwoStationsOfOneSpeedInStepKeepTheirMarks) {
   // Two stations as strong as each other, of one speed, their elements on
   // one grid of ticks (computer keying, started in step): their marks often
