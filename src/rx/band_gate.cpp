@@ -128,23 +128,28 @@ bool BandGate::followed(int q, int r, long long start) const {
   return false;
 }
 
-// Whether a cluster other than the reference keys the signal whose edge the
-// reference keyed at `edge` with power `level`: an edge of one of its
-// marks within kRefStartTicks of it, at most kHeldDb under it.
-bool BandGate::held(long long edge, double level) const {
+// Whether the clusters other than q and the reference hold the signal whose
+// edge the reference keyed at `edge` with power `level`: their marks about
+// it (from kRefStartTicks before to kRefStartTicks after), at most one a
+// cluster, sum to at most kHeldDb under it. One cluster keying that edge
+// holds it; so do many stations keying at once, whose sum the band's power
+// is (49 of them, each 17 dB under it, or seven 13-20 dB under it).
+bool BandGate::held(int q, long long edge, double level) const {
   const double need = level * std::pow(10.0, -kHeldDb / 10);
+  double sum = 0;
   for (int r = 0; r < n_; r++) {
-    if (r == ref_) continue;
+    if (r == ref_ || r == q) continue;
     const Cluster& o = c_[static_cast<std::size_t>(r)];
-    const auto near = [&](long long t) { return std::llabs(t - edge) <= kRefStartTicks; };
-    if (o.down && near(o.start) &&
-        o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start)) >= need)
-      return true;
+    double most = 0;
+    if (o.down && o.start <= edge + kRefStartTicks)
+      most = o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start));
     for (int i = 0; i < std::min(o.count, kMarks); i++) {
       const Mark& m = o.marks[(o.count - 1 - i) % kMarks];
       if (m.end < edge - kRefStartTicks) break;
-      if ((near(m.start) || near(m.end)) && m.level >= need) return true;
+      if (m.start <= edge + kRefStartTicks) most = std::max(most, m.level);
     }
+    sum += most;
+    if (sum >= need) return true;
   }
   return false;
 }
@@ -199,8 +204,8 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
   // This mark a click about an edge the reference keyed at `source`: far
   // under it, or nearer where no cluster keys that edge.
   const auto ref_clicks = [&](long long edge, double source) {
-    return ref_click(edge) &&
-           (source >= ref_click_source || (source >= outside_click_source && !held(edge, source)));
+    return ref_click(edge) && (source >= ref_click_source ||
+                               (source >= outside_click_source && !held(q, edge, source)));
   };
   const double deep_source = level * std::pow(10.0, kRangeDb / 10);
   // This mark within one the reference keyed at `source` (from `from` to

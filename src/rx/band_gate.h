@@ -76,27 +76,34 @@
 //
 // One cluster may be a reference: the power of the whole band, keyed where
 // a keyed signal dominates it (products of a station outside the front
-// end's clusters follow its edges). Its marks are never dropped, and it
-// explains a mark only as the source of a product kReferenceDb over it, or
-// of a click about one of its edges kRefClickDb over it (a clean
-// recording's codec noise some 64 dB under its station, 400 Hz away on a
-// group of clusters without it, keyed short marks from a little before
-// each of the station's rises: the codec spreads a transient over its
-// block), or kOutsideClickDb where no cluster keys that edge within kHeldDb
-// of it (a station just outside the clusters: its keying sidebands on the
-// outermost cluster stood some 30 dB under it 150-250 Hz away), and
-// kEdgeClickDb on the clusters less than kEdgeHz inside the outermost
-// centre (a station 45-100 Hz beyond it stands only 12-25 dB over what
-// their filters' skirts keep of it, and their coherent windows, turning
-// its tone away, keep only its edges: "ehseihe ehseihe e5i"; where a
-// group of clusters meets the next, those are the clusters it runs to
-// guard against the next group's stations, whose text it leaves to that
-// group), or as the source of any mark within one of its own marks
-// kRangeDb under it: what a receiver's dynamic range hides (group_floor.h)
-// once the band's strongest carrier is known, but the clusters learn that
-// carrier from their own marks, and a station beyond the span, seen on
-// the edge cluster 20 dB under itself, left the products of its rounding
-// to 16 bits, 81 dB under it, keyed 2000 Hz away ("a i rk a eo g t wm").
+// end's clusters follow its edges). Its marks are never dropped. It
+// explains a mark only
+//  - as the source of a product kReferenceDb over it;
+//  - as the source of a click about one of its edges kRefClickDb over it
+//    (a clean recording's codec noise some 64 dB under its station, 400 Hz
+//    away on a group of clusters without it, keyed short marks from a
+//    little before each of the station's rises: the codec spreads a
+//    transient over its block);
+//  - of such a click kOutsideClickDb over it where the other clusters do
+//    not hold that edge: their marks about it sum to more than kHeldDb
+//    under it (one station keying it stands within that, and so, together,
+//    do many keying at once, whose sum the band's power is: 49 stations
+//    each 17 dB under it). A station just outside the clusters left its
+//    keying sidebands on the outermost cluster some 30 dB under it from
+//    150-250 Hz away;
+//  - of such a click kEdgeClickDb over it on the clusters less than kEdgeHz
+//    inside the outermost centre: a station 45-100 Hz beyond it stands
+//    only 12-25 dB over what their filters' skirts keep of it, and their
+//    coherent windows, turning its tone away, keep only its edges
+//    ("ehseihe ehseihe e5i"). Where a group of clusters meets the next,
+//    those are the clusters it runs to guard against the next group's
+//    stations, whose text it leaves to that group;
+//  - of any mark within one of its own marks kRangeDb over it: what a
+//    receiver's dynamic range hides (group_floor.h) once the band's
+//    strongest carrier is known. The clusters learn that carrier from
+//    their own marks, and a station beyond the span, seen on the edge
+//    cluster 20 dB under itself, left the products of its rounding to 16
+//    bits, 81 dB under it, keyed 2000 Hz away ("a i rk a eo g t wm").
 // Its rise may lead the mark's start by kRefStartTicks and its fall the
 // mark's end by kRefEndTicks (it is keyed on the raw input, the weak
 // products' marks on averages).
@@ -127,11 +134,11 @@ class BandGate {
   static constexpr int kRefEndTicks = 8;      // its fall this close to an end, ticks
   static constexpr double kReferenceDb = 30;  // the reference over a mark it explains, at least
   static constexpr double kRefClickDb = 45;   // ... over a click at one of its edges, at least
-  static constexpr double kOutsideClickDb = 25;  // ... where no cluster keys that edge, at least
+  static constexpr double kOutsideClickDb = 25;  // ... where the clusters do not hold it, at least
   static constexpr double kEdgeClickDb = 10;     // ... and on the clusters at the edge, at least
   static constexpr double kEdgeHz = 100;  // clusters this near the outermost centre are at the edge
-  static constexpr double kHeldDb = 10;   // a cluster keying the reference's edge, at most under it
-  static constexpr double kRangeDb = 70;  // ... over a mark within one of its marks, at least
+  static constexpr double kHeldDb = 10;   // clusters keying the reference's edge, at most under it
+  static constexpr double kRangeDb = 70;  // the reference over a mark within its own, at least
   static constexpr double kProductDb = 10;       // a product's source over it, at least
   static constexpr double kLoneProductDb = 30;   // ... with no earlier mark of it to show it
   static constexpr double kViewDb = 1;           // the same tone's better view over it, at least
@@ -203,7 +210,7 @@ class BandGate {
   bool explained(int q, long long start, long long end, double level) const;
   bool takes_turns(int q, int r, double need) const;
   bool followed(int q, int r, long long start) const;
-  bool held(long long edge, double level) const;
+  bool held(int q, long long edge, double level) const;
   bool at_edge(int q) const;
   bool better_view(int a, double a_level, int b, double b_level) const;
   double& slot(long long t, int q) {

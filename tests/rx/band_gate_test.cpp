@@ -254,7 +254,7 @@ TEST(BandGate, OnlyTheClustersAtTheEdgeLoseClicksNearTheReference) {
     keys.back() = far;
     keys[static_cast<std::size_t>(on)] = clicks;
     std::vector<double> level(static_cast<std::size_t>(n), 1.0);
-    level.back() = 31.6;
+    level.back() = 50;
     const auto r = run(g, keys, level, centre);
     if (on < 2) {
       EXPECT_EQ(marks(r.out[static_cast<std::size_t>(on)]), 0)
@@ -264,6 +264,32 @@ TEST(BandGate, OnlyTheClustersAtTheEdgeLoseClicksNearTheReference) {
           << centre[static_cast<std::size_t>(on)];
     }
   }
+}
+
+TEST(BandGate, StationsKeyingTogetherHoldTheBandsEdges) {
+  // Eight stations keyed in step (computer keying at one speed), the edge
+  // cluster's among them, each 17 dB under the band's power that sums
+  // them: none alone keys the band's edges within 10 dB of it, but
+  // together they do, and the edge cluster's marks stay.
+  const int ticks = 8000;
+  const auto far = keying(ticks, 4);
+  const auto marks_of = about_rises(far);
+  const int n = 9;
+  BandGate g(n);
+  std::vector<double> centre, level;
+  for (int q = 0; q < n - 1; q++) {
+    centre.push_back(2700 - 50 * q);
+    level.push_back(1.0);
+  }
+  centre.push_back(-1e9);
+  level.push_back(50);
+  for (int q = 0; q < n; q++)
+    g.set_centre(q, centre[static_cast<std::size_t>(q)]);
+  g.set_reference(n - 1);
+  std::vector<std::vector<int>> keys(static_cast<std::size_t>(n), marks_of);
+  keys.back() = far;
+  const auto r = run(g, keys, level, centre);
+  EXPECT_EQ(r.out[0], as_double(marks_of));
 }
 
 TEST(BandGate, TheReferenceHidesWhatLiesBeyondTheDynamicRangeWithinItsMarks) {
