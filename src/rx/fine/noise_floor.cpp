@@ -25,38 +25,30 @@ int bound(const double* a, int n, double x) {
 
 }  // namespace
 
-void NoiseFloor::make(const NoiseFloorParams& p, double rounding) {
-  p_ = p;
-  quiet_ = rounding * undb(p.quiet_db);
-  blocks_.resize(p.blocks);
-  sorted_.resize(p.blocks);
+void SortedBlocks::make(int size) {
+  ring_.assign(static_cast<std::size_t>(size), 0.0);
+  sorted_.assign(static_cast<std::size_t>(size), 0.0);
+  reset();
 }
 
-void NoiseFloor::reset() {
-  std::fill(blocks_.begin(), blocks_.end(), 0.0);
-  nblocks_ = 0;
-  block_pos_ = 0;
-  block_acc_ = 0;
-  block_n_ = 0;
-  noise_ = 0;
-  since_down_ = 1 << 20;
+void SortedBlocks::reset() {
+  n_ = 0;
+  pos_ = 0;
 }
 
-void NoiseFloor::close_block() {
-  const double b = block_acc_ / p_.block_ticks;
-  block_acc_ = 0;
-  block_n_ = 0;
-  // The blocks held stand sorted beside the ring: the oldest leaves it when
-  // the ring is full, the new one goes in its place by value. Only the
-  // blocks between the two places move.
+void SortedBlocks::push(double b) {
+  const int size = static_cast<int>(ring_.size());
+  // The oldest leaves the sorted blocks when the ring is full, the new one
+  // goes in its place by value. Only the blocks between the two places move.
   const auto first = sorted_.begin();
-  const auto last = first + nblocks_;
-  const auto at = first + bound<true>(sorted_.data(), nblocks_, b);
-  if (nblocks_ < p_.blocks) {
+  const auto last = first + n_;
+  const auto at = first + bound<true>(sorted_.data(), n_, b);
+  if (n_ < size) {
     std::copy_backward(at, last, last + 1);
     *at = b;
   } else {
-    const auto old = first + bound<false>(sorted_.data(), nblocks_, blocks_[block_pos_]);
+    const auto old =
+        first + bound<false>(sorted_.data(), n_, ring_[static_cast<std::size_t>(pos_)]);
     if (at > old) {  // the old block lies under the new one (at least)
       std::copy(old + 1, at, old);
       *(at - 1) = b;
@@ -65,12 +57,65 @@ void NoiseFloor::close_block() {
       *at = b;
     }
   }
-  blocks_[block_pos_] = b;
-  block_pos_ = (block_pos_ + 1) % p_.blocks;
-  nblocks_ = std::min(nblocks_ + 1, p_.blocks);
-  if (nblocks_ >= p_.min_blocks && block_pos_ % p_.blocks_per_floor != 0) return;
-  const int r = static_cast<int>(p_.percentile * nblocks_);
-  noise_ = std::max(sorted_[r] * p_.noise_cal, quiet_);
+  ring_[static_cast<std::size_t>(pos_)] = b;
+  pos_ = (pos_ + 1) % size;
+  n_ = std::min(n_ + 1, size);
+}
+
+void NoiseFloor::make(const NoiseFloorParams& p, double rounding) {
+  p_ = p;
+  quiet_ = rounding * undb(p.quiet_db);
+  rise_ = undb(p.rise_db);
+  clean_.make(p.blocks);
+  every_.make(p.blocks);
+}
+
+void NoiseFloor::reset() {
+  clean_.reset();
+  every_.reset();
+  block_acc_ = 0;
+  block_n_ = 0;
+  every_acc_ = 0;
+  every_n_ = 0;
+  every_blocks_ = 0;
+  risen_run_ = 0;
+  rises_ = 0;
+  noise_ = 0;
+  since_down_ = 1 << 20;
+}
+
+void NoiseFloor::close_block() {
+  clean_.push(block_acc_ / p_.block_ticks);
+  block_acc_ = 0;
+  block_n_ = 0;
+  if (clean_.size() >= p_.min_blocks && clean_.pos() % p_.blocks_per_floor != 0) return;
+  estimate();
+}
+
+void NoiseFloor::estimate() {
+  noise_ = std::max(clean_.percentile(p_.percentile) * p_.noise_cal, quiet_);
+}
+
+void NoiseFloor::close_every() {
+  every_.push(every_acc_ / p_.block_ticks);
+  every_acc_ = 0;
+  every_n_ = 0;
+  if (++every_blocks_ < p_.blocks_per_floor) return;
+  every_blocks_ = 0;
+  if (every_.size() < p_.blocks || clean_.size() < p_.min_blocks) {
+    risen_run_ = 0;
+    return;
+  }
+  const double low = every_.percentile(p_.rise_percentile);
+  const bool risen = low >= clean_.percentile(p_.rise_percentile) * rise_ &&
+                     every_.percentile(0.5) <= low * p_.rise_spread;
+  risen_run_ = risen ? risen_run_ + 1 : 0;
+  if (risen_run_ < p_.rise_estimates) return;
+  // The noise rose here: every tick's blocks are its clean ones.
+  clean_ = every_;
+  risen_run_ = 0;
+  rises_++;
+  estimate();
 }
 
 }  // namespace talvo::fine
