@@ -704,10 +704,10 @@ TEST(Ghosts, NoiseThroughAReceiversFilterStaysSilent) {
 // louder under 1 kHz) rose 12-15 dB at 500 Hz but 5-6 dB at 2300 Hz. The
 // band's test for a risen noise asks nearly every cluster to stand 10 dB
 // over its floor and never told it; the floors learnt on the white noise
-// keyed the pink noise so often that no block lay clear of a mark: 242
+// keyed the pink noise so often that no block lay clear of a mark: 407
 // characters of garbage in 20 s. Now each cluster learns the risen noise
-// from every tick within some 4 s, and what the old floors keyed before
-// that is a few characters (23) on three clusters.
+// from every tick once 3 s of its key-up ticks told it (some 5-8 s), and
+// what the old floors keyed before that is 85 characters.
 TEST(Ghosts, NoiseTurningPinkOnSomeClustersStaysSilentOnceLearnt) {
   test::TempDir d;
   const auto w = test::run({"/usr/bin/sox", "-V1", "-R", "-D", "-n", "-r", "48000", "-b", "16",
@@ -721,7 +721,7 @@ TEST(Ghosts, NoiseTurningPinkOnSomeClustersStaysSilentOnceLearnt) {
   ASSERT_EQ(p.status, 0) << p.err;
   const auto r = decode_mix(d, {d.file("white.wav"), d.file("pink.wav")});
   const Split s = split_at(r, 0);
-  EXPECT_LE(s.elsewhere, 60u) << s.stray;
+  EXPECT_LE(s.elsewhere, 120u) << s.stray;
 }
 
 // A weak station (+3 dB in 500 Hz, 27 WPM) on 550 Hz between two strong

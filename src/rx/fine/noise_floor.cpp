@@ -68,20 +68,25 @@ void NoiseFloor::make(const NoiseFloorParams& p, double rounding) {
   rise_ = undb(p.rise_db);
   clean_.make(p.blocks);
   every_.make(p.blocks);
+  up_.make(p.blocks);
 }
 
 void NoiseFloor::reset() {
   clean_.reset();
   every_.reset();
+  up_.reset();
   block_acc_ = 0;
   block_n_ = 0;
   every_acc_ = 0;
   every_n_ = 0;
-  every_blocks_ = 0;
+  up_acc_ = 0;
+  up_n_ = 0;
+  up_blocks_ = 0;
   risen_run_ = 0;
   rises_ = 0;
   noise_ = 0;
   since_down_ = 1 << 20;
+  downs_ = 0;
 }
 
 void NoiseFloor::close_block() {
@@ -100,14 +105,23 @@ void NoiseFloor::close_every() {
   every_.push(every_acc_ / p_.block_ticks);
   every_acc_ = 0;
   every_n_ = 0;
-  if (++every_blocks_ < p_.blocks_per_floor) return;
-  every_blocks_ = 0;
-  if (every_.size() < p_.blocks || clean_.size() < p_.min_blocks) {
+}
+
+void NoiseFloor::close_up() {
+  up_.push(up_acc_ / p_.block_ticks);
+  up_acc_ = 0;
+  up_n_ = 0;
+  if (++up_blocks_ < p_.blocks_per_floor) return;
+  up_blocks_ = 0;
+  if (up_.size() < p_.blocks || every_.size() < p_.blocks || clean_.size() < p_.min_blocks) {
     risen_run_ = 0;
     return;
   }
+  // The key-up blocks and every tick's alike over the clean ones, and
+  // every tick's spread as noise spreads.
+  const double over = clean_.percentile(p_.rise_percentile) * rise_;
   const double low = every_.percentile(p_.rise_percentile);
-  const bool risen = low >= clean_.percentile(p_.rise_percentile) * rise_ &&
+  const bool risen = up_.percentile(p_.rise_percentile) >= over && low >= over &&
                      every_.percentile(0.5) <= low * p_.rise_spread;
   risen_run_ = risen ? risen_run_ + 1 : 0;
   if (risen_run_ < p_.rise_estimates) return;

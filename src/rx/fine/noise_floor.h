@@ -16,13 +16,17 @@
 // over its floor, never told it). A floor too low keys the noise often
 // enough that hardly a block lies clear of the marks, and the floor never
 // learnt the new noise: 15 clusters printed garbage for a minute. So the
-// blocks of every tick, keyed or not, are kept beside the clean ones: Morse
-// leaves a twentieth of any 3 s at the noise (its gaps), so where even that
-// lower twentieth of every tick stands rise_db over the clean blocks' for
-// rise_estimates estimates in a row, spread as noise spreads (not as marks
-// and gaps: a busy cluster's clean blocks, few and old, lie under its
-// recent gaps too), the noise rose on this cluster, and every tick's blocks
-// become its clean ones.
+// blocks of every tick and those of the key-up ticks (near the marks or
+// not), the last 150 of each, are kept beside the clean ones. Where the
+// lower twentieth of both stands rise_db over the clean blocks' for
+// rise_estimates estimates in a row, and every tick's blocks spread as
+// noise spreads, the noise rose on this cluster, and every tick's blocks
+// become its clean ones. A station's marks spread every tick's blocks as
+// marks and gaps do (and a busy cluster's clean blocks, few and old, lie
+// under its recent gaps too: the bundled sample's pileup); a weak
+// station's marks and their tails lift every tick's blocks but not the
+// key-up ones (compared on every tick alone, a station 3 dB over the noise
+// in 500 Hz took its floor for risen noise).
 //
 // Life cycle: make once, reset, step once a tick judged.
 #pragma once
@@ -36,7 +40,7 @@ namespace talvo::fine {
 struct NoiseFloorParams {
   int block_ticks = 10;      // ticks per noise block (20 ms)
   int blocks = 150;          // noise blocks kept (3 s of clean ticks)
-  int clean_ticks = 20;      // ticks from a key-down tick to a clean one
+  int clean_ticks = 20;      // ticks from a key-down tick to a clean one (under 32)
   int min_blocks = 25;       // blocks before a cluster trusts its own noise floor
   int blocks_per_floor = 5;  // blocks between two estimates of the noise floor
   int stuck_ticks = 1500;    // ticks keyed without a break that are noise again
@@ -52,7 +56,7 @@ struct NoiseFloorParams {
   // Hz; a 600 Hz tone's fourth harmonic at 44.1 kHz; a file at 11025 Hz on
   // three clusters). Noise of 0.9 units RMS and more lies over this floor.
   double quiet_db = 10;
-  double rise_percentile = 0.05;  // the part of every tick's blocks compared with the clean ones
+  double rise_percentile = 0.05;  // the part of the blocks compared with the clean ones
   double rise_db = 4;             // that far over the clean blocks', the noise rose, dB
   int rise_estimates = 10;        // estimates in a row (one every blocks_per_floor blocks)
   // Every tick's blocks spread like noise: their median at most this many
@@ -93,6 +97,7 @@ class NoiseFloor {
   void step(long long at, bool down, int run, bool rose, const ChannelPower& power,
             bool buried = false) {
     since_down_ = down ? 0 : since_down_ + 1;
+    downs_ = downs_ << 1 | (down ? 1u : 0u);
     const long long u = at - p_.clean_ticks;
     // No Morse element lasts stuck_ticks: a cluster keyed that long has a
     // floor too low (the noise rose, or came after near silence), and its
@@ -101,6 +106,10 @@ class NoiseFloor {
     if (u < p_.settle_ticks || buried) return;
     every_acc_ += power.raw(u);
     if (++every_n_ == p_.block_ticks) close_every();
+    if (((downs_ >> p_.clean_ticks) & 1u) == 0) {  // tick u is key up
+      up_acc_ += power.raw(u);
+      if (++up_n_ == p_.block_ticks) close_up();
+    }
     if (since_down_ <= 2 * p_.clean_ticks && !stuck && !rose) return;
     block_acc_ += power.raw(u);
     if (++block_n_ == p_.block_ticks) close_block();
@@ -114,7 +123,8 @@ class NoiseFloor {
 
  private:
   void close_block();  // block_ticks clean ticks summed: a block, and the floor afresh
-  void close_every();  // block_ticks of every tick summed: a block, and whether the noise rose
+  void close_every();  // block_ticks of every tick summed: a block
+  void close_up();     // block_ticks key-up ticks summed: a block, and whether the noise rose
   void estimate();     // the floor from the clean blocks
 
   NoiseFloorParams p_;
@@ -122,15 +132,19 @@ class NoiseFloor {
   double rise_ = 1;           // rise_db as a power ratio
   SortedBlocks clean_;        // the blocks clear of the marks, units^2
   SortedBlocks every_;        // the blocks of every tick, units^2
+  SortedBlocks up_;           // the blocks of key-up ticks, near the marks or not, units^2
   double block_acc_ = 0;      // power summed in the current clean block, units^2
   int block_n_ = 0;           // ticks in the current clean block
   double every_acc_ = 0;      // power summed in the current block of every tick, units^2
   int every_n_ = 0;           // ticks in that block
-  int every_blocks_ = 0;      // blocks of every tick since the last comparison
+  double up_acc_ = 0;         // power summed in the current block of key-up ticks, units^2
+  int up_n_ = 0;              // ticks in that block
+  int up_blocks_ = 0;         // blocks of key-up ticks since the last comparison
   int risen_run_ = 0;         // comparisons in a row that found the noise risen
   int rises_ = 0;             // times the noise rose on this cluster alone
   double noise_ = 0;          // noise power per tick in the channel filter, units^2
   long long since_down_ = 0;  // ticks judged since the last key-down tick
+  unsigned downs_ = 0;        // the key states of the last 32 ticks judged, the newest lowest
 };
 
 }  // namespace talvo::fine
