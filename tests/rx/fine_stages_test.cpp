@@ -21,6 +21,7 @@
 #include "rx/fine/subtractor.h"
 #include "rx/fine/watch.h"
 #include "support/fine_run.h"
+#include "support/floor_rig.h"
 #include "support/key_input.h"
 #include "support/morse.h"
 #include "support/render.h"
@@ -42,14 +43,11 @@ double db_of(double ratio) {
 // noise floor learns from the key state as it stands in the filtered power.
 // Returns the floor after `ticks` ticks over the truth, dB.
 double floor_error_db(double power, int ticks, int on, int off, double carrier_db, uint32_t seed) {
-  const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
-  ChannelPower chan;
-  chan.make(ChannelParams{}, d);
-  chan.reset();
-  NoiseFloor floor;
-  floor.make(NoiseFloorParams{}, d.bn / (12.0 * 48000));
-  floor.reset();
-  const int g = static_cast<int>(d.taps.size() - 1) / 2;  // the filter's delay, ticks
+  test::FloorRig rig;
+  const ChannelDesign& d = rig.d;
+  ChannelPower& chan = rig.chan;
+  NoiseFloor& floor = rig.floor;
+  const int g = rig.delay();
   std::mt19937 rng(seed);
   std::normal_distribution<double> gauss(0, std::sqrt(power / 2));
   const double amp = std::sqrt(power * std::pow(10.0, carrier_db / 10));

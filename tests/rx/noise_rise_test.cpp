@@ -10,11 +10,10 @@
 
 #include "rx/fine/channel_power.h"
 #include "rx/fine/noise_floor.h"
+#include "support/floor_rig.h"
 
 namespace talvo::fine {
 namespace {
-
-constexpr int kMaxWin = 41;  // ticks, the front end's longest coherent window
 
 struct Rise {
   double before_db;  // the floor over the first noise, just before it rose, dB
@@ -29,17 +28,10 @@ struct Rise {
 // far over the first noise is keyed so, else the keying is the noise's
 // own (a floor too low keys the noise's peaks).
 Rise run(int quiet, int loud, double rise_db, int on, int off, double carrier_db, uint32_t seed) {
-  const ChannelDesign d = design_channel(ChannelParams{}, kMaxWin);
-  ChannelPower chan;
-  chan.make(ChannelParams{}, d);
-  chan.reset();
-  NoiseFloor floor;
-  floor.make(NoiseFloorParams{}, d.bn / (12.0 * 48000));
-  floor.reset();
-  const int g = static_cast<int>(d.taps.size() - 1) / 2;  // the filter's delay, ticks
+  test::FloorRig rig;
   std::mt19937 rng(seed);
   std::normal_distribution<double> gauss(0, 1);
-  const double truth = 100 * d.bn / kTickRate;  // the first noise through the filter
+  const double truth = 100 * rig.d.bn / kTickRate;  // the first noise through the filter
   const double amp = std::sqrt(100 * std::pow(10.0, carrier_db / 10));
   const auto keyed = [&](long long t) { return t >= quiet && (t - quiet) % (on + off) < on; };
   Rise r{};
@@ -47,15 +39,15 @@ Rise run(int quiet, int loud, double rise_db, int on, int off, double carrier_db
   for (long long t = 0; t < quiet + loud; t++) {
     const double sd = std::sqrt(50.0 * (t < quiet ? 1 : std::pow(10.0, rise_db / 10)));
     const double c = carrier_db > 0 && keyed(t) ? amp : 0.0;
-    chan.step(t,
-              cfloat(static_cast<float>(c + sd * gauss(rng)), static_cast<float>(sd * gauss(rng))));
-    const bool down = keyed(t - g);
+    rig.chan.step(
+        t, cfloat(static_cast<float>(c + sd * gauss(rng)), static_cast<float>(sd * gauss(rng))));
+    const bool down = keyed(t - rig.delay());
     run = down ? run + 1 : 0;
-    floor.step(t, down, run, false, chan);
-    if (t == quiet - 1) r.before_db = 10 * std::log10(floor.noise() / truth);
+    rig.floor.step(t, down, run, false, rig.chan);
+    if (t == quiet - 1) r.before_db = 10 * std::log10(rig.floor.noise() / truth);
   }
-  r.after_db = 10 * std::log10(floor.noise() / truth);
-  r.rises = floor.rises();
+  r.after_db = 10 * std::log10(rig.floor.noise() / truth);
+  r.rises = rig.floor.rises();
   return r;
 }
 
