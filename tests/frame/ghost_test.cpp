@@ -707,7 +707,7 @@ TEST(Ghosts, NoiseThroughAReceiversFilterStaysSilent) {
 // keyed the pink noise so often that no block lay clear of a mark: 407
 // characters of garbage in 20 s. Now each cluster learns the risen noise
 // from every tick once 3 s of its key-up ticks told it (some 5-8 s), and
-// what the old floors keyed before that is 85 characters.
+// what the old floors keyed before that is 93 characters.
 TEST(Ghosts, NoiseTurningPinkOnSomeClustersStaysSilentOnceLearnt) {
   test::TempDir d;
   const auto w = test::run({"/usr/bin/sox", "-V1", "-R", "-D", "-n", "-r", "48000", "-b", "16",
