@@ -53,6 +53,8 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
                 kMaxFrames);
   s.chd = fine::design_channel(kChannel, kMaxWin);
 
+  fine::NoiseFloorParams noise = kNoise;
+  noise.rises = plan.bank == nullptr;
   s.decide_lag = std::max({(kLong - 1) / 2, (kShort - 1) / 2 + kGuardReach, (kMaxWin - 1) / 2});
   s.cl.resize(k);
   for (int q = 0; q < k; q++) {
@@ -61,7 +63,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
     c.power.make(kChannel, s.chd);
     c.key.make(kKey);
     c.weak.make(kWeak, kHoldBack);
-    c.nf.make(kNoise, fine::kRounding * s.chd.bn / native);
+    c.nf.make(noise, fine::kRounding * s.chd.bn / native);
     fine::DotLengthParams dp = kDots;
     dp.max_marks = kWeak.runs_marks;
     c.dot.make(dp);

@@ -9,10 +9,10 @@ namespace {
 // std::lower_bound (upper: std::upper_bound) over n ascending values, as an
 // index, without a branch on the values: the blocks come in any order, and
 // a mispredicted branch at each halving cost more than the comparison.
-template <bool upper>
-int bound(const double* a, int n, double x) {
+template <bool upper, typename T>
+int bound(const T* a, int n, T x) {
   if (n == 0) return 0;
-  const double* base = a;
+  const T* base = a;
   while (n > 1) {
     const int half = n / 2;
     const bool right = upper ? !(x < base[half - 1]) : base[half - 1] < x;
@@ -25,18 +25,22 @@ int bound(const double* a, int n, double x) {
 
 }  // namespace
 
-void SortedBlocks::make(int size) {
-  ring_.assign(static_cast<std::size_t>(size), 0.0);
-  sorted_.assign(static_cast<std::size_t>(size), 0.0);
+template <typename T>
+void SortedBlocks<T>::make(int size) {
+  ring_.assign(static_cast<std::size_t>(size), T{});
+  sorted_.assign(static_cast<std::size_t>(size), T{});
   reset();
 }
 
-void SortedBlocks::reset() {
+template <typename T>
+void SortedBlocks<T>::reset() {
   n_ = 0;
   pos_ = 0;
 }
 
-void SortedBlocks::push(double b) {
+template <typename T>
+void SortedBlocks<T>::push(double value) {
+  const T b = static_cast<T>(value);
   const int size = static_cast<int>(ring_.size());
   // The oldest leaves the sorted blocks when the ring is full, the new one
   // goes in its place by value. Only the blocks between the two places move.
@@ -62,13 +66,16 @@ void SortedBlocks::push(double b) {
   n_ = std::min(n_ + 1, size);
 }
 
+template class SortedBlocks<double>;
+template class SortedBlocks<float>;
+
 void NoiseFloor::make(const NoiseFloorParams& p, double rounding) {
   p_ = p;
   quiet_ = rounding * undb(p.quiet_db);
   rise_ = undb(p.rise_db);
   clean_.make(p.blocks);
-  every_.make(p.blocks);
-  up_.make(p.blocks);
+  every_.make(p.rises ? p.blocks : 0);
+  up_.make(p.rises ? p.blocks : 0);
 }
 
 void NoiseFloor::reset() {
@@ -126,7 +133,7 @@ void NoiseFloor::close_up() {
   risen_run_ = risen ? risen_run_ + 1 : 0;
   if (risen_run_ < p_.rise_estimates) return;
   // The noise rose here: every tick's blocks are its clean ones.
-  clean_ = every_;
+  clean_.take(every_);
   risen_run_ = 0;
   rises_++;
   estimate();
