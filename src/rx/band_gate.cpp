@@ -202,7 +202,8 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
   const double outside_click_source =
       level * std::pow(10.0, (at_edge(q) ? kEdgeClickDb : kOutsideClickDb) / 10);
   // This mark a click about an edge the reference keyed at `source`: far
-  // under it, or nearer where no cluster keys that edge.
+  // under it, or nearer where the other clusters do not hold that edge
+  // (nearer still at the edge of the clusters).
   const auto ref_clicks = [&](long long edge, double source) {
     return ref_click(edge) && (source >= ref_click_source ||
                                (source >= outside_click_source && !held(q, edge, source)));
