@@ -26,14 +26,22 @@ int bound(const T* a, int n, T x) {
 }  // namespace
 
 template <typename T>
-void SortedBlocks<T>::make(int size) {
+void SortedBlocks<T>::make(int size, int block_ticks) {
   ring_.assign(static_cast<std::size_t>(size), T{});
   sorted_.assign(static_cast<std::size_t>(size), T{});
+  block_ticks_ = block_ticks;
   reset();
 }
 
 template <typename T>
 void SortedBlocks<T>::reset() {
+  forget();
+  sum_ = 0;
+  summed_ = 0;
+}
+
+template <typename T>
+void SortedBlocks<T>::forget() {
   n_ = 0;
   pos_ = 0;
 }
@@ -73,22 +81,15 @@ void NoiseFloor::make(const NoiseFloorParams& p, double rounding) {
   p_ = p;
   quiet_ = rounding * undb(p.quiet_db);
   rise_ = undb(p.rise_db);
-  clean_.make(p.blocks);
-  every_.make(p.rises ? p.blocks : 0);
-  up_.make(p.rises ? p.blocks : 0);
+  clean_.make(p.blocks, p.block_ticks);
+  every_.make(p.rises ? p.blocks : 0, p.block_ticks);
+  up_.make(p.rises ? p.blocks : 0, p.block_ticks);
 }
 
 void NoiseFloor::reset() {
   clean_.reset();
   every_.reset();
   up_.reset();
-  block_acc_ = 0;
-  block_n_ = 0;
-  every_acc_ = 0;
-  every_n_ = 0;
-  up_acc_ = 0;
-  up_n_ = 0;
-  up_blocks_ = 0;
   risen_run_ = 0;
   rises_ = 0;
   noise_ = 0;
@@ -96,10 +97,7 @@ void NoiseFloor::reset() {
   downs_ = 0;
 }
 
-void NoiseFloor::close_block() {
-  clean_.push(block_acc_ / p_.block_ticks);
-  block_acc_ = 0;
-  block_n_ = 0;
+void NoiseFloor::learn() {
   if (clean_.size() >= p_.min_blocks && clean_.pos() % p_.blocks_per_floor != 0) return;
   estimate();
 }
@@ -108,18 +106,8 @@ void NoiseFloor::estimate() {
   noise_ = std::max(clean_.percentile(p_.percentile) * p_.noise_cal, quiet_);
 }
 
-void NoiseFloor::close_every() {
-  every_.push(every_acc_ / p_.block_ticks);
-  every_acc_ = 0;
-  every_n_ = 0;
-}
-
-void NoiseFloor::close_up() {
-  up_.push(up_acc_ / p_.block_ticks);
-  up_acc_ = 0;
-  up_n_ = 0;
-  if (++up_blocks_ < p_.blocks_per_floor) return;
-  up_blocks_ = 0;
+void NoiseFloor::compare() {
+  if (up_.pos() % p_.blocks_per_floor != 0) return;
   if (up_.size() < p_.blocks || every_.size() < p_.blocks || clean_.size() < p_.min_blocks) {
     risen_run_ = 0;
     return;

@@ -72,18 +72,29 @@ struct NoiseFloorParams {
   bool rises = true;
 };
 
-// Block powers in a ring of a fixed size, kept sorted beside it, as T.
+// Blocks of a fixed number of ticks, their mean powers in a ring of a
+// fixed size, kept sorted beside it, as T.
 template <typename T>
 class SortedBlocks {
  public:
-  void make(int size);
-  void reset();
-  void push(double b);  // the oldest leaves once the ring is full
+  void make(int size, int block_ticks);
+  void reset();   // no blocks, and none being summed
+  void forget();  // no blocks; the one being summed stays
+  // One tick's power, units^2: whether it closed a block (the oldest
+  // leaves once the ring is full).
+  bool add(double power) {
+    sum_ += power;
+    if (++summed_ < block_ticks_) return false;
+    push(sum_ / block_ticks_);
+    sum_ = 0;
+    summed_ = 0;
+    return true;
+  }
   int size() const { return n_; }
   int pos() const { return pos_; }  // the next slot of the ring
   // The value under which the fraction f (0 .. 1) of the blocks lies.
   double percentile(double f) const { return sorted_[static_cast<int>(f * n_)]; }
-  // Holds what `o` (of the same size) holds.
+  // Holds the blocks `o` (of the same size) holds; the one being summed stays.
   template <typename U>
   void take(const SortedBlocks<U>& o) {
     std::copy(o.ring_.begin(), o.ring_.end(), ring_.begin());
@@ -99,6 +110,11 @@ class SortedBlocks {
   std::vector<T> sorted_;  // the blocks held, ascending, units^2
   int n_ = 0;              // blocks held
   int pos_ = 0;            // next slot of the ring
+  int block_ticks_ = 1;    // ticks a block
+  double sum_ = 0;         // power summed in the block being summed, units^2
+  int summed_ = 0;         // ticks in it
+
+  void push(double b);
 };
 
 class NoiseFloor {
@@ -123,29 +139,24 @@ class NoiseFloor {
     const bool stuck = down && run > p_.stuck_ticks;
     if (u < p_.settle_ticks || buried) return;
     if (p_.rises) {
-      every_acc_ += power.raw(u);
-      if (++every_n_ == p_.block_ticks) close_every();
-      if (((downs_ >> p_.clean_ticks) & 1u) == 0) {  // tick u is key up
-        up_acc_ += power.raw(u);
-        if (++up_n_ == p_.block_ticks) close_up();
-      }
+      every_.add(power.raw(u));
+      const bool up = ((downs_ >> p_.clean_ticks) & 1u) == 0;  // tick u is key up
+      if (up && up_.add(power.raw(u))) compare();
     }
     if (since_down_ <= 2 * p_.clean_ticks && !stuck && !rose) return;
-    block_acc_ += power.raw(u);
-    if (++block_n_ == p_.block_ticks) close_block();
+    if (clean_.add(power.raw(u))) learn();
   }
   // The blocks learnt are forgotten (the noise rose).
-  void forget() { clean_.reset(); }
+  void forget() { clean_.forget(); }
 
   double noise() const { return noise_; }       // noise power per tick, units^2 (0: none yet)
   int blocks() const { return clean_.size(); }  // blocks held
   int rises() const { return rises_; }          // times the noise rose on this cluster alone
 
  private:
-  void close_block();  // block_ticks clean ticks summed: a block, and the floor afresh
-  void close_every();  // block_ticks of every tick summed: a block
-  void close_up();     // block_ticks key-up ticks summed: a block, and whether the noise rose
-  void estimate();     // the floor from the clean blocks
+  void learn();     // a clean block closed: the floor afresh, now and then
+  void compare();   // a key-up block closed: whether the noise rose, now and then
+  void estimate();  // the floor from the clean blocks
 
   NoiseFloorParams p_;
   double quiet_ = 0;            // lowest floor, units^2
@@ -156,13 +167,6 @@ class NoiseFloor {
   // span hold 8 MB of them).
   SortedBlocks<float> every_;
   SortedBlocks<float> up_;
-  double block_acc_ = 0;      // power summed in the current clean block, units^2
-  int block_n_ = 0;           // ticks in the current clean block
-  double every_acc_ = 0;      // power summed in the current block of every tick, units^2
-  int every_n_ = 0;           // ticks in that block
-  double up_acc_ = 0;         // power summed in the current block of key-up ticks, units^2
-  int up_n_ = 0;              // ticks in that block
-  int up_blocks_ = 0;         // blocks of key-up ticks since the last comparison
   int risen_run_ = 0;         // comparisons in a row that found the noise risen
   int rises_ = 0;             // times the noise rose on this cluster alone
   double noise_ = 0;          // noise power per tick in the channel filter, units^2
