@@ -97,7 +97,7 @@ bool BandGate::takes_turns(int q, int r, double need) const {
         next_level = o.marks[(o.count - i) % kMarks].level;
       } else if (o.down) {
         next = o.start;
-        next_level = o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start));
+        next_level = open_level(o);
       }
       found = next >= 0 && turn(next, a.end) && next_level >= need;
     }
@@ -141,8 +141,7 @@ bool BandGate::held(int q, long long edge, double level) const {
     if (r == ref_ || r == q) continue;
     const Cluster& o = c_[static_cast<std::size_t>(r)];
     double most = 0;
-    if (o.down && o.start <= edge + kRefStartTicks)
-      most = o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start));
+    if (o.down && o.start <= edge + kRefStartTicks) most = open_level(o);
     for (int i = 0; i < std::min(o.count, kMarks); i++) {
       const Mark& m = o.marks[(o.count - 1 - i) % kMarks];
       if (m.end < edge - kRefStartTicks) break;
@@ -240,7 +239,7 @@ bool BandGate::explained(int q, long long start, long long end, double level) co
       tail_of_r = std::max(tail, taken_out);
     }
     if (o.down) {
-      const double open = o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start));
+      const double open = open_level(o);
       // The same station seen weaker: r's open mark holds this one.
       if (same && start >= o.start - kViewLeadTicks && open >= view) return true;
       // The rise of r's open mark may bring a click.

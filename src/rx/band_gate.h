@@ -117,6 +117,7 @@
 // nothing.
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 namespace talvo {
@@ -213,6 +214,10 @@ class BandGate {
   bool held(int q, long long edge, double level) const;
   bool at_edge(int q) const;
   bool better_view(int a, double a_level, int b, double b_level) const;
+  // The mean level of o's open mark so far (o keyed down).
+  double open_level(const Cluster& o) const {
+    return o.sum / static_cast<double>(std::max(1LL, t_ + 1 - o.start));
+  }
   double& slot(long long t, int q) {
     return ring_[static_cast<std::size_t>(t % kDelayTicks) * static_cast<std::size_t>(n_) +
                  static_cast<std::size_t>(q)];
