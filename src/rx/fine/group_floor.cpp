@@ -73,9 +73,14 @@ void RisenNoise::make(const RisenNoiseParams& p) {
   p_ = p;
   rose_ratio_ = undb(p.rose_db);
   range_ = undb(-p.range_db);
+  gentle_ratio_ = undb(p.gentle_db);
+  gentle_cap_ = undb(p.gentle_cap_db);
+  lifted_.assign(static_cast<std::size_t>(std::max(1, p.gentle_ticks)), 0);
 }
 
 void RisenNoise::reset() {
+  lifted_n_ = lifted_pos_ = 0;
+  lifted_sum_ = 0;
   rose_ = false;
   rose_run_ = 0;
   since_rose_ = 1 << 20;
@@ -88,16 +93,38 @@ RisenNoise::Result RisenNoise::step(std::span<const double> floor, std::span<con
   // station's products (clicks, a codec's noise), not a risen noise.
   const double strongest = k > 0 ? *std::max_element(power.begin(), power.end()) : 0.0;
   const double under = strongest * range_;
-  int high = 0;
-  for (int q = 0; q < k; q++)
-    high += floor[q] > 0 && power[q] > floor[q] * rose_ratio_ && power[q] > under;
+  int high = 0, lifted = 0;
+  for (int q = 0; q < k; q++) {
+    const bool counts = floor[q] > 0 && power[q] > under;
+    high += counts && power[q] > floor[q] * rose_ratio_;
+    lifted += counts && power[q] > floor[q] * gentle_ratio_ && power[q] < floor[q] * gentle_cap_;
+  }
   rose_run_ = k >= p_.min_clusters && high >= p_.share * k && !burst ? rose_run_ + 1 : 0;
-  rose_ = rose_run_ >= p_.run_ticks;
+  const bool gently = gentle(lifted, k, burst);
+  rose_ = rose_run_ >= p_.run_ticks || gently;
   Result r;
   r.rose = rose_;
   r.forget = rose_ && since_rose_ > p_.forget_ticks;
   since_rose_ = rose_ ? 0 : since_rose_ + 1;
   return r;
+}
+
+bool RisenNoise::gentle(int lifted, int k, bool burst) {
+  if (burst || k < p_.gentle_clusters) {
+    lifted_n_ = 0;
+    lifted_sum_ = 0;
+    return false;
+  }
+  const int w = static_cast<int>(lifted_.size());
+  int& slot = lifted_[static_cast<std::size_t>(lifted_pos_)];
+  lifted_pos_ = (lifted_pos_ + 1) % w;
+  if (lifted_n_ == w)
+    lifted_sum_ -= slot;
+  else
+    lifted_n_++;
+  slot = lifted;
+  lifted_sum_ += lifted;
+  return lifted_n_ == w && static_cast<double>(lifted_sum_) >= p_.gentle_share * w * k;
 }
 
 }  // namespace talvo::fine
