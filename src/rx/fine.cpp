@@ -102,8 +102,8 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   guard.own_hz = sp.own_hz + sp.spare_hz;
   guard.short_half = (kShort - 1) / 2;
   s.guards.make(guard, plan.centres_hz);
-  for (auto* v : {&s.v_noise, &s.v_slow, &s.v_carrier, &s.v_floor, &s.v_power, &s.v_raw, &s.v_n,
-                  &s.v_wide, &s.wide_log})
+  for (auto* v : {&s.v_noise, &s.v_slow, &s.v_carrier, &s.v_floor, &s.v_power, &s.v_long, &s.v_raw,
+                  &s.v_n, &s.v_wide, &s.wide_log})
     v->resize(k);
   s.v_blocks.resize(k);
   s.delay = (s.chan.delay_frames() + (s.chd.taps.size() - 1) / 2.0 * s.spt) / s.spt +

@@ -40,13 +40,14 @@ void FineFrontEnd::State::judge(long long at, int out) {
   for (int q = 0; q < k; q++) {
     v_floor[q] = floor_of(cl[q]);
     v_power[q] = cl[q].power.shrt(at);
+    v_long[q] = cl[q].power.lng(at);
     v_raw[q] = cl[q].power.raw(at + decide_lag);
   }
   imp.step(at + decide_lag, v_floor, v_raw, taps_left);
   // A burst lifts every cluster at once as a risen noise does, for a few
   // ticks: those do not tell one.
   const bool burst = imp.any() && imp.blanked(at - (kShort - 1) / 2, at + (kShort - 1) / 2) > 0;
-  if (risen.step(v_floor, v_power, burst).forget) {
+  if (risen.step(v_floor, v_power, v_long, burst).forget) {
     for (auto& c : cl) {
       c.nf.forget();
       c.key.take_back(at);

@@ -176,6 +176,7 @@ struct FineFrontEnd::State {
   std::vector<double> v_carrier;         // [q]: scratch, its carrier power, units^2
   std::vector<double> v_floor;           // [q]: scratch, the floor it keys against, units^2
   std::vector<double> v_power;   // [q]: scratch, its short average at the tick judged, units^2
+  std::vector<double> v_long;    // [q]: scratch, its long average at the tick judged, units^2
   std::vector<double> v_raw;     // [q]: scratch, its power at the newest tick, units^2
   std::vector<double> v_n;       // [q]: scratch, floor_of() through the tick, units^2
   std::vector<double> v_wide;    // [q]: scratch, its wide envelope's power, channel units^2

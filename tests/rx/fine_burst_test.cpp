@@ -273,7 +273,7 @@ TEST(FineRisenNoiseTest, ABurstTellsNoRisenNoise) {
     r.reset();
     int rose = 0;
     for (int t = 0; t < 60; t++)
-      rose += r.step(floor, power, under).rose;
+      rose += r.step(floor, power, power, under).rose;
     EXPECT_EQ(rose, under ? 0 : 21) << under;
   }
 }

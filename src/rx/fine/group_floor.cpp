@@ -87,7 +87,7 @@ void RisenNoise::reset() {
 }
 
 RisenNoise::Result RisenNoise::step(std::span<const double> floor, std::span<const double> power,
-                                    bool burst) {
+                                    std::span<const double> lng, bool burst) {
   const int k = static_cast<int>(floor.size());
   // What stands more than range_db under the strongest cluster is its
   // station's products (clicks, a codec's noise), not a risen noise.
@@ -95,9 +95,9 @@ RisenNoise::Result RisenNoise::step(std::span<const double> floor, std::span<con
   const double under = strongest * range_;
   int high = 0, lifted = 0;
   for (int q = 0; q < k; q++) {
-    const bool counts = floor[q] > 0 && power[q] > under;
-    high += counts && power[q] > floor[q] * rose_ratio_;
-    lifted += counts && power[q] > floor[q] * gentle_ratio_ && power[q] < floor[q] * gentle_cap_;
+    if (!(floor[q] > 0 && power[q] > under)) continue;
+    high += power[q] > floor[q] * rose_ratio_;
+    lifted += lng[q] > floor[q] * gentle_ratio_ && lng[q] < floor[q] * gentle_cap_;
   }
   rose_run_ = k >= p_.min_clusters && high >= p_.share * k && !burst ? rose_run_ + 1 : 0;
   const bool gently = gentle(lifted, k, burst);
