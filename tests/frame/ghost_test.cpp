@@ -705,9 +705,9 @@ TEST(Ghosts, NoiseThroughAReceiversFilterStaysSilent) {
 // or the white noise rises 8 dB. The band's test for a sudden rise asks
 // nearly every cluster to stand 10 dB over its floor and never told
 // either; the floors learnt on the white noise keyed the new noise so
-// often that no block lay clear of a mark, and printed garbage until each
-// cluster's own test of its key-up ticks told it, 5-8 s later (pink: 407
-// characters in 20 s, 93 since that test; 8 dB: 239 in 20 s). Now nearly
+// often that no block lay clear of a mark, and printed garbage (pink: 407
+// characters in 20 s; 8 dB: 239); with each cluster's own test of its
+// key-up ticks, which told it 5-8 s later, pink still left 93. Now nearly
 // every cluster's long average standing a little over its floor for 0.2 s
 // tells it, and nothing is printed. A station 10 dB over the white noise
 // lost "rst 599 name hans qth" to the garbage keyed beside the pink noise

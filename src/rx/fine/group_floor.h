@@ -179,12 +179,12 @@ class RisenNoise {
   int rose_run_ = 0;          // ticks in a row on which nearly every cluster stood high
   double gentle_ratio_ = 1;   // gentle_db as a power ratio
   double gentle_cap_ = 1;     // gentle_cap_db as a power ratio
-  std::vector<int> lifted_;   // [tick % gentle_ticks]: clusters gentle_db over their floors
+  std::vector<int> lifted_;   // ring: clusters lifted on each of the last gentle_ticks ticks
   int lifted_pos_ = 0;        // its next slot
-  int lifted_n_ = 0;          // ticks in it since the last burst
-  long long lifted_sum_ = 0;  // their sum
-  // Whether the clusters (k of them) stood gentle_db over their floors
-  // over a while, with `lifted` of them on this tick.
+  int lifted_n_ = 0;          // ticks in it since the last burst (or the narrow span's)
+  long long lifted_sum_ = 0;  // their clusters summed
+  // Whether the clusters (k of them) stood lifted over the while, with
+  // `lifted` of them on this tick.
   bool gentle(int lifted, int k, bool burst);
 };
 
