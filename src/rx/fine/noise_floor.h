@@ -138,13 +138,14 @@ class NoiseFloor {
     // ticks are noise again.
     const bool stuck = down && run > p_.stuck_ticks;
     if (u < p_.settle_ticks || buried) return;
+    const double pu = power.raw(u);  // the power of tick u, units^2
     if (p_.rises) {
-      every_.add(power.raw(u));
+      every_.add(pu);
       const bool up = ((downs_ >> p_.clean_ticks) & 1u) == 0;  // tick u is key up
-      if (up && up_.add(power.raw(u))) compare();
+      if (up && up_.add(pu)) compare();
     }
     if (since_down_ <= 2 * p_.clean_ticks && !stuck && !rose) return;
-    if (clean_.add(power.raw(u))) learn();
+    if (clean_.add(pu)) learn();
   }
   // The blocks learnt are forgotten (the noise rose).
   void forget() { clean_.forget(); }
