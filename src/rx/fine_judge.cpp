@@ -44,6 +44,7 @@ void FineFrontEnd::State::judge(long long at, int out) {
     v_raw[q] = cl[q].power.raw(at + decide_lag);
   }
   imp.step(at + decide_lag, v_floor, v_raw, taps_left);
+  imp.count(at);
   // A burst lifts every cluster at once as a risen noise does, for a few
   // ticks: those do not tell one.
   const bool burst = imp.any() && imp.blanked(at - (kShort - 1) / 2, at + (kShort - 1) / 2) > 0;
@@ -91,11 +92,16 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, 
   const bool heard =
       !burst && c.acq.step(clear, c.power.raw(at), pl, ps, n, c.nf.blocks(), group.slow());
   const fine::ElementStat es = c.car.step(at, clear, n, c.dot.unit(), c.key.level(), c.power, &imp);
-  if (c.weak.claim(runs, c.car.carrier(), es.along, es.csnr)) {
+  // Under frequent bursts the station of a cluster with the loudest
+  // carrier around is keyed by its runs from higher up, each tick weighed
+  // by its weight (weak_runs.h).
+  const bool bursts = imp.frequent() && loudest(q);
+  if (c.weak.claim(runs, c.car.carrier(), es.along, es.csnr, bursts)) {
+    const double w = bursts ? imp.weight(at) : 1.0;
     const bool kd = es.held ? c.weak.blind(at, runs, c.dot.unit())
                             : c.weak.step(at, runs, c.car.along_part(c.power.env(at), es.along),
-                                          es.along, c.dot.unit(), n, chd.kappa);
-    if (c.weak.trusted(c.dot.marks(), c.acq.present(n)))
+                                          es.along, c.dot.unit(), n, chd.kappa, w);
+    if (c.weak.trusted(c.dot.marks(), c.acq.present(n), bursts))
       keys[q * max_ticks + out] =
           kd && c.acq.ready() ? fine::key_value(c.key.stat(at - kHoldBack), es.nd) : 0.0;
   }
@@ -150,6 +156,21 @@ bool FineFrontEnd::State::nearest(int q, double tune) const {
   if (o < 0 || o >= static_cast<int>(cl.size())) return true;
   if (std::abs(cl[o].centre - cl[q].centre) > kGuard.neighbour_hz) return true;
   return cl[q].acq.slow() - floor_of(cl[q]) >= cl[o].acq.slow() - floor_of(cl[o]);
+}
+
+// Whether cluster q's marks' carrier stands over those of the clusters
+// within twice neighbour_hz: its own station's, not the sidebands of
+// another beside it. Only such a cluster is keyed otherwise under frequent
+// bursts, so that the clusters beside a station too strong for that key
+// as before (weighed alike, beside a +15 dB station under eight crashes a
+// second, they printed 20 characters a minute that were not there).
+bool FineFrontEnd::State::loudest(int q) const {
+  const int k = static_cast<int>(cl.size());
+  for (int o = std::max(0, q - 2); o <= std::min(k - 1, q + 2); o++)
+    if (o != q && std::abs(cl[o].centre - cl[q].centre) <= 2 * kGuard.neighbour_hz &&
+        cl[o].car.carrier() > cl[q].car.carrier())
+      return false;
+  return true;
 }
 
 // Cluster c, its tick `at` judged, mixes its envelope down by dw more (rad

@@ -198,6 +198,7 @@ struct FineFrontEnd::State {
   void judge_cluster(int q, long long at, int out, double n, bool buried, bool burst);
   void retune(Cluster& c, long long at, double dw);
   bool nearest(int q, double tune) const;
+  bool loudest(int q) const;
   // Whether cluster c's short average stands over `over` (units^2)
   // kSettleTicks either side of tick at.
   bool settled(const Cluster& c, long long at, double over) const {

@@ -23,6 +23,7 @@ void Impulses::make(const ImpulseParams& p, int clusters) {
   fresh_ = undb(p.fresh_db);
   clicks_ = p.clicks_db > 0 ? undb(p.clicks_db) : HUGE_VAL;
   rows_ = std::max(p.steady_ticks, p.onset_ticks + 1);
+  share_step_ = 1.0 / (p.often_s * kTickRate);
   if (p.steady_db > 0 || p.fresh_db > 0) past_.resize(static_cast<std::size_t>(rows_) * clusters);
 }
 
@@ -48,6 +49,16 @@ void Impulses::reset() {
   last_ = -1;
   tail_ = -1;
   run_ = 0;
+  share_ = 0;
+  frequent_ = false;
+}
+
+void Impulses::count(long long t) {
+  share_ += ((blank(t) ? 1.0 : 0.0) - share_) * share_step_;
+  if (share_ >= p_.often_share)
+    frequent_ = true;
+  else if (share_ < p_.seldom_share)
+    frequent_ = false;
 }
 
 void Impulses::step(long long t, std::span<const double> floor, std::span<const double> power,

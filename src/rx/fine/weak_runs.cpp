@@ -44,9 +44,10 @@ void WeakRuns::reset() {
   peak_ = -1e9;  // nothing heard yet: the first tick sets it
 }
 
-bool WeakRuns::claim(RunsPool& pool, double carrier, double along, double csnr) {
+bool WeakRuns::claim(RunsPool& pool, double carrier, double along, double csnr, bool bursts) {
   peak_ = std::max(csnr, peak_ - peak_fall_);
-  const bool weak = carrier > 0 && along > 0 && peak_ < p_.runs_db + p_.spare_db;
+  const double top = bursts ? p_.burst_runs_db : p_.runs_db;
+  const bool weak = carrier > 0 && along > 0 && peak_ < top + p_.spare_db;
   if (weak && runs_ < 0) {
     runs_ = pool.take();
     if (runs_ >= 0) amp_n_ = 0;
@@ -58,13 +59,13 @@ bool WeakRuns::claim(RunsPool& pool, double carrier, double along, double csnr) 
 }
 
 bool WeakRuns::step(long long at, RunsPool& pool, double y, double along, double unit, double n,
-                    double kappa) {
+                    double kappa, double w) {
   const int m = kRingMask;
   KeyRuns& runs = pool[runs_];
   runs.set_unit(unit);
   ys_[at & m] = y;
   const double a = amp_n_ >= p_.amp_ticks && amp_ > 0.5 * along ? amp_ : along;
-  const bool kd = runs.step(p_.evidence * (2 * y * a - a * a) / (n * kappa));
+  const bool kd = runs.step(p_.evidence * w * (2 * y * a - a * a) / (n * kappa));
   if (kd) {
     amp_n_ = std::min(amp_n_ + 1, static_cast<int>(1 / p_.amp_track));
     amp_ += (ys_[(at - lag_) & m] - amp_) / amp_n_;
