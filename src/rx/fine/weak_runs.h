@@ -22,7 +22,8 @@
 // the floor and the burst), and put the edges where the dot length and the
 // ticks around say. Measured on bench/ghosts' crash rows (20 WPM, texts 0
 // / 1, 8 crashes a second): a +6 dB station 0.280 / 0.257 by its threshold,
-// 0.190 / 0.178 by its runs; +10 dB 0.204 / 0.183 and 0.126 / 0.096.
+// 0.190 / 0.178 by its runs; the same rows with the station at +10 dB
+// 0.204 / 0.183 and 0.126 / 0.096.
 // Stronger stations fare worse by their threshold still (+20 dB 0.650 /
 // 0.548) and far better by runs (0.272 / 0.221), but then the band gate no
 // longer finds the crashes' remnants on the clusters beside them explained
