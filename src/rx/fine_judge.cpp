@@ -158,12 +158,12 @@ bool FineFrontEnd::State::nearest(int q, double tune) const {
   return cl[q].acq.slow() - floor_of(cl[q]) >= cl[o].acq.slow() - floor_of(cl[o]);
 }
 
-// Whether cluster q's marks' carrier stands over those of the clusters
-// within twice neighbour_hz: its own station's, not the sidebands of
-// another beside it. Only such a cluster is keyed otherwise under frequent
-// bursts, so that the clusters beside a station too strong for that key
-// as before (weighed alike, beside a +15 dB station under eight crashes a
-// second, they printed 20 characters a minute that were not there).
+// Whether cluster q's marks' carrier stands over those of the two clusters
+// either side (those within twice neighbour_hz: 100 Hz on a span of 50 Hz
+// steps): its own station's, not the sidebands of another beside it. Only such a cluster is keyed
+// otherwise under frequent bursts, so that the clusters beside a station too strong for that key as
+// before (weighed alike, beside a +15 dB station under eight crashes a second, they printed 20
+// characters a minute that were not there).
 bool FineFrontEnd::State::loudest(int q) const {
   const int k = static_cast<int>(cl.size());
   for (int o = std::max(0, q - 2); o <= std::min(k - 1, q + 2); o++)

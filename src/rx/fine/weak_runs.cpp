@@ -46,8 +46,7 @@ void WeakRuns::reset() {
 
 bool WeakRuns::claim(RunsPool& pool, double carrier, double along, double csnr, bool bursts) {
   peak_ = std::max(csnr, peak_ - peak_fall_);
-  const double top = bursts ? p_.burst_runs_db : p_.runs_db;
-  const bool weak = carrier > 0 && along > 0 && peak_ < top + p_.spare_db;
+  const bool weak = carrier > 0 && along > 0 && peak_ < ceiling(bursts) + p_.spare_db;
   if (weak && runs_ < 0) {
     runs_ = pool.take();
     if (runs_ >= 0) amp_n_ = 0;

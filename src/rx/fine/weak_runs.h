@@ -128,10 +128,13 @@ class WeakRuns {
   // Whether the runs' key states stand for the cluster's now (bursts: the
   // band lies under frequent bursts).
   bool trusted(int marks, bool present, bool bursts) const {
-    return peak_ < (bursts ? p_.burst_runs_db : p_.runs_db) && marks >= p_.runs_marks && present;
+    return peak_ < ceiling(bursts) && marks >= p_.runs_marks && present;
   }
 
  private:
+  // The carrier over the channel's noise up to which a station is weak, dB.
+  double ceiling(bool bursts) const { return bursts ? p_.burst_runs_db : p_.runs_db; }
+
   WeakRunsParams p_;
   int lag_ = 0;             // ticks the key states wait
   int runs_ = -1;           // the follower it holds (index in the pool), -1: none
