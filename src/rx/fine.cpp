@@ -88,6 +88,7 @@ FineFrontEnd::FineFrontEnd(const FinePlan& plan) : s_(std::make_unique<State>())
   s.group.make(gp, k);
   s.risen.make(kRisen);
   s.imp.make(kImpulse, k);
+  s.tone.make(kTone);
   s.wide.make(kWide, k);
   // White envelope noise passes the channel filter (its taps summing to 1)
   // at its noise bandwidth over the tick rate.
@@ -128,6 +129,7 @@ void FineFrontEnd::reset() {
     c.dot.reset();
     c.weak.reset();
     c.key.reset();
+    c.off_share = 0;
     c.tune = 0;
     c.turn_step = 1;
     c.mix = 1;
@@ -140,6 +142,7 @@ void FineFrontEnd::reset() {
     w.still = false;  // the subtractor chooses afresh for each
   s.risen.reset();
   s.imp.reset();
+  s.tone.reset();
   s.wide.reset();
   std::fill(s.wide_log.begin(), s.wide_log.end(), 0.0);
   s.taps_left = 1;

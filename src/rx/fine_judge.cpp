@@ -122,7 +122,14 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, 
   in.win = es.win;
   in.unit = c.dot.unit();
   in.carrier = c.car.carrier();
-  const fine::KeyResult r = c.key.step(at, in);
+  fine::KeyResult r = c.key.step(at, in);
+  // A short mark off the tone while a voice is in the band is the voice's
+  // (tone_check.h): taken back, it teaches nothing.
+  if (r.mark > 0 && !r.other && c.car.fixed() && tone.measures(r.mark) &&
+      tone.judge(fine::off_tone(kTone, c.power, at - r.mark, at, c.car.rot(), n), c.off_share)) {
+    c.key.drop(at, r.mark);
+    r.mark = 0;
+  }
   if (!c.car.fixed() && clear && !burst && ps > n * kHear) c.car.hear(c.power, at);
   if (r.tone)
     c.car.learn_tone(c.power, at, !burst && settled(c, at, kKey.interior * c.key.level()));

@@ -26,6 +26,7 @@
 #include "rx/fine/key_decision.h"
 #include "rx/fine/noise_floor.h"
 #include "rx/fine/subtractor.h"
+#include "rx/fine/tone_check.h"
 #include "rx/fine/watch.h"
 #include "rx/fine/weak_runs.h"
 
@@ -112,6 +113,7 @@ inline constexpr fine::CarrierParams kCarrier{};
 inline constexpr fine::DotLengthParams kDots{};
 inline constexpr fine::WeakRunsParams kWeak{};
 inline constexpr fine::KeyDecisionParams kKey{};
+inline constexpr fine::ToneCheckParams kTone{};
 
 inline constexpr int kShort = kChannel.short_ticks;     // ticks in the short power average
 inline constexpr int kLong = kChannel.long_ticks;       // ticks in the long power average
@@ -120,6 +122,7 @@ inline constexpr int kMaxWin = kCarrier.max_win_ticks;  // ticks, longest cohere
 inline constexpr int kHoldBack = kKey.hold_back_ticks;  // ticks a key state waits for its mark
 static_assert(kHoldBack == kKey.max_click_ticks + 2,
               "a mark is judged before its key states leave");
+static_assert(kTone.max_ticks <= kKey.max_click_ticks, "a measured mark is taken back whole");
 static_assert(kRisen.run_ticks < kHoldBack, "a risen noise is told before its marks leave");
 static_assert(kSettleTicks + (kShort - 1) / 2 <= (kLong - 1) / 2,
               "the short average a settled tick looks ahead to is known when it is judged");
@@ -146,6 +149,7 @@ struct FineFrontEnd::State {
   fine::Impulses wide;      // the same on the wide envelopes: ticks blanked before the filter
   double wide_gain = 1;     // a wide envelope's noise power over its channel's (white noise)
   fine::Guards guards;      // whether a tick is clear of the other clusters
+  fine::ToneCheck tone;     // short marks off their clusters' tones while a voice is in the band
   fine::RunsPool runs;      // followers of weak stations' key runs, decided kHoldBack ticks late
   fine::Watch watch;        // which clusters are awake
   bool sleeps = false;      // clusters sleep while quiet (I/Q behind a shared bank)
@@ -161,6 +165,7 @@ struct FineFrontEnd::State {
     fine::DotLength dot;       // the dot length from the marks
     fine::WeakRuns weak;       // a weak station keyed by whole runs
     fine::KeyDecision key;     // thresholds, soft dots, back-dating, take-back
+    double off_share = 0;      // share of its measured marks off its tone (tone_check.h)
     double tune = 0;           // rad per tick the envelope is mixed down by before the filter
     std::complex<double> turn_step = 1;  // exp(-j tune)
     std::complex<double> mix = 1;        // exp(-j tune v) at the next tick v filtered

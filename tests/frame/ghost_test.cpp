@@ -554,15 +554,26 @@ std::vector<ClusterResult> decode_under_speech(const test::TempDir& d, int hz, d
   return decode_file(d.file("mix.wav"));
 }
 
+// The voice's pitch harmonics, sweeping through the station's channel, key
+// marks of their own there; the short ones that stand off the station's
+// tone are taken back. The station at 700 Hz: CER 0.139 with them, 0.096
+// without; at 900 Hz 0.253 and 0.205.
 TEST(Ghosts, SpeechBesideAStationStaysSilent) {
-  test::TempDir d;
-  const auto r = decode_under_speech(d, 700, 0);
-  const Split s = split_at(r, 700);
-  ASSERT_NE(s.station, nullptr);
-  // The speech breaks a few of its characters (0.14).
-  EXPECT_LE(cer(kText, s.station->text), 0.2) << s.station->text;
-  // Two minutes of audio, about 90 s of speech: at most a character a minute.
-  EXPECT_LE(s.elsewhere, 2u) << s.stray;
+  const struct {
+    int hz;
+    double cer;
+  } rows[] = {{700, 0.12}, {900, 0.23}};
+  for (const auto& row : rows) {
+    test::TempDir d;
+    const auto r = decode_under_speech(d, row.hz, 0);
+    const Split s = split_at(r, row.hz);
+    ASSERT_NE(s.station, nullptr) << row.hz << " Hz";
+    const double e = cer(kText, s.station->text);
+    std::printf("station at %d Hz under speech: CER %.3f\n", row.hz, e);
+    EXPECT_LE(e, row.cer) << row.hz << " Hz: " << s.station->text;
+    // Two minutes of audio, about 90 s of speech: at most a character a minute.
+    EXPECT_LE(s.elsewhere, 2u) << row.hz << " Hz: " << s.stray;
+  }
 }
 
 // Static crashes: decaying white-noise bursts at Poisson times, `per_second`

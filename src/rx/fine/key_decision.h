@@ -157,6 +157,13 @@ class KeyDecision {
     run_held_ = true;
   }
   KeyResult step(long long at, const KeyInput& in);
+  // The mark of `run` ticks that ended at tick at (KeyResult::mark) is no
+  // station's: taken back whole (run at most max_click_ticks, so that none
+  // of it has left).
+  void drop(long long at, int run) {
+    for (long long u = at - run; u < at; u++)
+      tent_[u & kRingMask] = 0;
+  }
   // The marks of the last hold_back_ticks ticks are taken back (the noise rose).
   void take_back(long long at);
 
