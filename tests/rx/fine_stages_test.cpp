@@ -19,6 +19,7 @@
 #include "rx/fine/key_decision.h"
 #include "rx/fine/noise_floor.h"
 #include "rx/fine/subtractor.h"
+#include "rx/fine/tone_check.h"
 #include "rx/fine/watch.h"
 #include "support/fine_run.h"
 #include "support/floor_rig.h"
@@ -534,6 +535,78 @@ TEST(FineKeyDecisionTest, ShortMarkNowhereClearIsTakenBackWhole) {
     EXPECT_GT(own[t], 0) << t;
   EXPECT_EQ(own[99], 0);
   EXPECT_EQ(own[130], 0);
+}
+
+// --- tone check ----------------------------------------------------------------
+
+// A 30-tick mark (a dot at 20 WPM) through the channel filter, `snr_db` over
+// complex white noise of power 1 a tick, its frequency `hz` off the
+// cluster's tone at its start and `hz + sweep_hz` at its end; whether the
+// tone check finds it off the tone (the tone: no offset). The mark is
+// measured where the filter holds it, as the key decision keys it.
+bool mark_off_tone(double hz, double sweep_hz, double snr_db, uint32_t seed) {
+  test::FloorRig rig;
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> gauss(0, std::sqrt(0.5));
+  const double amp = std::sqrt(std::pow(10.0, snr_db / 10));
+  const int start = 200, len = 30, g = rig.delay();
+  double phase = 0, noise = 0;  // noise: the filtered power before the mark, summed
+  for (long long t = 0; t < start + len + g + 10; t++) {
+    const double frac = static_cast<double>(t - start) / len;
+    const bool on = t >= start && t < start + len;
+    phase += 2 * std::numbers::pi * (hz + sweep_hz * frac) / kTickRate;
+    const std::complex<double> c = on ? std::polar(amp, phase) : 0.0;
+    rig.chan.step(t, cfloat(static_cast<float>(c.real() + gauss(rng)),
+                            static_cast<float>(c.imag() + gauss(rng))));
+    if (t >= 100 && t < start) noise += std::norm(rig.chan.env(t));
+  }
+  return off_tone(ToneCheckParams{}, rig.chan, start + g + 2, start + g + len - 2, 1.0,
+                  noise / (start - 100));
+}
+
+TEST(FineToneCheckTest, OnlyMarksOffTheToneOrSweepingAcrossItAreOff) {
+  int on = 0, off = 0, swept = 0, weak = 0;
+  for (uint32_t seed = 1; seed <= 20; seed++) {
+    on += mark_off_tone(0, 0, 20, seed);
+    off += mark_off_tone(10, 0, 20, seed);
+    swept += mark_off_tone(-12, 24, 20, seed);  // through the tone half way
+    weak += mark_off_tone(2, 0, 6, seed);       // the noise moves it more
+  }
+  EXPECT_EQ(on, 0);
+  EXPECT_EQ(off, 20);
+  EXPECT_EQ(swept, 20);
+  EXPECT_LE(weak, 1);
+}
+
+// A mark off the tone is taken back only while the band's marks lately
+// stood a third off their tones, and only on a cluster whose own did not.
+TEST(FineToneCheckTest, TakenBackOnlyWhileAVoiceIsInTheBandOnASteadyCluster) {
+  ToneCheck tone;
+  tone.make(ToneCheckParams{});
+  tone.reset();
+  EXPECT_TRUE(tone.measures(6));
+  EXPECT_TRUE(tone.measures(40));
+  EXPECT_FALSE(tone.measures(5));
+  EXPECT_FALSE(tone.measures(41));
+  double steady = 0, voiced = 0;
+  // A band where one mark in five stands off its tone: no voice.
+  int taken = 0;
+  for (int i = 0; i < 500; i++)
+    taken += tone.judge(i % 5 == 0, steady);
+  EXPECT_EQ(taken, 0);
+  // A voice keys its own clusters, half their marks off the tone; the
+  // steady cluster's rare mark off it is taken back, the voice's own
+  // cluster keeps its marks.
+  steady = 0;
+  for (int i = 0; i < 500; i++)
+    tone.judge(i % 2 == 0, voiced);
+  EXPECT_TRUE(tone.judge(true, steady));
+  EXPECT_FALSE(tone.judge(false, steady));
+  EXPECT_FALSE(tone.judge(true, voiced));
+  // The voice gone: the band's share falls under a fifth again.
+  for (int i = 0; i < 200; i++)
+    tone.judge(false, voiced);
+  EXPECT_FALSE(tone.judge(true, steady));
 }
 
 // --- channel power -------------------------------------------------------------
