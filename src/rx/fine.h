@@ -28,7 +28,8 @@
 //     sequence of whole runs (runs.h).
 //  9. Key decision (key_decision.h): thresholds, soft dots, back-dating,
 //     take-back and hold-back; the finished marks teach the dot length
-//     (dot_length.h) and the carrier's power.
+//     (dot_length.h) and the carrier's power. While a voice is in the band
+//     a short mark off its cluster's tone is taken back (tone_check.h).
 //
 // Nothing is absolute: decisions depend on power ratios alone, so the same
 // audio at any level gives the same key states. The key state of a tick is
