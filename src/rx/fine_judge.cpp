@@ -124,7 +124,8 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, 
   in.carrier = c.car.carrier();
   fine::KeyResult r = c.key.step(at, in);
   // A short mark off the tone while a voice is in the band is the voice's
-  // (tone_check.h): taken back, it teaches nothing.
+  // (tone_check.h): taken back, it teaches neither the speed nor the
+  // carrier's power.
   if (r.mark > 0 && !r.other && c.car.fixed() && tone.measures(r.mark) &&
       tone.judge(fine::off_tone(kTone, c.power, at - r.mark, at, c.car.rot(), n), c.off_share)) {
     c.key.drop(at, r.mark);

@@ -556,8 +556,8 @@ std::vector<ClusterResult> decode_under_speech(const test::TempDir& d, int hz, d
 
 // The voice's pitch harmonics, sweeping through the station's channel, key
 // marks of their own there; the short ones that stand off the station's
-// tone are taken back. The station at 700 Hz: CER 0.139 with them, 0.096
-// without; at 900 Hz 0.253 and 0.205.
+// tone are taken back. The station at 700 Hz: CER 0.139 while they were
+// kept, 0.096 now; at 900 Hz 0.253 and 0.205.
 TEST(Ghosts, SpeechBesideAStationStaysSilent) {
   const struct {
     int hz;
