@@ -43,11 +43,11 @@ namespace talvo::fine {
 struct ToneCheckParams {
   int min_ticks = 6;         // ticks, shorter marks are not measured
   int max_ticks = 40;        // ticks, longer ones neither (they cannot be taken back)
-  double off_hz = 4;         // mean frequency allowed off the tone, Hz
-  double sweep_hz = 6;       // difference allowed between the halves' frequencies, Hz
+  double off_hz = 5;         // mean frequency allowed off the tone, Hz
+  double sweep_hz = 7;       // difference allowed between the halves' frequencies, Hz
   double spread = 2;         // standard errors of the noise allowed over those
   double own_track = 0.02;   // weight of a measured mark in its cluster's share off the tone
-  double own_share = 0.10;   // a cluster's share from which its marks are left alone
+  double own_share = 0.15;   // a cluster's share from which its marks are left alone
   double band_track = 0.01;  // weight of a measured mark in the band's share off the tone
   double voice_on = 0.30;    // the band's share from which a voice is in the band
   double voice_off = 0.20;   // the band's share under which it is gone
