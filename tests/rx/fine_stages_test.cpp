@@ -596,7 +596,8 @@ TEST(FineToneCheckTest, TakenBackOnlyWhileAVoiceIsInTheBandOnASteadyCluster) {
   EXPECT_EQ(taken, 0);
   // A voice keys its own clusters, half their marks off the tone; the
   // steady cluster's rare mark off it is taken back, the voice's own
-  // cluster keeps its marks.
+  // cluster keeps its marks. (The first cluster's own share stood at a
+  // fifth: a fresh steady one.)
   steady = 0;
   for (int i = 0; i < 500; i++)
     tone.judge(i % 2 == 0, voiced);
