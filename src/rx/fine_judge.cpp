@@ -122,6 +122,9 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, 
   in.win = es.win;
   in.unit = c.dot.unit();
   in.carrier = c.car.carrier();
+  // A strong station's sidebands fill the gaps of the clusters beside it:
+  // there a gap that never fell to the noise is no dip.
+  in.bridge = loudest(q, kDipBeside);
   fine::KeyResult r = c.key.step(at, in);
   // A short mark off the tone while a voice is in the band is the voice's
   // (tone_check.h): taken back, it teaches neither the speed nor the
@@ -171,12 +174,13 @@ bool FineFrontEnd::State::nearest(int q, double tune) const {
 // steps): its own station's, not the sidebands of another beside it. Only such a cluster is keyed
 // otherwise under frequent bursts, so that the clusters beside a station too strong for that key as
 // before (weighed alike, beside a +15 dB station under eight crashes a second, they printed 20
-// characters a minute that were not there).
-bool FineFrontEnd::State::loudest(int q) const {
+// characters a minute that were not there). With `over`, only a carrier more than that many
+// times q's counts.
+bool FineFrontEnd::State::loudest(int q, double over) const {
   const int k = static_cast<int>(cl.size());
   for (int o = std::max(0, q - 2); o <= std::min(k - 1, q + 2); o++)
     if (o != q && std::abs(cl[o].centre - cl[q].centre) <= 2 * kGuard.neighbour_hz &&
-        cl[o].car.carrier() > cl[q].car.carrier())
+        cl[o].car.carrier() > cl[q].car.carrier() * over)
       return false;
   return true;
 }

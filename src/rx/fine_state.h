@@ -113,6 +113,9 @@ inline constexpr fine::CarrierParams kCarrier{};
 inline constexpr fine::DotLengthParams kDots{};
 inline constexpr fine::WeakRunsParams kWeak{};
 inline constexpr fine::KeyDecisionParams kKey{};
+// A cluster beside a carrier this many times its own bridges no dip (a
+// 50 WPM station's sidebands on the cluster 50 Hz away).
+inline constexpr double kDipBeside = 10;
 inline constexpr fine::ToneCheckParams kTone{};
 
 inline constexpr int kShort = kChannel.short_ticks;     // ticks in the short power average
@@ -203,7 +206,7 @@ struct FineFrontEnd::State {
   void judge_cluster(int q, long long at, int out, double n, bool buried, bool burst);
   void retune(Cluster& c, long long at, double dw);
   bool nearest(int q, double tune) const;
-  bool loudest(int q) const;
+  bool loudest(int q, double over = 1) const;
   // Whether cluster c's short average stands over `over` (units^2)
   // kSettleTicks either side of tick at.
   bool settled(const Cluster& c, long long at, double over) const {

@@ -393,7 +393,8 @@ std::vector<double> decide(const std::vector<double>& pd, const std::vector<bool
 TEST(FineKeyDecisionTest, HysteresisHoldsAMarkThroughADip) {
   // A mark 20 dB over the noise sets the level (100): the start threshold
   // lies half way from the noise (50.5), the hold threshold 1.5 dB under it
-  // (35.7). A dip to 42 inside the mark keeps it down; a dip to 30 splits it.
+  // (35.7). A dip to 42 inside the mark keeps it down; a gap to 3, within
+  // 6 dB of the noise, splits it.
   auto with_dip = [](double dip) {
     std::vector<double> pd(400, 1.0);
     for (int t = 100; t < 180; t++)
@@ -407,13 +408,53 @@ TEST(FineKeyDecisionTest, HysteresisHoldsAMarkThroughADip) {
   EXPECT_EQ(held[180], 0);
   // Key states carry the SNR: 100 * dB of (100 / 1 - 1).
   EXPECT_NEAR(held[120], 100 * db_of(99), 1e-9);
-  const std::vector<double> split = with_dip(30);
+  const std::vector<double> split = with_dip(3);
   EXPECT_GT(split[120], 0);
   EXPECT_GT(split[160], 0);
   int up = 0;
   for (int t = 130; t < 145; t++)
     up += split[t] == 0;
   EXPECT_GT(up, 10);
+}
+
+// Key-up ticks among [from, to) of key states.
+int up_ticks(const std::vector<double>& key, int from, int to) {
+  int up = 0;
+  for (int t = from; t < to; t++)
+    up += key[t] == 0;
+  return up;
+}
+
+TEST(FineKeyDecisionTest, ADipThatNeverFellToTheNoiseIsKeyedDown) {
+  // A dash of `level` over the noise (nd = 1), dots of 20 ticks, whose
+  // power dips to `dip` for `len` ticks from tick 140, a beat with a
+  // voice's harmonic passing its tone: well under the hold threshold,
+  // nowhere near the noise.
+  auto dash = [](double level, double dip, int len) {
+    std::vector<double> pd(500, 1.0);
+    for (int t = 100; t < 240 + len; t++)
+      pd[t] = t >= 140 && t < 140 + len ? dip : level;
+    return decide(pd, std::vector<bool>(pd.size(), true));
+  };
+  // 20 dB over the noise, dipping 10 dB for 12 ticks: one mark. Without
+  // the dip's ticks keyed it was two (a split dash read as two dots).
+  const std::vector<double> one = dash(100, 10, 12);
+  EXPECT_EQ(up_ticks(one, 100, 252), 0);
+  EXPECT_EQ(one[99], 0);
+  EXPECT_EQ(one[252], 0);
+  // Dipping 14 dB (under the level the mark ended with less 13 dB): a gap.
+  EXPECT_GT(up_ticks(dash(100, 4, 12), 140, 152), 8);
+  // 17 dB over, dipping to 5.4 dB over the noise (11.5 dB under the
+  // level): a gap, the noise between two elements; to 7 dB over: one mark.
+  EXPECT_GT(up_ticks(dash(50, 3.5, 12), 140, 152), 8);
+  EXPECT_EQ(up_ticks(dash(50, 5, 12), 100, 252), 0);
+  // 40 dB over, dipping 11 dB: one mark.
+  EXPECT_EQ(up_ticks(dash(10000, 800, 12), 100, 252), 0);
+  // A station 12 dB over the noise is not judged so (its gaps' noise
+  // stands too near its level).
+  EXPECT_GT(up_ticks(dash(16, 4, 12), 140, 152), 8);
+  // 16 ticks, 0.8 of a dot: the gap between two elements, however full.
+  EXPECT_GT(up_ticks(dash(100, 10, 16), 140, 156), 12);
 }
 
 // A strong station (carrier 40 dB over the element noise) keys ten

@@ -19,6 +19,9 @@ void KeyDecision::make(const KeyDecisionParams& p) {
   heard_ = undb(p.heard_db);
   decay_ = undb(-p.decay_db_per_s / kTickRate);
   fall_need_ = undb(p.fall_need_db);
+  dip_ = undb(-p.dip_db);
+  dip_noise_ = undb(p.dip_noise_db);
+  dip_level_ = undb(p.dip_level_db);
   tent_.resize(kRing);
   stat_.resize(kRing);
 }
@@ -37,6 +40,7 @@ void KeyDecision::reset() {
   soft_sum_ = 0;
   soft_clear_ = 0;
   level_ = 0;
+  end_level_ = 0;
   run_ = 0;
   run_held_ = false;
   held_ = 0;
@@ -153,6 +157,7 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
   const double pd = in.pd, nd = in.nd;
   KeyResult r;
   if (!down_) {
+    const bool dip = in.bridge && bridge(at, in);
     run_start_ = at;
     run_clear_ = 0;
     run_held_ = false;
@@ -164,7 +169,7 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
     const long long lim = std::max({at - static_cast<long long>(p_.back_windows * in.win),
                                     last_down_ + static_cast<long long>(p_.back_gap_dots * in.unit),
                                     at - p_.hold_back_ticks + 1});
-    while (run_start_ - 1 > lim && stat_[(run_start_ - 1) & m] > back) {
+    while (!dip && run_start_ - 1 > lim && stat_[(run_start_ - 1) & m] > back) {
       run_start_--;
       tent_[run_start_ & m] = key_value(stat_[run_start_ & m], nd);
       run_++;
@@ -190,6 +195,23 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
       tent_[u & m] = 0;
   }
   return r;
+}
+
+// A mark begins at tick at: the gap since the last one, if it never fell
+// to the noise and still waits, was a dip inside one mark and is keyed down.
+bool KeyDecision::bridge(long long at, const KeyInput& in) {
+  const int m = kRingMask;
+  const double nd = in.nd;
+  const long long from = last_down_ + 1;
+  if (from >= at || from <= at - p_.hold_back_ticks || tent_[last_down_ & m] <= 0) return false;
+  if (static_cast<double>(at - from) > p_.dip_dots * in.unit || end_level_ < nd * dip_level_)
+    return false;
+  const double floor = std::max(nd * dip_noise_, end_level_ * dip_);
+  for (long long u = from; u < at; u++)
+    if (stat_[u & m] <= floor) return false;
+  for (long long u = from; u < at; u++)
+    tent_[u & m] = key_value(stat_[u & m], nd);
+  return true;
 }
 
 // A dash-long clear mark ended at tick at, its level level_: how fast
@@ -232,6 +254,7 @@ KeyResult KeyDecision::gap(long long at, const KeyInput& in) {
             (over < in.carrier / other_ || over > in.carrier * other_);
   if (down_ && run_clear_ >= p_.clear_ticks && !run_held_ && run_ >= p_.fall_min_dots * in.unit)
     learn_fall(at, in.nd);
+  if (down_) end_level_ = level_;
   level_ = std::max(in.nd, level_ * fall_decay_);
   if (down_) last_down_ = at - 1;
   if (down_ && run_clear_ < p_.clear_ticks && run_ <= p_.max_click_ticks) {

@@ -24,6 +24,13 @@
 // learnt from clear ticks and clear marks only (the result says which).
 // Under an impulse (a static crash) the key state holds (hold()).
 //
+// A gap between two marks that never fell to the noise is a dip inside
+// one mark: a signal about as strong as the station passing near its tone
+// (a voice's pitch harmonic sweeping through) beats with it, and the power
+// falls 10 dB or so for some tens of ms and comes back, where the gap
+// between two elements falls to the noise. Once the next mark begins, the
+// dip is keyed down while its ticks still wait (dip_db).
+//
 // Life cycle: make once, reset; per tick judged held() (the key state
 // leaving), open(), then idle(), hold() or step().
 #pragma once
@@ -101,6 +108,16 @@ struct KeyDecisionParams {
   double fall_need_db = 18;         // dB
   double fall_min_dots = 2;         // dots
   double fall_min_db = 6;           // dB
+  // A gap whose statistic stood on every tick over both dip_db under the
+  // key-down level the mark before it ended with and dip_noise_db over the
+  // element noise is keyed down when the next mark begins, on a station
+  // dip_level_db or more over that noise, the whole gap still waiting and
+  // shorter than dip_dots (the gap between two elements keys up for a
+  // dot; a voice's power filling one is no dip).
+  double dip_db = 13;        // dB
+  double dip_noise_db = 6;   // dB
+  double dip_level_db = 15;  // dB
+  double dip_dots = 0.7;     // dots
 };
 
 // What the key decision weighs at one tick.
@@ -115,6 +132,7 @@ struct KeyInput {
   int win = 0;         // ticks in the coherent window
   double unit = 0;     // dot length, ticks
   double carrier = 0;  // carrier power of the recent marks, units^2 (0: none yet)
+  bool bridge = true;  // a gap that never fell to the noise may be a dip (dip_db)
 };
 
 struct KeyResult {
@@ -183,6 +201,7 @@ class KeyDecision {
   KeyResult gap(long long at, const KeyInput& in);
   void after_hold(long long at, bool down);
   void learn_fall(long long at, double nd);
+  bool bridge(long long at, const KeyInput& in);
 
   KeyDecisionParams p_;
   double stay_floor_ = 1, floor_ = 1, hyst_ = 1, back_ = 1, soft_ = 1, soft_mean_ = 1;  // ratios
@@ -204,6 +223,7 @@ class KeyDecision {
   double soft_sum_ = 0;        // that run's statistic over the start threshold, summed
   int soft_clear_ = 0;         // that run's ticks clear of every guard
   double level_ = 0;           // key-down power (carrier + noise), units^2
+  double end_level_ = 0;       // level_ as the last mark ended, units^2
   int run_ = 0;                // ticks of the current key-down run
   bool run_held_ = false;      // the current run was held over a burst
   int held_ = 0;               // ticks held in a row up to the last tick judged
@@ -219,9 +239,11 @@ class KeyDecision {
   std::array<MarkLevel, kMarks> marks_;  // ring: the last such marks' levels
   int next_mark_ = 0;                    // where the next goes
   double fall_need_ = 1;                 // fall_need_db as a power ratio
-  double fall_ = 0;                      // the level's decay rate now, dB/s
-  double fall_decay_ = 1;                // the level's decay per tick at fall_
-  long long fall_at_ = 0;                // the tick fall_ was last set
+  double dip_ = 1, dip_noise_ = 1,
+         dip_level_ = 1;   // dip_db (down), dip_noise_db, dip_level_db as ratios
+  double fall_ = 0;        // the level's decay rate now, dB/s
+  double fall_decay_ = 1;  // the level's decay per tick at fall_
+  long long fall_at_ = 0;  // the tick fall_ was last set
 };
 
 }  // namespace talvo::fine
