@@ -27,7 +27,8 @@
 //  8. Weak runs (weak_runs.h): a weak station keyed by the most likely
 //     sequence of whole runs (runs.h).
 //  9. Key decision (key_decision.h): thresholds, soft dots, back-dating,
-//     take-back and hold-back; the finished marks teach the dot length
+//     take-back, hold-back and the dips inside a mark (a gap that never
+//     fell to the noise) keyed down; the finished marks teach the dot length
 //     (dot_length.h) and the carrier's power. While a voice is in the band
 //     a short mark off its cluster's tone is taken back (tone_check.h).
 //

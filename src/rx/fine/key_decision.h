@@ -28,8 +28,9 @@
 // one mark: a signal about as strong as the station passing near its tone
 // (a voice's pitch harmonic sweeping through) beats with it, and the power
 // falls 10 dB or so for some tens of ms and comes back, where the gap
-// between two elements falls to the noise. Once the next mark begins, the
-// dip is keyed down while its ticks still wait (dip_db).
+// between two elements falls to the noise and lasts a dot. Once the next
+// mark begins, the dip is keyed down while its ticks still wait (dip_db).
+// Its first part has taught the speed as a mark of its own.
 //
 // Life cycle: make once, reset; per tick judged held() (the key state
 // leaving), open(), then idle(), hold() or step().
@@ -239,11 +240,12 @@ class KeyDecision {
   std::array<MarkLevel, kMarks> marks_;  // ring: the last such marks' levels
   int next_mark_ = 0;                    // where the next goes
   double fall_need_ = 1;                 // fall_need_db as a power ratio
-  double dip_ = 1, dip_noise_ = 1,
-         dip_level_ = 1;   // dip_db (down), dip_noise_db, dip_level_db as ratios
-  double fall_ = 0;        // the level's decay rate now, dB/s
-  double fall_decay_ = 1;  // the level's decay per tick at fall_
-  long long fall_at_ = 0;  // the tick fall_ was last set
+  double fall_ = 0;                      // the level's decay rate now, dB/s
+  double fall_decay_ = 1;                // the level's decay per tick at fall_
+  long long fall_at_ = 0;                // the tick fall_ was last set
+  double dip_ = 1;                       // dip_db under the level as a power ratio
+  double dip_noise_ = 1;                 // dip_noise_db as a power ratio
+  double dip_level_ = 1;                 // dip_level_db as a power ratio
 };
 
 }  // namespace talvo::fine
