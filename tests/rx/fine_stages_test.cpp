@@ -455,6 +455,9 @@ TEST(FineKeyDecisionTest, ADipThatNeverFellToTheNoiseIsKeyedDown) {
   EXPECT_GT(up_ticks(dash(16, 4, 12), 140, 152), 8);
   // 16 ticks, 0.8 of a dot: the gap between two elements, however full.
   EXPECT_GT(up_ticks(dash(100, 10, 16), 140, 156), 12);
+  // 6 ticks: the gap between a strong station's clicks, seen from beside
+  // it (a harmonic's beat lasts longer).
+  EXPECT_GT(up_ticks(dash(100, 10, 6), 140, 146), 4);
 }
 
 // A strong station (carrier 40 dB over the element noise) keys ten

@@ -174,11 +174,11 @@ TEST(FineKeyingTest, ASecondToneBeatingInsideTheMarksSplitsNone) {
   // second path, or a voice's harmonic near its tone): inside every mark
   // the two beat, the power dipping some 10 dB for a few tens of ms. It
   // comes after 12 marks (the station's speed learnt first). Each dip
-  // keyed up split the marks: 91 and 101 keyed of 45 at 12 and 16 Hz.
+  // keyed up split the marks: 73 and 78 keyed of 45 at 8 and 10 Hz.
   const auto k = station(20, 700, 6000, 0.5, 1, "ooo mmm ttt ooo mmm ttt ooo");
   const auto truth = test::key_truth(k.tone, static_cast<std::size_t>((k.end + 1) * 500));
   const int marks = marks_of(std::vector<double>(truth.begin(), truth.end()));
-  for (double off : {12.0, 16.0, 20.0}) {
+  for (double off : {8.0, 10.0}) {
     KeyedTone twin = k.tone;
     twin.on.erase(twin.on.begin(), twin.on.begin() + 12);
     twin.freq += off;

@@ -204,7 +204,8 @@ bool KeyDecision::bridge(long long at, const KeyInput& in) {
   const double nd = in.nd;
   const long long from = last_down_ + 1;
   if (from >= at || from <= at - p_.hold_back_ticks || tent_[last_down_ & m] <= 0) return false;
-  if (static_cast<double>(at - from) > p_.dip_dots * in.unit || end_level_ < nd * dip_level_)
+  if (at - from < p_.dip_min_ticks || static_cast<double>(at - from) > p_.dip_dots * in.unit ||
+      end_level_ < nd * dip_level_)
     return false;
   const double floor = std::max(nd * dip_noise_, end_level_ * dip_);
   for (long long u = from; u < at; u++)

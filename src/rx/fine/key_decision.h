@@ -112,13 +112,18 @@ struct KeyDecisionParams {
   // A gap whose statistic stood on every tick over both dip_db under the
   // key-down level the mark before it ended with and dip_noise_db over the
   // element noise is keyed down when the next mark begins, on a station
-  // dip_level_db or more over that noise, the whole gap still waiting and
+  // dip_level_db or more over that noise, the whole gap still waiting,
   // shorter than dip_dots (the gap between two elements keys up for a
-  // dot; a voice's power filling one is no dip).
+  // dot; a voice's power filling one is no dip) and dip_min_ticks or
+  // longer (a strong station's keying sidebands on a cluster at the
+  // span's edge, no cluster beside it to show the station, key gaps of
+  // 5-8 ticks that never fall to the noise; a harmonic's beat lasts 20 ms
+  // and more).
   double dip_db = 13;        // dB
   double dip_noise_db = 6;   // dB
   double dip_level_db = 15;  // dB
   double dip_dots = 0.7;     // dots
+  int dip_min_ticks = 10;    // ticks
 };
 
 // What the key decision weighs at one tick.
