@@ -122,10 +122,10 @@ void FineFrontEnd::State::judge_cluster(int q, long long at, int out, double n, 
   in.win = es.win;
   in.unit = c.dot.unit();
   in.carrier = c.car.carrier();
+  fine::KeyResult r = c.key.step(at, in);
   // A strong station's sidebands fill the gaps of the clusters beside it:
   // there a gap that never fell to the noise is no dip.
-  in.bridge = loudest(q, kDipBeside);
-  fine::KeyResult r = c.key.step(at, in);
+  if (r.began && loudest(q, kDipBeside)) c.key.bridge(at, in);
   // A short mark off the tone while a voice is in the band is the voice's
   // (tone_check.h): taken back, it teaches neither the speed nor the
   // carrier's power.

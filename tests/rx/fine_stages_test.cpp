@@ -382,11 +382,13 @@ TEST(FineGuardsTest, AClusterHearingTheNextOnesStationDoesNotGuardForIt) {
 // --- key decision --------------------------------------------------------------
 
 // Drives a key decision over a statistic given per tick (noise nd = 1) and
-// returns the key state of each tick as it leaves, hold_back_ticks late.
+// returns the key state of each tick as it leaves, hold_back_ticks late; a
+// dip before a mark is bridged wherever one qualifies.
 std::vector<double> decide(const std::vector<double>& pd, const std::vector<bool>& clear) {
   const long long n = static_cast<long long>(pd.size());
   return test::drive_key(n, [&](KeyDecision& key, long long at) {
-    key.step(at, test::key_input(at < n ? pd[at] : 1.0, 20, at < n ? clear[at] : true));
+    const KeyInput in = test::key_input(at < n ? pd[at] : 1.0, 20, at < n ? clear[at] : true);
+    if (key.step(at, in).began) key.bridge(at, in);
   });
 }
 

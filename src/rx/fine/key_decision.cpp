@@ -157,7 +157,7 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
   const double pd = in.pd, nd = in.nd;
   KeyResult r;
   if (!down_) {
-    const bool dip = in.bridge && bridge(at, in);
+    r.began = true;
     run_start_ = at;
     run_clear_ = 0;
     run_held_ = false;
@@ -169,7 +169,7 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
     const long long lim = std::max({at - static_cast<long long>(p_.back_windows * in.win),
                                     last_down_ + static_cast<long long>(p_.back_gap_dots * in.unit),
                                     at - p_.hold_back_ticks + 1});
-    while (!dip && run_start_ - 1 > lim && stat_[(run_start_ - 1) & m] > back) {
+    while (run_start_ - 1 > lim && stat_[(run_start_ - 1) & m] > back) {
       run_start_--;
       tent_[run_start_ & m] = key_value(stat_[run_start_ & m], nd);
       run_++;
@@ -197,8 +197,9 @@ KeyResult KeyDecision::mark(long long at, const KeyInput& in, double back) {
   return r;
 }
 
-// A mark begins at tick at: the gap since the last one, if it never fell
+// A mark began at tick at: the gap since the last one, if it never fell
 // to the noise and still waits, was a dip inside one mark and is keyed down.
+// (No start was dated back into it: a dip is shorter than back_gap_dots.)
 bool KeyDecision::bridge(long long at, const KeyInput& in) {
   const int m = kRingMask;
   const double nd = in.nd;

@@ -33,7 +33,8 @@
 // Its first part has taught the speed as a mark of its own.
 //
 // Life cycle: make once, reset; per tick judged held() (the key state
-// leaving), open(), then idle(), hold() or step().
+// leaving), open(), then idle(), hold() or step(), and bridge() where
+// step() says a mark began and the caller allows it.
 #pragma once
 
 #include <algorithm>
@@ -138,13 +139,13 @@ struct KeyInput {
   int win = 0;         // ticks in the coherent window
   double unit = 0;     // dot length, ticks
   double carrier = 0;  // carrier power of the recent marks, units^2 (0: none yet)
-  bool bridge = true;  // a gap that never fell to the noise may be a dip (dip_db)
 };
 
 struct KeyResult {
   bool tone = false;   // a clear tick inside a mark: it teaches the tone
   int mark = 0;        // > 0: a clear mark this many ticks long ended (it teaches the speed)
   bool other = false;  // that mark is another station's than the carrier's (see other_db)
+  bool began = false;  // a mark began at this tick (the gap before it may be a dip: bridge())
 };
 
 // The key state value of a tick whose statistic is p over noise nd: 100 *
@@ -190,6 +191,9 @@ class KeyDecision {
   }
   // The marks of the last hold_back_ticks ticks are taken back (the noise rose).
   void take_back(long long at);
+  // A mark began at tick at (KeyResult::began), `in` as given to step():
+  // the gap before it, if a dip (dip_db), is keyed down. Whether it was.
+  bool bridge(long long at, const KeyInput& in);
 
   double stat(long long t) const { return stat_[t & kRingMask]; }  // statistic judged, units^2
   bool down() const { return down_; }                              // key state of the last tick
@@ -207,7 +211,6 @@ class KeyDecision {
   KeyResult gap(long long at, const KeyInput& in);
   void after_hold(long long at, bool down);
   void learn_fall(long long at, double nd);
-  bool bridge(long long at, const KeyInput& in);
 
   KeyDecisionParams p_;
   double stay_floor_ = 1, floor_ = 1, hyst_ = 1, back_ = 1, soft_ = 1, soft_mean_ = 1;  // ratios
