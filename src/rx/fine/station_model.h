@@ -20,9 +20,9 @@
 // found), the edge is placed again where the envelope through a short
 // filter (the mean of 10 ticks, then of 8), in phase with that carrier,
 // crosses half of it: only the edge's own ticks weigh, and what lies off
-// the carrier's phase (codec noise) much less. A key-down edge takes the amplitude from
-// the whole body of the mark before (its own few ticks sway with the tones
-// of other stations). Where the envelope there does not fit the modelled
+// the carrier's phase (codec noise) much less. A key-down edge takes the
+// amplitude from the whole body of the mark before (its own few ticks sway
+// with the tones of other stations). Where the envelope there does not fit the modelled
 // edge (another station's tone or edges in the short filter), the edge
 // found first stays. A lone ebook2cw station is then modelled to -35 dB at
 // its edges as in its body. The share of key-up edges so placed tells
@@ -172,8 +172,8 @@ class StationModel {
   // Hz on. The mean of 10 alone stands only 13 dB down 60-90 Hz off, where
   // a stronger station beyond the neighbour keys (a contest band's
   // stations 60-80 Hz apart): its carrier then bent the envelope at most
-  // key edges, they stayed where found first, and the clicks left on the
-  // weak station between grew eightfold.
+  // key edges, they stayed where found first, and the ticks their clicks
+  // lifted over the noise of a weak station between grew eightfold.
   static constexpr int kShortTicks = 10;
   static constexpr int kShort2Ticks = 8;
   static constexpr int kShortLen = kShortTicks + kShort2Ticks - 1;
