@@ -18,7 +18,7 @@
 // to edge, leaving -10 dB of the carrier at them. So once a mark's own carrier is
 // known (its key-down edge mark_first body ticks on, its key-up edge when
 // found), the edge is placed again where the envelope through a short
-// filter (the mean of 10 ticks, then of 8), in phase with that carrier,
+// filter (the mean of 10 ticks, then of 6), in phase with that carrier,
 // crosses half of it: only the edge's own ticks weigh, and what lies off
 // the carrier's phase (codec noise) much less. A key-down edge takes the
 // amplitude from the whole body of the mark before (its own few ticks sway
@@ -168,14 +168,15 @@ class StationModel {
   static constexpr int kRefineReach = 3;  // ticks either side of the coarse edge searched
   // The short filter: the mean of 10 ticks (nought 50 Hz off the carrier
   // and its multiples: a neighbour on the next cluster), then the mean of
-  // 8 (nought 62.5 Hz off), 17 ticks in all, at least 28 dB down from 55
-  // Hz on. The mean of 10 alone stands only 13 dB down 60-90 Hz off, where
-  // a stronger station beyond the neighbour keys (a contest band's
-  // stations 60-80 Hz apart): its carrier then bent the envelope at most
-  // key edges, they stayed where found first, and the ticks their clicks
-  // lifted over the noise of a weak station between grew eightfold.
+  // 6 (nought 83 Hz off), 15 ticks in all, at least 25 dB down from 55 Hz
+  // on. The mean of 10 alone stands only 13 dB down 60-90 Hz off, where a
+  // stronger station beyond the neighbour keys (a contest band's stations
+  // 60-80 Hz apart): its carrier then bent the envelope at most key edges,
+  // they stayed where found first, and the ticks their clicks lifted over
+  // the noise of a weak station between grew eightfold. A mean of 8 (17
+  // ticks) lost the short words of a station among others 50 Hz apart.
   static constexpr int kShortTicks = 10;
-  static constexpr int kShort2Ticks = 8;
+  static constexpr int kShort2Ticks = 6;
   static constexpr int kShortLen = kShortTicks + kShort2Ticks - 1;
   std::array<double, kShortLen> short_taps_{};  // the short filter's taps, summing to 1
   double short_gain_ = 1;  // noise through the short filter over that through the channel filter
