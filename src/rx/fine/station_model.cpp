@@ -30,19 +30,12 @@ void StationModel::make(const StationModelParams& p, const ChannelDesign& d, int
   double chan = 0;
   for (const float v : d.taps)
     chan += static_cast<double>(v) * v;
-  short_taps_.fill(0.0);
-  for (int a = 0; a < kShortTicks; a++)
-    for (int b = 0; b < kShort2Ticks; b++)
-      short_taps_[a + b] += 1.0 / (kShortTicks * kShort2Ticks);
-  double power = 0;
-  for (const double v : short_taps_)
-    power += v * v;
-  short_gain_ = power / chan;
+  short_gain_ = 1.0 / (kShortTicks * chan);
   refine_snr_ = undb(p.refine_db);
   // The newest tick is written before the oldest read is gone: the ring
   // reaches past the farthest read (wake() reads taps_ ticks back).
   int len = 1;
-  const int refine_back = edge_lag_ + p.interior_ticks + p.mark_first + kRefineReach + kShortLen;
+  const int refine_back = edge_lag_ + p.interior_ticks + p.mark_first + kRefineReach + kShortTicks;
   while (len <= std::max({taps_, sub_lag_, edge_lag_, refine_back}))
     len *= 2;
   mask_ = len - 1;
@@ -107,8 +100,8 @@ double StationModel::refined(long long t, double coarse, bool up, std::complex<d
   // The envelope at ticks lo .. lo + kIn - 1 around the coarse edge, turned
   // so that the station stands still (as the mark's carrier was summed).
   constexpr int kOut = 2 * kRefineReach + 2;  // filtered ticks searched
-  constexpr int kIn = kOut + kShortLen - 1;
-  const long long lo = static_cast<long long>(std::floor(coarse)) - kRefineReach - kShortLen / 2;
+  constexpr int kIn = kOut + kShortTicks - 1;
+  const long long lo = static_cast<long long>(std::floor(coarse)) - kRefineReach - kShortTicks / 2;
   if (lo + kIn > t + 1) return coarse;  // not all come yet
   const std::complex<double> back = std::conj(step_);
   std::complex<double> s = spin_ / std::abs(spin_);
@@ -121,18 +114,20 @@ double StationModel::refined(long long t, double coarse, bool up, std::complex<d
     s *= back;
   }
   // Through the short filter, in phase with the mark's carrier: w[i] stands
-  // at tick lo + i + (kShortLen - 1) / 2.
+  // at tick lo + i + (kShortTicks - 1) / 2.
   const std::complex<double> unit = carrier / amp;
   double w[kOut];
+  std::complex<double> sum = 0;
+  for (int i = 0; i < kShortTicks - 1; i++)
+    sum += r[i];
   for (int i = 0; i < kOut; i++) {
-    std::complex<double> sum = 0;
-    for (int k = 0; k < kShortLen; k++)
-      sum += short_taps_[k] * r[i + k];
-    w[i] = (sum * std::conj(unit)).real();
+    sum += r[i + kShortTicks - 1];
+    w[i] = (sum * std::conj(unit)).real() / kShortTicks;
+    sum -= r[i];
   }
   // Where it crosses half the carrier, nearest the coarse edge.
   const double half = 0.5 * amp;
-  const double centre = static_cast<double>(lo) + (kShortLen - 1) / 2.0;
+  const double centre = static_cast<double>(lo) + (kShortTicks - 1) / 2.0;
   double best = coarse;
   double dist = p_.refine_ticks;
   bool found = false;
@@ -154,11 +149,11 @@ double StationModel::refined(long long t, double coarse, bool up, std::complex<d
   double miss = 0;
   for (int i = 0; i < kOut; i++) {
     double m = 0;
-    for (int k = 0; k < kShortLen; k++) {
+    for (int k = 0; k < kShortTicks; k++) {
       const double rc = rise(static_cast<double>(lo + i + k), best, hf);
-      m += short_taps_[k] * (up ? rc : 1 - rc);
+      m += up ? rc : 1 - rc;
     }
-    const double d = w[i] - amp * m;
+    const double d = w[i] - amp * m / kShortTicks;
     miss += d * d;
   }
   // In-phase noise through the short filter, over the carrier.

@@ -18,11 +18,11 @@
 // to edge, leaving -10 dB of the carrier at them. So once a mark's own carrier is
 // known (its key-down edge mark_first body ticks on, its key-up edge when
 // found), the edge is placed again where the envelope through a short
-// filter (the mean of 10 ticks, then of 6), in phase with that carrier,
-// crosses half of it: only the edge's own ticks weigh, and what lies off
-// the carrier's phase (codec noise) much less. A key-down edge takes the
-// amplitude from the whole body of the mark before (its own few ticks sway
-// with the tones of other stations). Where the envelope there does not fit the modelled
+// filter (the mean of 10 ticks), in phase with that carrier, crosses half
+// of it: only the edge's own ticks weigh, and what lies off the carrier's
+// phase (codec noise) much less. A key-down edge takes the amplitude from
+// the whole body of the mark before (its own few ticks sway with the tones
+// of other stations). Where the envelope there does not fit the modelled
 // edge (another station's tone or edges in the short filter), the edge
 // found first stays. A lone ebook2cw station is then modelled to -35 dB at
 // its edges as in its body. The share of key-up edges so placed tells
@@ -41,7 +41,6 @@
 // Life cycle: make once, reset, set_offset and step once a tick.
 #pragma once
 
-#include <array>
 #include <complex>
 #include <vector>
 
@@ -166,19 +165,10 @@ class StationModel {
                  double floor) const;
 
   static constexpr int kRefineReach = 3;  // ticks either side of the coarse edge searched
-  // The short filter: the mean of 10 ticks (nought 50 Hz off the carrier
-  // and its multiples: a neighbour on the next cluster), then the mean of
-  // 6 (nought 83 Hz off), 15 ticks in all, at least 25 dB down from 55 Hz
-  // on. The mean of 10 alone stands only 13 dB down 60-90 Hz off, where a
-  // stronger station beyond the neighbour keys (a contest band's stations
-  // 60-80 Hz apart): its carrier then bent the envelope at most key edges,
-  // they stayed where found first, and the ticks their clicks lifted over
-  // the noise of a weak station between grew eightfold. A mean of 8 (17
-  // ticks) lost the short words of a station among others 50 Hz apart.
+  // The short filter: the mean of 10 ticks, nought 50 Hz off the carrier
+  // and its multiples (a neighbour on the next cluster), at least 13 dB
+  // down from 55 Hz on.
   static constexpr int kShortTicks = 10;
-  static constexpr int kShort2Ticks = 6;
-  static constexpr int kShortLen = kShortTicks + kShort2Ticks - 1;
-  std::array<double, kShortLen> short_taps_{};  // the short filter's taps, summing to 1
   double short_gain_ = 1;  // noise through the short filter over that through the channel filter
   double refine_snr_ = 1;  // refine_db as a power ratio
   double placed_ = 0;      // share of recent key-up edges placed on their carrier
